@@ -1,0 +1,66 @@
+# Build and test helpers shared by every area.
+#
+# vog_add_gtest(NAME SOURCES src... [LIBS lib...] [FIXTURES fixture...] [LABELS label...])
+#   One GoogleTest program, registered as one CTest test. In the win32 build it
+#   runs under Wine through the cross-compiling emulator.
+# vog_add_fixture(NAME SCRIPT script [ARGS ...])
+#   A native shell step that makes test inputs (with ffmpeg and friends) into
+#   ${VOG_FIXTURE_DIR} before the tests that name it run.
+
+set(GTEST_SRC_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(NOT TARGET gtest)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${GTEST_SRC_DIR} ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL SYSTEM)
+endif()
+
+add_library(vog_testsupport INTERFACE)
+target_include_directories(vog_testsupport INTERFACE ${CMAKE_SOURCE_DIR}/tests/support)
+target_compile_definitions(vog_testsupport INTERFACE
+  VOG_SHARED_DIR="${VOG_SHARED_DIR}"
+  VOG_FIXTURE_DIR="${VOG_FIXTURE_DIR}"
+  VOG_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+
+function(vog_add_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vog_testsupport gmock gtest_main)
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  set_tests_properties(${name} PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  if(T_FIXTURES)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+function(vog_add_fixture name)
+  cmake_parse_arguments(F "" "SCRIPT" "ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND bash ${F_SCRIPT} ${VOG_FIXTURE_DIR} ${F_ARGS})
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name})
+endfunction()
+
+# A native (Linux) shell check run by CTest, e.g. a comparison with ffprobe.
+function(vog_add_shell_test name)
+  cmake_parse_arguments(S "" "SCRIPT" "ARGS;FIXTURES;DEPENDS" ${ARGN})
+  add_test(NAME ${name} COMMAND bash ${S_SCRIPT} ${S_ARGS})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32}")
+  if(S_FIXTURES)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${S_FIXTURES}")
+  endif()
+endfunction()
+
+# The plug-in DLL is made of the areas' static libraries. An area that belongs
+# to the DLL calls vog_dll_part(target [EXPORTS file.def]); the export file holds
+# plain ".def" lines (no LIBRARY/EXPORTS header) naming that area's exports.
+function(vog_dll_part target)
+  cmake_parse_arguments(P "" "EXPORTS" "" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY VOG_DLL_PARTS ${target})
+  if(P_EXPORTS)
+    get_filename_component(def "${P_EXPORTS}" ABSOLUTE)
+    set_property(GLOBAL APPEND PROPERTY VOG_DLL_EXPORTS ${def})
+  endif()
+endfunction()
