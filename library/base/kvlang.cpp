@@ -256,10 +256,7 @@ BOOL KVAPI KvLang_ChangeLangInst(HKVLANG h, HMODULE satellite) {
   HKVLANG handles[2] = {h, library};
   for (HKVLANG x : handles) {
     Locked hold(x);
-    if (x->satellite != satellite) {
-      x->satellite = satellite;
-      EmptyCache(x);
-    }
+    x->satellite = satellite;
   }
   return TRUE;
 }

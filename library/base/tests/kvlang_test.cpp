@@ -197,11 +197,16 @@ TEST(KvLangHandle, SatelliteFollowsTheLanguage) {
   EXPECT_EQ(list[0], 0);
 
   EXPECT_FALSE(KvLang_UpdateKernelLCID(nullptr, 1031, 0));
+  const wchar_t* german = KvGetString(handles.h, 1019);
   EXPECT_TRUE(KvLang_ChangeLangInst(handles.h, nullptr));
   EXPECT_TRUE(KvLang_ChangeLangInst(handles.h, GetModuleHandleW(nullptr)));
   EXPECT_EQ(KvLang_InstFromLang(handles.h), GetModuleHandleW(nullptr));
-  // The program has no German strings: the DLL's own text is the fall-back.
-  EXPECT_EQ(std::wstring(KvGetString(handles.h, 1019)), L"Save as AAC file");
+  EXPECT_EQ(KvLang_InstFromLang(handles.library), GetModuleHandleW(nullptr));
+  // Texts already handed out stay valid; the program has no German strings,
+  // so new lookups fall back to the DLL's own text.
+  EXPECT_EQ(KvGetString(handles.h, 1019), german);
+  EXPECT_EQ(std::wstring(german), L"Als AAC-Datei speichern");
+  EXPECT_EQ(std::wstring(KvGetString(handles.h, 1004)), L"Default Template");
   KvLang_SetLibraryHandle(nullptr);
   EXPECT_FALSE(KvLang_UpdateKernelLCID(handles.h, 1033, 0));
   EXPECT_FALSE(KvLang_ChangeLangInst(handles.h, Dll()));
