@@ -273,6 +273,30 @@ TEST(KvLangStrings, MarkersTruncationAndBounds) {
   EXPECT_EQ(KvLang_Close(nullptr), S_OK);
 }
 
+TEST(KvLangHandle, ResourceLanguagesAndThreadLocale) {
+  // This program is its own satellite; it holds version resource 1 in German
+  // and English.
+  HKVLANG h = nullptr;
+  ASSERT_EQ(KvLang_Open(&h, GetModuleHandleW(nullptr), 0, 0), S_OK);
+  KvLang_SetLibraryHandle(h);
+  wchar_t list[64];
+  EXPECT_EQ(KvEnumResourceLanguages(h, 1, list, 64), 0);  // satellite inactive in English
+  ASSERT_TRUE(KvLang_UpdateKernelLCID(h, 1036, 0));
+  EXPECT_EQ(KvEnumResourceLanguages(h, 1, list, 64), 7);
+  EXPECT_EQ(std::wstring(list), L"DEU,ENU");
+  EXPECT_EQ(KvEnumResourceLanguages(h, 1, list, 5), 4);  // bounded
+  EXPECT_EQ(std::wstring(list), L"DEU,");
+  EXPECT_EQ(KvEnumResourceLanguages(h, 2, list, 64), 0);
+
+  LCID before = GetThreadLocale();
+  ASSERT_TRUE(KvLang_UpdateKernelLCID(h, 1031, 0));
+  KvLang_UpdateThreadLocale(h);
+  EXPECT_EQ(GetThreadLocale(), 1031u);
+  SetThreadLocale(before);
+  KvLang_SetLibraryHandle(nullptr);
+  KvLang_Close(h);
+}
+
 TEST(KvLangStrings, TruncationOnTheSatelliteAndThePlatformPath) {
   ASSERT_NE(Dll(), nullptr);
   Handles handles(Dll());
