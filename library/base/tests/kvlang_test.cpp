@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -140,6 +141,27 @@ TEST(KvLangStrings, EveryIdResolvesInEveryLanguage) {
       EXPECT_GT(translated, 0) << "texts come from the satellite";
     }
   }
+}
+
+TEST(KvLangStrings, ConcurrentLookupsShareOneCache) {
+  const StringTables& t = Tables();
+  ASSERT_FALSE(t.dllIds.empty());
+  ASSERT_NE(Dll(), nullptr);
+  Handles handles(Dll());
+  ASSERT_TRUE(KvLang_UpdateKernelLCID(handles.h, 1041, 0));
+  std::vector<int> ids(t.dllIds.begin(), t.dllIds.end());
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 4; ++w)
+    workers.emplace_back([&, w] {
+      for (int round = 0; round < 50; ++round)
+        for (size_t i = 0; i < ids.size(); ++i) {
+          int id = ids[(i * (w + 1) + round) % ids.size()];
+          if (std::wstring(KvGetString(handles.h, id)) != Unmarked(*t.Find("lng", 1041, id))) ++wrong[w];
+        }
+    });
+  for (auto& w : workers) w.join();
+  for (int w = 0; w < 4; ++w) EXPECT_EQ(wrong[w], 0) << "thread " << w;
 }
 
 TEST(KvLangStrings, WithoutSatelliteEveryLanguageGivesTheDllEnglish) {
