@@ -1,0 +1,54 @@
+#include "kvsysfmt.h"
+
+#include <cwchar>
+
+#if __has_include("kvprintf.h")
+#include "kvprintf.h"
+#define KV_HAVE_FORMAT_ENGINE 1
+#endif
+
+int KvSysVFormat(wchar_t* out, int cch, const wchar_t* format, va_list args) {
+  if (!out || cch < 1) return 0;
+  out[0] = 0;
+  if (!format) return 0;
+  // A bare "%s" copies its argument whole: no platform formatter limit applies.
+  if (format[0] == L'%' && format[1] == L's' && format[2] == 0) {
+    const wchar_t* s = va_arg(args, const wchar_t*);
+    int n = 0;
+    if (s)
+      while (n < cch - 1 && s[n]) {
+        out[n] = s[n];
+        ++n;
+      }
+    out[n] = 0;
+    return n;
+  }
+#ifdef KV_HAVE_FORMAT_ENGINE
+  int n = KvVPrintFN(out, cch, format, args);
+#else
+  int n = _vsnwprintf(out, cch - 1, format, args);
+  if (n < 0 || n > cch - 1) n = cch - 1;
+#endif
+  out[cch - 1] = 0;
+  if (n > cch - 1) n = cch - 1;
+  return n;
+}
+
+int KvSysFormat(wchar_t* out, int cch, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = KvSysVFormat(out, cch, format, args);
+  va_end(args);
+  return n;
+}
+
+BOOL KvSysHasFormatCodes(const wchar_t* text) {
+  if (!text) return FALSE;
+#ifdef KV_HAVE_FORMAT_ENGINE
+  return KvHasFormatCodes(text);
+#else
+  for (; *text; ++text)
+    if (*text == L'%' || *text == L'$') return TRUE;
+  return FALSE;
+#endif
+}
