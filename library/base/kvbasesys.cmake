@@ -5,6 +5,10 @@ add_library(kvbasesys STATIC
   kverror.cpp
   kverror_tables.cpp
   kvmsgbox.cpp
+  kvlog.cpp
+  kvreg.cpp
+  kvmetric.cpp
+  kvpath.cpp
 )
 target_include_directories(kvbasesys PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kvbasesys PUBLIC kvbase kvui oleaut32 ole32 advapi32 user32 gdi32 shell32 version)
@@ -26,3 +30,19 @@ add_test(NAME kvbasesys_msgbox_ui_tests
     ${CMAKE_BINARY_DIR}/wineprefix-ui $<TARGET_FILE:kvbasesys_msgbox_ui_tests> --gtest_color=no)
 set_tests_properties(kvbasesys_msgbox_ui_tests PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin LABELS ui)
 add_dependencies(kvbasesys_msgbox_ui_tests vogaac2)
+
+# The log file: results here, the written files checked with a Python regex.
+vog_add_gtest(kvbasesys_log_tests SOURCES tests/kvlog_test.cpp LIBS kvbasesys)
+set_tests_properties(kvbasesys_log_tests PROPERTIES FIXTURES_SETUP kvbasesys_log_files)
+vog_add_shell_test(kvbasesys_log_format SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_clog.sh
+  FIXTURES kvbasesys_log_files)
+
+# Registry helpers and GUID text (against Python's uuid).
+vog_add_fixture(kvbasesys_guids SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/make_guids.sh)
+vog_add_gtest(kvbasesys_reg_tests SOURCES tests/kvreg_test.cpp LIBS kvbasesys FIXTURES kvbasesys_guids)
+
+# Registry settings, read back by `wine reg query`.
+vog_add_gtest(kvbasesys_metric_tests SOURCES tests/kvmetric_test.cpp LIBS kvbasesys)
+set_tests_properties(kvbasesys_metric_tests PROPERTIES FIXTURES_SETUP kvbasesys_metrics_written)
+vog_add_shell_test(kvbasesys_metrics_reg_query SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_metrics.sh
+  FIXTURES kvbasesys_metrics_written)

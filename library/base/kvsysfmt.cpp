@@ -52,3 +52,26 @@ BOOL KvSysHasFormatCodes(const wchar_t* text) {
   return FALSE;
 #endif
 }
+
+BOOL KvSysCalcStringEllipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth) {
+  if (!text) return FALSE;
+#ifdef KV_HAVE_FORMAT_ENGINE
+  return KvCalcStringEllipsis(dc, text, maxChars, maxWidth);
+#else
+  int n = lstrlenW(text);
+  SIZE s = {0, 0};
+  GetTextExtentPoint32W(dc, text, n, &s);
+  if (s.cx <= maxWidth) return TRUE;
+  while (n > 0) {
+    --n;
+    wchar_t probe[1100];
+    if (n + 4 > 1099) continue;
+    wmemcpy(probe, text, n);
+    wcscpy(probe + n, L"...");
+    GetTextExtentPoint32W(dc, probe, n + 3, &s);
+    if (s.cx <= maxWidth) break;
+  }
+  if (n + 4 <= maxChars) wcscpy(text + n, L"...");
+  return TRUE;
+#endif
+}

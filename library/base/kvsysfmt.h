@@ -13,3 +13,5 @@ int KvSysVFormat(wchar_t* out, int cch, const wchar_t* format, va_list args);
 int KvSysFormat(wchar_t* out, int cch, const wchar_t* format, ...);
 // TRUE when the text holds conversions or tokens of the format engine.
 BOOL KvSysHasFormatCodes(const wchar_t* text);
+// Shortens text (capacity maxChars) with "..." to fit maxWidth pixels on dc.
+BOOL KvSysCalcStringEllipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth);
