@@ -46,3 +46,10 @@ vog_add_gtest(kvbasesys_metric_tests SOURCES tests/kvmetric_test.cpp LIBS kvbase
 set_tests_properties(kvbasesys_metric_tests PROPERTIES FIXTURES_SETUP kvbasesys_metrics_written)
 vog_add_shell_test(kvbasesys_metrics_reg_query SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_metrics.sh
   FIXTURES kvbasesys_metrics_written)
+
+# Paths and files: DOS date/time vs zipfile, PE machine vs pefile, folder size
+# vs a Python walk (fixture made after the build, from its binaries).
+vog_add_fixture(kvbasesys_path_files SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/make_path_fixtures.sh
+  ARGS ${CMAKE_BINARY_DIR}/bin)
+vog_add_gtest(kvbasesys_path_tests SOURCES tests/kvpath_test.cpp LIBS kvbasesys FIXTURES kvbasesys_path_files)
+add_dependencies(kvbasesys_path_tests vogaac2)

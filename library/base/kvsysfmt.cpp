@@ -1,6 +1,7 @@
 #include "kvsysfmt.h"
 
 #include <cwchar>
+#include <string>
 
 #if __has_include("kvprintf.h")
 #include "kvprintf.h"
@@ -26,7 +27,13 @@ int KvSysVFormat(wchar_t* out, int cch, const wchar_t* format, va_list args) {
 #ifdef KV_HAVE_FORMAT_ENGINE
   int n = KvVPrintFN(out, cch, format, args);
 #else
-  int n = _vsnwprintf(out, cch - 1, format, args);
+  // Without the engine, "$" conversions print like "%" ones.
+  std::wstring plain;
+  for (const wchar_t* p = format; *p; ++p) {
+    if (*p == L'$' && p[1] && p[1] != L'(' && p[1] != L'$') plain += L'%';
+    else plain += *p;
+  }
+  int n = _vsnwprintf(out, cch - 1, plain.c_str(), args);
   if (n < 0 || n > cch - 1) n = cch - 1;
 #endif
   out[cch - 1] = 0;
