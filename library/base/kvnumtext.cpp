@@ -36,7 +36,8 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
 // Regrouping through the platform's number formatter with the locale's
 // separators and grouping. Leading blanks and leading zeros are kept as they
 // stand; trailing blanks too (a left-justified field). A text the formatter
-// refuses is copied unchanged.
+// refuses is copied unchanged; too little room gives an empty text rather
+// than a cut number.
 int Regroup(const wchar_t* text, wchar_t* out, int cch, UINT digits, bool group) {
   if (!out || cch < 1) return 0;
   out[0] = 0;
@@ -69,6 +70,10 @@ int Regroup(const wchar_t* text, wchar_t* out, int cch, UINT digits, bool group)
   fmt.NegativeOrder = 1;
   int room = cch - len;
   int got = GetNumberFormatW(LOCALE_USER_DEFAULT, 0, number, &fmt, out + len, room);
+  if (got <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    out[0] = 0;
+    return 0;
+  }
   if (got <= 0) {
     out[len] = 0;
     return len + CopyN(out + len, cch - len, text + lead, n - lead);
