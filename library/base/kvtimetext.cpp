@@ -451,10 +451,12 @@ extern "C" LONGLONG KVAPI KvTextToNanoTimeToken2(const wchar_t* text, const _kvp
   LONGLONG r = 0;
   switch (fmt->format) {
     case 0: {
-      double samples = static_cast<double>(KvTextToLongLongToken(p, &stop));
+      LONGLONG samples = KvTextToLongLongToken(p, &stop);
       if (fmt->sampleRate) {
-        double s = ClampSeconds(samples / fmt->sampleRate) * fmt->sampleRate;
-        r = KvSamplesToNanoTime(static_cast<LONGLONG>(s), fmt->sampleRate);
+        double lo = kMinNano / kNanoPerSecond * fmt->sampleRate, hi = kMaxNano / kNanoPerSecond * fmt->sampleRate;
+        if (samples < lo) samples = static_cast<LONGLONG>(lo);
+        if (samples > hi) samples = static_cast<LONGLONG>(hi);
+        r = KvSamplesToNanoTime(samples, fmt->sampleRate);
       }
       break;
     }
