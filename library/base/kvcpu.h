@@ -39,5 +39,5 @@ HRESULT KVAPI KvGetCPUVendorString(wchar_t* buf, DWORD cch);
 HRESULT KVAPI KvGetCPUBrandString(wchar_t* buf, DWORD cch);
 }
 
-// Runs the detection once (library initialisation calls it early).
+// Library-internal: runs the detection once (library initialisation calls it early).
 void KvCpu_Detect();

@@ -55,7 +55,7 @@ const wchar_t* KVAPI KvGetLabeledStringFloat(float value, int decimals, float fl
 BOOL KVAPI KvChannelizeStereoName(const wchar_t* name, wchar_t* left, UINT leftCch, wchar_t* right, UINT rightCch);
 }
 
-// Reads a decimal number the way the parsers above do (normalised text,
+// Library-internal: reads a decimal number the way the parsers above do (normalised text,
 // locale-aware when asked) into a narrow buffer of at most 63 characters;
 // returns the pointer to the character of text that ended the number.
 const wchar_t* KvNormaliseNumberText(const wchar_t* text, bool locale, char* out64);

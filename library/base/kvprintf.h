@@ -31,7 +31,7 @@ BOOL KVAPI KvCalcStringEllipsis(HDC dc, wchar_t* text, int maxChars, int maxWidt
 BOOL KVAPI KvCalcStringEllipsisFromEnd(HDC dc, wchar_t* text, int maxChars, int maxWidth);
 }
 
-// Bounded forms for the library's own callers: at most cch characters
+// Library-internal: bounded forms for the library's own callers: at most cch characters
 // including the terminator are written; the result is the length written.
 int KvVPrintFN(wchar_t* out, int cch, const wchar_t* format, va_list args);
 int KvPrintFN(wchar_t* out, int cch, const wchar_t* format, ...);

@@ -41,7 +41,7 @@ void KVAPI KVSMPTE_DeccrementByFrame(_smpteval* value, DWORD unused);
 WCHAR KVAPI KVSMPTE_TextToSMPTE(const wchar_t* text, _smpteval* value);
 }
 
-// Frame labels per second of a format code (30 for codes outside 1..6).
+// Library-internal: frame labels per second of a format code (30 for codes outside 1..6).
 DWORD KvSmpteLabelsPerSecond(DWORD format);
 // Frames in 24 hours of a format code (0 for codes outside 1..6).
 DWORD KvSmpteFramesPerDay(DWORD format);
