@@ -2,11 +2,8 @@
 // the processor class, the allowed-feature mask, vendor and brand texts.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 // Feature bits shared by the detected, OS-support and usable words.
 enum {

@@ -3,6 +3,9 @@
 
 #include <cwchar>
 
+#include "kvclock.h"
+#include "kvlang.h"
+#include "kvprintf.h"
 #include "kvui_minimal.h"
 
 namespace {
@@ -167,4 +170,46 @@ extern "C" UINT KVAPI KvSetQuietErrorMode(void) {
   UINT mode = SetErrorMode(0);
   SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   return mode;
+}
+
+// Initialisation, in this order: quiet error mode, clocks, the module and the
+// 9x flag, processor detection, host module and UI window slots, default UI
+// colours, the token table, the library's language handle, the locale
+// settings with their tokens, the late clock set-up. TRUE when the token
+// table and the language handle could be had.
+extern "C" BOOL KVAPI KvKernel_Initialize(HMODULE module, HINSTANCE host) {
+  KvSetQuietErrorMode();
+  KvTimer_Initialize(4);
+  KvIsWin95();
+  g_kernel.module = module;
+  KvCpu_Detect();
+  g_kernel.firstHostCursor = 100;
+  g_kernel.host = host ? host : GetModuleHandleW(nullptr);
+  g_kernel.splash = nullptr;
+  g_kernel.uiWindow = nullptr;
+  KvResetUIColors(TRUE);
+  if (!KvPrintF_CreateTokenList()) return FALSE;
+  // A second initialisation replaces the library's handle instead of leaking it.
+  HKVLANG old = KvLang_GetLibraryHandle();
+  if (old) {
+    KvLang_SetLibraryHandle(nullptr);
+    KvLang_Close(old);
+  }
+  HKVLANG lang = nullptr;
+  if (FAILED(KvLang_Open(&lang, module, 0, 0)) || !lang) return FALSE;
+  KvLang_SetLibraryHandle(lang);
+  KvLang_GetInternationals(nullptr, 0);
+  KvTimer_LateInitialize();
+  return TRUE;
+}
+
+extern "C" BOOL KVAPI KvKernel_Terminate(void) {
+  HKVLANG lang = KvLang_GetLibraryHandle();
+  KvLang_SetLibraryHandle(nullptr);
+  if (lang) KvLang_Close(lang);
+  KvPrintF_DestroyTokenList();
+  KvFreeUIObjects();
+  KvFreeUICursors();
+  g_kernel.module = nullptr;
+  return TRUE;
 }

@@ -4,13 +4,10 @@
 // colour depth. Processor queries are in kvcpu.h.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
 #include "kvcpu.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 extern "C" {
 BOOL KVAPI KvKernel_Initialize(HMODULE module, HINSTANCE host);

@@ -3,11 +3,8 @@
 // default and a range), and small helpers for names and labels.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 extern "C" {
 // Regrouping of an already printed number ("1234567.5" -> "1,234,567.5").

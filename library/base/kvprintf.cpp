@@ -356,6 +356,39 @@ extern "C" BOOL KVAPI KvPrintF_DeleteToken(const wchar_t* name) {
   return i >= 0;
 }
 
+// Registers the separator tokens of the international record (called by
+// every reload of the record): the SMPTE and music separators and the labels
+// built from the library's strings with them.
+extern "C" void KVAPI KvLang_RegisterSeparatorTokens(const KVINTERNATIONALS* r) {
+  if (!r) return;
+  HKVLANG lang = KvLang_GetLibraryHandle();
+  const wchar_t* whole = r->smpteWholeSeparator;
+  const wchar_t* nonDrop = r->smpteNonDropSeparator;
+  const wchar_t* drop = r->smpteDropSeparator;
+  const wchar_t* mb = r->measureBeatSeparator;
+  const wchar_t* bt = r->beatTickSeparator;
+  KvPrintF_AddToken(L"SMPTE.Whole", whole);
+  KvPrintF_AddToken(L"SMPTE.NonDrop", nonDrop);
+  KvPrintF_AddToken(L"SMPTE.Drop", drop);
+  wchar_t label[512];
+  const wchar_t* smpte = KvGetString(lang, IDS_KV_SMPTE_LABEL);
+  const wchar_t* smpteFull = KvGetString(lang, IDS_KV_SMPTE_LABEL_FULL);
+  KvPrintFN(label, 512, smpte, whole, whole, nonDrop);
+  KvPrintF_AddToken(L"SMPTE.Label.NonDrop", label);
+  KvPrintFN(label, 512, smpte, whole, whole, drop);
+  KvPrintF_AddToken(L"SMPTE.Label.Drop", label);
+  KvPrintFN(label, 512, smpteFull, whole, whole, nonDrop);
+  KvPrintF_AddToken(L"SMPTE.Label.NonDrop.Full", label);
+  KvPrintFN(label, 512, smpteFull, whole, whole, drop);
+  KvPrintF_AddToken(L"SMPTE.Label.Drop.Full", label);
+  KvPrintF_AddToken(L"m.b", mb);
+  KvPrintF_AddToken(L"b.t", bt);
+  KvPrintFN(label, 512, KvGetString(lang, IDS_KV_MUSICTIME_LABEL), mb, bt);
+  KvPrintF_AddToken(L"MusicTime.Label", label);
+  KvPrintFN(label, 512, KvGetString(lang, IDS_KV_MUSICTIME_LABEL_FULL), mb, bt);
+  KvPrintF_AddToken(L"MusicTime.Label.Full", label);
+}
+
 extern "C" DWORD __cdecl KvComposeStr(wchar_t* buf, DWORD cch, const wchar_t* format, ...) {
   if (!buf || !cch || !format) return 0;
   va_list args;
@@ -403,6 +436,28 @@ extern "C" int __cdecl KvSetDlgItemText(HWND dialog, int control, const wchar_t*
   int len;
   va_list args;
   va_start(args, format);
+  const wchar_t* text = SetterText(buf, format, args, &len);
+  va_end(args);
+  return SetDlgItemTextW(dialog, control, text) ? len : 0;
+}
+
+extern "C" int __cdecl KvSetWindowTextId(HKVLANG lang, HWND window, UINT id, ...) {
+  const wchar_t* format = KvGetString(lang, id);
+  wchar_t buf[kSetterChars];
+  int len;
+  va_list args;
+  va_start(args, id);
+  const wchar_t* text = SetterText(buf, format, args, &len);
+  va_end(args);
+  return SetWindowTextW(window, text) ? len : 0;
+}
+
+extern "C" int __cdecl KvSetDlgItemTextId(HKVLANG lang, HWND dialog, int control, UINT id, ...) {
+  const wchar_t* format = KvGetString(lang, id);
+  wchar_t buf[kSetterChars];
+  int len;
+  va_list args;
+  va_start(args, id);
   const wchar_t* text = SetterText(buf, format, args, &len);
   va_end(args);
   return SetDlgItemTextW(dialog, control, text) ? len : 0;

@@ -4,12 +4,11 @@
 // that format through it.
 #pragma once
 
-#include <windows.h>
 #include <cstdarg>
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
+#include "kvapi.h"
+#include "kvlang.h"
+
 
 extern "C" {
 // Unbounded (the caller provides room, as the exported interface always had).
@@ -25,6 +24,8 @@ BOOL KVAPI KvHasFormatCodes(const wchar_t* text);
 int __cdecl KvSetWindowText(HWND window, const wchar_t* format, ...);
 int __cdecl KvSetDlgItemText(HWND dialog, int control, const wchar_t* format, ...);
 int __cdecl KvSetDlgItemTextNoFlash(HWND dialog, int control, const wchar_t* format, ...);
+int __cdecl KvSetWindowTextId(HKVLANG lang, HWND window, UINT id, ...);
+int __cdecl KvSetDlgItemTextId(HKVLANG lang, HWND dialog, int control, UINT id, ...);
 int __cdecl KvMEditPrintF(HWND edit, const wchar_t* format, ...);
 
 BOOL KVAPI KvCalcStringEllipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth);

@@ -3,11 +3,8 @@
 // non-drop, 25, 24 and 23.976 frames per second.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 // Format codes of a time code value.
 enum {

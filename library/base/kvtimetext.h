@@ -2,13 +2,10 @@
 // units) shown in one of twenty position formats, and read back.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
 #include "kvsmpte.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 // Position format codes.
 enum {

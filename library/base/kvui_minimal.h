@@ -3,11 +3,8 @@
 // colour table and the release of cached UI objects and cursors.
 #pragma once
 
-#include <windows.h>
+#include "kvapi.h"
 
-#ifndef KVAPI
-#define KVAPI __stdcall
-#endif
 
 extern "C" {
 // 1: copy the default UI colours into the live table; 0: delete the cached

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "kvnumtext.h"
+#include "kvkernel.h"
 #include "kvprintf.h"
 #include "text_locale.h"
 
 namespace {
 class NumText : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { KvPrintF_CreateTokenList(); }
+  static void SetUpTestSuite() { KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr); }
   void SetUp() override { KvTestCheckLocale(); }
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kvnumtext.h"
+#include "kvkernel.h"
 #include "kvprintf.h"
 #include "text_locale.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 class PrintF : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { KvPrintF_CreateTokenList(); }
+  static void SetUpTestSuite() { KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr); }
   void SetUp() override { KvTestCheckLocale(); }
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "kvkernel.h"
 #include "kvprintf.h"
 #include "kvtimetext.h"
 #include "text_locale.h"
@@ -12,7 +13,7 @@ namespace {
 
 class TimeText : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { KvPrintF_CreateTokenList(); }
+  static void SetUpTestSuite() { KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr); }
   void SetUp() override { KvTestCheckLocale(); }
 };
 
