@@ -3,11 +3,13 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "kvlist.h"
 #include "kvnumtext.h"
 #include "kvtextlocale.h"
 
@@ -18,31 +20,24 @@ const int kSetterChars = 2048;  // the window-text setters' buffer
 
 // ---------------------------------------------------------------- tokens
 
-struct Token {
-  std::wstring name;
-  std::wstring value;
+// One token: a block holding the flags word, the name pointer, the value's
+// length and the value pointer, then the name text (padded to 4 bytes) and
+// the value text. The table keeps them sorted by name without case.
+struct TokenBlock {
+  DWORD flags;
+  const wchar_t* name;
+  DWORD valueLength;
+  const wchar_t* value;
 };
 
-struct TokenTable {
-  CRITICAL_SECTION lock;
-  std::vector<Token> items;  // sorted by name, without case
-};
+tKVLIST* g_tokens = nullptr;
 
-TokenTable* g_tokens = nullptr;
+int KVAPI CompareTokenNames(DWORD, const void* key, const void* item) {
+  return lstrcmpiW(static_cast<const wchar_t*>(key), static_cast<const TokenBlock*>(item)->name);
+}
 
-int CompareNoCase(const wchar_t* a, const wchar_t* b) { return lstrcmpiW(a, b); }
-
-// Index of name, or -(insertion point + 1).
-int FindToken(const TokenTable* t, const wchar_t* name) {
-  int lo = 0, hi = static_cast<int>(t->items.size()) - 1;
-  while (lo <= hi) {
-    int mid = (lo + hi) / 2;
-    int c = CompareNoCase(t->items[mid].name.c_str(), name);
-    if (c == 0) return mid;
-    if (c < 0) lo = mid + 1;
-    else hi = mid - 1;
-  }
-  return -(lo + 1);
+const TokenBlock* TokenAt(const tKVLIST* list, int index) {
+  return *reinterpret_cast<TokenBlock* const*>(list->items + static_cast<size_t>(index) * list->stride);
 }
 
 // ---------------------------------------------------------------- output
@@ -169,15 +164,17 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
         continue;
       }
       bool found = false;
-      if (e - q <= kMaxCollect && g_tokens) {
+      tKVLIST* tokens = g_tokens;
+      if (e - q <= kMaxCollect && tokens) {
         std::wstring name(q, e);
-        EnterCriticalSection(&g_tokens->lock);
-        int i = FindToken(g_tokens, name.c_str());
+        EnterCriticalSection(&tokens->lock);
+        int i = KvList_FindSortedItemRange(tokens, name.c_str(), 0, -1, CompareTokenNames);
         if (i >= 0) {
-          out.Put(g_tokens->items[i].value.c_str());
+          const TokenBlock* t = TokenAt(tokens, i);
+          out.Put(t->value, t->valueLength);
           found = true;
         }
-        LeaveCriticalSection(&g_tokens->lock);
+        LeaveCriticalSection(&tokens->lock);
       }
       if (!found) out.Put(p, e + 1 - p);
       p = e + 1;
@@ -313,46 +310,59 @@ int KvPrintFN(wchar_t* out, int cch, const wchar_t* format, ...) {
   return n;
 }
 
+// The token table: pointer items, 16 slots growing by 16, locked.
 BOOL KvPrintF_CreateTokenList() {
   if (g_tokens) return TRUE;
-  TokenTable* t = new (std::nothrow) TokenTable;
-  if (!t) return FALSE;
-  InitializeCriticalSection(&t->lock);
-  g_tokens = t;
+  tKVLIST* list = nullptr;
+  if (FAILED(KvList_CreateExZ(&list, 4, 16, 16, KVLIST_LOCKED | KVLIST_ALLOCATED_ITEMS, 0, 0, 0))) return FALSE;
+  g_tokens = list;
   return TRUE;
 }
 
 void KvPrintF_DestroyTokenList() {
-  TokenTable* t = g_tokens;
+  tKVLIST* list = g_tokens;
   g_tokens = nullptr;
-  if (!t) return;
-  DeleteCriticalSection(&t->lock);
-  delete t;
+  if (list) KvList_Destroy(list);
 }
 
 extern "C" BOOL KVAPI KvPrintF_AddToken(const wchar_t* name, const wchar_t* value) {
-  if (!g_tokens || !name || !value || !name[0]) return FALSE;
+  tKVLIST* tokens = g_tokens;
+  if (!tokens || !name || !value || !name[0]) return FALSE;
+  size_t nameChars = wcslen(name) + 1, valueChars = wcslen(value) + 1;
+  size_t nameBytes = (nameChars * sizeof(wchar_t) + 3) & ~static_cast<size_t>(3);
+  size_t size = sizeof(TokenBlock) + nameBytes + valueChars * sizeof(wchar_t);
+  if (size > 0x7FFFFFFF) return FALSE;
   BOOL ok = FALSE;
-  EnterCriticalSection(&g_tokens->lock);
-  try {
-    int i = FindToken(g_tokens, name);
-    if (i >= 0) g_tokens->items.erase(g_tokens->items.begin() + i);
-    i = FindToken(g_tokens, name);
-    g_tokens->items.insert(g_tokens->items.begin() + (-i - 1), Token{name, value});
+  EnterCriticalSection(&tokens->lock);
+  int old = KvList_FindSortedItemRange(tokens, name, 0, -1, CompareTokenNames);
+  if (old >= 0) KvList_DeleteList(tokens, old, 1, FALSE);
+  int at = KvList_FindSortedInsertIndexRange(tokens, name, 0, -1, CompareTokenNames);
+  int index = -1;
+  if (at >= 0 && SUCCEEDED(KvList_AllocAndInsertItem(tokens, nullptr, static_cast<DWORD>(size), at, &index)) &&
+      index >= 0) {
+    BYTE* block = *reinterpret_cast<BYTE**>(tokens->items + static_cast<size_t>(index) * tokens->stride);
+    wchar_t* nameText = reinterpret_cast<wchar_t*>(block + sizeof(TokenBlock));
+    wchar_t* valueText = reinterpret_cast<wchar_t*>(block + sizeof(TokenBlock) + nameBytes);
+    memcpy(nameText, name, nameChars * sizeof(wchar_t));
+    memcpy(valueText, value, valueChars * sizeof(wchar_t));
+    TokenBlock* t = reinterpret_cast<TokenBlock*>(block);
+    t->flags = 0;
+    t->name = nameText;
+    t->valueLength = static_cast<DWORD>(valueChars - 1);
+    t->value = valueText;
     ok = TRUE;
-  } catch (...) {
-    ok = FALSE;
   }
-  LeaveCriticalSection(&g_tokens->lock);
+  LeaveCriticalSection(&tokens->lock);
   return ok;
 }
 
 extern "C" BOOL KVAPI KvPrintF_DeleteToken(const wchar_t* name) {
-  if (!g_tokens || !name) return FALSE;
-  EnterCriticalSection(&g_tokens->lock);
-  int i = FindToken(g_tokens, name);
-  if (i >= 0) g_tokens->items.erase(g_tokens->items.begin() + i);
-  LeaveCriticalSection(&g_tokens->lock);
+  tKVLIST* tokens = g_tokens;
+  if (!tokens || !name) return FALSE;
+  EnterCriticalSection(&tokens->lock);
+  int i = KvList_FindSortedItemRange(tokens, name, 0, -1, CompareTokenNames);
+  if (i >= 0) KvList_DeleteList(tokens, i, 1, FALSE);
+  LeaveCriticalSection(&tokens->lock);
   return i >= 0;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "kvkernel.h"
+#include "kvprintf.h"
+#include "text_locale.h"
 
 namespace {
 
@@ -221,4 +223,32 @@ TEST(OS, ThisSystem) {
   SetErrorMode(SEM_NOGPFAULTERRORBOX);
   KvSetQuietErrorMode();
   EXPECT_EQ(SetErrorMode(before), static_cast<UINT>(SEM_NOGPFAULTERRORBOX | 0x8001));
+}
+
+TEST(Kernel, InitialiseAndTerminate) {
+  DWORD before = Mxcsr();
+  HMODULE self = GetModuleHandleW(nullptr);
+  ASSERT_TRUE(KvKernel_Initialize(self, nullptr));
+  EXPECT_EQ(Mxcsr(), before);
+  EXPECT_EQ(KvKernel_GetModule(), self);
+  EXPECT_EQ(KvKernel_GetHostModule(), self);
+  EXPECT_EQ(KvKernel_GetFirstHostCursorId(), 100);
+  wchar_t out[64];
+  KvPrintF(out, L"$!:$&.$(SMPTE.Drop)");
+  EXPECT_STREQ(out, L":.,");
+  // Initialising again replaces the language handle; terminating removes the
+  // tokens and the handle.
+  HINSTANCE host = reinterpret_cast<HINSTANCE>(0x400000);
+  ASSERT_TRUE(KvKernel_Initialize(self, host));
+  EXPECT_EQ(KvKernel_GetHostModule(), host);
+  EXPECT_TRUE(KvKernel_Terminate());
+  EXPECT_EQ(KvKernel_GetModule(), nullptr);
+  EXPECT_FALSE(KvPrintF_AddToken(L"After", L"x"));
+  KvPrintF(out, L"$(SMPTE.Drop)");
+  EXPECT_STREQ(out, L"$(SMPTE.Drop)");
+  EXPECT_TRUE(KvKernel_Terminate());  // a second termination is harmless
+  ASSERT_TRUE(KvKernel_Initialize(self, nullptr));
+  KvPrintF(out, L"$(SMPTE.Drop)$d", 1000);
+  EXPECT_EQ(std::wstring(out), std::wstring(KvTestGerman() ? L",1.000" : L",1,000"));
+  EXPECT_TRUE(KvKernel_Terminate());
 }

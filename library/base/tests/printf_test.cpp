@@ -140,6 +140,52 @@ TEST_F(PrintF, Tokens) {
   EXPECT_FALSE(KvPrintF_AddToken(L"Null", nullptr));
 }
 
+// The reload of the international record at initialisation registered the
+// separator tokens, with the labels built from the library's strings.
+TEST_F(PrintF, SeparatorTokens) {
+  EXPECT_EQ(P(L"$(SMPTE.Whole)$(SMPTE.NonDrop)$(SMPTE.Drop)$(m.b)$(b.t)"), L":.,..");
+  EXPECT_EQ(P(L"$(SMPTE.Label.NonDrop)"), L"hr:mn:sc.fr");
+  EXPECT_EQ(P(L"$(SMPTE.Label.Drop)"), L"hr:mn:sc,fr");
+  EXPECT_EQ(P(L"$(smpte.label.drop.full)"), L"hours:minutes:seconds,frames");
+  EXPECT_EQ(P(L"$(MusicTime.Label)"), L"ms.bt.tk");
+  EXPECT_EQ(P(L"$(MusicTime.Label.Full)"), L"measures.beats.ticks");
+}
+
+// Several threads add, delete and format tokens at once; every reference
+// gives either the token's value or the reference unchanged.
+TEST_F(PrintF, TokensFromSeveralThreads) {
+  struct Worker {
+    static DWORD WINAPI Run(void* arg) {
+      int id = static_cast<int>(reinterpret_cast<INT_PTR>(arg));
+      wchar_t name[16], value[16], out[64];
+      swprintf(name, 16, L"T%d", id);
+      swprintf(value, 16, L"v%d", id);
+      std::wstring ref = L"$(" + std::wstring(name) + L")";
+      for (int i = 0; i < 500; ++i) {
+        if (!KvPrintF_AddToken(name, value)) return 1;
+        KvPrintF(out, ref.c_str());
+        if (wcscmp(out, value) != 0) return 2;
+        KvPrintF(out, L"$(SMPTE.Whole)");
+        if (wcscmp(out, L":") != 0) return 3;
+        if (!KvPrintF_DeleteToken(name)) return 4;
+        KvPrintF(out, ref.c_str());
+        if (ref != out) return 5;
+      }
+      return 0;
+    }
+  };
+  HANDLE threads[6];
+  for (int i = 0; i < 6; ++i)
+    threads[i] = CreateThread(nullptr, 0, Worker::Run, reinterpret_cast<void*>(static_cast<INT_PTR>(i)), 0, nullptr);
+  WaitForMultipleObjects(6, threads, TRUE, INFINITE);
+  for (HANDLE t : threads) {
+    DWORD code = 99;
+    GetExitCodeThread(t, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(t);
+  }
+}
+
 TEST_F(PrintF, BoundedForm) {
   wchar_t buf[8];
   EXPECT_EQ(KvPrintFN(buf, 5, L"%s", L"abcdefgh"), 4);
