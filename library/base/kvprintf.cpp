@@ -537,7 +537,9 @@ BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
     if (work.empty()) return FALSE;
     int w;
     if (!Width(dc, work.c_str(), static_cast<int>(work.size()), &w)) return FALSE;
-    if (w + dots <= maxWidth - 2 && static_cast<int>(work.size()) + 3 <= maxChars) break;
+    // maxChars counts the terminator: the shortened text and its "..." must
+    // leave room for it.
+    if (w + dots <= maxWidth - 2 && static_cast<int>(work.size()) + 3 <= maxChars - 1) break;
   }
   std::wstring result = fromEnd ? L"..." + work : work + L"...";
   wcscpy(text, result.c_str());
