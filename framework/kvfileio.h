@@ -174,7 +174,9 @@ struct IKvReadGenericMeta : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Next(IStream** entries) = 0;                             // 4
 };
 
-// Project-link fields 1 to 9, in this order.
+// Project-link fields 1 to 9, in this order. (The platform headers turn the
+// name GetCommandLine into GetCommandLineW; callers see the same macro, so the
+// slot is unaffected.)
 struct IKvReadProjectLinkMeta : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetProjectPath(IStream** field) = 0;                     // 3
   virtual HRESULT STDMETHODCALLTYPE GetCommandLine(IStream** field) = 0;                     // 4

@@ -21,6 +21,13 @@ expected:
 $expected"
 done
 
+# The project's wrapper (scripts/host) runs the same host on the same tree.
+if [ "$VOG_BIN_DIR" -ef "$VOG_SOURCE_DIR/build/win32/bin" ]; then
+  out=$("$VOG_SOURCE_DIR/scripts/host" info 2>&1 | tr -d '\r')
+  [ "$out" = "$expected" ] || fail "scripts/host info printed:
+$out"
+fi
+
 # A DLL that does not exist: exit 1 with a message naming it.
 out=$("$run" "$host" --dll "$VOG_BIN_DIR/no-such-plugin.dll" info 2>&1 | tr -d '\r')
 rc=${PIPESTATUS[0]}
