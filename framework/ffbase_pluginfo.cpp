@@ -2,7 +2,7 @@
 #include "ffbase_pluginfo.h"
 
 #include "ffbase_guid.h"
-#include "ffbase_libdeps.h"
+#include "kvstr.h"
 
 namespace ffbase {
 
@@ -44,7 +44,7 @@ HRESULT STDMETHODCALLTYPE BaseUnsharedFIOPluginInfo::GetItem(int index, GUID* id
   if (index < 0 || static_cast<UINT>(index) >= ItemCount()) return E_INVALIDARG;
   const PluginInfoRow& row = Items()[index];
   if (id) *id = *row.id;
-  if (name) StrCpyNLen(name, row.name, cchName);
+  if (name) KvStrCpyNLen(name, row.name, cchName);
   DWORD* const outs[6] = {value1, value2, value3, value4, value5, value6};
   for (int i = 0; i < 6; ++i)
     if (outs[i]) *outs[i] = row.values[i];

@@ -1,6 +1,6 @@
 // Services of other parts of the library that the module's attach and detach
-// steps call: library initialisation and termination, the plug-in help path,
-// the metadata factories and the module's language handle.
+// steps call: library initialisation and termination, the plug-in help path
+// and the metadata factories.
 //
 // The module calls them only through these functions. attach_services.cpp
 // holds their present definitions: stand-ins until the owning parts of the
@@ -23,12 +23,5 @@ void InstallPluginHelpPath(HMODULE module, wchar_t* path, int cch);
 // Creates and destroys the process-wide box, descriptor and tag factories.
 void CreateMetaFactories();
 void DestroyMetaFactories();
-
-// The module's language handle: opened at attach over the module's string
-// tables, closed at detach. ModuleString never returns null; its pointer stays
-// valid until the handle is closed.
-HRESULT OpenModuleLanguage(HMODULE module);
-void CloseModuleLanguage();
-const wchar_t* ModuleString(UINT stringId);
 
 }  // namespace vogaac2

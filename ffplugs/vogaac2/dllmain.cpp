@@ -6,6 +6,7 @@
 
 #include "attach_services.h"
 #include "ffbase_classfactory.h"
+#include "kvlang.h"
 #include "kvfileio.h"
 #include "module.h"
 #include "vogaac2_pluginfo.h"
@@ -30,7 +31,9 @@ typedef ffbase::TemplClassFactory<VogAacCreators> VogAacClassFactory;
 BOOL AttachProcess(HMODULE module) {
   vogaac2::SetModuleHandle(module);
   vogaac2::InitializeLibrary(module);
-  HRESULT langResult = vogaac2::OpenModuleLanguage(module);
+  HKVLANG lang = nullptr;
+  HRESULT langResult = KvLang_Open(&lang, module, 0, 0);
+  vogaac2::SetModuleLanguage(lang);
   wchar_t helpPath[MAX_PATH];
   vogaac2::InstallPluginHelpPath(module, helpPath, MAX_PATH);
   DisableThreadLibraryCalls(module);
@@ -41,7 +44,8 @@ BOOL AttachProcess(HMODULE module) {
 
 void DetachProcess() {
   vogaac2::DestroyMetaFactories();
-  vogaac2::CloseModuleLanguage();
+  KvLang_Close(vogaac2::ModuleLanguage());
+  vogaac2::SetModuleLanguage(nullptr);
   vogaac2::TerminateLibrary();
 }
 
