@@ -282,10 +282,22 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
 
 }  // namespace
 
+// No exception leaves the engine: when memory for a conversion runs out the
+// text formatted so far is terminated and returned.
+int SafeFormat(Sink& sink, const wchar_t* format, va_list args) {
+  try {
+    return Format(sink, format, args);
+  } catch (...) {
+    size_t n = sink.cap == SIZE_MAX ? sink.len : (sink.len < sink.cap ? sink.len : sink.cap - 1);
+    sink.out[n] = 0;
+    return static_cast<int>(n);
+  }
+}
+
 extern "C" int KVAPI KvVPrintF(wchar_t* out, const wchar_t* format, va_list args) {
   if (!out) return 0;
   Sink sink{out, SIZE_MAX, 0};
-  return Format(sink, format, args);
+  return SafeFormat(sink, format, args);
 }
 
 extern "C" int __cdecl KvPrintF(wchar_t* out, const wchar_t* format, ...) {
@@ -299,7 +311,7 @@ extern "C" int __cdecl KvPrintF(wchar_t* out, const wchar_t* format, ...) {
 int KvVPrintFN(wchar_t* out, int cch, const wchar_t* format, va_list args) {
   if (!out || cch < 1) return 0;
   Sink sink{out, static_cast<size_t>(cch), 0};
-  return Format(sink, format, args);
+  return SafeFormat(sink, format, args);
 }
 
 int KvPrintFN(wchar_t* out, int cch, const wchar_t* format, ...) {
@@ -484,9 +496,9 @@ extern "C" int __cdecl KvSetDlgItemTextNoFlash(HWND dialog, int control, const w
   HWND item = GetDlgItem(dialog, control);
   int current = item ? GetWindowTextLengthW(item) : -1;
   if (current >= 0 && current + 1 < 8193) {
-    std::vector<wchar_t> now(current + 1);
-    GetWindowTextW(item, now.data(), current + 1);
-    if (wcscmp(now.data(), text) == 0) return current;
+    wchar_t now[8193];
+    GetWindowTextW(item, now, current + 1);
+    if (wcscmp(now, text) == 0) return current;
   }
   return SetDlgItemTextW(dialog, control, text) ? len : 0;
 }
@@ -521,8 +533,7 @@ bool Width(HDC dc, const wchar_t* text, int n, int* cx) {
   return true;
 }
 
-BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
-  if (!text) return FALSE;
+BOOL EllipsisIn(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
   if (maxChars < 0) maxChars = 0;
   std::wstring work(text);
   int full;
@@ -544,6 +555,15 @@ BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
   std::wstring result = fromEnd ? L"..." + work : work + L"...";
   wcscpy(text, result.c_str());
   return TRUE;
+}
+
+BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
+  if (!text) return FALSE;
+  try {
+    return EllipsisIn(dc, text, maxChars, maxWidth, fromEnd);
+  } catch (...) {  // out of memory for the working copy: text unchanged
+    return FALSE;
+  }
 }
 }  // namespace
 

@@ -66,7 +66,7 @@ bool HmsfSplit(DWORD code, DWORD* smpte, double* rate, const _kvposfmt* fmt) {
 
 // Fields of a position text: every non-digit separates; a separator after
 // the last digit stands for one more field of value 0.
-std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
+std::vector<ULONGLONG> SplitFieldsIn(const wchar_t* text, const wchar_t** end) {
   std::vector<ULONGLONG> fields;
   if (!text) return fields;
   size_t n = wcslen(text);
@@ -90,6 +90,16 @@ std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
   if (trailingSeparator) fields.push_back(0);
   if (end) *end = text + wcslen(text);
   return fields;
+}
+
+// Out of memory for the fields: no fields (the time reads as 0).
+std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
+  if (end) *end = text ? text + wcslen(text) : text;
+  try {
+    return SplitFieldsIn(text, end);
+  } catch (...) {
+    return std::vector<ULONGLONG>();
+  }
 }
 
 // The last count fields, right-aligned into out[0..count).
