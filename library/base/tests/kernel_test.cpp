@@ -217,6 +217,10 @@ TEST(OS, ThisSystem) {
   EXPECT_TRUE(KvOSVersionOK(7, 0));
   EXPECT_FALSE(KvIsWin95());
   EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, 0x1234, 0, 0), 0x1234);
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_SYSCOLORCHANGE, 0, 0), TRUE);  // the colours' reload
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_DISPLAYCHANGE, 0, 0), 0);
+  EXPECT_EQ(KvIsHighColor(), KvIsHighColorEx(TRUE));
+  EXPECT_EQ(KvIsAllMonitorsHighColor(), KvIsAllMonitorsHighColorEx(TRUE));
   EXPECT_EQ(KvKernel_SetSplash(reinterpret_cast<HWND>(0x10)), reinterpret_cast<HWND>(0x10));
   KvKernel_SetSplash(nullptr);
   UINT before = SetErrorMode(0);
