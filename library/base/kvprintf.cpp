@@ -74,9 +74,18 @@ bool IsConversion(wchar_t c) {
 
 // The platform's formatting of one value with a specification, into a
 // growing buffer (a width can be as large as the specification allows).
+// The specification handed to the platform's formatters, without 'n': a
+// "%n" there would store through the number argument.
+std::wstring PlatformFormat(const std::wstring& spec, wchar_t conv) {
+  std::wstring f = L"%";
+  for (wchar_t c : spec)
+    if (c != L'n') f += c;
+  return f + conv;
+}
+
 template <typename T>
 std::wstring Platform(const std::wstring& spec, wchar_t conv, T value) {
-  std::wstring f = L"%" + spec + conv;
+  std::wstring f = PlatformFormat(spec, conv);
   std::vector<wchar_t> buf(128);
   for (;;) {
     int n = _snwprintf(buf.data(), buf.size() - 1, f.c_str(), value);
@@ -89,13 +98,13 @@ std::wstring Platform(const std::wstring& spec, wchar_t conv, T value) {
 typedef int(KVAPI* Regrouper)(const wchar_t*, wchar_t*, int);
 
 std::wstring Regrouped(const std::wstring& raw, Regrouper fn) {
-  std::vector<wchar_t> buf(raw.size() * 2 + 16);
+  std::vector<wchar_t> buf(raw.size() * 4 + 32);
   int n = fn(raw.c_str(), buf.data(), static_cast<int>(buf.size()));
   return std::wstring(buf.data(), n);
 }
 
 std::wstring GroupDecimal(const std::wstring& raw, int digits) {
-  std::vector<wchar_t> buf(raw.size() * 2 + 16);
+  std::vector<wchar_t> buf(raw.size() * 4 + 32);
   int n = KvFormatGroupDecimalNumber(raw.c_str(), buf.data(), static_cast<int>(buf.size()), digits);
   return std::wstring(buf.data(), n);
 }
@@ -262,8 +271,7 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
           out.Put(static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(arg)));
         } else {
           wchar_t buf[1025];
-          std::wstring f = L"%" + spec + conv;
-          int n = wsprintfW(buf, f.c_str(), arg);
+          int n = wsprintfW(buf, PlatformFormat(spec, conv).c_str(), arg);
           if (n > 0) out.Put(buf, n);
         }
         break;
