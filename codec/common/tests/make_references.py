@@ -26,19 +26,22 @@ def write(path, arr):
 
 # ---------------------------------------------------------------- cpu flags
 def cpu_flags():
-    vendor, flags = "", set()
+    vendor, brand, flags = "", "", set()
     with open("/proc/cpuinfo") as f:
         for line in f:
             key, _, value = line.partition(":")
             key = key.strip()
             if key == "vendor_id" and not vendor:
                 vendor = value.strip()
+            elif key == "model name" and not brand:
+                brand = value.strip()
             elif key == "flags" and not flags:
                 flags = set(value.split())
     names = {"fpu": "fpu", "mmx": "mmx", "sse": "sse", "sse2": "sse2", "sse3": "pni"}
     os.makedirs(os.path.join(out, "cpu"), exist_ok=True)
     with open(os.path.join(out, "cpu", "flags.txt"), "w") as f:
         f.write("vendor %s\n" % vendor)
+        f.write("brand %s\n" % brand)
         for ours, theirs in names.items():
             f.write("%s %d\n" % (ours, 1 if theirs in flags else 0))
 
