@@ -308,7 +308,8 @@ def vectors():
     # Conversions: generic rules (NaN leaves the destination unchanged).
     def rc16(a, init):
         a64 = a.astype(f64)
-        r = np.where(a64 > 32767, 32767.0, np.where(a64 < -32768, -32768.0, round_away(a64)))
+        # Through a 16-bit integer: a rounded -0 becomes +0.
+        r = np.where(a64 > 32767, 32767.0, np.where(a64 < -32768, -32768.0, round_away(a64) + 0.0))
         return np.where(np.isnan(a64), init, r).astype(f32)
     plain("vecRoundClip16", lambda s: rc16(x[s], zf[s]))
 
