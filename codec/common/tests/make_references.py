@@ -401,6 +401,39 @@ def vectors():
             f.write("%s\n" % name)
 
 
+# ---------------------------------------------------------------- random
+def ranmar_buffer(s):
+    i, j = (s // 177) % 177 + 2, s % 177 + 2
+    k, l = (9373 // 169) % 178 + 1, 9373 % 169
+    buf = []
+    for _ in range(607):
+        value, weight = 0.0, 0.5
+        for _ in range(24):
+            m = (((i * j) % 179) * k) % 179
+            i, j, k = j, k, m
+            l = (53 * l + 1) % 169
+            if (l * m) % 64 >= 32:
+                value += weight
+            weight *= 0.5
+        buf.append(value)
+    return buf
+
+
+def lagged_stream(buf, count):
+    x = list(buf)  # x_0 .. x_606, then x_t = (x_{t-607} + x_{t-273}) mod 1
+    while len(x) < count:
+        t = len(x)
+        v = x[t - 607] + x[t - 273]
+        x.append(v - int(v))
+    return np.array(x[:count], dtype=f64)
+
+
+def randoms():
+    write("random/seed1802.f64", lagged_stream(ranmar_buffer(1802), 5000))
+    write("random/seed1.f64", lagged_stream(ranmar_buffer(1), 5000))
+
+
 cpu_flags()
 ffts()
 vectors()
+randoms()
