@@ -12,13 +12,19 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Work on one strided complex sequence.
+// One strided complex sequence. kStride is the distance of its elements in
+// floats when known at compile time (1: split arrays, 2: interleaved pairs),
+// 0 when it is only known at run time.
+template <int kStride>
 struct Seq {
   float* re;
   float* im;
   int32_t stride;  // in floats
-  float& r(int32_t i) const { return re[static_cast<intptr_t>(i) * stride]; }
-  float& m(int32_t i) const { return im[static_cast<intptr_t>(i) * stride]; }
+  intptr_t at(int32_t i) const {
+    return static_cast<intptr_t>(i) * (kStride ? kStride : stride);
+  }
+  float& r(int32_t i) const { return re[at(i)]; }
+  float& m(int32_t i) const { return im[at(i)]; }
 };
 
 struct Plan {
@@ -46,8 +52,12 @@ bool makePlan(int32_t n, Plan* plan) {
   return true;
 }
 
-// One pass with radix r over blocks of `len` points (sub = len / r).
-void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
+// One pass with radix r over blocks of `len` points (sub = len / r). R is
+// the radix when it has a butterfly of its own (2, 3, 4, 5), so that the
+// compiler keeps the butterfly in registers; 0 for the general odd one.
+template <int R, class S>
+void radixPass(const S& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
+  constexpr int kSlots = R ? R : kCfftnMaxOddFactor;
   const int32_t sub = len / r;
   const double angle = sign * 2.0 * kPi / len;
   // Rotation w^j by a recurrence, renormalised every step.
@@ -60,7 +70,7 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
   const float s72 = static_cast<float>(sign * std::sin(2.0 * kPi / 5.0));
   const float s144 = static_cast<float>(sign * std::sin(4.0 * kPi / 5.0));
   double gc[kCfftnMaxOddFactor], gs[kCfftnMaxOddFactor];
-  if (r > 5) {
+  if (R == 0) {
     for (int t = 0; t < r; ++t) {
       gc[t] = std::cos(2.0 * kPi * t / r);
       gs[t] = sign * std::sin(2.0 * kPi * t / r);
@@ -68,7 +78,7 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
   }
   for (int32_t j = 0; j < sub; ++j) {
     // Powers w^t, t = 0 .. r-1, of the rotation of this column.
-    float tr[kCfftnMaxOddFactor], ti[kCfftnMaxOddFactor];
+    float tr[kSlots], ti[kSlots];
     {
       double pc = 1.0, ps = 0.0;
       for (int t = 0; t < r; ++t) {
@@ -81,13 +91,12 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
     }
     const bool rotate = j != 0;
     for (int32_t base = j; base < n; base += len) {
-      float yr[kCfftnMaxOddFactor], yi[kCfftnMaxOddFactor];
-      yr[0] = yi[0] = 0.0f;  // every branch sets them; quiets a false warning
-      if (r == 2) {
+      float yr[kSlots], yi[kSlots];
+      if constexpr (R == 2) {
         float ar = s.r(base), ai = s.m(base), br = s.r(base + sub), bi = s.m(base + sub);
         yr[0] = ar + br; yi[0] = ai + bi;
         yr[1] = ar - br; yi[1] = ai - bi;
-      } else if (r == 3) {
+      } else if constexpr (R == 3) {
         float x0r = s.r(base), x0i = s.m(base);
         float x1r = s.r(base + sub), x1i = s.m(base + sub);
         float x2r = s.r(base + 2 * sub), x2i = s.m(base + 2 * sub);
@@ -98,7 +107,7 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
         // X1 = m + i*sin60*d (sin60 carries the sign), X2 = m - i*sin60*d
         yr[1] = mr - sin60 * di; yi[1] = mi + sin60 * dr;
         yr[2] = mr + sin60 * di; yi[2] = mi - sin60 * dr;
-      } else if (r == 4) {
+      } else if constexpr (R == 4) {
         float x0r = s.r(base), x0i = s.m(base);
         float x1r = s.r(base + sub), x1i = s.m(base + sub);
         float x2r = s.r(base + 2 * sub), x2i = s.m(base + 2 * sub);
@@ -114,7 +123,7 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
           yr[1] = a1r - a3i; yi[1] = a1i + a3r;
           yr[3] = a1r + a3i; yi[3] = a1i - a3r;
         }
-      } else if (r == 5) {
+      } else if constexpr (R == 5) {
         float x0r = s.r(base), x0i = s.m(base);
         float x1r = s.r(base + sub), x1i = s.m(base + sub);
         float x2r = s.r(base + 2 * sub), x2i = s.m(base + 2 * sub);
@@ -154,7 +163,8 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
       }
       s.r(base) = yr[0];
       s.m(base) = yi[0];
-      for (int t = 1; t < r; ++t) {
+      const int count = R ? R : r;
+      for (int t = 1; t < count; ++t) {
         float vr = yr[t], vi = yi[t];
         if (rotate) {
           float nr = vr * tr[t] - vi * ti[t];
@@ -174,7 +184,8 @@ void radixPass(const Seq& s, int32_t n, int32_t len, int32_t r, int32_t sign) {
   }
 }
 
-inline void swapPoint(const Seq& s, int32_t a, int32_t b) {
+template <class S>
+inline void swapPoint(const S& s, int32_t a, int32_t b) {
   float t = s.r(a); s.r(a) = s.r(b); s.r(b) = t;
   t = s.m(a); s.m(a) = s.m(b); s.m(b) = t;
 }
@@ -183,7 +194,8 @@ inline void swapPoint(const Seq& s, int32_t a, int32_t b) {
 // (first factor most significant) are those of k read the other way round.
 // The outer (square) digits are exchanged pairwise; the square-free middle
 // digits, when there are several, are permuted by following cycles.
-void permute(const Seq& s, const Plan& p) {
+template <class S>
+void permute(const S& s, const Plan& p) {
   const int m = p.count;
   int32_t weight[32];  // W_i: weight of digit i in the position
   weight[m - 1] = 1;
@@ -258,10 +270,17 @@ void permute(const Seq& s, const Plan& p) {
   }
 }
 
-void transformOne(const Seq& s, const Plan& p, int32_t sign) {
+template <class S>
+void transformOne(const S& s, const Plan& p, int32_t sign) {
   int32_t len = p.n;
   for (int i = 0; i < p.count; ++i) {
-    radixPass(s, p.n, len, p.factors[i], sign);
+    switch (p.factors[i]) {
+      case 2: radixPass<2>(s, p.n, len, 2, sign); break;
+      case 3: radixPass<3>(s, p.n, len, 3, sign); break;
+      case 4: radixPass<4>(s, p.n, len, 4, sign); break;
+      case 5: radixPass<5>(s, p.n, len, 5, sign); break;
+      default: radixPass<0>(s, p.n, len, p.factors[i], sign); break;
+    }
     len /= p.factors[i];
   }
   permute(s, p);
@@ -324,8 +343,13 @@ int cfftnRadix(float* imag, float* real, int32_t total, int32_t n, int32_t span,
   for (int32_t block = 0; block < total; block += span) {
     for (int32_t offset = 0; offset < spacing; ++offset) {
       intptr_t first = static_cast<intptr_t>(block + offset) * inc;
-      Seq s{real + first, imag + first, inc * spacing};
-      transformOne(s, plan, sign);
+      const int32_t stride = inc * spacing;
+      if (stride == 1)
+        transformOne(Seq<1>{real + first, imag + first, 1}, plan, sign);
+      else if (stride == 2)
+        transformOne(Seq<2>{real + first, imag + first, 2}, plan, sign);
+      else
+        transformOne(Seq<0>{real + first, imag + first, stride}, plan, sign);
     }
   }
   return 1;
