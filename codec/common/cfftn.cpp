@@ -299,8 +299,9 @@ int cfftnFactor(int32_t n, int32_t* f, int32_t* squareCount) {
     f[m++] = 4;
     k /= 16;
   }
-  for (int32_t j = 3; j * j <= k; j += 2) {
+  for (int32_t j = 3; int64_t{j} * j <= k; j += 2) {
     while (k % (j * j) == 0) {
+      if (m >= 32) return 32;
       f[m++] = j;
       k /= j * j;
     }
@@ -318,6 +319,14 @@ int cfftnFactor(int32_t n, int32_t* f, int32_t* squareCount) {
   }
   int kt = m;
   for (int32_t j = 2; j <= k; j = (j == 2) ? 3 : j + 2) {
+    if (j > kCfftnMaxOddFactor) {
+      // What is left has only factors above the limit: one factor stands
+      // for it (the length is refused either way), instead of a search
+      // that could run up to 2^31.
+      if (m >= 32) return 32;
+      f[m++] = k;
+      break;
+    }
     if (k % j == 0) {
       if (m >= 32) return 32;  // cannot happen for 32-bit n; refused as too many
       f[m++] = j;

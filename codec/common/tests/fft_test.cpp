@@ -158,6 +158,13 @@ TEST(Cfftn, FactorListsAndRefusals) {
     EXPECT_EQ(cfftnInterleaved(d.data(), n, -1), 0) << n;
     EXPECT_EQ(d, before) << n;
   }
+  // Huge lengths are refused before any element is touched (and quickly):
+  // 2^31 - 1 is prime, 2^30 needs 15 factors.
+  float small[4] = {1, 2, 3, 4};
+  EXPECT_EQ(cfftnInterleaved(small, 2147483647, -1), 0);
+  EXPECT_EQ(cfftnInterleaved(small, 1 << 30, -1), 0);
+  EXPECT_EQ(cfftnInterleaved(small, 2 * 1073741789, -1), 0);  // 2 x a large prime
+  EXPECT_EQ(small[0], 1.0f);
 }
 
 // Several transforms in one call: total = 3 * span with span = n.
