@@ -184,6 +184,31 @@ TEST(Cfftn, SeveralSequencesInOneCall) {
     EXPECT_FLOAT_EQ(re[i], re1[i]);
     EXPECT_FLOAT_EQ(im[i], im1[i]);
   }
+  // Three sequences interleaved element by element: span = total = 3n, so
+  // the elements of each sequence lie 3 apart.
+  std::vector<float> re2(3 * n), im2(3 * n);
+  for (int i = 0; i < 3 * n; ++i) {
+    re2[i] = std::sin(0.29f * i);
+    im2[i] = std::cos(0.07f * i * i);
+  }
+  std::vector<float> seqRe[3], seqIm[3];
+  for (int b = 0; b < 3; ++b) {
+    for (int i = 0; i < n; ++i) {
+      seqRe[b].push_back(re2[3 * i + b]);
+      seqIm[b].push_back(im2[3 * i + b]);
+    }
+    ASSERT_EQ(cfftnSplit(seqRe[b].data(), seqIm[b].data(), n, 1), 1);
+  }
+  ASSERT_EQ(cfftnRadix(im2.data(), re2.data(), 3 * n, n, 3 * n, 1), 1);
+  for (int b = 0; b < 3; ++b) {
+    for (int i = 0; i < n; ++i) {
+      EXPECT_FLOAT_EQ(re2[3 * i + b], seqRe[b][i]) << b << " " << i;
+      EXPECT_FLOAT_EQ(im2[3 * i + b], seqIm[b][i]) << b << " " << i;
+    }
+  }
+  // Inconsistent geometry is refused.
+  EXPECT_EQ(cfftnRadix(im2.data(), re2.data(), 3 * n, n, 2 * n + 1, 1), 0);
+  EXPECT_EQ(cfftnRadix(im2.data(), re2.data(), 3 * n, n, n, 0), 0);
   // Inverse after forward gives n times the input.
   std::vector<float> d(2 * n);
   for (int i = 0; i < 2 * n; ++i) d[i] = 0.25f * i - 1.0f;
