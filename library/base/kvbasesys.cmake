@@ -27,7 +27,7 @@ add_executable(kvbasesys_msgbox_ui_tests tests/kvmsgbox_ui_test.cpp)
 target_link_libraries(kvbasesys_msgbox_ui_tests PRIVATE kvbasesys vog_testsupport gmock gtest_main)
 add_test(NAME kvbasesys_msgbox_ui_tests
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/run_ui_test.sh ${CMAKE_SOURCE_DIR}/scripts/wine-run
-    ${CMAKE_BINARY_DIR}/wineprefix-ui $<TARGET_FILE:kvbasesys_msgbox_ui_tests> --gtest_color=no)
+    ${CMAKE_BINARY_DIR}/wineprefix-ui-msgbox $<TARGET_FILE:kvbasesys_msgbox_ui_tests> --gtest_color=no)
 set_tests_properties(kvbasesys_msgbox_ui_tests PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin LABELS ui)
 add_dependencies(kvbasesys_msgbox_ui_tests vogaac2)
 
