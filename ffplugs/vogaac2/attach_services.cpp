@@ -3,6 +3,7 @@
 // its body becomes the call into that part.
 #include "attach_services.h"
 
+#include "kvhelp.h"
 #include "kvkernel.h"
 
 namespace vogaac2 {
@@ -12,9 +13,11 @@ namespace vogaac2 {
 BOOL InitializeLibrary(HMODULE module) { return KvKernel_Initialize(module, nullptr); }
 void TerminateLibrary() { KvKernel_Terminate(); }
 
-// No help library yet: no help file, an empty path.
-void InstallPluginHelpPath(HMODULE, wchar_t* path, int cch) {
-  if (path && cch > 0) path[0] = 0;
+// The plug-in's HTML Help file (empty when there is none), installed as the
+// help path of that kind.
+void InstallPluginHelpPath(HMODULE module, wchar_t* path, int cch) {
+  KvHelp_CreatePluginHelpFilePath(KV_HELP_HTMLHELP, module, path, cch, FALSE);
+  KvHelp_SetHelpFilePath(KV_HELP_HTMLHELP, path);
 }
 
 // No metadata factories yet.

@@ -9,9 +9,11 @@ add_library(kvbasesys STATIC
   kvreg.cpp
   kvmetric.cpp
   kvpath.cpp
+  kvres.cpp
+  kvhelp.cpp
 )
 target_include_directories(kvbasesys PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kvbasesys PUBLIC kvbase kvui oleaut32 ole32 advapi32 user32 gdi32 shell32 version)
+target_link_libraries(kvbasesys PUBLIC kvbase kvui oleaut32 ole32 advapi32 user32 gdi32 shell32 version comctl32)
 vog_dll_part(kvbasesys EXPORTS ${CMAKE_CURRENT_SOURCE_DIR}/kvbasesys_exports.def)
 
 
@@ -53,3 +55,22 @@ vog_add_fixture(kvbasesys_path_files SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/ma
   ARGS ${CMAKE_BINARY_DIR}/bin)
 vog_add_gtest(kvbasesys_path_tests SOURCES tests/kvpath_test.cpp LIBS kvbasesys FIXTURES kvbasesys_path_files)
 add_dependencies(kvbasesys_path_tests vogaac2)
+
+# Resource loading: a windres-built menu in the test program, and a satellite
+# "kvbasesys_res_tests.LNG" beside it that holds a German menu only.
+vog_add_gtest(kvbasesys_res_tests SOURCES tests/kvres_test.cpp tests/kvres_test.rc LIBS kvbasesys)
+add_library(kvbasesys_res_tests_lng MODULE tests/kvres_test_lng.rc)
+set_target_properties(kvbasesys_res_tests_lng PROPERTIES
+  PREFIX "" OUTPUT_NAME kvbasesys_res_tests SUFFIX ".LNG" LINKER_LANGUAGE C
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+target_link_options(kvbasesys_res_tests_lng PRIVATE -nostdlib -Wl,--entry=0)
+set_property(TARGET kvbasesys_res_tests_lng PROPERTY C_STANDARD_LIBRARIES "")
+add_dependencies(kvbasesys_res_tests kvbasesys_res_tests_lng)
+
+# Help paths, with files made beside vogaac2.dll.
+vog_add_gtest(kvbasesys_help_tests SOURCES tests/kvhelp_test.cpp LIBS kvbasesys)
+add_dependencies(kvbasesys_help_tests vogaac2)
+set_tests_properties(kvbasesys_help_tests PROPERTIES RUN_SERIAL ON)
+
+# Every public function of the system services' headers is exported.
+vog_add_shell_test(kvbasesys_exports SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_sys_exports.sh)

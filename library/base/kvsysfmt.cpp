@@ -1,12 +1,8 @@
 #include "kvsysfmt.h"
 
 #include <cwchar>
-#include <string>
 
-#if __has_include("kvprintf.h")
 #include "kvprintf.h"
-#define KV_HAVE_FORMAT_ENGINE 1
-#endif
 
 int KvSysVFormat(wchar_t* out, int cch, const wchar_t* format, va_list args) {
   if (!out || cch < 1) return 0;
@@ -24,20 +20,10 @@ int KvSysVFormat(wchar_t* out, int cch, const wchar_t* format, va_list args) {
     out[n] = 0;
     return n;
   }
-#ifdef KV_HAVE_FORMAT_ENGINE
   int n = KvVPrintFN(out, cch, format, args);
-#else
-  // Without the engine, "$" conversions print like "%" ones.
-  std::wstring plain;
-  for (const wchar_t* p = format; *p; ++p) {
-    if (*p == L'$' && p[1] && p[1] != L'(' && p[1] != L'$') plain += L'%';
-    else plain += *p;
-  }
-  int n = _vsnwprintf(out, cch - 1, plain.c_str(), args);
-  if (n < 0 || n > cch - 1) n = cch - 1;
-#endif
   out[cch - 1] = 0;
   if (n > cch - 1) n = cch - 1;
+  if (n < 0) n = 0;
   return n;
 }
 
@@ -49,36 +35,8 @@ int KvSysFormat(wchar_t* out, int cch, const wchar_t* format, ...) {
   return n;
 }
 
-BOOL KvSysHasFormatCodes(const wchar_t* text) {
-  if (!text) return FALSE;
-#ifdef KV_HAVE_FORMAT_ENGINE
-  return KvHasFormatCodes(text);
-#else
-  for (; *text; ++text)
-    if (*text == L'%' || *text == L'$') return TRUE;
-  return FALSE;
-#endif
-}
+BOOL KvSysHasFormatCodes(const wchar_t* text) { return text && KvHasFormatCodes(text); }
 
 BOOL KvSysCalcStringEllipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth) {
-  if (!text) return FALSE;
-#ifdef KV_HAVE_FORMAT_ENGINE
-  return KvCalcStringEllipsis(dc, text, maxChars, maxWidth);
-#else
-  int n = lstrlenW(text);
-  SIZE s = {0, 0};
-  GetTextExtentPoint32W(dc, text, n, &s);
-  if (s.cx <= maxWidth) return TRUE;
-  while (n > 0) {
-    --n;
-    wchar_t probe[1100];
-    if (n + 4 > 1099) continue;
-    wmemcpy(probe, text, n);
-    wcscpy(probe + n, L"...");
-    GetTextExtentPoint32W(dc, probe, n + 3, &s);
-    if (s.cx <= maxWidth) break;
-  }
-  if (n + 4 <= maxChars) wcscpy(text + n, L"...");
-  return TRUE;
-#endif
+  return text && KvCalcStringEllipsis(dc, text, maxChars, maxWidth);
 }
