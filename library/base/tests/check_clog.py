@@ -55,6 +55,9 @@ def main():
     m = parse('filtered.log', got[0]) if got else None
     check(bool(m) and m['tag'] == 'ERR ' and m['ts'] and not m['loc'] and m['msg'] == 'x=5',
           'filtered.log: %r' % got[:1])
+    got = lines_of(os.path.join(folder, 'copy.log'))
+    check(got == ['INFOfrom the original', 'INFOfrom the copy', 'INFOfrom the assigned', 'INFOoriginal again'],
+          'copy.log: %r' % got)
     # The 1,023-character cut.
     got = lines_of(os.path.join(folder, 'long.log'))
     check(got == ['INFO' + 'm' * 1023, 'INFOafter'], 'long.log: cut wrong (%s)' % [len(l) for l in got])

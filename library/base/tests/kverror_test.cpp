@@ -369,6 +369,41 @@ TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   EXPECT_EQ(KvErrorHandler_DumpHex(buffer, 60, bytes, 9), 0);  // no line fits 50 short of the end
 }
 
+// A real access violation on a worker thread: a vectored handler dumps the
+// record and ends the thread.
+char g_faultDump[4096];
+void __stdcall EndFaultingThread() { ExitThread(0); }
+LONG CALLBACK DumpAndLeave(EXCEPTION_POINTERS* pointers) {
+  if (pointers->ExceptionRecord->ExceptionCode != 0xC0000005) return EXCEPTION_CONTINUE_SEARCH;
+  KvErrorHandler_DumpExceptionRecord(g_faultDump, sizeof(g_faultDump), "faulting", pointers, 0);
+  pointers->ContextRecord->Eip = reinterpret_cast<DWORD>(&EndFaultingThread);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+volatile UINT_PTR g_badAddress = 16;
+DWORD WINAPI WriteToAddress16(void*) {
+  *reinterpret_cast<volatile int*>(g_badAddress) = 1;
+  return 0;
+}
+
+TEST(KvErrorDump, ProvokedAccessViolation) {
+  void* handler = AddVectoredExceptionHandler(1, DumpAndLeave);
+  ASSERT_NE(handler, nullptr);
+  g_faultDump[0] = 0;
+  HANDLE thread = CreateThread(nullptr, 0, WriteToAddress16, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  RemoveVectoredExceptionHandler(handler);
+  std::string dump(g_faultDump);
+  EXPECT_TRUE(std::regex_search(dump, std::regex("^Exception 0xC0000005 \\(access violation\\) WRITE:0x0*10 "
+                                                 "IP:0x[0-9A-F]{8}\r\nIn Module 'kvbasesys_error_tests.exe' at ")))
+      << dump;
+  EXPECT_NE(dump.find("Thread: faulting ID=0x"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("Stack Dump:\r\n"), std::string::npos) << dump;
+  // The stack shows a return address into a loaded module.
+  EXPECT_TRUE(std::regex_search(dump, std::regex("[0-9A-F]{8}  [0-9A-F]{8} \\+ [0-9A-F]+ \\([^)]+\\.(exe|dll)\\)")))
+      << dump;
+}
+
 TEST(KvErrorDump, ExceptionFilterReportsThroughTheMessageBox) {
   Library lib;
   lib.Use(1033);

@@ -60,6 +60,24 @@ TEST(CLog, ResultsAndLevels) {
   EXPECT_TRUE(DeleteFileW(Fresh(L"scratch.log").c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
 }
 
+TEST(CLog, CopiesWriteThroughTheirOwnStream) {
+  CLog log;
+  ASSERT_EQ(log.Init(Fresh(L"copy.log").c_str(), 4, 0), S_OK);
+  EXPECT_EQ(log.Write(4, nullptr, 0, L"from the original"), S_OK);
+  {
+    CLog copy(log);
+    EXPECT_EQ(std::wstring(copy.GetLogFileName()), std::wstring(log.GetLogFileName()));
+    EXPECT_EQ(copy.Write(4, nullptr, 0, L"from the copy"), S_OK);
+    CLog assigned;
+    assigned = copy;
+    EXPECT_EQ(assigned.Write(4, nullptr, 0, L"from the assigned"), S_OK);
+  }
+  EXPECT_EQ(log.Write(4, nullptr, 0, L"original again"), S_OK);
+  CLog closed;
+  CLog copyOfClosed(closed);
+  EXPECT_EQ(copyOfClosed.Write(4, nullptr, 0, L"x"), KV_E_NOTINITIALIZED);
+}
+
 TEST(CLog, LongMessagesAreCut) {
   CLog log;
   ASSERT_EQ(log.Init(Fresh(L"long.log").c_str(), 4, 0), S_OK);

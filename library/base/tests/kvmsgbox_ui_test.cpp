@@ -1,7 +1,8 @@
 // Message boxes on a display (run under xvfb-run): the custom box built in
 // memory, checked by enumerating its controls (ids, texts, default button,
 // check box, details pane) and pressed by messages from a second thread; the
-// platform box shown when the no-UI hook cannot answer.
+// platform box shown when the no-UI hook cannot answer; a dialog size
+// predicted from its template against the dialog the system makes of it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 
 #include "kvlang.h"
 #include "kvmsgbox.h"
+#include "kvres.h"
 
 namespace {
 
@@ -201,6 +203,34 @@ TEST(KvMsgBoxNoUIHookUI, DefaultBeyondTheSetShowsTheCentredPlatformBox) {
   EXPECT_NEAR((box.left + box.right) / 2, (work.left + work.right) / 2, 2);
   EXPECT_NEAR((box.top + box.bottom) / 2, (work.top + work.bottom) / 2, 2);
   KvMsgBoxSetNoUIHook(nullptr);
+}
+
+INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+TEST(KvResDialogUI, SizeFromTheTemplate) {
+  // A plain template with DS_SETFONT: 100 x 50 dialog units in 8-point "MS Shell Dlg".
+  std::vector<WORD> t = {LOWORD(WS_POPUP | DS_SETFONT), HIWORD(WS_POPUP | DS_SETFONT), 0, 0, 0, 0, 0, 100, 50,
+                         0, 0, 0, 8};
+  for (const wchar_t* p = L"MS Shell Dlg"; ; ++p) {
+    t.push_back(*p);
+    if (!*p) break;
+  }
+  SIZE units = {0, 0};
+  ASSERT_TRUE(KvGetDialogUnitsForFont(L"MS Shell Dlg", 8, 400, 1, 0, &units));
+  SIZE size = {0, 0};
+  ASSERT_TRUE(KvGetDialogSizeIndirect(nullptr, t.data(), &size));
+  EXPECT_EQ(size.cx, MulDiv(100, units.cx, 4));
+  EXPECT_EQ(size.cy, MulDiv(50, units.cy, 8));
+  EXPECT_GT(size.cx, 100);
+  // The same template made into a dialog by the system has that client size.
+  HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
+                                           nullptr, QuietProc, 0);
+  ASSERT_NE(dialog, nullptr);
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right - client.left, size.cx);
+  EXPECT_EQ(client.bottom - client.top, size.cy);
+  DestroyWindow(dialog);
 }
 
 }  // namespace
