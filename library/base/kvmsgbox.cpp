@@ -414,7 +414,6 @@ int CustomBoxV(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* c
                bool ex, const wchar_t* format, va_list args) {
   if ((flags & KVMB_DETAILS) && !details) return 0;
   if (ex && (flags & KVMB_CHECKBOX) && !checkState) return 0;
-  if (!ex) flags &= ~KVMB_CHECKBOX;
   owner = ResolveOwner(owner);
   std::vector<wchar_t> text(kTextChars);
   FormatText(text.data(), format, args);
@@ -429,7 +428,7 @@ int CustomBoxV(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* c
     if (answer != KV_MSGBOX_NOT_HANDLED) return static_cast<int>(answer);
   }
   CustomBox box = {};
-  box.flags = flags;
+  box.flags = ex ? flags : flags & ~static_cast<DWORD>(KVMB_CHECKBOX);
   box.text = text.data();
   box.details = (flags & KVMB_DETAILS) == KVMB_DETAILS ? details : nullptr;
   if (!box.details) box.flags &= ~KVMB_DETAILS;

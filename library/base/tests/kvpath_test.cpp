@@ -103,6 +103,37 @@ TEST(KvPathFolders, SizeAgreesWithPythonWalk) {
   EXPECT_TRUE(KvIsDirectoryEmpty(Fixture(L"tree\\empty").c_str()));
 }
 
+TEST(KvPathFolders, DiskSpaceAgreesWithPython) {
+  std::ifstream in(Fixture(L"disk.txt").c_str());
+  unsigned long long freeBytes = 0, totalBytes = 0;
+  ASSERT_TRUE(in >> freeBytes >> totalBytes);
+  const double mib = 1048576.0;
+  std::wstring file = Fixture(L"tree.txt");
+  EXPECT_NEAR(KvGetDiskTotalSpace(file.c_str(), 1048576), totalBytes / mib, 1.0);
+  // Other programs write meanwhile: free space within 256 MiB.
+  EXPECT_NEAR(KvGetDiskFreeSpace(file.c_str(), 1048576), freeBytes / mib, 256.0);
+  EXPECT_EQ(KvGetDiskFreeSpace(L"", 0), 0u);
+  EXPECT_EQ(KvGetDiskFreeSpace(L"Q:\\no\\drive", 0), 0u);
+  EXPECT_EQ(KvGetDiskFreeSpace(L"\\\\noserver\\noshare\\x", 0), 0xFFFFFFFFu);
+  // The text, with the library's strings.
+  HKVLANG lang = nullptr;
+  ASSERT_EQ(KvLang_Open(&lang, LoadLibraryW(L"vogaac2.dll"), 1033, 0), S_OK);
+  KvLang_SetLibraryHandle(lang);
+  wchar_t text[64];
+  KvFormatDiskFreeSpace(L"", text);
+  EXPECT_EQ(std::wstring(text), L"-- Megabytes");
+  KvFormatDiskFreeSpace(file.c_str(), text);
+  std::wstring s = text;
+  EXPECT_EQ(s.substr(s.size() - 10), L" Megabytes");
+  std::wstring digits;
+  for (wchar_t c : s.substr(0, s.size() - 10))
+    if (c != L',') digits += c;
+  double shown = _wtof(digits.c_str());
+  EXPECT_NEAR(shown, freeBytes / 1024000.0, 300.0);
+  KvLang_SetLibraryHandle(nullptr);
+  KvLang_Close(lang);
+}
+
 TEST(KvPathStrings, PartsOfAPath) {
   struct {
     const wchar_t* path;

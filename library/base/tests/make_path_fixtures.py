@@ -92,6 +92,9 @@ def main():
     for dirpath, _, files in os.walk(os.path.join(root, 'tree')):
         total += sum(os.path.getsize(os.path.join(dirpath, f)) for f in files)
     open(os.path.join(root, 'tree.txt'), 'w').write('%d\n' % total)
+    # The volume's space as Python sees it.
+    usage = shutil.disk_usage(root)
+    open(os.path.join(root, 'disk.txt'), 'w').write('%d %d\n' % (usage.free, usage.total))
 
 
 if __name__ == '__main__':
