@@ -25,8 +25,8 @@ add_dependencies(kvbasesys_error_tests vogaac2 vogaac2_lng)
 vog_add_gtest(kvbasesys_msgbox_tests SOURCES tests/kvmsgbox_test.cpp LIBS kvbasesys)
 
 # The custom box on a display: this test alone runs under xvfb-run.
-add_executable(kvbasesys_msgbox_ui_tests tests/kvmsgbox_ui_test.cpp)
-target_link_libraries(kvbasesys_msgbox_ui_tests PRIVATE kvbasesys vog_testsupport gmock gtest_main)
+add_executable(kvbasesys_msgbox_ui_tests tests/kvmsgbox_ui_test.cpp tests/kvmsgbox_ui_test.rc)
+target_link_libraries(kvbasesys_msgbox_ui_tests PRIVATE kvbasesys comctl32 vog_testsupport gmock gtest_main)
 add_test(NAME kvbasesys_msgbox_ui_tests
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/run_ui_test.sh ${CMAKE_SOURCE_DIR}/scripts/wine-run
     ${CMAKE_BINARY_DIR}/wineprefix-ui-msgbox $<TARGET_FILE:kvbasesys_msgbox_ui_tests> --gtest_color=no)

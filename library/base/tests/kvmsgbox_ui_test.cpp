@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "kvlang.h"
+#include <commctrl.h>
+
+#include "kvhelp.h"
 #include "kvmsgbox.h"
 #include "kvres.h"
 
@@ -231,6 +234,59 @@ TEST(KvResDialogUI, SizeFromTheTemplate) {
   EXPECT_EQ(client.right - client.left, size.cx);
   EXPECT_EQ(client.bottom - client.top, size.cy);
   DestroyWindow(dialog);
+}
+
+TEST(KvResDialogUI, SizeOfAnExtendedDialogResource) {
+  HKVLANG lang = nullptr;
+  ASSERT_EQ(KvLang_Open(&lang, GetModuleHandleW(nullptr), 1033, 0), S_OK);
+  SIZE size = {0, 0};
+  ASSERT_TRUE(KvGetDialogSize(lang, 600, nullptr, 0, &size));
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(600), nullptr, QuietProc, 0);
+  ASSERT_NE(dialog, nullptr);
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right - client.left, size.cx);
+  EXPECT_EQ(client.bottom - client.top, size.cy);
+  DestroyWindow(dialog);
+  EXPECT_FALSE(KvGetDialogSize(lang, 601, nullptr, 0, &size));
+  KvLang_Close(lang);
+}
+
+TEST(KvHelpUI, ToolbarHitTestAndMissingHelpFile) {
+  InitCommonControls();
+  HWND frame = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 200, nullptr,
+                               nullptr, nullptr, nullptr);
+  HWND bar = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT, 0, 0, 0, 0, frame,
+                             nullptr, nullptr, nullptr);
+  ASSERT_NE(bar, nullptr);
+  SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+  TBBUTTON buttons[3] = {};
+  buttons[0] = {I_IMAGENONE, 4001, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, reinterpret_cast<INT_PTR>(L"One")};
+  buttons[1] = {I_IMAGENONE, 0, TBSTATE_ENABLED, BTNS_SEP, {}, 0, 0};
+  buttons[2] = {I_IMAGENONE, 4002, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, reinterpret_cast<INT_PTR>(L"Two")};
+  SendMessageW(bar, TB_ADDBUTTONS, 3, reinterpret_cast<LPARAM>(buttons));
+  SendMessageW(bar, TB_AUTOSIZE, 0, 0);
+  RECT r;
+  SendMessageW(bar, TB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&r));
+  POINT pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ClientToScreen(bar, &pt);
+  HELPINFO info = {};
+  info.cbSize = sizeof(info);
+  info.MousePos = pt;
+  EXPECT_TRUE(KvHelp_HitTestToolbar(bar, &info));
+  EXPECT_EQ(info.iCtrlId, 4002);
+  SendMessageW(bar, TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r));  // the separator: command 0
+  pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ClientToScreen(bar, &pt);
+  info.MousePos = pt;
+  info.iCtrlId = 77;
+  EXPECT_FALSE(KvHelp_HitTestToolbar(bar, &info));
+  EXPECT_EQ(info.iCtrlId, 77);
+  info.MousePos = {0, 0};
+  EXPECT_FALSE(KvHelp_HitTestToolbar(bar, &info));
+  DestroyWindow(frame);
+  // HTML Help of a file that does not exist shows nothing.
+  EXPECT_FALSE(KvHelp_ContextHelp(1, nullptr, 0, 0, L"Z:\\no\\such\\help.chm"));
 }
 
 }  // namespace
