@@ -259,6 +259,16 @@ TEST(KvErrorDetails, ThreadRuleLimitAndComposition) {
   EXPECT_EQ(KvErrorHandler_DetailsAddString(1, L"x"), static_cast<HRESULT>(0x80004005));
   KvErrorHandler_DetailsInfo(nullptr, &count, nullptr);
   EXPECT_EQ(count, 3);
+  // A formatted entry longer than the formatting buffer is cut there, then
+  // refused whole by the limit; nothing is written past either buffer.
+  KvErrorHandler_DetailsInit();
+  std::wstring huge(20000, L'h');
+  EXPECT_EQ(KvErrorHandler_DetailsAddString(1, L"%s!", huge.c_str()), static_cast<HRESULT>(0x80004005));
+  KvErrorHandler_DetailsInfo(nullptr, &count, nullptr);
+  EXPECT_EQ(count, 0);
+  std::wstring fits(8000, L'f');
+  EXPECT_EQ(KvErrorHandler_DetailsAddString(1, L"<%s>", fits.c_str()), S_OK);
+  EXPECT_EQ(wcslen(KvErrorHandler_DetailsInfo(nullptr, nullptr, nullptr)), 8004u);
   KvErrorHandler_DetailsInit();
   BSTR plain = KvErrorHandler_ComposeErrorText(0, 0x8004E00A, nullptr);
   EXPECT_EQ(std::wstring(plain), Expected(1033, 48160) + Expected(1033, 48074));

@@ -56,8 +56,18 @@ TEST(CLog, ResultsAndLevels) {
   EXPECT_EQ(log.Write(1, L"c:\\src\\unit.src", 12, L"x=%d", 5), S_OK);
   log.Shutdown();
   EXPECT_EQ(log.Write(1, nullptr, 0, L"after shutdown"), KV_E_NOTINITIALIZED);
-  // The first file can be deleted: no stream of ours holds it.
-  EXPECT_TRUE(DeleteFileW(Fresh(L"scratch.log").c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
+}
+
+TEST(CLog, InitAgainClosesTheOpenFile) {
+  CLog log;
+  std::wstring first = Fresh(L"reinit_a.log"), second = Fresh(L"reinit_b.log");
+  ASSERT_EQ(log.Init(first.c_str(), 4, 0), S_OK);
+  EXPECT_EQ(log.Write(4, nullptr, 0, L"a"), S_OK);
+  EXPECT_FALSE(DeleteFileW(first.c_str()));  // held open by the log
+  ASSERT_EQ(log.Init(second.c_str(), 4, 0), S_OK);
+  EXPECT_TRUE(DeleteFileW(first.c_str()));  // no stream of ours holds it now
+  log.Shutdown();
+  EXPECT_TRUE(DeleteFileW(second.c_str()));
 }
 
 TEST(CLog, CopiesWriteThroughTheirOwnStream) {
