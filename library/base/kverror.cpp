@@ -1,5 +1,7 @@
 #include "kverror.h"
 
+#include "kvguard.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +114,7 @@ extern "C" int KVAPI KvErrorHandler_MsgBox(HWND owner, DWORD flags, UINT_PTR lea
 }
 
 extern "C" int KVAPI KvErrorHandler_MsgBoxText(HWND owner, DWORD flags, const wchar_t* text, BOOL warning) {
+  return KvGuard<int>(0, [&]() -> int {
   wchar_t prefix[50];
   KvStrCpyN(prefix, LibString(IDS_KV_WARNING_PREFIX), 50);
   flags &= ~static_cast<DWORD>(KVMB_DETAILS);
@@ -128,6 +131,7 @@ extern "C" int KVAPI KvErrorHandler_MsgBoxText(HWND owner, DWORD flags, const wc
   KvStrCpyN(shown.data() + n, text ? text : L"", static_cast<int>(shown.size()) - n);
   KvErrorHandler_DetailsInit();
   return KvMsgBox_Custom(owner, flags, details.empty() ? nullptr : details.data(), L"%s", shown.data());
+  });
 }
 
 extern "C" HRESULT __cdecl KvErrorHandler_DetailsAddString(HRESULT code, const wchar_t* format, ...) {

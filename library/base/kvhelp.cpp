@@ -1,5 +1,7 @@
 #include "kvhelp.h"
 
+#include "kvguard.h"
+
 #include <commctrl.h>
 
 #include <string>
@@ -158,6 +160,7 @@ extern "C" BOOL KVAPI KvHelp_GetHelpFilePath(int kind, wchar_t* out, int cch) {
 
 extern "C" BOOL KVAPI KvHelp_CreateHelpFilePath(int kind, HMODULE module, wchar_t* out, int cch, const wchar_t* name,
                                                 BOOL noLocalize) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!out || cch < 1) return FALSE;
   out[0] = 0;
   if (KindOff(kind)) return FALSE;
@@ -168,10 +171,12 @@ extern "C" BOOL KVAPI KvHelp_CreateHelpFilePath(int kind, HMODULE module, wchar_
   ApplyExtension(path, kind);
   if (!noLocalize) Localize(path);
   return Finish(path, out, cch);
+  });
 }
 
 extern "C" BOOL KVAPI KvHelp_CreateSharedHelpFilePath(int kind, HMODULE module, wchar_t* out, int cch,
                                                       const wchar_t* name, BOOL noLocalize) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!out || cch < 1) return FALSE;
   out[0] = 0;
   if (KindOff(kind)) return FALSE;
@@ -186,6 +191,7 @@ extern "C" BOOL KVAPI KvHelp_CreateSharedHelpFilePath(int kind, HMODULE module, 
   ApplyExtension(path, kind);
   if (!noLocalize) Localize(path);
   return Finish(path, out, cch);
+  });
 }
 
 extern "C" BOOL KVAPI KvHelp_CreateHelpFilePathEX(int kind, HMODULE module, wchar_t* out, int cch,
@@ -195,6 +201,7 @@ extern "C" BOOL KVAPI KvHelp_CreateHelpFilePathEX(int kind, HMODULE module, wcha
 }
 
 extern "C" BOOL KVAPI KvHelp_CreateUnsharedHelpFilePath(int kind, HMODULE module, wchar_t* out, int cch) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!KvHelp_CreateHelpFilePath(kind, module, out, cch, nullptr, FALSE)) return FALSE;
   if (Exists(out)) return TRUE;
   wchar_t file[MAX_PATH], exe[MAX_PATH];
@@ -204,10 +211,12 @@ extern "C" BOOL KVAPI KvHelp_CreateUnsharedHelpFilePath(int kind, HMODULE module
   Localize(path);
   if (!Finish(path, out, cch)) return FALSE;
   return Exists(out);
+  });
 }
 
 extern "C" BOOL KVAPI KvHelp_CreatePluginHelpFilePath(int kind, HMODULE module, wchar_t* out, int cch,
                                                       BOOL preferShared) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!out || cch < 1) return FALSE;
   if (preferShared) {
     if (!KvHelp_CreateSharedHelpFilePath(kind, module, out, cch, nullptr, FALSE) || !Exists(out))
@@ -220,6 +229,7 @@ extern "C" BOOL KVAPI KvHelp_CreatePluginHelpFilePath(int kind, HMODULE module, 
     return FALSE;
   }
   return TRUE;
+  });
 }
 
 extern "C" BOOL KVAPI KvHelp_ContextHelp(int kind, HWND window, DWORD_PTR data, UINT command, const wchar_t* path) {
@@ -241,6 +251,7 @@ extern "C" BOOL KVAPI KvHelp_ContextHelp(int kind, HWND window, DWORD_PTR data, 
 
 extern "C" BOOL KVAPI KvHelp_ContextPopupHelp(int kind, HWND window, DWORD defaultTopic, int controlId,
                                               const DWORD* idMap, const wchar_t* path) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   path = StoredOr(kind, path);
   if (!path || !*path) return FALSE;
   UINT command = 0;
@@ -277,6 +288,7 @@ extern "C" BOOL KVAPI KvHelp_ContextPopupHelp(int kind, HWND window, DWORD defau
   HWND shown = help(window, file.c_str(), command, reinterpret_cast<DWORD_PTR>(&popup));
   if (window) SetFocus(window);
   return shown != nullptr;
+  });
 }
 
 extern "C" BOOL KVAPI KvHelp_HitTestToolbar(HWND toolbar, HELPINFO* info) {

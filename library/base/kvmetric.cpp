@@ -1,5 +1,7 @@
 #include "kvmetric.h"
 
+#include "kvguard.h"
+
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -280,7 +282,9 @@ extern "C" HRESULT KVAPI KvSetMetricUsingName(HKVMETRIC metric, const wchar_t* n
 
 extern "C" int KVAPI KvGetMetricStringEx(HKVMETRIC metric, int id, wchar_t* buffer, int chars,
                                          const wchar_t* defaultText, BOOL keepEmpty) {
+  return KvGuard<int>(0, [&]() -> int {
   return TextGetter(metric, L"S", REG_SZ, id, buffer, chars, defaultText, keepEmpty);
+  });
 }
 
 extern "C" HRESULT KVAPI KvSetMetricString(HKVMETRIC metric, int id, const wchar_t* text) {
@@ -292,7 +296,9 @@ extern "C" HRESULT KVAPI KvSetMetricString(HKVMETRIC metric, int id, const wchar
 
 extern "C" int KVAPI KvGetMetricMultiStringEx(HKVMETRIC metric, int id, wchar_t* buffer, int chars,
                                               const wchar_t* defaultText, BOOL keepEmpty) {
+  return KvGuard<int>(0, [&]() -> int {
   return TextGetter(metric, L"Z", REG_MULTI_SZ, id, buffer, chars, defaultText, keepEmpty);
+  });
 }
 
 extern "C" HRESULT KVAPI KvSetMetricMultiString(HKVMETRIC metric, int id, const wchar_t* data, int chars) {
@@ -367,6 +373,7 @@ extern "C" HRESULT KVAPI KvSetMetricStream(HKVMETRIC metric, int id, IStream* st
 }
 
 extern "C" HRESULT KVAPI KvGetMetricStream(HKVMETRIC metric, int id, IStream* stream) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!stream) return E_POINTER;
   DWORD size = 0;
   KvGetMetricBinaryEx(metric, id, nullptr, 0, &size);
@@ -383,6 +390,7 @@ extern "C" HRESULT KVAPI KvGetMetricStream(HKVMETRIC metric, int id, IStream* st
   ULONG written = 0;
   if (FAILED(stream->Write(block.data(), size, &written)) || written != size) return E_UNEXPECTED;
   return S_OK;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetMetricAny(HKVMETRIC metric, int id, DWORD type, void* buffer, DWORD size,

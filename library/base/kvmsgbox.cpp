@@ -1,5 +1,7 @@
 #include "kvmsgbox.h"
 
+#include "kvguard.h"
+
 #include <cstdarg>
 #include <string>
 #include <vector>
@@ -410,8 +412,8 @@ int FormatText(wchar_t* out, const wchar_t* format, va_list args) {
   return KvStrCpyNLen(out, format, kTextChars);
 }
 
-int CustomBoxV(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* checkText, int* checkState,
-               bool ex, const wchar_t* format, va_list args) {
+int CustomBoxBody(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* checkText, int* checkState,
+                  bool ex, const wchar_t* format, va_list args) {
   if ((flags & KVMB_DETAILS) && !details) return 0;
   if (ex && (flags & KVMB_CHECKBOX) && !checkState) return 0;
   owner = ResolveOwner(owner);
@@ -441,6 +443,13 @@ int CustomBoxV(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* c
   INT_PTR r = DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), owner, CustomProc,
                                       reinterpret_cast<LPARAM>(&box));
   return r < 0 ? 0 : static_cast<int>(r);
+}
+
+int CustomBoxV(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* checkText, int* checkState, bool ex,
+               const wchar_t* format, va_list args) {
+  return KvGuard<int>(0, [&]() -> int {
+    return CustomBoxBody(owner, flags, details, checkText, checkState, ex, format, args);
+  });
 }
 
 }  // namespace
@@ -506,21 +515,21 @@ extern "C" int KVAPI KvMessageBox(HWND owner, const wchar_t* text, const wchar_t
 }
 
 extern "C" int __cdecl KvMsgBox(HWND owner, UINT type, const wchar_t* format, ...) {
-  std::vector<wchar_t> text(kTextChars);
+  wchar_t text[kTextChars];
   va_list args;
   va_start(args, format);
-  FormatText(text.data(), format, args);
+  FormatText(text, format, args);
   va_end(args);
-  return KvMessageBox(owner, text.data(), nullptr, type);
+  return KvMessageBox(owner, text, nullptr, type);
 }
 
 extern "C" int __cdecl KvMsgBoxId(HKVLANG lang, HWND owner, UINT type, UINT stringId, ...) {
-  std::vector<wchar_t> text(kTextChars);
+  wchar_t text[kTextChars];
   va_list args;
   va_start(args, stringId);
-  FormatText(text.data(), KvGetString(lang, stringId), args);
+  FormatText(text, KvGetString(lang, stringId), args);
   va_end(args);
-  return KvMessageBox(owner, text.data(), nullptr, type);
+  return KvMessageBox(owner, text, nullptr, type);
 }
 
 extern "C" int __cdecl KvMsgBox_Custom(HWND owner, DWORD flags, const wchar_t* details, const wchar_t* format, ...) {

@@ -1,5 +1,7 @@
 #include "kvpath.h"
 
+#include "kvguard.h"
+
 #include <shlobj.h>
 
 #include <cwchar>
@@ -293,6 +295,7 @@ extern "C" wchar_t* KVAPI KvReplaceExtensionOnPathName(wchar_t* path, int cch, c
 }
 
 extern "C" int KVAPI KvAddExtensionToPathName(wchar_t* path, int cch, const wchar_t* extension) {
+  return KvGuard<int>(0, [&]() -> int {
   if (!path || cch < 1) return 0;
   int n = BoundedLen(path, cch);
   if (n < 0) return 0;
@@ -307,6 +310,7 @@ extern "C" int KVAPI KvAddExtensionToPathName(wchar_t* path, int cch, const wcha
   wmemcpy(path + keep, want.c_str(), copy);
   path[keep + copy] = 0;
   return keep + copy;
+  });
 }
 
 extern "C" BOOL KVAPI KvValidateFileName(wchar_t* name, BOOL fix) {
@@ -434,6 +438,7 @@ extern "C" wchar_t* KVAPI KvGetFileNamePtrRelative(const wchar_t* base, const wc
 }
 
 extern "C" HRESULT KVAPI KvGetBasePathRelative(const wchar_t* base, const wchar_t* path, wchar_t* out, int cch) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!path || !out) return E_FAIL;
   const wchar_t* tail = KvGetFileNamePtrRelative(base, path);
   int n = static_cast<int>(tail - path);
@@ -442,10 +447,12 @@ extern "C" HRESULT KVAPI KvGetBasePathRelative(const wchar_t* base, const wchar_
   if (static_cast<int>(s.size()) + 1 > cch) return E_FAIL;
   KvStrCpyN(out, s.c_str(), cch);
   return S_OK;
+  });
 }
 
 extern "C" HRESULT KVAPI KvReplaceBasePathRelative(const wchar_t* path, const wchar_t* oldBase, const wchar_t* newBase,
                                                    wchar_t* out, int cch) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!out || cch < 1) return E_FAIL;
   out[0] = 0;
   if (!path || !oldBase || !newBase) return E_FAIL;
@@ -456,6 +463,7 @@ extern "C" HRESULT KVAPI KvReplaceBasePathRelative(const wchar_t* path, const wc
   if (s.size() > 259 || static_cast<int>(s.size()) + 1 > cch) return E_FAIL;
   KvStrCpyN(out, s.c_str(), cch);
   return S_OK;
+  });
 }
 
 // ---- Files ----
@@ -476,6 +484,7 @@ extern "C" BOOL KVAPI KvIsFileWritable(const wchar_t* path) {
 }
 
 extern "C" BOOL KVAPI KvIsFileExecutable(HANDLE file, DWORD* machine, WORD* characteristics) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!file || file == INVALID_HANDLE_VALUE) return FALSE;
   std::vector<BYTE> buf(4096);
   DWORD got = 0;
@@ -501,6 +510,7 @@ extern "C" BOOL KVAPI KvIsFileExecutable(HANDLE file, DWORD* machine, WORD* char
   }
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
   return result;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetFileExecutableInfo(const wchar_t* path, DWORD* machine, WORD* characteristics) {
@@ -542,6 +552,7 @@ extern "C" DWORD KVAPI KvGetDateTime(DWORD* record) {
 
 extern "C" HRESULT KVAPI KvCreateTempFileAndNameEx(const wchar_t* folder, const wchar_t* prefix, const wchar_t* suffix,
                                                    const wchar_t* numberFormat, wchar_t* out, int cch) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!out || (!folder && !prefix && !suffix)) return E_INVALIDARG;
   if (cch < 1) return E_INVALIDARG;
   std::wstring base = folder ? WithSlash(folder) : std::wstring();
@@ -568,6 +579,7 @@ extern "C" HRESULT KVAPI KvCreateTempFileAndNameEx(const wchar_t* folder, const 
   }
   out[0] = 0;
   return E_FAIL;
+  });
 }
 
 extern "C" HRESULT KVAPI KvCreateTempFileAndName(const wchar_t* prefix, const wchar_t* suffix, wchar_t* out, int cch) {
@@ -577,6 +589,7 @@ extern "C" HRESULT KVAPI KvCreateTempFileAndName(const wchar_t* prefix, const wc
 // ---- Folders ----
 
 extern "C" BOOL KVAPI KvCreateDirectory(const wchar_t* path, SECURITY_ATTRIBUTES* security) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!path) return FALSE;
   wchar_t root[MAX_PATH];
   int rl = KvGetRootPathFromFilePath(path, root, MAX_PATH);
@@ -591,9 +604,11 @@ extern "C" BOOL KVAPI KvCreateDirectory(const wchar_t* path, SECURITY_ATTRIBUTES
     }
   }
   return TRUE;
+  });
 }
 
 extern "C" BOOL KVAPI KvIsDirectoryEmpty(const wchar_t* folder) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!folder || Len(folder) >= MAX_PATH) return FALSE;
   std::wstring pattern = WithSlash(folder) + L"*";
   WIN32_FIND_DATAW fd;
@@ -608,17 +623,21 @@ extern "C" BOOL KVAPI KvIsDirectoryEmpty(const wchar_t* folder) {
   } while (FindNextFileW(h, &fd));
   FindClose(h);
   return empty;
+  });
 }
 
 extern "C" BOOL KVAPI KvIsDirectoryWritable(const wchar_t* folder) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!folder || !IsFolder(folder)) return FALSE;
   wchar_t name[MAX_PATH];
   if (FAILED(KvCreateTempFileAndNameEx(folder, nullptr, nullptr, nullptr, name, MAX_PATH))) return FALSE;
   DeleteFileW(name);
   return TRUE;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetUniqueSubFolder(const wchar_t* parent, const wchar_t* name, wchar_t* out, int cch) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!parent || !name || !out || cch < MAX_PATH) return E_INVALIDARG;
   std::wstring base = WithSlash(parent) + name;
   for (int n = 0; n <= 65535; ++n) {
@@ -630,9 +649,11 @@ extern "C" HRESULT KVAPI KvGetUniqueSubFolder(const wchar_t* parent, const wchar
     }
   }
   return E_FAIL;
+  });
 }
 
 extern "C" BOOL KVAPI KvDeleteFiles(const wchar_t* folder, const wchar_t* pattern, BOOL recurse) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!folder || !pattern) return FALSE;
   BOOL ok = TRUE;
   std::wstring base = WithSlash(folder);
@@ -659,9 +680,11 @@ extern "C" BOOL KVAPI KvDeleteFiles(const wchar_t* folder, const wchar_t* patter
     FindClose(h);
   }
   return ok;
+  });
 }
 
 extern "C" BOOL KVAPI KvDeleteDirectoryTree(const wchar_t* folder, BOOL removeFolder) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!folder || !*folder) return FALSE;
   BOOL ok = TRUE;
   std::wstring base = WithSlash(folder);
@@ -687,9 +710,11 @@ extern "C" BOOL KVAPI KvDeleteDirectoryTree(const wchar_t* folder, BOOL removeFo
     if (!RemoveDirectoryW(folder)) ok = FALSE;
   }
   return ok;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetDirectorySize(const wchar_t* folder, LONGLONG* size) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!size) return E_INVALIDARG;
   if (!folder) return E_INVALIDARG;
   std::wstring base = WithSlash(folder);
@@ -708,6 +733,7 @@ extern "C" HRESULT KVAPI KvGetDirectorySize(const wchar_t* folder, LONGLONG* siz
   } while (FindNextFileW(h, &fd));
   FindClose(h);
   return hr;
+  });
 }
 
 HRESULT KvPath_WalkFolder(const wchar_t* source, const wchar_t* destination, int mode, DWORD* files,
@@ -766,6 +792,7 @@ HRESULT KvPath_WalkFolder(const wchar_t* source, const wchar_t* destination, int
 
 extern "C" HRESULT KVAPI KvMoveFolder(const wchar_t* destination, const wchar_t* source, DWORD* files,
                                       KVMOVEPROGRESS progress, void* context) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (files) *files = 0;
   if (!destination || !source) return E_INVALIDARG;
   if (EqualNoCase(destination, source)) return S_OK;
@@ -802,15 +829,24 @@ extern "C" HRESULT KVAPI KvMoveFolder(const wchar_t* destination, const wchar_t*
       *files = 0;
   }
   return hr;
+  });
 }
 
 extern "C" HRESULT KVAPI KvCanMoveFolder(const wchar_t* folder) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!folder) return E_INVALIDARG;
   return KvPath_WalkFolder(folder, folder, 2, nullptr, nullptr, 1, nullptr, nullptr);
+  });
 }
 
-extern "C" DWORD KVAPI KvGetDiskFreeSpace(const wchar_t* path, DWORD divisor) { return DiskSpace(path, divisor, false); }
-extern "C" DWORD KVAPI KvGetDiskTotalSpace(const wchar_t* path, DWORD divisor) { return DiskSpace(path, divisor, true); }
+extern "C" DWORD KVAPI KvGetDiskFreeSpace(const wchar_t* path, DWORD divisor) {
+  return KvGuard<DWORD>(0u, [&]() -> DWORD { return DiskSpace(path, divisor, false);
+  });
+}
+extern "C" DWORD KVAPI KvGetDiskTotalSpace(const wchar_t* path, DWORD divisor) {
+  return KvGuard<DWORD>(0u, [&]() -> DWORD { return DiskSpace(path, divisor, true);
+  });
+}
 
 extern "C" int KVAPI KvFormatDiskFreeSpace(const wchar_t* path, wchar_t* out) {
   if (!out) return 0;
@@ -827,6 +863,7 @@ extern "C" int KVAPI KvGetByteSizeText2(LONGLONG bytes, wchar_t* out) { return B
 
 extern "C" HRESULT KVAPI KvGetSpecialFolderVer(wchar_t* out, int cch, int csidl, const wchar_t* name, int major,
                                                int minor) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!out || cch < MAX_PATH || !name) return E_INVALIDARG;
   wchar_t folder[MAX_PATH];
   HRESULT hr = SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder);
@@ -840,6 +877,7 @@ extern "C" HRESULT KVAPI KvGetSpecialFolderVer(wchar_t* out, int cch, int csidl,
   if (static_cast<int>(path.size()) + 1 > cch) return E_INVALIDARG;
   KvStrCpyN(out, path.c_str(), cch);
   return KvCreateDirectory(out, nullptr) ? S_OK : E_FAIL;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetSpecialFolderNoVer(wchar_t* out, int cch, int csidl, const wchar_t* name) {
@@ -847,6 +885,7 @@ extern "C" HRESULT KVAPI KvGetSpecialFolderNoVer(wchar_t* out, int cch, int csid
 }
 
 extern "C" HRESULT KVAPI KvGetSharedComponentsFolder(wchar_t* out, int cch) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!out || cch < 1) return E_INVALIDARG;
   wchar_t folder[MAX_PATH + 1];
   if (!ReadSharedValue(L"SharedComponentsFolder", folder, MAX_PATH)) return E_FAIL;
@@ -854,9 +893,11 @@ extern "C" HRESULT KVAPI KvGetSharedComponentsFolder(wchar_t* out, int cch) {
   if (static_cast<int>(s.size()) >= cch) return E_FAIL;
   KvStrCpyN(out, s.c_str(), cch);
   return S_OK;
+  });
 }
 
 extern "C" HRESULT KVAPI KvGetSpecialOrvaneFolder(wchar_t* out, int cch, int kind) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!out || cch < 1 || kind < 0 || kind > 1) return E_INVALIDARG;
   if (ReadSharedValue(kOrvaneValues[kind], out, cch)) return S_OK;
   wchar_t shared[MAX_PATH];
@@ -866,6 +907,7 @@ extern "C" HRESULT KVAPI KvGetSpecialOrvaneFolder(wchar_t* out, int cch, int kin
   if (static_cast<int>(s.size()) >= cch) return E_FAIL;
   KvStrCpyN(out, s.c_str(), cch);
   return S_OK;
+  });
 }
 
 extern "C" HRESULT KVAPI KvSetSpecialOrvaneFolder(const wchar_t* path, int kind) {
@@ -889,12 +931,15 @@ extern "C" HRESULT KVAPI KvGetSpecialOrvaneDefaultFolderName(wchar_t* out, int c
 // ---- Fitting a path into a width ----
 
 extern "C" HRESULT KVAPI KvCalcPathEllipsisEx(HDC dc, const wchar_t* path, wchar_t* out, int cch, int width) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   if (!path || !out || cch < 1) return E_INVALIDARG;
   KvStrCpyN(out, PathEllipsis(dc, path, width).c_str(), cch);
   return S_OK;
+  });
 }
 
 extern "C" BOOL KVAPI KvCalcPathEllipsis(HDC dc, wchar_t* path, int width) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!path) return FALSE;
   wchar_t copy[1300];
   KvStrCpyN(copy, path, 1300);
@@ -902,9 +947,11 @@ extern "C" BOOL KVAPI KvCalcPathEllipsis(HDC dc, wchar_t* path, int width) {
   // In place the text never grows: the caller's buffer may be sized to it.
   if (result.size() <= wcslen(copy)) wcscpy(path, result.c_str());
   return TRUE;
+  });
 }
 
 extern "C" HRESULT KVAPI KvCalcPathEllipsisExCtl(HWND control, const wchar_t* path, wchar_t* out, int cch, int margin) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   HDC dc = GetDC(nullptr);
   if (!dc) return E_FAIL;
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
@@ -915,14 +962,18 @@ extern "C" HRESULT KVAPI KvCalcPathEllipsisExCtl(HWND control, const wchar_t* pa
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   return hr;
+  });
 }
 
 extern "C" HRESULT KVAPI KvFilenameFormat(HDC dc, int width, const wchar_t* path, wchar_t* out, int cch, int mode) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   return FilenameFormatImpl(dc, width, path, out, cch, mode);
+  });
 }
 
 extern "C" HRESULT KVAPI KvFilenameFormatForWidth(HFONT font, int width, const wchar_t* path, wchar_t* out, int cch,
                                                   int mode) {
+  return KvGuard<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
   HDC dc = GetDC(nullptr);
   if (!dc) return E_FAIL;
   HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
@@ -930,6 +981,7 @@ extern "C" HRESULT KVAPI KvFilenameFormatForWidth(HFONT font, int width, const w
   if (old) SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   return hr;
+  });
 }
 
 extern "C" HRESULT KVAPI KvFilenameFormatForCtl(HWND control, const wchar_t* path, wchar_t* out, int cch, int mode) {

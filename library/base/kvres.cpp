@@ -1,5 +1,7 @@
 #include "kvres.h"
 
+#include "kvguard.h"
+
 #include <string>
 #include <vector>
 
@@ -204,6 +206,7 @@ extern "C" HGLOBAL KVAPI KvLoadResourceCustom(HKVLANG lang, LPCWSTR name, LPCWST
 }
 
 extern "C" HACCEL KVAPI KvLoadAccelerators(HKVLANG lang, LPCWSTR name) {
+  return KvGuard<HACCEL>(static_cast<HACCEL>(nullptr), [&]() -> HACCEL {
   Modules m = Of(lang);
   Found f;
   if ((f.resource = FindInSatellite(lang, m, name, RT_ACCELERATOR))) {
@@ -213,14 +216,17 @@ extern "C" HACCEL KVAPI KvLoadAccelerators(HKVLANG lang, LPCWSTR name) {
     if (HACCEL a = data ? AcceleratorsFrom(data, size) : nullptr) return a;
   }
   return m.module ? LoadAcceleratorsW(m.module, name) : nullptr;
+  });
 }
 
 extern "C" HMENU KVAPI KvLoadMenu(HKVLANG lang, LPCWSTR name) {
+  return KvGuard<HMENU>(static_cast<HMENU>(nullptr), [&]() -> HMENU {
   Found f = FindCommon(lang, name, RT_MENU);
   const void* data = Data(f);
   HMENU menu = data ? LoadMenuIndirectW(static_cast<const MENUTEMPLATEW*>(data)) : nullptr;
   if (menu) MarkerPass(menu);
   return menu;
+  });
 }
 
 extern "C" HMENU KVAPI KvLoadCulledMenu(HKVLANG lang, LPCWSTR name, const UINT* ids, int count, BOOL clean) {
@@ -383,6 +389,7 @@ extern "C" HMENU KVAPI KvGetSubmenuByID(HMENU menu, UINT id, int* position) {
 }
 
 extern "C" BOOL KVAPI KvMenuReplaceTokens(HMENU menu) {
+  return KvGuard<BOOL>(FALSE, [&]() -> BOOL {
   if (!menu) return FALSE;
   int count = GetMenuItemCount(menu);
   std::vector<wchar_t> out(kMenuTextChars);
@@ -404,6 +411,7 @@ extern "C" BOOL KVAPI KvMenuReplaceTokens(HMENU menu) {
     if (HMENU sub = GetSubMenu(menu, i)) KvMenuReplaceTokens(sub);
   }
   return TRUE;
+  });
 }
 
 // ---- Dialog sizes ----
