@@ -74,3 +74,13 @@ set_tests_properties(kvbasesys_help_tests PROPERTIES RUN_SERIAL ON)
 
 # Every public function of the system services' headers is exported.
 vog_add_shell_test(kvbasesys_exports SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_sys_exports.sh)
+
+# Self-registration: a module whose version resource offers it (and whose
+# entry points answer distinct results) and one whose does not.
+add_library(kvbasesys_selfreg_yes MODULE tests/selfreg_module.c tests/selfreg_yes.rc)
+add_library(kvbasesys_selfreg_no MODULE tests/selfreg_module.c tests/selfreg_no.rc)
+foreach(t kvbasesys_selfreg_yes kvbasesys_selfreg_no)
+  set_target_properties(${t} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  target_link_options(${t} PRIVATE -Wl,--kill-at)
+  add_dependencies(kvbasesys_reg_tests ${t})
+endforeach()

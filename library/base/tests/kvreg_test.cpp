@@ -132,9 +132,20 @@ TEST(KvRegistry, RegisterServerLocaleAndExplorerSetting) {
 }
 
 TEST(KvRegistry, SelfRegistrationNeedsTheVersionString) {
-  // The DLL carries no version resource; a missing file has none either.
+  // vogaac2.dll carries no version resource; a missing file has none either.
   EXPECT_EQ(KvSelfRegister_IsSupported(L"vogaac2.dll"), E_FAIL);
   EXPECT_EQ(KvSelfRegister_Register(L"Z:\\no\\such.dll", FALSE), E_FAIL);
+  EXPECT_EQ(KvSelfRegister_IsSupported(L"kvbasesys_selfreg_no.dll"), E_NOTIMPL);
+  EXPECT_EQ(KvSelfRegister_Register(L"kvbasesys_selfreg_no.dll", FALSE), E_NOTIMPL);
+  EXPECT_EQ(KvSelfRegister_IsSupported(L"kvbasesys_selfreg_yes.dll"), S_OK);
+  UINT before = SetErrorMode(0);
+  SetErrorMode(before);
+  EXPECT_EQ(KvSelfRegister_Register(L"kvbasesys_selfreg_yes.dll", FALSE), static_cast<HRESULT>(0x11));
+  EXPECT_EQ(KvSelfRegister_Register(L"kvbasesys_selfreg_yes.dll", TRUE), static_cast<HRESULT>(0x22));
+  UINT after = SetErrorMode(before);
+  EXPECT_EQ(after & (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX),
+            static_cast<UINT>(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
+  EXPECT_EQ(GetModuleHandleW(L"kvbasesys_selfreg_yes.dll"), nullptr);  // freed again
 }
 
 }  // namespace
