@@ -263,7 +263,12 @@ void KVAPI KvCvt_F64ToF32_Sse2(void* dst, const void* src, int32_t count, float 
     __m128 f = _mm_cvtpd_ps(_mm_loadu_pd(s + i));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_castps_si128(f));
   }
-  if (i < n) d[i] = static_cast<float>(s[i]);
+  if (i < n) {
+    double x;
+    std::memcpy(&x, s + i, 8);
+    float f = static_cast<float>(x);
+    std::memcpy(d + i, &f, 4);
+  }
 }
 
 // Float to double: in place walks backwards in the generic routine.
@@ -281,5 +286,10 @@ void KVAPI KvCvt_F32ToF64_Sse2(void* dst, const void* src, int32_t count, float 
     __m128 f = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
     _mm_storeu_pd(d + i, _mm_cvtps_pd(f));
   }
-  if (i < n) d[i] = static_cast<double>(s[i]);
+  if (i < n) {
+    float f;
+    std::memcpy(&f, s + i, 4);
+    double x = f;
+    std::memcpy(d + i, &x, 8);
+  }
 }
