@@ -118,10 +118,12 @@ inline uint16_t X87ControlWord() {
   return cw;
 }
 
+// MXCSR control bits (rounding, masks, FTZ/DAZ); the sticky exception flags
+// in the low 6 bits are status, not control.
 inline uint32_t Mxcsr() {
   uint32_t v;
   __asm__ volatile("stmxcsr %0" : "=m"(v));
-  return v;
+  return v & ~0x3Fu;
 }
 
 }  // namespace kvtest
