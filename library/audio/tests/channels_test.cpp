@@ -139,6 +139,26 @@ TEST(Channels, StereoSplitJoinAndSpread) {
   EXPECT_EQ(r[5], 11.0f);
   EXPECT_EQ(KvAudio_InterleaveStereo(back.data(), l.data(), r.data(), KVST_FLOAT, 32), S_OK);
   EXPECT_EQ(back, st);
+  // Aligned (vector path) and unaligned buffers give the same frames, for
+  // every count around the eight-frame step.
+  alignas(16) float in[2 * 40 + 4], la[44], ra[44], lu[45], ru[45], j1[2 * 40 + 4], j2[2 * 40 + 5];
+  for (int i = 0; i < 84; ++i) in[i] = static_cast<float>(i) * 0.5f - 7.0f;
+  for (int n = 0; n <= 40; ++n) {
+    ASSERT_EQ(KvAudio_DeInterleaveStereo(la, ra, in, KVST_FLOAT, n), S_OK);
+    ASSERT_EQ(KvAudio_DeInterleaveStereo(lu + 1, ru + 1, in, KVST_FLOAT, n), S_OK);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(la[i], in[2 * i]);
+      ASSERT_EQ(ra[i], in[2 * i + 1]);
+      ASSERT_EQ(lu[i + 1], la[i]);
+      ASSERT_EQ(ru[i + 1], ra[i]);
+    }
+    ASSERT_EQ(KvAudio_InterleaveStereo(j1, la, ra, KVST_FLOAT, n), S_OK);
+    ASSERT_EQ(KvAudio_InterleaveStereo(j2 + 1, lu + 1, ru + 1, KVST_FLOAT, n), S_OK);
+    for (int i = 0; i < 2 * n; ++i) {
+      ASSERT_EQ(j1[i], in[i]);
+      ASSERT_EQ(j2[i + 1], in[i]);
+    }
+  }
   // Mono 24-bit to six channels in one buffer.
   uint8_t buf[4 * 6 * 3] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   EXPECT_EQ(KvAudio_CopyChannelToMultiMono2(buf, 6, buf, 1, 0, 4, KVST_S24), S_OK);
