@@ -389,6 +389,8 @@ extern "C" HRESULT KVAPI KvAudio_ResampleOpen(tKVRESAMPLEINSTANCE** out, KVSAMPL
   *out = nullptr;
   // The previous frame holds 32 channels; rates must be positive.
   if (channels < 1 || channels > KVRESAMPLE_MAX_CHANNELS || srcRate < 1 || dstRate < 1) return E_INVALIDARG;
+  // Only the linear sample types can be converted.
+  if (KvAudio_TypeIndex(type) < 0) return E_INVALIDARG;
   tKVRESAMPLEINSTANCE* in = static_cast<tKVRESAMPLEINSTANCE*>(KvAudioMem_Alloc(sizeof(tKVRESAMPLEINSTANCE)));
   if (!in) return E_OUTOFMEMORY;
   in->type = type;
@@ -450,6 +452,7 @@ HRESULT ResetCommon(tKVRESAMPLEINSTANCE* in, KVSAMPLETYPE type, int32_t channels
   CKvIIR saved[(KVRESAMPLE_MAX_CHANNELS + 1) / 2];
   for (uint32_t k = 0; k < in->filterCount; ++k) saved[k] = in->filter[k];
   bool realloc = false;
+  if (type != KVST_NONE && KvAudio_TypeIndex(type) < 0) return E_INVALIDARG;
   if (type != KVST_NONE) {
     if (isEx && !IsFloatType(in->type)) in->quality = 0;
     if (type != in->type) realloc = true;

@@ -196,6 +196,7 @@ TEST(Resample, Bookkeeping) {
   EXPECT_EQ(KvAudio_ResampleOpen(&rs, KVST_FLOAT, 44100, 48000, 33, 2), E_INVALIDARG);
   EXPECT_EQ(rs, nullptr);
   EXPECT_EQ(KvAudio_ResampleOpen(&rs, KVST_FLOAT, 0, 48000, 2, 2), E_INVALIDARG);
+  EXPECT_EQ(KvAudio_ResampleOpen(&rs, KVST_FE03_16, 44100, 48000, 2, 2), E_INVALIDARG);
 
   // GetSrcFromDst(0) with phase 0: 0 decimating, 1 interpolating.
   ASSERT_EQ(KvAudio_ResampleOpen(&rs, KVST_FLOAT, 48000, 44100, 1, 2), S_OK);
