@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "audio_test_util.h"
 #include "kvaudio_internal.h"
@@ -245,6 +246,61 @@ TEST(WaveFormat, ShortHeadersAreNotOverRead) {
     r.Init(128, *reinterpret_cast<WAVEFORMATEX*>(h));
     EXPECT_EQ(r.SampleType, cb == 22 ? KVST_S16 : KVST_NONE) << cb;
     EXPECT_EQ(KvAudio_GetSampleType(reinterpret_cast<WAVEFORMATEX*>(h)), cb == 22 ? KVST_S16 : KVST_NONE);
+    std::free(h);
+  }
+}
+
+// Random headers (each in a heap block of exactly 18 + cbSize bytes) through
+// every record and header copy, into records and headers of random sizes
+// (also exact heap blocks): under the sanitizer nothing is read or written
+// past a block.
+TEST(WaveFormat, RandomHeadersStayInBounds) {
+  std::mt19937 rng(2024);
+  const WORD tags[] = {1, 2, 3, 0x11, 0x55, 0xFE00, 0xFE01, 0xFE02, 0xFE03, 0xFFFE, 0x1234};
+  const WORD bits[] = {0, 4, 8, 16, 20, 24, 32, 64};
+  const DWORD recSizes[] = {0, 32, 33, 34, 35, 40, 96, 128};
+  for (int iter = 0; iter < 3000; ++iter) {
+    WORD cb = static_cast<WORD>(rng() % 64);
+    if (rng() % 4 == 0) cb = 22;
+    BYTE* h = static_cast<BYTE*>(std::malloc(18 + cb));
+    for (int i = 0; i < 18 + cb; ++i) h[i] = static_cast<BYTE>(rng());
+    WAVEFORMATEX* w = reinterpret_cast<WAVEFORMATEX*>(h);
+    w->wFormatTag = tags[rng() % 11];
+    w->wBitsPerSample = bits[rng() % 8];
+    w->nChannels = static_cast<WORD>(rng() % 9);
+    w->cbSize = cb;
+    if (cb >= 22 && rng() % 2) {
+      GUID g = KvSubtypeFromTag(tags[rng() % 9]);
+      std::memcpy(h + 24, &g, 16);
+    }
+    const DWORD rs = recSizes[rng() % 8];
+    const DWORD alloc = rs < 34 ? 34 : rs;  // the record's fixed part is always there
+    _kvwaveformat* r = static_cast<_kvwaveformat*>(std::malloc(alloc));
+    r->cbStruct = 0;
+    r->Init(rs, *w);
+    (void)KvAudio_GetSampleType(w);
+    (void)KvAudio_GetWaveFormatTag(w);
+    (void)KvAudio_IsCompressed(w);
+    (void)(*r == *w);
+    (void)(*r == *r);
+    const DWORD hs = 18 + static_cast<DWORD>(rng() % 120);
+    BYTE* out = static_cast<BYTE*>(std::malloc(hs));
+    for (int m = 0; m <= 5; ++m) {
+      KvAudio_GeneralCopyWfx(reinterpret_cast<WAVEFORMATEX*>(out), hs, *r, static_cast<KVWAVEFORMAT_COPY_DEST>(m));
+      WAVEFORMATEX* o = reinterpret_cast<WAVEFORMATEX*>(out);
+      ASSERT_LE(18u + o->cbSize, hs) << "header claims more bytes than its block";
+      KvAudio_CopyWfx(reinterpret_cast<WAVEFORMATEX*>(out), hs, w, static_cast<KVWAVEFORMAT_COPY_DEST>(m));
+      WAVEFORMATEX* a = KvAudio_AllocAndCopyWfx(*r, static_cast<KVWAVEFORMAT_COPY_DEST>(m));
+      KvAudioMem_Free(a);
+      a = KvAudio_AllocAndCopyWfx(w, static_cast<KVWAVEFORMAT_COPY_DEST>(m));
+      KvAudioMem_Free(a);
+    }
+    const DWORD ds = recSizes[rng() % 8];
+    _kvwaveformat* d = static_cast<_kvwaveformat*>(std::malloc(ds < 34 ? 34 : ds));
+    KvAudio_GeneralCopyKvWaveFormat(d, ds, *r, KVWFX_COPY_AUTO);
+    std::free(d);
+    std::free(out);
+    std::free(r);
     std::free(h);
   }
 }
