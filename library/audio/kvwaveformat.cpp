@@ -24,10 +24,19 @@ DWORD Room(DWORD size) {
   return r > KVWFX_MAX_EXTRA ? KVWFX_MAX_EXTRA : r;
 }
 
+// The count field at offset 32 exists only in records longer than 32 bytes.
+// It is read through a volatile pointer so that the compiler, which takes
+// the whole declared record as addressable, never loads it ahead of the test
+// that guards it (a plain 32-byte record may end at a page boundary).
+WORD LoadExtraField(const _kvwaveformat& f) {
+  const volatile BYTE* p = reinterpret_cast<const volatile BYTE*>(&f) + 32;
+  return static_cast<WORD>(p[0] | (p[1] << 8));
+}
+
 // Extra bytes a record really carries.
 DWORD ExtraCount(const _kvwaveformat& f) {
   if (!(f.dwFlags & KVWFX_FLAG_COMPRESSED) || f.cbStruct <= 32) return 0;
-  DWORD n = f.cbExtra;
+  DWORD n = LoadExtraField(f);
   if (n > f.cbStruct - 32) n = f.cbStruct - 32;
   return n > KVWFX_MAX_EXTRA ? KVWFX_MAX_EXTRA : n;
 }
@@ -110,6 +119,7 @@ void _kvwaveformat::Init(DWORD size, const WAVEFORMATEX& wfx) {
   nBlockAlign = wfx.nBlockAlign;
   nAvgBytesPerSec = wfx.nAvgBytesPerSec;
   SampleType = KvAudio_GetSampleType(&wfx);
+  DWORD kept = 0;
   if (wfx.wFormatTag == 1) {
     WAVEFORMATEX copy;
     std::memcpy(&copy, &wfx, sizeof copy);
@@ -153,13 +163,13 @@ void _kvwaveformat::Init(DWORD size, const WAVEFORMATEX& wfx) {
       count = wfx.cbSize;
       from = base + 18;
     }
-    DWORD n = count < Room(size) ? count : Room(size);
-    if (n) {
-      cbExtra = static_cast<WORD>(n);
-      std::memcpy(abExtra, from, n);
+    kept = count < Room(size) ? count : Room(size);
+    if (kept) {
+      cbExtra = static_cast<WORD>(kept);
+      std::memcpy(abExtra, from, kept);
     }
   }
-  cbStruct = size < 34 ? 32 : 32 + (size >= 34 ? cbExtra : 0);
+  cbStruct = size < 34 ? 32 : 32 + kept;
 }
 
 DWORD _kvwaveformat::UpdateBlockAlign() {
@@ -290,7 +300,7 @@ _kvwaveformat* KVAPI KvAudio_GeneralCopyKvWaveFormat(_kvwaveformat* dst, DWORD d
   std::memmove(dst, &src, copy);
   if (dstSize > copy) std::memset(reinterpret_cast<BYTE*>(dst) + copy, 0, dstSize - copy);
   if (dstSize >= 34 && Room(dstSize) < n) dst->cbExtra = 0;
-  dst->cbStruct = dstSize < 34 ? 32 : 32 + dst->cbExtra;
+  dst->cbStruct = dstSize < 34 ? 32 : 32 + LoadExtraField(*dst);
   return dst;
 }
 
