@@ -320,3 +320,40 @@ TEST(Resample, AliasRejectionWhenDecimating) {
   EXPECT_LT(level[1], level[0] - 20);
   EXPECT_LT(level[3], level[2] - 20);
 }
+
+// Resets: a full reset starts over (positions, phase, previous frame); a new
+// rate pair takes effect at once; OpenEx converts at the given ratio, also
+// for integer types (which then interpolate in double precision).
+TEST(Resample, ResetsAndRatioInstances) {
+  std::vector<double> sig(3000);
+  for (int i = 0; i < 3000; ++i) sig[i] = std::sin(0.003 * i * i / 100.0);
+  std::vector<double> fresh = RunBlocks<double>(KVST_DOUBLE, 1, 44100, 48000, 2, sig, 3000);
+  tKVRESAMPLEINSTANCE* rs = nullptr;
+  ASSERT_EQ(KvAudio_ResampleOpen(&rs, KVST_DOUBLE, 44100, 48000, 1, 2), S_OK);
+  std::vector<double> out(4000);
+  KvAudio_ResampleEx(rs, out.data(), sig.data(), 777);
+  ASSERT_EQ(KvAudio_ResampleReset(rs, KVST_NONE, 0, 0, 0, TRUE), S_OK);
+  EXPECT_EQ(KvAudio_ResampleGetSrcPos(rs), 0);
+  EXPECT_EQ(KvAudio_ResampleGetDstPos(rs), 0);
+  int64_t n = KvAudio_ResampleEx(rs, out.data(), sig.data(), 3000);
+  ASSERT_EQ(n, static_cast<int64_t>(fresh.size()));
+  for (int64_t i = 0; i < n; ++i) ASSERT_EQ(out[i], fresh[i]) << i;
+  // New rates: 44100 -> 22050 from here on.
+  ASSERT_EQ(KvAudio_ResampleReset(rs, KVST_NONE, 44100, 22050, 0, TRUE), S_OK);
+  EXPECT_EQ(KvAudio_ResampleEx(rs, out.data(), sig.data(), 3000), 1500);
+  // Channel count change forces a full reset.
+  ASSERT_EQ(KvAudio_ResampleReset(rs, KVST_NONE, 0, 0, 2, FALSE), S_OK);
+  EXPECT_EQ(KvAudio_ResampleGetSrcPos(rs), 0);
+  EXPECT_EQ(KvAudio_ResampleEx(rs, out.data(), sig.data(), 1000), 500);
+  KvAudio_ResampleClose(rs);
+
+  ASSERT_EQ(KvAudio_ResampleOpenEx(&rs, KVST_S16, 1, 2.0, 2), S_OK);
+  std::vector<int16_t> s16(100), d16(300);
+  for (int i = 0; i < 100; ++i) s16[i] = static_cast<int16_t>(i * 100);
+  EXPECT_EQ(KvAudio_ResampleEx(rs, d16.data(), s16.data(), 100), 199);
+  EXPECT_EQ(d16[0], 0);
+  EXPECT_EQ(d16[1], 50);
+  EXPECT_EQ(d16[198], 9900);
+  EXPECT_EQ(KvAudio_ResampleGetDstFromSrc(rs, 100), 200);
+  KvAudio_ResampleClose(rs);
+}
