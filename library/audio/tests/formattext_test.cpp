@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -28,6 +29,7 @@ TEST_F(FormatText, TagTexts) {
   EXPECT_EQ(std::wstring(buf), L"PCM (float)");
   // Foreign tags: the compression manager knows IMA ADPCM, not 0x1234.
   EXPECT_EQ(KvAudio_GetTagText(0x11, buf, 64), S_OK);
+  std::printf("tag 0x11: %ls\n", buf);
   EXPECT_GT(wcslen(buf), 0u);
   EXPECT_EQ(KvAudio_GetTagText(0x1234, buf, 64), E_FAIL);
   EXPECT_EQ(std::wstring(buf), L"Unknown");
@@ -39,6 +41,7 @@ TEST_F(FormatText, AttribsTexts) {
   KvAudio_InitWfx(&w, 44100, KVST_S16, 2);
   EXPECT_EQ(KvAudio_GetAttribsText(&w, buf, 128), S_OK);
   std::wstring t(buf);
+  std::printf("44100 Hz 16-bit stereo: %ls\n", buf);
   EXPECT_NE(t.find(L"Hz"), std::wstring::npos) << t.c_str();
   EXPECT_NE(t.find(L"16 Bit"), std::wstring::npos);
   EXPECT_NE(t.find(L"Stereo"), std::wstring::npos);
@@ -57,6 +60,7 @@ TEST_F(FormatText, AttribsTexts) {
   std::memcpy(&x.SubFormat, &kKvSubtypeFloat, sizeof(GUID));
   EXPECT_EQ(KvAudio_GetAttribsText(&x.Format, buf, 128), S_OK);
   t = buf;
+  std::printf("8-channel float 0x63F: %ls\n", buf);
   EXPECT_NE(t.find(L"7.1"), std::wstring::npos) << t.c_str();
   EXPECT_NE(t.find(L"IEEE Float"), std::wstring::npos);
 
