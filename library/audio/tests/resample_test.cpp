@@ -274,6 +274,16 @@ TEST(Resample, Bookkeeping) {
   EXPECT_EQ(d16[2 * 399], s16[2 * 299]);
   EXPECT_EQ(KvAudio_ResampleStupid(rs, d16.data(), 200, s16.data(), 300), 200);
   KvAudio_ResampleClose(rs);
+  // Float decimation with the filter: the filter runs into a scratch block,
+  // never into a destination sized for fewer frames (exact-size heap block).
+  ASSERT_EQ(KvAudio_ResampleOpen(&rs, KVST_FLOAT, 48000, 44100, 2, 0x22), S_OK);
+  std::vector<float> fs(2 * 300, 0.25f);
+  float* fd = new float[2 * 200];
+  EXPECT_EQ(KvAudio_ResampleStupid(rs, fd, 200, fs.data(), 300), 200);
+  EXPECT_EQ(fs[599], 0.25f);  // the caller's block is not filtered either
+  delete[] fd;
+  EXPECT_EQ(KvAudio_ResampleStupid(rs, nullptr, 0, fs.data(), 300), 0);
+  KvAudio_ResampleClose(rs);
 }
 
 // The windowed sinc streamed in blocks gives the frames of one call (its
