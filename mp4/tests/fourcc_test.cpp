@@ -37,7 +37,7 @@ TEST(FourCC, OrdersByValueNotAlphabet) {
 
 TEST(FourCC, Printing) {
   std::ostringstream a;
-  a << FourCC() << "|" << FourCC(0x20108FF80u) << "|" << FourCC("moov");
+  a << FourCC() << "|" << FourCC(0x2010FF80u) << "|" << FourCC("moov");
   EXPECT_EQ("00 00 00 00|80 ff 10 20|moov", a.str());
   std::wostringstream w;
   w << FourCC(FCC("\xA9" "nam"));
