@@ -212,7 +212,7 @@ TEST(BoxReader, DescriptorOfTheAudioEntry) {
   EXPECT_EQ(0x40, config->objectTypeIndication);
   EXPECT_EQ(5, config->streamType);
   EXPECT_EQ(0u, config->GetBufferSizeDB());
-  EXPECT_EQ(500u, config->maxBitrate);
+  EXPECT_EQ(128000u, config->maxBitrate);
   EXPECT_EQ(24000u, config->avgBitrate);
   EXPECT_EQ(Hex("15 88 56 e5 00"), std::string(config->decoderSpecificInfo->bytes.begin(),
                                                config->decoderSpecificInfo->bytes.end()));
