@@ -339,7 +339,9 @@ void noiseSubstitution(AacChannel* ch, const AacChannel* left, const uint8_t (*m
       uint32_t state = correlated ? left->noiseState[g][s] : ch->randomState;
       ch->noiseState[g][s] = state;
       const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
-      const double target = std::pow(2.0, 0.25 * ch->sf[g][s]);
+      // The band's energy is 2^(0.5 x noise energy), the energy being kept
+      // without the scale factors' offset of 100.
+      const double target = std::pow(2.0, 0.25 * (ch->sf[g][s] + 100));
       for (int w = 0; w < groupLen; ++w) {
         float* x = ch->spec + (win + w) * ics.windowLength;
         double energy = 0.0;
