@@ -537,7 +537,7 @@ int32_t createChannel(AacChannel** out, const AacChannelContext* ctx) {
     DEC_FREE(ch);
     return AAC_ERR_OUT_OF_MEMORY;
   }
-  ch->randomState = 0x1F2E3D4Cu;
+  ch->randomState = 1u;
   *out = ch;
   return 0;
 }

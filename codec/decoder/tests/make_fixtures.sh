@@ -2,9 +2,12 @@
 # Makes the decoder's test fixtures with ffmpeg into $1/aacdec: AAC files of
 # generated signals (rates, layouts, signals that drive short windows, M/S,
 # intensity, TNS and PNS) and, for each, ffmpeg's own float decode of every
-# frame (-ignore_editlist 1) as the reference.
+# frame (-ignore_editlist 1, and -flags2 skip_manual so that gapless tags do
+# not trim either) as the reference. $2 is the shared folder: its LC test
+# vectors get an ffmpeg reference too.
 set -euo pipefail
 out="$1/aacdec"
+shared="${2:-}"
 mkdir -p "$out"
 cd "$out"
 ff() { ffmpeg -nostdin -v error -y "$@"; }
@@ -31,7 +34,7 @@ cases=(
   "is|panned|2|44100|-b:a 48k -aac_pns 0 -aac_is 1"
   "tns|transient|2|44100|-b:a 128k -aac_pns 0 -aac_tns 1"
   "pns|noise|2|44100|-b:a 64k -aac_pns 1"
-  "pnsmono|noise|1|32000|-b:a 32k -aac_pns 1"
+  "pnsmono|white|1|32000|-b:a 32k -aac_pns 1"
 )
 
 source_filter() {
@@ -43,6 +46,7 @@ source_filter() {
     panned) echo "aevalsrc=exprs='0.3*sin(2*PI*220*t)+0.2*sin(2*PI*3520*t)+0.1*sin(2*PI*7040*t)':s=$rate:d=$d,pan=stereo|c0=c0|c1=0.35*c0" ;;
     transient) echo "aevalsrc=exprs='0.8*exp(-30*mod(t\,0.37))*sin(2*PI*(800+3000*mod(t\,0.37))*t)':s=$rate:d=$d[a];anoisesrc=c=pink:a=0.05:r=$rate:d=$d:seed=5[b];[a][b]amerge=inputs=2" ;;
     noise) echo "anoisesrc=c=pink:a=0.3:r=$rate:d=$d:seed=21[a];anoisesrc=c=white:a=0.1:r=$rate:d=$d:seed=22[b];[a][b]amerge=inputs=2" ;;
+    white) echo "anoisesrc=c=white:a=0.2:r=$rate:d=$d:seed=23" ;;
     multi)
       local f="" i
       for ((i = 0; i < ch; i++)); do
@@ -61,7 +65,7 @@ for c in "${cases[@]}"; do
   # shellcheck disable=SC2086
   ff -filter_complex "$(source_filter "$kind" "$ch" "$rate"),aformat=channel_layouts=$(layout "$ch")" \
      -c:a aac $opts -ar "$rate" "$name.m4a"
-  ff -ignore_editlist 1 -i "$name.m4a" -f f32le "$name.f32"
+  ff -ignore_editlist 1 -flags2 skip_manual -i "$name.m4a" -map 0:a:0 -f f32le "$name.f32"
   echo "$name $ch $rate" >"$name.txt"
 done
 
@@ -69,4 +73,10 @@ done
 # encoder allows it).
 [ -s main.m4a ] || ff -f lavfi -i "sine=f=440:d=1" -c:a aac -profile:a aac_main -b:a 64k main.m4a
 [ -s ltp.m4a ] || ff -f lavfi -i "sine=f=440:d=1" -c:a aac -profile:a aac_ltp -strict -2 -b:a 64k ltp.m4a || true
+if [ -n "$shared" ] && [ -d "$shared/vectors/mp4" ]; then
+  for v in count-deutsch-audio.mp4 test-pod.m4a afconvert-aac-0.5s.mp4 itunes811.m4a; do
+    [ -f "$shared/vectors/mp4/$v" ] || continue
+    [ -s "vec_$v.f32" ] || ff -ignore_editlist 1 -flags2 skip_manual -i "$shared/vectors/mp4/$v" -map 0:a:0 -f f32le "vec_$v.f32"
+  done
+fi
 echo fixtures ready
