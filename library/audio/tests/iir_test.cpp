@@ -25,7 +25,7 @@ class TestIIR : public CKvIIR {
   using CKvIIR::getLastChannelMask;
 
   std::complex<double> Response(double f) const {
-    const std::complex<double> zi = std::polar(1.0, -2 * M_PI * f);
+    const std::complex<double> zi = std::polar(1.0, -2 * 3.14159265358979323846 * f);
     std::complex<double> h = getGain();
     for (unsigned i = 0; i < getNumBiquads(); ++i) {
       const tKVIIR_BIQUAD* b = getBiquad(i);
