@@ -3,6 +3,9 @@
 // its body becomes the call into that part.
 #include "attach_services.h"
 
+#include "descriptors.h"
+#include "factories.h"
+
 namespace vogaac2 {
 
 // Library initialisation is not linked in yet: nothing to set up.
@@ -14,8 +17,16 @@ void InstallPluginHelpPath(HMODULE, wchar_t* path, int cch) {
   if (path && cch > 0) path[0] = 0;
 }
 
-// No metadata factories yet.
-void CreateMetaFactories() {}
-void DestroyMetaFactories() {}
+// The box factories and prototype tables, then the descriptor factory (the
+// tag factories of the metadata library join when it is linked in);
+// destroyed in the reverse order.
+void CreateMetaFactories() {
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+}
+void DestroyMetaFactories() {
+  esds::DestroyDescriptorFactory();
+  fileutil::DestroyGlobalFactories();
+}
 
 }  // namespace vogaac2
