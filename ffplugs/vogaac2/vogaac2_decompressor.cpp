@@ -23,7 +23,8 @@ VogAacAudioDecompressor::VogAacAudioDecompressor()
       asc_(nullptr),
       lastUnit_(kNoUnit),
       isOpen_(0),
-      formatConfirmed_(false) {}
+      formatConfirmed_(false),
+      decoderUsed_(false) {}
 
 VogAacAudioDecompressor::~VogAacAudioDecompressor() { Close(); }
 
@@ -51,6 +52,7 @@ HRESULT VogAacAudioDecompressor::Open(const std::vector<BYTE>* config, WAVEFORMA
   if (isOpen_ || asc_) Close();
   lastUnit_ = kNoUnit;
   formatConfirmed_ = false;
+  decoderUsed_ = false;
   if (!format) return E_INVALIDARG;
   if (config)
     config_ = *config;
@@ -102,6 +104,20 @@ HRESULT VogAacAudioDecompressor::Decode(std::vector<BYTE>* pcm, fileutil::ITrack
   if (!isOpen_) return E_FAIL;
   DWORD current = source->GetCurrentSample();
   HRESULT hr;
+  if (current == 1 && decoderUsed_) {
+    // The track's first unit has no predecessor: it is decoded from a fresh
+    // decoder, as when the track is played from its start, not over the
+    // state another unit left behind.
+    mp4AudioDecClose(&decoder_);
+    AudioSpecificConfig* records[1] = {asc_};
+    decoder_ = mp4AudioDecOpen(records, 1);
+    decoderUsed_ = false;
+    lastUnit_ = kNoUnit;
+    if (!decoder_) {
+      Close();
+      return E_FAIL;
+    }
+  }
   if (current > 1 && lastUnit_ != current - 1) {
     // Random access: the preceding unit primes the decoder's overlap state.
     lastUnit_ = kNoUnit;
@@ -125,6 +141,7 @@ HRESULT VogAacAudioDecompressor::DecodeAccessUnit(std::vector<BYTE>* pcm, fileut
   if (auBufferFeed(auBuffer_, unit_.data(), static_cast<int32_t>(unit_.size())) < 0 || !auBufferHasData(auBuffer_))
     return E_FAIL;
   cuBufferReset(cuBuffer_);
+  decoderUsed_ = true;
   if (mp4AudioDecDecodeAu(decoder_, &auBuffer_, cuBuffer_) != 0) return E_FAIL;
 
   float* samples = nullptr;

@@ -44,4 +44,5 @@ class VogAacAudioDecompressor : public ffbase::IAudioDecompressor {
   DWORD lastUnit_;
   DWORD isOpen_;
   bool formatConfirmed_;  // the first decoded unit has set the channel count
+  bool decoderUsed_;      // the decoder holds state of a decoded unit
 };
