@@ -5,12 +5,14 @@
 
 #include "descriptors.h"
 #include "factories.h"
+#include "kvkernel.h"
 
 namespace vogaac2 {
 
-// Library initialisation is not linked in yet: nothing to set up.
-BOOL InitializeLibrary(HMODULE) { return TRUE; }
-void TerminateLibrary() {}
+// The utility library's start-up: error mode, its own language handle, locale
+// data, clocks. The module passes no host instance.
+BOOL InitializeLibrary(HMODULE module) { return KvKernel_Initialize(module, nullptr); }
+void TerminateLibrary() { KvKernel_Terminate(); }
 
 // No help library yet: no help file, an empty path.
 void InstallPluginHelpPath(HMODULE, wchar_t* path, int cch) {

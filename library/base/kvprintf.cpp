@@ -74,9 +74,18 @@ bool IsConversion(wchar_t c) {
 
 // The platform's formatting of one value with a specification, into a
 // growing buffer (a width can be as large as the specification allows).
+// The specification handed to the platform's formatters, without 'n': a
+// "%n" there would store through the number argument.
+std::wstring PlatformFormat(const std::wstring& spec, wchar_t conv) {
+  std::wstring f = L"%";
+  for (wchar_t c : spec)
+    if (c != L'n') f += c;
+  return f + conv;
+}
+
 template <typename T>
 std::wstring Platform(const std::wstring& spec, wchar_t conv, T value) {
-  std::wstring f = L"%" + spec + conv;
+  std::wstring f = PlatformFormat(spec, conv);
   std::vector<wchar_t> buf(128);
   for (;;) {
     int n = _snwprintf(buf.data(), buf.size() - 1, f.c_str(), value);
@@ -89,13 +98,13 @@ std::wstring Platform(const std::wstring& spec, wchar_t conv, T value) {
 typedef int(KVAPI* Regrouper)(const wchar_t*, wchar_t*, int);
 
 std::wstring Regrouped(const std::wstring& raw, Regrouper fn) {
-  std::vector<wchar_t> buf(raw.size() * 2 + 16);
+  std::vector<wchar_t> buf(raw.size() * 4 + 32);
   int n = fn(raw.c_str(), buf.data(), static_cast<int>(buf.size()));
   return std::wstring(buf.data(), n);
 }
 
 std::wstring GroupDecimal(const std::wstring& raw, int digits) {
-  std::vector<wchar_t> buf(raw.size() * 2 + 16);
+  std::vector<wchar_t> buf(raw.size() * 4 + 32);
   int n = KvFormatGroupDecimalNumber(raw.c_str(), buf.data(), static_cast<int>(buf.size()), digits);
   return std::wstring(buf.data(), n);
 }
@@ -262,8 +271,7 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
           out.Put(static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(arg)));
         } else {
           wchar_t buf[1025];
-          std::wstring f = L"%" + spec + conv;
-          int n = wsprintfW(buf, f.c_str(), arg);
+          int n = wsprintfW(buf, PlatformFormat(spec, conv).c_str(), arg);
           if (n > 0) out.Put(buf, n);
         }
         break;
@@ -282,10 +290,22 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
 
 }  // namespace
 
+// No exception leaves the engine: when memory for a conversion runs out the
+// text formatted so far is terminated and returned.
+int SafeFormat(Sink& sink, const wchar_t* format, va_list args) {
+  try {
+    return Format(sink, format, args);
+  } catch (...) {
+    size_t n = sink.cap == SIZE_MAX ? sink.len : (sink.len < sink.cap ? sink.len : sink.cap - 1);
+    sink.out[n] = 0;
+    return static_cast<int>(n);
+  }
+}
+
 extern "C" int KVAPI KvVPrintF(wchar_t* out, const wchar_t* format, va_list args) {
   if (!out) return 0;
   Sink sink{out, SIZE_MAX, 0};
-  return Format(sink, format, args);
+  return SafeFormat(sink, format, args);
 }
 
 extern "C" int __cdecl KvPrintF(wchar_t* out, const wchar_t* format, ...) {
@@ -299,7 +319,7 @@ extern "C" int __cdecl KvPrintF(wchar_t* out, const wchar_t* format, ...) {
 int KvVPrintFN(wchar_t* out, int cch, const wchar_t* format, va_list args) {
   if (!out || cch < 1) return 0;
   Sink sink{out, static_cast<size_t>(cch), 0};
-  return Format(sink, format, args);
+  return SafeFormat(sink, format, args);
 }
 
 int KvPrintFN(wchar_t* out, int cch, const wchar_t* format, ...) {
@@ -484,9 +504,9 @@ extern "C" int __cdecl KvSetDlgItemTextNoFlash(HWND dialog, int control, const w
   HWND item = GetDlgItem(dialog, control);
   int current = item ? GetWindowTextLengthW(item) : -1;
   if (current >= 0 && current + 1 < 8193) {
-    std::vector<wchar_t> now(current + 1);
-    GetWindowTextW(item, now.data(), current + 1);
-    if (wcscmp(now.data(), text) == 0) return current;
+    wchar_t now[8193];
+    GetWindowTextW(item, now, current + 1);
+    if (wcscmp(now, text) == 0) return current;
   }
   return SetDlgItemTextW(dialog, control, text) ? len : 0;
 }
@@ -521,8 +541,7 @@ bool Width(HDC dc, const wchar_t* text, int n, int* cx) {
   return true;
 }
 
-BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
-  if (!text) return FALSE;
+BOOL EllipsisIn(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
   if (maxChars < 0) maxChars = 0;
   std::wstring work(text);
   int full;
@@ -544,6 +563,15 @@ BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
   std::wstring result = fromEnd ? L"..." + work : work + L"...";
   wcscpy(text, result.c_str());
   return TRUE;
+}
+
+BOOL Ellipsis(HDC dc, wchar_t* text, int maxChars, int maxWidth, bool fromEnd) {
+  if (!text) return FALSE;
+  try {
+    return EllipsisIn(dc, text, maxChars, maxWidth, fromEnd);
+  } catch (...) {  // out of memory for the working copy: text unchanged
+    return FALSE;
+  }
 }
 }  // namespace
 

@@ -187,16 +187,13 @@ extern "C" void KVAPI KVSMPTE_DeccrementByFrame(_smpteval* value, DWORD) {
 // Reads "hh:mm:ss:ff" and shorter or run-together forms: every non-digit
 // separates, digit runs longer than two are split into pairs from the right,
 // and the numbers fill the fields from the frames upwards.
-extern "C" WCHAR KVAPI KVSMPTE_TextToSMPTE(const wchar_t* text, _smpteval* value) {
-  if (!value) return 0;
-  value->hours = value->minutes = value->seconds = value->frames = 0;
-  if (!text) return 0;
+namespace {
+WCHAR ParseTimeCode(const wchar_t* text, _smpteval* value) {
   std::wstring s(text);
   while (!s.empty() && s.back() == L' ') s.pop_back();
   if (!s.empty() && !(s.back() >= L'0' && s.back() <= L'9')) s += L" 0 ";
   std::wstring t;
-  int run = 0;
-  // Pairs from the right: mark run lengths first, then copy with blanks.
+  // Digit runs longer than two are split into pairs from the right.
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
     if (c >= L'0' && c <= L'9') {
@@ -208,12 +205,10 @@ extern "C" WCHAR KVAPI KVSMPTE_TextToSMPTE(const wchar_t* text, _smpteval* value
         t += s[k];
       }
       i = j - 1;
-      run = 0;
     } else {
       t += L' ';
     }
   }
-  (void)run;
   DWORD fields[4] = {0, 0, 0, 0};  // hours, minutes, seconds, frames
   size_t p = 0;
   int read = 0;
@@ -248,4 +243,16 @@ extern "C" WCHAR KVAPI KVSMPTE_TextToSMPTE(const wchar_t* text, _smpteval* value
   value->seconds = sec;
   value->frames = f;
   return stop;
+}
+}  // namespace
+
+extern "C" WCHAR KVAPI KVSMPTE_TextToSMPTE(const wchar_t* text, _smpteval* value) {
+  if (!value) return 0;
+  value->hours = value->minutes = value->seconds = value->frames = 0;
+  if (!text) return 0;
+  try {
+    return ParseTimeCode(text, value);
+  } catch (...) {  // out of memory for the working copy: nothing read
+    return text[0];
+  }
 }

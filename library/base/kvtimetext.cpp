@@ -8,6 +8,7 @@
 
 #include "kvnumtext.h"
 #include "kvprintf.h"
+#include "kvtextlocale.h"
 
 namespace {
 
@@ -64,21 +65,47 @@ bool HmsfSplit(DWORD code, DWORD* smpte, double* rate, const _kvposfmt* fmt) {
   }
 }
 
-// Fields of a position text: every non-digit separates; a separator after
-// the last digit stands for one more field of value 0.
-std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
+// Fields of a position text: every non-digit separates (except the thousand
+// separator inside a grouped number, below); a separator after the last digit
+// stands for one more field of value 0.
+bool IsDigitChar(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// A locale thousand separator inside a grouped number that the position
+// texts print ("1,234+5" feet, "1,234.2.480" measures): the separator is
+// followed by exactly three digits, and more digits come later in the text
+// (the last group of a text is a field of its own: "2.480" in German is beat
+// 2, tick 480).
+size_t GroupSeparatorAt(const wchar_t* text, size_t i, size_t n, const wchar_t* thousand, size_t t) {
+  if (!t || i + t + 3 > n || wcsncmp(text + i, thousand, t) != 0) return 0;
+  size_t d = i + t;
+  if (!IsDigitChar(text[d]) || !IsDigitChar(text[d + 1]) || !IsDigitChar(text[d + 2])) return 0;
+  if (d + 3 < n && IsDigitChar(text[d + 3])) return 0;
+  for (size_t k = d + 3; k < n; ++k)
+    if (IsDigitChar(text[k])) return t;
+  return 0;
+}
+
+std::vector<ULONGLONG> SplitFieldsIn(const wchar_t* text, const wchar_t** end) {
   std::vector<ULONGLONG> fields;
   if (!text) return fields;
+  KvNumberLocale locale;
+  KvTextLocale_Number(&locale);
+  size_t t = wcslen(locale.thousand);
   size_t n = wcslen(text);
   while (n > 0 && iswspace(text[n - 1])) --n;
   size_t i = 0;
   bool trailingSeparator = false;
   while (i < n) {
-    if (text[i] >= L'0' && text[i] <= L'9') {
+    if (IsDigitChar(text[i])) {
       ULONGLONG v = 0;
-      while (i < n && text[i] >= L'0' && text[i] <= L'9') {
-        if (v < 100000000000000000ULL) v = v * 10 + (text[i] - L'0');
-        ++i;
+      for (;;) {
+        while (i < n && IsDigitChar(text[i])) {
+          if (v < 100000000000000000ULL) v = v * 10 + (text[i] - L'0');
+          ++i;
+        }
+        size_t skip = GroupSeparatorAt(text, i, n, locale.thousand, t);
+        if (!skip) break;
+        i += skip;
       }
       fields.push_back(v);
       trailingSeparator = false;
@@ -90,6 +117,16 @@ std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
   if (trailingSeparator) fields.push_back(0);
   if (end) *end = text + wcslen(text);
   return fields;
+}
+
+// Out of memory for the fields: no fields (the time reads as 0).
+std::vector<ULONGLONG> SplitFields(const wchar_t* text, const wchar_t** end) {
+  if (end) *end = text ? text + wcslen(text) : text;
+  try {
+    return SplitFieldsIn(text, end);
+  } catch (...) {
+    return std::vector<ULONGLONG>();
+  }
 }
 
 // The last count fields, right-aligned into out[0..count).

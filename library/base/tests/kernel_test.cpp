@@ -217,6 +217,10 @@ TEST(OS, ThisSystem) {
   EXPECT_TRUE(KvOSVersionOK(7, 0));
   EXPECT_FALSE(KvIsWin95());
   EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, 0x1234, 0, 0), 0x1234);
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_SYSCOLORCHANGE, 0, 0), TRUE);  // the colours' reload
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_DISPLAYCHANGE, 0, 0), 0);
+  EXPECT_EQ(KvIsHighColor(), KvIsHighColorEx(TRUE));
+  EXPECT_EQ(KvIsAllMonitorsHighColor(), KvIsAllMonitorsHighColorEx(TRUE));
   EXPECT_EQ(KvKernel_SetSplash(reinterpret_cast<HWND>(0x10)), reinterpret_cast<HWND>(0x10));
   KvKernel_SetSplash(nullptr);
   UINT before = SetErrorMode(0);
@@ -251,4 +255,43 @@ TEST(Kernel, InitialiseAndTerminate) {
   KvPrintF(out, L"$(SMPTE.Drop)$d", 1000);
   EXPECT_EQ(std::wstring(out), std::wstring(KvTestGerman() ? L",1.000" : L",1,000"));
   EXPECT_TRUE(KvKernel_Terminate());
+}
+
+template <typename T>
+T Export(HMODULE dll, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+// The exports of the DLL, called through their decorated names: the stack
+// sizes of 64-bit and double arguments match the callers' expectations.
+TEST(Kernel, ExportsThroughTheDll) {
+  HMODULE dll = LoadLibraryW(L"vogaac2.dll");
+  ASSERT_NE(dll, nullptr);
+  auto init = Export<BOOL(__stdcall*)(HMODULE, HINSTANCE)>(dll, "_KvKernel_Initialize@8");
+  auto printf = Export<int(__cdecl*)(wchar_t*, const wchar_t*, ...)>(dll, "KvPrintF");
+  auto bitrate = Export<int(__stdcall*)(LONGLONG, wchar_t*, int)>(dll, "_KvFormatBitRateText@16");
+  auto dbl = Export<int(__stdcall*)(wchar_t*, double, DWORD, DWORD)>(dll, "_KvDoubleToText@20");
+  auto parse = Export<LONGLONG(__stdcall*)(const wchar_t*, const void*, LONGLONG, LONGLONG, LONGLONG, DWORD,
+                                                     const wchar_t**)>(dll, "_KvTextToNanoTimeToken2@40");
+  auto cpu = Export<DWORD(__stdcall*)(DWORD)>(dll, "_KvGetCPUSupport@4");
+  ASSERT_TRUE(init && printf && bitrate && dbl && parse && cpu);
+  ASSERT_TRUE(init(dll, nullptr));
+  wchar_t out[128];
+  printf(out, L"%s|$d|%I64d|%.1f", L"a", 44100, 5000000000LL, 2.25);
+  EXPECT_EQ(std::wstring(out), KvTestGerman() ? L"a|44.100|5000000000|2.3" : L"a|44,100|5000000000|2.3");
+  bitrate(2500000, out, 128);
+  EXPECT_EQ(std::wstring(out), KvTestGerman() ? L"2,5 Mbps" : L"2.5 Mbps");
+  dbl(out, 1.05, 1, 0);
+  EXPECT_STREQ(out, L"1.1");
+  struct {
+    DWORD format, sampleRate;
+    double frameRate, tempo;
+    LONGLONG origin;
+    WORD beatUnit, beatsPerMeasure;
+    DWORD ticksPerBeat;
+  } fmt = {11, 44100, 25, 120, 0, 4, 4, 960};
+  const wchar_t* end = nullptr;
+  EXPECT_EQ(parse(L"x", &fmt, 77, 0, 1000, 4, &end), 77);
+  EXPECT_EQ(parse(L"5000", &fmt, 77, -5, 1000, 4, &end), 1000);
+  EXPECT_EQ(cpu(KVCPU_SSE2), KvGetCPUSupport(KVCPU_SSE2));
 }

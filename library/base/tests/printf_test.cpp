@@ -112,6 +112,12 @@ TEST_F(PrintF, ArgumentsStayAligned) {
   EXPECT_EQ(P(L"%s %.2f %d %c", L"a", 1.5, 3, L'z'), L"a 1.50 3 z");
 }
 
+TEST_F(PrintF, NoStoreThroughArguments) {
+  int target = 5;
+  EXPECT_EQ(P(L"%nd|%d", &target, 7), P(L"%d|%d", &target, 7));
+  EXPECT_EQ(target, 5);
+}
+
 TEST_F(PrintF, TextsAndCharacters) {
   EXPECT_EQ(P(L"[%s]", L"wide text"), L"[wide text]");
   EXPECT_EQ(P(L"[%10s]", L"abc"), L"[       abc]");
