@@ -324,40 +324,66 @@ inline bool readEscape(Bits& r, int32_t* value) {
   return true;
 }
 
-// Spectral data into ctx->q, window-major (window w at w x windowLength).
-// Only lines of coded bands are written; dequantise() reads only those.
-template <class Bits>
+// Spectral data, window-major (window w at w x windowLength). With Direct,
+// the lines go straight into ch->spec, inverse-quantised and scaled (with
+// the inverse transform's 1/M folded into the band gain), and every line
+// that is not coded becomes zero. Otherwise the quantised values go to
+// ctx->q (only lines of coded bands are written) for pulses to be added and
+// dequantise() to finish.
+template <bool Direct, class Bits>
 int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
   const AacIcsInfo& ics = ch->ics;
   const UnpackedBooks& ub = unpackedBooks();
+  const float* invq = signedInvQuant().v + kMaxQuant;
+  const float* gain = gains().v;
+  const float invM = 1.0f / static_cast<float>(ics.windowLength);
   int32_t* q = ctx->q;
   int win = 0;
   for (int g = 0; g < ics.numWindowGroups; ++g) {
     const int groupLen = ics.windowGroupLength[g];
     for (int s = 0; s < ics.maxSfb; ++s) {
       const int cb = ch->sfbCb[g][s];
-      if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) continue;
+      const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
+      if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) {
+        if (Direct)
+          for (int w = 0; w < groupLen; ++w) decZeroFloats(ch->spec + (win + w) * ics.windowLength + start, end - start);
+        continue;
+      }
       const AacHuffmanBook& book = kAacSpectralBooks[cb];
       const uint32_t* tree = book.tree;
-      const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
       const int8_t(*values)[4] = ub.values[cb];
       const uint8_t* nonzero = ub.nonzero[cb];
+      const float scale = Direct ? gain[ch->sf[g][s] + 100] * invM : 0.0f;
       for (int w = 0; w < groupLen; ++w) {
-        int32_t* dst = q + (win + w) * ics.windowLength;
+        const int base = (win + w) * ics.windowLength;
+        int32_t* dst = q + base;
+        float* fx = ch->spec + base;
         if (!book.isUnsigned) {
           if (book.dimension == 4) {
             for (int k = start; k < end; k += 4) {
               const int8_t* v = values[r.huffman(tree)];
-              dst[k] = v[0];
-              dst[k + 1] = v[1];
-              dst[k + 2] = v[2];
-              dst[k + 3] = v[3];
+              if (Direct) {
+                fx[k] = invq[v[0]] * scale;
+                fx[k + 1] = invq[v[1]] * scale;
+                fx[k + 2] = invq[v[2]] * scale;
+                fx[k + 3] = invq[v[3]] * scale;
+              } else {
+                dst[k] = v[0];
+                dst[k + 1] = v[1];
+                dst[k + 2] = v[2];
+                dst[k + 3] = v[3];
+              }
             }
           } else {
             for (int k = start; k < end; k += 2) {
               const int8_t* v = values[r.huffman(tree)];
-              dst[k] = v[0];
-              dst[k + 1] = v[1];
+              if (Direct) {
+                fx[k] = invq[v[0]] * scale;
+                fx[k + 1] = invq[v[1]] * scale;
+              } else {
+                dst[k] = v[0];
+                dst[k + 1] = v[1];
+              }
             }
           }
           continue;
@@ -368,32 +394,45 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
           const int8_t* v = values[idx];
           int nz = nonzero[idx];
           const uint32_t signs = nz ? r.read(nz) : 0;
+          int32_t x[4];
           for (int i = 0; i < dim; ++i) {
-            int32_t x = v[i];
-            if (x && ((signs >> --nz) & 1)) x = -x;
-            dst[k + i] = x;
+            x[i] = v[i];
+            if (x[i] && ((signs >> --nz) & 1)) x[i] = -x[i];
           }
           if (book.escape) {
-            if ((dst[k] == 16 || dst[k] == -16) && !readEscape(r, &dst[k])) return AAC_ERR_CHANNEL_STREAM;
-            if ((dst[k + 1] == 16 || dst[k + 1] == -16) && !readEscape(r, &dst[k + 1])) return AAC_ERR_CHANNEL_STREAM;
+            if ((x[0] == 16 || x[0] == -16) && !readEscape(r, &x[0])) return AAC_ERR_CHANNEL_STREAM;
+            if ((x[1] == 16 || x[1] == -16) && !readEscape(r, &x[1])) return AAC_ERR_CHANNEL_STREAM;
+          }
+          for (int i = 0; i < dim; ++i) {
+            if (Direct) {
+              fx[k + i] = invq[x[i]] * scale;
+            } else {
+              dst[k + i] = x[i];
+            }
           }
         }
       }
+    }
+    if (Direct) {
+      const int top = ics.swbOffset[ics.maxSfb];
+      for (int w = 0; w < groupLen; ++w)
+        decZeroFloats(ch->spec + (win + w) * ics.windowLength + top, ics.windowLength - top);
     }
     win += groupLen;
   }
   return 0;
 }
 
+template <bool Direct>
 int32_t readSpectralData(AacChannel* ch, AacBitstream* bs, AacChannelContext* ctx) {
   if (bs->mode == kAacReaderLookAhead) {
     LocalBits r(bs);
-    const int32_t res = readSpectralLines(ch, r, ctx);
+    const int32_t res = readSpectralLines<Direct>(ch, r, ctx);
     r.writeBack();
     return res;
   }
   GenericBits r(bs);
-  return readSpectralLines(ch, r, ctx);
+  return readSpectralLines<Direct>(ch, r, ctx);
 }
 
 // Inverse quantisation and scaling into ch->spec, with the inverse
@@ -456,7 +495,8 @@ int32_t readChannelStream(AacChannel* ch, AacBitstream* bs, AacChannelContext* c
   }
   if (rd(bs, 1)) return AAC_ERR_RESERVED_CODEBOOK;  // gain control (SSR) is not supported
   const int32_t before = aacGetBitsUsed(bs);
-  r = readSpectralData(ch, bs, ctx);
+  // Without pulses the spectrum is reconstructed while it is read.
+  r = ch->pulse.present ? readSpectralData<false>(ch, bs, ctx) : readSpectralData<true>(ch, bs, ctx);
   if (r) return r;
   const int32_t used = aacGetBitsUsed(bs) - before;
   if (used > spectralLimit) return AAC_ERR_CHANNEL_STREAM;
@@ -468,8 +508,8 @@ int32_t readChannelStream(AacChannel* ch, AacBitstream* bs, AacChannelContext* c
       if (ctx->q[k] > 0) ctx->q[k] += ch->pulse.amp[i];
       else ctx->q[k] -= ch->pulse.amp[i];
     }
+    dequantise(ch, ctx);
   }
-  dequantise(ch, ctx);
   ch->concealed = 0;
   return 0;
 }
