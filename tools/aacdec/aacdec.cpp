@@ -1,5 +1,5 @@
-// aacdec: decodes the AAC track of an MP4 file (or an ADTS stream) with the
-// project's decoder.
+// aacdec: decodes the AAC track of an MP4 file with the project's decoder;
+// the file is read through the container library (box reader, track reader).
 //   aacdec IN OUT.wav   32-bit float WAV with every decoded frame (no
 //                       edit-list trimming; full scale 1.0)
 //   aacdec --bench IN   decodes to nothing and prints audio seconds, wall
@@ -11,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "boxreader.h"
+#include "boxtree.h"
+#include "factories.h"
+#include "filestream.h"
 #include "mp4AudioDecIfc.h"
-#include "trackinput.h"
+#include "textencoding.h"
+#include "trackreader.h"
 
 namespace {
 
@@ -55,25 +60,59 @@ std::vector<uint8_t> wavHeader(uint32_t channels, uint32_t rate, uint64_t dataBy
   return h;
 }
 
-}  // namespace
+// The access units of the file's AAC track, through the container library.
+class Track {
+ public:
+  explicit Track(const std::wstring& path)
+      : reader_(path.c_str()),
+        in_(path.c_str(), 65536, fileutil::kGenericRead, fileutil::kFileShareRead, nullptr, fileutil::kOpenExisting,
+            fileutil::kFlagsRandomAccess, nullptr),
+        boxes_(reader_.ReadAllBoxes()),
+        track_(boxes_ ? *boxes_ : empty_, in_) {
+    ok_ = boxes_ && track_.Init();
+  }
+  ~Track() {
+    if (boxes_) fileutil::DeleteBoxList(boxes_);
+  }
+  bool ok() const { return ok_; }
+  const std::vector<uint8_t>& asc() const { return track_.GetDecoderSpecificInfo(); }
+  uint32_t index() { return track_.GetCurrentSample(); }
+  // The next access unit; an unreadable one comes back empty (it then
+  // decodes as a failure).
+  bool next(std::vector<uint8_t>* unit) {
+    if (!track_.NextSample()) return false;
+    if (!track_.ReadSample(*unit)) unit->clear();
+    return true;
+  }
 
-int main(int argc, char** argv) {
+ private:
+  fileutil::BoxReader reader_;
+  fileutil::ifstream in_;
+  fileutil::BoxList empty_;
+  fileutil::BoxList* boxes_;
+  fileutil::TrackReader track_;
+  bool ok_ = false;
+};
+
+int run(const std::vector<std::wstring>& args) {
   bool bench = false;
-  std::string in, out;
-  if (argc == 3 && std::strcmp(argv[1], "--bench") == 0) {
+  std::wstring win, wout;
+  if (args.size() == 2 && args[0] == L"--bench") {
     bench = true;
-    in = argv[2];
-  } else if (argc == 3) {
-    in = argv[1];
-    out = argv[2];
+    win = args[1];
+  } else if (args.size() == 2) {
+    win = args[0];
+    wout = args[1];
   } else {
     std::fprintf(stderr, "usage: aacdec IN OUT.wav | aacdec --bench IN\n");
     return 1;
   }
-  TrackInput track;
-  std::string err;
-  if (!track.open(in, &err)) {
-    std::fprintf(stderr, "aacdec: %s: %s\n", in.c_str(), err.c_str());
+  std::string in, out;
+  fileutil::WideToUtf8(win, in);
+  fileutil::WideToUtf8(wout, out);
+  Track track(win);
+  if (!track.ok()) {
+    std::fprintf(stderr, "aacdec: %s: no readable AAC track\n", in.c_str());
     return 2;
   }
   AudioSpecificConfig asc;
@@ -101,7 +140,11 @@ int main(int argc, char** argv) {
   const int rate = asc.samplingFrequency;
   FILE* f = nullptr;
   if (!bench) {
+#ifdef _WIN32
+    f = _wfopen(wout.c_str(), L"wb");
+#else
     f = std::fopen(out.c_str(), "wb");
+#endif
     if (!f) {
       std::fprintf(stderr, "aacdec: cannot write %s\n", out.c_str());
       return 2;
@@ -128,6 +171,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "aacdec: unit %llu failed (%d)\n", static_cast<unsigned long long>(track.index()), r);
       n = asc.frameLength;
       pcm.assign(static_cast<size_t>(n) * channels, 0.0f);
+    } else if (bench) {
+      // Decoding to nothing: the output is not copied.
     } else {
       float* s = nullptr;
       cuBufferGetSamples(cu, &s);
@@ -157,3 +202,28 @@ int main(int argc, char** argv) {
   mp4AudioDecClose(&dec);
   return failures ? 3 : 0;
 }
+
+int runWithFactories(const std::vector<std::wstring>& args) {
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+  const int r = run(args);
+  esds::DestroyDescriptorFactory();
+  fileutil::DestroyGlobalFactories();
+  return r;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return runWithFactories(std::vector<std::wstring>(argv + 1, argv + argc)); }
+#else
+int main(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring w;
+    fileutil::Utf8ToWide(reinterpret_cast<const uint8_t*>(argv[i]), std::strlen(argv[i]), w);
+    args.push_back(w);
+  }
+  return runWithFactories(args);
+}
+#endif

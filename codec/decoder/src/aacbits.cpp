@@ -1,7 +1,6 @@
 // Out-of-line parts of the generic bit reader.
 #include "aacbits.h"
 
-#include "aactables.h"
 
 void aacPushBack(AacBitstream* bs, int n) {
   if (n <= 0) return;
@@ -37,19 +36,3 @@ int32_t aacGetBitsUsed(AacBitstream* bs) { return bs->bitsUsed(bs) - bs->lookAhe
 
 int32_t aacGetBitsLeft(AacBitstream* bs) { return bs->bitsLeft(bs) + bs->lookAheadBits; }
 
-int aacDecodeHuffman(AacBitstream* bs, const AacHuffmanBook* book) {
-  const uint32_t* tree = book->tree;
-  uint32_t node = 0;
-  // The longest code has 19 bits: at most five steps.
-  for (int step = 0; step < 6; ++step) {
-    const uint32_t e = tree[node * 16 + aacPeekBits(bs, 4)];
-    const int used = static_cast<int>(e >> 16);
-    if (used) {
-      aacSkipPeeked(bs, used);
-      return static_cast<int>(e & 0xFFFF);
-    }
-    aacSkipPeeked(bs, 4);
-    node = e & 0xFFFF;
-  }
-  return 0;  // not reached for a complete code
-}

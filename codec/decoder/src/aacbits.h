@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "aactables.h"
+
 struct AacBitstream;
 
 typedef void (*AacByteAlignFn)(AacBitstream* bs);
@@ -90,7 +92,21 @@ void aacByteAlign(AacBitstream* bs);
 int32_t aacGetBitsUsed(AacBitstream* bs);
 int32_t aacGetBitsLeft(AacBitstream* bs);
 
-// Decodes one symbol of a Huffman book through its 4-bit tree; pushes back
-// the bits of the last step that the code did not use.
-struct AacHuffmanBook;
-int aacDecodeHuffman(AacBitstream* bs, const AacHuffmanBook* book);
+// Decodes one symbol of a Huffman book through its 4-bit tree; the bits of
+// the last step that the code did not use stay in the reader.
+inline int aacDecodeHuffman(AacBitstream* bs, const AacHuffmanBook* book) {
+  const uint32_t* tree = book->tree;
+  uint32_t node = 0;
+  // The longest code has 19 bits: at most five steps.
+  for (int step = 0; step < 5; ++step) {
+    const uint32_t e = tree[node * 16 + aacPeekBits(bs, 4)];
+    const int used = static_cast<int>(e >> 16);
+    if (used) {
+      aacSkipPeeked(bs, used);
+      return static_cast<int>(e & 0xFFFF);
+    }
+    aacSkipPeeked(bs, 4);
+    node = e & 0xFFFF;
+  }
+  return 0;  // not reached for a complete code
+}

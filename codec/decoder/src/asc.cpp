@@ -567,3 +567,48 @@ int32_t mp4AudioDecParseAsc(const uint8_t* bytes, int32_t count, AudioSpecificCo
   DEC_FREE(reader);
   return r;
 }
+
+int32_t mp4AudioDecParseAscScalable(const uint8_t* const* bytes, int32_t layers, const int32_t* counts,
+                                    int32_t streamParam, int32_t* layerNumbers, AudioSpecificConfig** records,
+                                    int32_t* perLayerCounts) {
+  if (layers == 0) return MP4AUDEC_ZERO_COUNT;
+  if (!bytes || !counts || !layerNumbers || !records || !perLayerCounts) return MP4AUDEC_NULL_POINTER;
+  if (layers < 0 || layers > kMp4AudioDecMaxLayers) return MP4AUDEC_TOO_MANY_LAYERS;
+  for (int32_t i = 0; i < layers; ++i) perLayerCounts[i] = 0;
+  int32_t highest = -1;
+  for (int32_t i = 0; i < layers; ++i) {
+    if (!bytes[i]) return MP4AUDEC_NULL_POINTER;
+    if (!records[i]) {
+      records[i] = static_cast<AudioSpecificConfig*>(DEC_CALLOC(1, sizeof(AudioSpecificConfig)));
+      if (!records[i]) return MP4AUDEC_OUT_OF_MEMORY;
+    }
+    AudioSpecificConfig* rec = records[i];
+    rec->streamParam2 = 555;  // marks a record of a scalable configuration
+    AscReader* reader = static_cast<AscReader*>(DEC_MALLOC(sizeof(AscReader)));
+    if (!reader) return MP4AUDEC_OUT_OF_MEMORY;
+    if (!attach(reader, bytes[i], counts[i])) {
+      DEC_FREE(reader);
+      return MP4AUDEC_OUT_OF_MEMORY;
+    }
+    const int32_t r = ascParse(rec, i ? records[0] : nullptr, &reader->bs, streamParam, 555, 0);
+    DEC_FREE(reader);
+    if (r) return r;
+    rec->layerIndex = i;
+    // Layer number: TwinVQ and the speech coders by their base/enhancement
+    // role, the scalable AAC types by their layerNr.
+    int32_t number;
+    switch (rec->objectType) {
+      case 7: case 21:
+        number = i == 0 ? 0 : 1;
+        break;
+      default:
+        number = ascGetLayerNumber(rec, records[0]);
+        break;
+    }
+    if (number < 0 || number >= layers) return MP4AUDEC_FAILURE;
+    ++perLayerCounts[number];
+    if (number > highest) highest = number;
+  }
+  *layerNumbers = highest + 1;
+  return 0;
+}

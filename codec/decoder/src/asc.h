@@ -113,6 +113,12 @@ int32_t ascPrint(const AudioSpecificConfig* asc, char* text);
 int32_t mp4AudioDecAscToText(int32_t layers, AudioSpecificConfig* const* records, int32_t size, char* buffer);
 int32_t mp4AudioDecParseAscLayers(const uint8_t* const* bytes, const int32_t* counts, const int32_t* streamParams,
                                   int32_t layers, AudioSpecificConfig* const* records);
+// Scalable configurations: parses each layer (allocating a zero-filled
+// record for a null slot), numbers the layers and counts the records per
+// layer number; the number of layer numbers comes back in *layerNumbers.
+int32_t mp4AudioDecParseAscScalable(const uint8_t* const* bytes, int32_t layers, const int32_t* counts,
+                                    int32_t streamParam, int32_t* layerNumbers, AudioSpecificConfig** records,
+                                    int32_t* perLayerCounts);
 // Frame length of an object type (the GA types from frameLengthFlag); a
 // negative code when there is none.
 int32_t ascFrameLength(const AudioSpecificConfig* asc, int32_t objectType);

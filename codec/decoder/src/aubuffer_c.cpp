@@ -26,6 +26,13 @@ inline uint32_t nextByte(AuBuffer* au) {
 
 inline void refill(AuBuffer* au) {
   if (au->cachedBits < 17) {
+    const int32_t p = au->readPos;
+    if (p >= 0 && p + 2 <= au->fillLevel) {
+      au->cache = (au->cache << 16) | (static_cast<uint32_t>(au->data[p]) << 8) | au->data[p + 1];
+      au->readPos = p + 2;
+      au->cachedBits += 16;
+      return;
+    }
     au->cache = (au->cache << 16) | (nextByte(au) << 8);
     au->cache |= nextByte(au);
     au->cachedBits += 16;

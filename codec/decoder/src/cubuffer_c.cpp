@@ -52,17 +52,18 @@ int32_t cuBufferReset(CuBuffer* cu) {
   if (!valid(cu)) return MP4AUDEC_INVALID_CU_BUFFER;
   for (int i = 0; i < kCuMaxProperties; ++i) cu->props[i] = CuProperty{0, -1};
   cu->propCount = 0;
-  std::memset(cu->samples, 0, sizeof(float) * static_cast<size_t>(cu->maxChannels) * cu->maxSamples);
+  decZeroFloats(cu->samples, cu->maxChannels * cu->maxSamples);
   std::memset(cu->channelTypes, 0, sizeof(int32_t) * static_cast<size_t>(cu->maxChannels));
   cuBufferSetProperty(cu, CU_PROP_CHANNELS, 0);
   cuBufferSetProperty(cu, CU_PROP_SAMPLES_PER_CHANNEL, 0);
   cuBufferSetProperty(cu, CU_PROP_SAMPLE_RATE, 0);
+  if (cu->ancArea) {
+    // Only the bytes and entries in use can be non-zero.
+    std::memset(cu->ancArea, 0, static_cast<size_t>(cu->ancUsed));
+    std::memset(cu->ancEntries, 0, sizeof(CuAncillaryEntry) * static_cast<size_t>(cu->ancCount));
+  }
   cu->ancCount = 0;
   cu->ancUsed = 0;
-  if (cu->ancArea) {
-    std::memset(cu->ancArea, 0, static_cast<size_t>(cu->ancCapacity));
-    std::memset(cu->ancEntries, 0, sizeof(CuAncillaryEntry) * kCuMaxAncillaryEntries);
-  }
   return 0;
 }
 
@@ -209,10 +210,19 @@ int32_t cuBufferWritePcm(CuBuffer* cu, const float* const* channels, int32_t sou
   if (r) return r;
   r = cuBufferSetSampleRate(cu, sampleRate);
   if (r) return r;
+  float* dst = cu->samples + static_cast<size_t>(start) * channelCount;
+  if (channelCount == 2 && sourceStride == 1 && channels[0] && channels[1]) {
+    // The common stereo case in one interleaving pass.
+    const float* a = channels[0];
+    const float* b = channels[1];
+    for (int32_t i = 0; i < samples; ++i) {
+      dst[2 * i] = a[i];
+      dst[2 * i + 1] = b[i];
+    }
+    return 0;
+  }
   for (int32_t c = 0; c < channelCount; ++c)
-    if (channels[c])
-      decCopyStrided(cu->samples + static_cast<size_t>(start) * channelCount + c, channelCount, channels[c],
-                     sourceStride, samples);
+    if (channels[c]) decCopyStrided(dst + c, channelCount, channels[c], sourceStride, samples);
   return 0;
 }
 

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void* decAlloc(size_t size, const char*, int) {
   if (size == 0) return nullptr;
   return std::malloc(size);
@@ -113,3 +117,19 @@ void decCopyStrided(float* dst, int dstStride, const float* src, int srcStride, 
 }
 
 void decVecInit() {}
+
+// Plain vector stores: kept from becoming a memset call, whose byte-wise
+// string instruction costs far more on short, frequent fills.
+#if defined(__clang__)
+__attribute__((no_builtin("memset")))
+#elif defined(__GNUC__)
+__attribute__((optimize("no-tree-loop-distribute-patterns")))
+#endif
+void decZeroFloats(float* dst, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128 z = _mm_setzero_ps();
+  for (; i + 4 <= n; i += 4) _mm_storeu_ps(dst + i, z);
+#endif
+  for (; i < n; ++i) dst[i] = 0.0f;
+}

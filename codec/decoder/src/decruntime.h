@@ -23,5 +23,8 @@ void decDctDelete(DecDct** dct);
 // dst[i * dstStride] = src[i * srcStride] for i < n.
 void decCopyStrided(float* dst, int dstStride, const float* src, int srcStride, int n);
 
+// Sets n floats to zero.
+void decZeroFloats(float* dst, int n);
+
 // Installs the processor-specific vector routines.
 void decVecInit();

@@ -25,6 +25,25 @@ const GainTable& gains() {
   return t;
 }
 
+// sign(q) x min(|q|, 8191)^(4/3) for |q| up to 8191 plus what four pulses
+// of amplitude 15 can add, so that dequantisation needs no clamp.
+const int kMaxQuant = kAacInvQuantSize - 1 + 64;
+struct SignedInvQuant {
+  float v[2 * kMaxQuant + 1];
+  SignedInvQuant() {
+    const float* t = aacInvQuantTable();
+    for (int i = 0; i <= kMaxQuant; ++i) {
+      const float a = t[i < kAacInvQuantSize ? i : kAacInvQuantSize - 1];
+      v[kMaxQuant + i] = a;
+      v[kMaxQuant - i] = -a;
+    }
+  }
+};
+const SignedInvQuant& signedInvQuant() {
+  static const SignedInvQuant t;
+  return t;
+}
+
 // Highest limit of any scale factor, noise energy or intensity position kept
 // after the offset: values outside this range are refused, so that band gains
 // stay finite.
@@ -192,89 +211,261 @@ int32_t readTnsData(AacChannel* ch, AacBitstream* bs) {
   return 0;
 }
 
-// Spectral data into ctx->q, window-major (window w at w x windowLength).
-int32_t readSpectralData(AacChannel* ch, AacBitstream* bs, AacChannelContext* ctx) {
+// The tuples of every spectral book unpacked once: the values of each
+// symbol and how many of them are non-zero (the sign bits that follow).
+struct UnpackedBooks {
+  int8_t values[12][289][4];
+  uint8_t nonzero[12][289];
+  UnpackedBooks() {
+    for (int cb = 1; cb <= 11; ++cb) {
+      const AacHuffmanBook& b = kAacSpectralBooks[cb];
+      const int m = b.modulo;
+      for (int idx = 0; idx < b.size; ++idx) {
+        int v[4];
+        if (b.dimension == 4) {
+          v[0] = idx / (m * m * m) - b.valueOffset;
+          v[1] = (idx / (m * m)) % m - b.valueOffset;
+          v[2] = (idx / m) % m - b.valueOffset;
+          v[3] = idx % m - b.valueOffset;
+        } else {
+          v[0] = idx / m - b.valueOffset;
+          v[1] = idx % m - b.valueOffset;
+          v[2] = v[3] = 0;
+        }
+        int nz = 0;
+        for (int i = 0; i < 4; ++i) {
+          values[cb][idx][i] = static_cast<int8_t>(v[i]);
+          nz += v[i] != 0;
+        }
+        nonzero[cb][idx] = static_cast<uint8_t>(nz);
+      }
+    }
+  }
+};
+
+const UnpackedBooks& unpackedBooks() {
+  static const UnpackedBooks books;
+  return books;
+}
+
+// The look-ahead reader's cache held in locals while the spectral data is
+// read (the hot loop of the decoder); written back when done. Same bits,
+// same refills as aacReadBits in look-ahead mode.
+struct LocalBits {
+  AacBitstream* bs;
+  uint32_t cache;
+  int bits;
+  explicit LocalBits(AacBitstream* b) : bs(b), cache(b->lookAheadCache), bits(b->lookAheadBits) {}
+  void writeBack() {
+    bs->lookAheadCache = cache;
+    bs->lookAheadBits = bits;
+  }
+  // n <= 16
+  uint32_t read(int n) {
+    if (bits < n) {
+      cache = (cache << 16) | bs->read(bs, 16);
+      bits += 16;
+    }
+    bits -= n;
+    return (cache >> bits) & ((1u << n) - 1);
+  }
+  int huffman(const uint32_t* tree) {
+    uint32_t node = 0;
+    for (int step = 0; step < 5; ++step) {
+      if (bits < 4) {
+        cache = (cache << 16) | bs->read(bs, 16);
+        bits += 16;
+      }
+      const uint32_t e = tree[node * 16 + ((cache >> (bits - 4)) & 15)];
+      const int used = static_cast<int>(e >> 16);
+      if (used) {
+        bits -= used;
+        return static_cast<int>(e & 0xFFFF);
+      }
+      bits -= 4;
+      node = e & 0xFFFF;
+    }
+    return 0;  // not reached for a complete code
+  }
+};
+
+// The generic reader behind the same two operations (any reader mode).
+struct GenericBits {
+  AacBitstream* bs;
+  explicit GenericBits(AacBitstream* b) : bs(b) {}
+  void writeBack() {}
+  uint32_t read(int n) { return aacReadBits(bs, 0, n); }
+  int huffman(const uint32_t* tree) {
+    uint32_t node = 0;
+    for (int step = 0; step < 5; ++step) {
+      const uint32_t e = tree[node * 16 + aacPeekBits(bs, 4)];
+      const int used = static_cast<int>(e >> 16);
+      if (used) {
+        aacSkipPeeked(bs, used);
+        return static_cast<int>(e & 0xFFFF);
+      }
+      aacSkipPeeked(bs, 4);
+      node = e & 0xFFFF;
+    }
+    return 0;
+  }
+};
+
+// Reads the escape of a codebook-11 magnitude 16: N starts at 4 and grows
+// by one per leading 1 bit; escapes longer than 12 bits (above 8191) fail.
+template <class Bits>
+inline bool readEscape(Bits& r, int32_t* value) {
+  int n = 4;
+  while (r.read(1)) {
+    if (++n > 12) return false;
+  }
+  const int32_t v = (1 << n) + static_cast<int32_t>(r.read(n));
+  *value = *value < 0 ? -v : v;
+  return true;
+}
+
+// Spectral data, window-major (window w at w x windowLength). With Direct,
+// the lines go straight into ch->spec, inverse-quantised and scaled (with
+// the inverse transform's 1/M folded into the band gain), and every line
+// that is not coded becomes zero. Otherwise the quantised values go to
+// ctx->q (only lines of coded bands are written) for pulses to be added and
+// dequantise() to finish.
+template <bool Direct, class Bits>
+int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
   const AacIcsInfo& ics = ch->ics;
+  const UnpackedBooks& ub = unpackedBooks();
+  const float* invq = signedInvQuant().v + kMaxQuant;
+  const float* gain = gains().v;
+  const float invM = 1.0f / static_cast<float>(ics.windowLength);
   int32_t* q = ctx->q;
-  std::memset(q, 0, sizeof(int32_t) * static_cast<size_t>(ctx->frameLength));
   int win = 0;
   for (int g = 0; g < ics.numWindowGroups; ++g) {
     const int groupLen = ics.windowGroupLength[g];
     for (int s = 0; s < ics.maxSfb; ++s) {
       const int cb = ch->sfbCb[g][s];
-      if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) continue;
-      const AacHuffmanBook& book = kAacSpectralBooks[cb];
       const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
+      if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) {
+        if (Direct)
+          for (int w = 0; w < groupLen; ++w) decZeroFloats(ch->spec + (win + w) * ics.windowLength + start, end - start);
+        continue;
+      }
+      const AacHuffmanBook& book = kAacSpectralBooks[cb];
+      const uint32_t* tree = book.tree;
+      const int8_t(*values)[4] = ub.values[cb];
+      const uint8_t* nonzero = ub.nonzero[cb];
+      const float scale = Direct ? gain[ch->sf[g][s] + 100] * invM : 0.0f;
       for (int w = 0; w < groupLen; ++w) {
-        int32_t* dst = q + (win + w) * ics.windowLength;
-        for (int k = start; k < end; k += book.dimension) {
-          int idx = aacDecodeHuffman(bs, &book);
-          int vals[4];
+        const int base = (win + w) * ics.windowLength;
+        int32_t* dst = q + base;
+        float* fx = ch->spec + base;
+        if (!book.isUnsigned) {
           if (book.dimension == 4) {
-            const int m = book.modulo;
-            vals[0] = idx / (m * m * m) - book.valueOffset;
-            vals[1] = (idx / (m * m)) % m - book.valueOffset;
-            vals[2] = (idx / m) % m - book.valueOffset;
-            vals[3] = idx % m - book.valueOffset;
+            for (int k = start; k < end; k += 4) {
+              const int8_t* v = values[r.huffman(tree)];
+              if (Direct) {
+                fx[k] = invq[v[0]] * scale;
+                fx[k + 1] = invq[v[1]] * scale;
+                fx[k + 2] = invq[v[2]] * scale;
+                fx[k + 3] = invq[v[3]] * scale;
+              } else {
+                dst[k] = v[0];
+                dst[k + 1] = v[1];
+                dst[k + 2] = v[2];
+                dst[k + 3] = v[3];
+              }
+            }
           } else {
-            vals[0] = idx / book.modulo - book.valueOffset;
-            vals[1] = idx % book.modulo - book.valueOffset;
-          }
-          if (book.isUnsigned) {
-            for (int i = 0; i < book.dimension; ++i)
-              if (vals[i] && rd(bs, 1)) vals[i] = -vals[i];
-            if (book.escape) {
-              for (int i = 0; i < 2; ++i) {
-                const int mag = vals[i] < 0 ? -vals[i] : vals[i];
-                if (mag != 16) continue;
-                int n = 4;
-                while (rd(bs, 1)) {
-                  ++n;
-                  // Escapes longer than 12 bits would exceed 8191.
-                  if (n > 12) return AAC_ERR_CHANNEL_STREAM;
-                }
-                const int v = (1 << n) + rd(bs, n);
-                vals[i] = vals[i] < 0 ? -v : v;
+            for (int k = start; k < end; k += 2) {
+              const int8_t* v = values[r.huffman(tree)];
+              if (Direct) {
+                fx[k] = invq[v[0]] * scale;
+                fx[k + 1] = invq[v[1]] * scale;
+              } else {
+                dst[k] = v[0];
+                dst[k + 1] = v[1];
               }
             }
           }
-          for (int i = 0; i < book.dimension; ++i) dst[k + i] = vals[i];
+          continue;
+        }
+        const int dim = book.dimension;
+        for (int k = start; k < end; k += dim) {
+          const int idx = r.huffman(tree);
+          const int8_t* v = values[idx];
+          int nz = nonzero[idx];
+          const uint32_t signs = nz ? r.read(nz) : 0;
+          int32_t x[4];
+          for (int i = 0; i < dim; ++i) {
+            x[i] = v[i];
+            if (x[i] && ((signs >> --nz) & 1)) x[i] = -x[i];
+          }
+          if (book.escape) {
+            if ((x[0] == 16 || x[0] == -16) && !readEscape(r, &x[0])) return AAC_ERR_CHANNEL_STREAM;
+            if ((x[1] == 16 || x[1] == -16) && !readEscape(r, &x[1])) return AAC_ERR_CHANNEL_STREAM;
+          }
+          for (int i = 0; i < dim; ++i) {
+            if (Direct) {
+              fx[k + i] = invq[x[i]] * scale;
+            } else {
+              dst[k + i] = x[i];
+            }
+          }
         }
       }
+    }
+    if (Direct) {
+      const int top = ics.swbOffset[ics.maxSfb];
+      for (int w = 0; w < groupLen; ++w)
+        decZeroFloats(ch->spec + (win + w) * ics.windowLength + top, ics.windowLength - top);
     }
     win += groupLen;
   }
   return 0;
 }
 
+template <bool Direct>
+int32_t readSpectralData(AacChannel* ch, AacBitstream* bs, AacChannelContext* ctx) {
+  if (bs->mode == kAacReaderLookAhead) {
+    LocalBits r(bs);
+    const int32_t res = readSpectralLines<Direct>(ch, r, ctx);
+    r.writeBack();
+    return res;
+  }
+  GenericBits r(bs);
+  return readSpectralLines<Direct>(ch, r, ctx);
+}
+
 // Inverse quantisation and scaling into ch->spec, with the inverse
-// transform's 1/M folded into the band gain.
+// transform's 1/M folded into the band gain. Lines of uncoded bands (zero,
+// noise, intensity) and above the maximum band become zero.
 void dequantise(AacChannel* ch, const AacChannelContext* ctx) {
   const AacIcsInfo& ics = ch->ics;
   const int32_t* q = ctx->q;
-  const float* invq = aacInvQuantTable();
+  const float* invq = signedInvQuant().v + kMaxQuant;
   const float* gain = gains().v;
   const float invM = 1.0f / static_cast<float>(ics.windowLength);
-  std::memset(ch->spec, 0, sizeof(float) * static_cast<size_t>(ctx->frameLength));
+  const int top = ics.swbOffset[ics.maxSfb];
   int win = 0;
   for (int g = 0; g < ics.numWindowGroups; ++g) {
     const int groupLen = ics.windowGroupLength[g];
-    for (int s = 0; s < ics.maxSfb; ++s) {
-      const int cb = ch->sfbCb[g][s];
-      if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) continue;
-      const float scale = gain[ch->sf[g][s] + 100] * invM;
-      const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
-      for (int w = 0; w < groupLen; ++w) {
-        const int base = (win + w) * ics.windowLength;
+    for (int w = 0; w < groupLen; ++w) {
+      const int base = (win + w) * ics.windowLength;
+      float* x = ch->spec + base;
+      const int32_t* qq = q + base;
+      for (int s = 0; s < ics.maxSfb; ++s) {
+        const int cb = ch->sfbCb[g][s];
+        const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
+        if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) {
+          decZeroFloats(x + start, end - start);
+          continue;
+        }
+        const float scale = gain[ch->sf[g][s] + 100] * invM;
         for (int k = start; k < end; ++k) {
-          int32_t v = q[base + k];
-          if (!v) continue;
-          int32_t a = v < 0 ? -v : v;
-          if (a >= kAacInvQuantSize) a = kAacInvQuantSize - 1;
-          const float x = invq[a] * scale;
-          ch->spec[base + k] = v < 0 ? -x : x;
+          // |q| is at most 8191 plus pulses; the table caps it at 8191.
+          x[k] = invq[qq[k]] * scale;
         }
       }
+      decZeroFloats(x + top, ics.windowLength - top);
     }
     win += groupLen;
   }
@@ -304,7 +495,8 @@ int32_t readChannelStream(AacChannel* ch, AacBitstream* bs, AacChannelContext* c
   }
   if (rd(bs, 1)) return AAC_ERR_RESERVED_CODEBOOK;  // gain control (SSR) is not supported
   const int32_t before = aacGetBitsUsed(bs);
-  r = readSpectralData(ch, bs, ctx);
+  // Without pulses the spectrum is reconstructed while it is read.
+  r = ch->pulse.present ? readSpectralData<false>(ch, bs, ctx) : readSpectralData<true>(ch, bs, ctx);
   if (r) return r;
   const int32_t used = aacGetBitsUsed(bs) - before;
   if (used > spectralLimit) return AAC_ERR_CHANNEL_STREAM;
@@ -316,8 +508,8 @@ int32_t readChannelStream(AacChannel* ch, AacBitstream* bs, AacChannelContext* c
       if (ctx->q[k] > 0) ctx->q[k] += ch->pulse.amp[i];
       else ctx->q[k] -= ch->pulse.amp[i];
     }
+    dequantise(ch, ctx);
   }
-  dequantise(ch, ctx);
   ch->concealed = 0;
   return 0;
 }
@@ -473,9 +665,16 @@ void imdct(DecDct* dct, const float* in, float* tmp, float* out, int m) {
 // Non-finite values (possible only from hostile streams) become silence, so
 // that they never reach an integer conversion or the next frame's overlap.
 void scrubNonFinite(float* x, int n) {
-  float probe = 0.0f;
-  for (int i = 0; i < n; ++i) probe += x[i] * 0.0f;
-  if (probe == 0.0f) return;
+  // A value is not finite when all its exponent bits are set; adding one
+  // exponent step then carries into the sign bit. OR-ing that over the
+  // block vectorises, so the common all-finite case costs little.
+  uint32_t any = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t bits;
+    std::memcpy(&bits, &x[i], sizeof(bits));
+    any |= (bits & 0x7F800000u) + 0x00800000u;
+  }
+  if (!(any & 0x80000000u)) return;
   for (int i = 0; i < n; ++i)
     if (!std::isfinite(x[i])) x[i] = 0.0f;
 }
@@ -503,6 +702,47 @@ void filterBank(AacChannel* ch, int frameLength) {
     }
     for (int n = 0; n < N; ++n) out[n] = ov[n] + buf[n];
     std::memcpy(ov, buf + N, sizeof(float) * N);
+  } else if (ics.windowSequence == AAC_ONLY_LONG) {
+    // The common case, unfolded straight from the DCT-IV output y:
+    // x[n] = y[h + n] (n < h), -y[3h - 1 - n] (h <= n < 3h), -y[n - 3h].
+    decDctRun(ch->dctLong, ch->spec, tmp);
+    const int h = N / 2;
+    uint32_t any = 0;
+    for (int n = 0; n < h; ++n) {
+      const float v = ov[n] + tmp[h + n] * wPrev[n];
+      out[n] = v;
+      uint32_t b;
+      std::memcpy(&b, &v, sizeof(b));
+      any |= (b & 0x7F800000u) + 0x00800000u;
+    }
+    for (int n = h; n < N; ++n) {
+      const float v = ov[n] - tmp[3 * h - 1 - n] * wPrev[n];
+      out[n] = v;
+      uint32_t b;
+      std::memcpy(&b, &v, sizeof(b));
+      any |= (b & 0x7F800000u) + 0x00800000u;
+    }
+    for (int n = 0; n < h; ++n) {
+      const float v = -tmp[h - 1 - n] * wCur[N - 1 - n];
+      ov[n] = v;
+      uint32_t b;
+      std::memcpy(&b, &v, sizeof(b));
+      any |= (b & 0x7F800000u) + 0x00800000u;
+    }
+    for (int n = h; n < N; ++n) {
+      const float v = -tmp[n - h] * wCur[N - 1 - n];
+      ov[n] = v;
+      uint32_t b;
+      std::memcpy(&b, &v, sizeof(b));
+      any |= (b & 0x7F800000u) + 0x00800000u;
+    }
+    if (any & 0x80000000u) {
+      scrubNonFinite(out, N);
+      scrubNonFinite(ov, N);
+    }
+    ch->prevWindowShape = ics.windowShape;
+    ch->prevWindowSequence = ics.windowSequence;
+    return;
   } else {
     imdct(ch->dctLong, ch->spec, tmp, x, N);
     if (ics.windowSequence == AAC_LONG_STOP) {

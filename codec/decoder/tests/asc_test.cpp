@@ -2,12 +2,14 @@
 // the text dump.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "aacdecoder.h"
 #include "bitwriter.h"
+#include "decruntime.h"
 #include "mp4AudioDecIfc.h"
 
 namespace {
@@ -167,6 +169,36 @@ TEST(Asc, CopyCompareAndText) {
   EXPECT_EQ(mp4AudioDecAscToText(0, recs, sizeof(buf), buf), MP4AUDEC_ZERO_COUNT);
   EXPECT_EQ(mp4AudioDecAscToText(14, recs, sizeof(buf), buf), MP4AUDEC_TOO_MANY_LAYERS);
   EXPECT_EQ(mp4AudioDecParseAsc(nullptr, 2, &a), MP4AUDEC_NULL_POINTER);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Asc, LayeredParses) {
+  const uint8_t lcBytes[2] = {0x12, 0x10};
+  const uint8_t* bytes[2] = {lcBytes, lcBytes};
+  const int32_t counts[2] = {2, 2};
+  const int32_t params[2] = {1, 1};
+  AudioSpecificConfig a, b;
+  std::memset(&a, 0, sizeof(a));
+  std::memset(&b, 0, sizeof(b));
+  AudioSpecificConfig* recs[2] = {&a, &b};
+  EXPECT_EQ(mp4AudioDecParseAscLayers(bytes, counts, params, 2, recs), 0);
+  EXPECT_EQ(b.layerIndex, 1);
+  EXPECT_EQ(b.channelCount, 2);
+  EXPECT_EQ(mp4AudioDecParseAscLayers(bytes, counts, params, 14, recs), MP4AUDEC_TOO_MANY_LAYERS);
+
+  AudioSpecificConfig* slots[2] = {nullptr, nullptr};
+  int32_t numbers = -1, perLayer[2] = {9, 9};
+  EXPECT_EQ(mp4AudioDecParseAscScalable(bytes, 0, counts, 1, &numbers, slots, perLayer), MP4AUDEC_ZERO_COUNT);
+  ASSERT_EQ(mp4AudioDecParseAscScalable(bytes, 2, counts, 1, &numbers, slots, perLayer), 0);
+  ASSERT_NE(slots[0], nullptr);
+  EXPECT_EQ(slots[1]->objectType, 2);
+  EXPECT_EQ(numbers, 1);
+  EXPECT_EQ(perLayer[0], 2);
+  EXPECT_EQ(perLayer[1], 0);
+  for (AudioSpecificConfig* s : slots) DEC_FREE(s);  // codec memory
 }
 
 }  // namespace

@@ -69,6 +69,23 @@ for c in "${cases[@]}"; do
   echo "$name $ch $rate" >"$name.txt"
 done
 
+# 960-sample frames: ffmpeg writes only 1024-sample frames, so an encode
+# whose bands all lie below the 960 layout's cut has its frameLengthFlag set
+# in the decoder configuration; ffmpeg decodes the result as 960-sample
+# frames and is the reference.
+if [ ! -s f960.f32 ]; then
+  ff -filter_complex "$(source_filter clicks 2 48000),aformat=channel_layouts=stereo" \
+     -c:a aac -b:a 96k -aac_pns 0 -cutoff 12000 -ar 48000 f960src.m4a
+  /usr/bin/python3 - <<'PY'
+d = bytearray(open("f960src.m4a", "rb").read())
+i = d.find(bytes([0x05, 0x80, 0x80, 0x80, 0x05, 0x11, 0x90]))
+assert i > 0, "decoder configuration not found"
+d[i + 6] |= 0x04  # frameLengthFlag
+open("f960.m4a", "wb").write(d)
+PY
+  ff -ignore_editlist 1 -flags2 skip_manual -i f960.m4a -map 0:a:0 -f f32le f960.f32
+fi
+
 # Object types the decoder refuses at open (Main profile; LTP when the
 # encoder allows it).
 [ -s main.m4a ] || ff -f lavfi -i "sine=f=440:d=1" -c:a aac -profile:a aac_main -b:a 64k main.m4a

@@ -55,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OracleCase{"mono44k", 1, 44100}, OracleCase{"mono22k", 1, 22050},
                       OracleCase{"ch51", 6, 48000}, OracleCase{"ch71", 8, 48000}, OracleCase{"pce", 2, 44100},
                       OracleCase{"pce51", 6, 44100}, OracleCase{"clicks", 2, 44100}, OracleCase{"ms", 2, 44100},
-                      OracleCase{"is", 2, 44100}, OracleCase{"tns", 2, 44100}),
+                      OracleCase{"is", 2, 44100}, OracleCase{"tns", 2, 44100},
+                      OracleCase{"f960", 2, 48000}),
     [](const ::testing::TestParamInfo<OracleCase>& i) { return std::string(i.param.name); });
 
 TEST(OracleNoise, PnsBandEnergiesWithin1_5dB) {
