@@ -2,7 +2,12 @@
 // the audio stream's format, sample count and duration, and writes the
 // decoded samples to a 16-bit WAV file.
 //
-//   read IN OUT.wav [--first FRAME] [--count N] [--block N]
+//   read IN OUT.wav [--first FRAME] [--count N] [--block N] [--remote | --remote-mapping]
+//
+// With --remote the samples are read into the memory of a second process
+// (tokenowner.exe beside the host), named by a memory token of that process:
+// plain memory, or a file mapping with --remote-mapping. The host takes each
+// block back from that process.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -12,6 +17,7 @@
 #include "host_output.h"
 #include "host_verbs.h"
 #include "kvfileio.h"
+#include "owner_process.h"
 
 namespace {
 
@@ -67,6 +73,14 @@ bool WriteWav(const std::wstring& path, const std::vector<BYTE>& data, WORD chan
   return ok;
 }
 
+std::wstring OwnerProgramPath() {
+  wchar_t self[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, n < MAX_PATH ? n : 0);
+  size_t slash = path.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"tokenowner.exe";
+}
+
 bool ParseNumber(const wchar_t* text, long long* out) {
   wchar_t* end = nullptr;
   *out = std::wcstoll(text, &end, 10);
@@ -78,8 +92,13 @@ bool ParseNumber(const wchar_t* text, long long* out) {
 int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv) {
   std::wstring in, out;
   long long first = 0, count = -1, block = 4096;
+  int remote = 0;  // 1 plain memory of another process, 2 a mapping of another process
   for (int i = 0; i < argc; ++i) {
     std::wstring a = argv[i];
+    if (a == L"--remote" || a == L"--remote-mapping") {
+      remote = a == L"--remote" ? 1 : 2;
+      continue;
+    }
     long long* target = a == L"--first" ? &first : a == L"--count" ? &count : a == L"--block" ? &block : nullptr;
     if (target) {
       if (i + 1 >= argc || !ParseNumber(argv[i + 1], target)) {
@@ -97,7 +116,7 @@ int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv) {
     }
   }
   if (in.empty() || out.empty() || block < 1 || block > 1 << 20) {
-    std::fprintf(stderr, "usage: host read IN OUT.wav [--first FRAME] [--count N] [--block N]\n");
+    std::fprintf(stderr, "usage: host read IN OUT.wav [--first FRAME] [--count N] [--block N] [--remote | --remote-mapping]\n");
     return 2;
   }
 
@@ -154,14 +173,34 @@ int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv) {
   if (count < 0) count = frames > first ? frames - first : 0;
   std::vector<BYTE> data;
   std::vector<BYTE> buffer(static_cast<size_t>(block) * blockAlign);
+  OwnerProcess* owner = nullptr;
+  if (remote) {
+    owner = new OwnerProcess(static_cast<DWORD>(buffer.size()), remote == 2, OwnerProgramPath());
+    if (!owner->ok()) {
+      std::fprintf(stderr, "host: cannot start tokenowner.exe\n");
+      delete owner;
+      audio->Release();
+      file->Release();
+      cls->Release();
+      return 1;
+    }
+    std::printf("remote pid=%lu %s\n", owner->pid(), remote == 2 ? "mapping" : "memory");
+  }
   long long position = first, remaining = count;
   HRESULT readResult = S_OK;
   while (remaining > 0) {
     LONG want = static_cast<LONG>(remaining < block ? remaining : block);
     _kvmemorytoken token = {};
-    token.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()));
     token.size = token.size2 = static_cast<DWORD>(buffer.size());
-    token.ownerProcessId = GetCurrentProcessId();
+    if (owner) {
+      token.base = owner->base();
+      token.mapping = owner->mapping();
+      token.isMapping = remote == 2 ? 1 : 0;
+      token.ownerProcessId = owner->pid();
+    } else {
+      token.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()));
+      token.ownerProcessId = GetCurrentProcessId();
+    }
     LONG done = 0;
     readResult = audio->ReadSamples(position, token, want, &done);
     if (FAILED(readResult)) {
@@ -169,11 +208,21 @@ int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv) {
       status = 1;
       break;
     }
+    if (owner) {
+      std::vector<unsigned char> back = owner->Dump(0, static_cast<DWORD>(done) * blockAlign);
+      if (back.size() != static_cast<size_t>(done) * blockAlign) {
+        std::fprintf(stderr, "host: the owner process did not give its buffer back\n");
+        status = 1;
+        break;
+      }
+      std::memcpy(buffer.data(), back.data(), back.size());
+    }
     data.insert(data.end(), buffer.begin(), buffer.begin() + static_cast<size_t>(done) * blockAlign);
     position += done;
     remaining -= done;
     if (readResult != S_OK || done == 0) break;
   }
+  delete owner;
   std::printf("read %lld\n", position - first);
   if (!WriteWav(out, data, pcm.channels, pcm.rate)) {
     std::fprintf(stderr, "host: cannot write %s\n", ToUtf8(out).c_str());

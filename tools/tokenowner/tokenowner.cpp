@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -64,8 +65,13 @@ int main(int argc, char** argv) {
       if (offset > size || length > size - offset) {
         std::printf("error range\n");
       } else {
-        for (unsigned long i = 0; i < length; ++i) std::printf("%02x", buffer[offset + i]);
-        std::printf("\n");
+        static const char kDigits[] = "0123456789abcdef";
+        std::string hex(length * 2 + 1, '\n');
+        for (unsigned long i = 0; i < length; ++i) {
+          hex[2 * i] = kDigits[buffer[offset + i] >> 4];
+          hex[2 * i + 1] = kDigits[buffer[offset + i] & 15];
+        }
+        std::fwrite(hex.data(), 1, hex.size(), stdout);
       }
     } else if (std::sscanf(line, "fill %u", &seed) == 1) {
       Fill(buffer, size, seed);

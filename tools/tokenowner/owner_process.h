@@ -1,4 +1,5 @@
-// A tokenowner process driven through pipes: a buffer in another process.
+// A tokenowner process driven through pipes: a buffer in another process,
+// for the memory-token tests and the stand-in host.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +10,9 @@
 
 class OwnerProcess {
  public:
-  // Starts "tokenowner.exe [--mapping] size" from the working directory.
-  OwnerProcess(DWORD size, bool mapping) {
+  // Starts "PROGRAM [--mapping] size" (by default tokenowner.exe from the
+  // working directory).
+  OwnerProcess(DWORD size, bool mapping, const std::wstring& program = L"tokenowner.exe") {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE childIn = nullptr, childOut = nullptr;
     if (!CreatePipe(&childIn, &toChild_, &sa, 0) || !CreatePipe(&fromChild_, &childOut, &sa, 0)) return;
@@ -22,7 +24,7 @@ class OwnerProcess {
     si.hStdInput = childIn;
     si.hStdOutput = childOut;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring command = L"tokenowner.exe ";
+    std::wstring command = L"\"" + program + L"\" ";
     if (mapping) command += L"--mapping ";
     command += std::to_wstring(size);
     std::vector<wchar_t> line(command.begin(), command.end());
@@ -83,15 +85,26 @@ class OwnerProcess {
   }
   std::string ReadLine() {
     std::string line;
-    char c = 0;
-    DWORD got = 0;
-    while (ReadFile(fromChild_, &c, 1, &got, nullptr) && got == 1) {
-      if (c == '\n') break;
-      if (c != '\r') line += c;
+    while (true) {
+      size_t end = pending_.find('\n');
+      if (end != std::string::npos) {
+        line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        break;
+      }
+      char chunk[65536];
+      DWORD got = 0;
+      if (!ReadFile(fromChild_, chunk, sizeof chunk, &got, nullptr) || got == 0) {
+        line.swap(pending_);
+        break;
+      }
+      pending_.append(chunk, got);
     }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
   }
 
+  std::string pending_;  // read from the pipe, not yet taken as lines
   HANDLE process_ = nullptr;
   HANDLE toChild_ = nullptr;
   HANDLE fromChild_ = nullptr;
