@@ -3,9 +3,10 @@
 # stereo and 5.1 at four rates (PNS off, so that decoders agree), each with
 # ffmpeg's float decode of every unit (edit list ignored) and ffprobe's
 # duration in media units.
-#   make_read_fixtures.sh FIXTURE_DIR
+#   make_read_fixtures.sh FIXTURE_DIR [SHARED_DIR]
 set -euo pipefail
 out="$1/readroad"
+shared="${2:-$(cd "$(dirname "$0")/../../.." && pwd)/shared}"
 mkdir -p "$out"
 cd "$out"
 for rate in 22050 32000 44100 48000; do
@@ -29,4 +30,29 @@ done
 # The plain one-second file of the documentation (45124 media units).
 if [ ! -s sine_1s.m4a ]; then
   ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=1:sample_rate=44100" -ac 2 -c:a aac -aac_pns 0 sine_1s.m4a
+fi
+
+# HE-AAC vectors from the shared folder, with heaac.mp4's configuration
+# patched in place to the AOT 29 and the implicit forms; for each, ffprobe's
+# rate and channels and ffmpeg's float decode (edit list ignored).
+vectors="${shared}/vectors/mp4"
+if [ -d "$vectors" ]; then
+  cp -f "$vectors/heaac.mp4" he_explicit.mp4
+  cp -f "$vectors/heaac-3frame_remux.m4a" he_3frame.m4a
+  cp -f "$vectors/truncated_remux.m4a" he_truncated.m4a
+  chmod u+w he_*.m4a he_*.mp4
+  /usr/bin/python3 - <<'PY'
+data = open("he_explicit.mp4", "rb").read()
+asc = bytes([0x2D, 0x8C, 0x08, 0x00])
+tag = bytes([0x05, 0x80, 0x80, 0x80, 0x04])  # Decoder Specific Info, 4 bytes
+for name, repl in (("he_aot29.mp4", bytes([0xED, 0x8C, 0x08, 0x00])), ("he_implicit.mp4", bytes([0x15, 0x88, 0x00, 0x00]))):
+    open(name, "wb").write(data.replace(tag + asc, tag + repl))
+PY
+  : >he_list.txt
+  for f in he_explicit.mp4 he_aot29.mp4 he_implicit.mp4 he_3frame.m4a he_truncated.m4a; do
+    ffmpeg -v error -y -ignore_editlist 1 -i "$f" -f f32le "$f.f32"
+    info=$(ffprobe -v error -ignore_editlist 1 -select_streams a:0 -show_entries stream=sample_rate,channels \
+      -of default=nw=1:nk=1 "$f" | tr '\n' ' ')
+    echo "$f $info" >>he_list.txt
+  done
 fi
