@@ -143,7 +143,7 @@ HRESULT STDMETHODCALLTYPE BaseReadAudioStream::ReadSamples(LONGLONG firstSample,
 
   CMappingOfKvMemoryToken mapping(buffer, 0);
   BYTE* destination = static_cast<BYTE*>(mapping.Pointer());
-  if (!destination) return E_INVALIDARG;
+  if (!destination) return E_FAIL;  // the host's buffer cannot be reached: nothing is decoded
   // Never more frames than the host's buffer holds.
   LONG room = mapping.DataSize() / static_cast<LONG>(blockAlign);
   LONG remaining = count < room ? count : room;
