@@ -32,6 +32,16 @@ if [ ! -s sine_1s.m4a ]; then
   ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=1:sample_rate=44100" -ac 2 -c:a aac -aac_pns 0 sine_1s.m4a
 fi
 
+# The stereo 44.1 kHz file with its 'mp4a' sample-size field set to 24 (the
+# decoded samples are 16-bit whatever that field says).
+/usr/bin/python3 - <<'PY'
+data = bytearray(open("lc_2ch_44100.m4a", "rb").read())
+at = data.find(b"mp4a")
+assert at > 0 and data[at + 22:at + 24] == b"\x00\x10"
+data[at + 22:at + 24] = b"\x00\x18"
+open("lc_2ch_44100_size24.m4a", "wb").write(data)
+PY
+
 # HE-AAC vectors from the shared folder, with heaac.mp4's configuration
 # patched in place to the AOT 29 and the implicit forms; for each, ffprobe's
 # rate and channels and ffmpeg's float decode (edit list ignored).

@@ -312,3 +312,25 @@ TEST_F(ReadPositions, StreamArgumentsAndTokens) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sample entry whose sample-size field says 24 bits still reads as 16-bit
+// PCM, sample for sample the same as the file that says 16.
+TEST_F(ReadPositions, SampleSizeFieldDoesNotChangeThePcm) {
+  IKvReadFile* file = nullptr;
+  ASSERT_EQ(reader_.OpenFile(WinePath(ReadFixtureDir() + "lc_2ch_44100_size24.m4a"), &file), S_OK);
+  IKvReadAudioStream* audio = Reader::Audio(file);
+  ASSERT_NE(audio, nullptr);
+  DWORD align = 0;
+  ASSERT_EQ(audio->GetBlockAlign(&align), S_OK);
+  EXPECT_EQ(align, 4u);
+  BYTE source[184] = {};
+  ASSERT_EQ(audio->GetSourceFormatInfo(reinterpret_cast<_KVFILESTREAMFORMATINFOv2*>(source)), S_OK);
+  std::vector<short> got = Reader::ReadRange(audio, 0, static_cast<LONG>(frames_), 4096, 2);
+  EXPECT_EQ(got, full_);
+  audio->Release();
+  file->Release();
+}
+
+}  // namespace
