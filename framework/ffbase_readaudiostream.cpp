@@ -34,6 +34,8 @@ HRESULT STDMETHODCALLTYPE BaseReadAudioStream::QueryInterface(REFIID riid, void*
     face = static_cast<IKvReadAudioStream*>(this);
   else if (IsEqualId(riid, IID_IStreamInfo))
     face = static_cast<IStreamInfo*>(this);
+  else if (IsEqualId(riid, IID_BaseReadAudioStreamObject))
+    face = this;
   if (!face) {
     if (ppv) *ppv = nullptr;
     return E_NOINTERFACE;
@@ -53,8 +55,14 @@ ULONG STDMETHODCALLTYPE BaseReadAudioStream::Release() {
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadAudioStream::GetReadFileClass(IKvReadFileClass** owner) {
+  fileutil::MutexLock lock(mutex_);
   if (!owner_) return E_UNEXPECTED;
   return owner_->GetReadFileClass(owner);
+}
+
+void BaseReadAudioStream::DetachOwner() {
+  fileutil::MutexLock lock(mutex_);
+  owner_ = nullptr;
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadAudioStream::GetStreamFlags(DWORD* flags) {

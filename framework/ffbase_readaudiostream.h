@@ -13,6 +13,10 @@
 
 namespace ffbase {
 
+// Asked of a stream by the file that made it: answers the framework stream
+// object itself (a counted reference), so that the file can detach itself.
+inline constexpr IID IID_BaseReadAudioStreamObject = {0x3d0b6f52, 0x8e1a, 0x4c37, {0x9b, 0x64, 0x51, 0x2e, 0xa8, 0x0c, 0x7d, 0x19}};
+
 class BaseReadAudioStream : public IKvReadAudioStream, public IStreamInfo {
  public:
   explicit BaseReadAudioStream(IKvReadFile* owner);
@@ -59,6 +63,10 @@ class BaseReadAudioStream : public IKvReadAudioStream, public IStreamInfo {
   virtual HRESULT OpenDecoder();
   // Loads and caches the formats and lengths.
   virtual HRESULT LoadFormat();
+
+  // The owning file is going away: the stream no longer refers to it (a
+  // stream the host still holds answers E_UNEXPECTED where it needs the file).
+  void DetachOwner();
 
  protected:
   volatile LONG refCount_;

@@ -6,6 +6,7 @@
 
 #include "ffbase_guid.h"
 #include "ffbase_plugintext.h"
+#include "ffbase_readaudiostream.h"
 #include "ffbase_streamformat.h"
 #include "kvprintf.h"
 #include "kvstr.h"
@@ -98,6 +99,17 @@ BaseReadFile::BaseReadFile(IKvReadFileClass* owner)
 }
 
 BaseReadFile::~BaseReadFile() {
+  // Streams the host still holds must not refer to this file any more.
+  if (streams_) {
+    streams_->ForEachStream([](IKvReadStream* stream) {
+      BaseReadAudioStream* object = nullptr;
+      if (SUCCEEDED(stream->QueryInterface(IID_BaseReadAudioStreamObject, reinterpret_cast<void**>(&object))) &&
+          object) {
+        object->DetachOwner();
+        object->Release();
+      }
+    });
+  }
   delete streams_;
   streams_ = nullptr;
 }

@@ -28,6 +28,12 @@ class ReadStreams {
   virtual HRESULT FindVideoStream(void** out, UINT* index);
   virtual HRESULT GetCount(UINT* out);
 
+  // Calls f(stream) for every stored stream, in index order.
+  template <class F>
+  void ForEachStream(F f) {
+    for (auto& entry : streams_) f(entry.second);
+  }
+
  private:
   std::map<UINT, IKvReadStream*> streams_;
 };

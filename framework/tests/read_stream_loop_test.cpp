@@ -212,3 +212,23 @@ TEST_F(ReadLoop, TextsAndValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host may keep a stream after releasing its file: the stream no longer
+// refers to the file, and what it had loaded still serves.
+TEST_F(ReadLoop, StreamOutlivesItsFile) {
+  LONGLONG frames = 0;
+  ASSERT_EQ(audio_->GetSampleCount(&frames), S_OK);
+  file_->Release();
+  file_ = nullptr;
+  IKvReadFileClass* cls = reinterpret_cast<IKvReadFileClass*>(static_cast<UINT_PTR>(0x5A5A5A5A));
+  EXPECT_EQ(audio_->GetReadFileClass(&cls), E_UNEXPECTED);
+  std::vector<short> buf(100);
+  LONG done = 0;
+  EXPECT_EQ(audio_->ReadSamples(10, Local(buf.data(), 200), 100, &done), S_OK);
+  EXPECT_EQ(done, 100);
+  EXPECT_EQ(buf[0], 10);
+}
+
+}  // namespace
