@@ -129,3 +129,26 @@ TEST(MemoryToken, DeadProcess) {
     EXPECT_EQ(m.Dispose(), S_OK);
   }
 }
+
+// A mapping whose view cannot be made (the token asks for more than the
+// section holds) fails cleanly and keeps no duplicated handle.
+TEST(MemoryToken, FailedViewLeavesNoHandle) {
+  OwnerProcess owner(4096, true);
+  ASSERT_TRUE(owner.ok());
+  DWORD before = 0, after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  for (int i = 0; i < 20; ++i) {
+    CMappingOfKvMemoryToken m(Token(owner.pid(), owner.base(), 0, 1u << 24, owner.mapping(), true), 0);
+    EXPECT_EQ(m.Pointer(), nullptr);
+    EXPECT_EQ(m.DataSize(), -1);
+  }
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_EQ(after, before);
+  // And a good mapping releases its handle when disposed.
+  for (int i = 0; i < 20; ++i) {
+    CMappingOfKvMemoryToken m(Token(owner.pid(), owner.base(), 0, 4096, owner.mapping(), true), 0);
+    EXPECT_NE(m.Pointer(), nullptr);
+  }
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_EQ(after, before);
+}
