@@ -1,8 +1,8 @@
-// The library services of the attach and detach steps. Each is a stand-in
-// until the part of the library that owns it is linked into the module; then
-// its body becomes the call into that part.
+// The library services of the attach and detach steps.
 #include "attach_services.h"
 
+#include "descriptors.h"
+#include "factories.h"
 #include "kvhelp.h"
 #include "kvkernel.h"
 
@@ -20,8 +20,16 @@ void InstallPluginHelpPath(HMODULE module, wchar_t* path, int cch) {
   KvHelp_SetHelpFilePath(KV_HELP_HTMLHELP, path);
 }
 
-// No metadata factories yet.
-void CreateMetaFactories() {}
-void DestroyMetaFactories() {}
+// The box factories and prototype tables, then the descriptor factory (the
+// tag factories of the metadata library join when it is linked in);
+// destroyed in the reverse order.
+void CreateMetaFactories() {
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+}
+void DestroyMetaFactories() {
+  esds::DestroyDescriptorFactory();
+  fileutil::DestroyGlobalFactories();
+}
 
 }  // namespace vogaac2
