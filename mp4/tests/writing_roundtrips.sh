@@ -44,6 +44,8 @@ for f in "$fixtures"/*.m4a "$fixtures"/*.mp4 "$fixtures"/*.3gp; do
   b=$(basename "$f")
   cp "$f" "$work/a_$b"; cp "$f" "$work/c_$b"
   r1=$(tool --rewrite "$work/a_$b"); r2=$(tool --rewrite --copy "$work/c_$b")
+  [ "${r1%% *}" = failed ] && fail "$b: rewrite failed"
+  [ "${r2%% *}" = copy ] || fail "$b: copy rewrite took [$r2]"
   cmp -s "$f" "$work/a_$b" || fail "$b: rewrite ($r1) is not byte-identical"
   cmp -s "$f" "$work/c_$b" || fail "$b: copy rewrite ($r2) is not byte-identical"
   [ -e "$work/c_$b.bak" ] && fail "$b: backup left behind"
@@ -102,19 +104,27 @@ if [ "${VOG_WIN32:-OFF}" != "ON" ]; then
   [ "$r" = "failed" ] || fail "in-place write past the size limit reported [$r]"
   [ "$(md5sum < "$g")" = "$before" ] || fail "original changed after a failed in-place write"
   echo "in-place write past the size limit: [$r], original restored"
-  # A full file system, where one can be mounted.
-  small="$work/small"; mkdir -p "$small"
-  if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=700k tmpfs "$small" 2>/dev/null; then
-    mounted="$small"
-    cp "$fixtures/long_1min_44100.m4a" "$small/full.m4a"; before=$(md5sum < "$small/full.m4a")
-    r=$(tool --rewrite --copy "$small/full.m4a")
-    [ "${r%% *}" = "failed" ] || fail "copy on a full file system reported [$r]"
-    [ "$(md5sum < "$small/full.m4a")" = "$before" ] || fail "original changed on a full file system"
-    [ "$(ls "$small")" = "full.m4a" ] || fail "files left on the full file system: $(ls "$small")"
-    echo "copy on a full 700 KiB tmpfs: [$r], original unchanged, nothing left behind"
-  else
-    echo "no tmpfs could be mounted: full-disk case skipped"
-  fi
+fi
+
+# A full file system, where one can be mounted (both builds).
+small="$work/small"; mkdir -p "$small"
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=700k tmpfs "$small" 2>/dev/null; then
+  mounted="$small"
+  cp "$fixtures/long_1min_44100.m4a" "$small/full.m4a"; before=$(md5sum < "$small/full.m4a")
+  r=$(tool --rewrite --copy "$small/full.m4a")
+  [ "${r%% *}" = "failed" ] || fail "copy on a full file system reported [$r]"
+  [ "$(md5sum < "$small/full.m4a")" = "$before" ] || fail "original changed on a full file system"
+  [ "$(ls "$small")" = "full.m4a" ] || fail "files left on the full file system: $(ls "$small")"
+  echo "copy on a full 700 KiB tmpfs: [$r], original unchanged, nothing left behind"
+  rm -f "$small/full.m4a"
+  cp "$fixtures/lc_mono_44100.m4a" "$small/grow.m4a"; before=$(md5sum < "$small/grow.m4a")
+  dd if=/dev/zero of="$small/filler" bs=1k count=2000 2>/dev/null  # fills what is left
+  r=$(tool --rewrite --grow 60000 "$small/grow.m4a")
+  [ "$r" = "failed" ] || fail "in-place growth on a full file system reported [$r]"
+  [ "$(md5sum < "$small/grow.m4a")" = "$before" ] || fail "original changed by a failed in-place write"
+  echo "in-place growth on a full tmpfs: [$r], original restored"
+else
+  echo "no tmpfs could be mounted: full-disk cases skipped"
 fi
 
 echo "$failures failures"

@@ -115,7 +115,9 @@ TEST(PrepareWrite, InPlaceOrCopy) {
     EXPECT_EQ(28u, t.boxes.front()->GetWriteSize()) << r.name;
     EXPECT_EQ(28u, (*std::next(t.boxes.begin()))->GetWriteOffset()) << r.name;
     EXPECT_EQ(116u + r.growth, (*std::next(t.boxes.begin()))->GetWriteSize()) << r.name;
-    if (r.freeSize) EXPECT_EQ(r.freeAfter, (*std::next(t.boxes.begin(), 2))->GetWriteSize()) << r.name;
+    if (r.freeSize) {
+      EXPECT_EQ(r.freeAfter, (*std::next(t.boxes.begin(), 2))->GetWriteSize()) << r.name;
+    }
     EXPECT_EQ(pass.GetTotalSize(), t.boxes.back()->GetWriteOffset() + t.boxes.back()->GetWriteSize()) << r.name;
   }
   // Once the media data had to move, every later pass decides for a copy.
@@ -339,8 +341,11 @@ TEST(Rewrite, KeepsTheUsersBackup) {
   }
   std::wstring wide = Wide(path);
   EXPECT_EQ(Wide(path + ".bak1"), ChooseBackupPath(wide));
-  BoxReader reader(wide.c_str());
-  BoxList* boxes = reader.ReadBoxesForMetaWrite();
+  BoxList* boxes = nullptr;
+  {
+    BoxReader reader(wide.c_str());
+    boxes = reader.ReadBoxesForMetaWrite();
+  }
   ASSERT_TRUE(boxes);
   RewriteResult result;
   EXPECT_EQ(S_OK, RewriteBoxFile(wide.c_str(), *boxes, true, &result));

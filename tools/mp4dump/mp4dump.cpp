@@ -102,8 +102,12 @@ int Dump(const std::wstring& path, const std::string& factoryName, bool samples)
 }
 
 int Rewrite(const std::wstring& path, uint64_t grow, bool copy) {
-  BoxReader reader(path.c_str());
-  BoxList* boxes = reader.ReadBoxesForMetaWrite();
+  BoxList* boxes = nullptr;
+  {
+    // The file is closed again before it is rewritten.
+    BoxReader reader(path.c_str());
+    boxes = reader.ReadBoxesForMetaWrite();
+  }
   if (!boxes) {
     std::fprintf(stderr, "mp4dump: no box could be read\n");
     return 1;
