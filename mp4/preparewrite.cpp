@@ -21,6 +21,7 @@ uint64_t PrepareWrite::GetMediaDataShift() const {
 }
 
 void PrepareWrite::Place(IBox& box, uint64_t size) {
+  if (box.IsIncomplete()) incomplete_ = true;
   box.SetWriteOffset(runningOffset_);
   box.SetWriteSize(size);
   runningSize_ += size;
@@ -32,10 +33,14 @@ void PrepareWrite::Place(IBox& box, uint64_t size) {
 // its offset; otherwise the file must be copied.
 void PrepareWrite::PlaceKept(IBox& box) {
   if (runningOffset_ != box.GetOffset()) copyNeeded_ = true;
-  Place(box, box.GetSize());
+  box.SetWriteOffset(runningOffset_);
+  box.SetWriteSize(box.GetSize());
+  runningSize_ += box.GetSize();
+  runningOffset_ += box.GetSize();
 }
 
 void PrepareWrite::Container(IBox& box, BoxList& children, uint64_t header) {
+  if (box.IsIncomplete()) incomplete_ = true;
   uint64_t before = runningSize_;
   box.SetWriteOffset(runningOffset_);
   runningSize_ += header;
@@ -99,8 +104,12 @@ KEPT(MetaDataSampleData)
 KEPT(MTSMBox)
 #undef KEPT
 
+// A free box's content is written as zeros: nothing of it is lost.
 uint32_t PrepareWrite::Visit(FreeBox& box) {
-  Place(box, box.GetSize());
+  box.SetWriteOffset(runningOffset_);
+  box.SetWriteSize(box.GetSize());
+  runningSize_ += box.GetSize();
+  runningOffset_ += box.GetSize();
   freeBoxes_.push_back(&box);
   return 0;
 }
@@ -267,7 +276,10 @@ uint32_t PrepareWrite::Visit(MediaDataBox& box) {
   }
   if (copy) {
     anyMediaDataMoves_ = true;
-    Place(box, box.GetSize());
+    box.SetWriteOffset(runningOffset_);
+    box.SetWriteSize(box.GetSize());
+    runningSize_ += box.GetSize();
+    runningOffset_ += box.GetSize();
   }
   return 0;
 }

@@ -21,6 +21,9 @@ class PrepareWrite : public IBoxVisitor {
   uint64_t GetMediaDataShift() const;
   // Bytes of the whole output (the end of the last box).
   uint64_t GetTotalSize() const { return runningOffset_; }
+  // False when a box that is rebuilt from memory was not read whole: writing
+  // the tree would lose the bytes the reader could not take apart.
+  bool CanWrite() const { return !incomplete_; }
 
 #define FILEUTIL_VISIT_DECL(C) uint32_t Visit(C& box) override;
   FILEUTIL_BOX_CLASSES(FILEUTIL_VISIT_DECL)
@@ -39,6 +42,7 @@ class PrepareWrite : public IBoxVisitor {
   uint64_t runningOffset_ = 0;
   bool copyNeeded_ = false;
   bool anyMediaDataMoves_ = false;
+  bool incomplete_ = false;
 };
 
 // Lets every box of the list accept the visitor (the walk of PrepareWrite::Run).

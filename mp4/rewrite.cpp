@@ -156,6 +156,13 @@ HRESULT RewriteBoxFile(const wchar_t* path, BoxList& boxes, bool forceCopy, Rewr
   sizes.Run();
   uint64_t shift = sizes.GetMediaDataShift();
   if (result) *result = RewriteResult();
+  // A tree that does not hold all of the file (a box not read whole, or bytes
+  // after the last box) is not written: the rewrite would lose those bytes.
+  if (!sizes.CanWrite()) return E_FAIL;
+  uint64_t fileSize = 0, end = 0;
+  for (IBox* box : boxes)
+    if (box->GetOffset() + box->GetSize() > end) end = box->GetOffset() + box->GetSize();
+  if (FileGetSize(path, fileSize) && fileSize > end) return E_FAIL;
   if (!sizes.NeedsCopy()) {
     bool tooLarge = false;
     HRESULT hr = InPlace(path, boxes, shift, tooLarge);

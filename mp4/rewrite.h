@@ -25,7 +25,9 @@ struct RewriteResult {
 std::wstring ChooseBackupPath(const std::wstring& path);
 
 // S_OK, or E_FAIL with the file as it was (the tree then no longer describes
-// it: its chunk offsets may have been moved). `forceCopy` takes the copy path.
+// it: its chunk offsets may have been moved). A tree that does not hold all of
+// the file's bytes (see PrepareWrite::CanWrite) is refused before anything is
+// written. `forceCopy` takes the copy path.
 HRESULT RewriteBoxFile(const wchar_t* path, BoxList& boxes, bool forceCopy = false, RewriteResult* result = nullptr);
 
 }  // namespace fileutil

@@ -361,3 +361,39 @@ TEST(Rewrite, KeepsTheUsersBackup) {
   std::remove(path.c_str());
   std::remove((path + ".bak").c_str());
 }
+
+// A box rebuilt from memory that was not read whole would lose bytes: such a
+// tree is refused, and the file stays as it was.
+TEST(Rewrite, RefusesATreeThatDoesNotHoldEveryByte) {
+  struct Row {
+    const char* name;
+    Bytes file;
+  } rows[] = {
+      {"stco count not matching its table", B("moov", B("trak", B("mdia", B("minf", B("stbl", FB("stco", 0, U32(3) + U32(100))))))) + B("mdat", "x")},
+      {"meta without its full-box word", B("moov", B("udta", B("meta", B("hdlr", Bytes(25, 0)) + B("ilst", "")))) + B("mdat", "x")},
+      {"bytes after the last box", B("moov", "") + B("mdat", "x") + "abc"},
+  };
+  std::string unix = std::string(VOG_FIXTURE_DIR) + "/refused.m4a";
+  std::string path = unix;
+#ifdef _WIN32
+  path = "Z:" + unix;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  for (const Row& r : rows) {
+    { std::ofstream(path, std::ios::binary | std::ios::trunc) << r.file; }
+    std::wstring wide = Wide(path);
+    BoxList* boxes = nullptr;
+    {
+      BoxReader reader(wide.c_str());
+      boxes = reader.ReadBoxesForMetaWrite();
+    }
+    ASSERT_TRUE(boxes) << r.name;
+    EXPECT_EQ(E_FAIL, RewriteBoxFile(wide.c_str(), *boxes)) << r.name;
+    DeleteBoxList(boxes);
+    Bytes back;
+    ASSERT_TRUE(LoadFile(path, back));
+    EXPECT_EQ(r.file, back) << r.name;
+  }
+  std::remove(path.c_str());
+}
