@@ -236,6 +236,18 @@ DATA(UnknownDataBox)
 #undef DATA
 
 uint32_t PrepareWrite::Visit(MediaDataBox& box) {
+  // Media data boxes that would move by different distances cannot share the
+  // one shift the writer adds to the chunk offsets.
+  MediaDataBox* previous = mediaData_;
+  struct ShiftCheck {
+    PrepareWrite& pass;
+    MediaDataBox* previous;
+    MediaDataBox& box;
+    ~ShiftCheck() {
+      if (previous && previous->GetWriteOffset() - previous->GetOffset() != box.GetWriteOffset() - box.GetOffset())
+        pass.incomplete_ = true;
+    }
+  } check{*this, previous, box};
   mediaData_ = &box;
   bool copy = false;
   if (box.copyFlag) {

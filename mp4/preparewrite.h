@@ -21,8 +21,9 @@ class PrepareWrite : public IBoxVisitor {
   uint64_t GetMediaDataShift() const;
   // Bytes of the whole output (the end of the last box).
   uint64_t GetTotalSize() const { return runningOffset_; }
-  // False when a box that is rebuilt from memory was not read whole: writing
-  // the tree would lose the bytes the reader could not take apart.
+  // False when a box that is rebuilt from memory was not read whole (writing
+  // the tree would lose the bytes the reader could not take apart), or when
+  // media data boxes would move by different distances.
   bool CanWrite() const { return !incomplete_; }
 
 #define FILEUTIL_VISIT_DECL(C) uint32_t Visit(C& box) override;

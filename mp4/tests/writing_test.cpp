@@ -397,3 +397,28 @@ TEST(Rewrite, RefusesATreeThatDoesNotHoldEveryByte) {
   }
   std::remove(path.c_str());
 }
+
+TEST(PrepareWrite, MediaDataMovingByDifferentDistancesIsRefused) {
+  OwnedList t;
+  MediaDataBox* first = Own(t.boxes, new MediaDataBox());
+  first->SetSize(100);
+  MoovBox* moov = Own(t.boxes, new MoovBox());
+  moov->SetOffset(100);
+  MediaDataBox* second = Own(t.boxes, new MediaDataBox());
+  second->SetOffset(108);
+  second->SetSize(100);
+  second->SetWriteOffset(108);
+  second->SetWriteSize(100);
+  {
+    PrepareWrite pass(t.boxes);
+    pass.Run();
+    EXPECT_TRUE(pass.CanWrite());  // 'moov' keeps its 8 bytes: both stay
+  }
+  moov->AddChild(new MovieHeaderBox());  // 'moov' grows between them
+  first->copyFlag = 0;
+  second->copyFlag = 0;
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  EXPECT_TRUE(pass.NeedsCopy());
+  EXPECT_FALSE(pass.CanWrite());
+}
