@@ -40,6 +40,11 @@ class IBox {
   virtual uint64_t GetWriteSize() const = 0;
   virtual uint64_t GetWriteOffset() const = 0;
   virtual uint32_t GetHeaderSize() const = 0;
+  // Set by the reader when the box's payload could not be taken into memory
+  // whole (a field, a table or a child that did not fit): such a box cannot be
+  // rebuilt from memory without losing bytes.
+  virtual bool IsIncomplete() const = 0;
+  virtual void SetIncomplete(bool incomplete) = 0;
 };
 
 class IContainerBox {
@@ -81,6 +86,8 @@ class BoxBase : public IBox {
   uint64_t GetWriteSize() const override { return writeSize_; }
   uint64_t GetWriteOffset() const override { return writeOffset_; }
   uint32_t GetHeaderSize() const override { return headerSize_; }
+  bool IsIncomplete() const override { return incomplete_; }
+  void SetIncomplete(bool incomplete) override { incomplete_ = incomplete; }
 
  protected:
   BoxBase() = default;
@@ -94,6 +101,7 @@ class BoxBase : public IBox {
   uint64_t writeSize_ = 0;
   uint64_t writeOffset_ = 0;
   uint64_t bytesRead_ = 0;
+  bool incomplete_ = false;
 };
 
 template <uint32_t Code>

@@ -195,6 +195,7 @@ IBox* BoxReader::ReadBox(uint64_t limit) {
 
   // Re-synchronise to the box's end whatever its visit took.
   const uint64_t end = offset + size;
+  if (position_ != end) box->SetIncomplete(true);
   if (position_ < end && !stop_) {
     uint64_t rest = end - position_;
     uint64_t before = position_;

@@ -3,6 +3,7 @@
 #include "mp4_test_util.h"
 
 #include "boxes.h"
+#include "descriptorprinter.h"
 #include "trackreader.h"
 
 using namespace mp4test;
@@ -141,4 +142,36 @@ TEST(Descriptors, ClonesAreDeep) {
   ASSERT_EQ(2u, c->children.size());
   EXPECT_NE(es.children.front(), c->children.front());
   EXPECT_EQ(Write(es), Write(*c));
+}
+
+TEST(Descriptors, PrinterAndByteDump) {
+  esds::ElementaryStreamDescriptor es;
+  es.Set(0x40, 5, 0, 128000, 64000, 0, {0x12, 0x10});
+  esds::DescriptorPrepareWrite size;
+  es.Accept(size);
+  std::wostringstream out;
+  esds::DescriptorPrinter printer(out, 0);
+  es.Accept(printer);
+  std::wstring text = out.str();
+  EXPECT_EQ(0u, text.find(L"<ElementaryStream tag='0x03'>\n <size>34</size>\n <ESID>0</ESID>\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L" <DecoderConfigDescriptor tag='0x04'>\n  <size>20</size>\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L"  <AvgBitrate>64000</AvgBitrate>\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L" <SLConfigDescriptor tag='0x06'>\n  <size>1</size>\n  <PreDefined>2</PreDefined>\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L"0000: 12 10 "));
+  EXPECT_EQ(text.size() - 20, text.rfind(L"</ElementaryStream>\n"));
+
+  std::wostringstream dump;
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 20; ++i) bytes.push_back(uint8_t(0x41 + i));
+  bytes[1] = 0x01;
+  PrintBytes(dump, bytes, 1);
+  std::wstring d = dump.str();
+  std::wstring heading = L"\r\n       ";
+  for (const wchar_t* c : {L"0", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"a", L"b", L"c", L"d", L"e", L"f"})
+    heading += std::wstring(L"  ") + c;
+  heading += L" | 0123456789abcdef\r\n  " + std::wstring(54, L'_') + L"|" + std::wstring(17, L'_') + L"\r\n";
+  EXPECT_EQ(0u, d.find(heading));
+  EXPECT_NE(std::wstring::npos, d.find(L"  0000: 41 01 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50 | A.CDEFGHIJKLMNOP\r\n"));
+  EXPECT_NE(std::wstring::npos,
+            d.find(L"  0010: 51 52 53 54 " + std::wstring(36, L' ') + L"| QRST            \r\n"));
 }

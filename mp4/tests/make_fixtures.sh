@@ -44,6 +44,13 @@ if [ ! -s ap_tagged_end.m4a ]; then
   mv ap_tagged_end.m4a.tmp.m4a ap_tagged_end.m4a
 fi
 
+# An ID3v2 tag in an 'ID32' box (AtomicParsley puts it in a 'meta' under 'moov').
+if [ ! -s ap_id32.m4a ]; then
+  AtomicParsley lc_mono_44100.m4a --ID3Tag TIT2 "title" --ID3Tag TPE1 "artist" UTF16LE \
+    -o ap_id32.m4a.tmp.m4a >/dev/null
+  mv ap_id32.m4a.tmp.m4a ap_id32.m4a
+fi
+
 # 3GPP with asset boxes.
 if [ ! -s tagged.3gp ]; then
   ff -f lavfi -i "sine=frequency=300:sample_rate=8000:duration=2" -ac 1 -c:a aac -b:a 24k \

@@ -238,3 +238,40 @@ TEST(BoxReader, ReadsFilesByPath) {
   BoxReader missing(L"/nonexistent/file.m4a");
   EXPECT_EQ(nullptr, missing.ReadAllBoxes());
 }
+
+TEST(BoxReader, NestingDeeperThanTheLimit) {
+  Bytes nested = B("free", "");
+  for (int i = 0; i < 200; ++i) nested = B("moov", nested);
+  Tree tree(nested + kFtyp);
+  ASSERT_TRUE(tree.boxes);
+  unsigned deepest = 0;
+  size_t count = 0;
+  WalkBoxTree(*tree.boxes, [&](IBox&, unsigned depth) {
+    deepest = depth > deepest ? depth : deepest;
+    ++count;
+  });
+  EXPECT_EQ(kMaxBoxDepth, deepest);
+  EXPECT_EQ(kMaxBoxDepth + 2, count) << "the boxes down to the limit, then the 'ftyp' after them";
+  EXPECT_EQ(FourCC("ftyp"), tree.boxes->back()->GetType());
+}
+
+TEST(BoxReader, ItemsOfAnAtomicParsleyFile) {
+  Bytes file;
+  if (!LoadFile(std::string(VOG_FIXTURE_DIR) + "/mp4/ap_tagged.m4a", file) &&
+      !LoadFile(FixturePath("ap_tagged.m4a"), file))
+    GTEST_SKIP() << "fixture missing";
+  Tree tree(file, GetReadMetaFactory());
+  NamItemBox* title = tree.Find<NamItemBox>("\xA9nam");
+  ARTItemBox* artist = tree.Find<ARTItemBox>("\xA9" "ART");
+  ASSERT_TRUE(title && artist) << tree.Dump();
+  DataBox1* t = dynamic_cast<DataBox1*>(title->Children().front());
+  DataBox1* a = dynamic_cast<DataBox1*>(artist->Children().front());
+  ASSERT_TRUE(t && a);
+  EXPECT_EQ("T", std::string(t->payload.begin(), t->payload.end()));
+  EXPECT_EQ("A", std::string(a->payload.begin(), a->payload.end()));
+  TrknItemBox* track = tree.Find<TrknItemBox>("trkn");
+  ASSERT_TRUE(track);
+  DataBox0* n = dynamic_cast<DataBox0*>(track->Children().front());
+  ASSERT_TRUE(n);
+  EXPECT_EQ((ByteVector{0, 0, 0, 3, 0, 9, 0, 0}), n->payload);
+}

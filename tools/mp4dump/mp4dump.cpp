@@ -3,9 +3,16 @@
 //   --factory all|meta|metawrite   the read factory (default: all, the audio side)
 //   --samples                      then "samples N", "dsi HEX" and one line per
 //                                  sample of the audio track: "index time duration size position"
+// Round trips of the writing side:
+//   --rewrite [--grow N] [--copy] FILE   reads FILE for a metadata rewrite and writes it
+//                                        back (after adding an N-byte 'free' box to
+//                                        'moov'); --copy takes the copy path
+//   --remux IN OUT                       writes the access units of IN's audio track into
+//                                        a new one-track file OUT (track writer)
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -15,6 +22,8 @@
 #include "filestream.h"
 #include "textencoding.h"
 #include "trackreader.h"
+#include "remux.h"
+#include "rewrite.h"
 
 using namespace fileutil;
 
@@ -92,12 +101,61 @@ int Dump(const std::wstring& path, const std::string& factoryName, bool samples)
   return status;
 }
 
+int Rewrite(const std::wstring& path, uint64_t grow, bool copy) {
+  BoxList* boxes = nullptr;
+  {
+    // The file is closed again before it is rewritten.
+    BoxReader reader(path.c_str());
+    boxes = reader.ReadBoxesForMetaWrite();
+  }
+  if (!boxes) {
+    std::fprintf(stderr, "mp4dump: no box could be read\n");
+    return 1;
+  }
+  if (grow >= 8) {
+    FreeBox* added = new FreeBox();
+    added->SetSize(grow);
+    BoxList::iterator moov = boxes->begin();
+    while (moov != boxes->end() && (*moov)->GetType() != FourCC("moov")) ++moov;
+    BoxList* children = moov == boxes->end() ? nullptr : ChildrenOf(**moov);
+    if (!children) {
+      delete added;
+      DeleteBoxList(boxes);
+      std::fprintf(stderr, "mp4dump: no 'moov' to grow\n");
+      return 1;
+    }
+    children->push_back(added);
+  }
+  RewriteResult result;
+  HRESULT hr = RewriteBoxFile(path.c_str(), *boxes, copy, &result);
+  DeleteBoxList(boxes);
+  std::string backup;
+  WideToUtf8(result.backupPath, backup);
+  if (FAILED(hr)) {
+    std::printf("failed%s%s\n", backup.empty() ? "" : " backup ", backup.c_str());
+    return 6;
+  }
+  std::printf("%s%s%s\n", result.inPlace ? "in place" : "copy", backup.empty() ? "" : " backup ", backup.c_str());
+  return 0;
+}
+
 int Run(const std::vector<std::wstring>& args) {
   std::string factory = "all";
-  bool samples = false;
-  std::wstring path;
+  bool samples = false, rewrite = false, copy = false, remux = false;
+  uint64_t grow = 0;
+  std::wstring path, out;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == L"--samples") {
+    if (args[i] == L"--rewrite") {
+      rewrite = true;
+    } else if (args[i] == L"--copy") {
+      copy = true;
+    } else if (args[i] == L"--remux") {
+      remux = true;
+    } else if (args[i] == L"--grow" && i + 1 < args.size()) {
+      grow = std::wcstoull(args[++i].c_str(), nullptr, 10);
+    } else if (remux && !path.empty() && out.empty()) {
+      out = args[i];
+    } else if (args[i] == L"--samples") {
       samples = true;
     } else if (args[i] == L"--factory" && i + 1 < args.size()) {
       std::string v;
@@ -112,7 +170,9 @@ int Run(const std::vector<std::wstring>& args) {
   if (path.empty()) return Usage();
   CreateGlobalFactories();
   esds::CreateDescriptorFactory();
-  int status = Dump(path, factory, samples);
+  int status = rewrite ? Rewrite(path, grow, copy)
+               : remux ? (out.empty() ? Usage() : Remux(path, out))
+                       : Dump(path, factory, samples);
   esds::DestroyDescriptorFactory();
   DestroyGlobalFactories();
   return status;
