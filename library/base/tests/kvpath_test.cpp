@@ -116,7 +116,7 @@ TEST(KvPathFolders, DiskSpaceAgreesWithPython) {
   // platform's own answers taken just before and just after.
   auto platformFree = [&]() {
     ULARGE_INTEGER avail{}, total{}, free{};
-    EXPECT_TRUE(GetDiskFreeSpaceExW(file.c_str(), &avail, &total, &free));
+    EXPECT_TRUE(GetDiskFreeSpaceExW((Fixture(L"tree") + L"\\").c_str(), &avail, &total, &free));
     return static_cast<double>(avail.QuadPart);
   };
   double before = platformFree();
