@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base_test_util.h"
 #include "kverror.h"
 #include "kvlang.h"
 #include "kvpath.h"
@@ -17,9 +18,7 @@
 namespace {
 
 std::wstring Fixture(const std::wstring& rel = L"") {
-  std::wstring out = L"Z:";
-  for (const char* p = VOG_FIXTURE_DIR; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  out += L"\\paths";
+  std::wstring out = kvtest::WineFixtureDir() + L"\\paths";
   if (!rel.empty()) out += L"\\" + rel;
   return out;
 }
