@@ -43,10 +43,12 @@ uint32_t rawRead(AacBitstream* bs, int n) {
   AuBuffer* au = self(bs);
   if (n <= 0) return 0;
   refill(au);
-  au->cachedBits -= n;
-  au->bitsConsumed += n;
-  if (au->bitsConsumed > au->fillLevel * 8) au->overrun = 1;
-  return (au->cache >> au->cachedBits) & ((1u << n) - 1);
+  const int32_t bits = au->cachedBits - n;
+  const int32_t consumed = au->bitsConsumed + n;
+  au->cachedBits = bits;
+  au->bitsConsumed = consumed;
+  if (consumed > au->fillLevel * 8) au->overrun = 1;
+  return (au->cache >> bits) & ((1u << n) - 1);
 }
 
 void rawPushBack(AacBitstream* bs, int n) {

@@ -7,6 +7,10 @@
 #include "aactables.h"
 #include "cubuffer_c.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -708,33 +712,73 @@ void filterBank(AacChannel* ch, int frameLength) {
     decDctRun(ch->dctLong, ch->spec, tmp);
     const int h = N / 2;
     uint32_t any = 0;
-    for (int n = 0; n < h; ++n) {
-      const float v = ov[n] + tmp[h + n] * wPrev[n];
-      out[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = h; n < N; ++n) {
-      const float v = ov[n] - tmp[3 * h - 1 - n] * wPrev[n];
-      out[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = 0; n < h; ++n) {
-      const float v = -tmp[h - 1 - n] * wCur[N - 1 - n];
-      ov[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = h; n < N; ++n) {
-      const float v = -tmp[n - h] * wCur[N - 1 - n];
-      ov[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
+#if defined(__SSE2__)
+    if ((h & 3) == 0) {
+      const __m128i expMask = _mm_set1_epi32(0x7F800000), expStep = _mm_set1_epi32(0x00800000);
+      __m128i acc = _mm_setzero_si128();
+      auto note = [&](__m128 v) {
+        acc = _mm_or_si128(acc, _mm_add_epi32(_mm_and_si128(_mm_castps_si128(v), expMask), expStep));
+      };
+      auto rev = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); };
+      for (int n = 0; n < h; n += 4) {
+        const __m128 v = _mm_add_ps(_mm_loadu_ps(ov + n), _mm_mul_ps(_mm_loadu_ps(tmp + h + n), _mm_loadu_ps(wPrev + n)));
+        _mm_storeu_ps(out + n, v);
+        note(v);
+      }
+      for (int n = h; n < N; n += 4) {
+        const __m128 t = rev(_mm_loadu_ps(tmp + 3 * h - 4 - n));
+        const __m128 v = _mm_sub_ps(_mm_loadu_ps(ov + n), _mm_mul_ps(t, _mm_loadu_ps(wPrev + n)));
+        _mm_storeu_ps(out + n, v);
+        note(v);
+      }
+      const __m128 neg = _mm_set1_ps(-0.0f);
+      for (int n = 0; n < h; n += 4) {
+        const __m128 t = rev(_mm_loadu_ps(tmp + h - 4 - n));
+        const __m128 w = rev(_mm_loadu_ps(wCur + N - 4 - n));
+        const __m128 v = _mm_xor_ps(_mm_mul_ps(t, w), neg);
+        _mm_storeu_ps(ov + n, v);
+        note(v);
+      }
+      for (int n = h; n < N; n += 4) {
+        const __m128 w = rev(_mm_loadu_ps(wCur + N - 4 - n));
+        const __m128 v = _mm_xor_ps(_mm_mul_ps(_mm_loadu_ps(tmp + n - h), w), neg);
+        _mm_storeu_ps(ov + n, v);
+        note(v);
+      }
+      alignas(16) uint32_t lanes[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+      any = lanes[0] | lanes[1] | lanes[2] | lanes[3];
+    } else
+#endif
+    {
+      for (int n = 0; n < h; ++n) {
+        const float v = ov[n] + tmp[h + n] * wPrev[n];
+        out[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = h; n < N; ++n) {
+        const float v = ov[n] - tmp[3 * h - 1 - n] * wPrev[n];
+        out[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = 0; n < h; ++n) {
+        const float v = -tmp[h - 1 - n] * wCur[N - 1 - n];
+        ov[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = h; n < N; ++n) {
+        const float v = -tmp[n - h] * wCur[N - 1 - n];
+        ov[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
     }
     if (any & 0x80000000u) {
       scrubNonFinite(out, N);
