@@ -598,7 +598,7 @@ void intensityStereo(AacElement* e) {
       if (cb != AAC_INTENSITY_HCB && cb != AAC_INTENSITY_HCB2) continue;
       float scale = static_cast<float>(std::pow(0.5, 0.25 * r->sf[g][s]));
       if (cb == AAC_INTENSITY_HCB2) scale = -scale;
-      if (e->msMaskPresent == 1 && e->msUsed[g][s]) scale = -scale;
+      if (e->msUsed[g][s]) scale = -scale;
       const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
       for (int w = 0; w < groupLen; ++w) {
         const float* a = l->spec + (win + w) * ics.windowLength;
