@@ -19,6 +19,8 @@ inline uint32_t nextByte(AuBuffer* au) {
   uint32_t b = 0;
   if (au->readPos >= 0 && au->readPos < au->fillLevel) {
     b = au->data[au->readPos];
+  } else {
+    au->overrun = 1;  // a byte past the fill level reads as zero
   }
   ++au->readPos;
   return b;
@@ -44,10 +46,8 @@ uint32_t rawRead(AacBitstream* bs, int n) {
   if (n <= 0) return 0;
   refill(au);
   const int32_t bits = au->cachedBits - n;
-  const int32_t consumed = au->bitsConsumed + n;
   au->cachedBits = bits;
-  au->bitsConsumed = consumed;
-  if (consumed > au->fillLevel * 8) au->overrun = 1;
+  au->bitsConsumed += n;
   return (au->cache >> bits) & ((1u << n) - 1);
 }
 

@@ -108,26 +108,35 @@ void dct1024Run(Dct1024* d, const float* x, float* y) {
   for (int k1 = 0; k1 < 16; ++k1) fft32(d->rows[k1]);
   // 4. Post-rotation (the input has been read completely: y may be x).
 #if defined(__SSE2__)
-  for (int k2 = 0; k2 < 32; ++k2) {
+  // Blocks of four j = k1 + 16 k2 (k1 = 0, 4, 8, 12) are taken in pairs with
+  // their mirror blocks j' = 508 - j: the odd outputs of one interleave with
+  // the even outputs of the other, so y is written with whole vectors.
+  auto block = [d](int k1, int k2, __m128* ev, __m128* od) {
+    const int j = k1 + 16 * k2;
+    __m128 p = _mm_setzero_ps(), q = _mm_setzero_ps();
+    p = _mm_loadl_pi(p, reinterpret_cast<const __m64*>(&d->rows[k1][2 * k2]));
+    p = _mm_loadh_pi(p, reinterpret_cast<const __m64*>(&d->rows[k1 + 1][2 * k2]));
+    q = _mm_loadl_pi(q, reinterpret_cast<const __m64*>(&d->rows[k1 + 2][2 * k2]));
+    q = _mm_loadh_pi(q, reinterpret_cast<const __m64*>(&d->rows[k1 + 3][2 * k2]));
+    const __m128 re = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 im = _mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+    const __m128 cs = _mm_loadu_ps(d->cosr + j), sn = _mm_loadu_ps(d->sinr + j);
+    *ev = _mm_add_ps(_mm_mul_ps(re, cs), _mm_mul_ps(im, sn));  // y[2j + 2i]
+    *od = _mm_sub_ps(_mm_mul_ps(re, sn), _mm_mul_ps(im, cs));  // y[N-1-2j-2i]
+  };
+  for (int k2 = 0; k2 < 16; ++k2) {
     for (int k1 = 0; k1 < 16; k1 += 4) {
-      const int j = k1 + 16 * k2;
-      __m128 p = _mm_setzero_ps(), q = _mm_setzero_ps();
-      p = _mm_loadl_pi(p, reinterpret_cast<const __m64*>(&d->rows[k1][2 * k2]));
-      p = _mm_loadh_pi(p, reinterpret_cast<const __m64*>(&d->rows[k1 + 1][2 * k2]));
-      q = _mm_loadl_pi(q, reinterpret_cast<const __m64*>(&d->rows[k1 + 2][2 * k2]));
-      q = _mm_loadh_pi(q, reinterpret_cast<const __m64*>(&d->rows[k1 + 3][2 * k2]));
-      const __m128 re = _mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
-      const __m128 im = _mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
-      const __m128 cs = _mm_loadu_ps(d->cosr + j), sn = _mm_loadu_ps(d->sinr + j);
-      const __m128 ev = _mm_add_ps(_mm_mul_ps(re, cs), _mm_mul_ps(im, sn));   // y[2j + 2i]
-      const __m128 od = _mm_sub_ps(_mm_mul_ps(re, sn), _mm_mul_ps(im, cs));   // y[N-1-2j-2i]
-      alignas(16) float e[4], o[4];
-      _mm_store_ps(e, ev);
-      _mm_store_ps(o, od);
-      for (int i = 0; i < 4; ++i) {
-        y[2 * (j + i)] = e[i];
-        y[kN - 1 - 2 * (j + i)] = o[i];
-      }
+      const int j = k1 + 16 * k2, jm = 508 - j;
+      __m128 e1, o1, e2, o2;
+      block(k1, k2, &e1, &o1);
+      block(12 - k1, 31 - k2, &e2, &o2);
+      // y[2j + 2m + 1] = y[N-1-2(jm + 3 - m)]: o2 reversed; likewise for jm.
+      const __m128 r2 = _mm_shuffle_ps(o2, o2, _MM_SHUFFLE(0, 1, 2, 3));
+      const __m128 r1 = _mm_shuffle_ps(o1, o1, _MM_SHUFFLE(0, 1, 2, 3));
+      _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(e1, r2));
+      _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(e1, r2));
+      _mm_storeu_ps(y + 2 * jm, _mm_unpacklo_ps(e2, r1));
+      _mm_storeu_ps(y + 2 * jm + 4, _mm_unpackhi_ps(e2, r1));
     }
   }
 #else
