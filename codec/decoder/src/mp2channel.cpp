@@ -201,7 +201,8 @@ int32_t readIcsInfo(AacIcsInfo* ics, AacBitstream* bs, const AacChannelContext* 
   return 0;
 }
 
-int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
+template <class Bits>
+int32_t readSectionDataWith(AacChannel* ch, Bits& r) {
   const AacIcsInfo& ics = ch->ics;
   const bool isShort = ics.windowSequence == AAC_EIGHT_SHORT;
   const int lenBits = isShort ? 3 : 5;
@@ -209,11 +210,11 @@ int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
   for (int g = 0; g < ics.numWindowGroups; ++g) {
     int k = 0;
     while (k < ics.maxSfb) {
-      const int cb = rd(bs, 4);
+      const int cb = static_cast<int>(r.read(4));
       if (cb == 12) return AAC_ERR_RESERVED_CODEBOOK;
       int len = 0, incr;
       do {
-        incr = rd(bs, lenBits);
+        incr = static_cast<int>(r.read(lenBits));
         len += incr;
         if (len > AAC_MAX_SFB) return AAC_ERR_CHANNEL_STREAM;
       } while (incr == esc);
@@ -226,6 +227,17 @@ int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
     for (int s = ics.maxSfb; s < AAC_MAX_SFB; ++s) ch->sfbCb[g][s] = AAC_ZERO_HCB;
   }
   return 0;
+}
+
+int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
+  if (bs->mode == kAacReaderLookAhead) {
+    LocalBits r(bs);
+    const int32_t res = readSectionDataWith(ch, r);
+    r.writeBack();
+    return res;
+  }
+  GenericBits r(bs);
+  return readSectionDataWith(ch, r);
 }
 
 template <class Bits>
@@ -791,11 +803,10 @@ void filterBank(AacChannel* ch, const AacChannelContext* ctx) {
     uint32_t any = 0;
 #if defined(__SSE2__)
     if ((h & 3) == 0) {
-      const __m128i expMask = _mm_set1_epi32(0x7F800000), expStep = _mm_set1_epi32(0x00800000);
-      __m128i acc = _mm_setzero_si128();
-      auto note = [&](__m128 v) {
-        acc = _mm_or_si128(acc, _mm_add_epi32(_mm_and_si128(_mm_castps_si128(v), expMask), expStep));
-      };
+      // A sum of the outputs is not finite when any of them is not (or, on
+      // overflow of huge values, harmlessly triggers the scrub).
+      __m128 acc = _mm_setzero_ps();
+      auto note = [&](__m128 v) { acc = _mm_add_ps(acc, v); };
       auto rev = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); };
       for (int n = 0; n < h; n += 4) {
         const __m128 v = _mm_add_ps(_mm_loadu_ps(ov + n), _mm_mul_ps(_mm_loadu_ps(tmp + h + n), _mm_loadu_ps(wPrev + n)));
@@ -822,9 +833,13 @@ void filterBank(AacChannel* ch, const AacChannelContext* ctx) {
         _mm_storeu_ps(ov + n, v);
         note(v);
       }
-      alignas(16) uint32_t lanes[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
-      any = lanes[0] | lanes[1] | lanes[2] | lanes[3];
+      alignas(16) float lanes[4];
+      _mm_store_ps(lanes, acc);
+      for (int i = 0; i < 4; ++i) {
+        uint32_t b;
+        std::memcpy(&b, &lanes[i], sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
     } else
 #endif
     {
@@ -984,8 +999,13 @@ int32_t aacDecodeCpe(AacElement* e, AacBitstream* bs, AacChannelContext* ctx) {
     r->ics = l->ics;
     e->msMaskPresent = rd(bs, 2);
     if (e->msMaskPresent == 1) {
+      LocalBits r(bs);
+      GenericBits gr(bs);
+      const bool local = bs->mode == kAacReaderLookAhead;
       for (int g = 0; g < l->ics.numWindowGroups; ++g)
-        for (int s = 0; s < l->ics.maxSfb; ++s) e->msUsed[g][s] = static_cast<uint8_t>(rd(bs, 1));
+        for (int s = 0; s < l->ics.maxSfb; ++s)
+          e->msUsed[g][s] = static_cast<uint8_t>(local ? r.read(1) : gr.read(1));
+      if (local) r.writeBack();
     } else if (e->msMaskPresent == 0) {
       std::memset(e->msUsed, 0, sizeof(e->msUsed));
     } else if (e->msMaskPresent == 2) {
