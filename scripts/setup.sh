@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg faad mediainfo atomicparsley sox libimage-exiftool-perl
   python3 python3-numpy python3-scipy python3-pefile
+  valgrind
 )
 
 SUDO=""

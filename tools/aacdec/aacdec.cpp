@@ -130,7 +130,9 @@ int run(const std::vector<std::wstring>& args) {
     return 2;
   }
   AuBuffer* au = auBufferCreate(nullptr, 0);
-  CuBuffer* cu = cuBufferCreate(2 * asc.channelCount, 2 * asc.frameLength,
+  // Room for what the decoder can deliver: twice the frame length (SBR) and
+  // two channels for a mono stream (PS).
+  CuBuffer* cu = cuBufferCreate(asc.channelCount < 2 ? 2 : asc.channelCount, 2 * asc.frameLength,
                                 asc.sbrPresent == 1 ? asc.extensionSamplingFrequency : asc.samplingFrequency, 2048);
   if (!au || !cu) {
     std::fprintf(stderr, "aacdec: out of memory\n");

@@ -38,7 +38,7 @@ walltime() {
   for _ in 1 2 3 4 5; do
     local t0 t1
     t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N)
-    echo "$t1 - $t0" | bc -l
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
   done | median
 }
 w_ours=$(walltime "$aacdec" --bench "$src")

@@ -56,6 +56,10 @@ int32_t aacDecoderCreate(AacDecoderCore** pcore, const Mp4AudioDecLayer* layer) 
   AacDecoderCore* core = static_cast<AacDecoderCore*>(DEC_CALLOC(1, sizeof(AacDecoderCore)));
   if (!core) return AAC_ERR_OUT_OF_MEMORY;
   core->ctx.frameLength = layer->frameLength;
+  for (int shape = 0; shape < 2; ++shape) {
+    core->ctx.longWindow[shape] = aacWindowHalf(layer->frameLength, shape);
+    core->ctx.shortWindow[shape] = aacWindowHalf(layer->frameLength / 8, shape);
+  }
   core->ctx.samplingFrequencyIndex = aacRateTableIndex(static_cast<uint32_t>(layer->samplingFrequency));
   if (layer->samplingFrequencyIndex >= 0 && layer->samplingFrequencyIndex <= 12 &&
       static_cast<uint32_t>(layer->samplingFrequency) == kAacSamplingFrequencies[layer->samplingFrequencyIndex])

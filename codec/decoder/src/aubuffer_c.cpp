@@ -19,6 +19,8 @@ inline uint32_t nextByte(AuBuffer* au) {
   uint32_t b = 0;
   if (au->readPos >= 0 && au->readPos < au->fillLevel) {
     b = au->data[au->readPos];
+  } else {
+    au->overrun = 1;  // a byte past the fill level reads as zero
   }
   ++au->readPos;
   return b;
@@ -43,10 +45,10 @@ uint32_t rawRead(AacBitstream* bs, int n) {
   AuBuffer* au = self(bs);
   if (n <= 0) return 0;
   refill(au);
-  au->cachedBits -= n;
+  const int32_t bits = au->cachedBits - n;
+  au->cachedBits = bits;
   au->bitsConsumed += n;
-  if (au->bitsConsumed > au->fillLevel * 8) au->overrun = 1;
-  return (au->cache >> au->cachedBits) & ((1u << n) - 1);
+  return (au->cache >> bits) & ((1u << n) - 1);
 }
 
 void rawPushBack(AacBitstream* bs, int n) {

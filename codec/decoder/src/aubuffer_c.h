@@ -25,7 +25,7 @@ struct AuBuffer {
   int32_t cachedBits;
   uint32_t cache;
   int32_t exhausted;     // 1 = no data
-  int32_t overrun;       // 1 once a read went past the fill level
+  int32_t overrun;       // 1 once a byte past the fill level was loaded (it reads as zero)
   int32_t unitCount;
   int32_t unitSizes[kAuBufferMaxUnits];
 };

@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decruntime.h"
 #include "mp4AudioDecIfc.h"
 
@@ -215,7 +219,15 @@ int32_t cuBufferWritePcm(CuBuffer* cu, const float* const* channels, int32_t sou
     // The common stereo case in one interleaving pass.
     const float* a = channels[0];
     const float* b = channels[1];
-    for (int32_t i = 0; i < samples; ++i) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= samples; i += 4) {
+      const __m128 va = _mm_loadu_ps(a + i), vb = _mm_loadu_ps(b + i);
+      _mm_storeu_ps(dst + 2 * i, _mm_unpacklo_ps(va, vb));
+      _mm_storeu_ps(dst + 2 * i + 4, _mm_unpackhi_ps(va, vb));
+    }
+#endif
+    for (; i < samples; ++i) {
       dst[2 * i] = a[i];
       dst[2 * i + 1] = b[i];
     }

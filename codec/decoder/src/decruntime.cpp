@@ -9,6 +9,10 @@
 #include "utillib.h"
 #include "vecmath.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void* decAlloc(size_t size, const char* file, int line) {
   if (size == 0 || size > UINT32_MAX) return nullptr;
   return utilMalloc(static_cast<uint32_t>(size), file, line);
@@ -64,8 +68,25 @@ void decCopyStrided(float* dst, int dstStride, const float* src, int srcStride, 
   vecCopyStrided(src, srcStride, dst, dstStride, n);
 }
 
+// Plain vector stores, kept from becoming a memset call (whose byte-wise
+// string instruction costs more on these frequent fills).
+#if defined(__clang__)
+__attribute__((no_builtin("memset")))
+#elif defined(__GNUC__)
+__attribute__((optimize("no-tree-loop-distribute-patterns")))
+#endif
 void decZeroFloats(float* dst, int n) {
-  if (n > 0) vecFill(0.0f, dst, n);
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128 z = _mm_setzero_ps();
+  for (; i + 16 <= n; i += 16) {
+    _mm_storeu_ps(dst + i, z);
+    _mm_storeu_ps(dst + i + 4, z);
+    _mm_storeu_ps(dst + i + 8, z);
+    _mm_storeu_ps(dst + i + 12, z);
+  }
+#endif
+  for (; i < n; ++i) dst[i] = 0.0f;
 }
 
 void decVecInit() { VecMathInit(); }

@@ -7,6 +7,10 @@
 #include "aactables.h"
 #include "cubuffer_c.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 const double kPi = 3.14159265358979323846;
@@ -49,6 +53,104 @@ const SignedInvQuant& signedInvQuant() {
 // stay finite.
 const int kMaxStoredScale = 155;
 const int kMinStoredScale = -100;
+
+// The look-ahead reader's cache held in locals while the spectral data is
+// read (the hot loop of the decoder); written back when done. Same bits,
+// same refills as aacReadBits in look-ahead mode.
+struct LocalBits {
+  AacBitstream* bs;
+  uint32_t cache;
+  int bits;
+  explicit LocalBits(AacBitstream* b) : bs(b), cache(b->lookAheadCache), bits(b->lookAheadBits) {}
+  void writeBack() {
+    bs->lookAheadCache = cache;
+    bs->lookAheadBits = bits;
+  }
+  // n <= 16
+  uint32_t read(int n) {
+    if (bits < n) {
+      cache = (cache << 16) | bs->read(bs, 16);
+      bits += 16;
+    }
+    bits -= n;
+    return (cache >> bits) & ((1u << n) - 1);
+  }
+  // Spectral codewords have at most 16 bits: one refill check per codeword
+  // covers all of its 4-bit steps.
+  int huffman(const uint32_t* tree) {
+    if (bits < 16) {
+      cache = (cache << 16) | bs->read(bs, 16);
+      bits += 16;
+    }
+    uint32_t node = 0;
+    for (int step = 0; step < 4; ++step) {
+      const uint32_t e = tree[node * 16 + ((cache >> (bits - 4)) & 15)];
+      const int used = static_cast<int>(e >> 16);
+      if (used) {
+        bits -= used;
+        return static_cast<int>(e & 0xFFFF);
+      }
+      bits -= 4;
+      node = e & 0xFFFF;
+    }
+    return 0;  // not reached: no spectral codeword is longer than 16 bits
+  }
+  // Any codeword (the scalefactor book has up to 19 bits).
+  int huffmanLong(const uint32_t* tree) {
+    uint32_t node = 0;
+    for (int step = 0; step < 5; ++step) {
+      if (bits < 4) {
+        cache = (cache << 16) | bs->read(bs, 16);
+        bits += 16;
+      }
+      const uint32_t e = tree[node * 16 + ((cache >> (bits - 4)) & 15)];
+      const int used = static_cast<int>(e >> 16);
+      if (used) {
+        bits -= used;
+        return static_cast<int>(e & 0xFFFF);
+      }
+      bits -= 4;
+      node = e & 0xFFFF;
+    }
+    return 0;  // not reached for a complete code
+  }
+};
+
+// The generic reader behind the same two operations (any reader mode).
+struct GenericBits {
+  AacBitstream* bs;
+  explicit GenericBits(AacBitstream* b) : bs(b) {}
+  void writeBack() {}
+  uint32_t read(int n) { return aacReadBits(bs, 0, n); }
+  int huffmanLong(const uint32_t* tree) { return huffman(tree); }
+  int huffman(const uint32_t* tree) {
+    uint32_t node = 0;
+    for (int step = 0; step < 5; ++step) {
+      const uint32_t e = tree[node * 16 + aacPeekBits(bs, 4)];
+      const int used = static_cast<int>(e >> 16);
+      if (used) {
+        aacSkipPeeked(bs, used);
+        return static_cast<int>(e & 0xFFFF);
+      }
+      aacSkipPeeked(bs, 4);
+      node = e & 0xFFFF;
+    }
+    return 0;
+  }
+};
+
+// Zeroes a run of spectral lines (band borders are multiples of 4); short
+// runs are cheaper here than through the vector table.
+inline void zeroLines(float* x, int n) {
+#if defined(__SSE2__)
+  const __m128 z = _mm_setzero_ps();
+  int i = 0;
+  for (; i + 4 <= n; i += 4) _mm_storeu_ps(x + i, z);
+  for (; i < n; ++i) x[i] = 0.0f;
+#else
+  for (int i = 0; i < n; ++i) x[i] = 0.0f;
+#endif
+}
 
 void setupIcs(AacIcsInfo* ics, const AacChannelContext* ctx) {
   const AacRateTables& t = kAacRateTables[ctx->samplingFrequencyIndex];
@@ -99,7 +201,8 @@ int32_t readIcsInfo(AacIcsInfo* ics, AacBitstream* bs, const AacChannelContext* 
   return 0;
 }
 
-int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
+template <class Bits>
+int32_t readSectionDataWith(AacChannel* ch, Bits& r) {
   const AacIcsInfo& ics = ch->ics;
   const bool isShort = ics.windowSequence == AAC_EIGHT_SHORT;
   const int lenBits = isShort ? 3 : 5;
@@ -107,11 +210,11 @@ int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
   for (int g = 0; g < ics.numWindowGroups; ++g) {
     int k = 0;
     while (k < ics.maxSfb) {
-      const int cb = rd(bs, 4);
+      const int cb = static_cast<int>(r.read(4));
       if (cb == 12) return AAC_ERR_RESERVED_CODEBOOK;
       int len = 0, incr;
       do {
-        incr = rd(bs, lenBits);
+        incr = static_cast<int>(r.read(lenBits));
         len += incr;
         if (len > AAC_MAX_SFB) return AAC_ERR_CHANNEL_STREAM;
       } while (incr == esc);
@@ -126,7 +229,19 @@ int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
   return 0;
 }
 
-int32_t readScaleFactors(AacChannel* ch, AacBitstream* bs) {
+int32_t readSectionData(AacChannel* ch, AacBitstream* bs) {
+  if (bs->mode == kAacReaderLookAhead) {
+    LocalBits r(bs);
+    const int32_t res = readSectionDataWith(ch, r);
+    r.writeBack();
+    return res;
+  }
+  GenericBits r(bs);
+  return readSectionDataWith(ch, r);
+}
+
+template <class Bits>
+int32_t readScaleFactorsWith(AacChannel* ch, Bits& r) {
   const AacIcsInfo& ics = ch->ics;
   int32_t sf = ch->globalGain;
   int32_t noise = ch->globalGain - 90;
@@ -140,22 +255,22 @@ int32_t readScaleFactors(AacChannel* ch, AacBitstream* bs) {
           break;
         case AAC_INTENSITY_HCB:
         case AAC_INTENSITY_HCB2:
-          isPos += aacDecodeHuffman(bs, &kAacScalefactorBook) - 60;
+          isPos += r.huffmanLong(kAacScalefactorBook.tree) - 60;
           if (isPos < -255 || isPos > 255) return AAC_ERR_CHANNEL_STREAM;
           ch->sf[g][s] = static_cast<int16_t>(isPos);
           break;
         case AAC_NOISE_HCB:
           if (firstNoise) {
-            noise += rd(bs, 9) - 256;
+            noise += static_cast<int32_t>(r.read(9)) - 256;
             firstNoise = false;
           } else {
-            noise += aacDecodeHuffman(bs, &kAacScalefactorBook) - 60;
+            noise += r.huffmanLong(kAacScalefactorBook.tree) - 60;
           }
           if (noise - 100 < kMinStoredScale || noise - 100 > kMaxStoredScale) return AAC_ERR_CHANNEL_STREAM;
           ch->sf[g][s] = static_cast<int16_t>(noise - 100);
           break;
         default:
-          sf += aacDecodeHuffman(bs, &kAacScalefactorBook) - 60;
+          sf += r.huffmanLong(kAacScalefactorBook.tree) - 60;
           if (sf < 0 || sf > 255) return AAC_ERR_CHANNEL_STREAM;
           ch->sf[g][s] = static_cast<int16_t>(sf - 100);
           break;
@@ -163,6 +278,17 @@ int32_t readScaleFactors(AacChannel* ch, AacBitstream* bs) {
     }
   }
   return 0;
+}
+
+int32_t readScaleFactors(AacChannel* ch, AacBitstream* bs) {
+  if (bs->mode == kAacReaderLookAhead) {
+    LocalBits r(bs);
+    const int32_t res = readScaleFactorsWith(ch, r);
+    r.writeBack();
+    return res;
+  }
+  GenericBits r(bs);
+  return readScaleFactorsWith(ch, r);
 }
 
 int32_t readPulseData(AacChannel* ch, AacBitstream* bs) {
@@ -216,6 +342,8 @@ int32_t readTnsData(AacChannel* ch, AacBitstream* bs) {
 struct UnpackedBooks {
   int8_t values[12][289][4];
   uint8_t nonzero[12][289];
+  // sign(v) |v|^(4/3) of each value of the signed books (1, 2, 5, 6)
+  alignas(16) float fvalues[7][81][4];
   UnpackedBooks() {
     for (int cb = 1; cb <= 11; ++cb) {
       const AacHuffmanBook& b = kAacSpectralBooks[cb];
@@ -238,6 +366,9 @@ struct UnpackedBooks {
           nz += v[i] != 0;
         }
         nonzero[cb][idx] = static_cast<uint8_t>(nz);
+        if (!b.isUnsigned)
+          for (int i = 0; i < 4; ++i)
+            fvalues[cb][idx][i] = static_cast<float>((v[i] < 0 ? -1.0 : 1.0) * std::pow(std::abs(v[i]), 4.0 / 3.0));
       }
     }
   }
@@ -247,69 +378,6 @@ const UnpackedBooks& unpackedBooks() {
   static const UnpackedBooks books;
   return books;
 }
-
-// The look-ahead reader's cache held in locals while the spectral data is
-// read (the hot loop of the decoder); written back when done. Same bits,
-// same refills as aacReadBits in look-ahead mode.
-struct LocalBits {
-  AacBitstream* bs;
-  uint32_t cache;
-  int bits;
-  explicit LocalBits(AacBitstream* b) : bs(b), cache(b->lookAheadCache), bits(b->lookAheadBits) {}
-  void writeBack() {
-    bs->lookAheadCache = cache;
-    bs->lookAheadBits = bits;
-  }
-  // n <= 16
-  uint32_t read(int n) {
-    if (bits < n) {
-      cache = (cache << 16) | bs->read(bs, 16);
-      bits += 16;
-    }
-    bits -= n;
-    return (cache >> bits) & ((1u << n) - 1);
-  }
-  int huffman(const uint32_t* tree) {
-    uint32_t node = 0;
-    for (int step = 0; step < 5; ++step) {
-      if (bits < 4) {
-        cache = (cache << 16) | bs->read(bs, 16);
-        bits += 16;
-      }
-      const uint32_t e = tree[node * 16 + ((cache >> (bits - 4)) & 15)];
-      const int used = static_cast<int>(e >> 16);
-      if (used) {
-        bits -= used;
-        return static_cast<int>(e & 0xFFFF);
-      }
-      bits -= 4;
-      node = e & 0xFFFF;
-    }
-    return 0;  // not reached for a complete code
-  }
-};
-
-// The generic reader behind the same two operations (any reader mode).
-struct GenericBits {
-  AacBitstream* bs;
-  explicit GenericBits(AacBitstream* b) : bs(b) {}
-  void writeBack() {}
-  uint32_t read(int n) { return aacReadBits(bs, 0, n); }
-  int huffman(const uint32_t* tree) {
-    uint32_t node = 0;
-    for (int step = 0; step < 5; ++step) {
-      const uint32_t e = tree[node * 16 + aacPeekBits(bs, 4)];
-      const int used = static_cast<int>(e >> 16);
-      if (used) {
-        aacSkipPeeked(bs, used);
-        return static_cast<int>(e & 0xFFFF);
-      }
-      aacSkipPeeked(bs, 4);
-      node = e & 0xFFFF;
-    }
-    return 0;
-  }
-};
 
 // Reads the escape of a codebook-11 magnitude 16: N starts at 4 and grows
 // by one per leading 1 bit; escapes longer than 12 bits (above 8191) fail.
@@ -346,7 +414,7 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
       const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
       if (cb == AAC_ZERO_HCB || cb >= AAC_NOISE_HCB) {
         if (Direct)
-          for (int w = 0; w < groupLen; ++w) decZeroFloats(ch->spec + (win + w) * ics.windowLength + start, end - start);
+          for (int w = 0; w < groupLen; ++w) zeroLines(ch->spec + (win + w) * ics.windowLength + start, end - start);
         continue;
       }
       const AacHuffmanBook& book = kAacSpectralBooks[cb];
@@ -359,6 +427,21 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
         int32_t* dst = q + base;
         float* fx = ch->spec + base;
         if (!book.isUnsigned) {
+#if defined(__SSE2__)
+          if (Direct) {
+            // Whole tuples from the book's reconstructed values.
+            const float(*fv)[4] = ub.fvalues[cb];
+            const __m128 sc = _mm_set1_ps(scale);
+            if (book.dimension == 4) {
+              for (int k = start; k < end; k += 4)
+                _mm_storeu_ps(fx + k, _mm_mul_ps(_mm_load_ps(fv[r.huffman(tree)]), sc));
+            } else {
+              for (int k = start; k < end; k += 2)
+                _mm_storel_pi(reinterpret_cast<__m64*>(fx + k), _mm_mul_ps(_mm_load_ps(fv[r.huffman(tree)]), sc));
+            }
+            continue;
+          }
+#endif
           if (book.dimension == 4) {
             for (int k = start; k < end; k += 4) {
               const int8_t* v = values[r.huffman(tree)];
@@ -416,7 +499,7 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
     if (Direct) {
       const int top = ics.swbOffset[ics.maxSfb];
       for (int w = 0; w < groupLen; ++w)
-        decZeroFloats(ch->spec + (win + w) * ics.windowLength + top, ics.windowLength - top);
+        zeroLines(ch->spec + (win + w) * ics.windowLength + top, ics.windowLength - top);
     }
     win += groupLen;
   }
@@ -564,12 +647,21 @@ void midSide(AacElement* e) {
       const int cbl = l->sfbCb[g][s], cbr = r->sfbCb[g][s];
       const bool noiseL = cbl == AAC_NOISE_HCB, noiseR = cbr == AAC_NOISE_HCB;
       const bool isR = cbr == AAC_INTENSITY_HCB || cbr == AAC_INTENSITY_HCB2;
-      if (!noiseL && !noiseR && !isR) {
+      // (Two zero bands stay zero.)
+      if (!noiseL && !noiseR && !isR && (cbl != AAC_ZERO_HCB || cbr != AAC_ZERO_HCB)) {
         const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
         for (int w = 0; w < groupLen; ++w) {
           float* a = l->spec + (win + w) * ics.windowLength;
           float* b = r->spec + (win + w) * ics.windowLength;
-          for (int k = start; k < end; ++k) {
+          int k = start;
+#if defined(__SSE2__)
+          for (; k + 4 <= end; k += 4) {
+            const __m128 m = _mm_loadu_ps(a + k), sd = _mm_loadu_ps(b + k);
+            _mm_storeu_ps(a + k, _mm_add_ps(m, sd));
+            _mm_storeu_ps(b + k, _mm_sub_ps(m, sd));
+          }
+#endif
+          for (; k < end; ++k) {
             const float m = a[k], sd = b[k];
             a[k] = m + sd;
             b[k] = m - sd;
@@ -594,7 +686,7 @@ void intensityStereo(AacElement* e) {
       if (cb != AAC_INTENSITY_HCB && cb != AAC_INTENSITY_HCB2) continue;
       float scale = static_cast<float>(std::pow(0.5, 0.25 * r->sf[g][s]));
       if (cb == AAC_INTENSITY_HCB2) scale = -scale;
-      if (e->msMaskPresent == 1 && e->msUsed[g][s]) scale = -scale;
+      if (e->msUsed[g][s]) scale = -scale;
       const int start = ics.swbOffset[s], end = ics.swbOffset[s + 1];
       for (int w = 0; w < groupLen; ++w) {
         const float* a = l->spec + (win + w) * ics.windowLength;
@@ -679,13 +771,14 @@ void scrubNonFinite(float* x, int n) {
     if (!std::isfinite(x[i])) x[i] = 0.0f;
 }
 
-void filterBank(AacChannel* ch, int frameLength) {
+void filterBank(AacChannel* ch, const AacChannelContext* ctx) {
+  const int frameLength = ctx->frameLength;
   const AacIcsInfo& ics = ch->ics;
   const int N = frameLength, Ns = N / 8, off = (N - Ns) / 2;
-  const float* wPrev = aacWindowHalf(N, ch->prevWindowShape);
-  const float* wCur = aacWindowHalf(N, ics.windowShape);
-  const float* sPrev = aacWindowHalf(Ns, ch->prevWindowShape);
-  const float* sCur = aacWindowHalf(Ns, ics.windowShape);
+  const float* wPrev = ctx->longWindow[ch->prevWindowShape & 1];
+  const float* wCur = ctx->longWindow[ics.windowShape & 1];
+  const float* sPrev = ctx->shortWindow[ch->prevWindowShape & 1];
+  const float* sCur = ctx->shortWindow[ics.windowShape & 1];
   float* x = ch->work;
   float* out = ch->out;
   float* ov = ch->overlap;
@@ -708,33 +801,76 @@ void filterBank(AacChannel* ch, int frameLength) {
     decDctRun(ch->dctLong, ch->spec, tmp);
     const int h = N / 2;
     uint32_t any = 0;
-    for (int n = 0; n < h; ++n) {
-      const float v = ov[n] + tmp[h + n] * wPrev[n];
-      out[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = h; n < N; ++n) {
-      const float v = ov[n] - tmp[3 * h - 1 - n] * wPrev[n];
-      out[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = 0; n < h; ++n) {
-      const float v = -tmp[h - 1 - n] * wCur[N - 1 - n];
-      ov[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
-    }
-    for (int n = h; n < N; ++n) {
-      const float v = -tmp[n - h] * wCur[N - 1 - n];
-      ov[n] = v;
-      uint32_t b;
-      std::memcpy(&b, &v, sizeof(b));
-      any |= (b & 0x7F800000u) + 0x00800000u;
+#if defined(__SSE2__)
+    if ((h & 3) == 0) {
+      // A sum of the outputs is not finite when any of them is not (or, on
+      // overflow of huge values, harmlessly triggers the scrub).
+      __m128 acc = _mm_setzero_ps();
+      auto note = [&](__m128 v) { acc = _mm_add_ps(acc, v); };
+      auto rev = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); };
+      for (int n = 0; n < h; n += 4) {
+        const __m128 v = _mm_add_ps(_mm_loadu_ps(ov + n), _mm_mul_ps(_mm_loadu_ps(tmp + h + n), _mm_loadu_ps(wPrev + n)));
+        _mm_storeu_ps(out + n, v);
+        note(v);
+      }
+      for (int n = h; n < N; n += 4) {
+        const __m128 t = rev(_mm_loadu_ps(tmp + 3 * h - 4 - n));
+        const __m128 v = _mm_sub_ps(_mm_loadu_ps(ov + n), _mm_mul_ps(t, _mm_loadu_ps(wPrev + n)));
+        _mm_storeu_ps(out + n, v);
+        note(v);
+      }
+      const __m128 neg = _mm_set1_ps(-0.0f);
+      for (int n = 0; n < h; n += 4) {
+        const __m128 t = rev(_mm_loadu_ps(tmp + h - 4 - n));
+        const __m128 w = rev(_mm_loadu_ps(wCur + N - 4 - n));
+        const __m128 v = _mm_xor_ps(_mm_mul_ps(t, w), neg);
+        _mm_storeu_ps(ov + n, v);
+        note(v);
+      }
+      for (int n = h; n < N; n += 4) {
+        const __m128 w = rev(_mm_loadu_ps(wCur + N - 4 - n));
+        const __m128 v = _mm_xor_ps(_mm_mul_ps(_mm_loadu_ps(tmp + n - h), w), neg);
+        _mm_storeu_ps(ov + n, v);
+        note(v);
+      }
+      alignas(16) float lanes[4];
+      _mm_store_ps(lanes, acc);
+      for (int i = 0; i < 4; ++i) {
+        uint32_t b;
+        std::memcpy(&b, &lanes[i], sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+    } else
+#endif
+    {
+      for (int n = 0; n < h; ++n) {
+        const float v = ov[n] + tmp[h + n] * wPrev[n];
+        out[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = h; n < N; ++n) {
+        const float v = ov[n] - tmp[3 * h - 1 - n] * wPrev[n];
+        out[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = 0; n < h; ++n) {
+        const float v = -tmp[h - 1 - n] * wCur[N - 1 - n];
+        ov[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
+      for (int n = h; n < N; ++n) {
+        const float v = -tmp[n - h] * wCur[N - 1 - n];
+        ov[n] = v;
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof(b));
+        any |= (b & 0x7F800000u) + 0x00800000u;
+      }
     }
     if (any & 0x80000000u) {
       scrubNonFinite(out, N);
@@ -847,7 +983,7 @@ int32_t aacDecodeSce(AacElement* e, AacBitstream* bs, AacChannelContext* ctx) {
                      ? r : AAC_ERR_CHANNEL_STREAM;
   noiseSubstitution(ch, nullptr, nullptr);
   if (ch->tns.present) applyTns(ch);
-  filterBank(ch, ctx->frameLength);
+  filterBank(ch, ctx);
   return 0;
 }
 
@@ -863,8 +999,13 @@ int32_t aacDecodeCpe(AacElement* e, AacBitstream* bs, AacChannelContext* ctx) {
     r->ics = l->ics;
     e->msMaskPresent = rd(bs, 2);
     if (e->msMaskPresent == 1) {
+      LocalBits r(bs);
+      GenericBits gr(bs);
+      const bool local = bs->mode == kAacReaderLookAhead;
       for (int g = 0; g < l->ics.numWindowGroups; ++g)
-        for (int s = 0; s < l->ics.maxSfb; ++s) e->msUsed[g][s] = static_cast<uint8_t>(rd(bs, 1));
+        for (int s = 0; s < l->ics.maxSfb; ++s)
+          e->msUsed[g][s] = static_cast<uint8_t>(local ? r.read(1) : gr.read(1));
+      if (local) r.writeBack();
     } else if (e->msMaskPresent == 0) {
       std::memset(e->msUsed, 0, sizeof(e->msUsed));
     } else if (e->msMaskPresent == 2) {
@@ -882,8 +1023,8 @@ int32_t aacDecodeCpe(AacElement* e, AacBitstream* bs, AacChannelContext* ctx) {
   if (e->commonWindow) intensityStereo(e);
   if (l->tns.present) applyTns(l);
   if (r->tns.present) applyTns(r);
-  filterBank(l, ctx->frameLength);
-  filterBank(r, ctx->frameLength);
+  filterBank(l, ctx);
+  filterBank(r, ctx);
   return 0;
 }
 
@@ -975,7 +1116,7 @@ void aacConcealChannel(AacChannel* ch, const AacChannelContext* ctx) {
   setupIcs(&ch->ics, ctx);
   ch->ics.maxSfb = 0;
   ch->tns.present = 0;
-  filterBank(ch, ctx->frameLength);
+  filterBank(ch, ctx);
   std::memset(ch->overlap, 0, sizeof(ch->overlap));
   ch->concealed = 1;
 }

@@ -112,6 +112,8 @@ struct AacElement {
 struct AacChannelContext {
   int32_t frameLength;           // 1024 or 960
   int32_t samplingFrequencyIndex;  // band-table index
+  const float* longWindow[2];      // rising window halves by shape (sine, KBD)
+  const float* shortWindow[2];
   int32_t q[1024];               // quantised values of the channel being read
 };
 

@@ -65,6 +65,7 @@ struct Ics {
   int pulseStart = 0;
   bool tns = false;
   int tnsOrder = 0;
+  int tnsLength = 10;
   bool escapeRun = false;  // codebook 11 escape with a 13-bit prefix
 };
 
@@ -94,7 +95,7 @@ void writeIcs(BitWriter& w, const Ics& o, bool withInfo = true) {
   if (o.tns) {
     w.put(1, 2);   // one filter
     w.put(0, 1);   // coefficient resolution 3 bits
-    w.put(10, 6);  // length
+    w.put(o.tnsLength, 6);  // length
     w.put(o.tnsOrder, 5);
     if (o.tnsOrder) {
       w.put(0, 1);
@@ -210,6 +211,8 @@ TEST(Core, SideInformationOutOfRangeFailsTheBlock) {
   ok.tnsOrder = 20;
   Decoder d(kMono44);
   EXPECT_EQ(d.decode(sceUnit(ok)), 0) << "order 20 is accepted";
+  ok.tnsLength = 63;  // reaches below band 0: the filter starts at band 0
+  EXPECT_EQ(d.decode(sceUnit(ok)), 0) << "TNS length beyond the top band";
   ok = Ics();
   ok.pulse = true;
   ok.pulseStart = 48;
