@@ -139,8 +139,10 @@ DEEP(UdtaBox)
 COPY(UnknownBox)
 COPY(FileTypeBox)
 
-uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) {
-  ElementaryStreamDescriptorBox* copy = new (std::nothrow) ElementaryStreamDescriptorBox(box);
+// A box that holds a descriptor tree ('esds', 'iods') gets its own copy of it.
+template <class T>
+uint32_t BoxCloner::CopyWithDescriptor(T& box) {
+  T* copy = new (std::nothrow) T(box);
   if (!copy) return 0;
   if (box.GetDescriptor()) {
     esds::Descriptor* d = box.GetDescriptor()->Clone();
@@ -153,21 +155,8 @@ uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) {
   result_ = copy;
   return 0;
 }
-
-uint32_t BoxCloner::Visit(InitialObjectDescriptorBox& box) {
-  InitialObjectDescriptorBox* copy = new (std::nothrow) InitialObjectDescriptorBox(box);
-  if (!copy) return 0;
-  if (box.GetDescriptor()) {
-    esds::Descriptor* d = box.GetDescriptor()->Clone();
-    if (!d) {
-      delete copy;
-      return 0;
-    }
-    copy->SetDescriptor(d);
-  }
-  result_ = copy;
-  return 0;
-}
+uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) { return CopyWithDescriptor(box); }
+uint32_t BoxCloner::Visit(InitialObjectDescriptorBox& box) { return CopyWithDescriptor(box); }
 
 uint32_t BoxCloner::Visit(ID3v2MetaBox& box) {
   ID3v2MetaBox* copy = new (std::nothrow) ID3v2MetaBox(box);

@@ -348,7 +348,9 @@ static uint32_t WriteDescriptor(std::ostream& out, esds::Descriptor* d, uint64_t
   return 0;
 }
 
-uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) {
+// 'esds' and 'iods': the full-box word, then the descriptor tree.
+template <class T>
+uint32_t BoxWriter::WithDescriptor(T& box) {
   Header(box, 8);
   Put32(box.versionAndFlags);
   uint64_t n = 0;
@@ -356,15 +358,8 @@ uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) {
   Count(n);
   return 0;
 }
-
-uint32_t BoxWriter::Visit(InitialObjectDescriptorBox& box) {
-  Header(box, 8);
-  Put32(box.versionAndFlags);
-  uint64_t n = 0;
-  WriteDescriptor(out_, box.GetDescriptor(), n);
-  Count(n);
-  return 0;
-}
+uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) { return WithDescriptor(box); }
+uint32_t BoxWriter::Visit(InitialObjectDescriptorBox& box) { return WithDescriptor(box); }
 
 uint32_t BoxWriter::Visit(UrlBox& box) {
   Header(box, 8);
@@ -373,19 +368,16 @@ uint32_t BoxWriter::Visit(UrlBox& box) {
   return 0;
 }
 
-uint32_t BoxWriter::Visit(NameBox& box) {
+// 'name' and 'mean': the full-box word as read, then the text bytes.
+template <class T>
+uint32_t BoxWriter::Text(T& box) {
   Header(box, 8);
   PutRaw(&box.versionAndFlags, 4);
   PutRaw(box.text_.data(), box.text_.size());
   return 0;
 }
-
-uint32_t BoxWriter::Visit(MeanBox& box) {
-  Header(box, 8);
-  PutRaw(&box.versionAndFlags, 4);
-  PutRaw(box.text_.data(), box.text_.size());
-  return 0;
-}
+uint32_t BoxWriter::Visit(NameBox& box) { return Text(box); }
+uint32_t BoxWriter::Visit(MeanBox& box) { return Text(box); }
 
 uint32_t BoxWriter::Visit(RecordingYearBox& box) {
   Header(box, 8);
