@@ -445,18 +445,7 @@ uint32_t BoxReader::ReadDataBox(T& box) {
 
 #define DATA(C) \
   uint32_t BoxReader::Visit(C& box) { return ReadDataBox(box); }
-DATA(DataBox27)
-DATA(DataBox24)
-DATA(DataBox23)
-DATA(DataBox22)
-DATA(DataBox21)
-DATA(DataBox14)
-DATA(DataBox13)
-DATA(DataBox3)
-DATA(DataBox2)
-DATA(DataBox1)
-DATA(DataBox0)
-DATA(UnknownDataBox)
+FILEUTIL_DATA_BOX_CLASSES(DATA)
 #undef DATA
 
 template <class T>
@@ -479,12 +468,7 @@ uint32_t BoxReader::Visit(RecordingYearBox& box) {
     if (!Read16(box, box.language)) return 0;                        \
     return ReadRest(box, box.text_);                                 \
   }
-ASSET(AlbmAssetBox)
-ASSET(GnreAssetBox)
-ASSET(PerfAssetBox)
-ASSET(CprtAssetBox)
-ASSET(DscpAssetBox)
-ASSET(TitlAssetBox)
+FILEUTIL_ASSET_BOX_CLASSES(ASSET)
 #undef ASSET
 
 // The tag bytes are read within the box first; the tag reader of the
