@@ -80,7 +80,7 @@ class ITrackReader {
   ~ITrackReader() {}
 };
 
-class TrackReader : public ITrackReader {
+class TrackReader final : public ITrackReader {
  public:
   TrackReader(BoxList& boxes, std::istream& in);
   // False when no track holds an 'mp4a' entry, a table or the decoder
