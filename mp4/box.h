@@ -219,15 +219,21 @@ typedef ContainerBox<FCC("trak")> TrakBox;
 typedef ContainerBox<FCC("moov")> MoovBox;
 typedef ContainerBox<FCC("udta")> UdtaBox;
 
+// The 3GPP asset boxes ('albm' .. 'titl') and the 'data' boxes by data type,
+// each in visitor slot order: the visitors treat the members of a group alike.
+#define FILEUTIL_ASSET_BOX_CLASSES(X) \
+  X(AlbmAssetBox) X(GnreAssetBox) X(PerfAssetBox) X(CprtAssetBox) X(DscpAssetBox) X(TitlAssetBox)
+#define FILEUTIL_DATA_BOX_CLASSES(X)                                                                    \
+  X(DataBox27) X(DataBox24) X(DataBox23) X(DataBox22) X(DataBox21) X(DataBox14) X(DataBox13) X(DataBox3) \
+  X(DataBox2) X(DataBox1) X(DataBox0) X(UnknownDataBox)
+
 // Every box class, in visitor slot order.
 #define FILEUTIL_BOX_CLASSES(X)                                                                   \
   X(PNGSampleEntryBox) X(MetaDataSampleTableBox) X(MetaDataSampleManagerHeaderBox) X(MetaDataBox) \
   X(MetaTypeDefinitionBox) X(MetaDataSampleData) X(MTSMBox) X(UserSpecificMetaData)                \
   X(UnknownGuidBox) X(NameBox) X(MeanBox) X(UrlBox) X(DataReferenceBox) X(SoundMediaInfoHeaderBox) \
   X(MediaHeaderBox) X(TrackHeaderBox) X(MovieHeaderBox) X(FreeBox) X(ID3v2MetaBox)                 \
-  X(RecordingYearBox) X(AlbmAssetBox) X(GnreAssetBox) X(PerfAssetBox) X(CprtAssetBox)              \
-  X(DscpAssetBox) X(TitlAssetBox) X(DataBox27) X(DataBox24) X(DataBox23) X(DataBox22) X(DataBox21) \
-  X(DataBox14) X(DataBox13) X(DataBox3) X(DataBox2) X(DataBox1) X(DataBox0) X(UnknownDataBox)      \
+  X(RecordingYearBox) FILEUTIL_ASSET_BOX_CLASSES(X) FILEUTIL_DATA_BOX_CLASSES(X)                   \
   X(FreeformItemBox) X(DinfBox) X(TrknItemBox) X(KeywItemBox) X(DesItemBox) X(CpyItemBox)          \
   X(GnreItemBox) X(GenItemBox) X(TooItemBox) X(AlbItemBox) X(NamItemBox) X(DayItemBox)             \
   X(CmtItemBox) X(AARTItemBox) X(ARTItemBox) X(CovrBox) X(Mpeg4AudioSampleEntry)                   \

@@ -85,24 +85,8 @@ DEFAULT(TrackHeaderBox)
 DEFAULT(MovieHeaderBox)
 COPY(FreeBox)
 COPY(RecordingYearBox)
-COPY(AlbmAssetBox)
-COPY(GnreAssetBox)
-COPY(PerfAssetBox)
-COPY(CprtAssetBox)
-COPY(DscpAssetBox)
-COPY(TitlAssetBox)
-COPY_DATA(DataBox27)
-COPY_DATA(DataBox24)
-COPY_DATA(DataBox23)
-COPY_DATA(DataBox22)
-COPY_DATA(DataBox21)
-COPY_DATA(DataBox14)
-COPY_DATA(DataBox13)
-COPY_DATA(DataBox3)
-COPY_DATA(DataBox2)
-COPY_DATA(DataBox1)
-COPY_DATA(DataBox0)
-COPY_DATA(UnknownDataBox)
+FILEUTIL_ASSET_BOX_CLASSES(COPY)
+FILEUTIL_DATA_BOX_CLASSES(COPY_DATA)
 DEEP(FreeformItemBox)
 DEEP(DinfBox)
 DEEP(TrknItemBox)
@@ -139,8 +123,10 @@ DEEP(UdtaBox)
 COPY(UnknownBox)
 COPY(FileTypeBox)
 
-uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) {
-  ElementaryStreamDescriptorBox* copy = new (std::nothrow) ElementaryStreamDescriptorBox(box);
+// A box that holds a descriptor tree ('esds', 'iods') gets its own copy of it.
+template <class T>
+uint32_t BoxCloner::CopyWithDescriptor(T& box) {
+  T* copy = new (std::nothrow) T(box);
   if (!copy) return 0;
   if (box.GetDescriptor()) {
     esds::Descriptor* d = box.GetDescriptor()->Clone();
@@ -153,21 +139,8 @@ uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) {
   result_ = copy;
   return 0;
 }
-
-uint32_t BoxCloner::Visit(InitialObjectDescriptorBox& box) {
-  InitialObjectDescriptorBox* copy = new (std::nothrow) InitialObjectDescriptorBox(box);
-  if (!copy) return 0;
-  if (box.GetDescriptor()) {
-    esds::Descriptor* d = box.GetDescriptor()->Clone();
-    if (!d) {
-      delete copy;
-      return 0;
-    }
-    copy->SetDescriptor(d);
-  }
-  result_ = copy;
-  return 0;
-}
+uint32_t BoxCloner::Visit(ElementaryStreamDescriptorBox& box) { return CopyWithDescriptor(box); }
+uint32_t BoxCloner::Visit(InitialObjectDescriptorBox& box) { return CopyWithDescriptor(box); }
 
 uint32_t BoxCloner::Visit(ID3v2MetaBox& box) {
   ID3v2MetaBox* copy = new (std::nothrow) ID3v2MetaBox(box);

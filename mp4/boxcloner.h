@@ -27,6 +27,7 @@ class BoxCloner : public IBoxVisitor {
   template <class T> uint32_t Copy(T& box);
   template <class T> uint32_t CopyData(T& box);
   template <class T> uint32_t CopyWithChildren(T& box);
+  template <class T> uint32_t CopyWithDescriptor(T& box);
   template <class T> uint32_t NewDefault(T& box);
 
   IBox* result_ = nullptr;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <sstream>
+#include <type_traits>
 
 #include "descriptors.h"
 
@@ -376,27 +377,24 @@ uint32_t BoxReader::Visit(SampleSizeBox& box) {
   return 1;
 }
 
-// The table is taken only when the payload holds exactly the announced count.
-uint32_t BoxReader::Visit(ChunkOffsetBox& box) {
+// 'stco' (4-byte offsets) and 'co64' (8-byte offsets). The table is taken
+// only when the payload holds exactly the announced count.
+template <class T>
+uint32_t BoxReader::ReadChunkOffsets(T& box, unsigned width) {
+  typedef typename std::decay<decltype(box.offsets[0])>::type Offset;
   if (!ReadWord(box, box.versionAndFlags) || !Read32(box, box.entryCount)) return 0;
-  if (Left(box) != uint64_t(box.entryCount) * 4) return 0;
+  if (Left(box) != uint64_t(box.entryCount) * width) return 0;
   ByteVector raw;
   if (!ReadBytes(box, raw, Left(box))) return 0;
-  box.offsets.resize(raw.size() / 4);
-  for (size_t i = 0; i < box.offsets.size(); ++i) box.offsets[i] = Be32(&raw[i * 4]);
+  box.offsets.resize(raw.size() / width);
+  for (size_t i = 0; i < box.offsets.size(); ++i) {
+    const uint8_t* p = &raw[i * width];
+    box.offsets[i] = Offset(width == 8 ? (uint64_t(Be32(p)) << 32) | Be32(p + 4) : Be32(p));
+  }
   return 1;
 }
-
-uint32_t BoxReader::Visit(ChunkLargeOffsetBox& box) {
-  if (!ReadWord(box, box.versionAndFlags) || !Read32(box, box.entryCount)) return 0;
-  if (Left(box) != uint64_t(box.entryCount) * 8) return 0;
-  ByteVector raw;
-  if (!ReadBytes(box, raw, Left(box))) return 0;
-  box.offsets.resize(raw.size() / 8);
-  for (size_t i = 0; i < box.offsets.size(); ++i)
-    box.offsets[i] = (uint64_t(Be32(&raw[i * 8])) << 32) | Be32(&raw[i * 8 + 4]);
-  return 1;
-}
+uint32_t BoxReader::Visit(ChunkOffsetBox& box) { return ReadChunkOffsets(box, 4); }
+uint32_t BoxReader::Visit(ChunkLargeOffsetBox& box) { return ReadChunkOffsets(box, 8); }
 
 uint32_t BoxReader::Visit(ElementaryStreamDescriptorBox& box) {
   if (!Read32(box, box.versionAndFlags)) return 0;
@@ -447,18 +445,7 @@ uint32_t BoxReader::ReadDataBox(T& box) {
 
 #define DATA(C) \
   uint32_t BoxReader::Visit(C& box) { return ReadDataBox(box); }
-DATA(DataBox27)
-DATA(DataBox24)
-DATA(DataBox23)
-DATA(DataBox22)
-DATA(DataBox21)
-DATA(DataBox14)
-DATA(DataBox13)
-DATA(DataBox3)
-DATA(DataBox2)
-DATA(DataBox1)
-DATA(DataBox0)
-DATA(UnknownDataBox)
+FILEUTIL_DATA_BOX_CLASSES(DATA)
 #undef DATA
 
 template <class T>
@@ -481,12 +468,7 @@ uint32_t BoxReader::Visit(RecordingYearBox& box) {
     if (!Read16(box, box.language)) return 0;                        \
     return ReadRest(box, box.text_);                                 \
   }
-ASSET(AlbmAssetBox)
-ASSET(GnreAssetBox)
-ASSET(PerfAssetBox)
-ASSET(CprtAssetBox)
-ASSET(DscpAssetBox)
-ASSET(TitlAssetBox)
+FILEUTIL_ASSET_BOX_CLASSES(ASSET)
 #undef ASSET
 
 // The tag bytes are read within the box first; the tag reader of the

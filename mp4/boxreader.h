@@ -57,6 +57,7 @@ class BoxReader : public IBoxVisitor {
   bool SkipBytes(IBox& box, uint64_t n);
   template <class T> uint32_t ReadTextBox(T& box, bool hasLanguage);
   template <class T> uint32_t ReadDataBox(T& box);
+  template <class T> uint32_t ReadChunkOffsets(T& box, unsigned width);
 
   DataHandler* handler_;
   uint64_t budget_;

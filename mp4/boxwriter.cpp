@@ -348,7 +348,9 @@ static uint32_t WriteDescriptor(std::ostream& out, esds::Descriptor* d, uint64_t
   return 0;
 }
 
-uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) {
+// 'esds' and 'iods': the full-box word, then the descriptor tree.
+template <class T>
+uint32_t BoxWriter::WithDescriptor(T& box) {
   Header(box, 8);
   Put32(box.versionAndFlags);
   uint64_t n = 0;
@@ -356,15 +358,8 @@ uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) {
   Count(n);
   return 0;
 }
-
-uint32_t BoxWriter::Visit(InitialObjectDescriptorBox& box) {
-  Header(box, 8);
-  Put32(box.versionAndFlags);
-  uint64_t n = 0;
-  WriteDescriptor(out_, box.GetDescriptor(), n);
-  Count(n);
-  return 0;
-}
+uint32_t BoxWriter::Visit(ElementaryStreamDescriptorBox& box) { return WithDescriptor(box); }
+uint32_t BoxWriter::Visit(InitialObjectDescriptorBox& box) { return WithDescriptor(box); }
 
 uint32_t BoxWriter::Visit(UrlBox& box) {
   Header(box, 8);
@@ -373,19 +368,16 @@ uint32_t BoxWriter::Visit(UrlBox& box) {
   return 0;
 }
 
-uint32_t BoxWriter::Visit(NameBox& box) {
+// 'name' and 'mean': the full-box word as read, then the text bytes.
+template <class T>
+uint32_t BoxWriter::Text(T& box) {
   Header(box, 8);
   PutRaw(&box.versionAndFlags, 4);
   PutRaw(box.text_.data(), box.text_.size());
   return 0;
 }
-
-uint32_t BoxWriter::Visit(MeanBox& box) {
-  Header(box, 8);
-  PutRaw(&box.versionAndFlags, 4);
-  PutRaw(box.text_.data(), box.text_.size());
-  return 0;
-}
+uint32_t BoxWriter::Visit(NameBox& box) { return Text(box); }
+uint32_t BoxWriter::Visit(MeanBox& box) { return Text(box); }
 
 uint32_t BoxWriter::Visit(RecordingYearBox& box) {
   Header(box, 8);
@@ -402,12 +394,10 @@ uint32_t BoxWriter::Asset(T& box) {
   PutRaw(box.text_.data(), box.text_.size());
   return 0;
 }
-uint32_t BoxWriter::Visit(AlbmAssetBox& box) { return Asset(box); }
-uint32_t BoxWriter::Visit(GnreAssetBox& box) { return Asset(box); }
-uint32_t BoxWriter::Visit(PerfAssetBox& box) { return Asset(box); }
-uint32_t BoxWriter::Visit(CprtAssetBox& box) { return Asset(box); }
-uint32_t BoxWriter::Visit(DscpAssetBox& box) { return Asset(box); }
-uint32_t BoxWriter::Visit(TitlAssetBox& box) { return Asset(box); }
+#define ASSET_SLOT(C) \
+  uint32_t BoxWriter::Visit(C& box) { return Asset(box); }
+FILEUTIL_ASSET_BOX_CLASSES(ASSET_SLOT)
+#undef ASSET_SLOT
 
 uint32_t BoxWriter::Visit(ID3v2MetaBox& box) {
   Header(box, 8);
@@ -430,18 +420,10 @@ uint32_t BoxWriter::Data(T& box) {
   PutRaw(box.Data().data(), box.Data().size());
   return 0;
 }
-uint32_t BoxWriter::Visit(DataBox27& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox24& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox23& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox22& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox21& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox14& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox13& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox3& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox2& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox1& box) { return Data(box); }
-uint32_t BoxWriter::Visit(DataBox0& box) { return Data(box); }
-uint32_t BoxWriter::Visit(UnknownDataBox& box) { return Data(box); }
+#define DATA_SLOT(C) \
+  uint32_t BoxWriter::Visit(C& box) { return Data(box); }
+FILEUTIL_DATA_BOX_CLASSES(DATA_SLOT)
+#undef DATA_SLOT
 
 // ---------------------------------------------------------------------------
 // Copier

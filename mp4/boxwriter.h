@@ -46,6 +46,8 @@ class BoxWriter : public IBoxVisitor {
   void PutCode(FourCC c);
   void PutZeros(uint64_t n);
   template <class T> uint32_t Asset(T& box);
+  template <class T> uint32_t Text(T& box);
+  template <class T> uint32_t WithDescriptor(T& box);
   template <class T> uint32_t Data(T& box);
   template <class T> uint32_t Children(T& box);
   uint32_t Kept(IBox& box);

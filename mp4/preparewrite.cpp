@@ -197,12 +197,7 @@ uint32_t PrepareWrite::Visit(RecordingYearBox& box) {
     Place(box, 14 + uint64_t(box.text_.size())); \
     return 0;                                  \
   }
-ASSET(AlbmAssetBox)
-ASSET(GnreAssetBox)
-ASSET(PerfAssetBox)
-ASSET(CprtAssetBox)
-ASSET(DscpAssetBox)
-ASSET(TitlAssetBox)
+FILEUTIL_ASSET_BOX_CLASSES(ASSET)
 #undef ASSET
 
 uint32_t PrepareWrite::Visit(ID3v2MetaBox& box) {
@@ -221,18 +216,7 @@ uint32_t PrepareWrite::Visit(ID3v2MetaBox& box) {
     Place(box, 16 + uint64_t(box.Data().size()));      \
     return 0;                                          \
   }
-DATA(DataBox27)
-DATA(DataBox24)
-DATA(DataBox23)
-DATA(DataBox22)
-DATA(DataBox21)
-DATA(DataBox14)
-DATA(DataBox13)
-DATA(DataBox3)
-DATA(DataBox2)
-DATA(DataBox1)
-DATA(DataBox0)
-DATA(UnknownDataBox)
+FILEUTIL_DATA_BOX_CLASSES(DATA)
 #undef DATA
 
 uint32_t PrepareWrite::Visit(MediaDataBox& box) {

@@ -123,6 +123,10 @@ bool TrackReader::Init() {
   uint64_t count = stsz_->sampleCount;
   if (stsz_->sampleSize == 0 && stsz_->sizes.size() < count) count = stsz_->sizes.size();
   if (mapped < count) count = mapped;
+  // A track none of whose samples can be reached is refused rather than
+  // offered as an empty stream: a fragmented file keeps its samples in 'moof'
+  // boxes and leaves these tables empty.
+  if (count == 0) return false;
   sampleCount_ = uint32_t(count);
 
   std::streampos here = in_.tellg();

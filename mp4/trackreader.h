@@ -80,9 +80,12 @@ class ITrackReader {
   ~ITrackReader() {}
 };
 
-class TrackReader : public ITrackReader {
+class TrackReader final : public ITrackReader {
  public:
   TrackReader(BoxList& boxes, std::istream& in);
+  // False when no track holds an 'mp4a' entry, a table or the decoder
+  // configuration is missing or broken, or no sample can be reached (a
+  // fragmented file's tables are empty); the reader then offers no sample.
   bool Init();
 
   uint32_t GetSampleCount() override { return sampleCount_; }

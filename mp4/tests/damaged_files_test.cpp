@@ -28,17 +28,7 @@ std::vector<std::string> SourceFiles() {
   return names;
 }
 
-bool Load(const std::string& unixPath, Bytes& out) {
-  if (LoadFile(unixPath, out)) return true;
-#ifdef _WIN32
-  std::string p = "Z:" + unixPath;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return LoadFile(p, out);
-#else
-  return false;
-#endif
-}
+bool Load(const std::string& unixPath, Bytes& out) { return LoadFile(HostPath(unixPath), out); }
 
 // Reads the bytes every way the library offers; answers the number of boxes.
 size_t Exercise(const Bytes& bytes) {
@@ -135,13 +125,7 @@ TEST(DamagedFiles, RandomByteFlips) {
 TEST(DamagedFiles, TruncatedFilesOnDisk) {
   Bytes bytes;
   if (!Load(std::string(VOG_FIXTURE_DIR) + "/mp4/ap_tagged.m4a", bytes)) GTEST_SKIP() << "fixture missing";
-  std::string unixTemp = std::string(VOG_FIXTURE_DIR) + "/mp4/cut_tmp.m4a";
-  std::string temp = unixTemp;
-#ifdef _WIN32
-  temp = "Z:" + unixTemp;
-  for (char& c : temp)
-    if (c == '/') c = '\\';
-#endif
+  std::string temp = HostPath(std::string(VOG_FIXTURE_DIR) + "/mp4/cut_tmp.m4a");
   for (uint64_t cut : Boundaries(bytes)) {
     if (cut > bytes.size()) continue;
     {

@@ -14,17 +14,7 @@ using namespace fileutil;
 
 namespace {
 
-std::string TempPath(const char* name) {
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/" + name;
-#ifdef _WIN32
-  std::string p = "Z:" + unix;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-#else
-  return unix;
-#endif
-}
+std::string TempPath(const char* name) { return HostPath(std::string(VOG_FIXTURE_DIR) + "/" + name); }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

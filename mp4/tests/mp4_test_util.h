@@ -83,28 +83,23 @@ struct Tree {
   fileutil::BoxList* boxes = nullptr;
 };
 
-inline std::string FixturePath(const char* name) {
-  std::string dir = VOG_FIXTURE_DIR;
+// A path of the build machine as the test program sees it: unchanged natively,
+// on Wine's Z: drive with backslashes in the Windows build.
+inline std::string HostPath(const std::string& unixPath) {
 #ifdef _WIN32
-  std::string p = "Z:" + dir + "/mp4/" + name;
+  std::string p = "Z:" + unixPath;
   for (char& c : p)
     if (c == '/') c = '\\';
   return p;
 #else
-  return dir + "/mp4/" + name;
+  return unixPath;
 #endif
 }
 
+inline std::string FixturePath(const char* name) { return HostPath(std::string(VOG_FIXTURE_DIR) + "/mp4/" + name); }
+
 inline std::string VectorPath(const char* name) {
-  std::string dir = VOG_SHARED_DIR;
-#ifdef _WIN32
-  std::string p = "Z:" + dir + "/vectors/mp4/" + name;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-#else
-  return dir + "/vectors/mp4/" + name;
-#endif
+  return HostPath(std::string(VOG_SHARED_DIR) + "/vectors/mp4/" + name);
 }
 
 inline bool LoadFile(const std::string& path, Bytes& out) {

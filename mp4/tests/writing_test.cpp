@@ -328,13 +328,7 @@ TEST(TrackWriter, TablesAndDurations) {
 
 TEST(Rewrite, KeepsTheUsersBackup) {
   Bytes file = B("ftyp", "M4A " + U32(0)) + B("moov", B("udta", "")) + B("mdat", Bytes(3000, 'm'));
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/rewrite_bak.m4a";
-  std::string path = unix;
-#ifdef _WIN32
-  path = "Z:" + unix;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-#endif
+  std::string path = HostPath(std::string(VOG_FIXTURE_DIR) + "/rewrite_bak.m4a");
   {
     std::ofstream(path, std::ios::binary) << file;
     std::ofstream(path + ".bak", std::ios::binary) << "mine";
@@ -373,13 +367,7 @@ TEST(Rewrite, RefusesATreeThatDoesNotHoldEveryByte) {
       {"meta without its full-box word", B("moov", B("udta", B("meta", B("hdlr", Bytes(25, 0)) + B("ilst", "")))) + B("mdat", "x")},
       {"bytes after the last box", B("moov", "") + B("mdat", "x") + "abc"},
   };
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/refused.m4a";
-  std::string path = unix;
-#ifdef _WIN32
-  path = "Z:" + unix;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-#endif
+  std::string path = HostPath(std::string(VOG_FIXTURE_DIR) + "/refused.m4a");
   for (const Row& r : rows) {
     { std::ofstream(path, std::ios::binary | std::ios::trunc) << r.file; }
     std::wstring wide = Wide(path);

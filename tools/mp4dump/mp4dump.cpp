@@ -73,6 +73,12 @@ int Dump(const std::wstring& path, const std::string& factoryName, bool samples)
     TrackReader track(*boxes, in);
     if (!track.Init()) {
       std::printf("samples none\n");
+      bool fragmented = false;
+      WalkBoxTree(*boxes, [&](IBox& box, unsigned) {
+        fragmented = fragmented || box.GetType() == FourCC("moof") || box.GetType() == FourCC("mvex");
+      });
+      std::fprintf(stderr, fragmented ? "mp4dump: fragmented file: its samples are in 'moof' boxes, not in the track's tables\n"
+                                      : "mp4dump: no readable AAC ('mp4a') track\n");
       status = 3;
     } else {
       std::printf("samples %u\n", track.GetSampleCount());

@@ -27,7 +27,23 @@ T* Add(ChildBoxes& parent) {
   return box;
 }
 
-BoxList* BuildTree(const TrackReader& source, const esds::DecoderConfigDescriptor& config) {
+class FindConfig : public BoxVisitor {
+ public:
+  uint32_t Visit(ElementaryStreamDescriptorBox& box) override {
+    if (!config && box.GetDescriptor()) {
+      esds::InitTrackReader finder;
+      box.GetDescriptor()->Accept(finder);
+      config = finder.decoderConfig;
+    }
+    return 0;
+  }
+  using BoxVisitor::Visit;
+  esds::DecoderConfigDescriptor* config = nullptr;
+};
+
+}  // namespace
+
+BoxList* BuildAudioTrackTree(const AudioTrackParams& track) {
   BoxList* boxes = new BoxList();
   FileTypeBox* ftyp = new FileTypeBox();
   ftyp->majorBrand = FourCC("mp42");
@@ -56,13 +72,13 @@ BoxList* BuildTree(const TrackReader& source, const esds::DecoderConfigDescripto
   SampleDescriptionBox* stsd = Add<SampleDescriptionBox>(*stbl);
   Mpeg4AudioSampleEntry* mp4a = Add<Mpeg4AudioSampleEntry>(*stsd);
   mp4a->dataReferenceIndex = 1;
-  mp4a->channelCount = source.GetChannelCount();
+  mp4a->channelCount = track.channelCount;
   mp4a->sampleSize = 16;
-  mp4a->sampleRate = source.GetSampleRate() << 16;
+  mp4a->sampleRate = track.sampleRate << 16;
   ElementaryStreamDescriptorBox* esdsBox = Add<ElementaryStreamDescriptorBox>(*mp4a);
   esds::ElementaryStreamDescriptor* es = new esds::ElementaryStreamDescriptor();
-  es->Set(config.objectTypeIndication, config.streamType, config.GetBufferSizeDB(), config.maxBitrate,
-          config.avgBitrate, 0, source.GetDecoderSpecificInfo());
+  es->Set(track.objectTypeIndication, track.streamType, track.bufferSizeDB, track.maxBitrate, track.avgBitrate, 0,
+          track.decoderSpecificInfo);
   esdsBox->SetDescriptor(es);
   Add<SampleSizeBox>(*stbl);
   Add<SampleToChunkBox>(*stbl);
@@ -73,22 +89,6 @@ BoxList* BuildTree(const TrackReader& source, const esds::DecoderConfigDescripto
   boxes->push_back(new MediaDataBox());
   return boxes;
 }
-
-class FindConfig : public BoxVisitor {
- public:
-  uint32_t Visit(ElementaryStreamDescriptorBox& box) override {
-    if (!config && box.GetDescriptor()) {
-      esds::InitTrackReader finder;
-      box.GetDescriptor()->Accept(finder);
-      config = finder.decoderConfig;
-    }
-    return 0;
-  }
-  using BoxVisitor::Visit;
-  esds::DecoderConfigDescriptor* config = nullptr;
-};
-
-}  // namespace
 
 int Remux(const std::wstring& input, const std::wstring& output) {
   BoxReader reader(input.c_str());
@@ -107,7 +107,16 @@ int Remux(const std::wstring& input, const std::wstring& output) {
     DeleteBoxList(sourceBoxes);
     return 1;
   }
-  BoxList* boxes = BuildTree(source, *find.config);
+  AudioTrackParams params;
+  params.channelCount = source.GetChannelCount();
+  params.sampleRate = source.GetSampleRate();
+  params.objectTypeIndication = find.config->objectTypeIndication;
+  params.streamType = find.config->streamType;
+  params.bufferSizeDB = find.config->GetBufferSizeDB();
+  params.maxBitrate = find.config->maxBitrate;
+  params.avgBitrate = find.config->avgBitrate;
+  params.decoderSpecificInfo = source.GetDecoderSpecificInfo();
+  BoxList* boxes = BuildAudioTrackTree(params);
   int status = 0;
   {
     ofstream out(output.c_str(), 65536, kGenericWrite, 0, nullptr, kCreateAlways, kFlagsNormal, nullptr);
