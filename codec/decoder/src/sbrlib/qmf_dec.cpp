@@ -1,0 +1,201 @@
+// QMF analysis and synthesis banks.
+//
+// Analysis (M = 64 / D channels, window c[D n]):
+//   X[k] = sum_n u[n] * 2 * exp(i pi (k + 0.5)(2n - 1/D) / (2M)),  n = 0 .. 2M - 1
+// (for D = 2 the 32-band analysis of the SBR tool, phase (2n - 0.5) / 64).
+// Synthesis (M = 64 / D channels):
+//   v[n] = (1/64) * sum_k Re(X[k] * exp(i pi (k + 0.5)(2n - (4M - 1/D)) / (2M))),  n = 0 .. 2M - 1
+// (for D = 1 the 64-band synthesis of the SBR tool; for D = 2 the phase that
+// pairs with the 32-band analysis for the down-sampled output).
+// followed by the usual windowing of the v history. The low-power kernels use
+// the real part only (cos modulation) with the phase of the real-valued bank.
+#include "qmf_dec.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "sbr_tables.h"
+
+namespace {
+
+float* allocFloats(size_t n) { return static_cast<float*>(std::calloc(n, sizeof(float))); }
+
+void freeBank(QmfBank* b) {
+  if (!b) return;
+  std::free(b->cosTab);
+  std::free(b->sinTab);
+  std::free(b->window);
+  std::free(b->state);
+  delete b;
+}
+
+// Fills the window c[D n] from the rotated prototype (entry i holds c[i + 1]).
+void fillWindow(QmfBank* b) {
+  for (int n = 0; n < b->L; n++) {
+    int idx = b->D * n;  // c[idx]
+    b->window[n] = sbrtab::qmfPrototype[(idx + 639) % 640];
+  }
+}
+
+}  // namespace
+
+SbrError createCplxAnalysisQmfBank(QmfBank** bank, int mode, int D, int A, int frameLength, int lowPower) {
+  *bank = nullptr;
+  QmfBank* b = new (std::nothrow) QmfBank();
+  if (!b) return "Memory allocation in function createQmfBank() failed";
+  if (mode != 0 || (D != 1 && D != 2)) {
+    freeBank(b);
+    return "Illegal QMF-bank mode in function createCplxAnalysisQmfBank()";
+  }
+  b->D = D;
+  b->M = 64 / D;
+  b->L = 640 / D;
+  b->slots = frameLength / b->M;
+  b->firstBand = 0;
+  b->endBand = b->M;
+  b->lowPower = lowPower;
+  b->analysis = 1;
+  const int M = b->M;
+  b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  b->window = allocFloats(b->L);
+  if (!b->cosTab || !b->sinTab || !b->window) {
+    freeBank(b);
+    return "Memory allocation in module CreateQmfBank() failed";
+  }
+  fillWindow(b);
+  (void)A;
+  for (int k = 0; k < M; k++) {
+    for (int n = 0; n < 2 * M; n++) {
+      double ph;
+      if (lowPower)
+        ph = M_PI * (k + 0.5) * (2 * n - 3.0 * M) / (2.0 * M);
+      else
+        ph = M_PI * (k + 0.5) * (2 * n - 1.0 / D) / (2.0 * M);
+      b->cosTab[k * 2 * M + n] = static_cast<float>(2.0 * std::cos(ph));
+      b->sinTab[k * 2 * M + n] = static_cast<float>(2.0 * std::sin(ph));
+    }
+  }
+  *bank = b;
+  return nullptr;
+}
+
+SbrError createCplxSynthesisQmfBank(QmfBank** bank, int mode, int D, int frameLength, float g1, float g2,
+                                    int lowPower) {
+  *bank = nullptr;
+  QmfBank* b = new (std::nothrow) QmfBank();
+  if (!b) return "Memory allocation in function createCplxSynthesisQmfBank() failed";
+  if (mode != 0 || (D != 1 && D != 2)) {
+    freeBank(b);
+    return "Illegal QMF-bank mode in function createCplxSynthesisQmfBank()";
+  }
+  b->D = D;
+  b->M = 64 / D;
+  b->L = 640 / D;
+  b->slots = frameLength / b->M;
+  b->firstBand = 0;
+  b->endBand = b->M;
+  b->lowPower = lowPower;
+  b->scaleLow = g1 / 64.0f;
+  b->scaleIn = g2 / 64.0f;
+  const int M = b->M;
+  b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  b->window = allocFloats(b->L);
+  b->state = allocFloats(2 * static_cast<size_t>(b->L));
+  if (!b->cosTab || !b->sinTab || !b->window || !b->state) {
+    freeBank(b);
+    return "Memory allocation in module createSynthesisQmfBank() failed";
+  }
+  fillWindow(b);
+  for (int n = 0; n < 2 * M; n++) {
+    for (int k = 0; k < M; k++) {
+      double ph;
+      if (lowPower)
+        ph = M_PI * (k + 0.5) * (2 * n - M) / (2.0 * M);
+      else
+        ph = M_PI * (k + 0.5) * (2 * n - (4.0 * M - 1.0 / D)) / (2.0 * M);
+      b->cosTab[n * M + k] = static_cast<float>(std::cos(ph));
+      b->sinTab[n * M + k] = static_cast<float>(std::sin(ph));
+    }
+  }
+  *bank = b;
+  return nullptr;
+}
+
+void deleteQmfBank(QmfBank** bank) {
+  if (!bank || !*bank) return;
+  freeBank(*bank);
+  *bank = nullptr;
+}
+
+void qmfResetState(QmfBank* b) {
+  if (b && b->state) std::memset(b->state, 0, sizeof(float) * 2 * b->L);
+}
+
+int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b) {
+  const int M = b->M, L = b->L, M2 = 2 * M;
+  float u[128];
+  for (int s = 0; s < b->slots; s++) {
+    const float* x = input + s * M;  // oldest first; newest is x[L - 1]
+    for (int n = 0; n < M2; n++) {
+      float acc = 0.0f;
+      for (int j = 0; j < 5; j++) {
+        int idx = n + M2 * j;                 // index in the newest-first buffer
+        acc += x[L - 1 - idx] * b->window[idx];
+      }
+      u[n] = acc;
+    }
+    float* r = re[s];
+    float* q = im ? im[s] : nullptr;
+    for (int k = 0; k < M; k++) {
+      const float* ct = b->cosTab + k * M2;
+      const float* st = b->sinTab + k * M2;
+      float ar = 0.0f, ai = 0.0f;
+      for (int n = 0; n < M2; n++) {
+        ar += u[n] * ct[n];
+        ai += u[n] * st[n];
+      }
+      r[k] = ar;
+      if (q) q[k] = b->lowPower ? 0.0f : ai;
+    }
+  }
+  return b->slots;
+}
+
+void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
+  const int M = b->M, L = b->L, M2 = 2 * M;
+  float xr[64], xi[64];
+  for (int s = 0; s < b->slots; s++) {
+    // Shift the v history by 2M and compute the new 2M values in front.
+    std::memmove(b->state + M2, b->state, sizeof(float) * (2 * L - M2));
+    for (int k = 0; k < M; k++) {
+      float g = k < b->firstBand ? b->scaleLow : (k < b->endBand ? b->scaleIn : 0.0f);
+      xr[k] = re[s][k] * g;
+      xi[k] = (b->lowPower || !im) ? 0.0f : im[s][k] * g;
+    }
+    if (b->lowPower) {
+      // Real-valued bank: twice the cosine part (the imaginary half is absent).
+      for (int k = 0; k < M; k++) xr[k] *= 2.0f;
+    }
+    float* v = b->state;
+    for (int n = 0; n < M2; n++) {
+      const float* ct = b->cosTab + n * M;
+      const float* st = b->sinTab + n * M;
+      float acc = 0.0f;
+      for (int k = 0; k < M; k++) acc += xr[k] * ct[k] - xi[k] * st[k];
+      v[n] = acc;
+    }
+    float* out = output + s * M;
+    for (int j = 0; j < M; j++) {
+      float acc = 0.0f;
+      for (int i = 0; i < 5; i++) {
+        acc += v[4 * M * i + j] * b->window[2 * M * i + j];
+        acc += v[4 * M * i + 3 * M + j] * b->window[2 * M * i + M + j];
+      }
+      out[j] = acc;
+    }
+  }
+}
