@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes sbr_tables_data.cpp from the standard's SBR and PS tables (JSON).
 
-Usage: gen_sbr_tables.py <aac-tables dir> <output .cpp>
+Run: /usr/bin/python3 gen_sbr_tables.py <folder with the SBR/PS JSON files> sbr_tables_data.cpp
 Huffman codebooks become binary trees of signed-byte pairs: the walk starts at
 node 0, takes entry [bit] and continues while the entry is non-negative; a
 negative entry is a leaf whose decoded value is entry + 64.
