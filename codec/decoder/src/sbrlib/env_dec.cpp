@@ -131,7 +131,9 @@ void requantise(SbrFrameData* fd) {
 
 void sbrDecodeEnvelope(SbrHeader* h, SbrFrameData* fd, SbrPrevData* prev, SbrPrevData* other) {
   if (!h->frameError) {
-    if (h->prevFrameError) {
+    // A lost previous frame leaves a gap before this frame's first border; the
+    // very first frame has no predecessor whose end it could join.
+    if (h->prevFrameError && fd->framesDecoded) {
       sbrCompensateFirstEnvelope(fd);
       if (fd->coupling != prev->coupling) {
         for (int i = 0; i < MAX_FREQ_COEFFS; i++) {
@@ -232,6 +234,7 @@ void sbrDecodeFrameData(SbrHeader* h, SbrFrameData* fd0, SbrPrevData* prev0, Sbr
     prevs[c]->coupling = fds[c]->coupling;
     prevs[c]->ampRes = fds[c]->ampResEff;
     fds[c]->stopPos = fds[c]->grid.borders[fds[c]->grid.numEnv];
+    fds[c]->framesDecoded = 1;
     std::memcpy(fds[c]->invfModePrev, fds[c]->invfMode, sizeof(fds[c]->invfMode));
   }
   h->prevFrameError = h->frameError;

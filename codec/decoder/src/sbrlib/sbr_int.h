@@ -87,6 +87,7 @@ struct SbrFrameData {
   int addHarmonic[MAX_FREQ_COEFFS] = {};
   int ampResEff = 1;
   int psStartBand = 0;
+  int framesDecoded = 0;  // 0 until a first frame has been decoded
 };
 
 struct SbrPrevData {

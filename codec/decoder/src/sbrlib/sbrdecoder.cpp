@@ -365,6 +365,7 @@ void sbrDecoderReset(SbrDecoder* d) {
     SbrChannelDec* c = d->ch[i];
     if (c->envCalc->ft.nMaster > 0) sbrResetChannel(c, &d->header);
     std::memset(c->envCalc->harmonicPrev, 0, sizeof(c->envCalc->harmonicPrev));
+    c->fd.framesDecoded = 0;
     std::memset(c->reData, 0, sizeof(c->reData));
     std::memset(c->imData, 0, sizeof(c->imData));
     qmfResetState(c->synthesis);
