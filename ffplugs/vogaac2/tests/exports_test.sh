@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The DLL's export and import tables as the host's loader sees them
+# (i686-w64-mingw32-objdump -p): the COM entry points undecorated, the GUID
+# compare under its MSVC-style name, and only Windows system DLLs imported.
+set -uo pipefail
+dll="$VOG_BIN_DIR/vogaac2.dll"
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "FAIL: objdump $dll"; exit 1; }
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
+imports=$(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$dump")
+
+for name in DllGetClassObject DllCanUnloadNow DllInitClasses _IsEqualGUID@8; do
+  grep -qxF "$name" <<<"$exports" || fail "export $name missing"
+done
+# No decorated or underscored forms of the COM entry points.
+if grep -E '^_?Dll(GetClassObject|CanUnloadNow|InitClasses)(@[0-9]+)?$' <<<"$exports" | grep -vxE 'Dll(GetClassObject|CanUnloadNow|InitClasses)'; then
+  fail "decorated COM entry point exported"
+fi
+
+allowed="KERNEL32 USER32 GDI32 ADVAPI32 OLE32 OLEAUT32 SHELL32 SHLWAPI COMCTL32 COMDLG32 VERSION WINMM MSACM32 MSVCRT"
+[ -n "$imports" ] || fail "no import table found"
+while read -r dllname; do
+  [ -n "$dllname" ] || continue
+  base=$(tr '[:lower:]' '[:upper:]' <<<"${dllname%.*}")
+  grep -qw "$base" <<<"$allowed" || fail "imports $dllname, which is not a Windows system DLL"
+done <<<"$imports"
+
+[ "$status" -eq 0 ] && echo "exports: ok ($(wc -l <<<"$exports") exported names; imports: $(tr '\n' ' ' <<<"$imports"))"
+exit $status

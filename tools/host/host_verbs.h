@@ -1,0 +1,16 @@
+// The stand-in host's verbs. Each verb drives the plug-in only through its
+// class object and interfaces and prints what it found; it returns the
+// process exit code (0 success, 1 a plug-in call failed, 2 bad usage).
+#pragma once
+
+#include "plugin_module.h"
+
+struct HostVerb {
+  const wchar_t* name;
+  const char* usage;  // arguments after the verb
+  const char* help;
+  int (*run)(PluginModule& plugin, int argc, wchar_t** argv);  // argv: the verb's own arguments
+};
+
+// info: the plug-in info items (IKvUnsharedFIOPluginInfo).
+int RunInfoVerb(PluginModule& plugin, int argc, wchar_t** argv);
