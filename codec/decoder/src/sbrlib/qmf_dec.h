@@ -18,7 +18,12 @@ struct QmfBank {
   float* cosTab = nullptr;  // modulation, M x 2M
   float* sinTab = nullptr;
   float* window = nullptr;  // c[D * n], n = 0 .. L - 1
-  float* state = nullptr;   // synthesis: 2L values, newest first
+  float* state = nullptr;   // synthesis: v history, newest first (slots x 2M + 2L values)
+  // Fast complex kernels: DCT-IV/DST-IV of M points through an M/2-point FFT.
+  float* preRot = nullptr;   // M/2 complex: exp(-i pi (j + 1/4) / M)
+  float* postRot = nullptr;  // M/2 complex: exp(-i pi j / M)
+  float* bandRot = nullptr;  // M complex: per-band rotation of the analysis/synthesis
+  float* work = nullptr;     // 4M floats of scratch
 };
 
 // Analysis bank: D = rate numerator (2 gives 32 channels), A = rate denominator.
