@@ -122,10 +122,13 @@ SbrError createCplxAnalysisQmfBank(QmfBank** bank, int mode, int D, int A, int f
   b->lowPower = lowPower;
   b->analysis = 1;
   const int M = b->M;
-  b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
-  b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  // The direct modulation tables serve the real-valued kernel only.
+  if (lowPower) {
+    b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+    b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  }
   b->window = allocFloats(b->L);
-  if (!b->cosTab || !b->sinTab || !b->window) {
+  if ((lowPower && (!b->cosTab || !b->sinTab)) || !b->window) {
     freeBank(b);
     return "Memory allocation in module CreateQmfBank() failed";
   }
@@ -135,7 +138,7 @@ SbrError createCplxAnalysisQmfBank(QmfBank** bank, int mode, int D, int A, int f
     freeBank(b);
     return "Memory allocation in module CreateQmfBank() failed";
   }
-  for (int k = 0; k < M; k++) {
+  for (int k = 0; lowPower && k < M; k++) {
     for (int n = 0; n < 2 * M; n++) {
       double ph;
       if (lowPower)
@@ -169,16 +172,18 @@ SbrError createCplxSynthesisQmfBank(QmfBank** bank, int mode, int D, int frameLe
   b->scaleLow = g1 / 64.0f;
   b->scaleIn = g2 / 64.0f;
   const int M = b->M;
-  b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
-  b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  if (lowPower) {
+    b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+    b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  }
   b->window = allocFloats(b->L);
   b->state = allocFloats(static_cast<size_t>(b->slots) * 2 * M + 2 * static_cast<size_t>(b->L));
-  if (!b->cosTab || !b->sinTab || !b->window || !b->state || !fillFastTables(b)) {
+  if ((lowPower && (!b->cosTab || !b->sinTab)) || !b->window || !b->state || !fillFastTables(b)) {
     freeBank(b);
     return "Memory allocation in module createSynthesisQmfBank() failed";
   }
   fillWindow(b);
-  for (int n = 0; n < 2 * M; n++) {
+  for (int n = 0; lowPower && n < 2 * M; n++) {
     for (int k = 0; k < M; k++) {
       double ph;
       if (lowPower)
@@ -257,13 +262,15 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
   const int M = b->M, L = b->L, M2 = 2 * M, S = b->slots;
   // The v history of the previous frame moves behind this frame's new values.
   std::memmove(b->state + static_cast<size_t>(S) * M2, b->state, sizeof(float) * 2 * L);
-  float xr[64], xi[64];
+  float xr[64], xi[64], gain[64];
+  for (int k = 0; k < M; k++) gain[k] = k < b->firstBand ? b->scaleLow : (k < b->endBand ? b->scaleIn : 0.0f);
   for (int s = 0; s < S; s++) {
     float* v = b->state + static_cast<size_t>(S - 1 - s) * M2;  // newest block of this slot
-    for (int k = 0; k < M; k++) {
-      float g = k < b->firstBand ? b->scaleLow : (k < b->endBand ? b->scaleIn : 0.0f);
-      xr[k] = re[s][k] * g;
-      xi[k] = (b->lowPower || !im) ? 0.0f : im[s][k] * g;
+    for (int k = 0; k < M; k++) xr[k] = re[s][k] * gain[k];
+    if (b->lowPower || !im) {
+      for (int k = 0; k < M; k++) xi[k] = 0.0f;
+    } else {
+      for (int k = 0; k < M; k++) xi[k] = im[s][k] * gain[k];
     }
     if (b->lowPower) {
       // Real-valued bank: twice the cosine part (the imaginary half is absent).
@@ -294,13 +301,13 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
       }
     }
     float* out = output + s * M;
-    for (int j = 0; j < M; j++) {
-      float acc = 0.0f;
-      for (int i = 0; i < 5; i++) {
-        acc += v[4 * M * i + j] * b->window[2 * M * i + j];
-        acc += v[4 * M * i + 3 * M + j] * b->window[2 * M * i + M + j];
-      }
-      out[j] = acc;
+    for (int j = 0; j < M; j++) out[j] = 0.0f;
+    for (int i = 0; i < 5; i++) {
+      const float* v0 = v + 4 * M * i;
+      const float* v1 = v0 + 3 * M;
+      const float* w0 = b->window + 2 * M * i;
+      const float* w1 = w0 + M;
+      for (int j = 0; j < M; j++) out[j] += v0[j] * w0[j] + v1[j] * w1[j];
     }
   }
 }
