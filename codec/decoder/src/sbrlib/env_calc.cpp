@@ -110,7 +110,7 @@ SbrError sbrResetLimiterBands(int* lim, int* nLim, const int* low, int nLow, con
 }
 
 void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, float** re, float** im,
-                       int psStartBand) {
+                       int lowPower, int psStartBand) {
   const SbrFreqTables& ft = ec->ft;
   const SbrGrid& g = fd->grid;
   const int kx = ft.lsb, usb = ft.usb;
@@ -159,7 +159,7 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
         float s = 0.0f;
         for (int i = iStart; i < iEnd; i++) {
           int r = i + SBR_HF_ADJ;
-          s += re[r][k] * re[r][k] + im[r][k] * im[r][k];
+          s += re[r][k] * re[r][k] + (lowPower ? re[r][k] * re[r][k] : im[r][k] * im[r][k]);
         }
         eCurr[m] = s * inv;
       }
@@ -169,7 +169,7 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
         for (int k = tab[b]; k < tab[b + 1]; k++)
           for (int i = iStart; i < iEnd; i++) {
             int r = i + SBR_HF_ADJ;
-            s += re[r][k] * re[r][k] + im[r][k] * im[r][k];
+            s += re[r][k] * re[r][k] + (lowPower ? re[r][k] * re[r][k] : im[r][k] * im[r][k]);
           }
         s = s * inv / static_cast<float>(tab[b + 1] - tab[b]);
         for (int k = tab[b]; k < tab[b + 1]; k++) eCurr[k - kx] = s;

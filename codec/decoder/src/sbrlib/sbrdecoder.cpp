@@ -39,6 +39,7 @@ struct SbrChannelDec {
   int outRate = 0;
   int envAdjust = 2;
   int forcedInvf = 4;
+  int lowPower = 0;
   int upNum = 2;
   int upDen = 1;
   int slotsPerFrame = 32;
@@ -93,6 +94,7 @@ SbrError createSbrDec(SbrChannelDec** out, const SbrConfig* cfg, int rate, int f
   c->coreRate = rate;
   c->outRate = rate * c->upNum / c->upDen;
   c->envAdjust = cfg->w[1];
+  c->lowPower = cfg->w[13] ? 1 : 0;
   c->forcedInvf = cfg->w[3];
   int ofl = c->outFrameLength;
   if (ofl != 960 && ofl != 1920 && ofl != 1024 && ofl != 2048) {
@@ -194,7 +196,7 @@ void sbrDecodeChannelFrame(SbrChannelDec* c, const float* core, int stride, SbrH
       for (int k = start; k < QMF_CHANNELS; k++) c->re[m][k] = c->im[m][k] = 0.0f;
   } else {
     sbrTranspose(c->re, c->im, &c->fd, c->lpp, c->envCalc->ft.usb, 0);
-    if (c->envAdjust) sbrAdjustEnvelope(c->envCalc, h, &c->fd, c->re, c->im, 0);
+    if (c->envAdjust) sbrAdjustEnvelope(c->envCalc, h, &c->fd, c->re, c->im, c->lowPower, 0);
   }
 }
 
