@@ -5,7 +5,7 @@ set -euo pipefail
 out="$1/sbr"
 mkdir -p "$out"
 tables="$(dirname "$0")/../../../../../../shared/aac-tables"
-[ -d "${VOG_SHARED_DIR:-}/aac-tables" ] && tables="$VOG_SHARED_DIR/aac-tables"
+[ -n "${2:-}" ] && tables="$2/aac-tables"
 if [ ! -f "$tables/sbr_huffman.json" ]; then
   echo "aac-tables not found; skipping" >&2
   exit 0
