@@ -595,32 +595,37 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
       if (endSlot > S) endSlot = S;
       int len = endSlot - startSlot;
       if (len <= 0) continue;
+      cf hStart[kParBands][4], step[kParBands][4];
       for (int b = 0; b < kParBands; b++) {
         cf hNew[4];
         mixingFactors(ps, e, b, hNew);
         if (!ps->hPrevValid)
           for (int j = 0; j < 4; j++) ps->hPrev[b][j] = hNew[j];
-        cf step[4];
-        for (int j = 0; j < 4; j++) step[j] = (hNew[j] - ps->hPrev[b][j]) / static_cast<float>(len);
-        for (int n = startSlot; n < endSlot; n++) {
-          float f = static_cast<float>(n - startSlot + 1);
-          cf h11 = ps->hPrev[b][0] + step[0] * f, h12 = ps->hPrev[b][1] + step[1] * f;
-          cf h21 = ps->hPrev[b][2] + step[2] * f, h22 = ps->hPrev[b][3] + step[3] * f;
-          for (int k = 0; k < kBands; k++) {
-            if (parBandOf(k) != b) continue;
-            cf a11 = h11, a12 = h12, a21 = h21, a22 = h22;
-            if (k < kHybridBands && kNegativeBand[k]) {
-              a11 = std::conj(a11);
-              a12 = std::conj(a12);
-              a21 = std::conj(a21);
-              a22 = std::conj(a22);
-            }
-            cf s = hyb[n][k], d = dec[n][k];
-            hyb[n][k] = a11 * s + a21 * d;
-            dec[n][k] = a12 * s + a22 * d;
-          }
+        for (int j = 0; j < 4; j++) {
+          hStart[b][j] = ps->hPrev[b][j];
+          step[b][j] = (hNew[j] - ps->hPrev[b][j]) / static_cast<float>(len);
+          ps->hPrev[b][j] = hNew[j];
         }
-        for (int j = 0; j < 4; j++) ps->hPrev[b][j] = hNew[j];
+      }
+      ps->hPrevValid = 1;
+      for (int n = startSlot; n < endSlot; n++) {
+        const float f = static_cast<float>(n - startSlot + 1);
+        cf h[kParBands][4];
+        for (int b = 0; b < kParBands; b++)
+          for (int j = 0; j < 4; j++) h[b][j] = hStart[b][j] + step[b][j] * f;
+        for (int k = 0; k < kBands; k++) {
+          const cf* hb = h[parBandOf(k)];
+          cf a11 = hb[0], a12 = hb[1], a21 = hb[2], a22 = hb[3];
+          if (k < kHybridBands && kNegativeBand[k]) {
+            a11 = std::conj(a11);
+            a12 = std::conj(a12);
+            a21 = std::conj(a21);
+            a22 = std::conj(a22);
+          }
+          cf sv = hyb[n][k], dv = dec[n][k];
+          hyb[n][k] = a11 * sv + a21 * dv;
+          dec[n][k] = a12 * sv + a22 * dv;
+        }
       }
       startSlot = endSlot;
     }
