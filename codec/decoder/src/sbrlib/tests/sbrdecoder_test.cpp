@@ -74,13 +74,13 @@ struct FrameRun {
 
 // Feeds frames of a two-tone core signal (interleaved with the given channel count).
 FrameRun runFrames(SbrDecoder* d, int frames, int coreChannels, const std::vector<std::vector<uint8_t>>& payloads,
-              int elementKind, int psEnable) {
+              int elementKind, int psEnable, int frameLength = 1024) {
   FrameRun r;
   std::vector<float> buf(4096);
   for (int f = 0; f < frames; f++) {
-    for (int i = 0; i < 1024; i++)
+    for (int i = 0; i < frameLength; i++)
       for (int c = 0; c < coreChannels; c++) {
-        double t = f * 1024 + i;
+        double t = f * frameLength + i;
         buf[static_cast<size_t>(i * coreChannels + c)] =
             static_cast<float>(8000.0 * std::sin(2 * M_PI * 0.031 * t) + 3000.0 * std::sin(2 * M_PI * 0.29 * t + c));
       }
@@ -94,13 +94,14 @@ FrameRun runFrames(SbrDecoder* d, int frames, int coreChannels, const std::vecto
     r.result = sbrDecoderApply(d, &rec, buf.data(), psEnable, &ch, &psApplied);
     r.channels = ch;
   }
-  r.out.assign(buf.begin(), buf.begin() + 2048 * r.channels);
+  r.out.assign(buf.begin(), buf.begin() + 2 * frameLength * r.channels);
   return r;
 }
 
 std::vector<float> channelOf(const FrameRun& r, int c) {
-  std::vector<float> x(2048);
-  for (int i = 0; i < 2048; i++) x[static_cast<size_t>(i)] = r.out[static_cast<size_t>(i * r.channels + c)];
+  const size_t n = r.out.size() / static_cast<size_t>(r.channels);
+  std::vector<float> x(n);
+  for (size_t i = 0; i < n; i++) x[i] = r.out[i * static_cast<size_t>(r.channels) + static_cast<size_t>(c)];
   return x;
 }
 
@@ -191,6 +192,24 @@ TEST(SbrDecoder, AValidFrameFillsTheHighBandAndALostOneIsConcealed) {
     sbrDecoderClose(&d);
     sbrDecoderClose(&d2);
   }
+}
+
+TEST(SbrDecoder, NineSixtySampleFramesUseFifteenTimeSlots) {
+  if (codeword("f_huffman_env_1_5dB", 0).empty()) GTEST_SKIP() << "codeword list not generated";
+  SbrConfig cfg;
+  sbrDecoderSetDefaults(&cfg, 0);
+  SbrDecoder* d = sbrDecoderOpen(24000, 960, &cfg, 0);
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> p = payload(24000, false, 50);
+  ASSERT_FALSE(p.empty());
+  FrameRun r = runFrames(d, 5, 1, {p}, 0, 1, 960);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.channels, 2);
+  ASSERT_EQ(r.out.size(), 2u * 1920u);
+  double low, high;
+  splitEnergy(channelOf(r, 0), 0.5, &low, &high);
+  EXPECT_GT(high / low, 1e-5);
+  sbrDecoderClose(&d);
 }
 
 TEST(SbrDecoder, PsEnableOnAMonoElementGivesTwoChannels) {
