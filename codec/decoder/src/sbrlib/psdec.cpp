@@ -1,7 +1,7 @@
 // Parametric-stereo decoder (baseline, 20 stereo bands).
 //
 // Signal path per frame: hybrid analysis of QMF bands 0..2 (8 + 2 + 2 sub-bands,
-// 6 slots of delay; the other QMF bands are delayed to match), decorrelation
+// filters centred on the output slot), decorrelation
 // (fractional delay and three all-pass links with transient ducking in the low
 // bands, plain delays above), 2x2 mixing of the mono and decorrelated signals
 // by parameter band with linear interpolation across each envelope, and hybrid
@@ -29,6 +29,7 @@ constexpr int kHist = 12;                  // hybrid filter history (13 taps)
 constexpr int kMaxSlots = 32;
 constexpr int kMaxEnv = 6;                 // 4 coded + 1 appended, rounded up
 constexpr int kLongDelay = 14;
+constexpr int kLookahead = 6;              // slots the centred hybrid filters read ahead
 
 // Order of the hybrid bands: filter output feeding hybrid band k (QMF band 0:
 // outputs of the 8-band split; QMF bands 1 and 2: outputs 8/9 and 10/11 of the
@@ -129,8 +130,6 @@ struct PsDec {
   int haveParams = 0;
   // Signal state.
   cf inBuf[kHist + kMaxSlots][3];         // QMF bands 0..2 (hybrid filter input)
-  cf qmfDelay[6][64];                      // 6-slot delay of QMF bands 3..63 (ring)
-  int qmfDelayPos = 0;
   cf preDelay[2][kBands];                  // 2-slot delay in front of the all-pass chain
   int preDelayPos = 0;
   cf apBuf[3][5][kAllpassBands];           // all-pass link states (delays 3, 4, 5)
@@ -167,7 +166,6 @@ void psDecoderDelete(PsDec** ps) {
 
 void psReset(PsDec* ps) {
   std::memset(static_cast<void*>(ps->inBuf), 0, sizeof(ps->inBuf));
-  std::memset(static_cast<void*>(ps->qmfDelay), 0, sizeof(ps->qmfDelay));
   std::memset(static_cast<void*>(ps->preDelay), 0, sizeof(ps->preDelay));
   std::memset(static_cast<void*>(ps->apBuf), 0, sizeof(ps->apBuf));
   std::memset(static_cast<void*>(ps->longDelay), 0, sizeof(ps->longDelay));
@@ -175,7 +173,7 @@ void psReset(PsDec* ps) {
   std::memset(ps->peakDecay, 0, sizeof(ps->peakDecay));
   std::memset(ps->peakDiff, 0, sizeof(ps->peakDiff));
   std::memset(ps->smoothEnergy, 0, sizeof(ps->smoothEnergy));
-  ps->qmfDelayPos = ps->preDelayPos = ps->longPos = 0;
+  ps->preDelayPos = ps->longPos = 0;
   ps->apPos[0] = ps->apPos[1] = ps->apPos[2] = 0;
   ps->hPrevValid = 0;
 }
@@ -504,10 +502,13 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
   cf (*hyb)[kBands] = ps->hyb;
   cf (*dec)[kBands] = ps->dec;
 
-  // Hybrid analysis of QMF bands 0..2 and the matching delay of the others.
+  // Hybrid analysis of QMF bands 0..2. The 13-tap filters are centred on the
+  // output slot: they read 6 slots ahead, which the slot matrix already holds
+  // for these low bands (the frame's overlap slots), so the stereo output has
+  // no more delay than the mono one. The other QMF bands pass undelayed.
   for (int n = 0; n < S; n++)
     for (int b = 0; b < 3; b++)
-      ps->inBuf[kHist + n][b] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
+      ps->inBuf[kHist + n][b] = cf(lRe[firstSlot + kLookahead + n][b], lIm[firstSlot + kLookahead + n][b]);
   for (int n = 0; n < S; n++) {
     cf out8[8];
     for (int q = 0; q < 8; q++) {
@@ -528,13 +529,7 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
       int o = kHybridOrder[k];
       hyb[n][k] = o < 8 ? out8[o] : out2[o - 8];
     }
-    // QMF bands 3..63 delayed by 6 slots.
-    cf* d = ps->qmfDelay[ps->qmfDelayPos];
-    for (int b = 3; b < 64; b++) {
-      hyb[n][b + 7] = d[b];
-      d[b] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
-    }
-    ps->qmfDelayPos = (ps->qmfDelayPos + 1) % 6;
+    for (int b = 3; b < 64; b++) hyb[n][b + 7] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
   }
   for (int i = 0; i < kHist; i++)
     for (int b = 0; b < 3; b++) ps->inBuf[i][b] = ps->inBuf[S + i][b];

@@ -15,6 +15,7 @@ int psReadData(PsDec* ps, SbrBitReader* br, int bitsAvail);
 int psHasNewData(const PsDec* ps);
 void psDecodeParameters(PsDec* ps);
 // Processes slots [firstSlot, firstSlot + slotsPerFrame) of the left matrices
-// into left and right. noPsData: right becomes a copy of left.
+// into left and right. QMF bands 0..2 are also read in the 6 slots after
+// them (the matrices must hold them). noPsData: right becomes a copy of left.
 void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, float** rIm, int firstSlot);
 void psReset(PsDec* ps);

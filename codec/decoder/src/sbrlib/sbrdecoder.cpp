@@ -200,8 +200,11 @@ void sbrDecodeChannelFrame(SbrChannelDec* c, const float* core, int stride, SbrH
   }
 }
 
-// Synthesis of slots 0 .. S-1, then the last 8 slots move to the front.
-void synthesise(SbrChannelDec* c, float* out) { qmfSynthesisFiltering(c->re, c->im, out, c->synthesis); }
+// The frame's output slots start at the transposer offset: the low band of
+// slot SBR_HF_ADJ + l lines up with the high band of grid slot l.
+void synthesise(SbrChannelDec* c, float* out) {
+  qmfSynthesisFiltering(c->re + SBR_HF_ADJ, c->im + SBR_HF_ADJ, out, c->synthesis);
+}
 
 void shiftOverlap(SbrChannelDec* c) {
   for (int i = 0; i < SBR_OVERLAP; i++) {
@@ -340,7 +343,7 @@ int sbrDecoderApply(SbrDecoder* d, const SbrElementRecord* rec, float* timeData,
   *psApplied = 0;
   int outChannels = channels;
   if (psOn) {
-    psApply(d->ps, !psData, d->ch[0]->re, d->ch[0]->im, d->ch[1]->re, d->ch[1]->im, 0);
+    psApply(d->ps, !psData, d->ch[0]->re, d->ch[0]->im, d->ch[1]->re, d->ch[1]->im, SBR_HF_ADJ);
     *psApplied = psData;
     outChannels = 2;
   }
