@@ -161,11 +161,17 @@ int sbrDecApply(SbrWrapper* w, SbrCuFrame* cu, SbrLayerInfo* layer) {
     if (mode != kModeMono && mode != kModeStereo) return SBRDEC_ERR_MODE;
     const int ech = mode == kModeStereo ? 2 : 1;
     if (offset + ech > streamChannels) return SBRDEC_ERR_CHANNELS;
-    for (int i = 0; i < n; i++)
-      for (int c = 0; c < ech; c++) w->work[i * ech + c] = cu->samples[i * streamChannels + offset + c];
+    // A stream of one element is processed in place when the CU buffer has
+    // room for the output; otherwise the element goes through the work buffer.
+    const int maxOutCh = (psAllowed && ech == 1) ? 2 : ech;
+    const bool inPlace = w->elementCount == 1 && ech == streamChannels && 2 * n * maxOutCh <= cu->capacity;
+    float* data = inPlace ? cu->samples : w->work;
+    if (!inPlace)
+      for (int i = 0; i < n; i++)
+        for (int c = 0; c < ech; c++) w->work[i * ech + c] = cu->samples[i * streamChannels + offset + c];
     int outCh = ech;
     int psApplied = 0;
-    int r = sbrDecoderApply(w->dec[e], &recs[e], w->work, psAllowed && ech == 1, &outCh, &psApplied);
+    int r = sbrDecoderApply(w->dec[e], &recs[e], data, psAllowed && ech == 1, &outCh, &psApplied);
     if (r != 0) result = r;
     const int factor = static_cast<int>(sbrDecoderGetRateFactor(w->dec[0]));
     if (layer->sbrPresent == -1) {
@@ -182,8 +188,9 @@ int sbrDecApply(SbrWrapper* w, SbrCuFrame* cu, SbrLayerInfo* layer) {
     cu->outSamplesPerChannel = outLen;
     // Write back only the element's own channels (PS adds the second channel of a mono stream).
     const int writeCh = outStride == 2 && streamChannels == 1 ? 2 : ech;
-    for (int i = 0; i < outLen; i++)
-      for (int c = 0; c < writeCh; c++) cu->samples[i * outStride + offset + c] = w->work[i * outCh + c];
+    if (!inPlace)
+      for (int i = 0; i < outLen; i++)
+        for (int c = 0; c < writeCh; c++) cu->samples[i * outStride + offset + c] = w->work[i * outCh + c];
     cu->sbrApplied = 1;
     if (psApplied && w->psEnable) cu->psApplied = 1;
     offset += ech;
