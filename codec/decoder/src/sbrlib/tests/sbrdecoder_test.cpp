@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "env_calc.h"
+#include "freq_sca.h"
 #include "sbrdecoder.h"
 #include "test_util.h"
 
@@ -221,6 +222,34 @@ TEST(SbrDecoder, PsEnableOnAMonoElementGivesTwoChannels) {
   EXPECT_EQ(r.channels, 2);
   std::vector<float> l = channelOf(r, 0), rr = channelOf(r, 1);
   for (int i = 0; i < 2048; i++) ASSERT_EQ(l[static_cast<size_t>(i)], rr[static_cast<size_t>(i)]) << i;
+  sbrDecoderClose(&d);
+}
+
+TEST(SbrDecoder, AHeaderWhoseTablesCannotBeBuiltReturns14AndTheNextFrameDecodes) {
+  // At 48 kHz output, start 0 / stop 13 spans more than the 32 bands allowed there.
+  int k0 = 0, k2 = 0;
+  ASSERT_NE(sbrFindStartAndStopBand(48000, 64, 0, 13, 0, &k0, &k2), nullptr);
+  sbrtest::BitWriter w;
+  w.put(13, 4);
+  w.put(1, 1);
+  w.put(1, 1); w.put(0, 4); w.put(13, 4); w.put(0, 3); w.put(0, 2); w.put(0, 1); w.put(0, 1);
+  w.put(0, 16);
+  std::vector<uint8_t> bad = w.bytes();
+  SbrConfig cfg;
+  sbrDecoderSetDefaults(&cfg, 0);
+  SbrDecoder* d = sbrDecoderOpen(24000, 1024, &cfg, 0);
+  ASSERT_NE(d, nullptr);
+  FrameRun r = runFrames(d, 1, 1, {bad}, 0, 0);
+  EXPECT_EQ(r.result, SBR_ERR_RESET);
+  // Without a valid header the core is still upsampled, and a good header recovers.
+  std::vector<uint8_t> good = payload(24000, false, 50);
+  if (!good.empty()) {
+    FrameRun r2 = runFrames(d, 3, 1, {good}, 0, 0);
+    EXPECT_EQ(r2.result, 0);
+    double low, high;
+    splitEnergy(channelOf(r2, 0), 0.5, &low, &high);
+    EXPECT_GT(high / low, 1e-5);
+  }
   sbrDecoderClose(&d);
 }
 
