@@ -300,13 +300,13 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
         v[M + m] = a[M - 1 - m] + sn[M - 1 - m];
       }
     }
-    float* out = output + s * M;
+    float* __restrict out = output + s * M;
     for (int j = 0; j < M; j++) out[j] = 0.0f;
     for (int i = 0; i < 5; i++) {
-      const float* v0 = v + 4 * M * i;
-      const float* v1 = v0 + 3 * M;
-      const float* w0 = b->window + 2 * M * i;
-      const float* w1 = w0 + M;
+      const float* __restrict v0 = v + 4 * M * i;
+      const float* __restrict v1 = v0 + 3 * M;
+      const float* __restrict w0 = b->window + 2 * M * i;
+      const float* __restrict w1 = w0 + M;
       for (int j = 0; j < M; j++) out[j] += v0[j] * w0[j] + v1[j] * w1[j];
     }
   }
