@@ -1,8 +1,9 @@
-// The library services of the attach and detach steps. Each is a stand-in
-// until the part of the library that owns it is linked into the module; then
-// its body becomes the call into that part.
+// The library services of the attach and detach steps.
 #include "attach_services.h"
 
+#include "descriptors.h"
+#include "factories.h"
+#include "kvhelp.h"
 #include "kvkernel.h"
 
 namespace vogaac2 {
@@ -12,13 +13,23 @@ namespace vogaac2 {
 BOOL InitializeLibrary(HMODULE module) { return KvKernel_Initialize(module, nullptr); }
 void TerminateLibrary() { KvKernel_Terminate(); }
 
-// No help library yet: no help file, an empty path.
-void InstallPluginHelpPath(HMODULE, wchar_t* path, int cch) {
-  if (path && cch > 0) path[0] = 0;
+// The plug-in's HTML Help file (empty when there is none), installed as the
+// help path of that kind.
+void InstallPluginHelpPath(HMODULE module, wchar_t* path, int cch) {
+  KvHelp_CreatePluginHelpFilePath(KV_HELP_HTMLHELP, module, path, cch, FALSE);
+  KvHelp_SetHelpFilePath(KV_HELP_HTMLHELP, path);
 }
 
-// No metadata factories yet.
-void CreateMetaFactories() {}
-void DestroyMetaFactories() {}
+// The box factories and prototype tables, then the descriptor factory (the
+// tag factories of the metadata library join when it is linked in);
+// destroyed in the reverse order.
+void CreateMetaFactories() {
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+}
+void DestroyMetaFactories() {
+  esds::DestroyDescriptorFactory();
+  fileutil::DestroyGlobalFactories();
+}
 
 }  // namespace vogaac2

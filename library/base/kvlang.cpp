@@ -268,6 +268,14 @@ HMODULE KVAPI KvLang_InstFromLang(HKVLANG h) {
 
 LCID KVAPI KvLang_GetLCID(HKVLANG h) { return h ? h->lcid : 0; }
 
+BOOL KVAPI KvLang_GetModules(HKVLANG h, HMODULE* module, HMODULE* satellite, BOOL* satelliteActive) {
+  if (!h) return FALSE;
+  if (module) *module = h->module;
+  if (satellite) *satellite = h->satellite;
+  if (satelliteActive) *satelliteActive = h->satelliteActive && h->satellite ? TRUE : FALSE;
+  return TRUE;
+}
+
 BOOL KVAPI KvLang_IsLCIDEnglish(LCID lcid) { return (lcid & 0x3FF) == LANG_ENGLISH; }
 
 LCID KVAPI KvLang_GetConditionedLCID(LCID lcid) {

@@ -139,4 +139,9 @@ void KVAPI KvLang_RegisterSeparatorTokens(const KVINTERNATIONALS* record);
 DWORD KVAPI KvLang_FixDecimalSeparator(wchar_t* decimal, DWORD decimalLength, const wchar_t* thousand,
                                        DWORD thousandLength);
 
+// The handle's modules for the resource loaders: its own module, its
+// satellite (the module itself when no "LNG" file exists) and whether the
+// satellite is active. FALSE for a null handle.
+BOOL KVAPI KvLang_GetModules(HKVLANG lang, HMODULE* module, HMODULE* satellite, BOOL* satelliteActive);
+
 KV_EXTERN_C_END

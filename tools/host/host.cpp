@@ -18,6 +18,8 @@ namespace {
 
 const HostVerb kVerbs[] = {
     {L"info", "", "print the plug-in info items", &RunInfoVerb},
+    {L"read", "IN OUT.wav [--first FRAME] [--count N] [--block N]",
+     "decode IN through the reader; print its format, sample count and duration; write a 16-bit WAV", &RunReadVerb},
 };
 
 void PrintUsage() {

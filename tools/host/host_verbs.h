@@ -14,3 +14,7 @@ struct HostVerb {
 
 // info: the plug-in info items (IKvUnsharedFIOPluginInfo).
 int RunInfoVerb(PluginModule& plugin, int argc, wchar_t** argv);
+
+// read: opens a file through the reader, prints the stream's format, sample
+// count and duration, writes the decoded samples to a 16-bit WAV.
+int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv);

@@ -1,0 +1,321 @@
+// The decoder interface: open/decode/close over the AAC-LC core, channel
+// reordering into output order, parameters and diagnostics.
+#include "mp4AudioDecIfc.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "aacdecoder.h"
+#include "decruntime.h"
+
+struct Mp4AudioDec {
+  uint32_t magic;
+  AacDecoderCore* core;
+  void* sbr;  // SBR/PS wrapper (not present in this build)
+  int32_t sbrActive;
+  int32_t psEnable;
+  int32_t sbrLowPower;
+  int32_t param1020;
+  Mp4AudioDecLayer* layers;
+  int32_t* epConfig;
+  int32_t messageObjectType;
+  int32_t layerCount;
+  int32_t selectedLayer;
+  int32_t implicitSignalling;
+  int32_t lastError;
+};
+
+namespace {
+
+const int32_t kCoreOnlyObjectType = 556;
+
+bool valid(const Mp4AudioDec* d) { return d && d->magic == kMp4AudioDecMagic; }
+
+// Diagnostic hook for refused object types; it does nothing in this system.
+void mp4AudioDecReportError(int32_t, const char*) {}
+
+int32_t store(Mp4AudioDec* d, int32_t r) {
+  if (r < MP4AUDEC_FAILURE) r = MP4AUDEC_FAILURE;
+  d->lastError = r;
+  return r;
+}
+
+void freeHandle(Mp4AudioDec* d) {
+  if (!d) return;
+  aacDecoderDestroy(&d->core);
+  DEC_FREE(d->layers);
+  DEC_FREE(d->epConfig);
+  DEC_FREE(d);
+}
+
+}  // namespace
+
+const char* mp4AudioDecAotName(int32_t aot) {
+  static const char* const names[41] = {
+      "NULL_OBJECT", "AAC_MAIN", "AAC_LC", "AAC_SSR", "AAC_LTP", "SBR", "AAC_SCAL", "TWIN_VQ", "CELP", "HVXC",
+      "RSVD_10", "RSVD_11", "TTSI", "MAIN_SYNTH", "WAV_TAB_SYNTH", "GEN_MIDI", "ALG_SYNTH_AUD_FX", "ER_AAC_LC",
+      "RSVD_18", "ER_AAC_LTP", "ER_AAC_SCAL", "ER_TWIN_VQ", "ER_BSAC", "ER_AAC_LD", "ER_CELP", "ER_HVXC", "ER_HILN",
+      "ER_PARA", "SSC", "PS", "MPEG surround", "<escape>", "MP3ONMP4_L1", "MP3ONMP4_L2", "MP3ONMP4_L3", "DST?",
+      "ALS?", "SLS", "SLSnc", "ER_AAC_ELD", "<reserved>"};
+  static const char* const virtualNames[7] = {
+      "virtual AOT: MPEG-2 AAC Main Profile", "virtual AOT: MPEG-2 AAC LC Profile",
+      "virtual AOT: MPEG-2 AAC SSR Profile",  "virtual AOT: MPEG-1/2 Layer 1",
+      "virtual AOT: MPEG-1/2 Layer 2",        "virtual AOT: MPEG-1/2 Layer 3",
+      "virtual AOT: MPEG-1/2 Layer 2 (DAB)"};
+  if (aot >= 0 && aot <= 40) return names[aot];
+  if (aot >= 41 && aot <= 95) return "<reserved>";
+  if (aot >= 128 && aot <= 134) return virtualNames[aot - 128];
+  return "invalid";
+}
+
+int32_t mp4AudioDecSamplingFrequencyIndex(int32_t f, int32_t mode) {
+  if (mode == 1) {
+    static const int32_t rates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+    if (f > 88200) return 0;
+    for (int i = 11; i >= 0; --i)
+      if (rates[i] >= f) return i;
+    return 0;
+  }
+  static const int32_t bounds[11] = {92017, 75132, 55426, 46009, 37566, 27713, 23004, 18783, 13856, 11502, 9391};
+  for (int i = 0; i < 11; ++i)
+    if (f >= bounds[i]) return i;
+  return 11;
+}
+
+Mp4AudioDec* mp4AudioDecOpen(AudioSpecificConfig* const* records, int32_t count) {
+  if (!records || count != 1 || !records[0]) {
+    mp4AudioDecReportError(0, mp4AudioDecAotName(0));
+    return nullptr;
+  }
+  for (int32_t i = 0; i < count; ++i)
+    if (ascValidate(records[i]) != 0) {
+      mp4AudioDecReportError(records[i]->objectType, mp4AudioDecAotName(records[i]->objectType));
+      return nullptr;
+    }
+  Mp4AudioDec* d = static_cast<Mp4AudioDec*>(DEC_CALLOC(1, sizeof(Mp4AudioDec)));
+  if (!d) return nullptr;
+  d->layers = static_cast<Mp4AudioDecLayer*>(DEC_CALLOC(static_cast<size_t>(count), sizeof(Mp4AudioDecLayer)));
+  d->epConfig = static_cast<int32_t*>(DEC_CALLOC(static_cast<size_t>(count), sizeof(int32_t)));
+  if (!d->layers || !d->epConfig) {
+    freeHandle(d);
+    return nullptr;
+  }
+  const AudioSpecificConfig* first = records[0];
+  d->layerCount = count;
+  d->selectedLayer = count - 1;
+  d->messageObjectType = first->extensionObjectType ? first->extensionObjectType : first->objectType;
+  if (first->psPresent == 1) d->messageObjectType = 29;
+  d->lastError = 0;
+  d->implicitSignalling = 1;
+  int32_t mode = 0;
+  for (int32_t i = 0; i < count; ++i)
+    if (records[i]->objectType == 8 || records[i]->objectType == 24)
+      for (int32_t j = i + 1; j < count; ++j)
+        if (records[j]->objectType == 6 || records[j]->objectType == 20) mode = 1;
+  for (int32_t i = 0; i < count; ++i) {
+    const AudioSpecificConfig* a = records[i];
+    Mp4AudioDecLayer& l = d->layers[i];
+    l.streamParam = a->streamParam1;
+    l.samplingFrequencyIndex = mp4AudioDecSamplingFrequencyIndex(a->samplingFrequency, mode);
+    l.samplingFrequency = a->samplingFrequency;
+    l.one = 1;
+    l.channelConfiguration = a->channelConfiguration;
+    l.channelCount = a->channelCount;
+    l.frameLength = a->frameLength;
+    l.eight = 8;
+    l.frameLengthDiv8 = a->frameLength / 8;
+    l.hcr = a->ga.hcr;
+    l.vcb11 = a->ga.vcb11;
+    l.rvlc = a->ga.rvlc;
+    l.sbrPresent = a->sbrPresent;
+    l.psPresent = a->psPresent;
+    l.extensionObjectType = a->extensionObjectType;
+    l.extensionSamplingFrequencyIndex = a->extensionSamplingFrequencyIndex;
+    l.extensionSamplingFrequency = a->extensionSamplingFrequency;
+    l.objectType = a->objectType;
+    l.predictionKind = 0;
+    d->epConfig[i] = a->epConfig;
+  }
+  const int32_t lastAot = d->layers[count - 1].objectType;
+  if (lastAot != 2 && lastAot != kCoreOnlyObjectType) {
+    mp4AudioDecReportError(lastAot, mp4AudioDecAotName(lastAot));
+    freeHandle(d);
+    return nullptr;
+  }
+  if (aacDecoderCreate(&d->core, &d->layers[0]) != 0) {
+    mp4AudioDecReportError(lastAot, mp4AudioDecAotName(lastAot));
+    freeHandle(d);
+    return nullptr;
+  }
+  // The SBR/PS wrapper is not part of this build: SBR stays inactive.
+  d->sbr = nullptr;
+  d->sbrActive = 0;
+  d->psEnable = 0;
+  d->sbrLowPower = 0;
+  d->param1020 = 0;
+  decVecInit();
+  d->magic = kMp4AudioDecMagic;
+  return d;
+}
+
+int32_t mp4AudioDecMapChannels(int32_t cc, CuBuffer* cu) {
+  if (cuBufferCheck(cu)) return MP4AUDEC_INVALID_CU_BUFFER;
+  int32_t channels = 0, samples = 0;
+  cuBufferGetChannels(cu, &channels);
+  cuBufferGetSamplesPerChannel(cu, &samples);
+  static const int kPerm[8][8] = {
+      {0}, {0}, {0, 1}, {1, 2, 0}, {1, 2, 0, 3}, {1, 2, 0, 3, 4}, {1, 2, 0, 5, 3, 4}, {3, 4, 0, 7, 5, 6, 1, 2}};
+  static const int kTypes[8][8] = {
+      {0},
+      {MP4AUDEC_CH_FRONT_CENTRE},
+      {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT},
+      {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE},
+      {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_BACK_CENTRE},
+      {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_SURROUND_LEFT,
+       MP4AUDEC_CH_SURROUND_RIGHT},
+      {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_LFE,
+       MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT},
+      {MP4AUDEC_CH_OUTER_FRONT_LEFT, MP4AUDEC_CH_OUTER_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_LFE,
+       MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT, MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT}};
+  static const int kCounts[8] = {0, 1, 2, 3, 4, 5, 6, 8};
+  if (cc == 0) {
+    for (int32_t c = 0; c < channels; ++c) cuBufferSetChannelType(cu, c, MP4AUDEC_CH_UNSPECIFIED);
+    return 0;
+  }
+  if (cc == 100) {
+    if (channels != 6) return MP4AUDEC_BAD_CHANNEL_CONFIG;
+    static const int order[6] = {MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE,
+                                 MP4AUDEC_CH_LFE, MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT};
+    for (int c = 0; c < 6; ++c) cuBufferSetChannelType(cu, c, order[c]);
+    return 0;
+  }
+  if (cc < 1 || cc > 7) return MP4AUDEC_BAD_CHANNEL_CONFIG;
+  const int n = kCounts[cc];
+  if (channels != n) return MP4AUDEC_BAD_CHANNEL_CONFIG;
+  float* pcm = nullptr;
+  cuBufferGetSamples(cu, &pcm);
+  if (cc >= 3) {
+    float frame[8];
+    for (int32_t i = 0; i < samples; ++i) {
+      float* f = pcm + static_cast<size_t>(i) * n;
+      for (int c = 0; c < n; ++c) frame[c] = f[kPerm[cc][c]];
+      for (int c = 0; c < n; ++c) f[c] = frame[c];
+    }
+  }
+  for (int c = 0; c < n; ++c) cuBufferSetChannelType(cu, c, kTypes[cc][c]);
+  return 0;
+}
+
+int32_t mp4AudioDecDecodeAu(Mp4AudioDec* d, AuBuffer* const* aus, CuBuffer* cu) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  int32_t r = cuBufferCheck(cu);
+  if (r) return store(d, r);
+  if (!aus) return store(d, MP4AUDEC_INVALID_AU_BUFFER);
+  for (int32_t i = 0; i < d->layerCount; ++i)
+    if (auBufferCheck(aus[i])) return store(d, MP4AUDEC_INVALID_AU_BUFFER);
+  const int32_t lastAot = d->layers[d->layerCount - 1].objectType;
+  if (lastAot != 2 && lastAot != kCoreOnlyObjectType) {
+    mp4AudioDecReportError(lastAot, mp4AudioDecAotName(lastAot));
+    return store(d, MP4AUDEC_NOT_SUPPORTED);
+  }
+  if (aacDecodeRawDataBlock(d->core, aus[0], cu, &d->layers[0]) != 0) return store(d, MP4AUDEC_DECODE_ERROR);
+  r = mp4AudioDecMapChannels(d->layers[d->layerCount - 1].channelConfiguration, cu);
+  return store(d, r);
+}
+
+int32_t mp4AudioDecConcealAu(Mp4AudioDec* d, CuBuffer* cu) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  int32_t r = cuBufferCheck(cu);
+  if (r) return store(d, r);
+  if (d->layers[0].objectType != 2) return store(d, MP4AUDEC_NOT_SUPPORTED);
+  if (aacDecoderConceal(d->core, cu, &d->layers[0]) != 0) return store(d, MP4AUDEC_DECODE_ERROR);
+  r = mp4AudioDecMapChannels(d->layers[d->layerCount - 1].channelConfiguration, cu);
+  return store(d, r);
+}
+
+int32_t mp4AudioDecSetParameter(Mp4AudioDec* d, int32_t id, float value) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  if (!(value >= -2147483648.0f && value < 2147483648.0f)) return store(d, MP4AUDEC_INVALID_ARGUMENT);
+  const int32_t v = static_cast<int32_t>(value);
+  switch (id) {
+    case MP4AUDEC_PARAM_IMPLICIT_SIGNALLING: d->implicitSignalling = v; break;
+    case MP4AUDEC_PARAM_SBR_ACTIVE: d->sbrActive = v; break;
+    case MP4AUDEC_PARAM_PS_ENABLE: d->psEnable = v; break;
+    case MP4AUDEC_PARAM_SBR_LOW_POWER: d->sbrLowPower = v; break;
+    case MP4AUDEC_PARAM_1020: d->param1020 = v; break;
+    default: return store(d, MP4AUDEC_INVALID_ARGUMENT);
+  }
+  if (d->messageObjectType != 5 && d->messageObjectType != 29 && d->implicitSignalling == 0) d->sbrActive = 0;
+  if (d->messageObjectType != 29 && d->implicitSignalling == 0) d->psEnable = 0;
+  if (id == MP4AUDEC_PARAM_SBR_LOW_POWER || id == MP4AUDEC_PARAM_1020) {
+    const int32_t aot = d->layers[d->selectedLayer].objectType;
+    if (aot == 2 || aot == 4 || aot == 6 || aot == 17 || aot == 19 || aot == 20) {
+      if (!d->sbr) return store(d, MP4AUDEC_INVALID_ARGUMENT);
+      if (d->sbrLowPower && d->psEnable) {
+        d->sbrLowPower = 0;
+        return store(d, MP4AUDEC_NOT_SUPPORTED);
+      }
+    }
+  }
+  return store(d, 0);
+}
+
+int32_t mp4AudioDecGetParameter(Mp4AudioDec* d, int32_t, int32_t* value) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  if (!value) return store(d, MP4AUDEC_NULL_POINTER);
+  *value = 0;
+  return store(d, 0);
+}
+
+int32_t mp4AudioDecReset(Mp4AudioDec* d, int32_t flags) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  if (flags != 0) return store(d, MP4AUDEC_NOT_SUPPORTED);
+  if (aacDecoderReset(d->core) != 0) return store(d, MP4AUDEC_FAILURE);
+  return store(d, 0);
+}
+
+int32_t mp4AudioDecSelectLayer(Mp4AudioDec* d, int32_t layer) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  if (layer < 0) layer = 0;
+  d->selectedLayer = layer >= d->layerCount ? d->layerCount - 1 : layer;
+  d->lastError = 0;
+  return 0;
+}
+
+int32_t mp4AudioDecGetFrameSize(Mp4AudioDec* d, int32_t* out) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  if (!out) return store(d, MP4AUDEC_NULL_POINTER);
+  *out = d->layers[d->layerCount - 1].frameLength;
+  return store(d, 0);
+}
+
+int32_t mp4AudioDecGetLastError(Mp4AudioDec* d) {
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  return d->lastError;
+}
+
+int32_t mp4AudioDecGetLibInfo(char* info) {
+  if (!info) return MP4AUDEC_NULL_POINTER;
+  std::memset(info, 0, 356);
+  std::snprintf(info, 80, "%s (%s)", "Dec  7 2007", "11:11:21");
+  std::snprintf(info + 80, 20, "%s.%s%s", "1.565.11", "1", "");
+  info[99] = 0;
+  std::snprintf(info + 100, 256, "%s", "AAC-lc SBR PS mc-core vc1400 ");
+  info[355] = 0;
+  return 0;
+}
+
+int32_t mp4AudioDecClose(Mp4AudioDec** pd) {
+  if (!pd) return MP4AUDEC_NULL_POINTER;
+  Mp4AudioDec* d = *pd;
+  if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
+  d->magic = 0;
+  freeHandle(d);
+  *pd = nullptr;
+  return 0;
+}
+
+const Mp4AudioDecLayer* mp4AudioDecGetLayer(const Mp4AudioDec* d, int32_t layer) {
+  if (!valid(d) || layer < 0 || layer >= d->layerCount) return nullptr;
+  return &d->layers[layer];
+}

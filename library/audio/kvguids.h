@@ -1,0 +1,16 @@
+// Sub-format GUIDs of WAVEFORMATEXTENSIBLE headers used by the audio library.
+#pragma once
+
+#include "kvportable.h"
+
+// {00000000-0000-0010-8000-00AA00389B71}: the base form; its first 16 bits
+// carry a WAVE format tag.
+constexpr GUID kKvSubtypeBase = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr GUID kKvSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr GUID kKvSubtypeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+inline GUID KvSubtypeFromTag(WORD tag) {
+  GUID g = kKvSubtypeBase;
+  g.Data1 = tag;
+  return g;
+}

@@ -1,0 +1,424 @@
+// The size pass, the box writer and copier, the track writer and the checked
+// rewrite with its backup name.
+#include "mp4_test_util.h"
+
+#include <cstdio>
+
+#include "boxes.h"
+#include "boxwriter.h"
+#include "fileio.h"
+#include "preparewrite.h"
+#include "rewrite.h"
+#include "trackwriter.h"
+
+using namespace mp4test;
+using namespace fileutil;
+
+namespace {
+
+// A seekable sink that keeps nothing and may refuse bytes after a limit.
+class SinkBuffer : public std::streambuf {
+ public:
+  explicit SinkBuffer(uint64_t limit = UINT64_MAX) : limit_(limit) {}
+  uint64_t position = 0, end = 0;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (position >= limit_) return traits_type::eof();
+    ++position;
+    if (position > end) end = position;
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    std::streamsize ok = 0;
+    while (ok < n && overflow(0) != traits_type::eof()) ++ok;
+    return ok;
+  }
+  pos_type seekoff(off_type off, std::ios_base::seekdir way, std::ios_base::openmode) override {
+    int64_t base = way == std::ios_base::beg ? 0 : way == std::ios_base::cur ? int64_t(position) : int64_t(end);
+    position = uint64_t(base + off);
+    return pos_type(off_type(position));
+  }
+  pos_type seekpos(pos_type p, std::ios_base::openmode m) override { return seekoff(off_type(p), std::ios_base::beg, m); }
+
+ private:
+  uint64_t limit_;
+};
+
+template <class T>
+T* Own(BoxList& list, T* box) {
+  list.push_back(box);
+  return box;
+}
+
+struct OwnedList {
+  BoxList boxes;
+  ~OwnedList() { DeleteBoxes(boxes); }
+};
+
+// 'ftyp', 'moov' with an 'mvhd' and an unknown box of `extra` bytes, a 'free'
+// box of `freeSize`, then 'mdat', as read from a file.
+void ReadLayout(OwnedList& t, uint64_t freeSize, uint64_t moovGrowth) {
+  FileTypeBox* ftyp = Own(t.boxes, new FileTypeBox());
+  for (const char* b : {"M4A ", "mp42", "isom"}) ftyp->AddBrand(FourCC(b));
+  MoovBox* moov = Own(t.boxes, new MoovBox());
+  moov->AddChild(new MovieHeaderBox());
+  if (moovGrowth) {
+    FreeBox* added = new FreeBox();
+    added->SetSize(moovGrowth);
+    moov->AddChild(added);
+  }
+  uint64_t at = 28 + 116;
+  FreeBox* free = Own(t.boxes, new FreeBox());
+  free->SetSize(freeSize);
+  free->SetOffset(at);
+  MediaDataBox* mdat = Own(t.boxes, new MediaDataBox());
+  mdat->SetOffset(at + freeSize);
+  mdat->SetSize(5000);
+  mdat->SetHeaderSize(8);
+  mdat->SetWriteOffset(at + freeSize);
+  mdat->SetWriteSize(5000);
+}
+
+}  // namespace
+
+TEST(PrepareWrite, InPlaceOrCopy) {
+  struct Row {
+    const char* name;
+    uint64_t freeSize;  // 0: no free box
+    uint64_t growth;
+    bool copy;
+    uint64_t shift;
+    uint64_t freeAfter;
+  } rows[] = {
+      {"ftyp, moov, mdat: no free box", 0, 0, true, uint64_t(0) - 0, 0},
+      {"free of 1000 absorbs 200", 1000, 200, false, 0, 800},
+      {"992 leaves the bare header", 1000, 992, false, 0, 8},
+      {"993 does not fit", 1000, 993, true, 993, 1000},
+  };
+  for (const Row& r : rows) {
+    OwnedList t;
+    ReadLayout(t, r.freeSize ? r.freeSize : 8, r.growth);
+    if (!r.freeSize) {
+      // Drop the free box: 'mdat' follows 'moov' directly.
+      IBox* free = *std::next(t.boxes.begin(), 2);
+      t.boxes.remove(free);
+      delete free;
+      t.boxes.back()->SetOffset(144);
+      t.boxes.back()->SetWriteOffset(144);
+    }
+    PrepareWrite pass(t.boxes);
+    pass.Run();
+    EXPECT_EQ(r.copy, pass.NeedsCopy()) << r.name;
+    EXPECT_EQ(r.shift, pass.GetMediaDataShift()) << r.name;
+    EXPECT_EQ(0u, t.boxes.front()->GetWriteOffset()) << r.name;
+    EXPECT_EQ(28u, t.boxes.front()->GetWriteSize()) << r.name;
+    EXPECT_EQ(28u, (*std::next(t.boxes.begin()))->GetWriteOffset()) << r.name;
+    EXPECT_EQ(116u + r.growth, (*std::next(t.boxes.begin()))->GetWriteSize()) << r.name;
+    if (r.freeSize) {
+      EXPECT_EQ(r.freeAfter, (*std::next(t.boxes.begin(), 2))->GetWriteSize()) << r.name;
+    }
+    EXPECT_EQ(pass.GetTotalSize(), t.boxes.back()->GetWriteOffset() + t.boxes.back()->GetWriteSize()) << r.name;
+  }
+  // Once the media data had to move, every later pass decides for a copy.
+  OwnedList t;
+  ReadLayout(t, 1000, 993);
+  PrepareWrite first(t.boxes);
+  first.Run();
+  BoxList* moovChildren = ChildrenOf(**std::next(t.boxes.begin()));
+  delete moovChildren->back();  // 'moov' shrinks back to its old size
+  moovChildren->pop_back();
+  PrepareWrite second(t.boxes);
+  second.Run();
+  EXPECT_TRUE(second.NeedsCopy());
+}
+
+TEST(PrepareWrite, FixedAndContentSizes) {
+  struct Row {
+    const char* name;
+    IBox* box;
+    uint64_t size;
+  };
+  ID3v2MetaBox* id32 = new ID3v2MetaBox();
+  MediaHandlerReferenceBox* hdlr = new MediaHandlerReferenceBox();
+  hdlr->InitMetadataHandler();
+  MoovBox* moov = new MoovBox();
+  moov->AddChild(new MovieHeaderBox());
+  TitlAssetBox* titl = new TitlAssetBox();
+  DataBox1* data = new DataBox1();
+  data->payload = {'a', 'b', 'c'};
+  ElementaryStreamDescriptorBox* esdsBox = new ElementaryStreamDescriptorBox();
+  esds::ElementaryStreamDescriptor* es = new esds::ElementaryStreamDescriptor();
+  es->Set(0x40, 5, 0, 0, 0, 0, {0x12, 0x10});
+  esdsBox->SetDescriptor(es);
+  Row rows[] = {{"ID32 without a tag", id32, 14},  {"metadata hdlr", hdlr, 34}, {"moov with mvhd", moov, 116},
+                {"empty titl", titl, 14},         {"data of 3 bytes", data, 19}, {"AAC esds", esdsBox, 51},
+                {"tkhd", new TrackHeaderBox(), 92}, {"mdhd", new MediaHeaderBox(), 32}, {"smhd", new SoundMediaInfoHeaderBox(), 16}};
+  OwnedList t;
+  for (const Row& r : rows) t.boxes.push_back(r.box);
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  uint64_t offset = 0;
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.size, r.box->GetWriteSize()) << r.name;
+    EXPECT_EQ(offset, r.box->GetWriteOffset()) << r.name;
+    offset += r.size;
+  }
+  // Written, every box comes out at its size.
+  std::stringstream out;
+  BoxWriter writer(out, t.boxes, 0);
+  EXPECT_EQ(offset, writer.Write());
+  EXPECT_TRUE(writer.Succeeded());
+  EXPECT_EQ(offset, out.str().size());
+  // The 'titl' box: v/f and language only.
+  EXPECT_EQ(U32(14) + "titl" + U32(0) + U16(0), out.str().substr(14 + 34 + 116, 14));
+}
+
+TEST(BoxWriter, HeadersShiftsAndCounts) {
+  OwnedList t;
+  ChunkOffsetBox* stco = Own(t.boxes, new ChunkOffsetBox());
+  stco->AddChunkOffset(100);
+  stco->AddChunkOffset(200);
+  SampleDescriptionBox* stsd = Own(t.boxes, new SampleDescriptionBox());
+  stsd->AddChild(new Mpeg4AudioSampleEntry());
+  FreeBox* free = Own(t.boxes, new FreeBox());
+  free->SetSize(8);
+  UnknownBox* big = Own(t.boxes, new UnknownBox(FourCC("abcd")));
+  big->SetSize(0xFFFFFFFFull);
+  big->SetHeaderSize(8);
+  UnknownBox* huge = Own(t.boxes, new UnknownBox(FourCC("wxyz")));
+  huge->SetSize(0x100000000ull);
+  huge->SetHeaderSize(16);
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  // The in-place writer only passes over the unknown contents.
+  SinkBuffer sink;
+  std::ostream out(&sink);
+  BoxWriter writer(out, t.boxes, 993);
+  uint64_t n = writer.Write();
+  EXPECT_TRUE(writer.Succeeded());
+  EXPECT_EQ(pass.GetTotalSize(), n);
+  EXPECT_EQ(1093u, stco->GetChunkOffset(0));
+  EXPECT_EQ(1193u, stco->GetChunkOffset(1));
+  EXPECT_EQ(1u, stsd->entryCount);
+  // The same with real bytes for the small boxes.
+  OwnedList s;
+  ChunkOffsetBox* back = Own(s.boxes, new ChunkOffsetBox());
+  back->AddChunkOffset(5000);
+  SampleDescriptionBox* d = Own(s.boxes, new SampleDescriptionBox());
+  d->AddChild(new Mpeg4AudioSampleEntry());
+  FreeBox* f = Own(s.boxes, new FreeBox());
+  f->SetSize(8);
+  PrepareWrite p2(s.boxes);
+  p2.Run();
+  std::stringstream bytes;
+  BoxWriter w2(bytes, s.boxes, uint64_t(0) - 993);  // the media data moved back
+  w2.Write();
+  EXPECT_EQ(U32(20) + "stco" + U32(0) + U32(1) + U32(4007), bytes.str().substr(0, 20));
+  EXPECT_EQ(U32(52) + "stsd" + U32(0) + U32(1), bytes.str().substr(20, 16));
+  EXPECT_EQ(U32(8) + "free", bytes.str().substr(72));
+}
+
+TEST(BoxWriter, ReportsAFailingStream) {
+  OwnedList t;
+  MoovBox* moov = Own(t.boxes, new MoovBox());
+  moov->AddChild(new MovieHeaderBox());
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  SinkBuffer refusing(50);
+  std::ostream out(&refusing);
+  BoxWriter writer(out, t.boxes, 0);
+  writer.Write();
+  EXPECT_FALSE(writer.Succeeded());
+}
+
+TEST(BoxCopy, CopiesContentsFromTheSource) {
+  Bytes source = B("abcd", Bytes(4992, 'h')) + B("mdat", Bytes(9992, 'm')) + B("abcd", "1") + B("wxyz", "22") +
+                 B("uuid", Hex("00112233445566778899aabbccddeeff") + "content");
+  Tree tree(source, GetMetaFactory());
+  ASSERT_TRUE(tree.boxes);
+  // Drop the 5000 leading bytes' boxes: the copy starts with 'mdat'.
+  while (tree.boxes->front()->GetType() != FourCC("mdat")) {
+    delete tree.boxes->front();
+    tree.boxes->pop_front();
+  }
+  PrepareWrite pass(*tree.boxes);
+  pass.Run();
+  EXPECT_TRUE(pass.NeedsCopy());
+  std::istringstream in(source);
+  std::stringstream out;
+  BoxCopy copy(out, in, *tree.boxes, pass.GetMediaDataShift());
+  copy.Write();
+  EXPECT_TRUE(copy.Succeeded());
+  EXPECT_EQ(source.substr(5000), out.str());
+  // A source that ends early fails the copy.
+  std::istringstream cut(source.substr(0, 9000));
+  std::stringstream out2;
+  BoxCopy shortCopy(out2, cut, *tree.boxes, 0);
+  shortCopy.Write();
+  EXPECT_FALSE(shortCopy.Succeeded());
+}
+
+TEST(TrackWriter, TablesAndDurations) {
+  OwnedList t;
+  MoovBox* moov = Own(t.boxes, new MoovBox());
+  MovieHeaderBox* mvhd = new MovieHeaderBox();
+  moov->AddChild(mvhd);
+  TrakBox* trak = new TrakBox();
+  moov->AddChild(trak);
+  TrackHeaderBox* tkhd = new TrackHeaderBox();
+  trak->AddChild(tkhd);
+  MdiaBox* mdia = new MdiaBox();
+  trak->AddChild(mdia);
+  MediaHeaderBox* mdhd = new MediaHeaderBox();
+  mdia->AddChild(mdhd);
+  MinfBox* minf = new MinfBox();
+  mdia->AddChild(minf);
+  StblBox* stbl = new StblBox();
+  minf->AddChild(stbl);
+  TimeToSampleBox* stts = new TimeToSampleBox();
+  SampleDescriptionBox* stsd = new SampleDescriptionBox();
+  Mpeg4AudioSampleEntry* mp4a = new Mpeg4AudioSampleEntry();
+  mp4a->sampleRate = 44100u << 16;
+  stsd->AddChild(mp4a);
+  SampleSizeBox* stsz = new SampleSizeBox();
+  SampleToChunkBox* stsc = new SampleToChunkBox();
+  ChunkOffsetBox* stco = new ChunkOffsetBox();
+  for (IBox* b : std::initializer_list<IBox*>{stts, stsd, stsz, stsc, stco}) stbl->AddChild(b);
+  MediaDataBox* mdat = Own(t.boxes, new MediaDataBox());
+  std::ostringstream out;
+  TrackWriter writer(t.boxes, out, 102400);
+  ASSERT_TRUE(writer.Init());
+  ASSERT_EQ(1u, stsc->entries.size());
+  EXPECT_EQ(1u, stsc->entries[0].samplesPerChunk);
+  EXPECT_EQ(102400u, out.str().size());
+  EXPECT_TRUE(writer.WriteSample(std::vector<uint8_t>(200, 1), 1024));
+  EXPECT_TRUE(writer.WriteSample(std::vector<uint8_t>(180, 2), 1024));
+  EXPECT_TRUE(writer.WriteSample(std::vector<uint8_t>(210, 3), 1024));
+  ASSERT_EQ(1u, stts->entries.size());
+  EXPECT_EQ(3u, stts->entries[0].sampleCount);
+  EXPECT_EQ((std::vector<uint32_t>{200, 180, 210}), stsz->sizes);
+  EXPECT_EQ(3u, stsz->sampleCount);
+  EXPECT_EQ((std::vector<uint32_t>{102400, 102600, 102780}), stco->offsets);
+  EXPECT_EQ(590u, mdat->payloadLength);
+  writer.WriteSample(std::vector<uint8_t>(10, 4), 512);
+  writer.WriteSample(std::vector<uint8_t>(10, 5), 1024);
+  ASSERT_EQ(3u, stts->entries.size());
+  EXPECT_EQ(512u, stts->entries[1].sampleDelta);
+  EXPECT_EQ(1u, stts->entries[2].sampleCount);
+  writer.Finish();
+  EXPECT_EQ(600u, mvhd->timescale);
+  EXPECT_EQ(uint32_t((4 * 1024 + 512) * 600 / 44100), mvhd->duration);
+  EXPECT_EQ(mvhd->duration, tkhd->duration);
+  EXPECT_EQ(1u, tkhd->trackId);
+  EXPECT_EQ(44100u, mdhd->timescale);
+  EXPECT_EQ(4u * 1024 + 512, mdhd->duration);
+  EXPECT_EQ(102392u, mdat->GetOffset());
+  EXPECT_EQ(610u + 8, mdat->GetSize());
+  EXPECT_EQ(mdat->GetSize(), mdat->GetWriteSize());
+
+  // A tree without 'mvhd' is refused before anything is written.
+  OwnedList u;
+  Own(u.boxes, new MediaDataBox());
+  std::ostringstream none;
+  TrackWriter refused(u.boxes, none, 100);
+  EXPECT_FALSE(refused.Init());
+  EXPECT_TRUE(none.str().empty());
+}
+
+TEST(Rewrite, KeepsTheUsersBackup) {
+  Bytes file = B("ftyp", "M4A " + U32(0)) + B("moov", B("udta", "")) + B("mdat", Bytes(3000, 'm'));
+  std::string unix = std::string(VOG_FIXTURE_DIR) + "/rewrite_bak.m4a";
+  std::string path = unix;
+#ifdef _WIN32
+  path = "Z:" + unix;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  {
+    std::ofstream(path, std::ios::binary) << file;
+    std::ofstream(path + ".bak", std::ios::binary) << "mine";
+  }
+  std::wstring wide = Wide(path);
+  EXPECT_EQ(Wide(path + ".bak1"), ChooseBackupPath(wide));
+  BoxList* boxes = nullptr;
+  {
+    BoxReader reader(wide.c_str());
+    boxes = reader.ReadBoxesForMetaWrite();
+  }
+  ASSERT_TRUE(boxes);
+  RewriteResult result;
+  EXPECT_EQ(S_OK, RewriteBoxFile(wide.c_str(), *boxes, true, &result));
+  DeleteBoxList(boxes);
+  EXPECT_FALSE(result.inPlace);
+  EXPECT_EQ(Wide(path + ".bak1"), result.backupPath);
+  Bytes back, mine;
+  ASSERT_TRUE(LoadFile(path, back));
+  EXPECT_EQ(file, back);
+  ASSERT_TRUE(LoadFile(path + ".bak", mine));
+  EXPECT_EQ("mine", mine);
+  EXPECT_FALSE(FileExists(Wide(path + ".bak1").c_str())) << "our backup is removed after success";
+  std::remove(path.c_str());
+  std::remove((path + ".bak").c_str());
+}
+
+// A box rebuilt from memory that was not read whole would lose bytes: such a
+// tree is refused, and the file stays as it was.
+TEST(Rewrite, RefusesATreeThatDoesNotHoldEveryByte) {
+  struct Row {
+    const char* name;
+    Bytes file;
+  } rows[] = {
+      {"stco count not matching its table", B("moov", B("trak", B("mdia", B("minf", B("stbl", FB("stco", 0, U32(3) + U32(100))))))) + B("mdat", "x")},
+      {"meta without its full-box word", B("moov", B("udta", B("meta", B("hdlr", Bytes(25, 0)) + B("ilst", "")))) + B("mdat", "x")},
+      {"bytes after the last box", B("moov", "") + B("mdat", "x") + "abc"},
+  };
+  std::string unix = std::string(VOG_FIXTURE_DIR) + "/refused.m4a";
+  std::string path = unix;
+#ifdef _WIN32
+  path = "Z:" + unix;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  for (const Row& r : rows) {
+    { std::ofstream(path, std::ios::binary | std::ios::trunc) << r.file; }
+    std::wstring wide = Wide(path);
+    BoxList* boxes = nullptr;
+    {
+      BoxReader reader(wide.c_str());
+      boxes = reader.ReadBoxesForMetaWrite();
+    }
+    ASSERT_TRUE(boxes) << r.name;
+    EXPECT_EQ(E_FAIL, RewriteBoxFile(wide.c_str(), *boxes)) << r.name;
+    DeleteBoxList(boxes);
+    Bytes back;
+    ASSERT_TRUE(LoadFile(path, back));
+    EXPECT_EQ(r.file, back) << r.name;
+  }
+  std::remove(path.c_str());
+}
+
+TEST(PrepareWrite, MediaDataMovingByDifferentDistancesIsRefused) {
+  OwnedList t;
+  MediaDataBox* first = Own(t.boxes, new MediaDataBox());
+  first->SetSize(100);
+  MoovBox* moov = Own(t.boxes, new MoovBox());
+  moov->SetOffset(100);
+  MediaDataBox* second = Own(t.boxes, new MediaDataBox());
+  second->SetOffset(108);
+  second->SetSize(100);
+  second->SetWriteOffset(108);
+  second->SetWriteSize(100);
+  {
+    PrepareWrite pass(t.boxes);
+    pass.Run();
+    EXPECT_TRUE(pass.CanWrite());  // 'moov' keeps its 8 bytes: both stay
+  }
+  moov->AddChild(new MovieHeaderBox());  // 'moov' grows between them
+  first->copyFlag = 0;
+  second->copyFlag = 0;
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  EXPECT_TRUE(pass.NeedsCopy());
+  EXPECT_FALSE(pass.CanWrite());
+}

@@ -1,0 +1,229 @@
+// aacdec: decodes the AAC track of an MP4 file with the project's decoder;
+// the file is read through the container library (box reader, track reader).
+//   aacdec IN OUT.wav   32-bit float WAV with every decoded frame (no
+//                       edit-list trimming; full scale 1.0)
+//   aacdec --bench IN   decodes to nothing and prints audio seconds, wall
+//                       time and x real time
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "boxreader.h"
+#include "boxtree.h"
+#include "factories.h"
+#include "filestream.h"
+#include "mp4AudioDecIfc.h"
+#include "textencoding.h"
+#include "trackreader.h"
+
+namespace {
+
+void put16(std::vector<uint8_t>& v, uint32_t x) {
+  v.push_back(x & 255);
+  v.push_back((x >> 8) & 255);
+}
+void put32(std::vector<uint8_t>& v, uint32_t x) {
+  put16(v, x & 0xFFFF);
+  put16(v, x >> 16);
+}
+
+std::vector<uint8_t> wavHeader(uint32_t channels, uint32_t rate, uint64_t dataBytes) {
+  std::vector<uint8_t> h;
+  const bool extensible = channels > 2;
+  const uint32_t fmtSize = extensible ? 40 : 18;
+  const uint64_t riff = 4 + (8 + fmtSize) + (8 + dataBytes);
+  h.insert(h.end(), {'R', 'I', 'F', 'F'});
+  put32(h, riff > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(riff));
+  h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  put32(h, fmtSize);
+  put16(h, extensible ? 0xFFFE : 3);
+  put16(h, channels);
+  put32(h, rate);
+  put32(h, rate * channels * 4);
+  put16(h, channels * 4);
+  put16(h, 32);
+  if (extensible) {
+    put16(h, 22);
+    put16(h, 32);
+    put32(h, 0);  // no speaker positions claimed
+    // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT
+    static const uint8_t guid[16] = {0x03, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    h.insert(h.end(), guid, guid + 16);
+  } else {
+    put16(h, 0);
+  }
+  h.insert(h.end(), {'d', 'a', 't', 'a'});
+  put32(h, dataBytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(dataBytes));
+  return h;
+}
+
+// The access units of the file's AAC track, through the container library.
+class Track {
+ public:
+  explicit Track(const std::wstring& path)
+      : reader_(path.c_str()),
+        in_(path.c_str(), 65536, fileutil::kGenericRead, fileutil::kFileShareRead, nullptr, fileutil::kOpenExisting,
+            fileutil::kFlagsRandomAccess, nullptr),
+        boxes_(reader_.ReadAllBoxes()),
+        track_(boxes_ ? *boxes_ : empty_, in_) {
+    ok_ = boxes_ && track_.Init();
+  }
+  ~Track() {
+    if (boxes_) fileutil::DeleteBoxList(boxes_);
+  }
+  bool ok() const { return ok_; }
+  const std::vector<uint8_t>& asc() const { return track_.GetDecoderSpecificInfo(); }
+  uint32_t index() { return track_.GetCurrentSample(); }
+  // The next access unit; an unreadable one comes back empty (it then
+  // decodes as a failure).
+  bool next(std::vector<uint8_t>* unit) {
+    if (!track_.NextSample()) return false;
+    if (!track_.ReadSample(*unit)) unit->clear();
+    return true;
+  }
+
+ private:
+  fileutil::BoxReader reader_;
+  fileutil::ifstream in_;
+  fileutil::BoxList empty_;
+  fileutil::BoxList* boxes_;
+  fileutil::TrackReader track_;
+  bool ok_ = false;
+};
+
+int run(const std::vector<std::wstring>& args) {
+  bool bench = false;
+  std::wstring win, wout;
+  if (args.size() == 2 && args[0] == L"--bench") {
+    bench = true;
+    win = args[1];
+  } else if (args.size() == 2) {
+    win = args[0];
+    wout = args[1];
+  } else {
+    std::fprintf(stderr, "usage: aacdec IN OUT.wav | aacdec --bench IN\n");
+    return 1;
+  }
+  std::string in, out;
+  fileutil::WideToUtf8(win, in);
+  fileutil::WideToUtf8(wout, out);
+  Track track(win);
+  if (!track.ok()) {
+    std::fprintf(stderr, "aacdec: %s: no readable AAC track\n", in.c_str());
+    return 2;
+  }
+  AudioSpecificConfig asc;
+  std::memset(&asc, 0, sizeof(asc));
+  const int32_t pr = mp4AudioDecParseAsc(track.asc().data(), static_cast<int32_t>(track.asc().size()), &asc);
+  if (pr != 0) {
+    std::fprintf(stderr, "aacdec: %s: AudioSpecificConfig refused (%d)\n", in.c_str(), pr);
+    return 2;
+  }
+  AudioSpecificConfig* recs[1] = {&asc};
+  Mp4AudioDec* dec = mp4AudioDecOpen(recs, 1);
+  if (!dec) {
+    std::fprintf(stderr, "aacdec: %s: decoder refused object type %d (%s)\n", in.c_str(), asc.objectType,
+                 mp4AudioDecAotName(asc.objectType));
+    return 2;
+  }
+  AuBuffer* au = auBufferCreate(nullptr, 0);
+  CuBuffer* cu = cuBufferCreate(2 * asc.channelCount, 2 * asc.frameLength,
+                                asc.sbrPresent == 1 ? asc.extensionSamplingFrequency : asc.samplingFrequency, 2048);
+  if (!au || !cu) {
+    std::fprintf(stderr, "aacdec: out of memory\n");
+    return 2;
+  }
+  const int channels = asc.channelCount;
+  const int rate = asc.samplingFrequency;
+  FILE* f = nullptr;
+  if (!bench) {
+#ifdef _WIN32
+    f = _wfopen(wout.c_str(), L"wb");
+#else
+    f = std::fopen(out.c_str(), "wb");
+#endif
+    if (!f) {
+      std::fprintf(stderr, "aacdec: cannot write %s\n", out.c_str());
+      return 2;
+    }
+    const std::vector<uint8_t> h = wavHeader(channels, rate, 0);
+    if (std::fwrite(h.data(), 1, h.size(), f) != h.size()) return 2;
+  }
+  std::vector<uint8_t> unit;
+  std::vector<float> pcm;
+  uint64_t frames = 0;
+  int failures = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  AuBuffer* aus[1] = {au};
+  while (track.next(&unit)) {
+    auBufferReset(au);
+    int32_t r = auBufferFeed(au, unit.data(), static_cast<int32_t>(unit.size()));
+    cuBufferReset(cu);
+    if (r == 0 && auBufferHasData(au)) r = mp4AudioDecDecodeAu(dec, aus, cu);
+    int32_t ch = 0, n = 0;
+    cuBufferGetChannels(cu, &ch);
+    cuBufferGetSamplesPerChannel(cu, &n);
+    if (r != 0 || ch != channels || n <= 0) {
+      if (failures++ < 10)
+        std::fprintf(stderr, "aacdec: unit %llu failed (%d)\n", static_cast<unsigned long long>(track.index()), r);
+      n = asc.frameLength;
+      pcm.assign(static_cast<size_t>(n) * channels, 0.0f);
+    } else if (bench) {
+      // Decoding to nothing: the output is not copied.
+    } else {
+      float* s = nullptr;
+      cuBufferGetSamples(cu, &s);
+      pcm.assign(s, s + static_cast<size_t>(n) * channels);
+      for (float& v : pcm) v *= 1.0f / 32768.0f;
+    }
+    frames += static_cast<uint64_t>(n);
+    if (f && std::fwrite(pcm.data(), sizeof(float), pcm.size(), f) != pcm.size()) {
+      std::fprintf(stderr, "aacdec: write failed\n");
+      return 2;
+    }
+  }
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  if (f) {
+    const std::vector<uint8_t> h = wavHeader(channels, rate, frames * channels * 4);
+    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(h.data(), 1, h.size(), f) != h.size() || std::fclose(f) != 0) {
+      std::fprintf(stderr, "aacdec: write failed\n");
+      return 2;
+    }
+  }
+  if (bench) {
+    const double secs = static_cast<double>(frames) / rate;
+    std::printf("audio %.3f s, wall %.3f s, %.1f x real time\n", secs, wall, wall > 0 ? secs / wall : 0.0);
+  }
+  cuBufferDestroy(&cu);
+  auBufferDestroy(&au);
+  mp4AudioDecClose(&dec);
+  return failures ? 3 : 0;
+}
+
+int runWithFactories(const std::vector<std::wstring>& args) {
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+  const int r = run(args);
+  esds::DestroyDescriptorFactory();
+  fileutil::DestroyGlobalFactories();
+  return r;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return runWithFactories(std::vector<std::wstring>(argv + 1, argv + argc)); }
+#else
+int main(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring w;
+    fileutil::Utf8ToWide(reinterpret_cast<const uint8_t*>(argv[i]), std::strlen(argv[i]), w);
+    args.push_back(w);
+  }
+  return runWithFactories(args);
+}
+#endif
