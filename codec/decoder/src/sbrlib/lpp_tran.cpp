@@ -139,12 +139,12 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
   float a0r[64] = {}, a0i[64] = {}, a1r[64] = {}, a1i[64] = {};
   for (int p = t->lowestSource; p < t->highestSourceStop; p++) {
     // phi(i, j) = sum_n x(n - i) x*(n - j), n over the frame and 6 history slots.
-    float r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
+    double r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
     for (int n = 0; n < nLen; n++) {
       int m = n + SBR_HF_ADJ;
-      float x0r = re[m][p], x0i = im[m][p];
-      float x1r = re[m - 1][p], x1i = im[m - 1][p];
-      float x2r = re[m - 2][p], x2i = im[m - 2][p];
+      double x0r = re[m][p], x0i = im[m][p];
+      double x1r = re[m - 1][p], x1i = im[m - 1][p];
+      double x2r = re[m - 2][p], x2i = im[m - 2][p];
       r01r += x0r * x1r + x0i * x1i;
       r01i += x0i * x1r - x0r * x1i;
       r02r += x0r * x2r + x0i * x2i;
@@ -154,7 +154,7 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
       r12i += x1i * x2r - x1r * x2i;
       r22 += x2r * x2r + x2i * x2i;
     }
-    double det = static_cast<double>(r11) * r22 - (static_cast<double>(r12r) * r12r + static_cast<double>(r12i) * r12i) / (1.0 + 1e-6);
+    double det = r11 * r22 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
     double b1r = 0, b1i = 0, b0r = 0, b0i = 0;
     if (det != 0.0) {
       // a1 = (phi01 phi12 - phi02 phi11) / det
@@ -166,7 +166,8 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
       b0r = -(r01r + b1r * r12r + b1i * r12i) / r11;
       b0i = -(r01i + b1i * r12r - b1r * r12i) / r11;
     }
-    if (b0r * b0r + b0i * b0i >= 16.0 || b1r * b1r + b1i * b1i >= 16.0) {
+    // Unstable predictors (and non-finite ones from overflowing input) are dropped.
+    if (!(b0r * b0r + b0i * b0i < 16.0) || !(b1r * b1r + b1i * b1i < 16.0)) {
       b0r = b0i = b1r = b1i = 0.0;
     }
     a0r[p] = static_cast<float>(b0r);

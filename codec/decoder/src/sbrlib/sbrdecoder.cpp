@@ -28,6 +28,7 @@ int32_t floatWord(float f) {
 }
 
 constexpr int kAnalysisDelay = 288;  // 320 - 32 samples of analysis history
+constexpr float kInputBound = 1.0e9f;  // core samples are on the 16-bit scale
 
 }  // namespace
 
@@ -177,7 +178,13 @@ void sbrDecodeChannelFrame(SbrChannelDec* c, const float* core, int stride, SbrH
   else c->fd.psStartBand = 0;
   const int n = c->coreFrameLength;
   std::memmove(c->input, c->input + n, sizeof(float) * kAnalysisDelay);
-  for (int i = 0; i < n; i++) c->input[kAnalysisDelay + i] = core[i * stride];
+  // Corrupt input can make the core's output enormous; bounding it keeps every
+  // energy of the SBR tools finite (legal audio stays far below the bound).
+  for (int i = 0; i < n; i++) {
+    float x = core[i * stride];
+    if (!(x == x)) x = 0.0f;
+    c->input[kAnalysisDelay + i] = x > kInputBound ? kInputBound : (x < -kInputBound ? -kInputBound : x);
+  }
   if (c->forcedInvf < 4)
     for (int i = 0; i < MAX_NOISE_COEFFS; i++) c->fd.invfMode[i] = c->forcedInvf;
   if (!headerValid) {
