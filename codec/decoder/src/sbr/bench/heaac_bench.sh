@@ -12,7 +12,12 @@ tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 ffmpeg -nostdin -v error -stream_loop 7 -i "$src" -c copy -t 600 "$tmp/heaac_600.mp4"
 secs=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$tmp/heaac_600.mp4")
-ir() { valgrind --tool=callgrind --callgrind-out-file="$tmp/cg.out" "$@" 2>&1 >/dev/null | sed -n 's/.*refs: *//p' | tr -d ,; }
+# The decoder's exit status is not the point here (a tool may count units it
+# could not write as failures); only the instruction count is read.
+ir() {
+  { valgrind --tool=callgrind --callgrind-out-file="$tmp/cg.out" "$@" 2>&1 >/dev/null || true; } |
+    sed -n 's/.*refs: *//p' | tr -d ,
+}
 ours=$(ir "$dec" --bench "$tmp/heaac_600.mp4")
 ff=$(ir ffmpeg -nostdin -v error -i "$tmp/heaac_600.mp4" -f null -)
 ffcopy=$(ir ffmpeg -nostdin -v error -i "$tmp/heaac_600.mp4" -c copy -f null -)
