@@ -170,14 +170,7 @@ HRESULT STDMETHODCALLTYPE BaseReadFile::GetInfoText(wchar_t* buf, int cch, UINT 
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFile::GetStreamInfoText(wchar_t* buf, int cch, UINT stream, UINT id) {
-  if (stream >= StreamCount()) return E_FAIL;
-  IStreamInfo* info = nullptr;
-  HRESULT hr = GetStreamInfo(&info, stream);
-  if (FAILED(hr)) return hr;
-  if (!info) return E_FAIL;
-  hr = info->GetInfoText(buf, cch, id);
-  info->Release();
-  return hr;
+  return AskStreamInfo(stream, [&](IStreamInfo* info) { return info->GetInfoText(buf, cch, id); });
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFile::GetInfoValue(void* buf, DWORD cb, UINT id) {
@@ -190,14 +183,7 @@ HRESULT STDMETHODCALLTYPE BaseReadFile::GetInfoValue(void* buf, DWORD cb, UINT i
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFile::GetStreamInfoValue(void* buf, DWORD cb, UINT stream, UINT id) {
-  if (stream >= StreamCount()) return E_FAIL;
-  IStreamInfo* info = nullptr;
-  HRESULT hr = GetStreamInfo(&info, stream);
-  if (FAILED(hr)) return hr;
-  if (!info) return E_FAIL;
-  hr = info->GetInfoValue(buf, cb, id);
-  info->Release();
-  return hr;
+  return AskStreamInfo(stream, [&](IStreamInfo* info) { return info->GetInfoValue(buf, cb, id); });
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFile::Close() {

@@ -80,6 +80,18 @@ class BaseReadFile : public IKvReadFile {
 
  protected:
   UINT StreamCount();
+  // Asks ask(info) of the information face of an existing stream.
+  template <class Ask>
+  HRESULT AskStreamInfo(UINT stream, Ask ask) {
+    if (stream >= StreamCount()) return E_FAIL;
+    IStreamInfo* info = nullptr;
+    HRESULT hr = GetStreamInfo(&info, stream);
+    if (FAILED(hr)) return hr;
+    if (!info) return E_FAIL;
+    hr = ask(info);
+    info->Release();
+    return hr;
+  }
 
   volatile LONG refCount_;
   wchar_t path_[MAX_PATH];

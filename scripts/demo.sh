@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
-# Builds the plug-in and runs the stand-in host on its default job.
+# Builds the plug-in and runs the stand-in host on its default job: the plug-in's
+# info row, then a built-in sample file (a 2-second stereo AAC-LC .m4a made with
+# ffmpeg) read through the plug-in into a 16-bit WAV.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$(nproc)" >/dev/null
-exec scripts/host info
+scripts/host info
+work="$(pwd)/build/win32/demo"
+mkdir -p "$work"
+ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=2:sample_rate=44100" \
+  -f lavfi -i "sine=frequency=660:duration=2:sample_rate=44100" \
+  -filter_complex "[0:a][1:a]amerge=inputs=2[a]" -map "[a]" -c:a aac -b:a 128k "$work/demo.m4a"
+scripts/host read "$work/demo.m4a" "$work/demo.wav"
+echo "decoded: $work/demo.wav"

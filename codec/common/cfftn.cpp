@@ -398,6 +398,34 @@ float* rfftnCreateTable(int32_t n) {
 
 void rfftnDeleteTable(float* table) { utilFree(table, "cfftn", 932); }
 
+namespace {
+
+// The split between the real transform of n points and the complex transform
+// of n/2 points, on the interleaved data: after the complex transform in the
+// forward direction, before it in the inverse one; every output is scaled by
+// w (the forward direction leaves the first pair unscaled).
+template <bool Forward>
+void untangle(float* data, const float* table, const float* cosines, int32_t half, int32_t quarter, float w) {
+  float a = data[0], b = data[1];
+  data[0] = Forward ? a + b : w * (a + b);
+  data[1] = Forward ? a - b : w * (a - b);
+  for (int32_t k = 1; k <= quarter; ++k) {
+    const int32_t j = half - k;
+    const float s = table[k], c = cosines[k];
+    float r1 = data[2 * k], i1 = data[2 * k + 1];
+    float r2 = data[2 * j], i2 = data[2 * j + 1];
+    float d = r1 - r2, e = i1 + i2, f = r1 + r2, g = i1 - i2;
+    float p = Forward ? s * d - c * e : s * d + c * e;
+    float q = Forward ? c * d + s * e : s * e - c * d;
+    data[2 * k] = w * (f - p);
+    data[2 * k + 1] = w * (g - q);
+    data[2 * j] = w * (f + p);
+    data[2 * j + 1] = -w * (g + q);
+  }
+}
+
+}  // namespace
+
 int rfftn(float* data, const float* table, int32_t n, int32_t direction) {
   if (!data || !table || n < 2 || (n & 1) != 0) return 0;
   if (direction != -1 && direction != 1) return 0;
@@ -412,38 +440,9 @@ int rfftn(float* data, const float* table, int32_t n, int32_t direction) {
     // The inner transform of one point is the identity.
     if (half >= 2) result = cfftnInterleaved(data, half, -1);
     if (!result) return 0;
-    float a = data[0], b = data[1];
-    data[0] = a + b;
-    data[1] = a - b;
-    for (int32_t k = 1; k <= quarter; ++k) {
-      const int32_t j = half - k;
-      const float s = table[k], c = cosines[k];
-      float r1 = data[2 * k], i1 = data[2 * k + 1];
-      float r2 = data[2 * j], i2 = data[2 * j + 1];
-      float d = r1 - r2, e = i1 + i2, f = r1 + r2, g = i1 - i2;
-      float p = s * d - c * e, q = c * d + s * e;
-      data[2 * k] = (f - p) * 0.5f;
-      data[2 * k + 1] = (g - q) * 0.5f;
-      data[2 * j] = (f + p) * 0.5f;
-      data[2 * j + 1] = -(g + q) * 0.5f;
-    }
+    untangle<true>(data, table, cosines, half, quarter, 0.5f);
   } else {
-    const float w = 1.0f / static_cast<float>(n);
-    float a = data[0], b = data[1];
-    data[0] = w * (a + b);
-    data[1] = w * (a - b);
-    for (int32_t k = 1; k <= quarter; ++k) {
-      const int32_t j = half - k;
-      const float s = table[k], c = cosines[k];
-      float r1 = data[2 * k], i1 = data[2 * k + 1];
-      float r2 = data[2 * j], i2 = data[2 * j + 1];
-      float d = r1 - r2, e = i1 + i2, f = r1 + r2, g = i1 - i2;
-      float p = s * d + c * e, q = s * e - c * d;
-      data[2 * k] = w * (f - p);
-      data[2 * k + 1] = w * (g - q);
-      data[2 * j] = w * (f + p);
-      data[2 * j + 1] = -w * (g + q);
-    }
+    untangle<false>(data, table, cosines, half, quarter, 1.0f / static_cast<float>(n));
     if (half >= 2) result = cfftnInterleaved(data, half, 1);
   }
   return result;

@@ -47,13 +47,21 @@ int createDct(DctHandle** handle, int32_t n) {
   return 0;
 }
 
-int runDct(DctHandle* h, const float* x, float* y) {
+namespace {
+
+// Both transforms through one N/2-point complex FFT: pre-twiddle the pairs
+// (x[2j], x[n-1-2j]), transform, post-twiddle. The DST-IV is the DCT-IV of
+// the input read backwards with its odd outputs negated: the pair is taken in
+// the other order and the second output's difference the other way round.
+template <bool Sine>
+int runTransform(DctHandle* h, const float* x, float* y) {
   if (!h || !x || !y) return 1;
   const int32_t n = h->n, half = n / 2;
   const float* s = h->table;
   const float* c = h->table + half;
   for (int32_t j = 0; j < half; ++j) {
-    float a = x[2 * j], b = x[n - 1 - 2 * j];
+    const float a = Sine ? x[n - 1 - 2 * j] : x[2 * j];
+    const float b = Sine ? x[2 * j] : x[n - 1 - 2 * j];
     h->inReal[j] = a * c[j] + b * s[j];
     h->inImag[j] = b * c[j] - a * s[j];
   }
@@ -61,29 +69,16 @@ int runDct(DctHandle* h, const float* x, float* y) {
   for (int32_t j = 0; j < half; ++j) {
     float R = h->outReal[j], I = h->outImag[j];
     y[2 * j] = R * c[j] + I * s[j];
-    y[n - 1 - 2 * j] = R * s[j] - I * c[j];
+    y[n - 1 - 2 * j] = Sine ? I * c[j] - R * s[j] : R * s[j] - I * c[j];
   }
   return 0;
 }
 
-int runDst(DctHandle* h, const float* x, float* y) {
-  if (!h || !x || !y) return 1;
-  const int32_t n = h->n, half = n / 2;
-  const float* s = h->table;
-  const float* c = h->table + half;
-  for (int32_t j = 0; j < half; ++j) {
-    float a = x[2 * j], b = x[n - 1 - 2 * j];
-    h->inReal[j] = b * c[j] + a * s[j];
-    h->inImag[j] = a * c[j] - b * s[j];
-  }
-  if (runCplxFft(h->fft, h->inReal, h->inImag, h->outReal, h->outImag) != 0) return 2;
-  for (int32_t j = 0; j < half; ++j) {
-    float R = h->outReal[j], I = h->outImag[j];
-    y[2 * j] = R * c[j] + I * s[j];
-    y[n - 1 - 2 * j] = I * c[j] - R * s[j];
-  }
-  return 0;
-}
+}  // namespace
+
+int runDct(DctHandle* h, const float* x, float* y) { return runTransform<false>(h, x, y); }
+
+int runDst(DctHandle* h, const float* x, float* y) { return runTransform<true>(h, x, y); }
 
 int deleteDct(DctHandle** handle) {
   if (!handle || !*handle) return 0;

@@ -217,37 +217,29 @@ static float vecSquaredDistanceSse(const float* x, const float* y, int32_t n) {
 }
 
 // Each aligned block of 8 is reduced to its extreme element and combined with
-// the running value (which starts at x[0]); then the tail is scanned.
-static float vecMinValueSse(const float* x, int32_t n) {
-  if (!aligned(x) || n < 8) return vecMinValueGeneric(x, n);
+// the running value (which starts at x[0]); then the tail is scanned. Max
+// picks the largest, else the smallest.
+template <bool Max>
+static float extremeValueSse(const float* x, int32_t n) {
+  if (!aligned(x) || n < 8) return Max ? vecMaxValueGeneric(x, n) : vecMinValueGeneric(x, n);
+  const auto pick = [](__m128 a, __m128 b) { return Max ? _mm_max_ps(a, b) : _mm_min_ps(a, b); };
+  const auto pickLow = [](__m128 a, __m128 b) { return Max ? _mm_max_ss(a, b) : _mm_min_ss(a, b); };
+  const auto beyond = [](float a, float b) { return Max ? a > b : a < b; };
   float v = x[0];
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    __m128 m = _mm_min_ps(_mm_load_ps(x + i), _mm_load_ps(x + i + 4));
-    m = _mm_min_ps(m, _mm_movehl_ps(m, m));
-    m = _mm_min_ss(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 1, 1, 1)));
+    __m128 m = pick(_mm_load_ps(x + i), _mm_load_ps(x + i + 4));
+    m = pick(m, _mm_movehl_ps(m, m));
+    m = pickLow(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 1, 1, 1)));
     float b = _mm_cvtss_f32(m);
-    if (b < v) v = b;
+    if (beyond(b, v)) v = b;
   }
   for (; i < n; ++i)
-    if (x[i] < v) v = x[i];
+    if (beyond(x[i], v)) v = x[i];
   return v;
 }
-static float vecMaxValueSse(const float* x, int32_t n) {
-  if (!aligned(x) || n < 8) return vecMaxValueGeneric(x, n);
-  float v = x[0];
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    __m128 m = _mm_max_ps(_mm_load_ps(x + i), _mm_load_ps(x + i + 4));
-    m = _mm_max_ps(m, _mm_movehl_ps(m, m));
-    m = _mm_max_ss(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 1, 1, 1)));
-    float b = _mm_cvtss_f32(m);
-    if (b > v) v = b;
-  }
-  for (; i < n; ++i)
-    if (x[i] > v) v = x[i];
-  return v;
-}
+static float vecMinValueSse(const float* x, int32_t n) { return extremeValueSse<false>(x, n); }
+static float vecMaxValueSse(const float* x, int32_t n) { return extremeValueSse<true>(x, n); }
 
 // Blocks of 8 floats (4 complex values): re*re + im*im in single precision.
 template <bool kMagnitude>

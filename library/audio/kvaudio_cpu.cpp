@@ -1,13 +1,36 @@
-// The audio library's processor query. It answers with the words of the base
-// library's CPU query (processor level in the low 4 bits, feature bits above)
-// and carries the same allow-mask, so the conversion dispatch can be tested
-// at every level. One function family, so that it can later be joined with
-// the base library's query.
+// The audio library's processor query: the words of the base library's CPU
+// query (processor level in the low 4 bits, feature bits above) and its
+// allow-mask. In the Windows build it is the base library's query itself, so
+// a host that restricts the allowed features (KvOnlyAllowCPUSupport and the
+// rest) also restricts the conversion routines handed out. Natively, where
+// the base library is not built, the same words come from <cpuid.h>.
+#include "kvaudio_internal.h"
+
+#ifdef _WIN32
+
+#include "kvcpu.h"
+
+DWORD KvAudioCpu_GetSupport(DWORD mask) { return KvGetCPUSupport(mask); }
+DWORD KvAudioCpu_GetSupportRaw(DWORD mask) { return KvGetCPUSupportRaw(mask); }
+DWORD KvAudioCpu_GetOSSupport(DWORD mask) { return KvGetOSSupport(mask); }
+
+void KvAudioCpu_OnlyAllow(DWORD features) {
+  KvOnlyAllowCPUSupport(features & 0xFF0u);
+  KvSetCPUClassBySupport();
+  // A level above 6 may be forced through the low bits, to test the clamp.
+  if (features & 0xFu) KvCpu_SetForcedClass(features & 0xFu);
+}
+
+void KvAudioCpu_AllowAll() {
+  KvAllowCPUSupport(0xFFFFFFFFu);
+  KvCpu_SetForcedClass(0);
+}
+
+#else
+
 #include <cpuid.h>
 
 #include <atomic>
-
-#include "kvaudio_internal.h"
 
 namespace {
 
@@ -85,6 +108,8 @@ void KvAudioCpu_AllowAll() {
   g_allowed = 0xFFFFFFFFu;
   g_forcedLevel = 0;
 }
+
+#endif  // _WIN32
 
 #ifdef _WIN32
 #include <windows.h>

@@ -11,15 +11,16 @@
 void* KvAudioMem_Alloc(size_t bytes);
 void KvAudioMem_Free(void* p);
 
-// Processor query with the same words as the base library's CPU query
-// (level in the low 4 bits; 0x10 MMX, 0x20 SSE, 0x40 SSE2, 0x20000 FTZ/DAZ;
-// raw/OS words with 0x200 SSE4.1). Kept behind these functions so that it can
-// be replaced by the base library's query.
+// Processor query in the words of the base library's CPU query (level in the
+// low 4 bits; 0x10 MMX, 0x20 SSE, 0x40 SSE2, 0x20000 FTZ/DAZ; raw/OS words
+// with 0x200 SSE4.1): on Windows the base library's query and allow-mask
+// themselves, natively a <cpuid.h> query of the same form.
 DWORD KvAudioCpu_GetSupport(DWORD mask);
 DWORD KvAudioCpu_GetSupportRaw(DWORD mask);
 DWORD KvAudioCpu_GetOSSupport(DWORD mask);
 // Test hooks: restrict the features the library may use and force the level
-// from what remains (as the base library's allow-mask does); AllowAll undoes it.
+// from what remains (on Windows through the base library's allow-mask);
+// AllowAll undoes it.
 void KvAudioCpu_OnlyAllow(DWORD features);
 void KvAudioCpu_AllowAll();
 

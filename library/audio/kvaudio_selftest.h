@@ -16,3 +16,10 @@ struct KvAudioSelfTestReport {
 
 // S_OK, E_OUTOFMEMORY (testing stopped) or E_UNEXPECTED (a node failed).
 HRESULT KvAudioCopy_RunSelfTest(KvAudioSelfTestReport* report);
+
+#ifdef _WIN32
+// The exported self-test around a given run (the tests give failing ones):
+// wait cursor, a fresh details report with one line per failed node, and on
+// failure the error message box when there is an owner window.
+HRESULT KvAudioCopy_UnitTestWith(void* owner, HRESULT (*run)(KvAudioSelfTestReport*));
+#endif

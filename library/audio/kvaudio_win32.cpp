@@ -1,19 +1,28 @@
-// The Windows-only parts of the audio library: the self-test's wait cursor
-// and failure message box.
+// The Windows-only parts of the audio library: the self-test's wait cursor,
+// its details report and failure message box through the library's error
+// handler.
 #include <windows.h>
 
 #include "kvaudio_selftest.h"
+#include "kverror.h"
 
-extern "C" HRESULT KVAPI KvAudioCopy_UnitTest(void* owner) {
+HRESULT KvAudioCopy_UnitTestWith(void* owner, HRESULT (*run)(KvAudioSelfTestReport*)) {
   // 32514 is the system's wait cursor.
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
+  KvErrorHandler_DetailsInit();
   KvAudioSelfTestReport report;
-  HRESULT hr = KvAudioCopy_RunSelfTest(&report);
+  HRESULT hr = run(&report);
+  for (int node : report.failedNodes)
+    KvErrorHandler_DetailsAddString(E_UNEXPECTED, L"KvAudioCopy_UnitTest node[%d] failed.", node);
   SetCursor(previous);
-  if (SUCCEEDED(hr)) return hr;
-  if (!owner) return hr;
-  std::wstring text = L"INTERNAL: AudioCopy unit test failed!\r\n\r\n";
-  for (char c : report.details) text += static_cast<wchar_t>(c);
-  MessageBoxW(static_cast<HWND>(owner), text.c_str(), L"vogaac2", MB_ICONEXCLAMATION);
+  // A failed node leaves its code as the details' last error.
+  if (SUCCEEDED(hr)) hr = KvErrorHandler_GetLastError();
+  if (SUCCEEDED(hr) || !owner) return hr;
+  KvErrorHandler_MsgBox(static_cast<HWND>(owner), MB_ICONEXCLAMATION, 0, hr, L"INTERNAL: AudioCopy unit test failed!",
+                        FALSE);
   return S_OK;
+}
+
+extern "C" HRESULT KVAPI KvAudioCopy_UnitTest(void* owner) {
+  return KvAudioCopy_UnitTestWith(owner, KvAudioCopy_RunSelfTest);
 }

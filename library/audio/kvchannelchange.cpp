@@ -52,6 +52,24 @@ extern "C" HRESULT KVAPI KvAudio_ChannelChangeAvg(void* dst, DWORD dstChannels, 
   return ChangeChannels(dst, dstChannels, src, srcFmt, frames, true);
 }
 
+namespace {
+
+// The mean of a frame's integer samples of type T (native byte order),
+// summed exactly and divided with truncation toward zero.
+template <typename T>
+void MeanOfInts(const BYTE* frame, DWORD ch, BYTE* out) {
+  int64_t sum = 0;
+  for (DWORD c = 0; c < ch; ++c) {
+    T v;
+    std::memcpy(&v, frame + sizeof(T) * c, sizeof v);
+    sum += v;
+  }
+  const T mean = static_cast<T>(sum / static_cast<int64_t>(ch));
+  std::memcpy(out, &mean, sizeof mean);
+}
+
+}  // namespace
+
 extern "C" HRESULT KVAPI KvAudio_MonoChannel(void* dst, const void* src, const WAVEFORMATEX* fmt, int32_t frames) {
   const DWORD ch = fmt->nChannels;
   if (ch == 1) return KvAudio_Copy(fmt, dst, fmt, src, frames, 1.0f);
@@ -69,34 +87,9 @@ extern "C" HRESULT KVAPI KvAudio_MonoChannel(void* dst, const void* src, const W
     BYTE out[8];
     // Each frame is read completely before it is written (dst may be src).
     switch (type) {
-      case KVST_U8: {
-        int64_t sum = 0;
-        for (DWORD c = 0; c < ch; ++c) sum += f[c];
-        out[0] = static_cast<BYTE>(sum / ch);
-        break;
-      }
-      case KVST_S16: {
-        int64_t sum = 0;
-        for (DWORD c = 0; c < ch; ++c) {
-          int16_t v;
-          std::memcpy(&v, f + 2 * c, 2);
-          sum += v;
-        }
-        int16_t m = static_cast<int16_t>(sum / static_cast<int64_t>(ch));
-        std::memcpy(out, &m, 2);
-        break;
-      }
-      case KVST_S32: {
-        int64_t sum = 0;
-        for (DWORD c = 0; c < ch; ++c) {
-          int32_t v;
-          std::memcpy(&v, f + 4 * c, 4);
-          sum += v;
-        }
-        int32_t m = static_cast<int32_t>(sum / static_cast<int64_t>(ch));
-        std::memcpy(out, &m, 4);
-        break;
-      }
+      case KVST_U8: MeanOfInts<uint8_t>(f, ch, out); break;
+      case KVST_S16: MeanOfInts<int16_t>(f, ch, out); break;
+      case KVST_S32: MeanOfInts<int32_t>(f, ch, out); break;
       default: {  // 24-bit and float types: fractions in double
         double sum = 0;
         for (DWORD c = 0; c < ch; ++c) sum += KvAudio_ReadFraction(type, f, c);

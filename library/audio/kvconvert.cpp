@@ -10,161 +10,95 @@
 
 namespace {
 
-inline uint32_t Bswap32(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
 // Encodings. Integer types expose Read/Write of the signed value, float types
 // of the value; bits is the depth that sets full scale.
-template <int T>
-struct Enc;
+template <int Bytes, int Bits, bool BigEndian, bool Unsigned = false>
+struct IntEnc {
+  enum { bytes = Bytes, bits = Bits, isFloat = 0 };
+  // Little-endian 16- and 32-bit containers are the machine's own integers
+  // (both builds run on x86): one load or store.
+  static constexpr bool kNative = !BigEndian && !Unsigned && (Bytes == 2 || Bytes == 4);
+  using Native = std::conditional_t<Bytes == 2, int16_t, int32_t>;
 
-template <>
-struct Enc<KVST_U8> {
-  enum { bytes = 1, bits = 8, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) { return static_cast<int8_t>(p[0] ^ 0x80); }
-  static void Write(uint8_t* p, int32_t v) { p[0] = static_cast<uint8_t>(v ^ 0x80); }
-};
-template <>
-struct Enc<KVST_S8> {
-  enum { bytes = 1, bits = 8, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) { return static_cast<int8_t>(p[0]); }
-  static void Write(uint8_t* p, int32_t v) { p[0] = static_cast<uint8_t>(v); }
-};
-template <>
-struct Enc<KVST_S16> {
-  enum { bytes = 2, bits = 16, isFloat = 0 };
   static int32_t Read(const uint8_t* p) {
-    int16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
+    if constexpr (kNative) {
+      Native v;
+      std::memcpy(&v, p, Bytes);
+      return v;
+    } else {
+      uint32_t u = 0;
+      for (int i = 0; i < Bytes; ++i) u |= static_cast<uint32_t>(p[BigEndian ? Bytes - 1 - i : i]) << (8 * i);
+      if (Unsigned) u ^= 0x80u;
+      const int shift = 32 - 8 * Bytes;  // sign-extends from the container's top bit
+      return static_cast<int32_t>(u << shift) >> shift;
+    }
   }
   static void Write(uint8_t* p, int32_t v) {
-    int16_t w = static_cast<int16_t>(v);
-    std::memcpy(p, &w, 2);
+    if constexpr (kNative) {
+      const Native w = static_cast<Native>(v);
+      std::memcpy(p, &w, Bytes);
+    } else {
+      uint32_t u = static_cast<uint32_t>(v);
+      if (Unsigned) u ^= 0x80u;
+      for (int i = 0; i < Bytes; ++i) p[BigEndian ? Bytes - 1 - i : i] = static_cast<uint8_t>(u >> (8 * i));
+    }
   }
 };
-template <>
-struct Enc<KVST_S16BE> {
-  enum { bytes = 2, bits = 16, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
-  static void Write(uint8_t* p, int32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-  }
-};
-template <>
-struct Enc<KVST_S24> {
-  enum { bytes = 3, bits = 24, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
-  }
-  static void Write(uint8_t* p, int32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-  }
-};
-template <>
-struct Enc<KVST_S24BE> {
-  enum { bytes = 3, bits = 24, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[2] | (p[1] << 8) | (p[0] << 16)) << 8) >> 8;
-  }
-  static void Write(uint8_t* p, int32_t v) {
-    p[2] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[0] = static_cast<uint8_t>(v >> 16);
-  }
-};
-// 24-bit value in a 32-bit word: read as the whole signed word (a word whose
-// high byte is not the sign extension is scaled and clipped as it stands).
-template <>
-struct Enc<KVST_S24IN32> {
-  enum { bytes = 4, bits = 24, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-  }
-  static void Write(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
-};
-template <>
-struct Enc<KVST_S32> {
-  enum { bytes = 4, bits = 32, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-  }
-  static void Write(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
-};
-template <>
-struct Enc<KVST_S32BE> {
-  enum { bytes = 4, bits = 32, isFloat = 0 };
-  static int32_t Read(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return static_cast<int32_t>(Bswap32(v));
-  }
-  static void Write(uint8_t* p, int32_t v) {
-    uint32_t w = Bswap32(static_cast<uint32_t>(v));
-    std::memcpy(p, &w, 4);
-  }
-};
-template <>
-struct Enc<KVST_FLOAT> {
-  enum { bytes = 4, bits = 0, isFloat = 1 };
+
+template <typename F>
+struct FloatEnc {
+  enum { bytes = sizeof(F), bits = 0, isFloat = 1 };
   static double Read(const uint8_t* p) {
-    float v;
-    std::memcpy(&v, p, 4);
+    F v;
+    std::memcpy(&v, p, sizeof v);
     return v;
   }
   static void Write(uint8_t* p, double x) {
-    float v = static_cast<float>(x);
-    std::memcpy(p, &v, 4);
+    F v = static_cast<F>(x);
+    std::memcpy(p, &v, sizeof v);
   }
 };
-template <>
-struct Enc<KVST_DOUBLE> {
-  enum { bytes = 8, bits = 0, isFloat = 1 };
-  static double Read(const uint8_t* p) {
-    double v;
-    std::memcpy(&v, p, 8);
-    return v;
-  }
-  static void Write(uint8_t* p, double x) { std::memcpy(p, &x, 8); }
-};
+
+template <int T>
+struct Enc;
+template <> struct Enc<KVST_U8> : IntEnc<1, 8, false, true> {};
+template <> struct Enc<KVST_S8> : IntEnc<1, 8, false> {};
+template <> struct Enc<KVST_S16> : IntEnc<2, 16, false> {};
+template <> struct Enc<KVST_S16BE> : IntEnc<2, 16, true> {};
+template <> struct Enc<KVST_S24> : IntEnc<3, 24, false> {};
+template <> struct Enc<KVST_S24BE> : IntEnc<3, 24, true> {};
+// 24-bit value in a 32-bit word: read as the whole signed word (a word whose
+// high byte is not the sign extension is scaled and clipped as it stands).
+template <> struct Enc<KVST_S24IN32> : IntEnc<4, 24, false> {};
+template <> struct Enc<KVST_S32> : IntEnc<4, 32, false> {};
+template <> struct Enc<KVST_S32BE> : IntEnc<4, 32, true> {};
+template <> struct Enc<KVST_FLOAT> : FloatEnc<float> {};
+template <> struct Enc<KVST_DOUBLE> : FloatEnc<double> {};
 
 // Full scale 2^(b-1) and its inverse, exact powers of two.
 constexpr double FullScale(int bits) { return bits == 8 ? 128.0 : bits == 16 ? 32768.0 : bits == 24 ? 8388608.0 : 2147483648.0; }
 constexpr double InvScale(int bits) { return 1.0 / FullScale(bits); }
 
-template <int D, int S>
-struct One {
-  // Integer to integer: v * 2^-(sb-1) * gain * 2^(db-1), left to right.
-  template <int d = D, int s = S>
-  static typename std::enable_if<!Enc<d>::isFloat && !Enc<s>::isFloat>::type Do(uint8_t* dp, const uint8_t* sp, double g) {
-    double x = static_cast<double>(Enc<S>::Read(sp)) * InvScale(Enc<S>::bits) * g * FullScale(Enc<D>::bits);
-    Enc<D>::Write(dp, KvClipRoundD(x, -FullScale(Enc<D>::bits), FullScale(Enc<D>::bits) - 1.0));
-  }
-  // Integer to float: v * 2^-(sb-1) * gain, rounded to the destination.
-  template <int d = D, int s = S>
-  static typename std::enable_if<Enc<d>::isFloat && !Enc<s>::isFloat>::type Do(uint8_t* dp, const uint8_t* sp, double g) {
-    Enc<D>::Write(dp, static_cast<double>(Enc<S>::Read(sp)) * InvScale(Enc<S>::bits) * g);
-  }
-  // Float to integer: f * gain * 2^(db-1), clipped, rounded.
-  template <int d = D, int s = S>
-  static typename std::enable_if<!Enc<d>::isFloat && Enc<s>::isFloat>::type Do(uint8_t* dp, const uint8_t* sp, double g) {
-    double x = Enc<S>::Read(sp) * g * FullScale(Enc<D>::bits);
-    Enc<D>::Write(dp, KvClipRoundD(x, -FullScale(Enc<D>::bits), FullScale(Enc<D>::bits) - 1.0));
-  }
-  // Float to float: the value times the gain, rounded to the destination.
-  template <int d = D, int s = S>
-  static typename std::enable_if<Enc<d>::isFloat && Enc<s>::isFloat>::type Do(uint8_t* dp, const uint8_t* sp, double g) {
-    Enc<D>::Write(dp, Enc<S>::Read(sp) * g);
-  }
-};
+// Sample i of type T as a fraction of full scale (v * 2^-(b-1) for integers,
+// the value for float types).
+template <int T>
+double ReadFrac(const uint8_t* p, size_t i) {
+  if constexpr (Enc<T>::isFloat)
+    return Enc<T>::Read(p + i * Enc<T>::bytes);
+  else
+    return static_cast<double>(Enc<T>::Read(p + i * Enc<T>::bytes)) * InvScale(Enc<T>::bits);
+}
+
+// Writes a fraction as sample i of type T: integers at full scale, clipped
+// and rounded half to even; float types rounded to the type, unclipped.
+template <int T>
+void WriteFrac(uint8_t* p, size_t i, double x) {
+  if constexpr (Enc<T>::isFloat)
+    Enc<T>::Write(p + i * Enc<T>::bytes, x);
+  else
+    Enc<T>::Write(p + i * Enc<T>::bytes,
+                  KvClipRoundD(x * FullScale(Enc<T>::bits), -FullScale(Enc<T>::bits), FullScale(Enc<T>::bits) - 1.0));
+}
 
 template <int D, int S>
 void KVAPI Convert(void* dst, const void* src, int32_t count, float gain) {
@@ -179,10 +113,12 @@ void KVAPI Convert(void* dst, const void* src, int32_t count, float gain) {
   const size_t db = Enc<D>::bytes, sb = Enc<S>::bytes;
   // Widening walks backwards so that a conversion in place never overwrites
   // a source sample before it is read.
+  // Each sample: the source's fraction times the gain, at the destination's
+  // full scale (left to right, in double precision).
   if (db > sb) {
-    for (size_t i = static_cast<size_t>(count); i-- > 0;) One<D, S>::Do(d + i * db, s + i * sb, g);
+    for (size_t i = static_cast<size_t>(count); i-- > 0;) WriteFrac<D>(d, i, ReadFrac<S>(s, i) * g);
   } else {
-    for (size_t i = 0; i < static_cast<size_t>(count); ++i) One<D, S>::Do(d + i * db, s + i * sb, g);
+    for (size_t i = 0; i < static_cast<size_t>(count); ++i) WriteFrac<D>(d, i, ReadFrac<S>(s, i) * g);
   }
 }
 
@@ -231,20 +167,22 @@ tKvAudioCopyFunc KvConvert_Generic(KVSAMPLETYPE dstType, KVSAMPLETYPE srcType) {
   return Lookup(di, si);
 }
 
+// One case a type: each instantiation is inlined, as the callers read and
+// write sample by sample.
 double KvAudio_ReadFraction(KVSAMPLETYPE type, const void* buf, size_t i) {
   const uint8_t* p = static_cast<const uint8_t*>(buf);
   switch (type) {
-    case KVST_U8: return Enc<KVST_U8>::Read(p + i) * InvScale(8);
-    case KVST_S8: return Enc<KVST_S8>::Read(p + i) * InvScale(8);
-    case KVST_S16: return Enc<KVST_S16>::Read(p + 2 * i) * InvScale(16);
-    case KVST_S16BE: return Enc<KVST_S16BE>::Read(p + 2 * i) * InvScale(16);
-    case KVST_S24: return Enc<KVST_S24>::Read(p + 3 * i) * InvScale(24);
-    case KVST_S24BE: return Enc<KVST_S24BE>::Read(p + 3 * i) * InvScale(24);
-    case KVST_S24IN32: return Enc<KVST_S24IN32>::Read(p + 4 * i) * InvScale(24);
-    case KVST_S32: return Enc<KVST_S32>::Read(p + 4 * i) * InvScale(32);
-    case KVST_S32BE: return Enc<KVST_S32BE>::Read(p + 4 * i) * InvScale(32);
-    case KVST_FLOAT: return Enc<KVST_FLOAT>::Read(p + 4 * i);
-    case KVST_DOUBLE: return Enc<KVST_DOUBLE>::Read(p + 8 * i);
+    case KVST_U8: return ReadFrac<KVST_U8>(p, i);
+    case KVST_S8: return ReadFrac<KVST_S8>(p, i);
+    case KVST_S16: return ReadFrac<KVST_S16>(p, i);
+    case KVST_S16BE: return ReadFrac<KVST_S16BE>(p, i);
+    case KVST_S24: return ReadFrac<KVST_S24>(p, i);
+    case KVST_S24BE: return ReadFrac<KVST_S24BE>(p, i);
+    case KVST_S24IN32: return ReadFrac<KVST_S24IN32>(p, i);
+    case KVST_S32: return ReadFrac<KVST_S32>(p, i);
+    case KVST_S32BE: return ReadFrac<KVST_S32BE>(p, i);
+    case KVST_FLOAT: return ReadFrac<KVST_FLOAT>(p, i);
+    case KVST_DOUBLE: return ReadFrac<KVST_DOUBLE>(p, i);
     default: return 0.0;
   }
 }
@@ -252,21 +190,17 @@ double KvAudio_ReadFraction(KVSAMPLETYPE type, const void* buf, size_t i) {
 void KvAudio_WriteFraction(KVSAMPLETYPE type, void* buf, size_t i, double x) {
   uint8_t* p = static_cast<uint8_t*>(buf);
   switch (type) {
-    case KVST_U8: Enc<KVST_U8>::Write(p + i, KvClipRoundD(x * 128.0, -128.0, 127.0)); break;
-    case KVST_S8: Enc<KVST_S8>::Write(p + i, KvClipRoundD(x * 128.0, -128.0, 127.0)); break;
-    case KVST_S16: Enc<KVST_S16>::Write(p + 2 * i, KvClipRoundD(x * 32768.0, -32768.0, 32767.0)); break;
-    case KVST_S16BE: Enc<KVST_S16BE>::Write(p + 2 * i, KvClipRoundD(x * 32768.0, -32768.0, 32767.0)); break;
-    case KVST_S24: Enc<KVST_S24>::Write(p + 3 * i, KvClipRoundD(x * 8388608.0, -8388608.0, 8388607.0)); break;
-    case KVST_S24BE: Enc<KVST_S24BE>::Write(p + 3 * i, KvClipRoundD(x * 8388608.0, -8388608.0, 8388607.0)); break;
-    case KVST_S24IN32:
-      Enc<KVST_S24IN32>::Write(p + 4 * i, KvClipRoundD(x * 8388608.0, -8388608.0, 8388607.0));
-      break;
-    case KVST_S32: Enc<KVST_S32>::Write(p + 4 * i, KvClipRoundD(x * 2147483648.0, -2147483648.0, 2147483647.0)); break;
-    case KVST_S32BE:
-      Enc<KVST_S32BE>::Write(p + 4 * i, KvClipRoundD(x * 2147483648.0, -2147483648.0, 2147483647.0));
-      break;
-    case KVST_FLOAT: Enc<KVST_FLOAT>::Write(p + 4 * i, x); break;
-    case KVST_DOUBLE: Enc<KVST_DOUBLE>::Write(p + 8 * i, x); break;
+    case KVST_U8: WriteFrac<KVST_U8>(p, i, x); break;
+    case KVST_S8: WriteFrac<KVST_S8>(p, i, x); break;
+    case KVST_S16: WriteFrac<KVST_S16>(p, i, x); break;
+    case KVST_S16BE: WriteFrac<KVST_S16BE>(p, i, x); break;
+    case KVST_S24: WriteFrac<KVST_S24>(p, i, x); break;
+    case KVST_S24BE: WriteFrac<KVST_S24BE>(p, i, x); break;
+    case KVST_S24IN32: WriteFrac<KVST_S24IN32>(p, i, x); break;
+    case KVST_S32: WriteFrac<KVST_S32>(p, i, x); break;
+    case KVST_S32BE: WriteFrac<KVST_S32BE>(p, i, x); break;
+    case KVST_FLOAT: WriteFrac<KVST_FLOAT>(p, i, x); break;
+    case KVST_DOUBLE: WriteFrac<KVST_DOUBLE>(p, i, x); break;
     default: break;
   }
 }

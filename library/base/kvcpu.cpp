@@ -203,6 +203,8 @@ extern "C" BOOL KVAPI KvSetCPUClassBySupport() {
   return TRUE;
 }
 
+void KvCpu_SetForcedClass(DWORD cls) { g_forcedClass = cls & KVCPU_CLASS_MASK; }
+
 extern "C" void KVAPI KvFourCCToStringCPU(int value, wchar_t* out) {
   if (!out) return;
   for (int i = 0; i < 4; ++i) {

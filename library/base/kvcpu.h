@@ -38,3 +38,6 @@ HRESULT KVAPI KvGetCPUBrandString(wchar_t* buf, DWORD cch);
 
 // Library-internal: runs the detection once (library initialisation calls it early).
 void KvCpu_Detect();
+// Library-internal: sets the forced class outright (0 for none), for tests of
+// the code that picks routines by class, including classes above 6.
+void KvCpu_SetForcedClass(DWORD cls);

@@ -112,6 +112,18 @@ int Grouped(wchar_t* out, const wchar_t* raw) {
   return KvFormatNumber(raw, out, 64);
 }
 
+// The decimal text of an integer given as sign and magnitude, with digit
+// grouping when flags is nonzero; returns its length.
+int IntegerText(bool negative, ULONGLONG magnitude, wchar_t* out, DWORD flags) {
+  wchar_t raw[24];
+  int n = 0;
+  if (negative) raw[n++] = L'-';
+  n += UnsignedText(magnitude, raw + n);
+  if (flags) return Grouped(out, raw);
+  wcscpy(out, raw);
+  return n;
+}
+
 }  // namespace
 
 extern "C" int KVAPI KvFormatNumber(const wchar_t* text, wchar_t* out, int cch) {
@@ -128,47 +140,27 @@ extern "C" int KVAPI KvFormatGroupDecimalNumber(const wchar_t* text, wchar_t* ou
 
 extern "C" int KVAPI KvLongToText(long value, wchar_t* out, DWORD flags) {
   if (!out) return 0;
-  wchar_t raw[24];
-  int n = 0;
-  if (value < 0) raw[n++] = L'-';
   ULONGLONG mag = value < 0 ? static_cast<ULONGLONG>(-static_cast<LONGLONG>(value)) : static_cast<ULONGLONG>(value);
-  n += UnsignedText(mag, raw + n);
-  if (flags) return Grouped(out, raw);
-  wcscpy(out, raw);
-  return n;
+  return IntegerText(value < 0, mag, out, flags);
 }
 
 extern "C" int KVAPI KvDWordToText(DWORD value, wchar_t* out, DWORD flags) {
   if (!out) return 0;
-  wchar_t raw[24];
-  int n = UnsignedText(value, raw);
-  if (flags) return Grouped(out, raw);
-  wcscpy(out, raw);
-  return n;
+  return IntegerText(false, value, out, flags);
 }
 
 extern "C" int KVAPI KvDWordLongToText(DWORD low, DWORD high, wchar_t* out, DWORD flags) {
   if (!high) return KvDWordToText(low, out, flags);
   if (!out) return 0;
-  wchar_t raw[24];
-  int n = UnsignedText((static_cast<ULONGLONG>(high) << 32) | low, raw);
-  if (flags) return Grouped(out, raw);
-  wcscpy(out, raw);
-  return n;
+  return IntegerText(false, (static_cast<ULONGLONG>(high) << 32) | low, out, flags);
 }
 
 extern "C" int KVAPI KvLongLongToText(DWORD low, LONG high, wchar_t* out, DWORD flags) {
   if (!high) return KvDWordToText(low, out, flags);
   if (!out) return 0;
   LONGLONG v = static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<DWORD>(high)) << 32) | low);
-  wchar_t raw[24];
-  int n = 0;
-  if (v < 0) raw[n++] = L'-';
   ULONGLONG mag = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
-  n += UnsignedText(mag, raw + n);
-  if (flags) return Grouped(out, raw);
-  wcscpy(out, raw);
-  return n;
+  return IntegerText(v < 0, mag, out, flags);
 }
 
 extern "C" int KVAPI KvDoubleToText(wchar_t* out, double value, DWORD digits, DWORD flags) {

@@ -447,50 +447,52 @@ const wchar_t* SetterText(wchar_t* buf, const wchar_t* format, va_list args, int
   *len = static_cast<int>(wcslen(format));
   return format;
 }
+
+// Hands the setter text to set (which returns nonzero on success): the
+// text's length on success, else 0.
+template <typename Set>
+int SetFormatted(const wchar_t* format, va_list args, Set set) {
+  wchar_t buf[kSetterChars];
+  int len;
+  const wchar_t* text = SetterText(buf, format, args, &len);
+  return set(text) ? len : 0;
+}
 }  // namespace
 
 extern "C" int __cdecl KvSetWindowText(HWND window, const wchar_t* format, ...) {
   if (!format) return 0;
-  wchar_t buf[kSetterChars];
-  int len;
   va_list args;
   va_start(args, format);
-  const wchar_t* text = SetterText(buf, format, args, &len);
+  int len = SetFormatted(format, args, [&](const wchar_t* text) { return SetWindowTextW(window, text); });
   va_end(args);
-  return SetWindowTextW(window, text) ? len : 0;
+  return len;
 }
 
 extern "C" int __cdecl KvSetDlgItemText(HWND dialog, int control, const wchar_t* format, ...) {
   if (!format) return 0;
-  wchar_t buf[kSetterChars];
-  int len;
   va_list args;
   va_start(args, format);
-  const wchar_t* text = SetterText(buf, format, args, &len);
+  int len = SetFormatted(format, args, [&](const wchar_t* text) { return SetDlgItemTextW(dialog, control, text); });
   va_end(args);
-  return SetDlgItemTextW(dialog, control, text) ? len : 0;
+  return len;
 }
 
 extern "C" int __cdecl KvSetWindowTextId(HKVLANG lang, HWND window, UINT id, ...) {
-  const wchar_t* format = KvGetString(lang, id);
-  wchar_t buf[kSetterChars];
-  int len;
   va_list args;
   va_start(args, id);
-  const wchar_t* text = SetterText(buf, format, args, &len);
+  int len =
+      SetFormatted(KvGetString(lang, id), args, [&](const wchar_t* text) { return SetWindowTextW(window, text); });
   va_end(args);
-  return SetWindowTextW(window, text) ? len : 0;
+  return len;
 }
 
 extern "C" int __cdecl KvSetDlgItemTextId(HKVLANG lang, HWND dialog, int control, UINT id, ...) {
-  const wchar_t* format = KvGetString(lang, id);
-  wchar_t buf[kSetterChars];
-  int len;
   va_list args;
   va_start(args, id);
-  const wchar_t* text = SetterText(buf, format, args, &len);
+  int len = SetFormatted(KvGetString(lang, id), args,
+                         [&](const wchar_t* text) { return SetDlgItemTextW(dialog, control, text); });
   va_end(args);
-  return SetDlgItemTextW(dialog, control, text) ? len : 0;
+  return len;
 }
 
 extern "C" int __cdecl KvSetDlgItemTextNoFlash(HWND dialog, int control, const wchar_t* format, ...) {

@@ -235,41 +235,42 @@ extern "C" HMENU KVAPI KvLoadCulledMenu(HKVLANG lang, LPCWSTR name, const UINT* 
   return menu;
 }
 
-extern "C" HWND KVAPI KvCreateDialogParam(HKVLANG lang, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM param) {
-  Modules m = Of(lang);
-  if (HRSRC r = FindInSatellite(lang, m, name, RT_DIALOG)) {
-    Found f;
-    f.holder = m.satellite;
-    f.resource = r;
-    if (const void* data = Data(f))
-      if (HWND w = CreateDialogIndirectParamW(m.satellite, static_cast<LPCDLGTEMPLATEW>(data), parent, proc, param))
-        return w;
-  }
-  Found f;
-  f.holder = m.module;
-  f.resource = FindInModule(m, name, RT_DIALOG);
-  const void* data = Data(f);
-  return data ? CreateDialogIndirectParamW(m.module, static_cast<LPCDLGTEMPLATEW>(data), parent, proc, param)
-              : nullptr;
-}
+namespace {
 
-extern "C" INT_PTR KVAPI KvDialogBoxParam(HKVLANG lang, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+// Runs a dialog resource through run(module, template): the satellite's
+// template first, when the satellite has one and run does not answer failed;
+// else the module's. failed when neither holds the dialog.
+template <typename R, typename Run>
+R RunDialogResource(HKVLANG lang, LPCWSTR name, R failed, Run run) {
   Modules m = Of(lang);
   if (HRSRC r = FindInSatellite(lang, m, name, RT_DIALOG)) {
     Found f;
     f.holder = m.satellite;
     f.resource = r;
     if (const void* data = Data(f)) {
-      INT_PTR answer =
-          DialogBoxIndirectParamW(m.satellite, static_cast<LPCDLGTEMPLATEW>(data), parent, proc, param);
-      if (answer != -1) return answer;
+      R result = run(m.satellite, static_cast<LPCDLGTEMPLATEW>(data));
+      if (result != failed) return result;
     }
   }
   Found f;
   f.holder = m.module;
   f.resource = FindInModule(m, name, RT_DIALOG);
   const void* data = Data(f);
-  return data ? DialogBoxIndirectParamW(m.module, static_cast<LPCDLGTEMPLATEW>(data), parent, proc, param) : -1;
+  return data ? run(m.module, static_cast<LPCDLGTEMPLATEW>(data)) : failed;
+}
+
+}  // namespace
+
+extern "C" HWND KVAPI KvCreateDialogParam(HKVLANG lang, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+  return RunDialogResource(lang, name, static_cast<HWND>(nullptr), [&](HMODULE holder, LPCDLGTEMPLATEW t) {
+    return CreateDialogIndirectParamW(holder, t, parent, proc, param);
+  });
+}
+
+extern "C" INT_PTR KVAPI KvDialogBoxParam(HKVLANG lang, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+  return RunDialogResource(lang, name, static_cast<INT_PTR>(-1), [&](HMODULE holder, LPCDLGTEMPLATEW t) {
+    return DialogBoxIndirectParamW(holder, t, parent, proc, param);
+  });
 }
 
 extern "C" HWND KVAPI KvCreateDialogIndirectParam(HKVLANG lang, LPCDLGTEMPLATEW dialogTemplate, HWND parent,

@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cpuident.h"
@@ -242,6 +243,14 @@ void runCase(const Case& c, const VecMathTable& table, const Inputs& in, size_t 
       first = "index " + std::to_string(i) + " (x = " + std::to_string(in.x[i % L]) +
               "): expected " + expected + ", got " + actual;
   };
+  // Integer outputs equal their reference element for element.
+  auto compareExact = [&](const auto* got, int count) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(got)>>;
+    auto ref = readArray<T>("vec/ref_" + refName + ".bin");
+    ASSERT_EQ(ref.size(), static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+      if (got[i] != ref[i]) note(i, std::to_string(ref[i]), std::to_string(got[i]));
+  };
   switch (c.out) {
     case Out::Reduction: {
       auto ref = readArray<float>("vec/ref_" + refName + ".bin");
@@ -269,27 +278,9 @@ void runCase(const Case& c, const VecMathTable& table, const Inputs& in, size_t 
       }
       break;
     }
-    case Out::I32: {
-      auto ref = readArray<int32_t>("vec/ref_" + refName + ".bin");
-      ASSERT_EQ(ref.size(), static_cast<size_t>(L));
-      for (int i = 0; i < L; ++i)
-        if (b.zi[i] != ref[i]) note(i, std::to_string(ref[i]), std::to_string(b.zi[i]));
-      break;
-    }
-    case Out::I16: {
-      auto ref = readArray<int16_t>("vec/ref_" + refName + ".bin");
-      ASSERT_EQ(ref.size(), static_cast<size_t>(L));
-      for (int i = 0; i < L; ++i)
-        if (b.zs[i] != ref[i]) note(i, std::to_string(ref[i]), std::to_string(b.zs[i]));
-      break;
-    }
-    case Out::U8: {
-      auto ref = readArray<uint8_t>("vec/ref_" + refName + ".bin");
-      ASSERT_EQ(ref.size(), static_cast<size_t>(2 * L));
-      for (int i = 0; i < 2 * L; ++i)
-        if (b.zb[i] != ref[i]) note(i, std::to_string(ref[i]), std::to_string(b.zb[i]));
-      break;
-    }
+    case Out::I32: compareExact(b.zi, L); break;
+    case Out::I16: compareExact(b.zs, L); break;
+    case Out::U8: compareExact(b.zb, 2 * L); break;
   }
   EXPECT_EQ(bad, 0) << bad << " elements differ; first at " << first;
 }

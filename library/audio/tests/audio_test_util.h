@@ -126,4 +126,38 @@ inline uint32_t Mxcsr() {
   return v & ~0x3Fu;
 }
 
+// An extensible header of a linear format (whole bytes per sample).
+inline WAVEFORMATEXTENSIBLE MakeExt(WORD bits, WORD valid, WORD ch, DWORD mask, const GUID& sub,
+                                    DWORD rate = 48000) {
+  WAVEFORMATEXTENSIBLE x{};
+  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.Format.nChannels = ch;
+  x.Format.nSamplesPerSec = rate;
+  x.Format.wBitsPerSample = bits;
+  x.Format.nBlockAlign = static_cast<WORD>(bits / 8 * ch);
+  x.Format.nAvgBytesPerSec = x.Format.nBlockAlign * rate;
+  x.Format.cbSize = 22;
+  x.Samples.wValidBitsPerSample = valid;
+  x.dwChannelMask = mask;
+  std::memcpy(&x.SubFormat, &sub, sizeof sub);
+  return x;
+}
+
+// The bytes of a compressed format's header followed by cbSize zeroed extra
+// bytes, for the caller to fill.
+inline std::vector<uint8_t> MakeCompressedHeader(WORD tag, WORD ch, DWORD rate, DWORD avgBytes, WORD blockAlign,
+                                                 WORD bits, WORD cbSize) {
+  std::vector<uint8_t> hdr(18 + cbSize);
+  WAVEFORMATEX w{};
+  w.wFormatTag = tag;
+  w.nChannels = ch;
+  w.nSamplesPerSec = rate;
+  w.nAvgBytesPerSec = avgBytes;
+  w.nBlockAlign = blockAlign;
+  w.wBitsPerSample = bits;
+  w.cbSize = cbSize;
+  std::memcpy(hdr.data(), &w, 18);
+  return hdr;
+}
+
 }  // namespace kvtest

@@ -9,6 +9,9 @@
 
 #include "audio_test_util.h"
 #include "kvconvert.h"
+#ifdef _WIN32
+#include "kvcpu.h"
+#endif
 
 using namespace kvtest;
 
@@ -170,3 +173,33 @@ TEST(ConvertSimd, DispatchFollowsLevelAndFeatures) {
     EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_FLOAT, KVST_S16), KvCvt_S16ToF32_Sse41);
   }
 }
+
+#ifdef _WIN32
+// In the DLL the conversions follow the base library's allow-mask: a host
+// that restricts the processor features through the exported mask setters
+// gets the routines of the restricted level.
+TEST(ConvertSimd, HostAllowMaskGovernsTheDispatch) {
+  const DWORD raw = KvGetCPUSupportRaw(0);
+  KvOnlyAllowCPUSupport(0);
+  KvSetCPUClassBySupport();
+  EXPECT_EQ(KvGetCPUSupport(15), 0u);
+  EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_S16, KVST_FLOAT), KvConvert_Generic(KVST_S16, KVST_FLOAT));
+  EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_FLOAT, KVST_S16), KvConvert_Generic(KVST_FLOAT, KVST_S16));
+  if (raw & 0x20) {
+    KvOnlyAllowCPUSupport(0x30);  // MMX and SSE: level 5
+    KvSetCPUClassBySupport();
+    EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_S16, KVST_FLOAT), KvCvt_F32ToS16_Sse);
+    EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_S16, KVST_DOUBLE), KvConvert_Generic(KVST_S16, KVST_DOUBLE));
+  }
+  if (raw & 0x40) {
+    KvAllowCPUSupport(0x40);  // SSE2 back: level 6
+    KvSetCPUClassBySupport();
+    EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_S16, KVST_DOUBLE), KvCvt_F64ToS16_Sse2);
+    KvDisallowCPUSupport(0x40);
+    EXPECT_EQ(KvAudio_GetCopyFunction2(KVST_DOUBLE, KVST_FLOAT), KvConvert_Generic(KVST_DOUBLE, KVST_FLOAT));
+  }
+  KvAudioCpu_AllowAll();
+  EXPECT_EQ(KvGetCPUSupport(15), KvAudioCpu_GetSupport(15));
+  EXPECT_EQ(KvGetCPUSupport(0) & 0xFF0, KvAudioCpu_GetSupport(0) & 0xFF0);
+}
+#endif

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "audio_test_util.h"
 #include "kvaudio.h"
 #include "kvguids.h"
 #include "kvkernel.h"
@@ -47,17 +48,7 @@ TEST_F(FormatText, AttribsTexts) {
   EXPECT_NE(t.find(L"Stereo"), std::wstring::npos);
   EXPECT_EQ(t.find(L"Float"), std::wstring::npos);
 
-  WAVEFORMATEXTENSIBLE x{};
-  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-  x.Format.nChannels = 8;
-  x.Format.nSamplesPerSec = 48000;
-  x.Format.wBitsPerSample = 32;
-  x.Format.nBlockAlign = 32;
-  x.Format.nAvgBytesPerSec = 32 * 48000;
-  x.Format.cbSize = 22;
-  x.Samples.wValidBitsPerSample = 32;
-  x.dwChannelMask = 0x63F;
-  std::memcpy(&x.SubFormat, &kKvSubtypeFloat, sizeof(GUID));
+  WAVEFORMATEXTENSIBLE x = kvtest::MakeExt(32, 32, 8, 0x63F, kKvSubtypeFloat);
   EXPECT_EQ(KvAudio_GetAttribsText(&x.Format, buf, 128), S_OK);
   t = buf;
   std::printf("8-channel float 0x63F: %ls\n", buf);
@@ -81,16 +72,9 @@ TEST_F(FormatText, AttribsTexts) {
   r.Init(44100, KVST_FLOAT, 2, 0, 32);
   EXPECT_EQ(KvAudio_GetAttribsText(&r, buf, 128u), S_OK);
   EXPECT_NE(std::wstring(buf).find(L"IEEE Float"), std::wstring::npos);
-  BYTE ima[20] = {};
-  WAVEFORMATEX* c = reinterpret_cast<WAVEFORMATEX*>(ima);
-  c->wFormatTag = 0x11;
-  c->nChannels = 2;
-  c->nSamplesPerSec = 44100;
-  c->nBlockAlign = 2048;
-  c->wBitsPerSample = 4;
-  c->nAvgBytesPerSec = 44359;
-  c->cbSize = 2;
-  *reinterpret_cast<WORD*>(ima + 18) = 2041;
+  std::vector<uint8_t> ima = kvtest::MakeCompressedHeader(0x11, 2, 44100, 44359, 2048, 4, 2);
+  WAVEFORMATEX* c = reinterpret_cast<WAVEFORMATEX*>(ima.data());
+  *reinterpret_cast<WORD*>(ima.data() + 18) = 2041;
   HRESULT hr = KvAudio_GetAttribsText(c, buf, 128);
   if (hr == S_OK)
     EXPECT_GT(wcslen(buf), 0u);

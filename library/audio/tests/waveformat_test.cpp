@@ -12,21 +12,6 @@
 
 namespace {
 
-WAVEFORMATEXTENSIBLE MakeExt(WORD bits, WORD valid, WORD ch, DWORD mask, const GUID& sub, DWORD rate = 48000) {
-  WAVEFORMATEXTENSIBLE x{};
-  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-  x.Format.nChannels = ch;
-  x.Format.nSamplesPerSec = rate;
-  x.Format.wBitsPerSample = bits;
-  x.Format.nBlockAlign = static_cast<WORD>(bits / 8 * ch);
-  x.Format.nAvgBytesPerSec = x.Format.nBlockAlign * rate;
-  x.Format.cbSize = 22;
-  x.Samples.wValidBitsPerSample = valid;
-  x.dwChannelMask = mask;
-  std::memcpy(&x.SubFormat, &sub, sizeof sub);
-  return x;
-}
-
 GUID SubOf(const WAVEFORMATEX* w) {
   GUID g;
   std::memcpy(&g, &reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(w)->SubFormat, sizeof g);
@@ -51,16 +36,16 @@ TEST(SampleTypes, Tables) {
   EXPECT_EQ(KvAudio_GetNormalizeFactor(24), 8388608.0);
   EXPECT_EQ(KvAudio_GetNormalizeFactor(12), 1.0);
 
-  WAVEFORMATEXTENSIBLE x = MakeExt(32, 24, 2, 3, kKvSubtypePcm);
+  WAVEFORMATEXTENSIBLE x = kvtest::MakeExt(32, 24, 2, 3, kKvSubtypePcm);
   EXPECT_EQ(KvAudio_GetSampleType(&x.Format), KVST_S24IN32);
   x.Samples.wValidBitsPerSample = 32;
   EXPECT_EQ(KvAudio_GetSampleType(&x.Format), KVST_S32);
   GUID foreign = {0x12345678, 0, 0x10, {0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}};
-  x = MakeExt(16, 16, 2, 3, foreign);
+  x = kvtest::MakeExt(16, 16, 2, 3, foreign);
   EXPECT_EQ(KvAudio_GetSampleType(&x.Format), KVST_NONE);
   EXPECT_EQ(KvAudio_GetWaveFormatTag(&x.Format), 0);
   // An extensible tag with a short cbSize is not read past its 18 bytes.
-  x = MakeExt(16, 16, 2, 3, kKvSubtypePcm);
+  x = kvtest::MakeExt(16, 16, 2, 3, kKvSubtypePcm);
   x.Format.cbSize = 20;
   EXPECT_EQ(KvAudio_GetWaveFormatTag(&x.Format), 0xFFFE);
   EXPECT_EQ(KvAudio_GetSampleType(&x.Format), KVST_NONE);
@@ -100,26 +85,19 @@ TEST(WaveFormat, RecordInitialisers) {
   EXPECT_EQ(r.nAvgBytesPerSec, 44100u * 4);
 
   GUID null{};
-  WAVEFORMATEXTENSIBLE x = MakeExt(8, 8, 1, 4, null, 22050);
+  WAVEFORMATEXTENSIBLE x = kvtest::MakeExt(8, 8, 1, 4, null, 22050);
   r.Init(32, x.Format);
   EXPECT_EQ(r.SampleType, KVST_U8);
   EXPECT_EQ(r.dwFlags, DWORD(KVWFX_FLAG_EXTENSIBLE));
 
-  x = MakeExt(32, 24, 2, 3, kKvSubtypePcm);
+  x = kvtest::MakeExt(32, 24, 2, 3, kKvSubtypePcm);
   r.Init(40, x.Format);
   EXPECT_EQ(r.SampleType, KVST_S24IN32);
 
   // Compressed header with 30 extra bytes: a 40-byte record keeps 6, a 96-byte
   // one all 30; cbStruct is 32 + cbExtra.
-  std::vector<BYTE> hdr(18 + 30);
+  std::vector<BYTE> hdr = kvtest::MakeCompressedHeader(2, 2, 44100, 22000, 2048, 4, 30);
   WAVEFORMATEX* c = reinterpret_cast<WAVEFORMATEX*>(hdr.data());
-  c->wFormatTag = 2;
-  c->nChannels = 2;
-  c->nSamplesPerSec = 44100;
-  c->nAvgBytesPerSec = 22000;
-  c->nBlockAlign = 2048;
-  c->wBitsPerSample = 4;
-  c->cbSize = 30;
   for (int i = 0; i < 30; ++i) hdr[18 + i] = static_cast<BYTE>(i + 1);
   std::vector<BYTE> small(40), big(96);
   _kvwaveformat* r40 = reinterpret_cast<_kvwaveformat*>(small.data());
@@ -216,13 +194,13 @@ TEST(WaveFormat, HeaderCopies) {
   KvAudioMem_Free(p);
 
   // Extensible to plain.
-  WAVEFORMATEXTENSIBLE fl = MakeExt(32, 32, 2, 3, kKvSubtypeFloat);
+  WAVEFORMATEXTENSIBLE fl = kvtest::MakeExt(32, 32, 2, 3, kKvSubtypeFloat);
   WAVEFORMATEX plain;
   ASSERT_NE(KvAudio_CopyWfExtToWfx(&fl, &plain), nullptr);
   EXPECT_EQ(plain.wFormatTag, 3);
   EXPECT_EQ(plain.cbSize, 0);
   GUID foreign = {0x12345678, 0, 0x10, {0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}};
-  fl = MakeExt(32, 32, 2, 3, foreign);
+  fl = kvtest::MakeExt(32, 32, 2, 3, foreign);
   EXPECT_EQ(KvAudio_CopyWfExtToWfx(&fl, &plain), nullptr);
 
   _kvwaveformat_wfxplus plus;
@@ -239,7 +217,7 @@ TEST(WaveFormat, ShortHeadersAreNotOverRead) {
   for (WORD cb : {0, 10, 21, 22}) {
     size_t n = 18 + cb;
     BYTE* h = static_cast<BYTE*>(std::malloc(n));
-    WAVEFORMATEXTENSIBLE x = MakeExt(16, 16, 2, 3, kKvSubtypePcm);
+    WAVEFORMATEXTENSIBLE x = kvtest::MakeExt(16, 16, 2, 3, kKvSubtypePcm);
     x.Format.cbSize = cb;
     std::memcpy(h, &x, n);
     _kvwaveformat r;

@@ -3,5 +3,5 @@
 # its decorated __stdcall name.
 set -euo pipefail
 src="$VOG_SOURCE_DIR/library/base"
-exec /usr/bin/python3 "$(dirname "$0")/check_exports.py" "$VOG_BIN_DIR/vogaac2.dll" \
+exec /usr/bin/python3 "$(dirname "$0")/kvexports.py" check "$VOG_BIN_DIR/vogaac2.dll" \
   "$src/kvstr.h" "$src/kvlist.h" "$src/kvlang.h" "$src/kvclock.h"

@@ -18,38 +18,14 @@
 #include "kverror_tables.h"
 #include "kvlang.h"
 #include "kvmsgbox.h"
+#include "string_tables.h"
+
+using namespace kvtest;
 
 namespace {
 
-const LCID kLanguages[] = {1031, 1033, 1034, 1036, 1041};
-
-std::wstring WinePath(const std::string& unixPath) {
-  std::wstring out = L"Z:";
-  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
-
-// (module label, language, id) -> text, as pefile read it.
-const std::map<std::tuple<std::string, int, int>, std::wstring>& Tables() {
-  static std::map<std::tuple<std::string, int, int>, std::wstring> t;
-  if (!t.empty()) return t;
-  std::ifstream in(WinePath(std::string(VOG_FIXTURE_DIR) + "/string_tables.tsv").c_str());
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string label, hex;
-    int lang = 0, id = 0;
-    fields >> label >> lang >> id >> hex;
-    std::wstring s;
-    for (size_t i = 0; i + 4 <= hex.size(); i += 4) s += static_cast<wchar_t>(std::stoul(hex.substr(i, 4), nullptr, 16));
-    t[std::make_tuple(label, lang, id)] = s;
-  }
-  return t;
-}
-
 const std::wstring* Find(const std::string& label, int lang, int id) {
-  auto it = Tables().find(std::make_tuple(label, lang, id));
-  return it == Tables().end() ? nullptr : &it->second;
+  return Tables().Find(label, lang, id);
 }
 
 // The text a language handle set to lang gives for an id: the satellite's
@@ -88,7 +64,7 @@ const std::set<int> kNoBreaks = {48060, 48113, 48217, 48218, 48155, 48122, 48123
                                  48152, 48156};
 
 TEST(KvErrorStrings, EveryIdOfBothTablesInAllFiveLanguages) {
-  ASSERT_FALSE(Tables().empty()) << "string_tables.tsv missing";
+  ASSERT_FALSE(Tables().text.empty()) << "string_tables.tsv missing";
   std::set<int> messages, leads;
   for (int i = 0; i < kKvBuiltInErrorCount; ++i) messages.insert(static_cast<int>(kKvBuiltInErrors[i].text));
   for (int i = 0; i < kKvLeadSentenceCount; ++i) leads.insert(static_cast<int>(kKvLeadSentences[i].stringId));

@@ -17,49 +17,11 @@
 
 #include "kvlang.h"
 #include "kvstr.h"
+#include "string_tables.h"
+
+using namespace kvtest;
 
 namespace {
-
-const LCID kLanguages[] = {1031, 1033, 1034, 1036, 1041};
-
-std::wstring WinePath(const std::string& unixPath) {
-  std::wstring out = L"Z:";
-  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
-
-// The string tables as pefile reads them: (module label, language, id) -> text.
-struct StringTables {
-  std::map<std::tuple<std::string, int, int>, std::wstring> text;
-  std::set<int> dllIds;
-  std::set<int> lngIds;
-  bool loaded = false;
-
-  const std::wstring* Find(const std::string& label, int lang, int id) const {
-    auto it = text.find(std::make_tuple(label, lang, id));
-    return it == text.end() ? nullptr : &it->second;
-  }
-};
-
-const StringTables& Tables() {
-  static StringTables t;
-  if (t.loaded) return t;
-  t.loaded = true;
-  std::ifstream in(WinePath(std::string(VOG_FIXTURE_DIR) + "/string_tables.tsv").c_str());
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string label, hex;
-    int lang = 0, id = 0;
-    fields >> label >> lang >> id >> hex;
-    std::wstring s;
-    for (size_t i = 0; i + 4 <= hex.size(); i += 4)
-      s += static_cast<wchar_t>(std::stoul(hex.substr(i, 4), nullptr, 16));
-    t.text[std::make_tuple(label, lang, id)] = s;
-    (label == "dll" ? t.dllIds : t.lngIds).insert(id);
-  }
-  return t;
-}
 
 std::wstring Unmarked(const std::wstring& s) { return s.compare(0, 2, L"^*") == 0 ? s.substr(2) : s; }
 

@@ -7,15 +7,14 @@
 #include <string>
 #include <thread>
 
+#include "base_test_util.h"
 #include "kverror.h"
 #include "kvlog.h"
 
 namespace {
 
 std::wstring FixturePath(const wchar_t* name) {
-  std::wstring out = L"Z:";
-  for (const char* p = VOG_FIXTURE_DIR; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  out += L"\\clog";
+  std::wstring out = kvtest::WineFixtureDir() + L"\\clog";
   CreateDirectoryW(out.c_str(), nullptr);
   out += L"\\";
   out += name;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base_test_util.h"
 #include "kverror.h"
 #include "kvmetric.h"
 
@@ -16,8 +17,7 @@ namespace {
 const DWORD kVersion = 0x05020000;  // 5.2
 
 std::wstring FixtureFile(const char* name) {
-  std::wstring out = L"Z:";
-  for (const char* p = VOG_FIXTURE_DIR; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  std::wstring out = kvtest::WineFixtureDir();
   CreateDirectoryW(out.c_str(), nullptr);
   out += L"\\";
   for (const char* p = name; *p; ++p) out += static_cast<wchar_t>(*p);

@@ -210,6 +210,17 @@ TEST(KvMsgBoxNoUIHookUI, DefaultBeyondTheSetShowsTheCentredPlatformBox) {
 
 INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
+// A dialog the system made from a template has the client size computed for
+// that template; the dialog is destroyed.
+void ExpectClientSizeAndDestroy(HWND dialog, SIZE size) {
+  ASSERT_NE(dialog, nullptr);
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right - client.left, size.cx);
+  EXPECT_EQ(client.bottom - client.top, size.cy);
+  DestroyWindow(dialog);
+}
+
 TEST(KvResDialogUI, SizeFromTheTemplate) {
   // A plain template with DS_SETFONT: 100 x 50 dialog units in 8-point "MS Shell Dlg".
   std::vector<WORD> t = {LOWORD(WS_POPUP | DS_SETFONT), HIWORD(WS_POPUP | DS_SETFONT), 0, 0, 0, 0, 0, 100, 50,
@@ -228,12 +239,7 @@ TEST(KvResDialogUI, SizeFromTheTemplate) {
   // The same template made into a dialog by the system has that client size.
   HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
                                            nullptr, QuietProc, 0);
-  ASSERT_NE(dialog, nullptr);
-  RECT client;
-  GetClientRect(dialog, &client);
-  EXPECT_EQ(client.right - client.left, size.cx);
-  EXPECT_EQ(client.bottom - client.top, size.cy);
-  DestroyWindow(dialog);
+  ExpectClientSizeAndDestroy(dialog, size);
 }
 
 TEST(KvResDialogUI, SizeOfAnExtendedDialogResource) {
@@ -242,12 +248,7 @@ TEST(KvResDialogUI, SizeOfAnExtendedDialogResource) {
   SIZE size = {0, 0};
   ASSERT_TRUE(KvGetDialogSize(lang, 600, nullptr, 0, &size));
   HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(600), nullptr, QuietProc, 0);
-  ASSERT_NE(dialog, nullptr);
-  RECT client;
-  GetClientRect(dialog, &client);
-  EXPECT_EQ(client.right - client.left, size.cx);
-  EXPECT_EQ(client.bottom - client.top, size.cy);
-  DestroyWindow(dialog);
+  ExpectClientSizeAndDestroy(dialog, size);
   EXPECT_FALSE(KvGetDialogSize(lang, 601, nullptr, 0, &size));
   KvLang_Close(lang);
 }
