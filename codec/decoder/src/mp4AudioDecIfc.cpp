@@ -7,11 +7,12 @@
 
 #include "aacdecoder.h"
 #include "decruntime.h"
+#include "sbrdec.h"
 
 struct Mp4AudioDec {
   uint32_t magic;
   AacDecoderCore* core;
-  void* sbr;  // SBR/PS wrapper (not present in this build)
+  SbrWrapper* sbr;  // SBR/PS wrapper, or null
   int32_t sbrActive;
   int32_t psEnable;
   int32_t sbrLowPower;
@@ -34,6 +35,64 @@ bool valid(const Mp4AudioDec* d) { return d && d->magic == kMp4AudioDecMagic; }
 // Diagnostic hook for refused object types; it does nothing in this system.
 void mp4AudioDecReportError(int32_t, const char*) {}
 
+SbrLayerInfo sbrLayerInfo(const Mp4AudioDecLayer& l) {
+  SbrLayerInfo info;
+  info.objectType = l.objectType;
+  info.coreSampleRate = l.samplingFrequency;
+  info.frameLength = l.frameLength;
+  info.channelConfig = l.channelConfiguration;
+  info.channels = l.channelCount;
+  info.sbrPresent = l.sbrPresent;
+  info.extSampleRate = l.extensionSamplingFrequency;
+  info.extObjectType = l.extensionObjectType;
+  return info;
+}
+
+// The SBR step: band extension (and parametric stereo) of the decoded frame in
+// the CU buffer, with the output properties and the layer record completed
+// for implicit signalling.
+int32_t applySbr(Mp4AudioDec* d, CuBuffer* cu) {
+  Mp4AudioDecLayer& l = d->layers[d->layers[0].objectType == 30 ? 0 : d->selectedLayer];
+  int32_t channels = 0, samples = 0, count = 0, used = 0;
+  cuBufferGetChannels(cu, &channels);
+  cuBufferGetSamplesPerChannel(cu, &samples);
+  cuBufferGetAncillaryInfo(cu, &count, &used);
+  SbrAncillary anc[kCuMaxAncillaryEntries];
+  int32_t n = 0;
+  for (int32_t i = 0; i < count && n < kCuMaxAncillaryEntries; ++i) {
+    const uint8_t* data = nullptr;
+    int32_t size = 0, type = 0;
+    if (cuBufferGetAncillary(cu, i, &data, &size, &type) != 0) continue;
+    anc[n].type = type;
+    anc[n].data = data;
+    anc[n].size = size;
+    ++n;
+  }
+  SbrCuFrame frame;
+  if (cuBufferGetSamples(cu, &frame.samples) != 0 || !frame.samples) return MP4AUDEC_BAD_CHANNEL_INDEX;
+  frame.capacity = cu->maxChannels * cu->maxSamples;
+  frame.channels = channels;
+  frame.samplesPerChannel = samples;
+  frame.anc = anc;
+  frame.numAnc = n;
+  SbrLayerInfo info = sbrLayerInfo(l);
+  sbrDecSetPsEnable(d->sbr, d->psEnable);
+  int32_t r = sbrDecApply(d->sbr, &frame, &info);
+  l.sbrPresent = info.sbrPresent;
+  l.extensionSamplingFrequency = info.extSampleRate;
+  l.extensionObjectType = info.extObjectType;
+  if (frame.sbrApplied) {
+    cuBufferSetSampleRate(cu, frame.outSampleRate);
+    cuBufferSetChannels(cu, frame.outChannels);
+    if (cuBufferSetSamplesPerChannel(cu, frame.outSamplesPerChannel) != 0) return MP4AUDEC_TOO_MANY_SAMPLES;
+    cuBufferSetFlag(cu, CU_PROP_SBR_APPLIED);
+    if (frame.psApplied) cuBufferSetFlag(cu, CU_PROP_PS_APPLIED);
+  }
+  // The SBR library's own failure codes (12, 14) fail the unit; the next one decodes normally.
+  if (r > 0) r = MP4AUDEC_FAILURE;
+  return r;
+}
+
 int32_t store(Mp4AudioDec* d, int32_t r) {
   if (r < MP4AUDEC_FAILURE) r = MP4AUDEC_FAILURE;
   d->lastError = r;
@@ -42,6 +101,7 @@ int32_t store(Mp4AudioDec* d, int32_t r) {
 
 void freeHandle(Mp4AudioDec* d) {
   if (!d) return;
+  sbrDecClose(&d->sbr);
   aacDecoderDestroy(&d->core);
   DEC_FREE(d->layers);
   DEC_FREE(d->epConfig);
@@ -147,12 +207,21 @@ Mp4AudioDec* mp4AudioDecOpen(AudioSpecificConfig* const* records, int32_t count)
     freeHandle(d);
     return nullptr;
   }
-  // The SBR/PS wrapper is not part of this build: SBR stays inactive.
   d->sbr = nullptr;
   d->sbrActive = 0;
   d->psEnable = 0;
   d->sbrLowPower = 0;
   d->param1020 = 0;
+  if (lastAot == 2 || lastAot == 4 || lastAot == 6 || lastAot == 17 || lastAot == 19 || lastAot == 20) {
+    // A wrapper that fails to open leaves the decoder core-only.
+    SbrLayerInfo info = sbrLayerInfo(d->layers[0]);
+    if (sbrDecOpen(&d->sbr, &info) == 0) {
+      // PS would stay off for the core types 23 and 39, which never reach here.
+      d->sbrActive = 1;
+      d->psEnable = 1;
+      sbrDecSetPsEnable(d->sbr, d->psEnable);
+    }
+  }
   decVecInit();
   d->magic = kMp4AudioDecMagic;
   return d;
@@ -219,7 +288,18 @@ int32_t mp4AudioDecDecodeAu(Mp4AudioDec* d, AuBuffer* const* aus, CuBuffer* cu) 
     return store(d, MP4AUDEC_NOT_SUPPORTED);
   }
   if (aacDecodeRawDataBlock(d->core, aus[0], cu, &d->layers[0]) != 0) return store(d, MP4AUDEC_DECODE_ERROR);
-  r = mp4AudioDecMapChannels(d->layers[d->layerCount - 1].channelConfiguration, cu);
+  const Mp4AudioDecLayer& first = d->layers[0];
+  if (d->sbr && d->sbrActive &&
+      ((first.sbrPresent == 1 && first.extensionObjectType == 5) || first.extensionObjectType == 0)) {
+    r = applySbr(d, cu);
+    if (r) return store(d, r);
+  }
+  int32_t cc = d->layers[d->layerCount - 1].channelConfiguration;
+  int32_t outChannels = 0;
+  cuBufferGetChannels(cu, &outChannels);
+  // Parametric stereo turns a mono stream into two channels.
+  if (cc == 1 && outChannels == 2) cc = 2;
+  r = mp4AudioDecMapChannels(cc, cu);
   return store(d, r);
 }
 
@@ -247,6 +327,7 @@ int32_t mp4AudioDecSetParameter(Mp4AudioDec* d, int32_t id, float value) {
   }
   if (d->messageObjectType != 5 && d->messageObjectType != 29 && d->implicitSignalling == 0) d->sbrActive = 0;
   if (d->messageObjectType != 29 && d->implicitSignalling == 0) d->psEnable = 0;
+  if (d->sbr) sbrDecSetPsEnable(d->sbr, d->psEnable);
   if (id == MP4AUDEC_PARAM_SBR_LOW_POWER || id == MP4AUDEC_PARAM_1020) {
     const int32_t aot = d->layers[d->selectedLayer].objectType;
     if (aot == 2 || aot == 4 || aot == 6 || aot == 17 || aot == 19 || aot == 20) {
@@ -255,6 +336,8 @@ int32_t mp4AudioDecSetParameter(Mp4AudioDec* d, int32_t id, float value) {
         d->sbrLowPower = 0;
         return store(d, MP4AUDEC_NOT_SUPPORTED);
       }
+      SbrLayerInfo info = sbrLayerInfo(d->layers[d->selectedLayer]);
+      return store(d, sbrDecReconfigure(d->sbr, &info, d->sbrLowPower));
     }
   }
   return store(d, 0);
@@ -271,6 +354,7 @@ int32_t mp4AudioDecReset(Mp4AudioDec* d, int32_t flags) {
   if (!valid(d)) return MP4AUDEC_INVALID_HANDLE;
   if (flags != 0) return store(d, MP4AUDEC_NOT_SUPPORTED);
   if (aacDecoderReset(d->core) != 0) return store(d, MP4AUDEC_FAILURE);
+  if (d->sbr) sbrDecReset(d->sbr);
   return store(d, 0);
 }
 

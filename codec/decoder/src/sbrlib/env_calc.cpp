@@ -1,0 +1,289 @@
+// SBR envelope adjuster.
+#include "env_calc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+SbrError createSbrEnvelopeCalc(SbrEnvCalc** out, int slotsPerFrame, int timeSlots, int mode) {
+  (void)slotsPerFrame;
+  (void)timeSlots;
+  (void)mode;
+  *out = nullptr;
+  SbrEnvCalc* ec = new (std::nothrow) SbrEnvCalc();
+  if (!ec) return "Memory allocation in function createSbrEnvelopeCalc() failed";
+  *out = ec;
+  return nullptr;
+}
+
+void deleteSbrEnvelopeCalc(SbrEnvCalc** ec) {
+  if (!ec || !*ec) return;
+  delete *ec;
+  *ec = nullptr;
+}
+
+SbrError resetSbrEnvelopeCalc(SbrEnvCalc* ec, SbrHeader* h, int fs, int channels, int slotsPerFrame, int mode) {
+  (void)slotsPerFrame;
+  (void)mode;
+  SbrFreqTables& ft = ec->ft;
+  ec->filterStart = 1;
+  ec->noiseIndex = 0;
+  int k0, k2;
+  SbrError err = sbrFindStartAndStopBand(fs, channels, h->startFreq, h->stopFreq, 0, &k0, &k2);
+  if (err) return err;
+  err = calcMasterFrequencyBandTable(ft.master, &ft.nMaster, k0, k2, h->freqScale, h->alterScale);
+  if (err) return err;
+  if (h->xoverBand >= ft.nMaster || ft.master[h->xoverBand] > 64) return "xover_band out of range";
+  updateHighResFreqTable(ft.high, &ft.nHigh, ft.master, ft.nMaster, h->xoverBand);
+  if (ft.nHigh > MAX_FREQ_COEFFS) return "Sbr resolution index wrong in function resetSbrEnvelopeCalc()";
+  updateLowResFreqTable(ft.low, &ft.nLow, ft.high, ft.nHigh);
+  if (ft.nLow < 1 || ft.nLow > 24) return "Sbr resolution index wrong in function resetSbrEnvelopeCalc()";
+  ft.lsb = ft.low[0];
+  ft.usb = ft.low[ft.nLow];
+  if (ft.lsb > channels / 2) return "lsb too large in function resetSbrEnvelopeCalc()";
+  if (ft.usb <= ft.lsb) return "lsb greater or equal usb in function resetSbrEnvelopeCalc()";
+  int nq = 1;
+  if (h->noiseBands != 0) {
+    nq = static_cast<int>(h->noiseBands * std::log2(static_cast<double>(ft.usb) / ft.lsb) + 0.5);
+    if (nq == 0) nq = 1;
+  }
+  if (nq > MAX_NOISE_COEFFS) return "noNoiseBands exeeds MAX_NOISE_COEFFS";
+  h->numNoiseBands = nq;
+  ft.nNoise = nq;
+  updateNoiseFreqTable(ft.noise, nq, ft.low, ft.nLow);
+  return nullptr;
+}
+
+SbrError sbrResetLimiterBands(int* lim, int* nLim, const int* low, int nLow, const LppTrans* t, int limiterBands) {
+  const int lsb = low[0], usb = low[nLow];
+  if (limiterBands == 0) {
+    lim[0] = 0;
+    lim[1] = usb - lsb;
+    *nLim = 1;
+    return nullptr;
+  }
+  int table[MAX_FREQ_COEFFS + MAX_NUM_PATCHES + 2];
+  int patchBorders[MAX_NUM_PATCHES + 1];
+  int np = t->numPatches;
+  patchBorders[0] = lsb;
+  for (int i = 0; i < np; i++) patchBorders[i + 1] = patchBorders[i] + t->patches[i].numBands;
+  int n = 0;
+  for (int i = 0; i <= nLow; i++) table[n++] = low[i];
+  for (int i = 1; i < np; i++) table[n++] = patchBorders[i];
+  std::sort(table, table + n);
+  // The top of the SBR range counts as a patch border even when a short last
+  // patch was dropped.
+  auto isPatchBorder = [&](int v) {
+    if (v == usb) return true;
+    for (int i = 0; i <= np; i++)
+      if (patchBorders[i] == v) return true;
+    return false;
+  };
+  const double perOctave = sbrtab::limiterBandsPerOctave[limiterBands & 3];
+  int count = n - 1;  // bands
+  int k = 1;
+  while (k <= count) {
+    double octaves = std::log2(static_cast<double>(table[k]) / table[k - 1]);
+    if (octaves * perOctave < 0.49) {
+      if (table[k] == table[k - 1]) {
+        table[k] = usb;
+      } else if (isPatchBorder(table[k])) {
+        if (isPatchBorder(table[k - 1])) {
+          k++;
+          continue;
+        }
+        table[k - 1] = usb;
+      } else {
+        table[k] = usb;
+      }
+      std::sort(table, table + count + 1);
+      count--;
+      continue;
+    }
+    k++;
+  }
+  if (count > MAX_NUM_LIMITERS) return "noLimiterBands exeeds MAX_NUM_LIMITERS";
+  for (int i = 0; i <= count; i++) lim[i] = table[i] - lsb;
+  *nLim = count;
+  return nullptr;
+}
+
+void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, float** re, float** im,
+                       int lowPower, int psStartBand) {
+  const SbrFreqTables& ft = ec->ft;
+  const SbrGrid& g = fd->grid;
+  const int kx = ft.lsb, usb = ft.usb;
+  const int M = usb - kx;
+  if (M <= 0) return;
+  const int* tables[2] = {ft.low, ft.high};
+  const int nb[2] = {ft.nLow, ft.nHigh};
+
+  // Sinusoid positions of this frame by QMF band.
+  int sIndex[64] = {};
+  for (int i = 0; i < ft.nHigh; i++)
+    if (fd->addHarmonic[i]) sIndex[(ft.high[i] + ft.high[i + 1]) >> 1] = 1;
+
+  const int lA = g.transientIdx;
+  int noiseEnv = 0;
+  int envPos = 0;
+  float eOrig[64], qOrig[64], eCurr[64], sMapped[64], gain[64], qM[64], sM[64];
+  int sIdxMapped[64];
+  for (int l = 0; l < g.numEnv; l++) {
+    const int res = g.freqRes[l];
+    const int* tab = tables[res];
+    const int nBands = nb[res];
+    if (g.numNoiseEnv > 1 && g.borders[l] >= g.noiseBorders[1]) noiseEnv = 1;
+    const int iStart = 2 * g.borders[l], iEnd = 2 * g.borders[l + 1];
+    const bool transient = (l == lA) || (l == 0 && ec->prevTransient == 0);
+    // Map envelope and noise values onto QMF bands.
+    for (int b = 0; b < nBands; b++)
+      for (int k = tab[b]; k < tab[b + 1]; k++) eOrig[k - kx] = fd->env[envPos + b];
+    for (int b = 0; b < ft.nNoise; b++)
+      for (int k = ft.noise[b]; k < ft.noise[b + 1]; k++) qOrig[k - kx] = fd->noise[noiseEnv][b];
+    // Sinusoids: start at the transient envelope, or continue from the previous frame.
+    for (int m = 0; m < M; m++) {
+      int k = m + kx;
+      sIdxMapped[m] = (sIndex[k] && (l >= lA || ec->harmonicPrev[k])) ? 1 : 0;
+    }
+    for (int b = 0; b < nBands; b++) {
+      int any = 0;
+      for (int k = tab[b]; k < tab[b + 1]; k++) any |= sIdxMapped[k - kx];
+      for (int k = tab[b]; k < tab[b + 1]; k++) sMapped[k - kx] = static_cast<float>(any);
+    }
+    // Energy of the transposed signal.
+    const float inv = 1.0f / static_cast<float>(iEnd - iStart);
+    if (h->interpolFreq) {
+      for (int m = 0; m < M; m++) {
+        int k = m + kx;
+        float s = 0.0f;
+        for (int i = iStart; i < iEnd; i++) {
+          int r = i + SBR_HF_ADJ;
+          s += re[r][k] * re[r][k] + (lowPower ? re[r][k] * re[r][k] : im[r][k] * im[r][k]);
+        }
+        eCurr[m] = s * inv;
+      }
+    } else {
+      for (int b = 0; b < nBands; b++) {
+        float s = 0.0f;
+        for (int k = tab[b]; k < tab[b + 1]; k++)
+          for (int i = iStart; i < iEnd; i++) {
+            int r = i + SBR_HF_ADJ;
+            s += re[r][k] * re[r][k] + (lowPower ? re[r][k] * re[r][k] : im[r][k] * im[r][k]);
+          }
+        s = s * inv / static_cast<float>(tab[b + 1] - tab[b]);
+        for (int k = tab[b]; k < tab[b + 1]; k++) eCurr[k - kx] = s;
+      }
+    }
+    // Gains, noise and sine levels.
+    bool psSkip[64] = {};
+    for (int b = 0; b < nBands; b++)
+      if (tab[b] < psStartBand)
+        for (int k = tab[b]; k < tab[b + 1]; k++) psSkip[k - kx] = true;
+    for (int m = 0; m < M; m++) {
+      float E = eOrig[m], Q = qOrig[m];
+      qM[m] = E * Q / (1.0f + Q);
+      sM[m] = sIdxMapped[m] ? E / (1.0f + Q) : 0.0f;
+      if (sMapped[m] != 0.0f)
+        gain[m] = E / (1.0f + eCurr[m]) * Q / (1.0f + Q);
+      else if (transient)
+        gain[m] = E / (1.0f + eCurr[m]);
+      else
+        gain[m] = E / ((1.0f + eCurr[m]) * (1.0f + Q));
+      if (psSkip[m]) {
+        gain[m] = 1.0f;
+        qM[m] = 0.0f;
+        sM[m] = 0.0f;
+      }
+    }
+    // Limiter and gain compensation.
+    const float limGain = sbrtab::limiterGains[h->limiterGains & 3];
+    for (int c = 0; c < ft.nLim; c++) {
+      int a = ft.lim[c], z = ft.lim[c + 1];
+      if (a + kx < psStartBand) continue;
+      float sumE = 0.0f, sumC = 0.0f;
+      for (int m = a; m < z; m++) {
+        sumE += eOrig[m];
+        sumC += eCurr[m];
+      }
+      float gMax = sumE / (sumC + 1e-12f) * limGain;
+      if (gMax > 1e10f) gMax = 1e10f;
+      for (int m = a; m < z; m++) {
+        if (gain[m] > gMax) {
+          qM[m] = qM[m] * gMax / gain[m];
+          gain[m] = gMax;
+        }
+      }
+      float den = 0.0f;
+      for (int m = a; m < z; m++) {
+        den += eCurr[m] * gain[m] + sM[m];
+        if (sM[m] == 0.0f && !transient) den += qM[m];
+      }
+      float boost = sumE / (den + 1e-12f);
+      if (boost > 2.5118864f) boost = 2.5118864f;
+      for (int m = a; m < z; m++) {
+        gain[m] *= boost;
+        qM[m] *= boost;
+        sM[m] *= boost;
+      }
+    }
+    for (int m = 0; m < M; m++) {
+      gain[m] = std::sqrt(gain[m]);
+      qM[m] = std::sqrt(qM[m]);
+      sM[m] = std::sqrt(sM[m]);
+    }
+    if (ec->filterStart) {
+      for (int j = 0; j < 4; j++) {
+        std::memcpy(ec->gainHist[j], gain, sizeof(float) * M);
+        std::memcpy(ec->noiseHist[j], qM, sizeof(float) * M);
+      }
+      ec->filterStart = 0;
+    }
+    const bool smooth = h->smoothingMode == 0 && !transient;
+    for (int i = iStart; i < iEnd; i++) {
+      const int r = i + SBR_HF_ADJ;
+      float* xr = re[r];
+      float* xi = im[r];
+      for (int m = 0; m < M; m++) {
+        float gf, qf;
+        if (smooth) {
+          gf = gain[m] * sbrtab::hSmooth[0] + ec->gainHist[3][m] * sbrtab::hSmooth[1] +
+               ec->gainHist[2][m] * sbrtab::hSmooth[2] + ec->gainHist[1][m] * sbrtab::hSmooth[3] +
+               ec->gainHist[0][m] * sbrtab::hSmooth[4];
+          qf = qM[m] * sbrtab::hSmooth[0] + ec->noiseHist[3][m] * sbrtab::hSmooth[1] +
+               ec->noiseHist[2][m] * sbrtab::hSmooth[2] + ec->noiseHist[1][m] * sbrtab::hSmooth[3] +
+               ec->noiseHist[0][m] * sbrtab::hSmooth[4];
+        } else {
+          gf = gain[m];
+          qf = qM[m];
+        }
+        const int k = m + kx;
+        ec->noiseIndex = (ec->noiseIndex + 1) & 511;
+        if (k < psStartBand) continue;
+        float yr = xr[k] * gf, yi = xi[k] * gf;
+        if (sM[m] != 0.0f) {
+          float sign = (k & 1) ? -1.0f : 1.0f;
+          yr += sM[m] * sbrtab::harmonicPhaseRe[ec->phaseIndex];
+          yi += sM[m] * sign * sbrtab::harmonicPhaseIm[ec->phaseIndex];
+        } else if (!transient) {
+          yr += qf * sbrtab::noiseTable[ec->noiseIndex][0];
+          yi += qf * sbrtab::noiseTable[ec->noiseIndex][1];
+        }
+        xr[k] = yr;
+        xi[k] = yi;
+      }
+      ec->phaseIndex = (ec->phaseIndex + 1) & 3;
+      // Shift the gain history by one slot.
+      std::memmove(ec->gainHist[0], ec->gainHist[1], sizeof(ec->gainHist[0]) * 3);
+      std::memmove(ec->noiseHist[0], ec->noiseHist[1], sizeof(ec->noiseHist[0]) * 3);
+      std::memcpy(ec->gainHist[3], gain, sizeof(float) * M);
+      std::memcpy(ec->noiseHist[3], qM, sizeof(float) * M);
+    }
+    envPos += nBands;
+    if (l == g.numEnv - 1) {
+      std::memset(ec->harmonicPrev, 0, sizeof(ec->harmonicPrev));
+      for (int m = 0; m < M; m++) ec->harmonicPrev[m + kx] = sIdxMapped[m];
+    }
+  }
+  ec->prevTransient = (lA == g.numEnv) ? 0 : -1;
+}

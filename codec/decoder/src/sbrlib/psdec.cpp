@@ -1,0 +1,656 @@
+// Parametric-stereo decoder (baseline, 20 stereo bands).
+//
+// Signal path per frame: hybrid analysis of QMF bands 0..2 (8 + 2 + 2 sub-bands,
+// filters centred on the output slot), decorrelation
+// (fractional delay and three all-pass links with transient ducking in the low
+// bands, plain delays above), 2x2 mixing of the mono and decorrelated signals
+// by parameter band with linear interpolation across each envelope, and hybrid
+// synthesis of both channels.
+#include "psdec.h"
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <mutex>
+#include <algorithm>
+#include <new>
+
+namespace {
+
+using cf = std::complex<float>;
+
+constexpr int kHybridBands = 10;           // hybrid bands of QMF bands 0..2
+constexpr int kBands = 71;                 // hybrid bands + QMF bands 3..63
+constexpr int kParBands = 20;
+constexpr int kAllpassBands = 30;          // bands below this take the all-pass chain
+constexpr int kShortDelayBand = 42;        // bands below this (and not all-pass) take 14 slots
+constexpr int kDecayCutoff = 10;
+constexpr int kHist = 12;                  // hybrid filter history (13 taps)
+constexpr int kMaxSlots = 32;
+constexpr int kMaxEnv = 6;                 // 4 coded + 1 appended, rounded up
+constexpr int kLongDelay = 14;
+constexpr int kLookahead = 6;              // slots the centred hybrid filters read ahead
+
+// Order of the hybrid bands: filter output feeding hybrid band k (QMF band 0:
+// outputs of the 8-band split; QMF bands 1 and 2: outputs 8/9 and 10/11 of the
+// two 2-band splits).
+constexpr int kHybridOrder[kHybridBands] = {6, 7, 0, 1, 2, 3, 9, 8, 10, 11};
+// The hybrid bands whose centre frequency is negative.
+constexpr bool kNegativeBand[kHybridBands] = {true, true, false, false, false, false, false, false, false, false};
+
+struct Tables {
+  cf g8[8][13];      // 8-band complex filters
+  float g2[2][13];   // 2-band real filters
+  cf phiFract[kAllpassBands];
+  cf qFract[kAllpassBands][3];
+  float decay[kAllpassBands];
+  float iidScaleNormal[15];
+  float iidScaleFine[31];
+  float iccAngle[8];
+  float iccValue[8];
+};
+
+Tables gTables;
+std::once_flag gTablesOnce;
+
+double fCenter(int k) {
+  if (k < kHybridBands) return sbrtab::psFCenter20Times8[k] / 8.0;
+  return k - 6.5;
+}
+
+void initTables() {
+  Tables& t = gTables;
+  for (int q = 0; q < 8; q++)
+    for (int n = 0; n < 13; n++) {
+      double g = sbrtab::psG8Qmf0[n <= 6 ? n : 12 - n];
+      double ph = 2.0 * M_PI / 8.0 * (q + 0.5) * (n - 6);
+      t.g8[q][n] = cf(static_cast<float>(g * std::cos(ph)), static_cast<float>(g * std::sin(ph)));
+    }
+  for (int q = 0; q < 2; q++)
+    for (int n = 0; n < 13; n++) {
+      double g = sbrtab::psG2Qmf12[n <= 6 ? n : 12 - n];
+      t.g2[q][n] = static_cast<float>(g * std::cos(M_PI * q * (n - 6)));
+    }
+  for (int k = 0; k < kAllpassBands; k++) {
+    double f = fCenter(k);
+    double ph = -M_PI * sbrtab::psFracDelayQPhi * f;
+    t.phiFract[k] = cf(static_cast<float>(std::cos(ph)), static_cast<float>(std::sin(ph)));
+    for (int m = 0; m < 3; m++) {
+      double p = -M_PI * sbrtab::psFracDelayQ[m] * f;
+      t.qFract[k][m] = cf(static_cast<float>(std::cos(p)), static_cast<float>(std::sin(p)));
+    }
+    double d = k <= kDecayCutoff ? 1.0 : 1.0 - 0.05 * (k - kDecayCutoff);
+    t.decay[k] = static_cast<float>(d < 0.0 ? 0.0 : d);
+  }
+  for (int i = 0; i < 15; i++) t.iidScaleNormal[i] = static_cast<float>(std::sqrt(2.0 / (1.0 + std::pow(10.0, sbrtab::psIidNormalDb[i] / 10.0))));
+  for (int i = 0; i < 31; i++) t.iidScaleFine[i] = static_cast<float>(std::sqrt(2.0 / (1.0 + std::pow(10.0, sbrtab::psIidFineDb[i] / 10.0))));
+  for (int i = 0; i < 8; i++) {
+    t.iccValue[i] = sbrtab::psIccValues[i];
+    t.iccAngle[i] = static_cast<float>(0.5 * std::acos(static_cast<double>(sbrtab::psIccValues[i])));
+  }
+}
+
+const Tables& tables() {
+  std::call_once(gTablesOnce, initTables);
+  return gTables;
+}
+
+int parBandOf(int k) { return sbrtab::psKToI20[k]; }
+
+}  // namespace
+
+struct PsDec {
+  int slots = 32;
+  int channels = 64;
+  // Header fields kept across frames.
+  int enableIid = 0, iidMode = 0, enableIcc = 0, iccMode = 0, enableExt = 0, enableIpdOpd = 0;
+  int iidFine = 0;
+  int iccRb = 0;
+  int headerSeen = 0;
+  // Parsed frame.
+  int newData = 0;
+  int frameClass = 0;
+  int numEnv = 0;
+  int borders[kMaxEnv] = {};
+  int iidDt[kMaxEnv] = {}, iccDt[kMaxEnv] = {}, ipdDt[kMaxEnv] = {}, opdDt[kMaxEnv] = {};
+  int iidCoded[kMaxEnv][34] = {}, iccCoded[kMaxEnv][34] = {};
+  int ipdCoded[kMaxEnv][17] = {}, opdCoded[kMaxEnv][17] = {};
+  int nIid = 0, nIcc = 0, nIpd = 0;
+  // Decoded parameters for the frame, at 20-band resolution.
+  int decEnv = 0;
+  int decBorders[kMaxEnv] = {};
+  int iid[kMaxEnv][kParBands] = {}, icc[kMaxEnv][kParBands] = {};
+  int ipd[kMaxEnv][kParBands] = {}, opd[kMaxEnv][kParBands] = {};
+  // Last envelope of the previous frame at coded resolution (for time deltas).
+  int prevIid[34] = {}, prevIcc[34] = {}, prevIpd[17] = {}, prevOpd[17] = {};
+  int prevNIid = 10, prevNIcc = 10, prevNIpd = 5;
+  // Mixing factors at the end of the previous frame.
+  cf hPrev[kParBands][4];
+  int hPrevValid = 0;
+  int haveParams = 0;
+  // Signal state.
+  cf inBuf[kHist + kMaxSlots][3];         // QMF bands 0..2 (hybrid filter input)
+  cf preDelay[2][kBands];                  // 2-slot delay in front of the all-pass chain
+  int preDelayPos = 0;
+  cf apBuf[3][5][kAllpassBands];           // all-pass link states (delays 3, 4, 5)
+  int apPos[3] = {};
+  cf longDelay[kLongDelay][64];            // 14-slot delay lines
+  int longPos = 0;
+  cf shortDelay[64];                       // 1-slot delay
+  float peakDecay[kParBands] = {};
+  float peakDiff[kParBands] = {};
+  float smoothEnergy[kParBands] = {};
+  // Work: hybrid-domain mono/left and decorrelated/right signals of one frame.
+  cf hyb[kMaxSlots][kBands];
+  cf dec[kMaxSlots][kBands];
+};
+
+int psDecoderCreate(PsDec** out, int channels, int slotsPerFrame) {
+  *out = nullptr;
+  if (slotsPerFrame != 30 && slotsPerFrame != 32) return 1;
+  tables();
+  PsDec* ps = new (std::nothrow) PsDec();
+  if (!ps) return 1;
+  ps->slots = slotsPerFrame;
+  ps->channels = channels;
+  psReset(ps);
+  *out = ps;
+  return 0;
+}
+
+void psDecoderDelete(PsDec** ps) {
+  if (!ps || !*ps) return;
+  delete *ps;
+  *ps = nullptr;
+}
+
+void psReset(PsDec* ps) {
+  std::memset(static_cast<void*>(ps->inBuf), 0, sizeof(ps->inBuf));
+  std::memset(static_cast<void*>(ps->preDelay), 0, sizeof(ps->preDelay));
+  std::memset(static_cast<void*>(ps->apBuf), 0, sizeof(ps->apBuf));
+  std::memset(static_cast<void*>(ps->longDelay), 0, sizeof(ps->longDelay));
+  std::memset(static_cast<void*>(ps->shortDelay), 0, sizeof(ps->shortDelay));
+  std::memset(ps->peakDecay, 0, sizeof(ps->peakDecay));
+  std::memset(ps->peakDiff, 0, sizeof(ps->peakDiff));
+  std::memset(ps->smoothEnergy, 0, sizeof(ps->smoothEnergy));
+  ps->preDelayPos = ps->longPos = 0;
+  ps->apPos[0] = ps->apPos[1] = ps->apPos[2] = 0;
+  ps->hPrevValid = 0;
+}
+
+int psHasNewData(const PsDec* ps) { return ps->newData; }
+
+// ---------------------------------------------------------------- parsing
+
+namespace {
+
+void readPar(SbrBitReader* br, int* vals, int n, int dt, sbrtab::HuffTree df, sbrtab::HuffTree tt) {
+  for (int b = 0; b < n; b++) vals[b] = sbrDecodeHuffman(br, dt ? tt : df);
+}
+
+}  // namespace
+
+int psReadData(PsDec* ps, SbrBitReader* br, int bitsAvail) {
+  const int start = br->bitsRead;
+  auto skipRest = [&]() {
+    int used = br->bitsRead - start;
+    int rest = bitsAvail - used;
+    while (rest > 0) {
+      int n = rest > 8 ? 8 : rest;
+      sbrReadBits(br, n);
+      rest -= n;
+    }
+  };
+  if (sbrReadBits(br, 1)) {
+    ps->headerSeen = 1;
+    ps->enableIid = static_cast<int>(sbrReadBits(br, 1));
+    if (ps->enableIid) ps->iidMode = static_cast<int>(sbrReadBits(br, 3));
+    ps->enableIcc = static_cast<int>(sbrReadBits(br, 1));
+    if (ps->enableIcc) ps->iccMode = static_cast<int>(sbrReadBits(br, 3));
+    ps->enableExt = static_cast<int>(sbrReadBits(br, 1));
+  }
+  ps->frameClass = static_cast<int>(sbrReadBits(br, 1));
+  int idx = static_cast<int>(sbrReadBits(br, 2));
+  ps->numEnv = ps->frameClass == 0 ? sbrtab::psNumEnvFix[idx] : idx + 1;
+  bool valid = true;
+  if (ps->frameClass) {
+    int prev = 0;
+    for (int e = 0; e < ps->numEnv; e++) {
+      ps->borders[e] = static_cast<int>(sbrReadBits(br, 5)) + 1;
+      // Borders must rise and stay inside the frame.
+      if (ps->borders[e] <= prev || ps->borders[e] > ps->slots) valid = false;
+      prev = ps->borders[e];
+    }
+  }
+  if (ps->iidMode > 5 || ps->iccMode > 5 || !ps->headerSeen) {
+    ps->newData = 0;
+    skipRest();
+    return br->bitsRead - start;
+  }
+  ps->iidFine = ps->iidMode >= 3;
+  ps->iccRb = ps->iccMode >= 3;
+  const int iidRes = ps->iidMode % 3, iccRes = ps->iccMode % 3;
+  ps->nIid = sbrtab::psNrIidPar[iidRes];
+  ps->nIcc = sbrtab::psNrIidPar[iccRes];
+  ps->nIpd = sbrtab::psNrIpdOpdPar[iidRes];
+  if (ps->enableIid)
+    for (int e = 0; e < ps->numEnv; e++) {
+      ps->iidDt[e] = static_cast<int>(sbrReadBits(br, 1));
+      if (ps->iidFine)
+        readPar(br, ps->iidCoded[e], ps->nIid, ps->iidDt[e], sbrtab::psHuff_iid_df_fine, sbrtab::psHuff_iid_dt_fine);
+      else
+        readPar(br, ps->iidCoded[e], ps->nIid, ps->iidDt[e], sbrtab::psHuff_iid_df_normal,
+                sbrtab::psHuff_iid_dt_normal);
+    }
+  if (ps->enableIcc)
+    for (int e = 0; e < ps->numEnv; e++) {
+      ps->iccDt[e] = static_cast<int>(sbrReadBits(br, 1));
+      readPar(br, ps->iccCoded[e], ps->nIcc, ps->iccDt[e], sbrtab::psHuff_icc_df, sbrtab::psHuff_icc_dt);
+    }
+  int ipdopdThisFrame = 0;
+  if (ps->enableExt) {
+    int cnt = static_cast<int>(sbrReadBits(br, 4));
+    if (cnt == 15) cnt += static_cast<int>(sbrReadBits(br, 8));
+    int bits = 8 * cnt;
+    while (bits > 7) {
+      int id = static_cast<int>(sbrReadBits(br, 2));
+      bits -= 2;
+      if (id == 0) {
+        int before = br->bitsRead;
+        ps->enableIpdOpd = static_cast<int>(sbrReadBits(br, 1));
+        if (ps->enableIpdOpd) {
+          ipdopdThisFrame = 1;
+          for (int e = 0; e < ps->numEnv; e++) {
+            ps->ipdDt[e] = static_cast<int>(sbrReadBits(br, 1));
+            readPar(br, ps->ipdCoded[e], ps->nIpd, ps->ipdDt[e], sbrtab::psHuff_ipd_df, sbrtab::psHuff_ipd_dt);
+            ps->opdDt[e] = static_cast<int>(sbrReadBits(br, 1));
+            readPar(br, ps->opdCoded[e], ps->nIpd, ps->opdDt[e], sbrtab::psHuff_opd_df, sbrtab::psHuff_opd_dt);
+          }
+        }
+        sbrReadBits(br, 1);
+        bits -= br->bitsRead - before;
+      } else {
+        int skip = bits / 8;
+        for (int i = 0; i < skip; i++) sbrReadBits(br, 8);
+        bits -= 8 * skip;
+      }
+    }
+    if (bits > 0) sbrReadBits(br, bits);
+  }
+  if (!ipdopdThisFrame) ps->enableIpdOpd = 0;
+  int used = br->bitsRead - start;
+  if (used > bitsAvail) valid = false;
+  if (!valid) {
+    ps->newData = 0;
+    skipRest();
+    return bitsAvail > 0 ? bitsAvail : 0;
+  }
+  ps->newData = 1;
+  return used;
+}
+
+// ---------------------------------------------------------------- parameters
+
+namespace {
+
+// Decodes one parameter type of one envelope in place.
+void deltaDecode(int* vals, int n, int dt, const int* prev, int prevN, int lo, int hi, bool modulo) {
+  for (int b = 0; b < n; b++) {
+    int v;
+    if (dt) {
+      int pb = prevN == n ? b : (b * prevN) / n;
+      v = prev[pb] + vals[b];
+    } else {
+      v = b == 0 ? vals[0] : vals[b - 1] + vals[b];
+    }
+    if (modulo)
+      v &= 7;
+    else if (v < lo)
+      v = lo;
+    else if (v > hi)
+      v = hi;
+    vals[b] = v;
+  }
+}
+
+void mapTo20(const int* in, int n, int* out) {
+  if (n == 20) {
+    for (int i = 0; i < 20; i++) out[i] = in[i];
+  } else if (n == 10) {
+    for (int i = 0; i < 20; i++) out[i] = in[i / 2];
+  } else {
+    const int* p = in;
+    out[0] = (2 * p[0] + p[1]) / 3;
+    out[1] = (p[1] + 2 * p[2]) / 3;
+    out[2] = (2 * p[3] + p[4]) / 3;
+    out[3] = (p[4] + 2 * p[5]) / 3;
+    out[4] = (p[6] + p[7]) / 2;
+    out[5] = (p[8] + p[9]) / 2;
+    out[6] = p[10];
+    out[7] = p[11];
+    out[8] = (p[12] + p[13]) / 2;
+    out[9] = (p[14] + p[15]) / 2;
+    out[10] = p[16];
+    out[11] = p[17];
+    out[12] = p[18];
+    out[13] = p[19];
+    out[14] = (p[20] + p[21]) / 2;
+    out[15] = (p[22] + p[23]) / 2;
+    out[16] = (p[24] + p[25]) / 2;
+    out[17] = (p[26] + p[27]) / 2;
+    out[18] = (p[28] + p[29] + p[30] + p[31]) / 4;
+    out[19] = (p[32] + p[33]) / 2;
+  }
+}
+
+void mapIpdTo20(const int* in, int n, int* out) {
+  for (int i = 0; i < kParBands; i++) out[i] = 0;
+  if (n == 11) {
+    for (int i = 0; i < 11; i++) out[i] = in[i];
+  } else if (n == 5) {
+    for (int i = 0; i < 10; i++) out[i] = in[i / 2];
+    out[10] = in[4];
+  } else {
+    int full[34] = {};
+    for (int i = 0; i < 17; i++) full[i] = in[i];
+    int tmp[20];
+    mapTo20(full, 34, tmp);
+    for (int i = 0; i < 11; i++) out[i] = tmp[i];
+  }
+}
+
+}  // namespace
+
+void psDecodeParameters(PsDec* ps) {
+  if (!ps->newData) return;
+  ps->newData = 0;
+  const int iidLim = ps->iidFine ? 15 : 7;
+  int env = ps->numEnv;
+  if (env == 0) {
+    // No new envelopes: the last parameters hold for the whole frame.
+    ps->decEnv = 1;
+    ps->decBorders[0] = ps->slots;
+    int tmp[34];
+    for (int b = 0; b < 34; b++) tmp[b] = ps->prevIid[b];
+    mapTo20(tmp, ps->prevNIid, ps->iid[0]);
+    for (int b = 0; b < 34; b++) tmp[b] = ps->prevIcc[b];
+    mapTo20(tmp, ps->prevNIcc, ps->icc[0]);
+    mapIpdTo20(ps->prevIpd, ps->prevNIpd, ps->ipd[0]);
+    mapIpdTo20(ps->prevOpd, ps->prevNIpd, ps->opd[0]);
+    ps->haveParams = 1;
+    return;
+  }
+  for (int e = 0; e < env; e++) {
+    int* iidv = ps->iidCoded[e];
+    int* iccv = ps->iccCoded[e];
+    if (ps->enableIid) {
+      deltaDecode(iidv, ps->nIid, ps->iidDt[e], ps->prevIid, ps->prevNIid, -iidLim, iidLim, false);
+      std::memcpy(ps->prevIid, iidv, sizeof(int) * ps->nIid);
+      ps->prevNIid = ps->nIid;
+    } else {
+      std::memset(iidv, 0, sizeof(int) * 34);
+      std::memset(ps->prevIid, 0, sizeof(ps->prevIid));
+      ps->prevNIid = ps->nIid;
+    }
+    if (ps->enableIcc) {
+      deltaDecode(iccv, ps->nIcc, ps->iccDt[e], ps->prevIcc, ps->prevNIcc, 0, 7, false);
+      std::memcpy(ps->prevIcc, iccv, sizeof(int) * ps->nIcc);
+      ps->prevNIcc = ps->nIcc;
+    } else {
+      std::memset(iccv, 0, sizeof(int) * 34);
+      std::memset(ps->prevIcc, 0, sizeof(ps->prevIcc));
+      ps->prevNIcc = ps->nIcc;
+    }
+    if (ps->enableIpdOpd) {
+      deltaDecode(ps->ipdCoded[e], ps->nIpd, ps->ipdDt[e], ps->prevIpd, ps->prevNIpd, 0, 7, true);
+      deltaDecode(ps->opdCoded[e], ps->nIpd, ps->opdDt[e], ps->prevOpd, ps->prevNIpd, 0, 7, true);
+      std::memcpy(ps->prevIpd, ps->ipdCoded[e], sizeof(int) * ps->nIpd);
+      std::memcpy(ps->prevOpd, ps->opdCoded[e], sizeof(int) * ps->nIpd);
+    } else {
+      std::memset(ps->ipdCoded[e], 0, sizeof(ps->ipdCoded[e]));
+      std::memset(ps->opdCoded[e], 0, sizeof(ps->opdCoded[e]));
+      std::memset(ps->prevIpd, 0, sizeof(ps->prevIpd));
+      std::memset(ps->prevOpd, 0, sizeof(ps->prevOpd));
+    }
+    ps->prevNIpd = ps->nIpd;
+    mapTo20(iidv, ps->nIid, ps->iid[e]);
+    mapTo20(iccv, ps->nIcc, ps->icc[e]);
+    mapIpdTo20(ps->ipdCoded[e], ps->nIpd, ps->ipd[e]);
+    mapIpdTo20(ps->opdCoded[e], ps->nIpd, ps->opd[e]);
+  }
+  // Envelope borders (end slots, exclusive).
+  if (ps->frameClass == 0) {
+    for (int e = 0; e < env; e++) ps->decBorders[e] = ps->slots * (e + 1) / env;
+  } else {
+    for (int e = 0; e < env; e++) ps->decBorders[e] = ps->borders[e];
+    if (ps->decBorders[env - 1] < ps->slots) {
+      // A last envelope that ends early is extended by a copy up to the frame end.
+      std::memcpy(ps->iid[env], ps->iid[env - 1], sizeof(ps->iid[0]));
+      std::memcpy(ps->icc[env], ps->icc[env - 1], sizeof(ps->icc[0]));
+      std::memcpy(ps->ipd[env], ps->ipd[env - 1], sizeof(ps->ipd[0]));
+      std::memcpy(ps->opd[env], ps->opd[env - 1], sizeof(ps->opd[0]));
+      ps->decBorders[env] = ps->slots;
+      env++;
+    }
+  }
+  ps->decEnv = env;
+  ps->haveParams = 1;
+}
+
+// ---------------------------------------------------------------- processing
+
+namespace {
+
+void mixingFactors(const PsDec* ps, int e, int b, cf h[4]) {
+  const Tables& t = tables();
+  const int iidIdx = ps->iid[e][b];
+  const int iccIdx = ps->icc[e][b];
+  const int lim = ps->iidFine ? 15 : 7;
+  const float* scale = ps->iidFine ? t.iidScaleFine : t.iidScaleNormal;
+  float c1 = scale[lim + iidIdx];
+  float c2 = scale[lim - iidIdx];
+  float h11, h12, h21, h22;
+  if (!ps->iccRb) {
+    float alpha = t.iccAngle[iccIdx];
+    float beta = alpha * (c1 - c2) / static_cast<float>(M_SQRT2);
+    h11 = c2 * std::cos(beta + alpha);
+    h12 = c1 * std::cos(beta - alpha);
+    h21 = c2 * std::sin(beta + alpha);
+    h22 = c1 * std::sin(beta - alpha);
+  } else {
+    const float* db = ps->iidFine ? sbrtab::psIidFineDb : sbrtab::psIidNormalDb;
+    float c = std::pow(10.0f, db[lim + iidIdx] / 20.0f);
+    float rho = t.iccValue[iccIdx];
+    if (rho < 0.05f) rho = 0.05f;
+    float alpha;
+    if (std::fabs(c - 1.0f) < 1e-9f)
+      alpha = static_cast<float>(M_PI / 4.0);
+    else
+      alpha = 0.5f * std::atan2(2.0f * c * rho, c * c - 1.0f);
+    float mu = c + 1.0f / c;
+    mu = 1.0f + (4.0f * rho * rho - 4.0f) / (mu * mu);
+    float smu = std::sqrt(mu);
+    float gamma = std::atan(std::sqrt((1.0f - smu) / (1.0f + smu)));
+    const float s2 = static_cast<float>(M_SQRT2);
+    h11 = s2 * std::cos(alpha) * std::cos(gamma);
+    h12 = s2 * std::sin(alpha) * std::cos(gamma);
+    h21 = -s2 * std::sin(alpha) * std::sin(gamma);
+    h22 = s2 * std::cos(alpha) * std::sin(gamma);
+  }
+  if (ps->enableIpdOpd && b < 11) {
+    float opd = ps->opd[e][b] * static_cast<float>(M_PI / 4.0);
+    float ipd = ps->ipd[e][b] * static_cast<float>(M_PI / 4.0);
+    float ph1 = opd, ph2 = opd - ipd;
+    cf e1(std::cos(ph1), std::sin(ph1)), e2(std::cos(ph2), std::sin(ph2));
+    h[0] = h11 * e1;
+    h[1] = h12 * e2;
+    h[2] = h21 * e1;
+    h[3] = h22 * e2;
+  } else {
+    h[0] = h11;
+    h[1] = h12;
+    h[2] = h21;
+    h[3] = h22;
+  }
+}
+
+}  // namespace
+
+void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, float** rIm, int firstSlot) {
+  const Tables& t = tables();
+  const int S = ps->slots;
+  cf (*hyb)[kBands] = ps->hyb;
+  cf (*dec)[kBands] = ps->dec;
+
+  // Hybrid analysis of QMF bands 0..2. The 13-tap filters are centred on the
+  // output slot: they read 6 slots ahead, which the slot matrix already holds
+  // for these low bands (the frame's overlap slots), so the stereo output has
+  // no more delay than the mono one. The other QMF bands pass undelayed.
+  for (int n = 0; n < S; n++)
+    for (int b = 0; b < 3; b++)
+      ps->inBuf[kHist + n][b] = cf(lRe[firstSlot + kLookahead + n][b], lIm[firstSlot + kLookahead + n][b]);
+  for (int n = 0; n < S; n++) {
+    cf out8[8];
+    for (int q = 0; q < 8; q++) {
+      cf acc = 0.0f;
+      for (int i = 0; i < 13; i++) acc += t.g8[q][i] * ps->inBuf[n + kHist - i][0];
+      out8[q] = acc;
+    }
+    out8[2] += out8[5];
+    out8[3] += out8[4];
+    cf out2[4];
+    for (int b = 0; b < 2; b++)
+      for (int q = 0; q < 2; q++) {
+        cf acc = 0.0f;
+        for (int i = 0; i < 13; i++) acc += t.g2[q][i] * ps->inBuf[n + kHist - i][b + 1];
+        out2[2 * b + q] = acc;
+      }
+    for (int k = 0; k < kHybridBands; k++) {
+      int o = kHybridOrder[k];
+      hyb[n][k] = o < 8 ? out8[o] : out2[o - 8];
+    }
+    for (int b = 3; b < 64; b++) hyb[n][b + 7] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
+  }
+  for (int i = 0; i < kHist; i++)
+    for (int b = 0; b < 3; b++) ps->inBuf[i][b] = ps->inBuf[S + i][b];
+
+  bool copy = noPsData || !ps->haveParams;
+  if (!copy) {
+    // Decorrelation with transient ducking.
+    for (int n = 0; n < S; n++) {
+      float P[kParBands] = {};
+      for (int k = 0; k < kBands; k++) P[parBandOf(k)] += std::norm(hyb[n][k]);
+      float gTr[kParBands];
+      for (int i = 0; i < kParBands; i++) {
+        ps->peakDecay[i] = std::max(sbrtab::psPeakDecay * ps->peakDecay[i], P[i]);
+        ps->peakDiff[i] += sbrtab::psSmoothing * (ps->peakDecay[i] - P[i] - ps->peakDiff[i]);
+        ps->smoothEnergy[i] += sbrtab::psSmoothing * (P[i] - ps->smoothEnergy[i]);
+        float den = sbrtab::psTransientImpact * ps->peakDiff[i];
+        gTr[i] = den > ps->smoothEnergy[i] ? ps->smoothEnergy[i] / den : 1.0f;
+      }
+      const int pre = ps->preDelayPos;
+      for (int k = 0; k < kAllpassBands; k++) {
+        cf x = ps->preDelay[pre][k];  // input of two slots ago
+        ps->preDelay[pre][k] = hyb[n][k];
+        cf w = x * t.phiFract[k];
+        for (int m = 0; m < 3; m++) {
+          const int len = sbrtab::psAllpassDelay[m];
+          cf* buf = ps->apBuf[m][ps->apPos[m]];
+          cf vOld = buf[k];  // v(n - d)
+          float g = static_cast<float>(sbrtab::psAllpassA[m]) * t.decay[k];
+          cf v = w + g * t.qFract[k][m] * vOld;
+          cf y = t.qFract[k][m] * vOld - g * v;
+          buf[k] = v;
+          w = y;
+          (void)len;
+        }
+        dec[n][k] = w * gTr[parBandOf(k)];
+      }
+      for (int m = 0; m < 3; m++) ps->apPos[m] = (ps->apPos[m] + 1) % sbrtab::psAllpassDelay[m];
+      ps->preDelayPos ^= 1;
+      cf* ld = ps->longDelay[ps->longPos];
+      for (int k = kAllpassBands; k < kShortDelayBand; k++) {
+        int b = k - 7;
+        cf x = ld[b];
+        ld[b] = hyb[n][k];
+        dec[n][k] = x * gTr[parBandOf(k)];
+      }
+      ps->longPos = (ps->longPos + 1) % kLongDelay;
+      for (int k = kShortDelayBand; k < kBands; k++) {
+        int b = k - 7;
+        cf x = ps->shortDelay[b];
+        ps->shortDelay[b] = hyb[n][k];
+        dec[n][k] = x * gTr[parBandOf(k)];
+      }
+    }
+    // Mixing, interpolated across each envelope.
+    int startSlot = 0;
+    for (int e = 0; e < ps->decEnv; e++) {
+      int endSlot = ps->decBorders[e];
+      if (endSlot > S) endSlot = S;
+      int len = endSlot - startSlot;
+      if (len <= 0) continue;
+      cf hStart[kParBands][4], step[kParBands][4];
+      for (int b = 0; b < kParBands; b++) {
+        cf hNew[4];
+        mixingFactors(ps, e, b, hNew);
+        if (!ps->hPrevValid)
+          for (int j = 0; j < 4; j++) ps->hPrev[b][j] = hNew[j];
+        for (int j = 0; j < 4; j++) {
+          hStart[b][j] = ps->hPrev[b][j];
+          step[b][j] = (hNew[j] - ps->hPrev[b][j]) / static_cast<float>(len);
+          ps->hPrev[b][j] = hNew[j];
+        }
+      }
+      ps->hPrevValid = 1;
+      for (int n = startSlot; n < endSlot; n++) {
+        const float f = static_cast<float>(n - startSlot + 1);
+        cf h[kParBands][4];
+        for (int b = 0; b < kParBands; b++)
+          for (int j = 0; j < 4; j++) h[b][j] = hStart[b][j] + step[b][j] * f;
+        for (int k = 0; k < kBands; k++) {
+          const cf* hb = h[parBandOf(k)];
+          cf a11 = hb[0], a12 = hb[1], a21 = hb[2], a22 = hb[3];
+          if (k < kHybridBands && kNegativeBand[k]) {
+            a11 = std::conj(a11);
+            a12 = std::conj(a12);
+            a21 = std::conj(a21);
+            a22 = std::conj(a22);
+          }
+          cf sv = hyb[n][k], dv = dec[n][k];
+          hyb[n][k] = a11 * sv + a21 * dv;
+          dec[n][k] = a12 * sv + a22 * dv;
+        }
+      }
+      startSlot = endSlot;
+    }
+    ps->hPrevValid = 1;
+  } else {
+    for (int n = 0; n < S; n++)
+      for (int k = 0; k < kBands; k++) dec[n][k] = hyb[n][k];
+  }
+
+  // Hybrid synthesis of both channels.
+  for (int n = 0; n < S; n++) {
+    float* lr = lRe[firstSlot + n];
+    float* li = lIm[firstSlot + n];
+    float* rr = rRe[firstSlot + n];
+    float* ri = rIm[firstSlot + n];
+    cf l0 = 0.0f, r0 = 0.0f;
+    for (int k = 0; k < 6; k++) {
+      l0 += hyb[n][k];
+      r0 += dec[n][k];
+    }
+    cf l1 = hyb[n][6] + hyb[n][7], r1 = dec[n][6] + dec[n][7];
+    cf l2 = hyb[n][8] + hyb[n][9], r2 = dec[n][8] + dec[n][9];
+    lr[0] = l0.real(); li[0] = l0.imag(); rr[0] = r0.real(); ri[0] = r0.imag();
+    lr[1] = l1.real(); li[1] = l1.imag(); rr[1] = r1.real(); ri[1] = r1.imag();
+    lr[2] = l2.real(); li[2] = l2.imag(); rr[2] = r2.real(); ri[2] = r2.imag();
+    for (int b = 3; b < 64; b++) {
+      lr[b] = hyb[n][b + 7].real();
+      li[b] = hyb[n][b + 7].imag();
+      rr[b] = dec[n][b + 7].real();
+      ri[b] = dec[n][b + 7].imag();
+    }
+  }
+}

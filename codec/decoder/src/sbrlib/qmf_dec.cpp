@@ -1,0 +1,313 @@
+// QMF analysis and synthesis banks.
+//
+// Analysis (M = 64 / D channels, window c[D n]):
+//   X[k] = sum_n u[n] * 2 * exp(i pi (k + 0.5)(2n - 1/D) / (2M)),  n = 0 .. 2M - 1
+// (for D = 2 the 32-band analysis of the SBR tool, phase (2n - 0.5) / 64).
+// Synthesis (M = 64 / D channels):
+//   v[n] = (1/64) * sum_k Re(X[k] * exp(i pi (k + 0.5)(2n - (4M - 1/D)) / (2M))),  n = 0 .. 2M - 1
+// (for D = 1 the 64-band synthesis of the SBR tool; for D = 2 the phase that
+// pairs with the 32-band analysis for the down-sampled output).
+// followed by the usual windowing of the v history. The low-power kernels use
+// the real part only (cos modulation) with the phase of the real-valued bank.
+#include "qmf_dec.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "fixedfft.h"
+#include "sbr_tables.h"
+
+namespace {
+
+float* allocFloats(size_t n) { return static_cast<float*>(std::calloc(n, sizeof(float))); }
+
+void freeBank(QmfBank* b) {
+  if (!b) return;
+  std::free(b->preRot);
+  std::free(b->postRot);
+  std::free(b->bandRot);
+  std::free(b->work);
+  std::free(b->cosTab);
+  std::free(b->sinTab);
+  std::free(b->window);
+  std::free(b->state);
+  delete b;
+}
+
+// Fills the window c[D n] from the rotated prototype (entry i holds c[i + 1]).
+void fillWindow(QmfBank* b) {
+  for (int n = 0; n < b->L; n++) {
+    int idx = b->D * n;  // c[idx]
+    b->window[n] = sbrtab::qmfPrototype[(idx + 639) % 640];
+  }
+}
+
+// Tables of the fast kernels. The band rotation takes the DCT-IV/DST-IV phase
+// (pi/M)(k + 1/2)(n + 1/2) to the bank's phase: analysis multiplies by
+// 2 exp(-i (pi/M)(k + 1/2)(1/2 + 1/(2D))), synthesis by exp(i (pi/M)(k + 1/2)(1/(2D) - 1/2)).
+bool fillFastTables(QmfBank* b) {
+  const int M = b->M;
+  b->preRot = allocFloats(M);
+  b->postRot = allocFloats(M);
+  b->bandRot = allocFloats(2 * static_cast<size_t>(M));
+  b->work = allocFloats(4 * static_cast<size_t>(M));
+  if (!b->preRot || !b->postRot || !b->bandRot || !b->work) return false;
+  for (int j = 0; j < M / 2; j++) {
+    double a = -M_PI * (j + 0.25) / M, c = -M_PI * j / M;
+    b->preRot[2 * j] = static_cast<float>(std::cos(a));
+    b->preRot[2 * j + 1] = static_cast<float>(std::sin(a));
+    b->postRot[2 * j] = static_cast<float>(std::cos(c));
+    b->postRot[2 * j + 1] = static_cast<float>(std::sin(c));
+  }
+  for (int k = 0; k < M; k++) {
+    double a, g;
+    if (b->analysis) {
+      a = -M_PI / M * (k + 0.5) * (0.5 + 0.5 / b->D);
+      g = 2.0;
+    } else {
+      a = M_PI / M * (k + 0.5) * (0.5 / b->D - 0.5);
+      g = 1.0;
+    }
+    b->bandRot[2 * k] = static_cast<float>(g * std::cos(a));
+    b->bandRot[2 * k + 1] = static_cast<float>(g * std::sin(a));
+  }
+  return true;
+}
+
+// Unnormalised DCT-IV of M points (M = 32 or 64): y[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)).
+// x and y may be the same array; buf holds M floats.
+void dct4(const QmfBank* b, const float* x, float* y, float* buf) {
+  const int M = b->M, h = M / 2;
+  for (int j = 0; j < h; j++) {
+    float re = x[2 * j], im = x[M - 1 - 2 * j];
+    float cr = b->preRot[2 * j], ci = b->preRot[2 * j + 1];
+    buf[2 * j] = re * cr - im * ci;
+    buf[2 * j + 1] = re * ci + im * cr;
+  }
+  fixedSizeFft(buf, h);
+  for (int j = 0; j < h; j++) {
+    float re = buf[2 * j], im = buf[2 * j + 1];
+    float cr = b->postRot[2 * j], ci = b->postRot[2 * j + 1];
+    y[2 * j] = re * cr - im * ci;
+    y[M - 1 - 2 * j] = -(re * ci + im * cr);
+  }
+}
+
+// Unnormalised DST-IV of M points: (-1)^k times the DCT-IV of the reversed input.
+void dst4(const QmfBank* b, const float* x, float* y, float* buf, float* rev) {
+  const int M = b->M;
+  for (int n = 0; n < M; n++) rev[n] = x[M - 1 - n];
+  dct4(b, rev, y, buf);
+  for (int k = 1; k < M; k += 2) y[k] = -y[k];
+}
+
+}  // namespace
+
+SbrError createCplxAnalysisQmfBank(QmfBank** bank, int mode, int D, int A, int frameLength, int lowPower) {
+  *bank = nullptr;
+  QmfBank* b = new (std::nothrow) QmfBank();
+  if (!b) return "Memory allocation in function createQmfBank() failed";
+  if (mode != 0 || (D != 1 && D != 2)) {
+    freeBank(b);
+    return "Illegal QMF-bank mode in function createCplxAnalysisQmfBank()";
+  }
+  b->D = D;
+  b->M = 64 / D;
+  b->L = 640 / D;
+  b->slots = frameLength / b->M;
+  b->firstBand = 0;
+  b->endBand = b->M;
+  b->lowPower = lowPower;
+  b->analysis = 1;
+  const int M = b->M;
+  // The direct modulation tables serve the real-valued kernel only.
+  if (lowPower) {
+    b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+    b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  }
+  b->window = allocFloats(b->L);
+  if ((lowPower && (!b->cosTab || !b->sinTab)) || !b->window) {
+    freeBank(b);
+    return "Memory allocation in module CreateQmfBank() failed";
+  }
+  fillWindow(b);
+  (void)A;
+  if (!fillFastTables(b)) {
+    freeBank(b);
+    return "Memory allocation in module CreateQmfBank() failed";
+  }
+  for (int k = 0; lowPower && k < M; k++) {
+    for (int n = 0; n < 2 * M; n++) {
+      double ph;
+      if (lowPower)
+        ph = M_PI * (k + 0.5) * (2 * n - 3.0 * M) / (2.0 * M);
+      else
+        ph = M_PI * (k + 0.5) * (2 * n - 1.0 / D) / (2.0 * M);
+      b->cosTab[k * 2 * M + n] = static_cast<float>(2.0 * std::cos(ph));
+      b->sinTab[k * 2 * M + n] = static_cast<float>(2.0 * std::sin(ph));
+    }
+  }
+  *bank = b;
+  return nullptr;
+}
+
+SbrError createCplxSynthesisQmfBank(QmfBank** bank, int mode, int D, int frameLength, float g1, float g2,
+                                    int lowPower) {
+  *bank = nullptr;
+  QmfBank* b = new (std::nothrow) QmfBank();
+  if (!b) return "Memory allocation in function createCplxSynthesisQmfBank() failed";
+  if (mode != 0 || (D != 1 && D != 2)) {
+    freeBank(b);
+    return "Illegal QMF-bank mode in function createCplxSynthesisQmfBank()";
+  }
+  b->D = D;
+  b->M = 64 / D;
+  b->L = 640 / D;
+  b->slots = frameLength / b->M;
+  b->firstBand = 0;
+  b->endBand = b->M;
+  b->lowPower = lowPower;
+  b->scaleLow = g1 / 64.0f;
+  b->scaleIn = g2 / 64.0f;
+  const int M = b->M;
+  if (lowPower) {
+    b->cosTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+    b->sinTab = allocFloats(static_cast<size_t>(M) * 2 * M);
+  }
+  b->window = allocFloats(b->L);
+  b->state = allocFloats(static_cast<size_t>(b->slots) * 2 * M + 2 * static_cast<size_t>(b->L));
+  if ((lowPower && (!b->cosTab || !b->sinTab)) || !b->window || !b->state || !fillFastTables(b)) {
+    freeBank(b);
+    return "Memory allocation in module createSynthesisQmfBank() failed";
+  }
+  fillWindow(b);
+  for (int n = 0; lowPower && n < 2 * M; n++) {
+    for (int k = 0; k < M; k++) {
+      double ph;
+      if (lowPower)
+        ph = M_PI * (k + 0.5) * (2 * n - M) / (2.0 * M);
+      else
+        ph = M_PI * (k + 0.5) * (2 * n - (4.0 * M - 1.0 / D)) / (2.0 * M);
+      b->cosTab[n * M + k] = static_cast<float>(std::cos(ph));
+      b->sinTab[n * M + k] = static_cast<float>(std::sin(ph));
+    }
+  }
+  *bank = b;
+  return nullptr;
+}
+
+void deleteQmfBank(QmfBank** bank) {
+  if (!bank || !*bank) return;
+  freeBank(*bank);
+  *bank = nullptr;
+}
+
+void qmfResetState(QmfBank* b) {
+  if (b && b->state)
+    std::memset(b->state, 0, sizeof(float) * (static_cast<size_t>(b->slots) * 2 * b->M + 2 * b->L));
+}
+
+int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b) {
+  const int M = b->M, L = b->L, M2 = 2 * M;
+  float u[128];
+  for (int s = 0; s < b->slots; s++) {
+    const float* x = input + s * M;  // oldest first; newest is x[L - 1]
+    for (int n = 0; n < M2; n++) {
+      float acc = 0.0f;
+      for (int j = 0; j < 5; j++) {
+        int idx = n + M2 * j;                 // index in the newest-first buffer
+        acc += x[L - 1 - idx] * b->window[idx];
+      }
+      u[n] = acc;
+    }
+    float* r = re[s];
+    float* q = im ? im[s] : nullptr;
+    if (!b->lowPower && q) {
+      // Fold into a DCT-IV (real part) and a DST-IV (imaginary part), then rotate.
+      float* fr = b->work;
+      float* fq = b->work + M;
+      float* buf = b->work + 2 * M;
+      float* rev = b->work + 3 * M;
+      for (int n = 0; n < M; n++) {
+        fr[n] = u[n] - u[M2 - 1 - n];
+        fq[n] = u[n] + u[M2 - 1 - n];
+      }
+      dct4(b, fr, fr, buf);
+      dst4(b, fq, fq, buf, rev);
+      for (int k = 0; k < M; k++) {
+        float cr = b->bandRot[2 * k], ci = b->bandRot[2 * k + 1];
+        r[k] = fr[k] * cr - fq[k] * ci;
+        q[k] = fr[k] * ci + fq[k] * cr;
+      }
+      continue;
+    }
+    for (int k = 0; k < M; k++) {
+      const float* ct = b->cosTab + k * M2;
+      const float* st = b->sinTab + k * M2;
+      float ar = 0.0f, ai = 0.0f;
+      for (int n = 0; n < M2; n++) {
+        ar += u[n] * ct[n];
+        ai += u[n] * st[n];
+      }
+      r[k] = ar;
+      if (q) q[k] = b->lowPower ? 0.0f : ai;
+    }
+  }
+  return b->slots;
+}
+
+void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
+  const int M = b->M, L = b->L, M2 = 2 * M, S = b->slots;
+  // The v history of the previous frame moves behind this frame's new values.
+  std::memmove(b->state + static_cast<size_t>(S) * M2, b->state, sizeof(float) * 2 * L);
+  float xr[64], xi[64], gain[64];
+  for (int k = 0; k < M; k++) gain[k] = k < b->firstBand ? b->scaleLow : (k < b->endBand ? b->scaleIn : 0.0f);
+  for (int s = 0; s < S; s++) {
+    float* v = b->state + static_cast<size_t>(S - 1 - s) * M2;  // newest block of this slot
+    for (int k = 0; k < M; k++) xr[k] = re[s][k] * gain[k];
+    if (b->lowPower || !im) {
+      for (int k = 0; k < M; k++) xi[k] = 0.0f;
+    } else {
+      for (int k = 0; k < M; k++) xi[k] = im[s][k] * gain[k];
+    }
+    if (b->lowPower) {
+      // Real-valued bank: twice the cosine part (the imaginary half is absent).
+      for (int k = 0; k < M; k++) xr[k] *= 2.0f;
+      for (int n = 0; n < M2; n++) {
+        const float* ct = b->cosTab + n * M;
+        float acc = 0.0f;
+        for (int k = 0; k < M; k++) acc += xr[k] * ct[k];
+        v[n] = acc;
+      }
+    } else {
+      // Rotate to the DCT-IV phase, then v[m] = -(C[m] - S[m]), v[M + m] = C[M-1-m] + S[M-1-m].
+      for (int k = 0; k < M; k++) {
+        float cr = b->bandRot[2 * k], ci = b->bandRot[2 * k + 1];
+        float r = xr[k] * cr - xi[k] * ci;
+        xi[k] = xr[k] * ci + xi[k] * cr;
+        xr[k] = r;
+      }
+      float* a = b->work;
+      float* sn = b->work + M;
+      float* buf = b->work + 2 * M;
+      float* rev = b->work + 3 * M;
+      dct4(b, xr, a, buf);
+      dst4(b, xi, sn, buf, rev);
+      for (int m = 0; m < M; m++) {
+        v[m] = sn[m] - a[m];
+        v[M + m] = a[M - 1 - m] + sn[M - 1 - m];
+      }
+    }
+    float* __restrict out = output + s * M;
+    for (int j = 0; j < M; j++) out[j] = 0.0f;
+    for (int i = 0; i < 5; i++) {
+      const float* __restrict v0 = v + 4 * M * i;
+      const float* __restrict v1 = v0 + 3 * M;
+      const float* __restrict w0 = b->window + 2 * M * i;
+      const float* __restrict w1 = w0 + M;
+      for (int j = 0; j < M; j++) out[j] += v0[j] * w0[j] + v1[j] * w1[j];
+    }
+  }
+}
