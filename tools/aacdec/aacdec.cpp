@@ -138,8 +138,12 @@ int run(const std::vector<std::wstring>& args) {
     std::fprintf(stderr, "aacdec: out of memory\n");
     return 2;
   }
-  const int channels = asc.channelCount;
-  const int rate = asc.samplingFrequency;
+  // The output format is what the decoder delivers (SBR doubles the rate,
+  // parametric stereo makes two channels of one): taken from the first unit
+  // that decodes, while nothing has been written yet.
+  int channels = asc.channelCount;
+  int rate = asc.samplingFrequency;
+  int32_t unitFrames = asc.frameLength;
   FILE* f = nullptr;
   if (!bench) {
 #ifdef _WIN32
@@ -168,10 +172,17 @@ int run(const std::vector<std::wstring>& args) {
     int32_t ch = 0, n = 0;
     cuBufferGetChannels(cu, &ch);
     cuBufferGetSamplesPerChannel(cu, &n);
+    if (r == 0 && n > 0 && frames == 0 && failures == 0) {
+      int32_t cuRate = 0;
+      cuBufferGetSampleRate(cu, &cuRate);
+      channels = ch;
+      if (cuRate > 0) rate = cuRate;
+      unitFrames = n;
+    }
     if (r != 0 || ch != channels || n <= 0) {
       if (failures++ < 10)
         std::fprintf(stderr, "aacdec: unit %llu failed (%d)\n", static_cast<unsigned long long>(track.index()), r);
-      n = asc.frameLength;
+      n = unitFrames;
       pcm.assign(static_cast<size_t>(n) * channels, 0.0f);
     } else if (bench) {
       // Decoding to nothing: the output is not copied.
