@@ -42,7 +42,8 @@ data[at + 22:at + 24] = b"\x00\x18"
 open("lc_2ch_44100_size24.m4a", "wb").write(data)
 PY
 
-# HE-AAC vectors from the shared folder, with heaac.mp4's configuration
+# HE-AAC vectors from the shared folder (zero-length-mdat.m4a: backward-
+# compatible explicit signalling of SBR without PS, media data to the file's end), with heaac.mp4's configuration
 # patched in place to the AOT 29 and the implicit forms; for each, ffprobe's
 # rate and channels and ffmpeg's float decode (edit list ignored).
 vectors="${shared}/vectors/mp4"
@@ -50,6 +51,7 @@ if [ -d "$vectors" ]; then
   cp -f "$vectors/heaac.mp4" he_explicit.mp4
   cp -f "$vectors/heaac-3frame_remux.m4a" he_3frame.m4a
   cp -f "$vectors/truncated_remux.m4a" he_truncated.m4a
+  cp -f "$vectors/zero-length-mdat.m4a" he_zero_length_mdat.m4a
   chmod u+w he_*.m4a he_*.mp4
   /usr/bin/python3 - <<'PY'
 data = open("he_explicit.mp4", "rb").read()
@@ -59,7 +61,7 @@ for name, repl in (("he_aot29.mp4", bytes([0xED, 0x8C, 0x08, 0x00])), ("he_impli
     open(name, "wb").write(data.replace(tag + asc, tag + repl))
 PY
   : >he_list.txt
-  for f in he_explicit.mp4 he_aot29.mp4 he_implicit.mp4 he_3frame.m4a he_truncated.m4a; do
+  for f in he_explicit.mp4 he_aot29.mp4 he_implicit.mp4 he_3frame.m4a he_truncated.m4a he_zero_length_mdat.m4a; do
     ffmpeg -v error -y -ignore_editlist 1 -i "$f" -f f32le "$f.f32"
     info=$(ffprobe -v error -ignore_editlist 1 -select_streams a:0 -show_entries stream=sample_rate,channels \
       -of default=nw=1:nk=1 "$f" | tr '\n' ' ')

@@ -1,5 +1,5 @@
 // HE-AAC files (explicit, AOT 29 and implicit signalling, a three-frame file,
-// a cut file) read at the rate and channel count ffprobe reports, and close to
+// a cut file, a mono file that says it has no PS) read at the rate and channel count ffprobe reports, and close to
 // ffmpeg's decode (at least 55 dB after both are cut to 16 bits). The output
 // format is what the decoder delivers, so a file that comes out at its core
 // rate means SBR was not applied.
@@ -30,7 +30,7 @@ TEST(HeAac, RateChannelsAndSamplesAgainstFfmpeg) {
     HeFile f;
     if (in >> f.name >> f.rate >> f.channels) files.push_back(f);
   }
-  ASSERT_EQ(files.size(), 5u);
+  ASSERT_EQ(files.size(), 6u);
   Reader reader;
   ASSERT_NE(reader.cls(), nullptr);
   for (const HeFile& f : files) {
