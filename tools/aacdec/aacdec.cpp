@@ -124,6 +124,9 @@ int run(const std::vector<std::wstring>& args) {
   }
   AudioSpecificConfig* recs[1] = {&asc};
   Mp4AudioDec* dec = mp4AudioDecOpen(recs, 1);
+  // A configuration that says outright it carries no parametric stereo stays
+  // mono, as the plug-in decodes it.
+  if (dec && asc.sbrPresent == 1 && asc.psPresent == 0) mp4AudioDecSetParameter(dec, MP4AUDEC_PARAM_PS_ENABLE, 0.0f);
   if (!dec) {
     std::fprintf(stderr, "aacdec: %s: decoder refused object type %d (%s)\n", in.c_str(), asc.objectType,
                  mp4AudioDecAotName(asc.objectType));
