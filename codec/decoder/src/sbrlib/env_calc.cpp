@@ -109,6 +109,15 @@ SbrError sbrResetLimiterBands(int* lim, int* nLim, const int* low, int nLow, con
   return nullptr;
 }
 
+namespace {
+
+// acc[m] += a[m]^2 + b[m]^2 over n bands.
+void addEnergy(int n, const float* __restrict a, const float* __restrict b, float* __restrict acc) {
+  for (int m = 0; m < n; m++) acc[m] += a[m] * a[m] + b[m] * b[m];
+}
+
+}  // namespace
+
 void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, float** re, float** im,
                        int lowPower, int psStartBand) {
   const SbrFreqTables& ft = ec->ft;
@@ -154,15 +163,14 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
     // Energy of the transposed signal.
     const float inv = 1.0f / static_cast<float>(iEnd - iStart);
     if (h->interpolFreq) {
-      for (int m = 0; m < M; m++) {
-        int k = m + kx;
-        float s = 0.0f;
-        for (int i = iStart; i < iEnd; i++) {
-          int r = i + SBR_HF_ADJ;
-          s += re[r][k] * re[r][k] + (lowPower ? re[r][k] * re[r][k] : im[r][k] * im[r][k]);
-        }
-        eCurr[m] = s * inv;
+      // Row by row (contiguous bands); each band still sums its slots in order.
+      float acc[64] = {};
+      const int nm = M < 64 ? M : 64;
+      for (int i = iStart; i < iEnd; i++) {
+        int r = i + SBR_HF_ADJ;
+        addEnergy(nm, re[r] + kx, lowPower ? re[r] + kx : im[r] + kx, acc);
       }
+      for (int m = 0; m < nm; m++) eCurr[m] = acc[m] * inv;
     } else {
       for (int b = 0; b < nBands; b++) {
         float s = 0.0f;

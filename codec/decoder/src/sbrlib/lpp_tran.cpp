@@ -110,6 +110,43 @@ float chirpTarget(int mode, int prevMode) {
 
 }  // namespace
 
+namespace {
+
+// Accumulates the covariance terms of one slot for np bands (restrict
+// parameters let the compiler run the bands in vector lanes).
+void accumulateCovariance(int np, const float* __restrict y0r, const float* __restrict y0i,
+                          const float* __restrict y1r, const float* __restrict y1i, const float* __restrict y2r,
+                          const float* __restrict y2i, double* __restrict r01r, double* __restrict r01i,
+                          double* __restrict r02r, double* __restrict r02i, double* __restrict r11,
+                          double* __restrict r12r, double* __restrict r12i, double* __restrict r22) {
+  for (int q = 0; q < np; q++) {
+    double x0r = y0r[q], x0i = y0i[q];
+    double x1r = y1r[q], x1i = y1i[q];
+    double x2r = y2r[q], x2i = y2i[q];
+    r01r[q] += x0r * x1r + x0i * x1i;
+    r01i[q] += x0i * x1r - x0r * x1i;
+    r02r[q] += x0r * x2r + x0i * x2i;
+    r02i[q] += x0i * x2r - x0r * x2i;
+    r11[q] += x1r * x1r + x1i * x1i;
+    r12r[q] += x1r * x2r + x1i * x2i;
+    r12i[q] += x1i * x2r - x1r * x2i;
+    r22[q] += x2r * x2r + x2i * x2i;
+  }
+}
+
+// Second-order prediction of nb bands of one slot from the two slots before.
+void predictSlot(int nb, const float* __restrict c0r, const float* __restrict c0i, const float* __restrict c1r,
+                 const float* __restrict c1i, const float* __restrict xr0, const float* __restrict xi0,
+                 const float* __restrict xr1, const float* __restrict xi1, const float* __restrict xr2,
+                 const float* __restrict xi2, float* __restrict dr, float* __restrict di) {
+  for (int x = 0; x < nb; x++) {
+    dr[x] = xr0[x] + (c0r[x] * xr1[x] - c0i[x] * xi1[x] + c1r[x] * xr2[x] - c1i[x] * xi2[x]);
+    di[x] = xi0[x] + (c0r[x] * xi1[x] + c0i[x] * xr1[x] + c1r[x] * xi2[x] + c1i[x] * xr2[x]);
+  }
+}
+
+}  // namespace
+
 void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, int usb, int psStartBand) {
   (void)usb;
   // Chirp factors per noise band.
@@ -137,23 +174,30 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
   (void)rows;
   const int nLen = t->slotsPerFrame + 6;
   float a0r[64] = {}, a0i[64] = {}, a1r[64] = {}, a1i[64] = {};
-  for (int p = t->lowestSource; p < t->highestSourceStop; p++) {
-    // phi(i, j) = sum_n x(n - i) x*(n - j), n over the frame and 6 history slots.
-    double r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
+  // phi(i, j) = sum_n x(n - i) x*(n - j), n over the frame and 6 history slots,
+  // accumulated for all source bands at once (rows are contiguous in the band).
+  const int p0 = t->lowestSource, p1 = t->highestSourceStop;
+  double acc[8][64] = {};
+  if (p0 >= 0 && p1 <= 64 && p0 < p1) {
+    const int np = p1 - p0;
+    double* r01r = acc[0] + p0;
+    double* r01i = acc[1] + p0;
+    double* r02r = acc[2] + p0;
+    double* r02i = acc[3] + p0;
+    double* r11 = acc[4] + p0;
+    double* r12r = acc[5] + p0;
+    double* r12i = acc[6] + p0;
+    double* r22 = acc[7] + p0;
     for (int n = 0; n < nLen; n++) {
       int m = n + SBR_HF_ADJ;
-      double x0r = re[m][p], x0i = im[m][p];
-      double x1r = re[m - 1][p], x1i = im[m - 1][p];
-      double x2r = re[m - 2][p], x2i = im[m - 2][p];
-      r01r += x0r * x1r + x0i * x1i;
-      r01i += x0i * x1r - x0r * x1i;
-      r02r += x0r * x2r + x0i * x2i;
-      r02i += x0i * x2r - x0r * x2i;
-      r11 += x1r * x1r + x1i * x1i;
-      r12r += x1r * x2r + x1i * x2i;
-      r12i += x1i * x2r - x1r * x2i;
-      r22 += x2r * x2r + x2i * x2i;
+      accumulateCovariance(np, re[m] + p0, im[m] + p0, re[m - 1] + p0, im[m - 1] + p0, re[m - 2] + p0,
+                           im[m - 2] + p0, r01r, r01i, r02r, r02i, r11, r12r, r12i, r22);
     }
+  }
+  for (int p = p0; p < p1 && p < 64; p++) {
+    if (p < 0) continue;
+    double r01r = acc[0][p], r01i = acc[1][p], r02r = acc[2][p], r02i = acc[3][p];
+    double r11 = acc[4][p], r12r = acc[5][p], r12i = acc[6][p], r22 = acc[7][p];
     double det = r11 * r22 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
     double b1r = 0, b1i = 0, b0r = 0, b0i = 0;
     if (det != 0.0) {
@@ -177,26 +221,27 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
   }
   for (int pi = 0; pi < t->numPatches; pi++) {
     const SbrPatch& pt = t->patches[pi];
-    for (int x = 0; x < pt.numBands; x++) {
-      int k = pt.targetStart + x;
-      int p = pt.sourceStart + x;
-      if (k < psStartBand) continue;
+    // Bands below the PS start band are left alone: the patch starts above them.
+    int x0 = 0;
+    while (x0 < pt.numBands && pt.targetStart + x0 < psStartBand) x0++;
+    const int nb = pt.numBands - x0;
+    if (nb <= 0) continue;
+    const int k0 = pt.targetStart + x0, s0 = pt.sourceStart + x0;
+    // A zero chirp factor gives zero coefficients: the band is copied unfiltered.
+    float c0r[64], c0i[64], c1r[64], c1i[64];
+    for (int x = 0; x < nb; x++) {
+      int k = k0 + x, p = s0 + x;
       int g = 0;
       while (g < t->nNoise - 1 && k >= t->noiseBorders[g + 1]) g++;
       float b = bw[g];
-      float c0r = b * a0r[p], c0i = b * a0i[p];
-      float c1r = b * b * a1r[p], c1i = b * b * a1i[p];
-      for (int m = first; m < last && m < SBR_TOTAL_SLOTS; m++) {
-        float xr = re[m][p], xi = im[m][p];
-        if (b > 0.0f) {
-          float x1r = re[m - 1][p], x1i = im[m - 1][p];
-          float x2r = re[m - 2][p], x2i = im[m - 2][p];
-          xr += c0r * x1r - c0i * x1i + c1r * x2r - c1i * x2i;
-          xi += c0r * x1i + c0i * x1r + c1r * x2i + c1i * x2r;
-        }
-        re[m][k] = xr;
-        im[m][k] = xi;
-      }
+      if (!(b > 0.0f)) b = 0.0f;
+      c0r[x] = b * a0r[p];
+      c0i[x] = b * a0i[p];
+      c1r[x] = b * b * a1r[p];
+      c1i[x] = b * b * a1i[p];
     }
+    for (int m = first; m < last && m < SBR_TOTAL_SLOTS; m++)
+      predictSlot(nb, c0r, c0i, c1r, c1i, re[m] + s0, im[m] + s0, re[m - 1] + s0, im[m - 1] + s0, re[m - 2] + s0,
+                  im[m - 2] + s0, re[m] + k0, im[m] + k0);
   }
 }

@@ -496,6 +496,18 @@ void mixingFactors(const PsDec* ps, int e, int b, cf h[4]) {
 
 }  // namespace
 
+namespace {
+
+// Interleaved complex values into separate real and imaginary rows.
+void splitComplex(const float* __restrict c, float* __restrict re, float* __restrict im, int n) {
+  for (int i = 0; i < n; i++) {
+    re[i] = c[2 * i];
+    im[i] = c[2 * i + 1];
+  }
+}
+
+}  // namespace
+
 void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, float** rIm, int firstSlot) {
   const Tables& t = tables();
   const int S = ps->slots;
@@ -626,8 +638,8 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
     }
     ps->hPrevValid = 1;
   } else {
-    for (int n = 0; n < S; n++)
-      for (int k = 0; k < kBands; k++) dec[n][k] = hyb[n][k];
+    // Without parameters both channels carry the mono signal.
+    dec = hyb;
   }
 
   // Hybrid synthesis of both channels.
@@ -646,11 +658,7 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
     lr[0] = l0.real(); li[0] = l0.imag(); rr[0] = r0.real(); ri[0] = r0.imag();
     lr[1] = l1.real(); li[1] = l1.imag(); rr[1] = r1.real(); ri[1] = r1.imag();
     lr[2] = l2.real(); li[2] = l2.imag(); rr[2] = r2.real(); ri[2] = r2.imag();
-    for (int b = 3; b < 64; b++) {
-      lr[b] = hyb[n][b + 7].real();
-      li[b] = hyb[n][b + 7].imag();
-      rr[b] = dec[n][b + 7].real();
-      ri[b] = dec[n][b + 7].imag();
-    }
+    splitComplex(reinterpret_cast<const float*>(&hyb[n][10]), lr + 3, li + 3, 61);
+    splitComplex(reinterpret_cast<const float*>(&dec[n][10]), rr + 3, ri + 3, 61);
   }
 }

@@ -16,7 +16,9 @@
 #include <cstring>
 #include <new>
 
-#include "fixedfft.h"
+#include <xmmintrin.h>
+
+#include "qmf_fft_sse.h"
 #include "sbr_tables.h"
 
 namespace {
@@ -54,12 +56,14 @@ bool fillFastTables(QmfBank* b) {
   b->bandRot = allocFloats(2 * static_cast<size_t>(M));
   b->work = allocFloats(4 * static_cast<size_t>(M));
   if (!b->preRot || !b->postRot || !b->bandRot || !b->work) return false;
-  for (int j = 0; j < M / 2; j++) {
+  const int h = M / 2;
+  // Planar layout (all cosines, then all sines) for the vector kernels.
+  for (int j = 0; j < h; j++) {
     double a = -M_PI * (j + 0.25) / M, c = -M_PI * j / M;
-    b->preRot[2 * j] = static_cast<float>(std::cos(a));
-    b->preRot[2 * j + 1] = static_cast<float>(std::sin(a));
-    b->postRot[2 * j] = static_cast<float>(std::cos(c));
-    b->postRot[2 * j + 1] = static_cast<float>(std::sin(c));
+    b->preRot[j] = static_cast<float>(std::cos(a));
+    b->preRot[h + j] = static_cast<float>(std::sin(a));
+    b->postRot[j] = static_cast<float>(std::cos(c));
+    b->postRot[h + j] = static_cast<float>(std::sin(c));
   }
   for (int k = 0; k < M; k++) {
     double a, g;
@@ -70,37 +74,57 @@ bool fillFastTables(QmfBank* b) {
       a = M_PI / M * (k + 0.5) * (0.5 / b->D - 0.5);
       g = 1.0;
     }
-    b->bandRot[2 * k] = static_cast<float>(g * std::cos(a));
-    b->bandRot[2 * k + 1] = static_cast<float>(g * std::sin(a));
+    b->bandRot[k] = static_cast<float>(g * std::cos(a));
+    b->bandRot[M + k] = static_cast<float>(g * std::sin(a));
   }
   return true;
 }
 
-// Unnormalised DCT-IV of M points (M = 32 or 64): y[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)).
-// x and y may be the same array; buf holds M floats.
-void dct4(const QmfBank* b, const float* x, float* y, float* buf) {
+// Unnormalised DCT-IV of M points (M = 32 or 64, through an M/2-point complex FFT on split arrays): y[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
+// or with dst set the DST-IV, (-1)^k times the DCT-IV of the reversed input.
+// x and y may be the same array; buf holds 2M floats of scratch.
+// The fold into M/2 complex points reads x[2j] and x[M-1-2j] (swapped for the
+// DST); the result comes out as the even outputs y[2j] and the odd ones
+// y[M-1-2j], which are interleaved back at the end. Four points at a time.
+void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
   const int M = b->M, h = M / 2;
-  for (int j = 0; j < h; j++) {
-    float re = x[2 * j], im = x[M - 1 - 2 * j];
-    float cr = b->preRot[2 * j], ci = b->preRot[2 * j + 1];
-    buf[2 * j] = re * cr - im * ci;
-    buf[2 * j + 1] = re * ci + im * cr;
+  const float* pc = b->preRot;
+  const float* ps = b->preRot + h;
+  for (int j = 0; j < h; j += 4) {
+    __m128 a0 = _mm_loadu_ps(x + 2 * j), a1 = _mm_loadu_ps(x + 2 * j + 4);
+    __m128 c0 = _mm_loadu_ps(x + M - 8 - 2 * j), d0 = _mm_loadu_ps(x + M - 4 - 2 * j);
+    __m128 ev = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));  // x[2j .. 2j+6]
+    __m128 od = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));  // x[M-1-2j], x[M-3-2j], ...
+    __m128 re = dst ? od : ev, im = dst ? ev : od;
+    __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
+    __m128 orr = _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci));
+    __m128 oi = _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr));
+    _mm_storeu_ps(buf + j, orr);
+    _mm_storeu_ps(buf + h + j, oi);
   }
-  fixedSizeFft(buf, h);
-  for (int j = 0; j < h; j++) {
-    float re = buf[2 * j], im = buf[2 * j + 1];
-    float cr = b->postRot[2 * j], ci = b->postRot[2 * j + 1];
-    y[2 * j] = re * cr - im * ci;
-    y[M - 1 - 2 * j] = -(re * ci + im * cr);
+  if (h == 32)
+    qmfFft32(buf, buf + h);
+  else
+    qmfFft16(buf, buf + h);
+  float* E = buf + M;
+  float* O = buf + M + h;
+  const float* qc = b->postRot;
+  const float* qs = b->postRot + h;
+  const __m128 sign = _mm_set1_ps(dst ? 1.0f : -1.0f);
+  for (int j = 0; j < h; j += 4) {
+    __m128 re = _mm_loadu_ps(buf + j), im = _mm_loadu_ps(buf + h + j);
+    __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
+    _mm_storeu_ps(E + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(O + j, _mm_mul_ps(sign, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
   }
-}
-
-// Unnormalised DST-IV of M points: (-1)^k times the DCT-IV of the reversed input.
-void dst4(const QmfBank* b, const float* x, float* y, float* buf, float* rev) {
-  const int M = b->M;
-  for (int n = 0; n < M; n++) rev[n] = x[M - 1 - n];
-  dct4(b, rev, y, buf);
-  for (int k = 1; k < M; k += 2) y[k] = -y[k];
+  // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t].
+  for (int j = 0; j < h; j += 4) {
+    __m128 e = _mm_loadu_ps(E + j);
+    __m128 o = _mm_loadu_ps(O + h - 4 - j);
+    o = _mm_shuffle_ps(o, o, _MM_SHUFFLE(0, 1, 2, 3));
+    _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(e, o));
+    _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(e, o));
+  }
 }
 
 }  // namespace
@@ -229,17 +253,17 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
       float* fr = b->work;
       float* fq = b->work + M;
       float* buf = b->work + 2 * M;
-      float* rev = b->work + 3 * M;
       for (int n = 0; n < M; n++) {
         fr[n] = u[n] - u[M2 - 1 - n];
         fq[n] = u[n] + u[M2 - 1 - n];
       }
-      dct4(b, fr, fr, buf);
-      dst4(b, fq, fq, buf, rev);
+      dct4(b, fr, fr, buf, false);
+      dct4(b, fq, fq, buf, true);
+      const float* __restrict bc = b->bandRot;
+      const float* __restrict bs = b->bandRot + M;
       for (int k = 0; k < M; k++) {
-        float cr = b->bandRot[2 * k], ci = b->bandRot[2 * k + 1];
-        r[k] = fr[k] * cr - fq[k] * ci;
-        q[k] = fr[k] * ci + fq[k] * cr;
+        r[k] = fr[k] * bc[k] - fq[k] * bs[k];
+        q[k] = fr[k] * bs[k] + fq[k] * bc[k];
       }
       continue;
     }
@@ -262,19 +286,18 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
   const int M = b->M, L = b->L, M2 = 2 * M, S = b->slots;
   // The v history of the previous frame moves behind this frame's new values.
   std::memmove(b->state + static_cast<size_t>(S) * M2, b->state, sizeof(float) * 2 * L);
-  float xr[64], xi[64], gain[64];
+  float xr[64], xi[64], gain[64], gc[64], gs[64];
   for (int k = 0; k < M; k++) gain[k] = k < b->firstBand ? b->scaleLow : (k < b->endBand ? b->scaleIn : 0.0f);
+  // Band gains folded into the rotation to the DCT-IV phase.
+  for (int k = 0; k < M; k++) {
+    gc[k] = gain[k] * b->bandRot[k];
+    gs[k] = gain[k] * b->bandRot[M + k];
+  }
   for (int s = 0; s < S; s++) {
     float* v = b->state + static_cast<size_t>(S - 1 - s) * M2;  // newest block of this slot
-    for (int k = 0; k < M; k++) xr[k] = re[s][k] * gain[k];
-    if (b->lowPower || !im) {
-      for (int k = 0; k < M; k++) xi[k] = 0.0f;
-    } else {
-      for (int k = 0; k < M; k++) xi[k] = im[s][k] * gain[k];
-    }
     if (b->lowPower) {
       // Real-valued bank: twice the cosine part (the imaginary half is absent).
-      for (int k = 0; k < M; k++) xr[k] *= 2.0f;
+      for (int k = 0; k < M; k++) xr[k] = 2.0f * re[s][k] * gain[k];
       for (int n = 0; n < M2; n++) {
         const float* ct = b->cosTab + n * M;
         float acc = 0.0f;
@@ -283,31 +306,42 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
       }
     } else {
       // Rotate to the DCT-IV phase, then v[m] = -(C[m] - S[m]), v[M + m] = C[M-1-m] + S[M-1-m].
-      for (int k = 0; k < M; k++) {
-        float cr = b->bandRot[2 * k], ci = b->bandRot[2 * k + 1];
-        float r = xr[k] * cr - xi[k] * ci;
-        xi[k] = xr[k] * ci + xi[k] * cr;
-        xr[k] = r;
+      const float* __restrict sr = re[s];
+      if (im) {
+        const float* __restrict si = im[s];
+        for (int k = 0; k < M; k++) {
+          xr[k] = sr[k] * gc[k] - si[k] * gs[k];
+          xi[k] = sr[k] * gs[k] + si[k] * gc[k];
+        }
+      } else {
+        for (int k = 0; k < M; k++) {
+          xr[k] = sr[k] * gc[k];
+          xi[k] = sr[k] * gs[k];
+        }
       }
       float* a = b->work;
       float* sn = b->work + M;
       float* buf = b->work + 2 * M;
-      float* rev = b->work + 3 * M;
-      dct4(b, xr, a, buf);
-      dst4(b, xi, sn, buf, rev);
+      dct4(b, xr, a, buf, false);
+      dct4(b, xi, sn, buf, true);
       for (int m = 0; m < M; m++) {
         v[m] = sn[m] - a[m];
         v[M + m] = a[M - 1 - m] + sn[M - 1 - m];
       }
     }
-    float* __restrict out = output + s * M;
-    for (int j = 0; j < M; j++) out[j] = 0.0f;
-    for (int i = 0; i < 5; i++) {
-      const float* __restrict v0 = v + 4 * M * i;
-      const float* __restrict v1 = v0 + 3 * M;
-      const float* __restrict w0 = b->window + 2 * M * i;
-      const float* __restrict w1 = w0 + M;
-      for (int j = 0; j < M; j++) out[j] += v0[j] * w0[j] + v1[j] * w1[j];
+    // Windowing: out[j] = sum_i v[4Mi + j] c[2Mi + j] + v[4Mi + 3M + j] c[2Mi + M + j],
+    // four outputs at a time kept in a register.
+    float* out = output + s * M;
+    const float* w = b->window;
+    for (int j = 0; j < M; j += 4) {
+      __m128 acc = _mm_setzero_ps();
+      for (int i = 0; i < 5; i++) {
+        const float* v0 = v + 4 * M * i + j;
+        const float* w0 = w + 2 * M * i + j;
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_loadu_ps(v0), _mm_loadu_ps(w0)));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_loadu_ps(v0 + 3 * M), _mm_loadu_ps(w0 + M)));
+      }
+      _mm_storeu_ps(out + j, acc);
     }
   }
 }

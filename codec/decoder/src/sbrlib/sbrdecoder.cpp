@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <xmmintrin.h>
+
 #include "env_calc.h"
 #include "env_dec.h"
 #include "lpp_tran.h"
@@ -355,15 +357,32 @@ int sbrDecoderApply(SbrDecoder* d, const SbrElementRecord* rec, float* timeData,
     outChannels = 2;
   }
   const int ofl = d->ch[0]->outFrameLength;
-  for (int c = 0; c < outChannels; c++) {
-    SbrChannelDec* src = d->ch[c];
-    if (psOn && c == 1) {
-      // The PS output uses the second channel's synthesis bank and slot matrices.
-      src->synthesis->firstBand = d->ch[0]->synthesis->firstBand;
-      src->synthesis->endBand = d->ch[0]->synthesis->endBand;
+  if (psOn) {
+    // The PS output uses the second channel's synthesis bank and slot matrices.
+    d->ch[1]->synthesis->firstBand = d->ch[0]->synthesis->firstBand;
+    d->ch[1]->synthesis->endBand = d->ch[0]->synthesis->endBand;
+  }
+  if (outChannels == 2 && 2 * ofl <= static_cast<int>(sizeof(d->work) / sizeof(float))) {
+    // Both channels into the work buffer, then interleaved four frames at a time.
+    float* w0 = d->work;
+    float* w1 = d->work + ofl;
+    synthesise(d->ch[0], w0);
+    synthesise(d->ch[1], w1);
+    int i = 0;
+    for (; i + 4 <= ofl; i += 4) {
+      __m128 a = _mm_loadu_ps(w0 + i), b = _mm_loadu_ps(w1 + i);
+      _mm_storeu_ps(timeData + 2 * i, _mm_unpacklo_ps(a, b));
+      _mm_storeu_ps(timeData + 2 * i + 4, _mm_unpackhi_ps(a, b));
     }
-    synthesise(src, d->work);
-    for (int i = 0; i < ofl; i++) timeData[i * outChannels + c] = d->work[i];
+    for (; i < ofl; i++) {
+      timeData[2 * i] = w0[i];
+      timeData[2 * i + 1] = w1[i];
+    }
+  } else {
+    for (int c = 0; c < outChannels; c++) {
+      synthesise(d->ch[c], d->work);
+      for (int i = 0; i < ofl; i++) timeData[i * outChannels + c] = d->work[i];
+    }
   }
   for (int c = 0; c < channels; c++) shiftOverlap(d->ch[c]);
   *numChannels = outChannels;

@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "qmf_dec.h"
+#include "qmf_fft_sse.h"
 #include "test_util.h"
 
 namespace {
@@ -22,6 +24,46 @@ struct Matrix {
     }
   }
 };
+
+// The split-array FFT kernels of the banks against a direct DFT in double, on
+// an impulse at every position (catches a wrong index map or twiddle) and on
+// random data.
+TEST(QmfFft, MatchesTheDirectTransform) {
+  for (int n : {16, 32}) {
+    for (int trial = -1; trial < n; trial++) {
+      float re[32], im[32];
+      double xr[32], xi[32];
+      unsigned seed = 12345u + static_cast<unsigned>(trial + 1);
+      for (int i = 0; i < n; i++) {
+        if (trial >= 0) {
+          xr[i] = i == trial ? 1.0 : 0.0;
+          xi[i] = i == trial ? -0.5 : 0.0;
+        } else {
+          seed = seed * 1103515245u + 12345u;
+          xr[i] = static_cast<double>((seed >> 8) & 0xffff) / 65536.0 - 0.5;
+          seed = seed * 1103515245u + 12345u;
+          xi[i] = static_cast<double>((seed >> 8) & 0xffff) / 65536.0 - 0.5;
+        }
+        re[i] = static_cast<float>(xr[i]);
+        im[i] = static_cast<float>(xi[i]);
+      }
+      if (n == 16)
+        qmfFft16(re, im);
+      else
+        qmfFft32(re, im);
+      for (int k = 0; k < n; k++) {
+        double sr = 0, si = 0;
+        for (int i = 0; i < n; i++) {
+          double a = -2.0 * M_PI * i * k / n;
+          sr += xr[i] * std::cos(a) - xi[i] * std::sin(a);
+          si += xr[i] * std::sin(a) + xi[i] * std::cos(a);
+        }
+        ASSERT_NEAR(re[k], sr, 2e-6) << "n " << n << " trial " << trial << " k " << k;
+        ASSERT_NEAR(im[k], si, 2e-6) << "n " << n << " trial " << trial << " k " << k;
+      }
+    }
+  }
+}
 
 TEST(QmfBank, CreationParameters) {
   QmfBank* a = nullptr;
