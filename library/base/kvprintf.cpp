@@ -72,10 +72,10 @@ bool IsConversion(wchar_t c) {
   }
 }
 
-// The platform's formatting of one value with a specification, into a
-// growing buffer (a width can be as large as the specification allows).
-// The specification handed to the platform's formatters, without 'n': a
-// "%n" there would store through the number argument.
+// The platform's formatting of one value with a conversion's format text, into
+// a growing buffer (a width can be as large as that text allows). The format
+// text handed to the platform's formatters never ends in 'n': a "%n" there
+// would store through the number argument.
 std::wstring PlatformFormat(const std::wstring& spec, wchar_t conv) {
   std::wstring f = L"%";
   for (wchar_t c : spec)
@@ -190,7 +190,7 @@ int Format(Sink& out, const wchar_t* format, va_list args) {
       continue;
     }
 
-    // A conversion: collect the specification up to its conversion character.
+    // A conversion: collect its format text up to the conversion character.
     const wchar_t* s = p + 1;
     const wchar_t* e = s;
     while (*e && !IsConversion(*e) && e - s < kMaxCollect) ++e;
