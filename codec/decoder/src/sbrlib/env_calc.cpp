@@ -116,6 +116,47 @@ void addEnergy(int n, const float* __restrict a, const float* __restrict b, floa
   for (int m = 0; m < n; m++) acc[m] += a[m] * a[m] + b[m] * b[m];
 }
 
+// Low-power alias reduction. The real-valued banks cancel the alias between
+// two neighbouring bands only when both get the same gain, so adjacent bands
+// with a non-zero aliasing degree (and no sinusoid) are grouped, at most 4 at
+// a time, and each band's energy gain is pulled towards the group's mean by
+// the larger degree of its two borders; the group keeps its total energy.
+void reduceAliasing(float* gain, const float* est, const float* sMapped, const bool* psSkip,
+                    const float* degreeAlias, int kx, int M) {
+  auto inGroup = [&](int m) {
+    const int k = m + kx;
+    return k < 64 && degreeAlias[k] != 0.0f && sMapped[m] == 0.0f && !psSkip[m];
+  };
+  int m = 0;
+  while (m < M) {
+    if (!inGroup(m)) {
+      m++;
+      continue;
+    }
+    int end = m + 1;
+    while (end < M && end - m < 4 && inGroup(end)) end++;
+    if (end - m > 1) {
+      float sumGE = 0.0f, sumE = 0.0f;
+      for (int j = m; j < end; j++) {
+        sumGE += gain[j] * est[j];
+        sumE += est[j];
+      }
+      const float mean = sumGE / (sumE + 1e-12f);
+      float sumNew = 0.0f;
+      for (int j = m; j < end; j++) {
+        const int k = j + kx;
+        float a = degreeAlias[k];
+        if (k + 1 < 64 && degreeAlias[k + 1] > a) a = degreeAlias[k + 1];
+        gain[j] = (1.0f - a) * gain[j] + a * mean;
+        sumNew += gain[j] * est[j];
+      }
+      const float norm = sumGE / (sumNew + 1e-12f);
+      for (int j = m; j < end; j++) gain[j] *= norm;
+    }
+    m = end;
+  }
+}
+
 }  // namespace
 
 void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, float** re, float** im,
@@ -235,6 +276,7 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
         sM[m] *= boost;
       }
     }
+    if (lowPower) reduceAliasing(gain, eCurr, sMapped, psSkip, fd->degreeAlias, kx, M);
     for (int m = 0; m < M; m++) {
       gain[m] = std::sqrt(gain[m]);
       qM[m] = std::sqrt(qM[m]);

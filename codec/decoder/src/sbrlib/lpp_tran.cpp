@@ -147,8 +147,8 @@ void predictSlot(int nb, const float* __restrict c0r, const float* __restrict c0
 
 }  // namespace
 
-void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, int usb, int psStartBand) {
-  (void)usb;
+void sbrTranspose(float** re, float** im, SbrFrameData* fd, LppTrans* t, int usb, int psStartBand,
+                  int lowPower) {
   // Chirp factors per noise band.
   float bw[MAX_NOISE_COEFFS];
   for (int i = 0; i < t->nNoise; i++) {
@@ -176,7 +176,15 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
   float a0r[64] = {}, a0i[64] = {}, a1r[64] = {}, a1i[64] = {};
   // phi(i, j) = sum_n x(n - i) x*(n - j), n over the frame and 6 history slots,
   // accumulated for all source bands at once (rows are contiguous in the band).
-  const int p0 = t->lowestSource, p1 = t->highestSourceStop;
+  int p0 = t->lowestSource, p1 = t->highestSourceStop;
+  if (lowPower) {
+    // The aliasing degrees need the reflection coefficients of the bands
+    // below each source band as well, up to the top of the SBR range.
+    std::memset(fd->degreeAlias, 0, sizeof(fd->degreeAlias));
+    p0 = p0 - 2 < 1 ? 1 : p0 - 2;
+    if (usb > p1) p1 = usb;
+    if (p1 > 64) p1 = 64;
+  }
   double acc[8][64] = {};
   if (p0 >= 0 && p1 <= 64 && p0 < p1) {
     const int np = p1 - p0;
@@ -218,6 +226,42 @@ void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, i
     a0i[p] = static_cast<float>(b0i);
     a1r[p] = static_cast<float>(b1r);
     a1i[p] = static_cast<float>(b1i);
+  }
+  if (lowPower && p0 < p1) {
+    // Reflection coefficient of each band: k = -r01 / r11 in -1..1. A
+    // component near the lower edge of an even band (or the upper edge of an
+    // odd one) gives k near -1, near the other edge k near +1, because odd
+    // bands are spectrally inverted. Band p's degree describes its border
+    // with band p - 1: where p points at that border, the degree is 1 when
+    // p - 1 points at it too, else 1 - k(p - 1)^2; where only p - 1 points
+    // at it, the degree is 1 - k(p)^2.
+    float refl[64] = {};
+    for (int p = p0; p < p1; p++) {
+      double r11 = acc[4][p];
+      double k = r11 > 1e-38 ? -acc[0][p] / r11 : 0.0;
+      if (!(k > -1.0)) k = -1.0;  // also catches NaN
+      if (k > 1.0) k = 1.0;
+      refl[p] = static_cast<float>(k);
+    }
+    float degSrc[64] = {};
+    for (int p = p0 + 1; p < p1; p++) {
+      const float kl = refl[p - 1], kh = refl[p];
+      // Edge sign at the border: odd bands point up with k > 0, even bands with k < 0.
+      const bool lowerPoints = (p & 1) ? kl > 0.0f : kl < 0.0f;
+      const bool upperPoints = (p & 1) ? kh > 0.0f : kh < 0.0f;
+      if (upperPoints)
+        degSrc[p] = lowerPoints ? 1.0f : 1.0f - kl * kl;
+      else if (lowerPoints)
+        degSrc[p] = 1.0f - kh * kh;
+    }
+    // Patch offsets are even, so a target band keeps its source band's parity.
+    for (int pi = 0; pi < t->numPatches; pi++) {
+      const SbrPatch& pt = t->patches[pi];
+      for (int x = 0; x < pt.numBands; x++) {
+        int k = pt.targetStart + x, p = pt.sourceStart + x;
+        if (k >= 0 && k < 64 && p >= 0 && p < 64) fd->degreeAlias[k] = degSrc[p];
+      }
+    }
   }
   for (int pi = 0; pi < t->numPatches; pi++) {
     const SbrPatch& pt = t->patches[pi];

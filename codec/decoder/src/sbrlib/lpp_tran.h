@@ -9,5 +9,7 @@ void deleteLppTrans(LppTrans** t);
 SbrError sbrResetPatches(LppTrans* t, int lsb, const int* master, int nMaster, const int* noise, int nNoise,
                          int fs, int channels, int mode);
 // re/im: the whole slot matrix (SBR_TOTAL_SLOTS rows); the frame's grid slots
-// start at row SBR_HF_ADJ.
-void sbrTranspose(float** re, float** im, const SbrFrameData* fd, LppTrans* t, int usb, int psStartBand);
+// start at row SBR_HF_ADJ. In low-power mode (real slots) it also writes the
+// aliasing degree per QMF band into fd->degreeAlias.
+void sbrTranspose(float** re, float** im, SbrFrameData* fd, LppTrans* t, int usb, int psStartBand,
+                  int lowPower = 0);

@@ -86,6 +86,10 @@ struct SbrFrameData {
   float noise[MAX_NOISE_ENVELOPES][MAX_NOISE_COEFFS] = {};
   int addHarmonic[MAX_FREQ_COEFFS] = {};
   int ampResEff = 1;
+  // Aliasing degree per QMF band (0..1), written by the transposer in
+  // low-power mode: how strongly band k and band k - 1 share a component
+  // at their common border.
+  float degreeAlias[64] = {};
   int psStartBand = 0;
   int framesDecoded = 0;  // 0 until a first frame has been decoded
 };

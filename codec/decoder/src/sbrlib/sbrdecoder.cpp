@@ -204,7 +204,7 @@ void sbrDecodeChannelFrame(SbrChannelDec* c, const float* core, int stride, SbrH
     for (int m = SBR_HF_ADJ; m < c->slotsPerFrame + SBR_OVERLAP; m++)
       for (int k = start; k < QMF_CHANNELS; k++) c->re[m][k] = c->im[m][k] = 0.0f;
   } else {
-    sbrTranspose(c->re, c->im, &c->fd, c->lpp, c->envCalc->ft.usb, 0);
+    sbrTranspose(c->re, c->im, &c->fd, c->lpp, c->envCalc->ft.usb, 0, c->lowPower);
     if (c->envAdjust) sbrAdjustEnvelope(c->envCalc, h, &c->fd, c->re, c->im, c->lowPower, 0);
   }
 }

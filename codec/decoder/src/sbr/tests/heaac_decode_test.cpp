@@ -240,15 +240,24 @@ TEST(HeAacDecodeLowPower, BandEnergiesStayWithinTwoDecibelsOfTheComplexPath) {
       std::vector<double> a = bandEnergies(ref, ch), b = bandEnergies(lowPower, ch);
       double peak = 0;
       for (double v : a) peak = std::max(peak, v);
-      int compared = 0;
+      int compared = 0, worstBand = -1;
+      double worst = 0;
       for (int k = 0; k < 64; k++) {
         if (a[k] < peak * 1e-7) continue;
         compared++;
-        // The real-valued banks leak a little at the edges of the SBR range
-        // (measured up to 2.3 dB there, about 1 dB elsewhere).
+        double dev = std::fabs(10 * std::log10(b[k] / a[k]));
+        if (dev > worst) {
+          worst = dev;
+          worstBand = k;
+        }
+        // The real-valued banks leak a little at the edges of the SBR range and
+        // at patch borders, where the alias reduction cannot group the bands
+        // on both sides (measured up to 2.34 dB there, mostly under 1.3 dB
+        // elsewhere).
         EXPECT_NEAR(10 * std::log10(b[k] / a[k]), 0.0, 2.5) << base << " channel " << ch << " band " << k;
       }
       EXPECT_GT(compared, 30);
+      std::printf("%s channel %d: worst band %d at %.2f dB\n", base, ch, worstBand, worst);
     }
   }
 }

@@ -2,6 +2,7 @@
 // and invariants over a grid of start/stop/scale/crossover settings.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -164,6 +165,58 @@ TEST(SbrFreqTables, NoiseBandsZeroGivesOneAndTooManyFail) {
     EXPECT_STREQ(err, "noNoiseBands exeeds MAX_NOISE_COEFFS");
   } else {
     EXPECT_LE(ec.ft.nNoise, 5);
+  }
+}
+
+// Low-power transposer: a tone at the border of two source bands marks the
+// border (in the target band the patch maps the upper source band to) with
+// full aliasing degree; odd bands are spectrally inverted, so the same edge
+// shows opposite reflection signs in even and odd bands. The complex mode
+// leaves the degrees alone.
+TEST(SbrTransposer, LowPowerAliasingDegreeMarksTheBorderOfAToneInTheTargetBand) {
+  struct Case {
+    int lowBand;     // the tone sits at the top of this source band
+    double omega;    // the tone's frequency in the subband signals (0..pi)
+    bool both;       // the tone shows in both bands of the border
+    int markedBand;  // target band whose degree is 1; all others 0
+  };
+  // Top edge of an even band is near pi in its subband signal, of an odd band near 0.
+  const Case cases[] = {{6, 0.95 * M_PI, true, 7 + 16}, {7, 0.05 * M_PI, true, 8 + 16},
+                        {7, 0.05 * M_PI, false, 8 + 16}, {6, 0.95 * M_PI, false, 7 + 16}};
+  for (const Case& c : cases) {
+    for (int lowPower = 0; lowPower < 2; lowPower++) {
+      LppTrans t;
+      t.slotsPerFrame = 32;
+      t.numPatches = 1;
+      t.patches[0].sourceStart = 4;
+      t.patches[0].sourceStop = 12;
+      t.patches[0].targetStart = 20;
+      t.patches[0].offset = 16;
+      t.patches[0].numBands = 8;
+      t.lowestSource = 4;
+      t.highestSourceStop = 12;
+      t.highestTargetStop = 28;
+      t.nNoise = 1;
+      t.noiseBorders[0] = 20;
+      t.noiseBorders[1] = 28;
+      std::vector<std::vector<float>> reRows(SBR_TOTAL_SLOTS, std::vector<float>(64, 0.0f)),
+          imRows(SBR_TOTAL_SLOTS, std::vector<float>(64, 0.0f));
+      std::vector<float*> re, im;
+      for (int n = 0; n < SBR_TOTAL_SLOTS; n++) {
+        reRows[n][c.lowBand] = static_cast<float>(std::cos(c.omega * n));
+        if (c.both) reRows[n][c.lowBand + 1] = static_cast<float>(std::cos(c.omega * n + 0.3));
+        re.push_back(reRows[n].data());
+        im.push_back(imRows[n].data());
+      }
+      SbrFrameData fd;
+      for (float& d : fd.degreeAlias) d = 0.5f;
+      sbrTranspose(re.data(), im.data(), &fd, &t, 28, 0, lowPower);
+      for (int k = 0; k < 64; k++) {
+        float want = lowPower ? (k == c.markedBand ? 1.0f : 0.0f) : 0.5f;
+        EXPECT_NEAR(fd.degreeAlias[k], want, 1e-3) << "band " << k << " low band " << c.lowBand << " both "
+                                                   << c.both << " lowPower " << lowPower;
+      }
+    }
   }
 }
 
