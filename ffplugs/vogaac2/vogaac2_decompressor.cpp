@@ -48,21 +48,6 @@ HRESULT VogAacAudioDecompressor::Close() {
   return S_OK;
 }
 
-namespace {
-
-// Opens the codec for one configuration. A stream whose configuration says
-// outright that it carries no parametric stereo stays mono; otherwise the
-// codec's default holds, so implicitly signalled PS is still found.
-Mp4AudioDec* OpenDecoder(AudioSpecificConfig* asc) {
-  AudioSpecificConfig* records[1] = {asc};
-  Mp4AudioDec* decoder = mp4AudioDecOpen(records, 1);
-  if (decoder && asc->sbrPresent == 1 && asc->psPresent == 0)
-    mp4AudioDecSetParameter(decoder, MP4AUDEC_PARAM_PS_ENABLE, 0.0f);
-  return decoder;
-}
-
-}  // namespace
-
 HRESULT VogAacAudioDecompressor::Open(const std::vector<BYTE>* config, WAVEFORMATEX* format) {
   if (isOpen_ || asc_) Close();
   lastUnit_ = kNoUnit;
@@ -79,7 +64,7 @@ HRESULT VogAacAudioDecompressor::Open(const std::vector<BYTE>* config, WAVEFORMA
   if (asc_) std::memset(asc_, 0, sizeof *asc_);
   if (asc_ && !config_.empty() &&
       mp4AudioDecParseAsc(config_.data(), static_cast<int32_t>(config_.size()), asc_) == 0) {
-    decoder_ = OpenDecoder(asc_);
+    decoder_ = mp4AudioDecOpenStream(asc_);
     if (decoder_) auBuffer_ = auBufferCreate(nullptr, 0);
     if (decoder_ && auBuffer_) {
       int32_t rate = asc_->sbrPresent == 1 ? asc_->extensionSamplingFrequency : asc_->samplingFrequency;
@@ -123,7 +108,7 @@ HRESULT VogAacAudioDecompressor::Decode(std::vector<BYTE>* pcm, fileutil::ITrack
     // decoder, as when the track is played from its start, not over the
     // state another unit left behind.
     mp4AudioDecClose(&decoder_);
-    decoder_ = OpenDecoder(asc_);
+    decoder_ = mp4AudioDecOpenStream(asc_);
     decoderUsed_ = false;
     lastUnit_ = kNoUnit;
     if (!decoder_) {

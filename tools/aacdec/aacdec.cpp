@@ -122,11 +122,7 @@ int run(const std::vector<std::wstring>& args) {
     std::fprintf(stderr, "aacdec: %s: AudioSpecificConfig refused (%d)\n", in.c_str(), pr);
     return 2;
   }
-  AudioSpecificConfig* recs[1] = {&asc};
-  Mp4AudioDec* dec = mp4AudioDecOpen(recs, 1);
-  // A configuration that says outright it carries no parametric stereo stays
-  // mono, as the plug-in decodes it.
-  if (dec && asc.sbrPresent == 1 && asc.psPresent == 0) mp4AudioDecSetParameter(dec, MP4AUDEC_PARAM_PS_ENABLE, 0.0f);
+  Mp4AudioDec* dec = mp4AudioDecOpenStream(&asc);
   if (!dec) {
     std::fprintf(stderr, "aacdec: %s: decoder refused object type %d (%s)\n", in.c_str(), asc.objectType,
                  mp4AudioDecAotName(asc.objectType));

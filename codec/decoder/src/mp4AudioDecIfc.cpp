@@ -142,6 +142,14 @@ int32_t mp4AudioDecSamplingFrequencyIndex(int32_t f, int32_t mode) {
   return 11;
 }
 
+Mp4AudioDec* mp4AudioDecOpenStream(AudioSpecificConfig* asc) {
+  if (!asc) return nullptr;
+  AudioSpecificConfig* records[1] = {asc};
+  Mp4AudioDec* dec = mp4AudioDecOpen(records, 1);
+  if (dec && asc->sbrPresent == 1 && asc->psPresent == 0) mp4AudioDecSetParameter(dec, MP4AUDEC_PARAM_PS_ENABLE, 0.0f);
+  return dec;
+}
+
 Mp4AudioDec* mp4AudioDecOpen(AudioSpecificConfig* const* records, int32_t count) {
   if (!records || count != 1 || !records[0]) {
     mp4AudioDecReportError(0, mp4AudioDecAotName(0));

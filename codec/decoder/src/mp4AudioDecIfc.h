@@ -100,6 +100,10 @@ struct Mp4AudioDec;
 
 int32_t mp4AudioDecParseAsc(const uint8_t* bytes, int32_t count, AudioSpecificConfig* asc);
 Mp4AudioDec* mp4AudioDecOpen(AudioSpecificConfig* const* records, int32_t count);
+// Opens a decoder for one stream's configuration. A configuration that says
+// outright that it carries no parametric stereo keeps the stream mono;
+// otherwise the PS default holds, so implicitly signalled PS is still found.
+Mp4AudioDec* mp4AudioDecOpenStream(AudioSpecificConfig* asc);
 int32_t mp4AudioDecDecodeAu(Mp4AudioDec* dec, AuBuffer* const* auBuffers, CuBuffer* cu);
 int32_t mp4AudioDecConcealAu(Mp4AudioDec* dec, CuBuffer* cu);
 int32_t mp4AudioDecSetParameter(Mp4AudioDec* dec, int32_t id, float value);
