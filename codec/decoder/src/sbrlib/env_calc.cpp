@@ -111,6 +111,9 @@ SbrError sbrResetLimiterBands(int* lim, int* nLim, const int* low, int nLow, con
 
 namespace {
 
+// Weight of a sinusoid's terms in its two neighbouring bands (real-valued path).
+constexpr float kSineNeighbour = 0.00815f;
+
 // acc[m] += a[m]^2 + b[m]^2 over n bands.
 void addEnergy(int n, const float* __restrict a, const float* __restrict b, float* __restrict acc) {
   for (int m = 0; m < n; m++) acc[m] += a[m] * a[m] + b[m] * b[m];
@@ -289,11 +292,18 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
       }
       ec->filterStart = 0;
     }
-    const bool smooth = h->smoothingMode == 0 && !transient;
+    // The real-valued path applies each envelope's gains as they are.
+    const bool smooth = h->smoothingMode == 0 && !transient && !lowPower;
     for (int i = iStart; i < iEnd; i++) {
       const int r = i + SBR_HF_ADJ;
       float* xr = re[r];
       float* xi = im[r];
+      // Real-valued path: a sinusoid in band k needs small opposite terms in
+      // bands k - 1 and k + 1 in the slots where its real part is zero, or the
+      // real synthesis bank leaves an image about 39 dB below it. Collected
+      // here and added after the gains, so no band's gain scales them.
+      float leak[65] = {};
+      int sines = 0;
       for (int m = 0; m < M; m++) {
         float gf, qf;
         if (smooth) {
@@ -315,6 +325,12 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
           float sign = (k & 1) ? -1.0f : 1.0f;
           yr += sM[m] * sbrtab::harmonicPhaseRe[ec->phaseIndex];
           yi += sM[m] * sign * sbrtab::harmonicPhaseIm[ec->phaseIndex];
+          if (lowPower && sines < 16 && k < 63) {
+            const float l = kSineNeighbour * sM[m] * sign * sbrtab::harmonicPhaseIm[ec->phaseIndex];
+            leak[k] -= l;  // band k - 1, stored one up
+            leak[k + 2] += l;
+            sines++;
+          }
         } else if (!transient) {
           yr += qf * sbrtab::noiseTable[ec->noiseIndex][0];
           yi += qf * sbrtab::noiseTable[ec->noiseIndex][1];
@@ -322,6 +338,8 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
         xr[k] = yr;
         xi[k] = yi;
       }
+      if (sines)
+        for (int k = 0; k < 64; k++) xr[k] += leak[k + 1];
       ec->phaseIndex = (ec->phaseIndex + 1) & 3;
       // Shift the gain history by one slot.
       std::memmove(ec->gainHist[0], ec->gainHist[1], sizeof(ec->gainHist[0]) * 3);
