@@ -127,8 +127,7 @@ HRESULT FindList(_tMRIFF* m, DWORD listType, DWORD* size, DWORD* remaining) {
 
 // Reads the format chunk's first bytes (up to outSize, never past the
 // image) and the data chunk's size of a WAVE image.
-HRESULT ReadWaveFormat(void* out, DWORD outSize, const void* block, DWORD blockSize, DWORD* dataSize,
-                       DWORD* copied) {
+HRESULT ReadWaveFormat(void* out, DWORD outSize, const void* block, DWORD blockSize, DWORD* dataSize, DWORD* copied) {
   *copied = 0;
   if (!block && blockSize) return E_INVALIDARG;
   _tMRIFF m;
@@ -186,10 +185,17 @@ DWORD KVAPI mriff_KvSetFilePointer(_tMRIFF* m, LONG distance, DWORD method) {
   Normalize(m);
   int64_t origin;
   switch (method) {
-    case FILE_BEGIN: origin = 0; break;
-    case FILE_CURRENT: origin = static_cast<int64_t>(Offset(m)); break;
-    case FILE_END: origin = static_cast<int64_t>(DataLength(m)); break;
-    default: return static_cast<DWORD>(Offset(m));
+    case FILE_BEGIN:
+      origin = 0;
+      break;
+    case FILE_CURRENT:
+      origin = static_cast<int64_t>(Offset(m));
+      break;
+    case FILE_END:
+      origin = static_cast<int64_t>(DataLength(m));
+      break;
+    default:
+      return static_cast<DWORD>(Offset(m));
   }
   return MoveTo(m, origin + distance);
 }

@@ -42,9 +42,7 @@ bool Seek(HANDLE file, int64_t distance, DWORD method, uint64_t* newPos = nullpt
 bool Tell(HANDLE file, uint64_t* pos) { return Seek(file, 0, FILE_CURRENT, pos); }
 
 // Moves forward by an unsigned distance (up to 2^32 + 1 with a pad byte).
-bool SkipForward(HANDLE file, uint64_t distance) {
-  return Seek(file, static_cast<int64_t>(distance), FILE_CURRENT);
-}
+bool SkipForward(HANDLE file, uint64_t distance) { return Seek(file, static_cast<int64_t>(distance), FILE_CURRENT); }
 
 bool LengthOf(HANDLE file, uint64_t* length) {
   LARGE_INTEGER n;
@@ -182,8 +180,7 @@ HRESULT KVAPI riff_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   // The size comes from the file: make sure the bytes are there before
   // allocating that much.
   uint64_t pos = 0, length = 0;
-  if (!Tell(file, &pos) || !LengthOf(file, &length) || pos > length || length - pos < block->size)
-    return KVRIFF_E_READ;
+  if (!Tell(file, &pos) || !LengthOf(file, &length) || pos > length || length - pos < block->size) return KVRIFF_E_READ;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
   void* p = h ? GlobalLock(h) : nullptr;
   if (!p) {
@@ -490,8 +487,7 @@ HRESULT KVAPI riff_ReadANSIString(HANDLE file, wchar_t* buffer, DWORD bufferChar
     }
     tmp[m - 1] = 0;
     // At most m wide characters come out of m bytes, and m <= bufferChars.
-    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, tmp, -1, buffer, static_cast<int>(bufferChars)) <= 0)
-      buffer[0] = 0;
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, tmp, -1, buffer, static_cast<int>(bufferChars)) <= 0) buffer[0] = 0;
     delete[] tmp;
   }
   buffer[bufferChars - 1] = 0;

@@ -38,7 +38,7 @@ class GuardedBlock {
 
 std::vector<uint8_t> Fixture(const char* name) { return ReadAll(FixturePath(std::string("riff/") + name)); }
 
-#define SKIP_WITHOUT_FIXTURES()                                                   \
+#define SKIP_WITHOUT_FIXTURES()                                                 \
   if (!FixtureExists("riff/ffmpeg_info.layout")) GTEST_SKIP() << "no fixtures"; \
   static_assert(true, "")
 
@@ -94,9 +94,11 @@ TEST(MriffRecord, PositioningClampsToTheData) {
     DWORD method;
     DWORD want;
   } cases[] = {
-      {0, 10, FILE_BEGIN, 10},  {0, -5, FILE_BEGIN, 0},    {0, 100, FILE_BEGIN, 40}, {10, 5, FILE_CURRENT, 15},
-      {10, -20, FILE_CURRENT, 0}, {10, 31, FILE_CURRENT, 40}, {0, -4, FILE_END, 36},  {0, 4, FILE_END, 40},
-      {0, -41, FILE_END, 0},    {25, 3, 7, 25},                                           // other methods keep it
+      {0, 10, FILE_BEGIN, 10},       {0, -5, FILE_BEGIN, 0},
+      {0, 100, FILE_BEGIN, 40},      {10, 5, FILE_CURRENT, 15},
+      {10, -20, FILE_CURRENT, 0},    {10, 31, FILE_CURRENT, 40},
+      {0, -4, FILE_END, 36},         {0, 4, FILE_END, 40},
+      {0, -41, FILE_END, 0},         {25, 3, 7, 25},  // other methods keep it
       {0, 0x7FFFFFFF, FILE_END, 40}, {30, static_cast<LONG>(0x80000000u), FILE_CURRENT, 0},
   };
   for (const Case& c : cases) {

@@ -18,7 +18,7 @@ namespace {
 
 const char* const kWavFixtures[] = {"ffmpeg_info", "sox_u8_odd", "sox_s24_fact"};
 
-#define SKIP_WITHOUT_FIXTURES()                                                   \
+#define SKIP_WITHOUT_FIXTURES()                                                 \
   if (!FixtureExists("riff/ffmpeg_info.layout")) GTEST_SKIP() << "no fixtures"; \
   static_assert(true, "")
 
@@ -309,8 +309,7 @@ TEST(RiffEdit, DeleteMovesTailsOfEveryLength) {
       before.Chunk("kill", victim, 0x22);
       // The tail: a chunk of tail - 8 bytes when it can hold one, else raw bytes.
       Bytes tailBytes;
-      if (tail >= 8)
-        tailBytes.Tag("tail").U32(static_cast<uint32_t>(tail - 8));
+      if (tail >= 8) tailBytes.Tag("tail").U32(static_cast<uint32_t>(tail - 8));
       for (size_t i = tailBytes.b.size(); i < tail; ++i) tailBytes.b.push_back(static_cast<uint8_t>(i * 7 + 1));
       before.b.insert(before.b.end(), tailBytes.b.begin(), tailBytes.b.end());
       after.b.insert(after.b.end(), tailBytes.b.begin(), tailBytes.b.end());
@@ -708,8 +707,7 @@ TEST(RiffRead, ValidateChunkHeader) {
 TEST(RiffCda, TrackFilesAreRead) {
   SKIP_WITHOUT_FIXTURES();
   DWORD track = 0, first = 0, start = 0, length = 0, serial = 0;
-  ASSERT_EQ(riff_ReadCDAFile(FixturePath("riff/track05.cda").c_str(), &track, &first, &start, &length, &serial),
-            S_OK);
+  ASSERT_EQ(riff_ReadCDAFile(FixturePath("riff/track05.cda").c_str(), &track, &first, &start, &length, &serial), S_OK);
   EXPECT_EQ(track, 5u);
   EXPECT_EQ(first, 12345u);
   EXPECT_EQ(start, (2u * 60 + 3) * 75 + 4);

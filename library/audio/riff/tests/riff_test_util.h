@@ -79,8 +79,8 @@ inline bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD put = 0;
-  bool ok = bytes.empty() || (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-                              put == bytes.size());
+  bool ok = bytes.empty() ||
+            (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size());
   CloseHandle(h);
   return ok;
 }
@@ -89,8 +89,8 @@ inline bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes
 class Handle {
  public:
   explicit Handle(const std::wstring& path, bool write = true) {
-    h_ = CreateFileW(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0), FILE_SHARE_READ, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
+    h_ = CreateFileW(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0), FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     0, nullptr);
   }
   ~Handle() { Close(); }
   void Close() {
