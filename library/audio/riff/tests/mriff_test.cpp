@@ -544,3 +544,64 @@ TEST(MriffWave, ImageWithListReadByFileFunctions) {
   ASSERT_EQ(riff_ReadANSIString(f, text, 16, &size), S_OK);
   EXPECT_STREQ(text, L"In Memory");
 }
+
+// Images of an ffmpeg file with random bytes of its headers changed (sizes
+// above all), against a no-access page: every walk ends, nothing is read or
+// written past the block, and the cursor stays inside it.
+TEST(MriffRead, CorruptedHeadersAreWalkedSafely) {
+  SKIP_WITHOUT_FIXTURES();
+  std::vector<uint8_t> file = Fixture("ffmpeg_info.wav");
+  ASSERT_GT(file.size(), 200u);
+  file.resize(200);  // the headers and the start of the samples
+  uint32_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int iter = 0; iter < 3000; ++iter) {
+    const uint32_t caseSeed = seed;
+    std::vector<uint8_t> img = file;
+    int edits = 1 + static_cast<int>(next() % 4);
+    for (int e = 0; e < edits; ++e) {
+      size_t at = next() % 132;
+      if (next() % 2) {
+        img[at] = static_cast<uint8_t>(next());
+      } else {
+        // A whole size field at a 4-byte boundary: small, huge or odd.
+        at &= ~static_cast<size_t>(3);
+        const uint32_t sizes[] = {0, 1, 3, 7, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF7u, 0xFFFFFFFFu, next()};
+        uint32_t v = sizes[next() % 9];
+        for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+      }
+    }
+    const size_t len = next() % 2 ? img.size() : next() % img.size();
+    SCOPED_TRACE(testing::Message() << "case seed " << caseSeed << " length " << len);
+    GuardedBlock g(img.data(), len);
+    const DWORD n = static_cast<DWORD>(len);
+    _tMRIFF m;
+    ASSERT_EQ(mriff_Init(&m, g.data(), n, n), S_OK);
+    DWORD size = 0, remaining = n, count = 0;
+    char text[32];
+    mriff_FindChunkHeaderInRIFF(&m, FourCC("data"), &size, &remaining);
+    KVRIFFDATA block = {size, nullptr};
+    if (SUCCEEDED(mriff_ReadDataAlloc(&m, &block))) FreeBlock(block.data);
+    m.cursor = m.base;
+    mriff_FindChunkHeaderInRIFF(&m, FourCC("none"), &size, nullptr);
+    if (SUCCEEDED(mriff_FindListChunkFromStart(&m, FourCC("INFO"), &size))) {
+      remaining = size;
+      mriff_GetNumListEntries(&m, &count, &remaining);
+      mriff_GetNumListEntries(&m, &count, nullptr);
+    }
+    mriff_SeekDataStart(&m);
+    remaining = n;
+    mriff_GetInfoString(&m, FourCC("INAM"), text, sizeof text, &remaining);
+    mriff_GetInfoString(&m, FourCC("ISFT"), text, sizeof text, nullptr);
+    WAVEFORMATEX wfx;
+    mriff_GetWfx(&wfx, g.data(), n, &size);
+    _kvwaveformat rec;
+    mriff_GetWfx(&rec, g.data(), n, &size);
+    EXPECT_LE(DataLen(m), len);
+    EXPECT_LE(Off(m), DataLen(m));
+    if (HasFatalFailure() || HasFailure()) break;
+  }
+}

@@ -754,3 +754,61 @@ TEST(RiffCda, FailuresStillSetEveryOutput) {
   EXPECT_EQ(riff_ReadCDAFile(nullptr, &t, nullptr, nullptr, nullptr, nullptr), KVRIFF_E_OPEN);
   EXPECT_EQ(t, 0u);
 }
+
+// Files made of an ffmpeg file's head with random header bytes changed
+// (sizes above all): every walk ends, and a delete that succeeds removes
+// exactly what it reports from both the file and the RIFF size.
+TEST(RiffSearch, CorruptedHeadersAreWalkedSafely) {
+  SKIP_WITHOUT_FIXTURES();
+  std::vector<uint8_t> file = ReadAll(FixturePath("riff/ffmpeg_info.wav"));
+  ASSERT_GT(file.size(), 200u);
+  file.resize(200);
+  ScratchDir dir;
+  std::wstring path = dir.Path(L"corrupt.wav");
+  uint32_t seed = 777;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int iter = 0; iter < 400; ++iter) {
+    const uint32_t caseSeed = seed;
+    std::vector<uint8_t> img = file;
+    int edits = 1 + static_cast<int>(next() % 3);
+    for (int e = 0; e < edits; ++e) {
+      size_t at = (next() % 132) & ~static_cast<size_t>(3);
+      const uint32_t sizes[] = {0, 1, 3, 7, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF7u, 0xFFFFFFFFu, next()};
+      uint32_t v = sizes[next() % 9];
+      for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+    SCOPED_TRACE(testing::Message() << "case seed " << caseSeed);
+    ASSERT_TRUE(WriteAll(path, img));
+    Handle f(path);
+    DWORD size = 0, remaining = 0, count = 0, fsize = 0;
+    riff_GetFileSize(f, &fsize);
+    riff_FindChunkHeaderInRIFF(f, FourCC("data"), &size, &remaining);
+    riff_FindChunkHeaderInRIFF(f, FourCC("none"), &size, &remaining);
+    if (SUCCEEDED(riff_FindListChunkFromStart(f, FourCC("INFO"), &size))) {
+      uint64_t at = f.Pos();
+      remaining = size;
+      riff_GetNumListEntries(f, &count, &remaining);
+      EXPECT_EQ(f.Pos(), at);
+      riff_GetNumListEntries(f, &count, nullptr);
+      riff_SeekListEntry(f, 3, nullptr);
+    }
+    riff_SeekDataStart(f);
+    riff_FindChunkHeader(f, FourCC("none"), &size, nullptr);
+    const uint32_t riffBefore = GetU32(img, 4);
+    DWORD removed = 0;
+    HRESULT hr = riff_DeleteChunk(f, FourCC("INFO"), &removed, TRUE);
+    f.Close();
+    std::vector<uint8_t> after = ReadAll(path);
+    if (SUCCEEDED(hr)) {
+      EXPECT_EQ(after.size(), img.size() - removed);
+      EXPECT_EQ(GetU32(after, 4), riffBefore - removed);
+    } else {
+      EXPECT_EQ(removed, 0u);
+      EXPECT_EQ(after.size(), img.size());
+    }
+    if (HasFailure()) break;
+  }
+}
