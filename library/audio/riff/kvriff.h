@@ -38,6 +38,13 @@ struct KVRIFFDATA {
 KV_EXTERN_C_BEGIN
 
 // ---- RIFF (32-bit sizes, chunks padded to even) ----
+// Positions are moved in 64 bits: a size of 2 GiB or more never seeks back,
+// so walks end at the file's end. A remaining counter never wraps below 0.
+// riff_ReadDataAlloc: block->size is the number of bytes to read (checked
+// against the file before allocating). riff_GetFileSize: the RIFF size
+// field + 4. riff_GetNumListEntries restores the position and leaves the
+// counter as it was. riff_UpdateRIFFSize refuses a size below 4 (0x8004E083)
+// and one past 0xFFFFFFF7 (0x8004E03A, the file cut back to old size + 8).
 HRESULT KVAPI riff_ValidateChunkHeader(DWORD id, LONG size);
 HRESULT KVAPI riff_ReadChunkHeader(HANDLE file, DWORD* id, DWORD* size);
 HRESULT KVAPI riff_ReadListHeader(HANDLE file, DWORD* listType, DWORD* size);
