@@ -59,14 +59,18 @@ check ffmpeg_junk.w64 "$full" 40024 "fmt data junk"
 # The source as ffmpeg decodes it, so that the md5 above means the same thing.
 src=$(ffmpeg -v error -i "$dir/source.wav" -f s16le -c:a pcm_s16le - | md5sum | cut -d' ' -f1)
 [ "$src" = "$full" ] || fail "source PCM differs from source.raw"
-# The DLL exports the whole family under its MSVC-style names.
+# The DLL exports the 64-bit RIFF and display-list families under their
+# MSVC-style names.
 dll="$VOG_BIN_DIR/vogaac2.dll"
 if [ -f "$dll" ]; then
-  exports=$(i686-w64-mingw32-objdump -p "$dll" | grep -oE '_riff64_[A-Za-z]+@[0-9]+' | sort -u)
-  want=$(sed -n 's/^ *\(_riff64_[A-Za-z]*@[0-9]*\) = .*/\1/p' "$VOG_SOURCE_DIR/library/audio/riff/kvriff64_exports.def" | sort -u)
-  [ "$(wc -l <<<"$want")" -eq 34 ] || fail "export fragment lists $(wc -l <<<"$want") names, expected 34"
-  missing=$(comm -13 <(echo "$exports") <(echo "$want"))
-  [ -z "$missing" ] || fail "not exported: $missing"
+  exports=$(i686-w64-mingw32-objdump -p "$dll" | grep -oE '_(riff64|displist|displist64)_[A-Za-z]+@[0-9]+' | sort -u)
+  for pair in kvriff64:34 kvdisplist:11; do
+    def="$VOG_SOURCE_DIR/library/audio/riff/${pair%%:*}_exports.def"
+    want=$(sed -n 's/^ *\(_[A-Za-z0-9]*_[A-Za-z]*@[0-9]*\) = .*/\1/p' "$def" | sort -u)
+    [ "$(wc -l <<<"$want")" -eq "${pair##*:}" ] || fail "${pair%%:*}: $(wc -l <<<"$want") names, expected ${pair##*:}"
+    missing=$(comm -13 <(echo "$exports") <(echo "$want"))
+    [ -z "$missing" ] || fail "not exported: $missing"
+  done
 fi
 [ "$status" -eq 0 ] && echo "riff64 files: ok"
 exit $status
