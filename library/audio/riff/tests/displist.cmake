@@ -9,3 +9,7 @@ vog_add_gtest(displist_tests
   SOURCES ${displist_tests_dir}/displist_test.cpp
   LIBS kvriff ole32 gdi32 user32
   FIXTURES displist_fixtures)
+# The media files the program wrote are inputs of the shell check.
+set_tests_properties(displist_tests PROPERTIES FIXTURES_SETUP displist_written)
+vog_add_shell_test(displist_check SCRIPT ${displist_tests_dir}/displist_check.sh
+  FIXTURES "displist_fixtures;displist_written")

@@ -52,3 +52,9 @@ for f in dib24 dib8 dib32bf; do
   ffmpeg -v error -y -i "$out/$f.bmp" -f rawvideo -pix_fmt bgr24 - | cmp -s - "$out/$f.bgr" \
     || { echo "ffmpeg reads $f.bmp differently"; exit 1; }
 done
+# Media files that get display lists appended: a WAVE file and its Wave64 form
+# (11,024 frames: data a multiple of 8 bytes, which ffmpeg reads back exactly).
+mkdir -p "$out/written"
+ffmpeg -v error -y -f lavfi -i "aevalsrc=0.4*sin(2*PI*500*t)|0.2*sin(2*PI*750*t):s=22050:d=0.5" \
+  -af atrim=end_sample=11024 -c:a pcm_s16le -bitexact "$out/media.wav"
+ffmpeg -v error -y -i "$out/media.wav" -f w64 "$out/media.w64"

@@ -438,6 +438,64 @@ TEST(DisplistStream, LoadsRecordsAndRefusesTooMany) {
   s->Release();
 }
 
+// Display lists appended to media files of ffmpeg, for displist_check.sh to
+// judge with ffprobe, ffmpeg and a Python walk of the chunks.
+TEST(DisplistMedia, AppendedToWaveAndWave64Files) {
+  Bytes wav = ReadWhole(FixturePath("media.wav"));
+  Bytes w64 = ReadWhole(FixturePath("media.w64"));
+  if (wav.empty() || w64.empty()) GTEST_SKIP() << "media fixtures absent";
+  ListPtr list = NewList();
+  Bytes dib = ReadWhole(FixturePath("dib8.bmp"));
+  ASSERT_GT(dib.size(), 14u);
+  dib.erase(dib.begin(), dib.begin() + 14);
+  ASSERT_EQ(displist_SetItem(list.get(), CF_TEXT, 13, "Display list"), 0);  // 12 characters and the zero
+  ASSERT_EQ(displist_SetItem(list.get(), CF_DIB, static_cast<DWORD>(dib.size()), dib.data()), 0);
+  auto keep = [](const char* name, const Bytes& content) {
+    HANDLE h = CreateFileW(FixturePath(std::string("written/") + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &put, nullptr);
+    CloseHandle(h);
+    ASSERT_EQ(put, content.size());
+  };
+  {
+    // RIFF: at the end of the RIFF content, the RIFF size raised by the bytes written.
+    TempFile f;
+    f.Put(wav);
+    f.Seek(wav.size());
+    DWORD written = 0;
+    ASSERT_EQ(displist_Save(f.h(), list.get(), &written), S_OK);
+    EXPECT_EQ(written, 8u + 4u + 14u + 8u + 4u + dib.size() + (dib.size() & 1));
+    ASSERT_EQ(riff_UpdateRIFFSize(f.h(), written), S_OK);
+    keep("media_disp.wav", f.Content());
+    // And read back from the file's body.
+    ListPtr back = NewList();
+    f.Seek(12);
+    DWORD remaining = static_cast<DWORD>(wav.size() + written - 12);
+    ASSERT_EQ(displist_Load(f.h(), back.get(), &remaining), S_OK);
+    EXPECT_EQ(ItemBytes(back.get(), CF_TEXT), ItemBytes(list.get(), CF_TEXT));
+    EXPECT_EQ(ItemBytes(back.get(), CF_DIB), dib);
+  }
+  {
+    TempFile f;
+    f.Put(w64);
+    f.Seek(w64.size());
+    uint64_t written = 0;
+    ASSERT_EQ(displist64_Save(f.h(), list.get(), &written), S_OK);
+    ASSERT_EQ(riff64_UpdateRIFFSize(f.h(), static_cast<int64_t>(written)), S_OK);
+    keep("media_disp.w64", f.Content());
+    ListPtr back = NewList();
+    ASSERT_EQ(riff64_SeekDataStart(f.h()), S_OK);
+    int64_t remaining = static_cast<int64_t>(w64.size() + written - 40);
+    ASSERT_EQ(displist64_Load(f.h(), back.get(), &remaining), S_OK);
+    Bytes dibBack = ItemBytes(back.get(), CF_DIB);
+    ASSERT_GE(dibBack.size(), dib.size());
+    EXPECT_EQ(Bytes(dibBack.begin(), dibBack.begin() + dib.size()), dib);
+    EXPECT_EQ((4 + dibBack.size()) % 8, 0u);  // the padding comes back with the data
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Bitmaps.
 
