@@ -71,6 +71,13 @@ bool Forward(HANDLE file, uint64_t amount) {
   return SetPos(file, pos + amount);
 }
 
+// Moves back by amount bytes (never before the start of the file).
+bool Back(HANDLE file, uint64_t amount) {
+  uint64_t pos = 0;
+  if (!GetPos(file, &pos)) return false;
+  return SetPos(file, pos > amount ? pos - amount : 0);
+}
+
 uint64_t BytesAhead(HANDLE file) {
   uint64_t pos = 0;
   LARGE_INTEGER size;
@@ -292,7 +299,7 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
         break;
       }
       item = FindItem(list, format);
-      if (!item) SetFilePointer(file, -4, nullptr, FILE_CURRENT);
+      if (!item) Back(file, 4);
     }
     if (item) {
       DWORD dataSize = size - 4;
@@ -402,7 +409,7 @@ HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining) {
         break;
       }
       item = FindItem(list, format);
-      if (!item) SetFilePointer(file, -4, nullptr, FILE_CURRENT);
+      if (!item) Back(file, 4);
     }
     if (item) {
       uint64_t dataSize = size - 4;

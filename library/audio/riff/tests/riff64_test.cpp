@@ -639,6 +639,66 @@ TEST(Riff64Corrupt, WalksAlwaysEnd) {
   }
 }
 
+// Positions past 4 GiB: a sparse file with a 5 GiB data chunk and a chunk
+// behind it.
+TEST(Riff64Large, PositionsPastFourGiB) {
+  TempFile f;
+  const uint64_t dataSize = 5ULL << 30;
+  ASSERT_EQ(riff64_WriteFileID(f.h(), KVRIFF64_WAVE, 0), S_OK);
+  ASSERT_EQ(riff64_WriteChunkHeader(f.h(), KVRIFF64_DATA, dataSize), S_OK);
+  f.Seek(64 + dataSize);
+  Bytes tail = Pattern(12, 7);
+  uint64_t written = 0;
+  ASSERT_EQ(riff64_WriteChunk(f.h(), KVRIFF64_JUNK, tail.data(), tail.size(), &written), S_OK);
+  ASSERT_EQ(riff64_SetRIFFSize(f.h(), f.Pos() - 24), S_OK);
+  const uint64_t length = 64 + dataSize + 40;
+  ASSERT_EQ(f.Length(), length);
+
+  uint64_t size = 0;
+  int64_t remaining = 0;
+  ASSERT_EQ(riff64_FindChunkHeaderInRIFF(f.h(), KVRIFF64_JUNK, &size, &remaining), S_OK);
+  EXPECT_EQ(size, 12u);
+  EXPECT_EQ(remaining, 16);
+  uint64_t pos = 0;
+  ASSERT_EQ(riff64_SaveLocation(f.h(), &pos), S_OK);
+  EXPECT_EQ(pos, 64 + dataSize + 24);
+  Bytes got(12);
+  ASSERT_EQ(riff64_ReadData(f.h(), got.data(), 12), S_OK);
+  EXPECT_EQ(got, tail);
+  EXPECT_EQ(f.Pos(), length);
+  ASSERT_EQ(riff64_RestoreLocation(f.h(), pos), S_OK);
+  EXPECT_EQ(f.Pos(), pos);
+  ASSERT_EQ(riff64_FindChunkHeaderInRIFF(f.h(), KVRIFF64_DATA, &size, &remaining), S_OK);
+  EXPECT_EQ(size, dataSize);
+  ASSERT_EQ(riff64_UpdateRIFFSize(f.h(), 8), S_OK);
+  Bytes head(24);
+  f.Seek(0);
+  DWORD n = 0;
+  ReadFile(f.h(), head.data(), 24, &n, nullptr);
+  EXPECT_EQ(U64At(head, 16), length + 8);
+  // Deleting the chunk behind the data touches nothing before it.
+  ASSERT_EQ(riff64_UpdateRIFFSize(f.h(), -8), S_OK);
+  uint64_t removed = 0;
+  ASSERT_EQ(riff64_DeleteChunk(f.h(), KVRIFF64_JUNK, &removed), S_OK);
+  EXPECT_EQ(removed, 40u);
+  EXPECT_EQ(f.Length(), 64 + dataSize);
+  f.Seek(0);
+  ReadFile(f.h(), head.data(), 24, &n, nullptr);
+  EXPECT_EQ(U64At(head, 16), 64 + dataSize);
+  // Two-step writing past 4 GiB.
+  f.Seek(64 + dataSize);
+  uint64_t start = 0;
+  ASSERT_EQ(riff64_PrepareChunk(f.h(), kTestA, &start), S_OK);
+  EXPECT_EQ(start, 64 + dataSize);
+  ASSERT_EQ(riff64_WriteToFile(f.h(), tail.data(), 5), S_OK);
+  ASSERT_EQ(riff64_CompleteChunk(f.h(), start), S_OK);
+  EXPECT_EQ(f.Pos(), start + 32);
+  f.Seek(start);
+  GUID id;
+  ASSERT_EQ(riff64_ReadChunkHeader(f.h(), &id, &size), S_OK);
+  EXPECT_EQ(size, 8u);
+}
+
 TEST(Riff64Labels, ProduceNothing) {
   wchar_t label[8] = L"keep";
   EXPECT_EQ(riff64_getGUIDLabel(KVRIFF64_FMT, label, 8), S_OK);
