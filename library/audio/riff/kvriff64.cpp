@@ -105,12 +105,13 @@ HRESULT FindChunk(HANDLE file, const GUID& id, uint64_t* size, int64_t* remainin
       if (remaining) *remaining = after;
       return S_OK;
     }
-    // dataSize is below 2^63 (riff64_ReadChunkHeader floors larger values),
-    // so its rounded form fits a signed 64-bit count.
     uint64_t skip = RoundUp8(dataSize);
     if (!Forward(file, skip)) return KVRIFF_E_READ;
     if (remaining) {
-      r = after - static_cast<int64_t>(skip);  // after >= 0 and skip < 2^63: no overflow
+      // after >= 0 here; a skip past it leaves a negative count (saturated).
+      uint64_t a = static_cast<uint64_t>(after);
+      r = skip <= a ? static_cast<int64_t>(a - skip)
+                    : (skip - a >= (uint64_t(1) << 63) ? INT64_MIN : -static_cast<int64_t>(skip - a));
       if (r < static_cast<int64_t>(kHeaderSize)) {
         *remaining = r;
         return KVRIFF_E_NOTFOUND;

@@ -581,6 +581,7 @@ TEST(Riff64Corrupt, WalksAlwaysEnd) {
       {"size of all ones", cat({header(kTestA, ~0ULL), Pattern(64, 1)})},
       {"negative size", cat({header(kTestA, 0x8000000000000000ULL), Pattern(64, 1)})},
       {"huge positive size", cat({header(kTestA, 0x7FFFFFFFFFFFFFF0ULL), Pattern(64, 1)})},
+      {"largest data size", cat({header(kTestA, 0x8000000000000017ULL), Pattern(64, 1)})},
       {"list shorter than its type", cat({header(KVRIFF64_LIST, 24), Pattern(16, 0), header(KVRIFF64_LIST, 30),
                                           Pattern(40, 0), header(kTestA, 24)})},
       {"list of size 0", cat({header(KVRIFF64_LIST, 0), Pattern(16, 0), header(KVRIFF64_LIST, 0), Pattern(16, 0)})},
