@@ -109,6 +109,9 @@ HRESULT KVAPI riff64_FindListChunkFromStart(HANDLE file, GUID listType, uint64_t
 HRESULT KVAPI riff64_GetNumListEntries(HANDLE file, DWORD* count, int64_t* remaining);
 HRESULT KVAPI riff64_SeekListEntry(HANDLE file, DWORD index, int64_t* remaining);
 HRESULT KVAPI riff64_DeleteChunk(HANDLE file, GUID id, uint64_t* removed);
+// Labels for GUID ids: none are defined; both return 0 and leave the label alone.
+HRESULT KVAPI riff64_getGUIDLabel(GUID id, wchar_t* label, DWORD labelChars);
+HRESULT KVAPI riff64_getGUIDLabelProperly(GUID id, wchar_t* label, DWORD labelChars);
 
 KV_EXTERN_C_END
 
