@@ -17,6 +17,8 @@ ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 made() { [ -s "$1" ]; }
 
 made x.m4a || { ff -f lavfi -i sine=d=1 -c:a aac x.tmp.m4a && mv x.tmp.m4a x.m4a; }
+# moov before mdat: a growing moov moves the media data.
+made x_fast.m4a || { ff -f lavfi -i sine=d=1 -c:a aac -movflags +faststart x_fast.tmp.m4a && mv x_fast.tmp.m4a x_fast.m4a; }
 made x.3gp || { ff -f lavfi -i sine=d=1 -c:a aac -f 3gp x.tmp.3gp && mv x.tmp.3gp x.3gp; }
 made cover.jpg || { ff -f lavfi -i testsrc=size=64x48 -frames:v 1 cover.tmp.jpg && mv cover.tmp.jpg cover.jpg; }
 made cover.png || { ff -f lavfi -i testsrc=size=32x32 -frames:v 1 cover.tmp.png && mv cover.tmp.png cover.png; }

@@ -103,6 +103,8 @@ EOF2
 )" "$(jfields exif "$work/a.exif.json" Title Artist Album AlbumArtist TrackNumber ContentCreateDate Genre Comment HandlerType)"
 exiftool -b -CoverArt "$work/a.m4a" > "$work/a.cover"
 cmp -s "$work/a.cover" "$fixtures/cover.jpg" || fail "cover read back by exiftool differs from the JPEG written"
+# The data type of the cover item (13 = JPEG), as exiftool's box dump names it.
+exiftool -v3 "$work/a.m4a" | grep -q "Tag 'covr', Type='data', Flags=0xd (JPEG)" || fail "cover not typed JPEG (13)"
 mediainfo --Output=JSON "$work/a.m4a" > "$work/a.mi.json"
 expect "iTunes items (mediainfo)" "$(cat <<EOF2
 Title=$TITLE
@@ -147,8 +149,18 @@ EOF2
 )" "$(ap_items "$work/b.m4a")"
 exiftool -b -CoverArt "$work/b.m4a" > "$work/b.cover"
 cmp -s "$work/b.cover" "$fixtures/cover.png" || fail "rewritten cover is not the PNG"
+exiftool -v3 "$work/b.m4a" | grep -q "Tag 'covr', Type='data', Flags=0xe (PNG)" || fail "cover not typed PNG (14)"
 expect "audio after the iTunes rewrite" "$(pcm "$fixtures/ap_tagged.m4a")" "$(pcm "$work/b.m4a")"
 echo "iTunes rewrite over AtomicParsley's items: old items and artwork replaced"
+
+# 2b. moov before mdat: the tags grow moov, the media data moves and the chunk
+#     offsets follow it.
+cp "$fixtures/x_fast.m4a" "$work/f.m4a"
+tool write "$(hostpath "$work/a.txt")" "$work/f.m4a" >/dev/null || fail "iTunes write (moov first) failed"
+expect "iTunes items, moov first (AtomicParsley)" "$(ap_items "$work/a.m4a")" "$(ap_items "$work/f.m4a")"
+expect "audio after the iTunes write, moov first" "$(pcm "$fixtures/x_fast.m4a")" "$(pcm "$work/f.m4a")"
+[ -n "$(ffprobe -v error -i "$work/f.m4a" 2>&1 >/dev/null)" ] && fail "ffprobe complains about the file with moov first"
+echo "iTunes items into a file with moov first: media data moved, audio unchanged"
 
 # 3. 3GPP assets into a fresh 3GPP file.
 cp "$fixtures/x.3gp" "$work/c.3gp"
