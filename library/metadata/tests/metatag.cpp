@@ -1,9 +1,9 @@
 // metatag: the test tool of the oracle checks.
 //
-//   metatag write SPEC FILE   writes the tags SPEC describes into the MP4 FILE
+//   metatag write TAGS FILE   writes the tags TAGS lists into the MP4 FILE
 //   metatag read FILE         prints the 3GPP asset texts of FILE, one per line
 //
-// SPEC is a UTF-8 text file of lines:
+// TAGS is a UTF-8 text file of lines:
 //   mode itunes|3gpp          which writer runs (default: by the file's extension)
 //   text ID VALUE             a summary text ("text INAM Grüße")
 //   picture TYPE MIME PATH    a picture from a file
@@ -27,7 +27,7 @@ using namespace fileutil;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: metatag write SPEC FILE | metatag read FILE\n");
+  std::fprintf(stderr, "usage: metatag write TAGS FILE | metatag read FILE\n");
   return 2;
 }
 
@@ -46,15 +46,15 @@ std::wstring Wide(const std::string& utf8) {
   return w;
 }
 
-int Write(const std::wstring& specPath, const std::wstring& path) {
-  std::string spec;
-  if (!ReadFile(specPath, spec)) {
-    std::fprintf(stderr, "metatag: cannot read the spec\n");
+int Write(const std::wstring& tagsPath, const std::wstring& path) {
+  std::string tags;
+  if (!ReadFile(tagsPath, tags)) {
+    std::fprintf(stderr, "metatag: cannot read the tag list\n");
     return 1;
   }
   MetaDataSet set;
   std::string mode = UsesITunesTags(path) ? "itunes" : "3gpp";
-  std::istringstream lines(spec);
+  std::istringstream lines(tags);
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

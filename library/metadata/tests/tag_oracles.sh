@@ -63,7 +63,7 @@ TITLE="Grüße aus Köln – 日本"
 
 # 1. iTunes items into a fresh file, with a JPEG cover.
 cp "$fixtures/x.m4a" "$work/a.m4a"
-cat > "$work/a.txt" <<SPEC
+cat > "$work/a.txt" <<TAGS
 text INAM $TITLE
 text IART Künstler
 text ISRC Album Ω
@@ -74,7 +74,7 @@ text IGNR Jazz
 text ICMT a comment
 text TLEN 1000
 picture 0 image/jpeg $(hostpath "$fixtures/cover.jpg")
-SPEC
+TAGS
 tool write "$(hostpath "$work/a.txt")" "$work/a.m4a" >/dev/null || fail "iTunes write failed"
 expect "iTunes items (AtomicParsley)" "$(cat <<EOF2
 Atom "©alb" contains: Album Ω
@@ -134,12 +134,12 @@ echo "iTunes items into a fresh file: checked with AtomicParsley, exiftool, medi
 # 2. A rewrite of a file AtomicParsley tagged: the old items and artwork go,
 #    the PNG cover (type 3, no type 0) is the one written.
 cp "$fixtures/ap_tagged.m4a" "$work/b.m4a"
-cat > "$work/b.txt" <<SPEC
+cat > "$work/b.txt" <<TAGS
 text INAM New title
 text TRCK 12
 picture 4 image/jpeg $(hostpath "$fixtures/cover.jpg")
 picture 3 image/png $(hostpath "$fixtures/cover.png")
-SPEC
+TAGS
 tool write "$(hostpath "$work/b.txt")" "$work/b.m4a" >/dev/null || fail "iTunes rewrite failed"
 expect "iTunes rewrite (AtomicParsley)" "$(cat <<EOF2
 Atom "trkn" contains: 12
@@ -164,7 +164,7 @@ echo "iTunes items into a file with moov first: media data moved, audio unchange
 
 # 3. 3GPP assets into a fresh 3GPP file.
 cp "$fixtures/x.3gp" "$work/c.3gp"
-cat > "$work/c.txt" <<SPEC
+cat > "$work/c.txt" <<TAGS
 mode 3gpp
 text INAM $TITLE
 text IART Künstler
@@ -175,7 +175,7 @@ text IGNR Jazz
 text ICOP (c) Someone
 text ISBJ A description
 text ICMT not an asset
-SPEC
+TAGS
 tool write "$(hostpath "$work/c.txt")" "$work/c.3gp" >/dev/null || fail "3GPP write failed"
 expect "3GPP assets (AtomicParsley)" "$(cat <<EOF2
 User data "albm" [lang=eng (utf8)] : Album Ω  |  Track: 3
