@@ -1,0 +1,149 @@
+// The iTunes-style item list writer.
+#include "metaitunes.h"
+
+#include <new>
+#include <string>
+
+#include "factories.h"
+#include "meta3gpp.h"
+#include "metautil.h"
+#include "summaryids.h"
+#include "textencoding.h"
+
+namespace fileutil {
+
+bool PutiTunesMetaData::Apply() {
+  written_ = false;
+  failed_ = false;
+  try {
+    for (IBox* box : boxes_) box->Accept(*this);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+  }
+  return written_ && !failed_;
+}
+
+uint32_t PutiTunesMetaData::Visit(MoovBox& moov) {
+  if (!WriteInto(moov)) failed_ = true;
+  written_ = true;
+  return 0;
+}
+
+bool PutiTunesMetaData::WriteInto(MoovBox& moov) {
+  const ITunesItemTable* table = GetITunesItemTable();
+  if (!table) return false;
+  // The movie's own user data: a track's user data never receives the list.
+  UdtaBox* udta = FindMovieUdta(moov);
+  if (!udta) {
+    udta = new (std::nothrow) UdtaBox();
+    if (!udta) return false;
+    moov.AddChild(udta);
+  } else {
+    // Every earlier item list goes, with everything its meta box held.
+    BoxList& children = udta->Children();
+    for (auto it = children.begin(); it != children.end();) {
+      if (dynamic_cast<MetaBox*>(*it)) {
+        delete *it;
+        it = children.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  MetaBox* meta = new (std::nothrow) MetaBox();
+  if (!meta) return false;
+  udta->AddChild(meta);
+  MediaHandlerReferenceBox* hdlr = new (std::nothrow) MediaHandlerReferenceBox();
+  if (!hdlr) return false;
+  hdlr->InitMetadataHandler();
+  meta->AddChild(hdlr);
+  IlstBox* ilst = new (std::nothrow) IlstBox();
+  if (!ilst) return false;
+  meta->AddChild(ilst);
+
+  // Ascending 32-bit id value: the map's order.
+  for (const auto& text : set_.Texts()) {
+    IBox* item = table->CreateBox(text.first);
+    if (!item) continue;
+    ilst->AddChild(item);
+    text_ = text.second;
+    filling_ = true;
+    item->Accept(*this);
+    filling_ = false;
+  }
+  text_.clear();
+  WriteCover(*ilst);
+  return true;
+}
+
+uint32_t PutiTunesMetaData::Visit(TrknItemBox& box) {
+  if (!filling_) return 0;
+  trackData_ = nullptr;
+  VisitChildren(box.Children());
+  if (trackData_) {
+    // u16 0, u16 track number (big-endian), u32 0.
+    trackData_->payload.assign(8, 0);
+    PutBE16(trackData_->payload.data() + 2, uint16_t(ParseLeadingNumber(text_, 0xFFFF)));
+  }
+  trackData_ = nullptr;
+  return 0;
+}
+
+uint32_t PutiTunesMetaData::Visit(DataBox0& box) {
+  if (!filling_) return 0;
+  trackData_ = &box;
+  return 0;
+}
+
+uint32_t PutiTunesMetaData::Visit(DataBox1& box) {
+  if (!filling_) return 0;
+  std::string bytes = WStringToMultiByte(text_, kCodePageUtf8);
+  box.payload.assign(bytes.begin(), bytes.end());
+  return 0;
+}
+
+uint32_t PutiTunesMetaData::Visit(DataBox3& box) {
+  if (!filling_) return 0;
+  std::string bytes = WStringToMultiByte(text_, kCodePageMacintosh);
+  box.payload.assign(bytes.begin(), bytes.end());
+  return 0;
+}
+
+// The picture MIME types that have a cover form; compared exactly.
+static bool HasCoverForm(const std::wstring& mime) {
+  return mime == L"image/jpeg" || mime == L"image/jpg" || mime == L"image/png" || mime == L"image/bmp";
+}
+
+void PutiTunesMetaData::WriteCover(IlstBox& ilst) {
+  const PictureMap& pictures = set_.Pictures();
+  if (pictures.empty()) return;
+  // The front cover (type 0 here, as the reader stores covers), else type 3,
+  // else the lowest type.
+  auto it = pictures.find(0);
+  if (it == pictures.end()) it = pictures.find(3);
+  if (it == pictures.end()) it = pictures.begin();
+  const PictureRecord& picture = it->second;
+  const MimeDataBoxTable* table = GetMimeDataBoxTable();
+  if (!table || !HasCoverForm(picture.mimeType)) return;
+  IDataBox* data = table->CreateBox(picture.mimeType);
+  if (!data) return;
+  CovrBox* covr = new (std::nothrow) CovrBox();
+  if (!covr) {
+    delete data->GetBox();
+    return;
+  }
+  ilst.AddChild(covr);
+  covr->AddChild(data->GetBox());
+  data->Data() = picture.data;
+}
+
+bool UsesITunesTags(const std::wstring& path) {
+  std::wstring ext = GetFileExtension(path);
+  if (ext.size() != 3) return false;
+  for (wchar_t& c : ext)
+    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+  return ext == L"m4a" || ext == L"m4v" || ext == L"m4b" || ext == L"m4p";
+}
+
+}  // namespace fileutil
