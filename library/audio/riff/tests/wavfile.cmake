@@ -6,3 +6,8 @@ vog_add_fixture(wavfile_fixtures SCRIPT ${wavfile_tests}/wavfile_fixtures.sh)
 vog_add_gtest(kvwavfile_tests SOURCES ${wavfile_tests}/wavfile_test.cpp LIBS kvriff FIXTURES wavfile_fixtures)
 set_tests_properties(kvwavfile_tests PROPERTIES FIXTURES_SETUP wavfile_written)
 vog_add_shell_test(kvwavfile_check SCRIPT ${wavfile_tests}/wavfile_check.sh FIXTURES "wavfile_fixtures;wavfile_written")
+
+# The exports of the DLL, by the names in the export lists.
+vog_add_gtest(kvwavfile_dll_tests SOURCES ${wavfile_tests}/wavfile_dll_test.cpp)
+target_compile_definitions(kvwavfile_dll_tests PRIVATE KVRIFF_SOURCE_DIR="${wavfile_tests}/..")
+add_dependencies(kvwavfile_dll_tests vogaac2)
