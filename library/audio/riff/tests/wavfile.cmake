@@ -3,7 +3,7 @@
 # afterwards.
 set(wavfile_tests ${CMAKE_CURRENT_LIST_DIR})
 vog_add_fixture(wavfile_fixtures SCRIPT ${wavfile_tests}/wavfile_fixtures.sh)
-vog_add_gtest(kvwavfile_tests SOURCES ${wavfile_tests}/wavfile_test.cpp LIBS kvriff FIXTURES wavfile_fixtures)
+vog_add_gtest(kvwavfile_tests SOURCES ${wavfile_tests}/wavfile_test.cpp ${wavfile_tests}/wavfile_damage_test.cpp LIBS kvriff FIXTURES wavfile_fixtures)
 set_tests_properties(kvwavfile_tests PROPERTIES FIXTURES_SETUP wavfile_written)
 vog_add_shell_test(kvwavfile_check SCRIPT ${wavfile_tests}/wavfile_check.sh FIXTURES "wavfile_fixtures;wavfile_written")
 
