@@ -126,13 +126,18 @@ id3meta::Header* BuildId3v2Tag(const MetaDataSet& set) {
   return tag;
 }
 
+// A meta box for the tag: its handler is 'ID32', or not known to this tree
+// (a tree read for rewriting keeps a handler's bytes in the file).
 static bool IsId3Meta(IBox* box) {
   MetaBox* meta = dynamic_cast<MetaBox*>(box);
   if (!meta) return false;
-  for (IBox* child : meta->Children())
+  for (IBox* child : meta->Children()) {
+    if (child->GetType() != FourCC(FCC("hdlr"))) continue;
     if (MediaHandlerReferenceBox* hdlr = dynamic_cast<MediaHandlerReferenceBox*>(child))
       return hdlr->handlerType == FourCC(FCC("ID32"));
-  return false;
+    return true;
+  }
+  return true;
 }
 
 // The first 'ID32' box anywhere below the box.
