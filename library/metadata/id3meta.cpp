@@ -161,12 +161,11 @@ uint32_t UniqueFileIdFrame::Read(std::istream& in, uint32_t limit) {
   used += ReadRest(in, limit - used, identifier);
   return used;
 }
-uint32_t UniqueFileIdFrame::PayloadSize() const {
-  return kLatin1.GetEncodedSize(owner) + uint32_t(identifier.size());
-}
+uint32_t UniqueFileIdFrame::PayloadSize() const { return kLatin1.GetEncodedSize(owner) + uint32_t(identifier.size()); }
 void UniqueFileIdFrame::WritePayload(std::ostream& out) const {
   kLatin1.Write(out, owner);
-  if (!identifier.empty()) out.write(reinterpret_cast<const char*>(identifier.data()), std::streamsize(identifier.size()));
+  if (!identifier.empty())
+    out.write(reinterpret_cast<const char*>(identifier.data()), std::streamsize(identifier.size()));
 }
 
 // Attached picture
@@ -370,8 +369,8 @@ uint64_t Header::WriteTag(std::ostream& out) {
   uint64_t sum = 0;
   for (Frame* f : frames_) sum += uint64_t(f->PayloadSize()) + f->GetHeader().headerSize;
   size_ = EncodeSyncsafe(uint32_t(sum > kMaxSyncsafe ? kMaxSyncsafe : sum));
-  uint8_t h[10] = {'I', 'D', '3', major_, revision_, uint8_t(flags_ & ~(kTagUnsync | kTagExtended | kTagFooter)), 0,
-                   0, 0, 0};
+  const uint8_t flags = uint8_t(flags_ & ~(kTagUnsync | kTagExtended | kTagFooter));
+  uint8_t h[10] = {'I', 'D', '3', major_, revision_, flags, 0, 0, 0, 0};
   fileutil::PutBE32(h + 6, size_);
   out.write(reinterpret_cast<const char*>(h), 10);
   uint64_t n = 10;
@@ -541,8 +540,8 @@ void PrintVisitor::Print(Header* tag) {
 
 void PrintVisitor::Open(const Frame& f) {
   const FrameFields& h = f.GetHeader();
-  out_ << "<frame id='" << IdText(h.id) << "' size='" << h.size << "' offset='" << h.offset << "' flag='"
-       << h.flags << "'>\n";
+  out_ << "<frame id='" << IdText(h.id) << "' size='" << h.size << "' offset='" << h.offset << "' flag='" << h.flags
+       << "'>\n";
 }
 void PrintVisitor::Close(const Frame&) { out_ << "</frame>\n"; }
 void PrintVisitor::Text(const char* name, const std::wstring& value) {
@@ -641,6 +640,7 @@ const IdTable* GetUniqueFileIdTable() { return g_uniqueFileIdTable; }
 // ---------------------------------------------------------------------------
 // ID3v1 genres
 
+// clang-format off
 static const wchar_t* const kGenres[] = {
     L"Blues", L"Classic Rock", L"Country", L"Dance", L"Disco", L"Funk", L"Grunge", L"Hip-Hop", L"Jazz", L"Metal",
     L"New Age", L"Oldies", L"Other", L"Pop", L"R&B", L"Rap", L"Reggae", L"Rock", L"Techno", L"Industrial",
@@ -662,6 +662,7 @@ static const wchar_t* const kGenres[] = {
     L"Black Metal", L"Crossover", L"Contemporary Christian", L"Christian Rock", L"Merengue", L"Salsa",
     L"Thrash Metal", L"Anime", L"JPop", L"SynthPop",
 };
+// clang-format on
 static_assert(sizeof(kGenres) / sizeof(kGenres[0]) == 148, "148 genres");
 
 uint32_t Id3v1GenreCount() { return 148; }

@@ -36,10 +36,10 @@ class UnknownFrame;
 
 // The header fields of a frame.
 struct FrameFields {
-  uint64_t offset = 0;   // file position of the frame; set when the tag is laid out
-  uint32_t id = 0;       // frame id as a four-character code
-  uint32_t hostId = 0;   // summary id; 0 when the frame carries none
-  uint32_t size = 0;     // payload bytes
+  uint64_t offset = 0;  // file position of the frame; set when the tag is laid out
+  uint32_t id = 0;      // frame id as a four-character code
+  uint32_t hostId = 0;  // summary id; 0 when the frame carries none
+  uint32_t size = 0;    // payload bytes
   uint16_t flags = 0;
   Header* header = nullptr;
   const fileutil::CharEncoding* encoding = nullptr;

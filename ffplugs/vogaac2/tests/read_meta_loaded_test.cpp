@@ -3,7 +3,6 @@
 // come back through the summary and generic faces of the DLL's reader, the
 // 3GPP text first, then the ID3v2 text, then the iTunes item.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstring>
@@ -110,8 +109,8 @@ TEST_F(LoadedReadMeta, TagsOfTheThreeFormsInReadingOrder) {
   EXPECT_EQ(Text(meta, Id("INAM")), L"3GPP title");  // 3GPP before ID3v2 before iTunes
   EXPECT_EQ(Text(meta, Id("ISRC")), L"Album");
   EXPECT_EQ(Text(meta, Id("TRCK")), L"5");
-  EXPECT_EQ(Text(meta, Id("TCOM")), L"Composer");      // only in the ID3v2 tag
-  EXPECT_EQ(Text(meta, Id("IKEY")), L"key words");     // only in the item list
+  EXPECT_EQ(Text(meta, Id("TCOM")), L"Composer");   // only in the ID3v2 tag
+  EXPECT_EQ(Text(meta, Id("IKEY")), L"key words");  // only in the item list
   wchar_t small[4] = L"xyz";
   EXPECT_EQ(meta->GetSummaryText(Id("INAM"), small, 4), S_OK);
   EXPECT_EQ(std::wstring(small), L"3GP");

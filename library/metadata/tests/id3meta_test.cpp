@@ -1,11 +1,12 @@
 // The ID3v2 tag model: size fields, frame layouts, the forms other programs
 // write (extended headers, unsynchronisation, data length indicators,
 // compressed frames), damaged tags, the genre list.
+#include "id3meta.h"
+
 #include <memory>
 #include <random>
 #include <sstream>
 
-#include "id3meta.h"
 #include "metaid3.h"
 #include "metatest_util.h"
 #include "summaryids.h"
@@ -107,8 +108,9 @@ TEST(Id3Sizes, LayoutGivesOffsetsAndPayloadSizes) {
   EXPECT_EQ(a->GetHeader().size, 11u);
   EXPECT_EQ(b->GetHeader().offset, 131u);
   EXPECT_EQ(b->GetHeader().size, 9u);
-  EXPECT_EQ(Written(*tag),
-            Tag(3, 0, Frame3("TIT2", Hex("01 FE FF 00 61 00 62 00 63 00 00")) + Frame3("TALB", U8(3) + "Gr\xC3\xBC\xC3\x9F" "e" + U8(0))));
+  const Bytes utf16 = Hex("01 FE FF 00 61 00 62 00 63 00 00");
+  const Bytes utf8 = U8(3) + "Gr\xC3\xBC\xC3\x9F" + "e" + U8(0);
+  EXPECT_EQ(Written(*tag), Tag(3, 0, Frame3("TIT2", utf16) + Frame3("TALB", utf8)));
 }
 
 // Every frame kind in both versions and all four encodings, read back field by field.
@@ -226,8 +228,8 @@ TEST(Id3Frames, ListEndsAtAnIdThatIsNotUpperCaseOrDigits) {
 }
 
 TEST(Id3Frames, UserTextAndFileIdOutsideTheTableGiveNothing) {
-  std::unique_ptr<Header> tag(
-      Read(Tag(3, 0, Frame3("TXXX", Latin("not a key") + U8(0) + "value") + Frame3("UFID", Bytes("own") + U8(0) + "id"))));
+  std::unique_ptr<Header> tag(Read(
+      Tag(3, 0, Frame3("TXXX", Latin("not a key") + U8(0) + "value") + Frame3("UFID", Bytes("own") + U8(0) + "id"))));
   ASSERT_EQ(FrameIds(tag.get()), (std::vector<std::string>{"TXXX", "UFID"}));
   EXPECT_EQ(static_cast<UserTextFrame*>(tag->Frames().front())->value, L"value");
   EXPECT_TRUE(Collect(tag.get()).IsEmpty());
@@ -238,15 +240,15 @@ TEST(Id3Frames, TextsOfEveryEncoding) {
     const char* payload;
     const char* text;
   } cases[] = {
-      {"00 47 72 FC DF 65", "Grüße"},                          // ISO-8859-1, no terminator
-      {"00 41 00 42", "A"},                                    // ISO-8859-1, text ends at its terminator
-      {"01 FF FE 41 00 3A 26 00 00", "A☺"},                    // UTF-16, little-endian mark
-      {"01 FE FF 00 41 26 3A 00 00", "A☺"},                    // UTF-16, big-endian mark
-      {"02 00 41 26 3A", "A☺"},                                // big-endian UTF-16
-      {"03 41 E2 98 BA 00", "A☺"},                             // UTF-8
-      {"03 F0 9D 84 9E", "\xF0\x9D\x84\x9E"},                  // UTF-8 outside the basic plane
-      {"01", ""},                                              // under 2 bytes: nothing
-      {"01 FF FE 41", ""},                                     // half a character
+      {"00 47 72 FC DF 65", "Grüße"},          // ISO-8859-1, no terminator
+      {"00 41 00 42", "A"},                    // ISO-8859-1, text ends at its terminator
+      {"01 FF FE 41 00 3A 26 00 00", "A☺"},    // UTF-16, little-endian mark
+      {"01 FE FF 00 41 26 3A 00 00", "A☺"},    // UTF-16, big-endian mark
+      {"02 00 41 26 3A", "A☺"},                // big-endian UTF-16
+      {"03 41 E2 98 BA 00", "A☺"},             // UTF-8
+      {"03 F0 9D 84 9E", "\xF0\x9D\x84\x9E"},  // UTF-8 outside the basic plane
+      {"01", ""},                              // under 2 bytes: nothing
+      {"01 FF FE 41", ""},                     // half a character
   };
   for (const Case& c : cases) {
     std::unique_ptr<Header> tag(Read(Tag(4, 0, Frame4("TIT2", Hex(c.payload)))));
@@ -279,8 +281,8 @@ TEST(Id3Forms, ExtendedHeadersUnsynchronisationAndOpaqueFrames) {
     Bytes tag;
   } cases[] = {
       {"2.3 extended header", Tag(3, 0x40, U32(6) + U16(0) + U32(0) + title + Frame3("APIC", apicBody))},
-      {"2.3 extended header with CRC", Tag(3, 0x40, U32(10) + U16(0x8000) + U32(0) + U32(0x1234) + title +
-                                                     Frame3("APIC", apicBody))},
+      {"2.3 extended header with CRC",
+       Tag(3, 0x40, U32(10) + U16(0x8000) + U32(0) + U32(0x1234) + title + Frame3("APIC", apicBody))},
       {"2.4 extended header", Tag(4, 0x40, Syncsafe(6) + U8(1) + U8(0) + title4 + Frame4("APIC", apicBody))},
       {"2.3 unsynchronised tag", Tag(3, 0x80, unsync(title + Frame3("APIC", apicBody)))},
       {"2.3 unsynchronised tag with extended header",
