@@ -421,7 +421,9 @@ bool TemplateValue(const tagKVTEMPLATExV2* t, DWORD parts, KVFIO_TEMPLATE_INFO i
       if (!video) break;
       LONGLONG bits;
       if (t->llVideoDataRate > 0) {
-        bits = t->llVideoDataRate * 8;
+        // Rates beyond what 64 bits hold in bits per second are held at the limit.
+        const LONGLONG limit = 0x7FFFFFFFFFFFFFFFll / 8;
+        bits = (t->llVideoDataRate > limit ? limit : t->llVideoDataRate) * 8;
       } else {
         // The written image: the output header when there is one.
         const BITMAPINFOHEADER& h = t->bihOutput.biCompression ? t->bihOutput : t->bihSource;
