@@ -10,6 +10,7 @@
 
 #include "kvfileio.h"
 #include "kvlang.h"
+#include "kvlist.h"
 #include "kvtemplate.h"
 #include "kvtemplate_v1.h"
 
@@ -50,6 +51,30 @@ HRESULT KVAPI KvFio_MakeProjectDefaultTemplate(IKvRenderFileClass* renderClass, 
 // The same as KvFio_ReleaseTemplate(tmpl); the interface is not used.
 void KVAPI KvFio_ReleaseTemplate(IKvDizuVOMgrForApp* manager, tagKVTEMPLATExV2* tmpl);
 void KVAPI KvFio_ReleaseTemplate(IKvRenderFileClass* renderClass, tagKVTEMPLATExV2* tmpl);
+
+// Reads a template-list stream from its start (a 12-byte header whose third
+// word is the template count, then the records one after another) and appends
+// each record to `list`: a copy of its bytes for a list that allocates its
+// items, else the record's pointer in a pointer-wide slot (the list's owner
+// frees it with KvFio_ReleaseTemplate). A malformed record: 0x8004E00B, with
+// the records before it kept.
+extern "C" HRESULT KVAPI KvFio_AddTemplatesToListFromIStream(tKVLIST* list, IStream* stream);
+
+// ---- settings through the file-IO manager --------------------------------------
+
+// Forward to the manager's metric operations of the same names. The number
+// getter gives `defaultValue` when the manager fails; the binary getter the
+// byte count (also when the buffer is too small) or 0; the string getter the
+// length, the length + 1 when the buffer is too small, or 0.
+extern "C" {
+DWORD KVAPI KvFioMgr_GetMetric(IKvDizuVOManager* manager, int id, DWORD defaultValue);
+HRESULT KVAPI KvFioMgr_SetMetric(IKvDizuVOManager* manager, int id, DWORD value);
+DWORD KVAPI KvFioMgr_GetMetricString(IKvDizuVOManager* manager, int id, wchar_t* buf, DWORD cch);
+HRESULT KVAPI KvFioMgr_SetMetricString(IKvDizuVOManager* manager, int id, const wchar_t* text);
+HRESULT KVAPI KvFioMgr_DeleteMetric(IKvDizuVOManager* manager, int id, DWORD type);
+DWORD KVAPI KvFioMgr_GetMetricBinary(IKvDizuVOManager* manager, int id, void* buf, DWORD cb);
+HRESULT KVAPI KvFioMgr_SetMetricBinary(IKvDizuVOManager* manager, int id, const DWORD* words, DWORD count);
+}  // extern "C"
 
 // ---- strings of file classes ---------------------------------------------------
 

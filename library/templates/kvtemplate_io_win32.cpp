@@ -167,3 +167,31 @@ HRESULT KVAPI KvFio_MakeProjectDefaultTemplate(IKvRenderFileClass* renderClass, 
 
 void KVAPI KvFio_ReleaseTemplate(IKvDizuVOMgrForApp*, tagKVTEMPLATExV2* tmpl) { KvFio_ReleaseTemplate(tmpl); }
 void KVAPI KvFio_ReleaseTemplate(IKvRenderFileClass*, tagKVTEMPLATExV2* tmpl) { KvFio_ReleaseTemplate(tmpl); }
+
+HRESULT KVAPI KvFio_AddTemplatesToListFromIStream(tKVLIST* list, IStream* stream) {
+  if (!list || !stream) return E_INVALIDARG;
+  const bool allocated = (list->options & KVLIST_ALLOCATED_ITEMS) != 0;
+  if (!allocated && list->stride != sizeof(void*)) return E_INVALIDARG;
+  LARGE_INTEGER zero = {};
+  HRESULT hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  if (FAILED(hr)) return hr;
+  DWORD header[3] = {};
+  ULONG got = 0;
+  hr = stream->Read(header, sizeof header, &got);
+  if (FAILED(hr)) return hr;
+  if (got < sizeof header) return KVFIO_E_BAD_TEMPLATE;
+  for (DWORD i = 0; i < header[2]; ++i) {
+    tagKVTEMPLATExV2* t = nullptr;
+    hr = KvFio_LoadTemplateData(&t, stream, kKvTemplateVersion2, nullptr);
+    if (FAILED(hr)) return hr;
+    if (allocated) {
+      hr = KvList_AllocAndInsertItem(list, t, t->cbSize, list->count, nullptr);
+      std::free(t);
+    } else {
+      hr = KvList_InsertList(list, list->count, &t, 1);
+      if (FAILED(hr)) std::free(t);
+    }
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}

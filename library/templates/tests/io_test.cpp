@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "kvdizuvo.h"
@@ -325,6 +326,153 @@ TEST(FileClassStrings, MapRowsBecomeBstrs) {
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(SysStringLen(d), 0u);
   SysFreeString(d);
+}
+
+// ---- template-list streams -----------------------------------------------------------
+
+std::vector<BYTE> ListStream(const std::vector<std::vector<BYTE>>& records, DWORD count) {
+  tt::Bytes b;
+  b.u32(0x4C504D54).u32(1).u32(count);
+  for (const auto& r : records) b.raw(r.data(), r.size());
+  return b.v;
+}
+
+TEST(TemplateListStream, RecordsAreAppended) {
+  std::vector<BYTE> a, b;
+  ASSERT_TRUE(tt::ReadFile(tt::FixturePath("named.bin"), &a));
+  ASSERT_TRUE(tt::ReadFile(tt::FixturePath("block_only.bin"), &b));
+  std::vector<BYTE> bad(540);
+  bad[0] = 0xF4;  // 500 bytes: below 536
+  bad[1] = 0x01;
+  bad[7] = 2;
+  struct Case {
+    const char* what;
+    DWORD options;
+    std::vector<BYTE> stream;
+    HRESULT expected;
+    int appended;
+  } const cases[] = {
+      {"pointer slots", 0, ListStream({a, b}, 2), S_OK, 2},
+      {"list-owned copies", KVLIST_ALLOCATED_ITEMS, ListStream({a, b}, 2), S_OK, 2},
+      {"a record below 536 bytes", 0, ListStream({a, b, bad}, 3), KVFIO_E_BAD_TEMPLATE, 2},
+      {"fewer records than counted", KVLIST_ALLOCATED_ITEMS, ListStream({a}, 2), KVFIO_E_BAD_TEMPLATE, 1},
+      {"no header", 0, {1, 2, 3}, KVFIO_E_BAD_TEMPLATE, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tKVLIST* list = nullptr;
+    ASSERT_EQ(KvList_CreateExZ(&list, 4, 0, 0, c.options, 0, 0, 0), S_OK);
+    IStream* stream = StreamOf(c.stream);
+    // The reader starts from the stream's beginning wherever it stands.
+    LARGE_INTEGER end = {};
+    stream->Seek(end, STREAM_SEEK_END, nullptr);
+    EXPECT_EQ(KvFio_AddTemplatesToListFromIStream(list, stream), c.expected);
+    stream->Release();
+    ASSERT_EQ(list->count, c.appended);
+    for (int i = 0; i < list->count; ++i) {
+      tagKVTEMPLATExV2* t = *reinterpret_cast<tagKVTEMPLATExV2**>(list->items + i * 4);
+      const std::vector<BYTE>& want = i == 0 ? a : b;
+      EXPECT_EQ(std::memcmp(t, want.data(), want.size()), 0) << i;
+      if (!(c.options & KVLIST_ALLOCATED_ITEMS)) KvFio_ReleaseTemplate(t);
+    }
+    KvList_Destroy(list);
+  }
+  tKVLIST* inplace = nullptr;
+  ASSERT_EQ(KvList_CreateExZ(&inplace, 16, 0, 0, KVLIST_INPLACE_ITEMS, 0, 0, 0), S_OK);
+  IStream* stream = StreamOf(ListStream({a}, 1));
+  EXPECT_EQ(KvFio_AddTemplatesToListFromIStream(inplace, stream), E_INVALIDARG);
+  stream->Release();
+  KvList_Destroy(inplace);
+}
+
+// ---- settings through the manager -----------------------------------------------------
+
+// A manager that answers its metric slots (5 to 11) from a script.
+class FakeManager : public IUnknown {
+ public:
+  HRESULT result = S_OK;
+  DWORD outCount = 0;
+  int lastId = 0;
+  DWORD lastValue = 0;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  virtual HRESULT STDMETHODCALLTYPE GetLanguageID(LCID*, DWORD) { return E_NOTIMPL; }
+  virtual HRESULT STDMETHODCALLTYPE Reserved4() { return E_NOTIMPL; }
+  virtual HRESULT STDMETHODCALLTYPE GetMetric(int id, DWORD* value) {
+    lastId = id;
+    *value = 77;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE SetMetric(int id, DWORD value) {
+    lastId = id;
+    lastValue = value;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) {
+    lastId = id;
+    if (SUCCEEDED(result) && cch >= 6) std::wcscpy(buf, L"hello");
+    *cchOut = outCount;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE SetMetricString(int id, const wchar_t*) {
+    lastId = id;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE DeleteMetric(int id, DWORD type) {
+    lastId = id;
+    lastValue = type;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE GetMetricBinary(int id, void*, DWORD, DWORD* cbOut) {
+    lastId = id;
+    *cbOut = outCount;
+    return result;
+  }
+  virtual HRESULT STDMETHODCALLTYPE SetMetricBinary(int id, const DWORD*, DWORD count) {
+    lastId = id;
+    lastValue = count;
+    return result;
+  }
+  IKvDizuVOManager* AsManager() { return reinterpret_cast<IKvDizuVOManager*>(static_cast<IUnknown*>(this)); }
+};
+
+TEST(ManagerMetrics, ForwardersAndTheirResults) {
+  FakeManager m;
+  EXPECT_EQ(KvFioMgr_GetMetric(m.AsManager(), 40, 5), 77u);
+  EXPECT_EQ(m.lastId, 40);
+  m.result = static_cast<HRESULT>(0x8004E00A);
+  EXPECT_EQ(KvFioMgr_GetMetric(m.AsManager(), 41, 5), 5u) << "the default when the manager fails";
+  EXPECT_EQ(KvFioMgr_SetMetric(m.AsManager(), 42, 9), static_cast<HRESULT>(0x8004E00A));
+  EXPECT_EQ(m.lastValue, 9u);
+  EXPECT_EQ(KvFioMgr_DeleteMetric(m.AsManager(), 43, 3), static_cast<HRESULT>(0x8004E00A));
+  EXPECT_EQ(m.lastValue, 3u);
+
+  struct Case {
+    HRESULT result;
+    DWORD count;
+    DWORD stringResult, binaryResult;
+  } const cases[] = {
+      {S_OK, 6, 5, 6},
+      {KVFIO_E_BUFFER_TOO_SMALL, 12, 12, 12},
+      {static_cast<HRESULT>(0x8004E00A), 4, 0, 0},
+  };
+  for (const Case& c : cases) {
+    m.result = c.result;
+    m.outCount = c.count;
+    wchar_t text[8] = {};
+    DWORD words[4] = {};
+    EXPECT_EQ(KvFioMgr_GetMetricString(m.AsManager(), 50, text, 8), c.stringResult) << std::hex << c.result;
+    EXPECT_EQ(KvFioMgr_GetMetricBinary(m.AsManager(), 51, words, sizeof words), c.binaryResult) << std::hex << c.result;
+  }
+  m.result = S_OK;
+  const DWORD words[2] = {1, 2};
+  EXPECT_EQ(KvFioMgr_SetMetricBinary(m.AsManager(), 52, words, 2), S_OK);
+  EXPECT_EQ(m.lastValue, 2u);
+  EXPECT_EQ(KvFioMgr_SetMetricString(m.AsManager(), 53, L"x"), S_OK);
+  EXPECT_EQ(m.lastId, 53);
+  EXPECT_EQ(KvFioMgr_GetMetric(nullptr, 1, 99), 99u);
+  EXPECT_EQ(KvFioMgr_GetMetricString(nullptr, 1, nullptr, 0), 0u);
 }
 
 // ---- cache and editor --------------------------------------------------------------
