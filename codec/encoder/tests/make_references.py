@@ -48,3 +48,69 @@ with open(f"{out}/crc_cases.txt", "w") as f:
         eight = crc8(bits)
         text = "".join(map(str, bits)) if bits else "-"
         f.write(f"{length} {a} {b} {whole} {marked} {eight} {text}\n")
+
+
+# Direct O(N^2) MDCTs of two 2048-sample frames (random and a tone with an
+# impulse), for every window sequence and pair of window shapes, windowed as
+# the standard defines the four sequences. No factor 2: X[k] = sum z[n] cos(...).
+def sine_window(length):
+    n = np.arange(length)
+    return np.sin(np.pi / length * (n + 0.5))
+
+
+def kbd_window(length, alpha):
+    half = length // 2
+    n = np.arange(half + 1)
+    kernel = np.i0(np.pi * alpha * np.sqrt(1.0 - ((n - half / 2.0) / (half / 2.0)) ** 2))
+    cum = np.cumsum(kernel)
+    rising = np.sqrt(cum[:half] / cum[half])
+    return np.concatenate([rising, rising[::-1]])
+
+
+def window(length, shape):
+    return kbd_window(length, 4 if length == 2048 else 6) if shape else sine_window(length)
+
+
+def mdct(z):
+    n2 = len(z)
+    n = n2 // 2
+    t = np.arange(n2)
+    k = np.arange(n)
+    return np.cos(2 * np.pi / n2 * np.outer(k + 0.5, t + n / 2 + 0.5)) @ z
+
+
+def long_window(sequence, prev, cur):
+    lw_prev, lw_cur = window(2048, prev), window(2048, cur)
+    sw_prev, sw_cur = window(256, prev), window(256, cur)
+    w = np.zeros(2048)
+    if sequence in (0, 1):
+        w[:1024] = lw_prev[:1024]
+    else:  # long stop
+        w[448:576] = sw_prev[:128]
+        w[576:1024] = 1.0
+    if sequence in (0, 3):
+        w[1024:] = lw_cur[1024:]
+    else:  # long start
+        w[1024:1472] = 1.0
+        w[1472:1600] = sw_cur[128:]
+    return w
+
+
+nrng = np.random.default_rng(1234)
+frames = [
+    nrng.uniform(-32768, 32767, 2048).astype(np.float32),
+    (8000 * np.sin(2 * np.pi * 1000.5 / 44100 * np.arange(2048))).astype(np.float32),
+]
+frames[1][1500] += 20000
+for i, x in enumerate(frames):
+    x = x.astype(np.float64)
+    x.tofile(f"{out}/mdct_input{i}.f64")
+    longs = [mdct(x * long_window(seq, prev, cur)) for seq in (0, 1, 3) for prev in (0, 1) for cur in (0, 1)]
+    np.concatenate(longs).tofile(f"{out}/mdct_long{i}.f64")
+    shorts = []
+    for prev in (0, 1):
+        for cur in (0, 1):
+            sw = np.concatenate([window(256, prev)[:128], window(256, cur)[128:]])
+            for w in range(8):
+                shorts.append(mdct(x[448 + 128 * w:448 + 128 * w + 256] * sw))
+    np.concatenate(shorts).tofile(f"{out}/mdct_short{i}.f64")
