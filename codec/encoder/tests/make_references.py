@@ -114,3 +114,20 @@ for i, x in enumerate(frames):
             for w in range(8):
                 shorts.append(mdct(x[448 + 128 * w:448 + 128 * w + 256] * sw))
     np.concatenate(shorts).tofile(f"{out}/mdct_short{i}.f64")
+
+
+# Window energies of the attack detector for three consecutive frames of a
+# noisy signal with a step: the first-order high-pass
+# y[n] = 0.7548 (x[n] - x[n-1]) + 0.5095 y[n-1] (scipy.signal.lfilter, state
+# carried across frames), plain and filtered energy of each 128-sample window.
+from scipy.signal import lfilter
+
+sig = (nrng.normal(0, 300, 3072) + np.where(np.arange(3072) > 1700, 4000.0, 0.0)).astype(np.float32)
+b0 = float(np.float32(0.7548))
+a1 = float(np.float32(-0.5095))
+x = sig.astype(np.float64)
+y = lfilter([b0, -b0], [1.0, a1], x)
+plain = (x ** 2).reshape(24, 128).sum(axis=1)
+filtered = (y ** 2).reshape(24, 128).sum(axis=1)
+x.tofile(f"{out}/bs_signal.f64")
+np.concatenate([plain, filtered]).tofile(f"{out}/bs_energies.f64")
