@@ -4,7 +4,7 @@ Usage: asc_mp4.py asc.bin out.m4a channels core_rate output_rate frames
 
 The track holds `frames` silent raw data blocks (one single channel element
 for one channel, one channel pair element for two), so that decoders can open
-and play the file. Boxes: ftyp, moov (mvhd, trak with tkhd, mdia, mdhd, hdlr,
+and play the file. write_mp4() writes given access units instead. Boxes: ftyp, moov (mvhd, trak with tkhd, mdia, mdhd, hdlr,
 minf, smhd, dinf, stbl with stsd/mp4a/esds, stts, stsc, stsz, stco), mdat.
 """
 import struct
@@ -53,12 +53,8 @@ def silent_block(channels):
     return b.data()
 
 
-def main():
-    asc_path, out_path, channels, core_rate, rate, frames = sys.argv[1:7]
-    channels, core_rate, rate, frames = int(channels), int(core_rate), int(rate), int(frames)
-    asc = open(asc_path, "rb").read()
-    block = silent_block(channels)
-    samples = [block] * frames
+def write_mp4(out_path, asc, samples, channels, core_rate, rate):
+    frames = len(samples)
     delta = 1024 * rate // core_rate
     duration = delta * frames
     matrix = struct.pack(">9I", 0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000)
@@ -96,4 +92,12 @@ def main():
         f.write(ftyp + moov + box(b"mdat", b"".join(samples)))
 
 
-main()
+def main():
+    asc_path, out_path, channels, core_rate, rate, frames = sys.argv[1:7]
+    channels, core_rate, rate, frames = int(channels), int(core_rate), int(rate), int(frames)
+    asc = open(asc_path, "rb").read()
+    write_mp4(out_path, asc, [silent_block(channels)] * frames, channels, core_rate, rate)
+
+
+if __name__ == "__main__":
+    main()
