@@ -16,6 +16,7 @@
 #include "mp4asc.h"
 #include "mp4audioheader.h"
 #include "prconfig.h"
+#include "utillib.h"
 
 namespace {
 
@@ -241,6 +242,73 @@ TEST(AudioSpecificConfig, SignallingFormsAndEscapes) {
       EXPECT_EQ(a.extensionSamplingFrequency, c.extensionRate);
     }
   }
+}
+
+// Error-resilient AAC LC: extensionFlag 1 with the three resilience flags and
+// extensionFlag3, then epConfig; epConfig 3 appends the prepared
+// ErrorProtectionSpecificConfig bits and directMapping.
+TEST(AudioSpecificConfig, ErrorResilientTypes) {
+  for (int32_t epConfig : {0, 3}) {
+    SCOPED_TRACE(epConfig);
+    GaSpecificConfigRecord ga;
+    std::memset(&ga, 0, sizeof(ga));
+    ga.frameLength = 960;
+    AscWriteRecord r;
+    std::memset(&r, 0, sizeof(r));
+    r.objectType = 17;
+    r.samplingFrequency = 48000;
+    r.channelConfiguration = 1;
+    r.ga = &ga;
+    r.specificWriter = writeGaSpecificConfig;
+    r.epConfig = epConfig;
+    r.directMapping = 1;
+    EXPECT_EQ(setErResilienceFlags(&r, 1, 0, 1), &ga);
+    bit_buf* ep = CreateBitBuffer(64);
+    WriteBits(ep, 0x2D, 7);  // stands for a prepared ErrorProtectionSpecificConfig
+    r.errorProtectionConfig = ep;
+    bit_buf* b = CreateBitBuffer(256);
+    ASSERT_EQ(writeAudioSpecificConfig(&r, b), nullptr);
+    Bits want;
+    want.put(17, 5).put(3, 4).put(1, 4);
+    want.put(1, 1).put(0, 1).put(1, 1);            // 960 frames, no core coder, extensionFlag
+    want.put(1, 1).put(0, 1).put(1, 1).put(0, 1);  // section, scalefactor, spectral resilience; extensionFlag3
+    want.put(static_cast<uint32_t>(epConfig), 2);
+    if (epConfig == 3) want.put(0x2D, 7).put(1, 1);
+    EXPECT_EQ(GetBitsAvail(b), want.count());
+    std::vector<uint8_t> bytes(want.bytes().size());
+    ReadBytes(b, bytes.data(), static_cast<int32_t>(bytes.size()));
+    EXPECT_EQ(hex(bytes), hex(want.bytes()));
+    DeleteBitBuffer(b);
+    DeleteBitBuffer(ep);
+  }
+  EXPECT_EQ(setErResilienceFlags(nullptr, 1, 1, 1), nullptr);
+}
+
+// A configuration that does not fit a 64-byte slot is refused, not cut.
+TEST(AudioSpecificConfig, LongConfigurationIsRefused) {
+  const PceElement list[2] = {PceElement{kPceSce, 0, 0, 0}, PceElement{kPceCpe, 0, 0, 0}};
+  PceRecord* pce = nullptr;
+  ASSERT_EQ(createPce(&pce, 2, 0, 44100, 2, list, nullptr), nullptr);
+  pce->commentFieldBytes = 80;
+  pce->comment = static_cast<uint8_t*>(utilCalloc(80, 1, __FILE__, __LINE__));
+  Config c;
+  c.channelConfiguration = 0;
+  c.pce = pce;
+  Written w = writeConfig(c);
+  ASSERT_NE(w.error, nullptr);
+  EXPECT_EQ(w.bits, 0);
+  deleteError(w.error);
+  pce->commentFieldBytes = 3;
+  std::memcpy(pce->comment, "vog", 3);
+  w = writeConfig(c);
+  ASSERT_EQ(w.error, nullptr);
+  int32_t status = -1;
+  AudioSpecificConfig a = parseBack(w.bytes, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(a.ga.pce.commentBytes, 3);
+  EXPECT_EQ(std::memcmp(a.ga.pce.comment, "vog", 3), 0);
+  EXPECT_EQ(a.channelCount, 3);
+  deletePce(pce);
 }
 
 TEST(AudioSpecificConfig, RefusedConfigurations) {
