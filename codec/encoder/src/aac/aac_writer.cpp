@@ -106,7 +106,7 @@ bool layoutOf(const AacIcs* ics, Layout* layout) {
   if (ics->numWindowGroups < 1 || ics->numWindowGroups > 8) return false;
   int32_t windows = 0;
   for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
-    if (ics->windowGroupLength[g] < 1) return false;
+    if (ics->windowGroupLength[g] < 1 || ics->windowGroupLength[g] > 8) return false;
     windows += ics->windowGroupLength[g];
   }
   return windows == 8;
