@@ -51,6 +51,40 @@ def cursor():
     return struct.pack('<HHH', 0, 2, 1) + entry + image
 
 
+# A string table and dialog resources that windres compiles.
+DIALOGS = r"""
+#include <windows.h>
+STRINGTABLE
+BEGIN
+  500 "Table title"
+  501 "Table text"
+END
+700 DIALOGEX 10, 20, 200, 100
+STYLE DS_SETFONT | WS_POPUP | WS_CAPTION
+EXSTYLE WS_EX_TOOLWINDOW
+CAPTION "Resource dialog"
+FONT 9, "Tahoma", 700, 1, 1
+BEGIN
+  CONTROL "Push", 11, "Button", BS_PUSHBUTTON | WS_TABSTOP, 5, 6, 50, 14, WS_EX_CLIENTEDGE, 77
+  EDITTEXT 12, 5, 30, 80, 12, ES_AUTOHSCROLL
+END
+701 DIALOG 0, 0, 100, 50
+STYLE DS_SETFONT | WS_POPUP
+CAPTION "Plain"
+FONT 8, "MS Sans Serif"
+BEGIN
+  LTEXT "Label", 21, 2, 3, 40, 8
+END
+702 DIALOG 0, 0, 100, 50
+STYLE DS_SETFONT | WS_POPUP
+CAPTION "Plain nine"
+FONT 9, "MS Sans Serif"
+BEGIN
+  LTEXT "Label", 21, 2, 3, 40, 8
+END
+"""
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -73,6 +107,7 @@ def main():
         f.write('5 CURSOR "%s"\n' % path('ui.cur'))
         f.write('100 CURSOR "%s"\n' % path('ui.cur'))
         f.write('400 RCDATA "%s"\n' % path('blob.bin'))
+        f.write(DIALOGS)
     return 0
 
 
