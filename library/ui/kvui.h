@@ -1,6 +1,7 @@
 // The UI toolkit: one header for all of it. Fonts, colours, brushes, pens and
 // cursors shared by every window of the host and the library; bitmap helpers;
-// dialogs built in memory, window and dialog operations and placement.
+// dialogs built in memory, window and dialog operations and placement; the
+// tip of the day, web pages, mail, sounds and version strings.
 #pragma once
 
 #include "kvapi.h"
@@ -11,6 +12,8 @@
 #include "kvdlgtemplate.h"
 #include "kvdlgutil.h"
 #include "kvwndplace.h"
+#include "kvtipofday.h"
+#include "kvinternet.h"
 
 KV_EXTERN_C_BEGIN
 
