@@ -1,7 +1,8 @@
 // The UI toolkit: one header for all of it. Fonts, colours, brushes, pens and
 // cursors shared by every window of the host and the library; bitmap helpers;
 // dialogs built in memory, window and dialog operations and placement; the
-// tip of the day, web pages, mail, sounds and version strings.
+// tip of the day, web pages, mail, sounds and version strings; the scope
+// control.
 #pragma once
 
 #include "kvapi.h"
@@ -14,6 +15,7 @@
 #include "kvwndplace.h"
 #include "kvtipofday.h"
 #include "kvinternet.h"
+#include "kvscope.h"
 
 KV_EXTERN_C_BEGIN
 

@@ -260,6 +260,7 @@ TEST_F(UICaches, SystemColourChangeFreesThenReloads) {
 }
 
 TEST_F(UICaches, NamedFontsAndTheirSizes) {
+  KvFreeUIObjects();  // other tests' fonts
   HDC dc = GetDC(nullptr);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   TEXTMETRICW tm = {};
