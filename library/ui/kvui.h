@@ -2,7 +2,7 @@
 // cursors shared by every window of the host and the library; bitmap helpers;
 // dialogs built in memory, window and dialog operations and placement; the
 // tip of the day, web pages, mail, sounds and version strings; the scope
-// control.
+// control; the about box.
 #pragma once
 
 #include "kvapi.h"
@@ -16,6 +16,7 @@
 #include "kvtipofday.h"
 #include "kvinternet.h"
 #include "kvscope.h"
+#include "kvabout.h"
 
 KV_EXTERN_C_BEGIN
 
