@@ -98,14 +98,17 @@ TEST_F(About, SystemInformationAgreesWithTheSystem) {
   DestroyWindow(edit);
 }
 
+using AboutBoxEntry = void(__stdcall*)(HWND, DWORD, const KvAboutRecord*);
+
 // Runs the about box while a second thread looks at it.
 void WithAboutBox(const KvAboutRecord& record, DWORD size, const std::function<void(HWND)>& look,
-                  bool expectShown = true) {
+                  bool expectShown = true, AboutBoxEntry entry = KvAboutBox,
+                  const wchar_t* caption = L"About Test App") {
   std::atomic<bool> done{false};
   bool shown = false;
   std::thread driver([&] {
     for (int i = 0; i < 300 && !done; ++i) {
-      HWND sheet = FindWindowW(nullptr, L"About Test App");
+      HWND sheet = FindWindowW(nullptr, caption);
       if (sheet && IsWindowVisible(sheet)) {
         shown = true;
         look(sheet);
@@ -115,7 +118,7 @@ void WithAboutBox(const KvAboutRecord& record, DWORD size, const std::function<v
       Sleep(20);
     }
   });
-  KvAboutBox(nullptr, size, &record);
+  entry(nullptr, size, &record);
   done = true;
   driver.join();
   EXPECT_EQ(shown, expectShown);
@@ -289,6 +292,28 @@ TEST_F(About, MultimediaDevicesFromTheProvider) {
   EXPECT_EQ(devices.attached, page);
   EXPECT_GE(devices.refreshed, 1);
   EXPECT_EQ(text, L"Device one\r\nDevice two");
+}
+
+// The DLL carries the pages and texts in its own resources.
+TEST_F(About, ThroughTheDll) {
+  HMODULE dll = LoadLibraryW(L"vogaac2.dll");
+  ASSERT_NE(dll, nullptr);
+  auto entry = reinterpret_cast<AboutBoxEntry>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvAboutBox@12")));
+  ASSERT_NE(entry, nullptr);
+  KvAboutRecord r = Record();
+  r.appName = L"DLL App";
+  std::vector<std::wstring> titles;
+  std::wstring sysinfo;
+  WithAboutBox(
+      r, sizeof r,
+      [&](HWND sheet) {
+        titles = TabTitles(sheet);
+        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+        sysinfo = Text(GetDlgItem(Current(sheet), KVABOUT_ID_SYSINFO));
+      },
+      true, entry, L"About DLL App");
+  EXPECT_EQ(titles, (std::vector<std::wstring>{L"General", L"Computer", L"Performance"}));
+  EXPECT_EQ(sysinfo.rfind(L"Operating System", 0), 0u);
 }
 
 }  // namespace
