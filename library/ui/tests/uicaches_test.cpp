@@ -247,13 +247,25 @@ TEST_F(UICaches, PensByStyle) {
 
 // A system colour change frees every brush and pen first, then the custom
 // colours return to their defaults.
+DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
 TEST_F(UICaches, SystemColourChangeFreesThenReloads) {
+  KvResetUIColors(FALSE);
+  const DWORD before = GdiObjects();
   std::vector<HGDIOBJ> made = {KvGetUIBrush(0), KvGetUIBrush(24), KvGetUIBrush(100), KvGetUIBrush(151),
                                KvGetUIBrush(10016), KvGetUIPenWithStyle(3, 2), KvGetUIPenWithStyle(140, 1)};
   KvSetUIColor(130, RGB(9, 9, 9));
   EXPECT_EQ(KvUI_CachedColorObjectCount(), static_cast<int>(made.size()));
+  const DWORD during = GdiObjects();
   KvKernel_UserPrefChanges(nullptr, WM_SYSCOLORCHANGE, 0, 0);
   for (HGDIOBJ h : made) EXPECT_TRUE(Deleted(h));
+  // The process's GDI object count, where the system keeps one.
+  if (before) {
+    EXPECT_EQ(during, before + made.size());
+    EXPECT_EQ(GdiObjects(), before);
+  } else {
+    std::printf("no GDI object count from the system: checked object by object\n");
+  }
   EXPECT_EQ(KvUI_CachedColorObjectCount(), 0);
   EXPECT_EQ(KvGetUIColorAbsolute(130), RGB(219, 142, 87));
   EXPECT_EQ(BrushColor(KvGetUIBrush(130)), RGB(219, 142, 87));
