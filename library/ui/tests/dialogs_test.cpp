@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -726,6 +727,60 @@ TEST_F(Dialogs, HookDialogsLineUpWithTheMainDialog) {
   EXPECT_EQ(WindowRect(hook).right, WindowRect(main).right);
   DestroyWindow(main);
   (void)mainCtl;
+}
+
+TEST_F(Dialogs, DroppedListsOleAndRunningInstances) {
+  _kvdlgctrlcreate c[] = {
+      {Ord(0x85), nullptr, 301, 5, 5, 80, 60, 0, 0, kChild | CBS_DROPDOWNLIST | WS_TABSTOP},
+      {Ord(0x81), L"", 302, 5, 25, 80, 12, 0, 0, kChild | WS_TABSTOP},
+      {Ord(0x81), L"", 303, 5, 45, 80, 12, 0, 0, kChild | WS_TABSTOP},
+  };
+  _kvdlghdrcreate h = PlainHeader(3);
+  h.style |= WS_VISIBLE;
+  const DLGTEMPLATE* t = KvCreateDialogTemplate(g_lang, &h, c);
+  HWND dlg = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), t, nullptr, QuietProc, 0);
+  ASSERT_NE(dlg, nullptr);
+  HWND combo = GetDlgItem(dlg, 301);
+  SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"one"));
+  SetFocus(combo);
+  SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  const bool dropped = GetFocus() == combo && SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0);
+  std::printf("combo list dropped by the system: %d\n", dropped);
+  if (dropped) {
+    EXPECT_TRUE(KvDlgUndropComboBox(dlg));
+    EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  }
+  // Focus in an edit: the focus moves on, the answer is 0.
+  SetFocus(GetDlgItem(dlg, 302));
+  std::printf("edit focused: %d\n", GetFocus() == GetDlgItem(dlg, 302));
+  if (GetFocus() == GetDlgItem(dlg, 302)) {
+    EXPECT_FALSE(KvDlgUndropComboBox(dlg));
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    EXPECT_NE(GetFocus(), GetDlgItem(dlg, 302));
+  }
+  DestroyWindow(dlg);
+  FreeBlock(t);
+
+  EXPECT_TRUE(KvOleInit(TRUE));
+  EXPECT_TRUE(KvOleInit(TRUE));
+  EXPECT_FALSE(KvOleInit(FALSE));
+  EXPECT_FALSE(KvOleInit(FALSE));
+
+  EXPECT_EQ(KvActivatePrevAppInstance(L"KvNoSuchRunningClass"), nullptr);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"KvRunningInstanceClass";
+  ASSERT_NE(KvRegisterClass(&wc), 0);
+  HWND running = CreateWindowExW(0, L"KvRunningInstanceClass", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                                 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  EXPECT_EQ(KvActivatePrevAppInstance(L"KvRunningInstanceClass"), running);
+  ShowWindow(running, SW_MINIMIZE);
+  EXPECT_EQ(KvActivatePrevAppInstance(L"KvRunningInstanceClass"), running);
+  EXPECT_FALSE(IsIconic(running)) << "a minimised instance is restored";
+  DestroyWindow(running);
+  EXPECT_TRUE(KvUnregisterClass(L"KvRunningInstanceClass", GetModuleHandleW(nullptr)));
 }
 
 }  // namespace
