@@ -531,6 +531,21 @@ TEST_F(UICaches, ResourceWrittenToFile) {
   KvLang_Close(lang);
 }
 
+// The notch: a cut at the lower right (six points) while it is shallower
+// than the marker, none (five points) when the notch reaches the height.
+TEST_F(UICaches, MarkerNotch) {
+  const COLORREF red = RGB(200, 0, 0);
+  for (int notch : {15, 20, 40}) {
+    Canvas c(40, 40);
+    c.Fill(RGB(255, 255, 255));
+    RECT r = {10, 10, 30, 30};
+    KvMarker_Create(c.dc, &r, 1, red, notch);
+    const bool cut = notch == 15;
+    EXPECT_EQ(c.At(24, 28), cut ? RGB(255, 255, 255) : red) << "notch " << notch;
+    EXPECT_EQ(c.At(15, 20), red) << "notch " << notch;
+  }
+}
+
 TEST_F(UICaches, MarkersFillAndHollow) {
   const COLORREF red = RGB(200, 0, 0);
   for (int type : {1, 2, 3, 4, 5, 6, 7}) {
