@@ -198,6 +198,41 @@ TEST(FileId, BaseFormResultsAndFailures) {
   EXPECT_FALSE(KvIsQuicklyIdentifiableMediaFileFormat(INVALID_HANDLE_VALUE, 0, nullptr));
 }
 
+// Files cut short on disk: reading through the handle gives what the rules
+// give over the same bytes in memory, wherever the cut falls (inside the
+// header, the media data or the boxes walked).
+TEST(FileId, TruncatedFilesOnDisk) {
+  if (Fixtures().empty()) GTEST_SKIP() << "no fixtures";
+  wchar_t tmp[MAX_PATH];
+  GetTempPathW(MAX_PATH, tmp);
+  std::wstring cutPath = std::wstring(tmp) + L"kvfileid_cut_" + std::to_wstring(GetCurrentProcessId()) + L".mp4";
+  for (const char* name : {"mp42_aac.mp4", "mp42_h264_aac.mp4", "mp42_aac_faststart.mp4", "mxf.mxf"}) {
+    std::vector<BYTE> whole = FirstBytes(FixturePath(name), 1 << 20);
+    ASSERT_FALSE(whole.empty()) << name;
+    size_t step = whole.size() / 150 + 1;
+    for (size_t n = 0; n <= whole.size(); n += (n < 64 ? 1 : step)) {
+      HANDLE h = CreateFileW(cutPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      DWORD wrote = 0;
+      if (n) WriteFile(h, whole.data(), DWORD(n), &wrote, nullptr);
+      CloseHandle(h);
+
+      KvFileIdMemoryReader memory(whole.data(), uint32_t(n));
+      KvFileIdInput in;
+      in.bytes = whole.data();
+      in.count = uint32_t(n);
+      in.extension = ".mp4";
+      in.file = &memory;
+      int expected = KvFileId_Identify(in);
+
+      KVFILEID_IDENTIFIED_TYPE type = KVFILEID_UNDECIDED;
+      BOOL found = KvIsQuicklyIdentifiableMediaFileFormat(cutPath.c_str(), 0, &type);
+      EXPECT_EQ(Code(found, type), expected) << name << " cut to " << n << " bytes";
+    }
+  }
+  DeleteFileW(cutPath.c_str());
+}
+
 // A buffer longer than 4096 bytes: only the first 4096 are looked at.
 TEST(FileId, BufferFormLooksAt4096Bytes) {
   std::vector<BYTE> b(6000, 0);
@@ -218,10 +253,10 @@ TEST(FileId, DllExports) {
   ASSERT_NE(dll, nullptr);
   using Base = HRESULT(__stdcall*)(KVFILEIDINFO*, int*);
   using ByBuffer = BOOL(__stdcall*)(const void*, DWORD, DWORD, KVFILEID_IDENTIFIED_TYPE*);
-  auto base = reinterpret_cast<Base>(
-      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatP12KVFILEIDINFOPi@8"));
-  auto byBuffer = reinterpret_cast<ByBuffer>(
-      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPKvmmP24KVFILEID_IDENTIFIED_TYPE@16"));
+  auto base = reinterpret_cast<Base>(reinterpret_cast<void*>(
+      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatP12KVFILEIDINFOPi@8")));
+  auto byBuffer = reinterpret_cast<ByBuffer>(reinterpret_cast<void*>(
+      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPKvmmP24KVFILEID_IDENTIFIED_TYPE@16")));
   ASSERT_NE(base, nullptr);
   ASSERT_NE(byBuffer, nullptr);
   EXPECT_NE(GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPvmP24KVFILEID_IDENTIFIED_TYPE@12"),
