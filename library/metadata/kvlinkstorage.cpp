@@ -5,7 +5,9 @@
 #include <string.h>
 
 #include "kvglobalblock.h"
+#include "kverror.h"
 #include "kvriff.h"
+#include "kvstr.h"
 
 // Field access for the loaders: they fill buffers, sizes and bits directly.
 struct KvLinkProjectAccess {
@@ -580,4 +582,81 @@ HRESULT KVAPI ProjectLinkReadMeta_LoadInfo(IKvReadMeta* meta, CKvLinkProjectInfo
   if (SUCCEEDED(hr)) *loaded = 1;
   link->Release();
   return hr;
+}
+
+// ---- copies of a reader's link into files ----
+
+namespace {
+
+const DWORD kFormKvpl = KVRIFF_FOURCC('K', 'V', 'P', 'L');
+const DWORD kKvpi = KVRIFF_FOURCC('K', 'V', 'P', 'I');
+const int kMaxPath = 260;
+
+// Starts a new sidecar: the RIFF header and the "KVPI" chunk naming the
+// media file (its name without the folder, in the ANSI code page, with its
+// terminating zero).
+HRESULT StartSidecar(HANDLE file, const wchar_t* mediaPath) {
+  const wchar_t* name = mediaPath;
+  for (const wchar_t* p = mediaPath; *p; ++p)
+    if (*p == L'\\' || *p == L'/') name = p + 1;
+  char ansi[kMaxPath];
+  int n = KvWideToMultiByte(ansi, name, kMaxPath, CP_ACP);
+  if (n < 0) n = 0;
+  HRESULT hr = riff_WriteFileID(file, kFormKvpl, 4);
+  if (FAILED(hr)) return hr;
+  DWORD written = 0;
+  hr = riff_WriteChunk(file, kKvpi, ansi, static_cast<DWORD>(n) + 1, &written);
+  if (FAILED(hr)) return hr;
+  return riff_UpdateRIFFSize(file, written);
+}
+
+template <bool Is64>
+HRESULT SaveFromReadMeta(const wchar_t* mediaPath, IKvReadMeta* meta, bool sidecar) {
+  if (!meta) return S_OK;
+  if (!mediaPath || !*mediaPath) return E_INVALIDARG;
+  wchar_t target[kMaxPath];
+  size_t len = wcslen(mediaPath);
+  if (len + (sidecar ? 4 : 0) + 1 > static_cast<size_t>(kMaxPath)) return E_INVALIDARG;
+  wcscpy(target, mediaPath);
+  if (sidecar) wcscat(target, L".kvl");
+
+  IKvReadProjectLinkMeta* link = nullptr;
+  if (FAILED(meta->QueryInterface(IID_IKvReadProjectLinkMeta, reinterpret_cast<void**>(&link))) || !link)
+    return S_OK;
+  // The media file itself is never created here: a missing one is an error,
+  // not an empty file left behind.
+  HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            sidecar ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  if (file == INVALID_HANDLE_VALUE) {
+    link->Release();
+    return KvErrorHandler_TranslateWin32Error(error);
+  }
+  bool created = sidecar && error != ERROR_ALREADY_EXISTS;
+  HRESULT hr = created ? StartSidecar(file, mediaPath) : S_OK;
+  bool saved = false;
+  if (SUCCEEDED(hr)) {
+    CKvLinkProjectInfo info;
+    hr = ProjectLinkReadMeta_LoadInfoFrom(meta, link, &info);
+    if (hr == S_OK) {
+      hr = Is64 ? ProjectLinkRiff64_SaveInfo(file, &info) : ProjectLinkRiff_SaveInfo(file, &info);
+      saved = SUCCEEDED(hr);
+    } else if (hr == S_FALSE) {
+      hr = S_OK;
+    }
+  }
+  CloseHandle(file);
+  if (created && !saved) DeleteFileW(target);
+  link->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT KVAPI ProjectLinkRiff_SaveFromReadMeta(const wchar_t* mediaPath, IKvReadMeta* meta, BOOL sidecar) {
+  return SaveFromReadMeta<false>(mediaPath, meta, sidecar != FALSE);
+}
+
+HRESULT KVAPI ProjectLinkRiff64_SaveFromReadMeta(const wchar_t* path, IKvReadMeta* meta) {
+  return SaveFromReadMeta<true>(path, meta, false);
 }

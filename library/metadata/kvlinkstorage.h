@@ -49,6 +49,15 @@ HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProject
 HRESULT KVAPI ProjectLinkReadMeta_ReadAll(IStream* stream, void** block, DWORD* size);
 HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bufSize, DWORD* size);
 
+// Copy a reader's project link into a file by path: the media file itself
+// (which must exist) or, with sidecar set, its sidecar "<media path>.kvl"
+// (a RIFF file of form "KVPL" with a "KVPI" chunk naming the media file,
+// created when missing). Nothing is done without a reader, a project-link
+// face or any field; a sidecar created here is removed again when nothing
+// was saved into it.
+HRESULT KVAPI ProjectLinkRiff_SaveFromReadMeta(const wchar_t* mediaPath, IKvReadMeta* meta, BOOL sidecar);
+HRESULT KVAPI ProjectLinkRiff64_SaveFromReadMeta(const wchar_t* path, IKvReadMeta* meta);
+
 KV_EXTERN_C_END
 
 // Chunk ids.

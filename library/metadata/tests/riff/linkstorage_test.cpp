@@ -459,6 +459,37 @@ class FakeMeta : public IKvReadMeta, public IKvReadProjectLinkMeta, public IKvRe
   HRESULT STDMETHODCALLTYPE GetField(IStream** s, UINT id) override { return Field(static_cast<int>(id), s); }
 };
 
+// The bytes a record's stream writer produces.
+std::vector<uint8_t> Capture(HRESULT (CKvLinkProjectInfo::*w)(IStream*), CKvLinkProjectInfo& r) {
+  IStream* s = nullptr;
+  CreateStreamOnHGlobal(nullptr, TRUE, &s);
+  (r.*w)(s);
+  STATSTG st;
+  s->Stat(&st, STATFLAG_NONAME);
+  std::vector<uint8_t> b(static_cast<size_t>(st.cbSize.QuadPart));
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  s->Seek(zero, STREAM_SEEK_SET, nullptr);
+  ULONG got = 0;
+  if (!b.empty()) s->Read(b.data(), static_cast<ULONG>(b.size()), &got);
+  s->Release();
+  return b;
+}
+
+// A reader that offers every field of the record.
+void FillMeta(FakeMeta& meta, CKvLinkProjectInfo& src) {
+  meta.fields[1] = Capture(&CKvLinkProjectInfo::WriteProjectPathToStream, src);
+  meta.fields[2] = Capture(&CKvLinkProjectInfo::WriteCommandLineToStream, src);
+  meta.fields[3] = Capture(&CKvLinkProjectInfo::WriteRendererGuidToStream, src);
+  meta.fields[4] = Capture(&CKvLinkProjectInfo::WriteTemplateNameToStream, src);
+  meta.fields[5] = Capture(&CKvLinkProjectInfo::WriteTemplateDataToStream, src);
+  meta.fields[6] = Capture(&CKvLinkProjectInfo::WriteAppTemplateDataToStream, src);
+  meta.fields[7] = Capture(&CKvLinkProjectInfo::WriteProjectDataToStream, src);
+  meta.fields[8] = Capture(&CKvLinkProjectInfo::WriteCreatorAppInfoToStream, src);
+  meta.fields[9] = Capture(&CKvLinkProjectInfo::WriteCreatorAppWindowClassNameToStream, src);
+  meta.fields[0] = Capture(&CKvLinkProjectInfo::WriteVersionToStream, src);
+}
+
 TEST(LinkStorage, ReaderFacesCopyFieldByField) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   {
@@ -466,31 +497,7 @@ TEST(LinkStorage, ReaderFacesCopyFieldByField) {
     CKvLinkProjectInfo src;
     Fill(src);
     FakeMeta meta;
-    auto capture = [](HRESULT (CKvLinkProjectInfo::*w)(IStream*), CKvLinkProjectInfo& r) {
-      IStream* s = nullptr;
-      CreateStreamOnHGlobal(nullptr, TRUE, &s);
-      (r.*w)(s);
-      STATSTG st;
-      s->Stat(&st, STATFLAG_NONAME);
-      std::vector<uint8_t> b(static_cast<size_t>(st.cbSize.QuadPart));
-      LARGE_INTEGER zero;
-      zero.QuadPart = 0;
-      s->Seek(zero, STREAM_SEEK_SET, nullptr);
-      ULONG got = 0;
-      s->Read(b.data(), static_cast<ULONG>(b.size()), &got);
-      s->Release();
-      return b;
-    };
-    meta.fields[1] = capture(&CKvLinkProjectInfo::WriteProjectPathToStream, src);
-    meta.fields[2] = capture(&CKvLinkProjectInfo::WriteCommandLineToStream, src);
-    meta.fields[3] = capture(&CKvLinkProjectInfo::WriteRendererGuidToStream, src);
-    meta.fields[4] = capture(&CKvLinkProjectInfo::WriteTemplateNameToStream, src);
-    meta.fields[5] = capture(&CKvLinkProjectInfo::WriteTemplateDataToStream, src);
-    meta.fields[6] = capture(&CKvLinkProjectInfo::WriteAppTemplateDataToStream, src);
-    meta.fields[7] = capture(&CKvLinkProjectInfo::WriteProjectDataToStream, src);
-    meta.fields[8] = capture(&CKvLinkProjectInfo::WriteCreatorAppInfoToStream, src);
-    meta.fields[9] = capture(&CKvLinkProjectInfo::WriteCreatorAppWindowClassNameToStream, src);
-    meta.fields[0] = capture(&CKvLinkProjectInfo::WriteVersionToStream, src);
+    FillMeta(meta, src);
     CKvLinkProjectInfo r;
     int loaded = 0;
     EXPECT_EQ(S_OK, ProjectLinkReadMeta_LoadInfo(&meta, &r, &loaded));
@@ -546,6 +553,67 @@ TEST(LinkStorage, ReaderFacesCopyFieldByField) {
     EXPECT_EQ(E_INVALIDARG, ProjectLinkReadMeta_LoadInfo(nullptr, &r, &loaded));
   }
   CoUninitialize();
+}
+
+bool Exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(LinkStorage, ReaderLinksSavedIntoMediaAndSidecarFiles) {
+  if (!HaveFixtures()) GTEST_SKIP() << "fixtures missing";
+  ScratchDir dir;
+  CKvLinkProjectInfo src;
+  Fill(src);
+  FakeMeta meta;
+  FillMeta(meta, src);
+  {
+    // Into the media file itself, RIFF and Wave64.
+    std::wstring wav = CopyToWritten("plain.wav", "readmeta_link.wav");
+    std::wstring w64 = CopyToWritten("plain.w64", "readmeta_link.w64");
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(wav.c_str(), &meta, FALSE));
+    EXPECT_EQ(S_OK, ProjectLinkRiff64_SaveFromReadMeta(w64.c_str(), &meta));
+    for (bool is64 : {false, true}) {
+      CKvLinkProjectInfo back;
+      int loaded = 0;
+      ASSERT_EQ(S_OK, LoadFile(is64 ? w64 : wav, back, &loaded, is64));
+      EXPECT_EQ(Fields(src), Fields(back));
+    }
+  }
+  {
+    // A missing media file is an error and is not created.
+    std::wstring missing = dir.Path(L"missing.wav");
+    EXPECT_NE(S_OK, ProjectLinkRiff_SaveFromReadMeta(missing.c_str(), &meta, FALSE));
+    EXPECT_NE(S_OK, ProjectLinkRiff64_SaveFromReadMeta(missing.c_str(), &meta));
+    EXPECT_FALSE(Exists(missing));
+  }
+  {
+    // A new sidecar: "KVPL" with "KVPI" naming the media file, then the link.
+    std::wstring media = dir.Path(L"song.wav");
+    std::wstring side = dir.Path(L"song.wav.kvl");
+    CopyFileW(FixturePath("metariff/plain.wav").c_str(), media.c_str(), FALSE);
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(media.c_str(), &meta, TRUE));
+    std::vector<uint8_t> b = ReadAll(side);
+    ASSERT_GT(b.size(), 24u);
+    EXPECT_EQ(0, memcmp(b.data() + 8, "KVPLKVPI", 8));
+    EXPECT_EQ(9u, rifftest::GetU32(b, 16));
+    EXPECT_EQ(0, memcmp(b.data() + 20, "song.wav", 9));
+    CKvLinkProjectInfo back;
+    int loaded = 0;
+    ASSERT_EQ(S_OK, LoadFile(side, back, &loaded, false));
+    EXPECT_EQ(Fields(src), Fields(back));
+    // Saved again into the existing sidecar: the same file.
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(media.c_str(), &meta, TRUE));
+    EXPECT_EQ(b, ReadAll(side));
+    DeleteFileW(side.c_str());
+    // A reader without any field leaves no sidecar behind.
+    FakeMeta empty;
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(media.c_str(), &empty, TRUE));
+    EXPECT_FALSE(Exists(side));
+    // No reader, or no project-link face: nothing done.
+    FakeMeta noLink;
+    noLink.hasLink = false;
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(media.c_str(), &noLink, TRUE));
+    EXPECT_EQ(S_OK, ProjectLinkRiff_SaveFromReadMeta(media.c_str(), nullptr, TRUE));
+    EXPECT_FALSE(Exists(side));
+  }
 }
 
 TEST(LinkStorage, StreamReaders) {
