@@ -133,16 +133,16 @@ bool WriteZeros(HANDLE file, DWORD count) {
 }
 
 // Reads the chunk data at the current position into a new buffer field.
-// The buffer holds two zero bytes more than the chunk, so a text field
-// without its terminator still ends in one; the recorded size is the
-// chunk's. The size is checked against the file before allocating.
+// The buffer holds four zero bytes more than the chunk, so a text field
+// without its terminator (even of an odd byte count) still ends in one;
+// the recorded size is the chunk's. The size is checked against the file before allocating.
 HRESULT LoadBuffer(HANDLE file, CKvLinkProjectInfo* info, DWORD bit, DWORD size, bool wide64) {
   uint64_t ahead = 0;
   if (!BytesAhead(file, &ahead) || size > ahead || size > 0xFFFFFFF0u) return KVLINK_E_READ;
   void** ptr = nullptr;
   DWORD* fieldSize = nullptr;
   if (!Access::Field(info, bit, &ptr, &fieldSize)) return E_UNEXPECTED;
-  void* p = kvblock::Alloc(size + 2);
+  void* p = kvblock::Alloc(size + 4);
   if (!p) return E_OUTOFMEMORY;
   HRESULT hr = wide64 ? riff64_ReadDataBounded(file, p, size, size) : riff_ReadDataBounded(file, p, size, size);
   if (FAILED(hr)) {
@@ -470,10 +470,10 @@ HRESULT KVAPI ProjectLinkReadMeta_ReadAll(IStream* stream, void** block, DWORD* 
   uint64_t n = 0;
   HRESULT hr = StreamSize(stream, &n);
   if (FAILED(hr)) return hr;
-  // Two zero bytes follow the data, so the limit keeps that sum in 32 bits.
-  if (n >= 0xFFFFFFFEu) return KVLINK_E_STREAMREAD;
+  // Zero bytes follow the data, so the limit keeps that sum in 32 bits.
+  if (n >= 0xFFFFFFF0u) return KVLINK_E_STREAMREAD;
   if (n != 0 && block) {
-    void* p = kvblock::Alloc(static_cast<DWORD>(n) + 2);
+    void* p = kvblock::Alloc(static_cast<DWORD>(n) + 4);
     if (!p) return E_OUTOFMEMORY;
     if (!ReadExactly(stream, p, static_cast<DWORD>(n))) {
       kvblock::Free(p);

@@ -44,7 +44,7 @@ HRESULT KVAPI ProjectLinkReadMeta_LoadInfo(IKvReadMeta* meta, CKvLinkProjectInfo
 HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProjectLinkMeta* link,
                                                CKvLinkProjectInfo* info);
 // Whole-stream readers. ReadAll gives a zero-filled global memory block with
-// two zero bytes after the stream's data (so a text is always terminated);
+// four zero bytes after the stream's data (so a text is always terminated);
 // *size is the stream's size. ReadFixed reads at most bufSize bytes.
 HRESULT KVAPI ProjectLinkReadMeta_ReadAll(IStream* stream, void** block, DWORD* size);
 HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bufSize, DWORD* size);

@@ -99,8 +99,10 @@ bool WriteExact(HANDLE file, const void* data, DWORD size) {
 // wide text. The size was checked against the list and the file.
 HRESULT ReadText(HANDLE file, DWORD size, bool wide, wchar_t** text) {
   *text = nullptr;
-  // Room for the data and a terminator of either width.
-  BYTE* raw = static_cast<BYTE*>(kvblock::Alloc(size + 2));
+  if (size > 0xFFFFFFF0u) return KVSUMMARY_E_READ;
+  // Room for the data and a terminator of either width, also after an odd
+  // byte count (the last, odd byte of a wide text is not part of it).
+  BYTE* raw = static_cast<BYTE*>(kvblock::Alloc(size + 4));
   if (!raw) return E_OUTOFMEMORY;
   HRESULT hr = riff_ReadData(file, raw, size);
   if (FAILED(hr)) {
@@ -108,8 +110,9 @@ HRESULT ReadText(HANDLE file, DWORD size, bool wide, wchar_t** text) {
     return hr;
   }
   if (wide) {
-    // The data and the two zero bytes after it form a terminated text.
+    // size / 2 characters, terminated.
     *text = reinterpret_cast<wchar_t*>(raw);
+    (*text)[size / 2] = 0;
     return S_OK;
   }
   wchar_t* out = static_cast<wchar_t*>(kvblock::Alloc(size * 2 + 2));

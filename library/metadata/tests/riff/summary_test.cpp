@@ -324,6 +324,18 @@ TEST(SummaryList, SavedIntoWavAndWave64ForTheOracles) {
   }
 }
 
+TEST(SummaryList, WideListWithAnOddSizeKeepsWholeCharacters) {
+  ScratchDir dir;
+  Bytes b;
+  b.Tag("RIFF").U32(0).Tag("WAVE").Tag("LIST").U32(4 + 8 + 6).Tag("UNFO").Tag("INAM").U32(5);
+  b.b.insert(b.b.end(), {'a', 0, 'b', 0, 'c', 0});
+  std::wstring path = MakeFile(dir, L"odd.wav", b.FixRIFF().b);
+  List l;
+  ASSERT_EQ(S_OK, LoadAt(path, 12, &l.s, true));
+  ASSERT_EQ(1u, l.s.count);
+  EXPECT_STREQ(L"ab", l.s.items[0].text);
+}
+
 // Hostile "INFO" lists: every case ends cleanly, with the list freed on a
 // failure and no read outside the file.
 TEST(SummaryList, HostileSubChunkSizesGiveCleanErrors) {
