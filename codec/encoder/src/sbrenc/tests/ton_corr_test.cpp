@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <complex>
 #include <random>
 #include <vector>
@@ -141,6 +142,7 @@ TEST(TonCorr, QuotaFollowsToneToNoiseRatio) {
         }
     }
     double meanDb = sumDb / count;
+    std::printf("tone-to-noise %.1f dB: mean quota %.2f dB\n", 10 * std::log10(tnr), meanDb);
     EXPECT_NEAR(10 * std::log10(tnr), meanDb, 2.5) << "tone-to-noise " << tnr;
     tonCorrDelete(h, 0);
   }
