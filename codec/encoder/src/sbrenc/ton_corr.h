@@ -20,6 +20,10 @@ constexpr int32_t kTonCorrMaxPatches = 6;
 constexpr int32_t kTonCorrMaxChannels = 64;
 constexpr int32_t kTonCorrMaxEnvelopes = 8;
 
+// The decoder's transposer has a patch record of its own under the same
+// name and another layout; the encoder's lives in its own namespace so that
+// the two never meet in one program's symbol space.
+namespace sbrenc {
 struct SbrPatch {
   int32_t sourceStart;  // first low band copied
   int32_t sourceStop;   // one past the last
@@ -28,6 +32,8 @@ struct SbrPatch {
   int32_t bandOffset;   // even distance between target and source bands
   int32_t bandCount;    // bands in the patch
 };
+}  // namespace sbrenc
+using sbrenc::SbrPatch;
 
 struct AutoCorrCoeffs {
   double e0, e1, c01re, c01im, c02re, c02im, c12re, c12im, e2, det;

@@ -6,6 +6,9 @@
 //   resample_tool window N BETA        prints N window values
 //   resample_tool beta A               prints the Kaiser beta
 //   resample_tool i0 X                 prints I0(X)
+//   resample_tool bench IN_RATE OUT_RATE CHANNELS SECONDS
+//                                      converts noise, prints the speed
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +80,32 @@ int runFile(int argc, char** argv) {
   return ok ? 0 : 3;
 }
 
+int bench(uint32_t inRate, uint32_t outRate, int32_t ch, double seconds) {
+  HANDLE_RESAMPLER r = nullptr;
+  int32_t need = 0, outBlock = 0;
+  if (CreateResampler(&r, nullptr, inRate, outRate, ch, 1024 * ch, &need, &outBlock) != 0) return 1;
+  std::vector<float> in(static_cast<size_t>(4096) * ch);
+  uint32_t seed = 1;
+  for (auto& v : in) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<float>(static_cast<int32_t>(seed >> 8) - (1 << 23)) / (1 << 23);
+  }
+  const double frames = seconds * outRate;
+  double made = 0.0;
+  auto t0 = std::chrono::steady_clock::now();
+  while (made < frames) {
+    float* o = nullptr;
+    int32_t n = 0;
+    if (RunResampler(r, need, in.data(), &o, &n, &need) != 0) return 1;
+    made += n / ch;
+  }
+  double dt = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("%u -> %u Hz, %d channels, delay %d: %.1f s of audio in %.3f s, %.0fx real time\n", inRate, outRate,
+              ch, GetResamplerDelay(r), seconds, dt, seconds / dt);
+  DeleteResampler(&r);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +125,9 @@ int main(int argc, char** argv) {
     std::printf("%.17g\n", polyphaseBesselI0(std::atof(argv[2])));
     return 0;
   }
-  std::fprintf(stderr, "usage: resample_tool run|window|beta|i0 ...\n");
+  if (argc == 6 && std::strcmp(argv[1], "bench") == 0)
+    return bench(static_cast<uint32_t>(std::atol(argv[2])), static_cast<uint32_t>(std::atol(argv[3])),
+                 std::atoi(argv[4]), std::atof(argv[5]));
+  std::fprintf(stderr, "usage: resample_tool run|window|beta|i0|bench ...\n");
   return 2;
 }
