@@ -13,36 +13,6 @@ namespace {
 const DWORD kIdentifyBytes = 4096;
 }
 
-HRESULT FillInfoTexts(HKVLANG lang, const KVFIO_FILECLASS_INFO_TEXT* ids, ULONG count, BSTR* texts,
-                      const InfoTextRow* map, ULONG mapCount, const wchar_t* suffix) {
-  if (count == 0) return S_OK;
-  if (!ids || !texts) return E_INVALIDARG;
-  for (ULONG i = 0; i < count; ++i) texts[i] = nullptr;
-  for (ULONG i = 0; i < count; ++i) {
-    const InfoTextRow* row = nullptr;
-    for (ULONG r = 0; r < mapCount && !row; ++r)
-      if (map[r].id == ids[i]) row = &map[r];
-    if (!row) continue;
-    const wchar_t* text = row->text < 65536 ? KvGetString(lang, static_cast<UINT>(row->text))
-                                            : reinterpret_cast<const wchar_t*>(row->text);
-    if (!text) text = L"";
-    bool addSuffix = (ids[i] == 2 || ids[i] == 5) && suffix && suffix[0];
-    UINT length = static_cast<UINT>(KvStrLen(text)) + (addSuffix ? static_cast<UINT>(KvStrLen(suffix)) : 0);
-    BSTR value = SysAllocStringLen(nullptr, length);
-    if (!value) {
-      for (ULONG k = 0; k < i; ++k) {
-        SysFreeString(texts[k]);
-        texts[k] = nullptr;
-      }
-      return E_OUTOFMEMORY;
-    }
-    KvStrCpy(value, text);
-    if (addSuffix) KvStrCat(value, suffix);
-    texts[i] = value;
-  }
-  return S_OK;
-}
-
 BaseReadFileClass::BaseReadFileClass() : refCount_(0), classIndex_(0), manager_(nullptr) {}
 
 BaseReadFileClass::~BaseReadFileClass() {}

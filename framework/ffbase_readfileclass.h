@@ -10,20 +10,6 @@
 
 namespace ffbase {
 
-// One row of a class's information-text map: an info id and its text, which
-// is a string id of the module's language handle when below 65536, else a
-// pointer to a literal text.
-struct InfoTextRow {
-  KVFIO_FILECLASS_INFO_TEXT id;
-  UINT_PTR text;
-};
-
-// For each requested id, a new BSTR with the text of its map row (null when
-// the map has no row for it); ids 2 and 5 get `suffix` appended when it is
-// not empty.
-HRESULT FillInfoTexts(HKVLANG lang, const KVFIO_FILECLASS_INFO_TEXT* ids, ULONG count, BSTR* texts,
-                      const InfoTextRow* map, ULONG mapCount, const wchar_t* suffix);
-
 class BaseReadFileClass : public IKvReadFileClass {
  public:
   BaseReadFileClass();

@@ -10,42 +10,30 @@ namespace ffbase {
 
 namespace {
 
-BYTE* Bytes(_KVFILESTREAMFORMATINFOv2* record) { return reinterpret_cast<BYTE*>(record); }
-const BYTE* Bytes(const _KVFILESTREAMFORMATINFOv2* record) { return reinterpret_cast<const BYTE*>(record); }
-
 // The record's format area as a full wave-format record (the rest zero).
 void ReadFormatArea(const _KVFILESTREAMFORMATINFOv2* record, _kvwaveformat* out) {
   std::memset(out, 0, sizeof *out);
-  std::memcpy(out, Bytes(record) + kStreamFormatFormatOffset, kStreamFormatFormatSize);
+  std::memcpy(out, record->format, sizeof record->format);
+}
+
+// The 18-byte header of a format the read classes keep, without extra bytes.
+WAVEFORMATEX PlainHeader(const WAVEFORMATEX* format) {
+  WAVEFORMATEX head;
+  std::memcpy(&head, format, sizeof head);
+  head.cbSize = 0;
+  return head;
 }
 
 }  // namespace
 
 HRESULT SetAudioStreamFormatInfo(_KVFILESTREAMFORMATINFOv2* record, const WAVEFORMATEX* format, LONGLONG length) {
-  if (!record) return E_INVALIDARG;
-  BYTE* bytes = Bytes(record);
-  std::memset(bytes, 0, kKvFileStreamFormatInfoV2Size);
-  DWORD header[2] = {kKvFileStreamFormatInfoV2Size, kStreamFormatTypeAudio};
-  std::memcpy(bytes, header, sizeof header);
-  std::memcpy(bytes + kStreamFormatLengthOffset, &length, sizeof length);
-  if (format) {
-    _kvwaveformat* wf = new (std::nothrow) _kvwaveformat;
-    if (!wf) return E_OUTOFMEMORY;
-    std::memset(wf, 0, sizeof *wf);
-    WAVEFORMATEX head;
-    std::memcpy(&head, format, sizeof head);
-    head.cbSize = 0;
-    wf->Init(static_cast<DWORD>(kStreamFormatFormatSize), head);
-    std::memcpy(bytes + kStreamFormatFormatOffset, wf, kStreamFormatFormatSize);
-    delete wf;
-  }
-  return S_OK;
+  if (!format) return KvFio_SetStreamFormatInfo(record, format, nullptr, length);
+  WAVEFORMATEX head = PlainHeader(format);
+  return KvFio_SetStreamFormatInfo(record, &head, nullptr, length);
 }
 
 bool IsEmptyStreamFormat(const _KVFILESTREAMFORMATINFOv2* record) {
-  DWORD header[2];
-  std::memcpy(header, Bytes(record), sizeof header);
-  if (header[0] == 0 || header[1] == 0) return true;
+  if (record->cbSize == 0 || record->streamType == 0) return true;
   _kvwaveformat* wf = new (std::nothrow) _kvwaveformat;
   if (!wf) return false;
   ReadFormatArea(record, wf);
@@ -61,10 +49,8 @@ bool StreamFormatEquals(const _KVFILESTREAMFORMATINFOv2* record, const WAVEFORMA
   if (a && b) {
     ReadFormatArea(record, a);
     std::memset(b, 0, sizeof *b);
-    WAVEFORMATEX head;
-    std::memcpy(&head, format, sizeof head);
-    head.cbSize = 0;
-    b->Init(static_cast<DWORD>(kStreamFormatFormatSize), head);
+    WAVEFORMATEX head = PlainHeader(format);
+    b->Init(sizeof record->format, head);
     equal = *a == *b;
   }
   delete a;

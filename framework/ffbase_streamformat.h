@@ -1,22 +1,18 @@
-// The 184-byte stream-format record that read files and streams hand out:
-// size, stream type, 64-bit length, a 64-byte extension area and a 96-byte
-// format area (an audio stream's `_kvwaveformat`).
+// The stream-format records that read files and streams hand out, as the
+// generic read classes fill and compare them. The record itself and its
+// filling belong to the render-template library (kvtemplate.h).
 #pragma once
 
 #include <windows.h>
 #include <mmreg.h>
 
 #include "kvfileio.h"
+#include "kvtemplate.h"
 
 namespace ffbase {
 
-constexpr DWORD kStreamFormatTypeAudio = 1;
-constexpr size_t kStreamFormatLengthOffset = 8;
-constexpr size_t kStreamFormatFormatOffset = 88;
-constexpr size_t kStreamFormatFormatSize = 96;
-
 // Clears the record, sets its size (184), type 1 and `length`, and fills its
-// format area from `format` when given.
+// format area from `format` when given (its 18-byte header only).
 HRESULT SetAudioStreamFormatInfo(_KVFILESTREAMFORMATINFOv2* record, const WAVEFORMATEX* format, LONGLONG length);
 
 // True when the record names no format at all: size or type 0, or an empty

@@ -5,6 +5,7 @@
 
 #include "attach_services.h"
 #include "kvlang.h"
+#include "kvtemplate_io.h"
 #include "module.h"
 #include "vogaac2_ids.h"
 #include "vogaac2_readfile.h"
@@ -16,7 +17,7 @@ const DWORD kReadClassFlags = 1782;
 // Too few bytes to identify a file (the library's open-failed code).
 const HRESULT kTooFewBytes = static_cast<HRESULT>(0x8004E007);
 
-const ffbase::InfoTextRow kInfoTexts[] = {
+const FILECLASS_INFO_STRING_MAP kInfoTexts[] = {
     {1, reinterpret_cast<UINT_PTR>(L"AAC")},
     {2, reinterpret_cast<UINT_PTR>(L"AAC Audio")},
     {3, reinterpret_cast<UINT_PTR>(L"")},
@@ -36,8 +37,8 @@ HRESULT STDMETHODCALLTYPE VogAacReadFileClass::GetFlags(DWORD* flags) {
 
 HRESULT STDMETHODCALLTYPE VogAacReadFileClass::GetInfoTexts(const KVFIO_FILECLASS_INFO_TEXT* ids, ULONG count,
                                                             BSTR* texts) {
-  return ffbase::FillInfoTexts(vogaac2::ModuleLanguage(), ids, count, texts, kInfoTexts,
-                               sizeof kInfoTexts / sizeof kInfoTexts[0], L"");
+  return KvFio_FillBstrArrayFromStringResourceMap(vogaac2::ModuleLanguage(), ids, count, texts, kInfoTexts,
+                                                 sizeof kInfoTexts / sizeof kInfoTexts[0], L"");
 }
 
 // An MP4 file has its 'ftyp' box type at bytes 4 to 7; nothing else is checked.

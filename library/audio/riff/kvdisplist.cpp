@@ -7,11 +7,18 @@
 // that are really there before anything is allocated, and a DIB is checked
 // to hold its header, colour table and bits before GDI sees it.
 #include "kvdisplist.h"
+#include "kvriff_io.h"
 
 #include <new>
 #include <string.h>
 
 namespace {
+
+using kvriffio::Forward;
+using kvriffio::GetPos;
+using kvriffio::ReadAll;
+using kvriffio::SetPos;
+using kvriffio::WriteAll;
 
 constexpr DWORD kRoomOfNewList = 2;
 constexpr DWORD kRiffHeader = 8;
@@ -45,32 +52,6 @@ displist_item* FindItem(displist* list, DWORD format) {
   return nullptr;
 }
 
-bool GetPos(HANDLE file, uint64_t* pos) {
-  LARGE_INTEGER zero, now;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &now, FILE_CURRENT)) return false;
-  *pos = static_cast<uint64_t>(now.QuadPart);
-  return true;
-}
-
-bool SetPos(HANDLE file, uint64_t pos) {
-  if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
-}
-
-bool Forward(HANDLE file, uint64_t amount) {
-  uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return false;
-  if (amount > static_cast<uint64_t>(INT64_MAX) - pos) {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    return SetFilePointerEx(file, zero, nullptr, FILE_END) != FALSE;
-  }
-  return SetPos(file, pos + amount);
-}
-
 // Moves back by amount bytes (never before the start of the file).
 bool Back(HANDLE file, uint64_t amount) {
   uint64_t pos = 0;
@@ -79,23 +60,8 @@ bool Back(HANDLE file, uint64_t amount) {
 }
 
 uint64_t BytesAhead(HANDLE file) {
-  uint64_t pos = 0;
-  LARGE_INTEGER size;
-  if (!GetPos(file, &pos) || !GetFileSizeEx(file, &size)) return 0;
-  uint64_t length = static_cast<uint64_t>(size.QuadPart);
-  return length > pos ? length - pos : 0;
-}
-
-bool ReadAll(HANDLE file, void* buffer, DWORD size) {
-  if (size == 0) return true;
-  DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
-}
-
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  if (size == 0) return true;
-  DWORD put = 0;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
+  uint64_t ahead = 0;
+  return kvriffio::BytesAhead(file, &ahead) ? ahead : 0;
 }
 
 // Reads size bytes of an item's data into a fresh block and gives it to the

@@ -3,11 +3,20 @@
 // offsets read from a file are checked against the bytes really there before
 // they are used.
 #include "kviff.h"
+#include "kvriff_io.h"
 
 #include <math.h>
 #include <string.h>
 
 namespace {
+
+using kvriffio::FileLength;
+using kvriffio::Padded;
+using kvriffio::ReadAll;
+using kvriffio::SeekBy;
+using kvriffio::SetPos;
+using kvriffio::Tell;
+using kvriffio::WriteAll;
 
 constexpr DWORD kMoveBlock = 4096;
 
@@ -15,45 +24,6 @@ DWORD Swap32(DWORD v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 WORD Swap16(WORD v) { return static_cast<WORD>((v >> 8) | (v << 8)); }
-
-bool ReadAll(HANDLE file, void* buffer, DWORD size) {
-  DWORD got = 0;
-  if (size == 0) return true;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
-}
-
-bool WriteAll(HANDLE file, const void* buffer, DWORD size) {
-  DWORD put = 0;
-  if (size == 0) return true;
-  return WriteFile(file, buffer, size, &put, nullptr) && put == size;
-}
-
-uint64_t Tell(HANDLE file) {
-  LARGE_INTEGER zero, pos;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &pos, FILE_CURRENT)) return 0;
-  return static_cast<uint64_t>(pos.QuadPart);
-}
-
-bool SeekTo(HANDLE file, uint64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
-}
-
-bool SeekBy(HANDLE file, int64_t distance) {
-  LARGE_INTEGER by;
-  by.QuadPart = distance;
-  return SetFilePointerEx(file, by, nullptr, FILE_CURRENT) != 0;
-}
-
-uint64_t FileLength(HANDLE file) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return 0;
-  return static_cast<uint64_t>(size.QuadPart);
-}
-
-uint64_t Padded(DWORD size) { return static_cast<uint64_t>(size) + (size & 1); }
 
 // The body of a "COMM" chunk as read, in native order.
 struct CommBody {
@@ -208,7 +178,7 @@ HRESULT KVAPI iff_SeekChunkHeader(HANDLE file, DWORD id, DWORD* size) {
 
 HRESULT KVAPI iff_FindChunkFromStart(HANDLE file, DWORD id, DWORD* size) {
   if (size) *size = 0;
-  SeekTo(file, 0);
+  SetPos(file, 0);
   DWORD header[2];
   HRESULT hr = iff_ReadChunkHdr(file, header);
   if (FAILED(hr)) return hr;
@@ -221,7 +191,7 @@ HRESULT KVAPI iff_FindChunkFromStart(HANDLE file, DWORD id, DWORD* size) {
 BOOL KVAPI iff_IsAIFFFileEx(HANDLE file, DWORD* formSize, DWORD* isAIFC, DWORD* isLittleEndian) {
   if (isAIFC) *isAIFC = 0;
   if (isLittleEndian) *isLittleEndian = 0;
-  SeekTo(file, 0);
+  SetPos(file, 0);
   DWORD header[2], form;
   if (FAILED(iff_ReadFormType(file, header, &form))) return FALSE;
   if (formSize) *formSize = header[1];
@@ -240,7 +210,7 @@ BOOL KVAPI iff_IsAIFFFileEx(HANDLE file, DWORD* formSize, DWORD* isAIFC, DWORD* 
       if (isLittleEndian) *isLittleEndian = 1;
     }
   }
-  SeekTo(file, back);
+  SetPos(file, back);
   return result;
 }
 
@@ -254,7 +224,7 @@ HRESULT KVAPI iff_GetAIFFWfx(HANDLE file, WAVEFORMATEX* out, DWORD* frames, DWOR
   const uint64_t fileLength = FileLength(file);
   const uint64_t bodyStart = 12;
 
-  SeekTo(file, bodyStart);
+  SetPos(file, bodyStart);
   BYTE body[22];
   HRESULT hr = ReadCommBody(file, formSize, body, isAIFC ? 22 : 18);
   if (FAILED(hr)) return hr;
@@ -282,7 +252,7 @@ HRESULT KVAPI iff_GetAIFFWfx(HANDLE file, WAVEFORMATEX* out, DWORD* frames, DWOR
   out->nBlockAlign = static_cast<WORD>(align);
   out->wBitsPerSample = comm.bits;
 
-  SeekTo(file, bodyStart);
+  SetPos(file, bodyStart);
   DWORD ssndSize = 0;
   DWORD remaining = formSize >= 4 ? formSize - 4 : 0;
   hr = iff_FindChunkHeader(file, KVIFF_SSND, &ssndSize, &remaining);
@@ -330,7 +300,7 @@ HRESULT KVAPI iff_FindMarker(HANDLE file, KVIFFMARKER* marker, WORD markerId) {
 HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
   if (removed) *removed = 0;
   const uint64_t fileLength = FileLength(file);
-  SeekTo(file, 0);
+  SetPos(file, 0);
   DWORD header[2], form;
   if (FAILED(iff_ReadFormType(file, header, &form)) || (form != KVIFF_AIFF && form != KVIFF_AIFC))
     return KVRIFF_E_CORRUPT;
@@ -355,11 +325,11 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
     BYTE* buffer = static_cast<BYTE*>(mem);
     while (tail > 0) {
       DWORD n = tail < block ? static_cast<DWORD>(tail) : block;
-      if (!SeekTo(file, readPos) || !ReadAll(file, buffer, n)) {
+      if (!SetPos(file, readPos) || !ReadAll(file, buffer, n)) {
         GlobalFree(mem);
         return KVRIFF_E_READ;
       }
-      if (!SeekTo(file, writePos) || !WriteAll(file, buffer, n)) {
+      if (!SetPos(file, writePos) || !WriteAll(file, buffer, n)) {
         GlobalFree(mem);
         return KVRIFF_E_WRITE;
       }
@@ -369,10 +339,10 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
     }
     GlobalFree(mem);
   }
-  if (!SeekTo(file, writePos) || !SetEndOfFile(file)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KVRIFF_E_WRITE;
   DWORD newForm = formSize > total ? static_cast<DWORD>(formSize - total) : 0;
-  if (!SeekTo(file, 4) || FAILED(iff_WriteDWORD(file, newForm))) return KVRIFF_E_WRITE;
-  SeekTo(file, writePos);
+  if (!SetPos(file, 4) || FAILED(iff_WriteDWORD(file, newForm))) return KVRIFF_E_WRITE;
+  SetPos(file, writePos);
   if (removed) *removed = static_cast<DWORD>(total);
   return S_OK;
 }

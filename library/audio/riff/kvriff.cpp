@@ -7,12 +7,20 @@
 // never turns into a backward seek, so a walk over a corrupt file only moves
 // forward and ends at the file's end.
 #include "kvriff.h"
+#include "kvriff_io.h"
 
 #include <string.h>
 
 #include <new>
 
 namespace {
+
+using kvriffio::Forward;
+using kvriffio::GetLength;
+using kvriffio::GetPos;
+using kvriffio::Padded;
+using kvriffio::ReadAll;
+using kvriffio::WriteAll;
 
 const DWORD kIdRIFF = KVRIFF_FOURCC('R', 'I', 'F', 'F');
 const DWORD kIdLIST = KVRIFF_FOURCC('L', 'I', 'S', 'T');
@@ -29,8 +37,6 @@ const DWORD kMoveBlock = 4096;
 // Size of a CD track file's "fmt " chunk.
 const DWORD kCDDAFormatSize = 24;
 
-uint64_t Padded(DWORD size) { return static_cast<uint64_t>(size) + (size & 1); }
-
 bool Seek(HANDLE file, int64_t distance, DWORD method, uint64_t* newPos = nullptr) {
   LARGE_INTEGER d, p;
   d.QuadPart = distance;
@@ -39,34 +45,10 @@ bool Seek(HANDLE file, int64_t distance, DWORD method, uint64_t* newPos = nullpt
   return true;
 }
 
-bool Tell(HANDLE file, uint64_t* pos) { return Seek(file, 0, FILE_CURRENT, pos); }
-
-// Moves forward by an unsigned distance (up to 2^32 + 1 with a pad byte).
-bool SkipForward(HANDLE file, uint64_t distance) { return Seek(file, static_cast<int64_t>(distance), FILE_CURRENT); }
-
-bool LengthOf(HANDLE file, uint64_t* length) {
-  LARGE_INTEGER n;
-  if (!GetFileSizeEx(file, &n)) return false;
-  *length = static_cast<uint64_t>(n.QuadPart);
-  return true;
-}
-
-bool ReadExact(HANDLE file, void* buffer, DWORD size) {
-  DWORD got = 0;
-  if (size == 0) return true;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
-}
-
-bool WriteExact(HANDLE file, const void* data, DWORD size) {
-  DWORD put = 0;
-  if (size == 0) return true;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
-}
-
 // Four-character codes and sizes are stored little-endian whatever the host.
 bool ReadU32(HANDLE file, DWORD* value) {
   BYTE b[4];
-  if (!ReadExact(file, b, 4)) return false;
+  if (!ReadAll(file, b, 4)) return false;
   *value = static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) | (static_cast<DWORD>(b[2]) << 16) |
            (static_cast<DWORD>(b[3]) << 24);
   return true;
@@ -75,7 +57,7 @@ bool ReadU32(HANDLE file, DWORD* value) {
 bool WriteU32(HANDLE file, DWORD value) {
   BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
                static_cast<BYTE>(value >> 24)};
-  return WriteExact(file, b, 4);
+  return WriteAll(file, b, 4);
 }
 
 DWORD GetU32(const BYTE* p) {
@@ -99,7 +81,7 @@ HRESULT FindList(HANDLE file, DWORD listType, DWORD* size, DWORD* remaining) {
     if (FAILED(hr)) return hr;
     if (listSize < 4) {
       // Too short to hold a list type: step over it as a plain chunk.
-      if (!SkipForward(file, Padded(listSize))) return KVRIFF_E_READ;
+      if (!Forward(file, Padded(listSize))) return KVRIFF_E_READ;
       if (remaining) *remaining = Reduce(*remaining, Padded(listSize));
       continue;
     }
@@ -112,7 +94,7 @@ HRESULT FindList(HANDLE file, DWORD listType, DWORD* size, DWORD* remaining) {
       return S_OK;
     }
     uint64_t rest = Padded(listSize) - 4;
-    if (!SkipForward(file, rest)) return KVRIFF_E_READ;
+    if (!Forward(file, rest)) return KVRIFF_E_READ;
     if (remaining) *remaining = Reduce(*remaining, rest);
   }
 }
@@ -159,17 +141,17 @@ HRESULT KVAPI riff_ReadFileID(HANDLE file, DWORD* contentSize, DWORD* formType) 
 
 HRESULT KVAPI riff_ReadData(HANDLE file, void* buffer, DWORD size) {
   if (!buffer && size) return E_INVALIDARG;
-  if (!ReadExact(file, buffer, size)) return KVRIFF_E_READ;
-  if (size & 1) SkipForward(file, 1);
+  if (!ReadAll(file, buffer, size)) return KVRIFF_E_READ;
+  if (size & 1) Forward(file, 1);
   return S_OK;
 }
 
 HRESULT KVAPI riff_ReadDataBounded(HANDLE file, void* buffer, DWORD bufferSize, DWORD chunkSize) {
   DWORD n = bufferSize < chunkSize ? bufferSize : chunkSize;
   if (!buffer && n) return E_INVALIDARG;
-  if (!ReadExact(file, buffer, n)) return KVRIFF_E_READ;
+  if (!ReadAll(file, buffer, n)) return KVRIFF_E_READ;
   uint64_t rest = static_cast<uint64_t>(chunkSize - n) + (chunkSize & 1);
-  if (rest) SkipForward(file, rest);
+  if (rest) Forward(file, rest);
   return S_OK;
 }
 
@@ -180,7 +162,7 @@ HRESULT KVAPI riff_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   // The size comes from the file: make sure the bytes are there before
   // allocating that much.
   uint64_t pos = 0, length = 0;
-  if (!Tell(file, &pos) || !LengthOf(file, &length) || pos > length || length - pos < block->size) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos) || !GetLength(file, &length) || pos > length || length - pos < block->size) return KVRIFF_E_READ;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
   void* p = h ? GlobalLock(h) : nullptr;
   if (!p) {
@@ -209,10 +191,10 @@ HRESULT KVAPI riff_WriteChunk(HANDLE file, DWORD id, const void* data, DWORD siz
   if (size > kMaxRIFFSize - 4 - 8) return KVRIFF_E_TOOBIG;
   HRESULT hr = riff_WriteChunkHeader(file, id, size);
   if (FAILED(hr)) return hr;
-  if (!WriteExact(file, data, size)) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, data, size)) return KVRIFF_E_WRITE;
   if (size & 1) {
     BYTE pad = 0;
-    if (!WriteExact(file, &pad, 1)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &pad, 1)) return KVRIFF_E_WRITE;
   }
   if (written) *written = static_cast<DWORD>(8 + Padded(size));
   return S_OK;
@@ -236,7 +218,7 @@ HRESULT KVAPI riff_SeekDataStart(HANDLE file) {
 HRESULT KVAPI riff_SaveLocation(HANDLE file, DWORD* position) {
   if (!position) return E_INVALIDARG;
   uint64_t pos = 0;
-  if (!Tell(file, &pos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos)) return KVRIFF_E_READ;
   // A position past 4 GiB is not reported cut to its low word.
   if (pos > 0xFFFFFFFFu) return KVRIFF_E_TOOBIG;
   *position = static_cast<DWORD>(pos);
@@ -250,7 +232,7 @@ HRESULT KVAPI riff_RestoreLocation(HANDLE file, DWORD position) {
 
 DWORD KVAPI riff_SkipChunk(HANDLE file, DWORD size) {
   uint64_t p = Padded(size);
-  SkipForward(file, p);
+  Forward(file, p);
   // 0xFFFFFFFF pads to 2^32, which the 32-bit result cannot hold: it
   // saturates (the file position itself moves the whole way).
   return p > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(p);
@@ -272,7 +254,7 @@ HRESULT KVAPI riff_GetFileSize(HANDLE file, DWORD* size) {
 
 HRESULT KVAPI riff_SetRIFFSize(HANDLE file, DWORD size) {
   uint64_t pos = 0;
-  if (!Tell(file, &pos)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, &pos)) return KVRIFF_E_WRITE;
   HRESULT hr = S_OK;
   if (!Seek(file, 4, FILE_BEGIN) || !WriteU32(file, size)) hr = KVRIFF_E_WRITE;
   Seek(file, static_cast<int64_t>(pos), FILE_BEGIN);
@@ -281,7 +263,7 @@ HRESULT KVAPI riff_SetRIFFSize(HANDLE file, DWORD size) {
 
 HRESULT KVAPI riff_UpdateRIFFSize(HANDLE file, int64_t delta) {
   uint64_t pos = 0;
-  if (!Tell(file, &pos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos)) return KVRIFF_E_READ;
   HRESULT hr = S_OK;
   DWORD old = 0;
   if (!Seek(file, 4, FILE_BEGIN) || !ReadU32(file, &old)) {
@@ -292,7 +274,7 @@ HRESULT KVAPI riff_UpdateRIFFSize(HANDLE file, int64_t delta) {
       // The file outgrew the format: cut it back to what the old size
       // described (never longer than it is) and report it.
       uint64_t keep = static_cast<uint64_t>(old) + 8, length = 0;
-      if (LengthOf(file, &length) && length > keep && Seek(file, static_cast<int64_t>(keep), FILE_BEGIN))
+      if (GetLength(file, &length) && length > keep && Seek(file, static_cast<int64_t>(keep), FILE_BEGIN))
         SetEndOfFile(file);
       hr = KVRIFF_E_TOOBIG;
     } else if (updated < 4) {
@@ -326,7 +308,7 @@ HRESULT KVAPI riff_FindChunkHeader(HANDLE file, DWORD id, DWORD* size, DWORD* re
       return S_OK;
     }
     uint64_t p = Padded(csize);
-    if (!SkipForward(file, p)) {
+    if (!Forward(file, p)) {
       if (remaining) *remaining = after;
       return KVRIFF_E_READ;
     }
@@ -358,7 +340,7 @@ HRESULT KVAPI riff_GetNumListEntries(HANDLE file, DWORD* count, DWORD* remaining
   if (!count) return E_INVALIDARG;
   *count = 0;
   uint64_t start = 0;
-  if (!Tell(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KVRIFF_E_READ;
   DWORD r = remaining ? *remaining : 0;
   HRESULT hr = S_OK;
   while (!remaining || r >= 8) {
@@ -368,7 +350,7 @@ HRESULT KVAPI riff_GetNumListEntries(HANDLE file, DWORD* count, DWORD* remaining
       break;
     }
     uint64_t p = Padded(size);
-    SkipForward(file, p);
+    Forward(file, p);
     // An entry running past the end of the list is the last one counted:
     // the counter stops at 0 instead of wrapping into what follows the list.
     r = Reduce(r - 8, p);
@@ -389,7 +371,7 @@ HRESULT KVAPI riff_SeekListEntry(HANDLE file, DWORD index, DWORD* remaining) {
       return KVRIFF_E_READ;
     }
     uint64_t p = Padded(size);
-    SkipForward(file, p);
+    Forward(file, p);
     r = Reduce(r - 8, p);
     if (++done == index) {
       if (remaining) *remaining = r;
@@ -410,7 +392,7 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
   hr = isList ? FindList(file, id, &size, &remaining) : riff_FindChunkHeader(file, id, &size, &remaining);
   if (FAILED(hr)) return hr;
   uint64_t pos = 0, length = 0;
-  if (!Tell(file, &pos) || !LengthOf(file, &length)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos) || !GetLength(file, &length)) return KVRIFF_E_READ;
   uint64_t header = isList ? 12 : 8;
   uint64_t start = pos - header;
   uint64_t total = Padded(size) + header;
@@ -428,7 +410,7 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
     if (!Seek(file, static_cast<int64_t>(readPos), FILE_BEGIN) || !ReadFile(file, buffer, kMoveBlock, &got, nullptr))
       return KVRIFF_E_READ;
     if (got) {
-      if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !WriteExact(file, buffer, got))
+      if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !WriteAll(file, buffer, got))
         return KVRIFF_E_WRITE;
     }
     readPos += got;
@@ -458,12 +440,12 @@ HRESULT KVAPI riff_WriteANSIString(HANDLE file, const wchar_t* text, DWORD* writ
   if (!buf) return E_OUTOFMEMORY;
   if (n) WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), buf, bytes, nullptr, nullptr);
   buf[bytes] = 0;
-  bool ok = WriteExact(file, buf, total);
+  bool ok = WriteAll(file, buf, total);
   delete[] buf;
   if (!ok) return KVRIFF_E_WRITE;
   if (total & 1) {
     BYTE pad = 0;
-    if (!WriteExact(file, &pad, 1)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &pad, 1)) return KVRIFF_E_WRITE;
     ++total;
   }
   *written = total;
@@ -474,14 +456,14 @@ HRESULT KVAPI riff_ReadANSIString(HANDLE file, wchar_t* buffer, DWORD bufferChar
   // A buffer without room for the terminating zero cannot receive a string.
   if (!buffer || !size || bufferChars == 0) return E_INVALIDARG;
   uint64_t start = 0;
-  if (!Tell(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KVRIFF_E_READ;
   DWORD chunk = *size;
   DWORD m = chunk < bufferChars ? chunk : bufferChars;
   buffer[0] = 0;
   if (m) {
     char* tmp = new (std::nothrow) char[m];
     if (!tmp) return E_OUTOFMEMORY;
-    if (!ReadExact(file, tmp, m)) {
+    if (!ReadAll(file, tmp, m)) {
       delete[] tmp;
       return KVRIFF_E_READ;
     }
@@ -508,7 +490,7 @@ HRESULT KVAPI riff_ReadRIFFCDDA(HANDLE file, BYTE* record24) {
   hr = riff_FindChunkHeader(file, kIdFmt, &size, &content);
   if (FAILED(hr)) return hr;
   if (size != kCDDAFormatSize) return KVRIFF_E_VERSION;
-  if (!ReadExact(file, record24, kCDDAFormatSize)) return KVRIFF_E_READ;
+  if (!ReadAll(file, record24, kCDDAFormatSize)) return KVRIFF_E_READ;
   return S_OK;
 }
 

@@ -12,8 +12,19 @@
 #include <string.h>
 
 #include "kvriff.h"
+#include "kvriff_io.h"
 
 namespace {
+
+using kvriffio::BytesAhead;
+using kvriffio::Forward;
+using kvriffio::GetLength;
+using kvriffio::GetPos;
+using kvriffio::ReadAll;
+using kvriffio::RoundUp8;
+using kvriffio::SameGuid;
+using kvriffio::SetPos;
+using kvriffio::WriteAll;
 
 constexpr uint64_t kHeaderSize = 24;  // GUID + u64 size
 constexpr uint64_t kGuidSize = 16;
@@ -21,69 +32,9 @@ constexpr uint64_t kBodyStart = 40;    // file header + form GUID
 constexpr uint64_t kSizeFieldOffset = 16;
 constexpr DWORD kMoveBlock = 4096;
 
-bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
-uint64_t RoundUp8(uint64_t n) { return n > UINT64_MAX - 7 ? (UINT64_MAX & ~uint64_t(7)) : (n + 7) & ~uint64_t(7); }
-
-bool GetPos(HANDLE file, uint64_t* pos) {
-  LARGE_INTEGER zero, now;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &now, FILE_CURRENT)) return false;
-  *pos = static_cast<uint64_t>(now.QuadPart);
-  return true;
-}
-
-bool SetPos(HANDLE file, uint64_t pos) {
-  if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
-}
-
-bool GetLength(HANDLE file, uint64_t* length) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return false;
-  *length = static_cast<uint64_t>(size.QuadPart);
-  return true;
-}
-
-// Moves forward by amount bytes. A distance past what a file position can
-// hold goes to the end of the file instead: never backwards.
-bool Forward(HANDLE file, uint64_t amount) {
-  if (amount == 0) return true;
-  uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return false;
-  if (amount > static_cast<uint64_t>(INT64_MAX) - pos) {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    return SetFilePointerEx(file, zero, nullptr, FILE_END) != FALSE;
-  }
-  return SetPos(file, pos + amount);
-}
-
-bool ReadAll(HANDLE file, void* buffer, DWORD size) {
-  if (size == 0) return true;
-  DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
-}
-
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  if (size == 0) return true;
-  DWORD put = 0;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
-}
-
 bool WriteZeros(HANDLE file, DWORD count) {
   static const BYTE zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   return WriteAll(file, zeros, count);
-}
-
-// Bytes of the file from the current position to its end (0 when past it).
-bool BytesAhead(HANDLE file, uint64_t* ahead) {
-  uint64_t pos = 0, length = 0;
-  if (!GetPos(file, &pos) || !GetLength(file, &length)) return false;
-  *ahead = length > pos ? length - pos : 0;
-  return true;
 }
 
 // Walks chunks from the current position looking for id; remaining is the

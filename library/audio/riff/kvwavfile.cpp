@@ -9,8 +9,15 @@
 #include <string.h>
 
 #include "kviff.h"
+#include "kvriff_io.h"
 
 namespace {
+
+using kvriffio::FileLength;
+using kvriffio::ReadAll;
+using kvriffio::SetPos;
+using kvriffio::Tell;
+using kvriffio::WriteAll;
 
 constexpr DWORD kWave = KVRIFF_FOURCC('W', 'A', 'V', 'E');
 constexpr DWORD kFmt = KVRIFF_FOURCC('f', 'm', 't', ' ');
@@ -28,37 +35,6 @@ constexpr uint64_t kW64Header = 112;    // riff + 18-byte fmt (+6 pad) + data
 constexpr uint64_t kW64ShortHeader = 104;  // the same with a 16-byte fmt
 constexpr uint64_t kW64JunkMin = 136;
 
-uint64_t Tell(HANDLE file) {
-  LARGE_INTEGER zero, pos;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &pos, FILE_CURRENT)) return 0;
-  return static_cast<uint64_t>(pos.QuadPart);
-}
-
-bool SeekTo(HANDLE file, uint64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
-}
-
-uint64_t FileLength(HANDLE file) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return 0;
-  return static_cast<uint64_t>(size.QuadPart);
-}
-
-bool ReadAll(HANDLE file, void* buffer, DWORD size) {
-  DWORD got = 0;
-  if (size == 0) return true;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
-}
-
-bool WriteAll(HANDLE file, const void* buffer, DWORD size) {
-  DWORD put = 0;
-  if (size == 0) return true;
-  return WriteFile(file, buffer, size, &put, nullptr) && put == size;
-}
-
 HRESULT WriteZeros(HANDLE file, uint64_t count) {
   static const BYTE zeros[kBlock] = {};
   while (count > 0) {
@@ -73,7 +49,7 @@ HRESULT WriteZeros(HANDLE file, uint64_t count) {
 class PositionKeeper {
  public:
   explicit PositionKeeper(HANDLE file) : file_(file), position_(Tell(file)) {}
-  ~PositionKeeper() { SeekTo(file_, position_); }
+  ~PositionKeeper() { SetPos(file_, position_); }
   PositionKeeper(const PositionKeeper&) = delete;
   PositionKeeper& operator=(const PositionKeeper&) = delete;
 
@@ -134,7 +110,7 @@ HRESULT WriteWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD fmtBytes, DWO
   if (riffSize > kRiffMaxSize) return KVRIFF_E_TOOBIG;
   BYTE fmt[18];
   PlainBytes(wfx, fmt);
-  if (!SeekTo(file, 0)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, 0)) return KVRIFF_E_WRITE;
   HRESULT hr = riff_WriteFileID(file, kWave, static_cast<DWORD>(riffSize));
   if (FAILED(hr)) return hr;
   hr = riff_WriteChunk(file, kFmt, fmt, fmtBytes, nullptr);
@@ -157,7 +133,7 @@ HRESULT WriteW64Header(HANDLE file, const WAVEFORMATEX* wfx, DWORD fmtBytes, uin
   if (dataSize > UINT64_MAX - headerSize) return KVRIFF_E_TOOBIG;
   BYTE fmt[18];
   PlainBytes(wfx, fmt);
-  if (!SeekTo(file, 0)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, 0)) return KVRIFF_E_WRITE;
   // The riff size field counts the whole file; the family adds the 24 itself.
   HRESULT hr = riff64_WriteFileID(file, KVRIFF64_WAVE, dataSize + headerSize - 24);
   if (FAILED(hr)) return hr;
@@ -238,7 +214,7 @@ uint64_t Padded8(uint64_t size) { return (size + 7) & ~static_cast<uint64_t>(7);
 // The "fmt " record of a RIFF "WAVE" file (from offset 0); remaining then
 // counts the bytes of the body after the fmt chunk.
 WAVEFORMATEX* ReadWaveFmt(HANDLE file, DWORD* remaining) {
-  SeekTo(file, 0);
+  SetPos(file, 0);
   DWORD content = 0, form = 0;
   if (FAILED(riff_ReadFileID(file, &content, &form)) || form != kWave) return nullptr;
   DWORD size = 0, left = content;
@@ -251,7 +227,7 @@ WAVEFORMATEX* ReadWaveFmt(HANDLE file, DWORD* remaining) {
 }
 
 WAVEFORMATEX* ReadWave64Fmt(HANDLE file, int64_t* remaining) {
-  SeekTo(file, 0);
+  SetPos(file, 0);
   uint64_t content = 0;
   GUID form{};
   if (FAILED(riff64_ReadFileID(file, &content, &form)) || !IsEqualGUID(form, KVRIFF64_WAVE)) return nullptr;
@@ -382,7 +358,7 @@ HRESULT ScanForId(HANDLE file, uint64_t from, uint64_t bound, const void* id, DW
   uint64_t pos = from;
   while (pos + idLength <= bound) {
     const DWORD n = bound - pos < kBlock ? static_cast<DWORD>(bound - pos) : kBlock;
-    if (!SeekTo(file, pos) || !ReadAll(file, buffer, n)) return KVRIFF_E_READ;
+    if (!SetPos(file, pos) || !ReadAll(file, buffer, n)) return KVRIFF_E_READ;
     for (DWORD k = 0; k + idLength <= n; ++k) {
       if (memcmp(buffer + k, id, idLength) == 0) {
         *hit = pos + k;
@@ -401,7 +377,7 @@ bool AllZero(HANDLE file, uint64_t from, uint64_t bound) {
   BYTE buffer[kBlock];
   for (uint64_t pos = from; pos < bound;) {
     const DWORD n = bound - pos < kBlock ? static_cast<DWORD>(bound - pos) : kBlock;
-    if (!SeekTo(file, pos) || !ReadAll(file, buffer, n)) return false;
+    if (!SetPos(file, pos) || !ReadAll(file, buffer, n)) return false;
     for (DWORD k = 0; k < n; ++k)
       if (buffer[k]) return false;
     pos += n;
@@ -418,7 +394,7 @@ HRESULT ReadTrashedFmt(HANDLE file, bool found, DWORD size, uint64_t canonical, 
     if (!ReadAll(file, out, n)) return KVRIFF_E_READ;
     return S_OK;
   }
-  if (!SeekTo(file, canonical) || !ReadAll(file, out, 18)) return KVRIFF_E_READ;
+  if (!SetPos(file, canonical) || !ReadAll(file, out, 18)) return KVRIFF_E_READ;
   return S_OK;
 }
 
@@ -498,7 +474,7 @@ HRESULT KVAPI KvInitializeWavWithJunk(const wchar_t* path, const WAVEFORMATEX* w
 HRESULT KVAPI KvInsertWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD dataSize, DWORD headerSize) {
   PositionKeeper keep(file);
   const uint64_t length = FileLength(file);
-  SeekTo(file, 0);
+  SetPos(file, 0);
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   if ((headerSize & 1) || length < kWavHeader || headerSize < kWavHeader) return KVRIFF_E_BADLENGTH;
@@ -509,7 +485,7 @@ HRESULT KVAPI KvInsertWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD data
 HRESULT KVAPI KvInsertW64Header(HANDLE file, const WAVEFORMATEX* wfx, uint64_t dataSize, uint64_t headerSize) {
   PositionKeeper keep(file);
   const uint64_t length = FileLength(file);
-  SeekTo(file, 0);
+  SetPos(file, 0);
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   if ((headerSize % 8) || length < kW64Header || headerSize < kW64Header) return KVRIFF_E_BADLENGTH;
@@ -526,7 +502,7 @@ HRESULT KVAPI KvFixTrashedWav(HANDLE file, const WAVEFORMATEX* fallback, DWORD h
   const uint64_t bound = headerLimit < length ? headerLimit : length;
 
   // The format: the file's own "fmt " chunk, or the canonical place.
-  SeekTo(file, 12);
+  SetPos(file, 12);
   DWORD fmtSize = 0, left = bound > 12 ? static_cast<DWORD>(bound - 12) : 0;
   bool fmtFound = SUCCEEDED(riff_FindChunkHeader(file, kFmt, &fmtSize, &left));
   WAVEFORMATEX wfx;
@@ -538,7 +514,7 @@ HRESULT KVAPI KvFixTrashedWav(HANDLE file, const WAVEFORMATEX* fallback, DWORD h
   // else the id anywhere in the header room, else the end of a header room
   // that was reserved and never written. Anything else is not repaired.
   uint64_t dataStart = 0;
-  SeekTo(file, 12);
+  SetPos(file, 12);
   DWORD dataSize = 0;
   left = bound > 12 ? static_cast<DWORD>(bound - 12) : 0;
   if (SUCCEEDED(riff_FindChunkHeader(file, kData, &dataSize, &left))) {
@@ -574,7 +550,7 @@ HRESULT KVAPI KvFixTrashedW64(HANDLE file, const WAVEFORMATEX* fallback, uint64_
   const uint64_t limit = headerLimit & ~static_cast<uint64_t>(7);
   const uint64_t bound = limit < length ? limit : length;
 
-  SeekTo(file, 40);
+  SetPos(file, 40);
   uint64_t fmtSize = 0;
   int64_t left = bound > 40 ? static_cast<int64_t>(bound - 40) : 0;
   bool fmtFound = SUCCEEDED(riff64_FindChunkHeader(file, KVRIFF64_FMT, &fmtSize, &left));
@@ -584,7 +560,7 @@ HRESULT KVAPI KvFixTrashedW64(HANDLE file, const WAVEFORMATEX* fallback, uint64_
   RepairFormat(&wfx, fb);
 
   uint64_t dataStart = 0;
-  SeekTo(file, 40);
+  SetPos(file, 40);
   uint64_t dataSize = 0;
   left = bound > 40 ? static_cast<int64_t>(bound - 40) : 0;
   if (SUCCEEDED(riff64_FindChunkHeader(file, KVRIFF64_DATA, &dataSize, &left))) {
@@ -637,7 +613,7 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
     // longer chunk keeps its room as a JUNK chunk after the new one (or as
     // zeros inside it when there is no room for a JUNK header); a 16-byte
     // chunk has no room for the cbSize field and is left alone.
-    SeekTo(file, 0);
+    SetPos(file, 0);
     DWORD content = 0, form = 0, size = 0;
     if (FAILED(riff_ReadFileID(file, &content, &form))) return KVRIFF_E_READ;
     if (FAILED(riff_FindChunkHeader(file, kFmt, &size, &content))) return KVRIFF_E_READ;
@@ -646,7 +622,7 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
     const DWORD padded = size + (size & 1);
     BYTE fmt[18];
     PlainBytes(wfx, fmt);
-    SeekTo(file, start);
+    SetPos(file, start);
     if (padded >= 26) {
       if (FAILED(hr = riff_WriteChunkHeader(file, kFmt, 18))) return hr;
       if (!WriteAll(file, fmt, 18)) return KVRIFF_E_WRITE;
@@ -671,7 +647,7 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
   iff_ByteSwap16(words, 9);
   DWORD formSize = 0;
   if (!iff_IsAIFFFile(file, &formSize)) return KVRIFF_E_CORRUPT;
-  SeekTo(file, 12);
+  SetPos(file, 12);
   DWORD commSize = 0, remaining = formSize >= 4 ? formSize - 4 : 0;
   hr = iff_FindChunkHeader(file, KVIFF_COMM, &commSize, &remaining);
   if (FAILED(hr)) return hr;

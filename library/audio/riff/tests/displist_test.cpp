@@ -11,130 +11,13 @@
 #include <vector>
 
 #include "kvdisplist.h"
+#include "riff64_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace riff64test;
 
-std::wstring FixturePath(const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/displist/" + name;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return L"Z:" + std::wstring(p.begin(), p.end());
-}
-
-Bytes ReadWhole(const std::wstring& path) {
-  Bytes out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LARGE_INTEGER size;
-  GetFileSizeEx(h, &size);
-  out.resize(static_cast<size_t>(size.QuadPart));
-  DWORD got = 0;
-  if (!out.empty()) ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-  out.resize(got);
-  CloseHandle(h);
-  return out;
-}
-
-class TempFile {
- public:
-  TempFile() {
-    wchar_t dir[MAX_PATH], name[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    GetTempFileNameW(dir, L"dsp", 0, name);
-    path_ = name;
-    handle_ = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  }
-  ~TempFile() {
-    Close();
-    DeleteFileW(path_.c_str());
-  }
-  HANDLE h() const { return handle_; }
-  const std::wstring& path() const { return path_; }
-  void Close() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-  void Put(const Bytes& content) {
-    Seek(0);
-    DWORD put = 0;
-    if (!content.empty()) WriteFile(handle_, content.data(), static_cast<DWORD>(content.size()), &put, nullptr);
-    SetEndOfFile(handle_);
-    Seek(0);
-  }
-  Bytes Content() const {
-    uint64_t pos = Pos();
-    LARGE_INTEGER size{};
-    GetFileSizeEx(handle_, &size);
-    Bytes out(static_cast<size_t>(size.QuadPart));
-    Seek(0);
-    DWORD got = 0;
-    if (!out.empty()) ReadFile(handle_, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-    Seek(pos);
-    return out;
-  }
-  uint64_t Pos() const {
-    LARGE_INTEGER zero{}, now{};
-    SetFilePointerEx(handle_, zero, &now, FILE_CURRENT);
-    return static_cast<uint64_t>(now.QuadPart);
-  }
-  void Seek(uint64_t pos) const {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(pos);
-    SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN);
-  }
-
- private:
-  std::wstring path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-// Byte layouts written here, independently of the library's writers.
-struct Layout {
-  Bytes b;
-  Layout& U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
-  Layout& U64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
-  Layout& Text(const char* s) {
-    b.insert(b.end(), s, s + strlen(s));
-    return *this;
-  }
-  Layout& Raw(const Bytes& d) {
-    b.insert(b.end(), d.begin(), d.end());
-    return *this;
-  }
-  Layout& Guid(const GUID& g) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(&g);
-    b.insert(b.end(), p, p + 16);
-    return *this;
-  }
-  Layout& Zeros(size_t n) {
-    b.insert(b.end(), n, 0);
-    return *this;
-  }
-  // A RIFF chunk: id, size, data, pad byte when odd.
-  Layout& Chunk(const char* id, const Bytes& data) {
-    Text(id).U32(static_cast<uint32_t>(data.size())).Raw(data);
-    return Zeros(data.size() & 1);
-  }
-  Layout& Disp(uint32_t format, const Bytes& data) {
-    Layout body;
-    body.U32(format).Raw(data);
-    return Chunk("DISP", body.b);
-  }
-  // A display-list chunk of a 64-bit RIFF file; the size field counts the padding.
-  Layout& Disp64(uint32_t format, const Bytes& data) {
-    size_t body = 4 + data.size(), pad = (8 - body % 8) % 8;
-    Guid(KVRIFF64_DISPLIST_ITEM).U64(24 + body + pad).U32(format).Raw(data);
-    return Zeros(pad);
-  }
-};
+std::wstring FixturePath(const std::string& name) { return FixtureIn("displist", name); }
 
 Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
 

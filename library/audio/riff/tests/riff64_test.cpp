@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "kvriff.h"
+#include "riff64_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace riff64test;
 
 // {3F1E0A55-1A2B-4C3D-8E9F-0A1B2C3D4E5F}: a chunk id of the tests' own.
 constexpr GUID kTestA = {0x3F1E0A55, 0x1A2B, 0x4C3D, {0x8E, 0x9F, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F}};
@@ -28,116 +29,9 @@ constexpr GUID kListY = {0x3F1E0A61, 0x1A2B, 0x4C3D, {0x8E, 0x9F, 0x0A, 0x1B, 0x
 
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// The fixture folder as Wine sees it: Z: plus the Unix path with backslashes.
-std::wstring FixturePath(const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/riff64/" + name;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return L"Z:" + Widen(p);
-}
+std::wstring FixturePath(const std::string& name) { return FixtureIn("riff64", name); }
 
 bool FixturesPresent() { return GetFileAttributesW(FixturePath("source.raw").c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-Bytes ReadWhole(const std::wstring& path) {
-  Bytes out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LARGE_INTEGER size;
-  GetFileSizeEx(h, &size);
-  out.resize(static_cast<size_t>(size.QuadPart));
-  DWORD got = 0;
-  if (!out.empty()) ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-  out.resize(got);
-  CloseHandle(h);
-  return out;
-}
-
-// A read-write file in the temporary folder, removed when done.
-class TempFile {
- public:
-  TempFile() {
-    wchar_t dir[MAX_PATH], name[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    GetTempFileNameW(dir, L"r64", 0, name);
-    path_ = name;
-    handle_ = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  }
-  explicit TempFile(const Bytes& content) : TempFile() { Put(content); }
-  ~TempFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    DeleteFileW(path_.c_str());
-  }
-  HANDLE h() const { return handle_; }
-  void Put(const Bytes& content) {
-    Seek(0);
-    DWORD put = 0;
-    if (!content.empty()) WriteFile(handle_, content.data(), static_cast<DWORD>(content.size()), &put, nullptr);
-    SetEndOfFile(handle_);
-    Seek(0);
-  }
-  Bytes Content() const {
-    uint64_t pos = Pos();
-    Bytes out(static_cast<size_t>(Length()));
-    Seek(0);
-    DWORD got = 0;
-    if (!out.empty()) ReadFile(handle_, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-    out.resize(got);
-    Seek(pos);
-    return out;
-  }
-  uint64_t Pos() const {
-    LARGE_INTEGER zero{}, now{};
-    SetFilePointerEx(handle_, zero, &now, FILE_CURRENT);
-    return static_cast<uint64_t>(now.QuadPart);
-  }
-  void Seek(uint64_t pos) const {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(pos);
-    SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN);
-  }
-  uint64_t Length() const {
-    LARGE_INTEGER size{};
-    GetFileSizeEx(handle_, &size);
-    return static_cast<uint64_t>(size.QuadPart);
-  }
-
- private:
-  std::wstring path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-// Little byte-layout builder, independent of the library's writers.
-struct Layout {
-  Bytes b;
-  Layout& Guid(const GUID& g) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(&g);
-    b.insert(b.end(), p, p + 16);
-    return *this;
-  }
-  Layout& U64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
-  Layout& Raw(const Bytes& d) {
-    b.insert(b.end(), d.begin(), d.end());
-    return *this;
-  }
-  Layout& Fill(size_t n, uint8_t v) {
-    b.insert(b.end(), n, v);
-    return *this;
-  }
-  // A chunk as Wave64 lays it out: size field = 24 + data, padding to 8 not counted.
-  Layout& Chunk(const GUID& id, const Bytes& data) {
-    Guid(id).U64(24 + data.size()).Raw(data);
-    return Fill((8 - data.size() % 8) % 8, 0);
-  }
-  // File header with the size field patched to the final length.
-  static Bytes File(const GUID& form, const Bytes& body) {
-    Layout l;
-    l.Guid(KVRIFF64_RIFF).U64(40 + body.size()).Guid(form).Raw(body);
-    return l.b;
-  }
-};
 
 uint64_t U64At(const Bytes& b, size_t off) {
   uint64_t v = 0;
