@@ -46,9 +46,9 @@ fi
 
 # Tags written by mutagen: version 2.3 and 2.4, encodings 0 to 3.
 if /usr/bin/python3 -c "import mutagen" 2>/dev/null; then
-  for spec in 3:0 3:1 4:0 4:1 4:2 4:3; do
-    v=${spec%:*}
-    e=${spec#*:}
+  for form in 3:0 3:1 4:0 4:1 4:2 4:3; do
+    v=${form%:*}
+    e=${form#*:}
     made mg_v${v}_e$e.mp3 && continue
     cp bare.mp3 mg.tmp.mp3
     /usr/bin/python3 - mg.tmp.mp3 "$v" "$e" <<'PY'
