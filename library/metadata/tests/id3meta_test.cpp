@@ -172,8 +172,11 @@ TEST(Id3Frames, EveryKindRoundTrips) {
       EXPECT_EQ(g2->item.fileName, L"f.bin");
       EXPECT_EQ(g2->item.description, text);
       EXPECT_EQ(g2->item.data, g->item.data);
-      for (Frame* fr : back->Frames())
-        if (fr->GetHeader().id != FCC("UFID")) EXPECT_EQ(fr->GetHeader().encodingByte, enc);
+      for (Frame* fr : back->Frames()) {
+        if (fr->GetHeader().id != FCC("UFID")) {
+          EXPECT_EQ(fr->GetHeader().encodingByte, enc);
+        }
+      }
       // The copy writes the same bytes.
       std::unique_ptr<Header> copy(back->Clone());
       ASSERT_TRUE(copy);
