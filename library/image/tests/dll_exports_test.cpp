@@ -1,0 +1,49 @@
+// The image exports of vogaac2.dll resolve under their decorated names and
+// work through the DLL.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "kvhsl.h"
+#include "kvpixeltype.h"
+
+TEST(ImageExports, ResolveAndWork) {
+  HMODULE dll = LoadLibraryW(L"vogaac2.dll");
+  ASSERT_NE(dll, nullptr) << GetLastError();
+  const char* names[] = {
+      "_KvGetPixelType@4",         "_KvGetPixelBitsPerChannel@8",   "_KvPixelTypeToBitAttribs@20",
+      "_KvCountBits@4",            "_KvCreateBitMask@8",            "_KvVideo_IsCompressed@4",
+      "_KvVideo_GetFormatText@12", "_KvVideo_GetAttribsText@12",    "_KvVideo_GetAttribsTextEx@20",
+      "_KvVideo_InitBitmapInfo@28", "_KvVideo_PaletteRGBAFromEntry@12", "_KvVideo_PaletteEntryFromRGBA@12",
+      "_KvVideoDSP_ForceExternRef@0", "_KvYUVImageBytesAndOffsets@8", "_KVRGBA_To_KVHSL@8",
+      "_KVRGBAFLOAT_To_KVHSL@8",   "_KVDIBPIXEL_To_KVHSL@8",        "_KVDIBPIXEL_To_KVHSL_Float@8",
+      "_KVHSL_To_KVRGBA@8",        "_KVHSL_To_KVRGBAFLOAT@8",       "_KVHSL_To_KVDIBPIXEL@8",
+      "_KVHSL_To_KVDIBPIXEL_Float@8", "_HotCheckNTSCYIQ@4",         "_HotCheckNTSCYUV@4",
+      "_HotCheckPALYUV@4",         "_HotCheckNTSCYIQReturn@4",      "_HotCheckNTSCYUVReturn@4",
+      "_HotCheckPALYUVReturn@4",
+  };
+  for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
+
+  typedef HRESULT(__stdcall * InitFn)(BITMAPINFOHEADER*, int32_t, int32_t, int32_t, const RGBQUAD*, int32_t, DWORD*);
+  typedef int32_t(__stdcall * TypeFn)(const BITMAPINFOHEADER*);
+  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvVideo_InitBitmapInfo@28")));
+  auto type = reinterpret_cast<TypeFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvGetPixelType@4")));
+  ASSERT_NE(init, nullptr);
+  ASSERT_NE(type, nullptr);
+  struct {
+    BITMAPINFOHEADER h;
+    DWORD masks[3];
+  } blk = {};
+  DWORD size = 0;
+  EXPECT_EQ(init(&blk.h, 26, 7, 3, nullptr, 0, &size), S_OK);
+  EXPECT_EQ(size, 16u * 3);
+  EXPECT_EQ(blk.masks[0], 0xF800u);
+  EXPECT_EQ(type(&blk.h), 26);
+
+  typedef BOOL(__stdcall * HotFn)(const KVRGBAFLOAT*);
+  auto hot = reinterpret_cast<HotFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_HotCheckPALYUV@4")));
+  ASSERT_NE(hot, nullptr);
+  const KVRGBAFLOAT yellow{0, 1, 1, 1}, grey{0.5f, 0.5f, 0.5f, 1};
+  EXPECT_EQ(hot(&yellow), 1);
+  EXPECT_EQ(hot(&grey), 0);
+  FreeLibrary(dll);
+}

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Reference tables of the image tests, made at test time by independent code:
+# Python's colorsys for HSL, numpy for the BT.709 transfer curve and for the
+# legal-colour limits.
+set -euo pipefail
+out="$1/image"
+mkdir -p "$out"
+/usr/bin/python3 - "$out" <<'PY'
+import colorsys, sys
+import numpy as np
+out = sys.argv[1]
+
+# RGB (floats on a 17-step grid) -> colorsys (h, l, s).
+with open(out + "/hsl_rgb.txt", "w") as f:
+    for r in range(17):
+        for g in range(17):
+            for b in range(17):
+                R, G, B = r / 16, g / 16, b / 16
+                h, l, s = colorsys.rgb_to_hls(R, G, B)
+                f.write("%.17g %.17g %.17g %.17g %.17g %.17g\n" % (R, G, B, h, l, s))
+
+# Byte pixels -> colorsys of byte / 255.
+vals = [0, 1, 37, 64, 127, 128, 200, 254, 255]
+with open(out + "/hsl_bytes.txt", "w") as f:
+    for r in vals:
+        for g in vals:
+            for b in vals:
+                h, l, s = colorsys.rgb_to_hls(r / 255, g / 255, b / 255)
+                f.write("%d %d %d %.17g %.17g %.17g\n" % (r, g, b, h, l, s))
+
+# (h, l, s) grid -> colorsys RGB.
+with open(out + "/hls_rgb.txt", "w") as f:
+    for hi in range(25):
+        for li in range(17):
+            for si in range(9):
+                h, l, s = hi / 24, li / 16, si / 8
+                r, g, b = colorsys.hls_to_rgb(h, l, s)
+                f.write("%.17g %.17g %.17g %.17g %.17g %.17g\n" % (h, l, s, r, g, b))
+
+# BT.709 transfer as published (0.018, 4.5, 1.099, 0.099, 0.45) and its inverse.
+x = np.linspace(0.0, 1.0, 1001)
+oetf = np.where(x >= 0.018, 1.099 * np.power(x, 0.45) - 0.099, 4.5 * x)
+inv = np.where(x >= 0.081, np.power((x + 0.099) / 1.099, 1 / 0.45), x / 4.5)
+np.savetxt(out + "/gamma709.txt", np.column_stack([x, oetf, inv]), fmt="%.17g")
+
+# Legal-colour limits in double precision: encode with the BT.709 curve,
+# transform with the published matrix rows, margin = (K - Y)^2 - (C1^2 + C2^2);
+# a negative margin is an illegal colour.
+rgb2yuv = np.array([[0.114, 0.587, 0.299], [0.436798, -0.289391, -0.147407], [-0.099978, -0.514799, 0.614777]])
+rgb2yiq = np.array([[0.114, 0.587, 0.299], [-0.321746, -0.274133, 0.595879], [0.311878, -0.523083, 0.211205]])
+rng = np.random.default_rng(12)
+bgr = rng.uniform(0, 1, (4000, 3)).astype(np.float32)
+bgr[:8] = [[0, 1, 1], [1, 1, 1], [0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1], [1, 0, 1], [1, 1, 0]]
+e = np.where(bgr >= 0.018, 1.099 * np.power(bgr.astype(np.float64), 0.45) - 0.099, 4.5 * bgr)
+cols = []
+for m, k in ((rgb2yiq, 1.2162162), (rgb2yuv, 1.2162162), (rgb2yuv, 1.2)):
+    yc = e @ m.T
+    cols.append((k - yc[:, 0]) ** 2 - (yc[:, 1] ** 2 + yc[:, 2] ** 2))
+np.savetxt(out + "/hot.txt", np.column_stack([bgr.astype(np.float64)] + cols), fmt="%.17g")
+PY
