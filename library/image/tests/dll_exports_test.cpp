@@ -5,6 +5,7 @@
 
 #include "kvhsl.h"
 #include "kvpixeltype.h"
+#include "kvxchg.h"
 
 TEST(ImageExports, ResolveAndWork) {
   HMODULE dll = LoadLibraryW(L"vogaac2.dll");
@@ -19,7 +20,7 @@ TEST(ImageExports, ResolveAndWork) {
       "_KVHSL_To_KVRGBA@8",        "_KVHSL_To_KVRGBAFLOAT@8",       "_KVHSL_To_KVDIBPIXEL@8",
       "_KVHSL_To_KVDIBPIXEL_Float@8", "_HotCheckNTSCYIQ@4",         "_HotCheckNTSCYUV@4",
       "_HotCheckPALYUV@4",         "_HotCheckNTSCYIQReturn@4",      "_HotCheckNTSCYUVReturn@4",
-      "_HotCheckPALYUVReturn@4",
+      "_HotCheckPALYUVReturn@4",   "_KvXCHGGetFunctionPointers@36",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 
@@ -45,5 +46,24 @@ TEST(ImageExports, ResolveAndWork) {
   const KVRGBAFLOAT yellow{0, 1, 1, 1}, grey{0.5f, 0.5f, 0.5f, 1};
   EXPECT_EQ(hot(&yellow), 1);
   EXPECT_EQ(hot(&grey), 0);
+
+  // The exchange through the DLL: 24-bit to 32-bit at 8 bits.
+  typedef HRESULT(__stdcall * SelectFn)(int32_t, int32_t, uint32_t, KvXchgContext*, const uint32_t*, double, double);
+  auto select =
+      reinterpret_cast<SelectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvXCHGGetFunctionPointers@36")));
+  ASSERT_NE(select, nullptr);
+  KvXchgContext c;
+  ASSERT_EQ(select(28, 27, 0, &c, nullptr, 0.0, 0.0), S_OK);
+  EXPECT_EQ(c.intermediateKind, 0u);
+  const uint8_t px[3] = {1, 2, 3};
+  uint8_t out[4] = {};
+  c.sourcePtr = px;
+  c.destPtr = out;
+  c.fetchOne(&c);
+  c.storeOne(&c);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_EQ(out[2], 3);
+  EXPECT_EQ(out[3], 255);
+  EXPECT_EQ(select(28, 33, 0, &c, nullptr, 0.0, 0.0), E_INVALIDARG);
   FreeLibrary(dll);
 }

@@ -58,3 +58,36 @@ for m, k in ((rgb2yiq, 1.2162162), (rgb2yuv, 1.2162162), (rgb2yuv, 1.2)):
     cols.append((k - yc[:, 0]) ** 2 - (yc[:, 1] ** 2 + yc[:, 2] ** 2))
 np.savetxt(out + "/hot.txt", np.column_stack([bgr.astype(np.float64)] + cols), fmt="%.17g")
 PY
+
+# BMP files of other writers with random pixels, and their pixels as Pillow
+# decodes them (top-down RGB bytes): Pillow for 1-bit, palette, 24 and 32-bit
+# files; ffmpeg for 5-5-5 and 5-6-5 files made from the 24-bit one.
+if /usr/bin/python3 -c "import PIL" 2>/dev/null; then
+  /usr/bin/python3 - "$out" <<'PY'
+import sys
+import numpy as np
+from PIL import Image
+out = sys.argv[1]
+rng = np.random.default_rng(5)
+w, h = 21, 7
+Image.fromarray(rng.integers(0, 2, (h, w), dtype=np.uint8) * 255).convert("1").save(out + "/x_1.bmp")
+p = Image.fromarray(rng.integers(0, 256, (h, w), dtype=np.uint8), "P")
+p.putpalette(list(rng.integers(0, 256, 768, dtype=np.uint8)))
+p.save(out + "/x_P.bmp")
+Image.fromarray(rng.integers(0, 256, (h, w, 3), dtype=np.uint8), "RGB").save(out + "/x_RGB.bmp")
+Image.fromarray(rng.integers(0, 256, (h, w, 4), dtype=np.uint8), "RGBA").save(out + "/x_RGBA.bmp")
+PY
+  for f in rgb565le rgb555le; do
+    ffmpeg -v error -y -i "$out/x_RGB.bmp" -pix_fmt "$f" "$out/x_$f.bmp"
+  done
+  /usr/bin/python3 - "$out" <<'PY'
+import sys
+from PIL import Image
+out = sys.argv[1]
+for n in ("1", "P", "RGB", "RGBA", "rgb565le", "rgb555le"):
+    im = Image.open(f"{out}/x_{n}.bmp")
+    open(f"{out}/x_{n}.rgb", "wb").write(im.convert("RGB").tobytes())
+    if im.mode == "RGBA":
+        open(f"{out}/x_{n}.alpha", "wb").write(im.getchannel("A").tobytes())
+PY
+fi
