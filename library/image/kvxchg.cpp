@@ -64,7 +64,10 @@ HRESULT KVAPI KvXCHGGetFunctionPointers(int32_t destType, int32_t sourceType, ui
 
   // Both types must have a store kernel of the kind's base row.
   const bool can8 = KvXchgKernels(sourceType, 2).storeOne && KvXchgKernels(destType, 2).storeOne;
-  const bool canFloat = KvXchgKernels(sourceType, 4).storeOne && KvXchgKernels(destType, 4).storeOne;
+  // The compositing operations exist for the 8-bit and 16-bit intermediates
+  // only: with an operation, float pixels are exchanged at 16 bits.
+  const bool canFloat =
+      !opParams && KvXchgKernels(sourceType, 4).storeOne && KvXchgKernels(destType, 4).storeOne;
 
   switch (flags & KVXCHG_PRESET_MASK) {
     case 1: flags = (flags & 0x07FFF1F0u) | 0x180u; break;

@@ -453,14 +453,9 @@ const KvXchgKernelSet kKernels[17][6] = {
     KV_XCHG_ROWS(28), KV_XCHG_ROWS(29), KV_XCHG_ROWS(30), KV_XCHG_ROWS(31), KV_XCHG_ROWS(32),
 };
 
-// No compositing operation has kernels yet: every entry is empty.
-const KvXchgOpSet kNoOperation = {nullptr, nullptr, nullptr, nullptr};
-
 }  // namespace
 
 const KvXchgKernelSet& KvXchgKernels(int32_t type, int row) {
   if (static_cast<uint32_t>(type - 16) > 16u || row < 0 || row > 5) return kNone;
   return kKernels[type - 16][row];
 }
-
-const KvXchgOpSet& KvXchgOperations(bool, int, uint32_t) { return kNoOperation; }

@@ -91,3 +91,102 @@ for n in ("1", "P", "RGB", "RGBA", "rgb565le", "rgb555le"):
         open(f"{out}/x_{n}.alpha", "wb").write(im.getchannel("A").tobytes())
 PY
 fi
+
+# The compositing operations, modelled from their table in plain Python
+# integers: random destination, source and operation fields per operation,
+# 16 and 8 bits, and the three forms of operation 3 at 8 bits.
+/usr/bin/python3 - "$out" <<'PY'
+import math, random, sys
+out = sys.argv[1]
+rnd = random.Random(99)
+
+def trunc_div(a, b):
+    q = abs(a) // abs(b)
+    return q if (a >= 0) == (b > 0) else -q
+
+def model(bits, variant, op, D, S, key, tol, opac, level, lut):
+    mx = (1 << bits) - 1
+    one = mx + 1
+    blend = lambda d, s, o: (d + (((s - d) * o) >> bits)) & mx   # floor blend
+    keyed = lambda p: abs(p[2] - key[2]) + abs(p[1] - key[1]) + abs(p[0] - key[0]) <= tol
+    D = list(D)
+    if op in (0, 9, 10):
+        return list(S)
+    if op == 1:
+        if bits == 16:
+            return [blend(D[i], S[i], S[3]) for i in range(4)]
+        return [D[i] + trunc_div((S[i] - D[i]) * S[3], 256) for i in range(4)]
+    if op == 2:
+        return [(D[i] * (one - S[3]) + S[i]) >> bits for i in range(4)]
+    if op == 3:
+        if bits == 16 or variant == 2:
+            return [blend(D[i], S[i], opac) for i in range(4)]
+        if variant == 1:
+            return [D[i] + trunc_div((S[i] - D[i]) * opac, 256) for i in range(4)]
+        o = opac >> 4
+        return [(D[i] >> 4) * (15 - o) + (S[i] >> 4) * o for i in range(4)]
+    if op == 4:
+        return D if keyed(S) else list(S)
+    if op == 5:
+        return D if keyed(S) else [blend(D[i], S[i], opac) for i in range(4)]
+    if op == 6:
+        if keyed(S):
+            m = max(S[0], S[1], S[2]) + 1
+            return [blend(D[i], (D[i] * m // mx) % one, level) for i in range(3)] + [D[3]]
+        return [blend(D[i], S[i], opac) for i in range(4)]
+    if op == 7:
+        if keyed(S):
+            return D
+        mS = max(S[:3]) + 1
+        mD = max(D[:3]) + 1
+        return [blend(S[i], (mD * D[i] // mS) % one, level) for i in range(3)] + [D[3]]
+    if op == 8:
+        return [abs(D[i] - S[i]) for i in range(4)]
+    if op == 11:
+        return [blend(S[i], key[i], opac) for i in range(3)] + [D[3]]
+    if op == 12:
+        return [blend(D[i], mx - S[i], opac) for i in range(4)]
+    if op == 13:
+        g = (S[0] + S[1] + S[2]) // 3
+        return [blend(D[i], g, opac) for i in range(3)] + [blend(D[3], S[3], opac)]
+    if op == 14:
+        r = []
+        for i in range(3):
+            v = D[i] + trunc_div((key[i] - D[i]) * S[3], one) + (S[i] - key[i])
+            r.append(min(max(v, 0), mx))
+        return r + [D[3]]
+    if op == 15:
+        v = int(math.sqrt((D[2] - key[2]) ** 2 + (D[1] - key[1]) ** 2 + (D[0] - key[0]) ** 2) / math.sqrt(3)) % one
+        if lut: v = mx - v
+        return [v, v, v, D[3]]
+    if op == 17:
+        m = (D[0] + D[1] + D[2]) / 3.0
+        if m < level: v = 0
+        elif m > level + tol: v = mx
+        else: v = int((m - level) * mx / tol)
+        if lut: v = mx - v
+        return [v, v, v, D[3]]
+    if op == 19:
+        return [(D[i] + ((S[i] * opac) >> bits)) & mx for i in range(4)]
+    return D  # 16, 18
+
+with open(out + "/ops.txt", "w") as f:
+    for bits in (16, 8):
+        mx = (1 << bits) - 1
+        for variant in (0, 1, 2):
+            for op in range(20):
+                for n in range(60):
+                    key = [rnd.randint(0, mx) for _ in range(3)]
+                    tol = rnd.randint(1, 3 * mx // 4)
+                    D = [rnd.randint(0, mx) for _ in range(4)]
+                    if n % 2:
+                        S = [min(max(key[i] + rnd.randint(-tol // 3, tol // 3), 0), mx) for i in range(3)] + [rnd.randint(0, mx)]
+                    else:
+                        S = [rnd.randint(0, mx) for _ in range(4)]
+                    if n % 7 == 0:
+                        S[3] = mx
+                    opac, level = rnd.randint(0, mx), rnd.randint(0, mx)
+                    lut = n % 3 == 0
+                    r = model(bits, variant, op, D, S, key, tol, opac, level, lut)
+                    f.write(" ".join(str(v) for v in [bits, variant, op] + D + S + key + [tol, opac, level, int(lut)] + r) + "\n")
+PY

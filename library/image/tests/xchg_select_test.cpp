@@ -130,11 +130,36 @@ TEST(XchgSelect, GammaRatioCurve) {
 TEST(XchgSelect, OperationBlocks) {
   uint32_t ops[14] = {3, 0x11112222, 0x33334444, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   KvXchgContext c;
-  // No compositing operation has kernels: the operation words are filled,
-  // the request is refused.
-  EXPECT_EQ(Select(c, 28, 28, 0, ops), E_NOTIMPL);
-  EXPECT_EQ(0, std::memcmp(c.opParams, ops, sizeof(ops)));
-  EXPECT_EQ(c.opOne, nullptr);
+  // Every code 0..19 has a single-pixel kernel (16 and 18 do nothing); the
+  // block is copied into the context.
+  for (uint32_t code = 0; code < 20; ++code) {
+    ops[0] = code;
+    ASSERT_EQ(Select(c, 28, 28, 0, ops), S_OK) << code;
+    EXPECT_EQ(0, std::memcmp(c.opParams, ops, sizeof(ops)));
+    EXPECT_NE(c.opOne, nullptr) << code;
+    EXPECT_EQ(c.opRun == nullptr, code >= 15 && code <= 18) << code;
+    EXPECT_EQ(c.keyMaskOne != nullptr, code == 4 || code == 5) << code;
+    EXPECT_EQ(c.keyMaskRun != nullptr, code == 4 || code == 5) << code;
+  }
+  // Operation rows follow the intermediate; the 8-bit operation 3 has three
+  // forms (plain, flag 0x40, alternate tables).
+  ops[0] = 3;
+  KvXchgContext a, b, d, e;
+  ASSERT_EQ(Select(a, 28, 28, 0, ops), S_OK);
+  ASSERT_EQ(Select(b, 28, 28, 0x40, ops), S_OK);
+  ASSERT_EQ(Select(d, 28, 28, 0x80, ops), S_OK);
+  ASSERT_EQ(Select(e, 28, 28, 0x10, ops), S_OK);
+  EXPECT_NE(a.opOne, b.opOne);
+  EXPECT_NE(a.opOne, d.opOne);
+  EXPECT_NE(b.opOne, d.opOne);
+  EXPECT_NE(a.opOne, e.opOne);
+  // With an operation, float pixels are exchanged at 16 bits (the operations
+  // read 8 and 16-bit slots).
+  ops[0] = 1;
+  ASSERT_EQ(Select(c, 32, 32, 0, ops), S_OK);
+  EXPECT_EQ(c.intermediateKind, KVXCHG_16BIT);
+  ASSERT_EQ(Select(c, 32, 32, 0, nullptr), S_OK);
+  EXPECT_EQ(c.intermediateKind, KVXCHG_FLOAT);
   // Codes beyond the twenty of the tables are refused before any lookup.
   for (uint32_t code : {20u, 255u, 0xFFFFFFFFu}) {
     ops[0] = code;
