@@ -1,4 +1,4 @@
-// BITMAPINFOHEADER and RGBQUAD for image code that also builds natively. On
+// BITMAPINFOHEADER, RGBQUAD and RECT for image code that also builds natively. On
 // Windows they come from the platform headers; elsewhere the same layouts are
 // declared here, so that headers written on either build are byte-identical.
 #pragma once
@@ -29,6 +29,13 @@ typedef struct tagRGBQUAD {
   BYTE rgbRed;
   BYTE rgbReserved;
 } RGBQUAD;
+
+typedef struct tagRECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+} RECT;
 
 #define BI_RGB 0
 #define BI_BITFIELDS 3

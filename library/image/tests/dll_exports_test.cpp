@@ -20,7 +20,8 @@ TEST(ImageExports, ResolveAndWork) {
       "_KVHSL_To_KVRGBA@8",        "_KVHSL_To_KVRGBAFLOAT@8",       "_KVHSL_To_KVDIBPIXEL@8",
       "_KVHSL_To_KVDIBPIXEL_Float@8", "_HotCheckNTSCYIQ@4",         "_HotCheckNTSCYUV@4",
       "_HotCheckPALYUV@4",         "_HotCheckNTSCYIQReturn@4",      "_HotCheckNTSCYUVReturn@4",
-      "_HotCheckPALYUVReturn@4",   "_KvXCHGGetFunctionPointers@36",
+      "_HotCheckPALYUVReturn@4",   "_KvXCHGGetFunctionPointers@36", "_KvDibCreateColorQuantizer@8",
+      "_KvDibQuantizePalette@24",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 
