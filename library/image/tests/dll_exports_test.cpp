@@ -21,7 +21,11 @@ TEST(ImageExports, ResolveAndWork) {
       "_KVHSL_To_KVDIBPIXEL_Float@8", "_HotCheckNTSCYIQ@4",         "_HotCheckNTSCYUV@4",
       "_HotCheckPALYUV@4",         "_HotCheckNTSCYIQReturn@4",      "_HotCheckNTSCYUVReturn@4",
       "_HotCheckPALYUVReturn@4",   "_KvXCHGGetFunctionPointers@36", "_KvDibCreateColorQuantizer@8",
-      "_KvDibQuantizePalette@24",
+      "_KvDibQuantizePalette@24",  "_KvDibAlloc@28",               "_KvDibFree@8",
+      "_KvDibInfo@32",             "_KvDibSet@36",                  "_KvDibFillRect@24",
+      "_KvDibFillRectChannel@28",  "_KvDibGetPixel@24",             "_KvDibSetPixel@24",
+      "_KvDibFlip@24",             "_KvDibSwapRB@16",               "_KvDibFadeToColor@32",
+      "_KvDibMergeFields@32",      "_KvDibMergeFieldsRotated@32",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 
