@@ -25,7 +25,9 @@ TEST(ImageExports, ResolveAndWork) {
       "_KvDibInfo@32",             "_KvDibSet@36",                  "_KvDibFillRect@24",
       "_KvDibFillRectChannel@28",  "_KvDibGetPixel@24",             "_KvDibSetPixel@24",
       "_KvDibFlip@24",             "_KvDibSwapRB@16",               "_KvDibFadeToColor@32",
-      "_KvDibMergeFields@32",      "_KvDibMergeFieldsRotated@32",
+      "_KvDibMergeFields@32",      "_KvDibMergeFieldsRotated@32",   "_KvUYVY2RGBA@24",
+      "_KvRGBA2UYVY@24",           "_KvUYVY2RGB@24",                "_KvRGB2UYVY@24",
+      "_KvYUV_v210_TO_UYVY@24",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 

@@ -190,3 +190,40 @@ with open(out + "/ops.txt", "w") as f:
                     r = model(bits, variant, op, D, S, key, tol, opac, level, lut)
                     f.write(" ".join(str(v) for v in [bits, variant, op] + D + S + key + [tol, opac, level, int(lut)] + r) + "\n")
 PY
+
+# Packed 4:2:2 against ffmpeg: random UYVY frames decoded to BGRA (BT.601
+# and BT.709, studio-range input, nearest chroma); RGB frames whose pixel
+# pairs share a colour encoded to UYVY; 10-bit 4:2:2 frames packed to v210.
+yuv="$out/yuv"
+mkdir -p "$yuv"
+/usr/bin/python3 - "$yuv" <<'PY'
+import sys
+import numpy as np
+d = sys.argv[1]
+rng = np.random.default_rng(11)
+w, h = 64, 16
+f = np.zeros((h, w * 2), np.uint8)
+f[:, 1::2] = rng.integers(16, 236, (h, w))        # Y
+f[:, 0::4] = rng.integers(16, 241, (h, w // 2))   # U
+f[:, 2::4] = rng.integers(16, 241, (h, w // 2))   # V
+f.tofile(d + "/in.uyvy")
+rgb = rng.integers(0, 256, (h, w // 2, 3), dtype=np.uint8).repeat(2, axis=1)
+rgb.tofile(d + "/in.rgb24")
+for W in (96, 1280):
+    # v210 writers keep samples within 4..1019 (0-3 and 1020-1023 are reserved).
+    p = rng.integers(4, 1020, (4, W), dtype=np.uint16)
+    c = rng.integers(4, 1020, (2, 4, W // 2), dtype=np.uint16)
+    np.concatenate([p.ravel(), c.ravel()]).astype("<u2").tofile(f"{d}/in{W}.yuv422p10le")
+PY
+for m in bt601 bt709; do
+  ffmpeg -v error -y -f rawvideo -pix_fmt uyvy422 -s 64x16 -i "$yuv/in.uyvy" \
+    -vf "scale=in_color_matrix=$m:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
+    -pix_fmt bgra -f rawvideo "$yuv/uyvy_$m.bgra"
+  ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x16 -i "$yuv/in.rgb24" \
+    -vf "scale=out_color_matrix=$m:in_range=pc:out_range=tv:flags=accurate_rnd+full_chroma_int+bitexact" \
+    -pix_fmt uyvy422 -f rawvideo "$yuv/rgb_$m.uyvy"
+done
+for W in 96 1280; do
+  ffmpeg -v error -y -f rawvideo -pix_fmt yuv422p10le -s ${W}x4 -i "$yuv/in$W.yuv422p10le" \
+    -c:v v210 -f rawvideo "$yuv/in$W.v210"
+done
