@@ -227,3 +227,33 @@ for W in 96 1280; do
   ffmpeg -v error -y -f rawvideo -pix_fmt yuv422p10le -s ${W}x4 -i "$yuv/in$W.yuv422p10le" \
     -c:v v210 -f rawvideo "$yuv/in$W.v210"
 done
+
+# Scaling references: scipy's corner-aligned linear zoom (the end-point
+# mapping of the enlarging path) and numpy block means (area averaging).
+scale="$out/scale"
+mkdir -p "$scale"
+/usr/bin/python3 - "$scale" <<'PY'
+import sys
+import numpy as np
+from scipy import ndimage
+d = sys.argv[1]
+rng = np.random.default_rng(21)
+src = rng.integers(0, 256, (9, 13, 4)).astype(np.uint8)
+src.tofile(d + "/src_13x9.bgra")
+def zoom(a, shape):
+    z = (shape[0] / a.shape[0], shape[1] / a.shape[1], 1)
+    return ndimage.zoom(a.astype(np.float64), z, order=1, grid_mode=False, mode="nearest")
+# Enlarging on both axes, and a reduction done by interpolation.
+zoom(src, (29, 40)).tofile(d + "/zoom_40x29.f64")
+zoom(src, (5, 7)).tofile(d + "/zoom_7x5.f64")
+srcf = rng.uniform(0, 1, (9, 13, 4)).astype(np.float32)
+srcf.tofile(d + "/src_13x9.f32")
+zoom(srcf, (29, 40)).tofile(d + "/zoomf_40x29.f64")
+# Integer reductions: block means of 48 x 36 by 4 and by 3, and by 4
+# vertically only (width kept: interpolation at the same positions).
+big = rng.integers(0, 256, (36, 48, 4)).astype(np.uint8)
+big.tofile(d + "/src_48x36.bgra")
+for n in (3, 4):
+    big.reshape(36 // n, n, 48 // n, n, 4).mean(axis=(1, 3)).tofile(f"{d}/mean{n}.f64")
+big.reshape(9, 4, 48, 4).mean(axis=1).tofile(d + "/meanv4.f64")
+PY
