@@ -257,3 +257,25 @@ for n in (3, 4):
     big.reshape(36 // n, n, 48 // n, n, 4).mean(axis=(1, 3)).tofile(f"{d}/mean{n}.f64")
 big.reshape(9, 4, 48, 4).mean(axis=1).tofile(d + "/meanv4.f64")
 PY
+
+# Bicubic references: Pillow's bicubic resize (Keys cubic, a = -0.5, centre
+# aligned) of a smooth image, as 8-bit RGB and as float planes.
+if /usr/bin/python3 -c "import PIL" 2>/dev/null; then
+  /usr/bin/python3 - "$scale" <<'PY'
+import sys
+import numpy as np
+from PIL import Image
+d = sys.argv[1]
+h, w = 14, 20
+y, x = np.mgrid[0:h, 0:w]
+planes = [125 + 80 * np.sin(x / 3.1 + k) * np.cos(y / 2.3 - k) for k in range(3)]
+rgb = np.clip(np.stack(planes, axis=2), 0, 255).round().astype(np.uint8)
+rgb.tofile(d + "/cubic_src_20x14.rgb")
+Image.fromarray(rgb, "RGB").resize((47, 33), Image.BICUBIC).tobytes()
+open(d + "/cubic_47x33.rgb", "wb").write(Image.fromarray(rgb, "RGB").resize((47, 33), Image.BICUBIC).tobytes())
+f = (rgb.astype(np.float32) / 255.0)
+f.tofile(d + "/cubic_src_20x14.f32rgb")
+out = np.stack([np.asarray(Image.fromarray(f[:, :, k], "F").resize((47, 33), Image.BICUBIC)) for k in range(3)], axis=2)
+out.astype(np.float32).tofile(d + "/cubic_47x33.f32rgb")
+PY
+fi
