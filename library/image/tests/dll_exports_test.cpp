@@ -29,6 +29,7 @@ TEST(ImageExports, ResolveAndWork) {
       "_KvRGBA2UYVY@24",           "_KvUYVY2RGB@24",                "_KvRGB2UYVY@24",
       "_KvYUV_v210_TO_UYVY@24",    "_KvPrepareSubpixelParam@36",    "_KvDibScale_BilinearSubPixel@44",
       "_KvDibScale_Bilinear@44",   "_KvDibScale_BiCubic@44",        "_KvDibScale_BiCubicSubPixel@44",
+      "_KvDibCopy@52",             "_KvDibPrepareRects@28",         "_KvDibCopyInterlace@40",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 
