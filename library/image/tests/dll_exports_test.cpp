@@ -30,6 +30,9 @@ TEST(ImageExports, ResolveAndWork) {
       "_KvYUV_v210_TO_UYVY@24",    "_KvPrepareSubpixelParam@36",    "_KvDibScale_BilinearSubPixel@44",
       "_KvDibScale_Bilinear@44",   "_KvDibScale_BiCubic@44",        "_KvDibScale_BiCubicSubPixel@44",
       "_KvDibCopy@52",             "_KvDibPrepareRects@28",         "_KvDibCopyInterlace@40",
+      "_KvYUV420ToRGBA@48",        "_KvYUV420ToRGBA_HalfHorz@48",   "_KvYUV420ToRGBA_Half_BlendFields@48",
+      "_KvYUV420ToRGBA_Half@48",   "_KvYUV420ToRGBA_Quarter@48",    "_KvYUV420ToRGBA_Quarter_BlendFields@48",
+      "_KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields@48",        "_KvYUV422PlanarToRGBA@44",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 

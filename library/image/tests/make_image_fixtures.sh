@@ -279,3 +279,25 @@ out = np.stack([np.asarray(Image.fromarray(f[:, :, k], "F").resize((47, 33), Ima
 out.astype(np.float32).tofile(d + "/cubic_47x33.f32rgb")
 PY
 fi
+
+# Planar 4:2:0 and 4:2:2 frames (64 x 36) decoded by ffmpeg to BGRA (BT.601,
+# studio-range input, nearest chroma).
+/usr/bin/python3 - "$yuv" <<'PY'
+import sys
+import numpy as np
+d = sys.argv[1]
+rng = np.random.default_rng(31)
+w, h = 64, 36
+# Luma and chroma ranges that keep every pixel inside the RGB cube (ffmpeg
+# clips its full-range output; the reductions compare means).
+y = rng.integers(50, 181, (h, w), dtype=np.uint8)
+for name, ch in (("420", h // 2), ("422", h)):
+    u = rng.integers(112, 145, (ch, w // 2), dtype=np.uint8)
+    v = rng.integers(112, 145, (ch, w // 2), dtype=np.uint8)
+    np.concatenate([y.ravel(), u.ravel(), v.ravel()]).tofile(f"{d}/in{name}.yuv")
+PY
+for f in 420 422; do
+  ffmpeg -v error -y -f rawvideo -pix_fmt yuv${f}p -s 64x36 -i "$yuv/in$f.yuv" \
+    -vf "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
+    -pix_fmt bgra -f rawvideo "$yuv/in$f.bgra"
+done
