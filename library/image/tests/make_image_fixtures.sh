@@ -301,3 +301,10 @@ for f in 420 422; do
     -vf "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
     -pix_fmt bgra -f rawvideo "$yuv/in$f.bgra"
 done
+# Float output of the same decodings (planar G, B, R floats, full range).
+ffmpeg -v error -y -f rawvideo -pix_fmt uyvy422 -s 64x16 -i "$yuv/in.uyvy" \
+  -vf "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
+  -pix_fmt gbrpf32le -f rawvideo "$yuv/uyvy_bt601.gbrpf32"
+ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s 64x36 -i "$yuv/in420.yuv" \
+  -vf "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
+  -pix_fmt gbrpf32le -f rawvideo "$yuv/in420.gbrpf32"
