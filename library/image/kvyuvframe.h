@@ -25,4 +25,9 @@ HRESULT KVAPI KvYUV_YUVToRGB(const BITMAPINFOHEADER* dibHeader, double gamma, BY
                              const BITMAPINFOHEADER* yuvHeader, const void* videoExt, const BYTE* yuvData,
                              const KvYUVPlaneLayout* layout, int32_t scaleShift, uint32_t reserved);
 
+// The bitmap (same size) encoded into the YUV frame; scaleShift must be 0.
+HRESULT KVAPI KvYUV_RGBToYUV(const BITMAPINFOHEADER* yuvHeader, const void* videoExt, BYTE* yuvData,
+                             const KvYUVPlaneLayout* layout, const BITMAPINFOHEADER* dibHeader, double gamma,
+                             const BYTE* dibBits, int32_t dibStride, int32_t scaleShift, uint32_t reserved);
+
 }  // extern "C"

@@ -33,7 +33,7 @@ TEST(ImageExports, ResolveAndWork) {
       "_KvYUV420ToRGBA@48",        "_KvYUV420ToRGBA_HalfHorz@48",   "_KvYUV420ToRGBA_Half_BlendFields@48",
       "_KvYUV420ToRGBA_Half@48",   "_KvYUV420ToRGBA_Quarter@48",    "_KvYUV420ToRGBA_Quarter_BlendFields@48",
       "_KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields@48",        "_KvYUV422PlanarToRGBA@44",
-      "_KvYUV_YUVToRGB@44",
+      "_KvYUV_YUVToRGB@44",        "_KvYUV_RGBToYUV@44",
   };
   for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
 

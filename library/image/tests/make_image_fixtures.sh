@@ -308,3 +308,16 @@ ffmpeg -v error -y -f rawvideo -pix_fmt uyvy422 -s 64x16 -i "$yuv/in.uyvy" \
 ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s 64x36 -i "$yuv/in420.yuv" \
   -vf "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor+full_chroma_int+accurate_rnd" \
   -pix_fmt gbrpf32le -f rawvideo "$yuv/in420.gbrpf32"
+# RGB frames of one colour per pair of rows encoded by ffmpeg to 4:2:0 (whole
+# rows, and nearest sampling, so that the chroma siting does not matter).
+/usr/bin/python3 - "$yuv" <<'PY'
+import sys
+import numpy as np
+d = sys.argv[1]
+rng = np.random.default_rng(41)
+rgb = rng.integers(0, 256, (8, 1, 3), dtype=np.uint8).repeat(2, axis=0).repeat(64, axis=1)
+rgb.tofile(d + "/block.rgb24")
+PY
+ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x16 -i "$yuv/block.rgb24" \
+  -vf "scale=out_color_matrix=bt601:in_range=pc:out_range=tv:flags=neighbor+accurate_rnd+full_chroma_int+bitexact" \
+  -pix_fmt yuv420p -f rawvideo "$yuv/block.yuv420p"
