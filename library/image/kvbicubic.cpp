@@ -1,6 +1,7 @@
 // Bicubic scaling with 4096-phase weight tables.
 #include "kvbicubic.h"
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -106,54 +107,61 @@ inline void LoadF(const BYTE* p, double out[4]) {
   for (int i = 0; i < 4; ++i) out[i] = f[i];
 }
 
-// Plain bicubic on both axes.
-void Plain8(const Setup& s) {
+// Plain bicubic on both axes. Each destination row filters every source
+// column it needs vertically once (rounded, as the horizontal pass expects)
+// and then combines four of them per destination pixel.
+template <bool Float>
+void Plain(const Setup& s) {
   const Tables& t = WeightTables();
-  for (int32_t k = 0; k < s.rows.count(); ++k) {
-    int32_t ri[4], rp;
-    s.RowTaps(k, ri, &rp);
-    const int32_t* wy = t.i[rp];
-    for (int32_t c = 0; c < s.cols.count(); ++c) {
-      int32_t ci[4], cp;
-      s.ColTaps(c, ci, &cp);
-      const int32_t* wx = t.i[cp];
-      int64_t out[4] = {0, 0, 0, 0};
-      for (int j = 0; j < 4; ++j) {
-        // The vertical pass of one source column, rounded.
-        int64_t v[4] = {0, 0, 0, 0};
-        for (int r = 0; r < 4; ++r) {
-          const BYTE* px = s.Src(ri[r], ci[j]);
-          for (int ch = 0; ch < 4; ++ch) v[ch] += int64_t(px[ch]) * wy[r];
-        }
-        for (int ch = 0; ch < 4; ++ch) out[ch] += ((v[ch] + 8192) / 16384) * wx[j];
-      }
-      for (int ch = 0; ch < 4; ++ch) out[ch] = (out[ch] + 8192) / 16384;
-      PutBlend8(s.Dst(k, c), out, s.Coverage(k, c), s.noBlend);
+  const int32_t n = s.cols.count();
+  std::vector<int32_t> colIdx(size_t(n) * 4), colPhase(n);
+  int32_t lo = INT32_MAX, hi = INT32_MIN;
+  for (int32_t c = 0; c < n; ++c) {
+    s.ColTaps(c, &colIdx[size_t(c) * 4], &colPhase[c]);
+    for (int j = 0; j < 4; ++j) {
+      lo = colIdx[size_t(c) * 4 + j] < lo ? colIdx[size_t(c) * 4 + j] : lo;
+      hi = colIdx[size_t(c) * 4 + j] > hi ? colIdx[size_t(c) * 4 + j] : hi;
     }
   }
-}
-
-void PlainF(const Setup& s) {
-  const Tables& t = WeightTables();
+  std::vector<double> vf(Float ? size_t(hi - lo + 1) * 4 : 0);
+  std::vector<int64_t> vi(Float ? 0 : size_t(hi - lo + 1) * 4);
   for (int32_t k = 0; k < s.rows.count(); ++k) {
     int32_t ri[4], rp;
     s.RowTaps(k, ri, &rp);
-    const float* wy = t.f[rp];
-    for (int32_t c = 0; c < s.cols.count(); ++c) {
-      int32_t ci[4], cp;
-      s.ColTaps(c, ci, &cp);
-      const float* wx = t.f[cp];
-      double out[4] = {0, 0, 0, 0};
-      for (int j = 0; j < 4; ++j) {
+    for (int32_t col = lo; col <= hi; ++col) {
+      if (Float) {
         double v[4] = {0, 0, 0, 0};
         for (int r = 0; r < 4; ++r) {
           double px[4];
-          LoadF(s.Src(ri[r], ci[j]), px);
-          for (int ch = 0; ch < 4; ++ch) v[ch] += px[ch] * wy[r];
+          LoadF(s.Src(ri[r], col), px);
+          for (int ch = 0; ch < 4; ++ch) v[ch] += px[ch] * t.f[rp][r];
         }
-        for (int ch = 0; ch < 4; ++ch) out[ch] += v[ch] * wx[j];
+        std::memcpy(&vf[size_t(col - lo) * 4], v, sizeof(v));
+      } else {
+        int64_t v[4] = {0, 0, 0, 0};
+        for (int r = 0; r < 4; ++r) {
+          const BYTE* px = s.Src(ri[r], col);
+          for (int ch = 0; ch < 4; ++ch) v[ch] += int64_t(px[ch]) * t.i[rp][r];
+        }
+        for (int ch = 0; ch < 4; ++ch) vi[size_t(col - lo) * 4 + ch] = (v[ch] + 8192) / 16384;
       }
-      PutBlendF(s.Dst(k, c), out, s.Coverage(k, c), s.noBlend);
+    }
+    for (int32_t c = 0; c < n; ++c) {
+      const int32_t* ci = &colIdx[size_t(c) * 4];
+      if (Float) {
+        const float* wx = t.f[colPhase[c]];
+        double out[4] = {0, 0, 0, 0};
+        for (int j = 0; j < 4; ++j)
+          for (int ch = 0; ch < 4; ++ch) out[ch] += vf[size_t(ci[j] - lo) * 4 + ch] * wx[j];
+        PutBlendF(s.Dst(k, c), out, s.Coverage(k, c), s.noBlend);
+      } else {
+        const int32_t* wx = t.i[colPhase[c]];
+        int64_t out[4] = {0, 0, 0, 0};
+        for (int j = 0; j < 4; ++j)
+          for (int ch = 0; ch < 4; ++ch) out[ch] += vi[size_t(ci[j] - lo) * 4 + ch] * wx[j];
+        for (int ch = 0; ch < 4; ++ch) out[ch] = (out[ch] + 8192) / 16384;
+        PutBlend8(s.Dst(k, c), out, s.Coverage(k, c), s.noBlend);
+      }
     }
   }
 }
@@ -250,9 +258,9 @@ HRESULT KVAPI KvDibScale_BiCubicSubPixel(BYTE* dstBits, const int32_t* dstSize, 
     else
       Averaged<false>(s, reduceY);
   } else if (isFloat) {
-    PlainF(s);
+    Plain<true>(s);
   } else {
-    Plain8(s);
+    Plain<false>(s);
   }
   return S_OK;
 }

@@ -108,7 +108,9 @@ const Matrix kYuvToRgb = {{{1.0f, 2.028398f, 0.0f}, {1.0f, -0.393931f, -0.580809
 const Matrix kRgbToYiq = {{{0.114f, 0.587f, 0.299f},
                            {-0.321746f, -0.274133f, 0.595879f},
                            {0.311878f, -0.523083f, 0.211205f}}};
-const Matrix kYiqToRgb = {{{1.0f, -1.104744f, 1.701157f}, {1.0f, -0.272558f, -0.646709f}, {1.0f, 0.956295f, 0.621025f}}};
+const Matrix kYiqToRgb = {{{1.0f, -1.104744f, 1.701157f},
+                           {1.0f, -0.272558f, -0.646709f},
+                           {1.0f, 0.956295f, 0.621025f}}};
 
 enum class Rule { Ntsc, Pal };
 struct Check {

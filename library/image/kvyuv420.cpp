@@ -109,7 +109,8 @@ void HalfBlend(const Planes& p) {
       const int32_t us = p.U(c0, x) + p.U(c1, x), vs = p.V(c0, x) + p.V(c1, x);
       int32_t t[3];
       Terms(*p.m, us, vs, 2, 13, t);
-      const int32_t s = p.Y(2 * j, 2 * x)[0] + p.Y(2 * j, 2 * x)[1] + p.Y(2 * j + 1, 2 * x)[0] + p.Y(2 * j + 1, 2 * x)[1];
+      const BYTE *top = p.Y(2 * j, 2 * x), *bottom = p.Y(2 * j + 1, 2 * x);
+      const int32_t s = top[0] + top[1] + bottom[0] + bottom[1];
       const int32_t ch[3] = {(t[0] + s) >> 2, (t[1] + s) >> 2, (t[2] + s) >> 2};
       Put(p.Out(j, x), ch);
     }

@@ -189,7 +189,9 @@ TEST(LegalColour, ChecksMatchNumpyLimits) {
       const double margin = r[3 + k];
       const BOOL got = checks[k](&p);
       // Single against double precision: only colours clear of the limit.
-      if (std::fabs(margin) > 1e-4) { EXPECT_EQ(got, margin < 0 ? 1 : 0) << "check " << k << " bgr " << r[0] << " " << r[1] << " " << r[2]; }
+      if (std::fabs(margin) > 1e-4) {
+        EXPECT_EQ(got, margin < 0 ? 1 : 0) << "check " << k << " bgr " << r[0] << " " << r[1] << " " << r[2];
+      }
       KVRGBAFLOAT q = p;
       EXPECT_EQ(fixes[k](&q), got);
       if (!got) {

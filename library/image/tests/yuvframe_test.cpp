@@ -139,8 +139,9 @@ TEST(YuvFrame, EightBitEntriesAndReductions) {
 TEST(YuvFrame, V210AndI420) {
   // v210 of Y10 = 940, U10 = V10 = 512: 235 at 8 bits, 1.0 as floats.
   std::vector<uint32_t> words(4 * 2);
-  const uint32_t w0 = 512 | 940u << 10 | 512u << 20, w1 = 940 | 512u << 10 | 940u << 20, w2 = 512 | 940u << 10 | 512u << 20,
-                 w3 = 940 | 512u << 10 | 940u << 20;
+  // Words: U Y V | Y U Y | V Y U | Y V Y.
+  const uint32_t w0 = 512 | 940u << 10 | 512u << 20, w1 = 940 | 512u << 10 | 940u << 20;
+  const uint32_t w2 = w0, w3 = w1;
   for (int g = 0; g < 2; ++g) {
     words[g * 4] = w0;
     words[g * 4 + 1] = w1;
