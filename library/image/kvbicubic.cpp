@@ -252,15 +252,21 @@ HRESULT KVAPI KvDibScale_BiCubicSubPixel(BYTE* dstBits, const int32_t* dstSize, 
                                        bytesPerPixel, reduceOption, noBlend);
   const bool isFloat = bytesPerPixel == 16;
   const Setup s(p, srcSize[0], noBlend != 0, isFloat ? 16 : 4);
-  if (reduceOption && (reduceX || reduceY)) {
-    if (isFloat)
-      Averaged<true>(s, reduceY);
-    else
-      Averaged<false>(s, reduceY);
-  } else if (isFloat) {
-    Plain<true>(s);
-  } else {
-    Plain<false>(s);
+  // Work lists are the only allocations: a failure is reported, never thrown
+  // across the library's boundary.
+  try {
+    if (reduceOption && (reduceX || reduceY)) {
+      if (isFloat)
+        Averaged<true>(s, reduceY);
+      else
+        Averaged<false>(s, reduceY);
+    } else if (isFloat) {
+      Plain<true>(s);
+    } else {
+      Plain<false>(s);
+    }
+  } catch (...) {
+    return E_OUTOFMEMORY;
   }
   return S_OK;
 }

@@ -190,7 +190,13 @@ HRESULT WholePixelWorker(const Bitmap& dst, const RECT& D, int32_t dstCode, cons
   KvXchgContext& x = *ex.x;
   const int32_t W = D.right - D.left, H = D.bottom - D.top, sw = S.right - S.left, sh = S.bottom - S.top;
   const bool scaled = sw != W || sh != H;
-  if (!scaled && !edges && RowConvert(dst, D, dstCode, src, S, srcCode, flags, x)) return S_OK;
+  try {
+    if (!scaled && !edges && RowConvert(dst, D, dstCode, src, S, srcCode, flags, x)) return S_OK;
+  } catch (...) {
+    // The gamma byte table is the only allocation; nothing is thrown across
+    // the library's boundary.
+    return E_OUTOFMEMORY;
+  }
 
   EdgeSetup edge;
   edge.edges = edges;

@@ -318,10 +318,16 @@ HRESULT KVAPI KvDibScale_BilinearSubPixel(BYTE* dstBits, const int32_t* dstSize,
     return S_OK;
   // An empty read area (the source maps outside the clipped destination).
   if (Width(p.srcRead) <= 0 || Height(p.srcRead) <= 0) return S_OK;
-  if (bytesPerPixel == 16)
-    Scale<PxF>(p, reduceOption, noBlend != 0);
-  else
-    Scale<Px8>(p, reduceOption, noBlend != 0);
+  // Work lists are the only allocations: a failure is reported, never thrown
+  // across the library's boundary.
+  try {
+    if (bytesPerPixel == 16)
+      Scale<PxF>(p, reduceOption, noBlend != 0);
+    else
+      Scale<Px8>(p, reduceOption, noBlend != 0);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }
 
