@@ -300,14 +300,14 @@ HRESULT KVAPI KvDibFadeToColor(BITMAPINFOHEADER* dib, BYTE* bits, const RECT* re
   const int32_t code = KvGetPixelType(dib);
   if (code != KVPT_RGB32 && code != KVPT_RGBA32 && code != KVPT_RGBAF128) return E_NOTIMPL;
   // The rectangle in 18.14, clipped to the bitmap.
-  const int64_t w = int64_t(dib->biWidth) << 14, h = int64_t(Rows(dib)) << 14;
+  const int64_t w = int64_t(dib->biWidth) * 16384, h = int64_t(Rows(dib)) * 16384;
   int64_t l = 0, tp = 0, rt = w, bt = h;
   if (rect) {
-    const int shift = (flags & KVDIB_FIXEDRECT) ? 0 : 14;
-    l = int64_t(rect->left) << shift;
-    tp = int64_t(rect->top) << shift;
-    rt = int64_t(rect->right) << shift;
-    bt = int64_t(rect->bottom) << shift;
+    const int64_t unit = (flags & KVDIB_FIXEDRECT) ? 1 : 16384;
+    l = int64_t(rect->left) * unit;
+    tp = int64_t(rect->top) * unit;
+    rt = int64_t(rect->right) * unit;
+    bt = int64_t(rect->bottom) * unit;
   }
   if (l < 0) l = 0;
   if (tp < 0) tp = 0;

@@ -314,12 +314,18 @@ HRESULT SubPixelWorker(Bitmap& dst, const RECT& Dfx, int32_t dstCode, Bitmap& sr
       }
       At(src.Row(iy), ix, src.bpp, &x.sourcePtr, &x.sourceBit);
       if ((fx || fy) && interpolate) {
-        // Neighbours to the right and below exist for positions before the
-        // last column and row; a zero weight keeps the other axis exact.
+        // A nonzero fraction means the neighbour on that axis exists (the
+        // last column and row take fraction 0); the kernels read only
+        // neighbours that exist: the vertical one alone when there is no
+        // horizontal fraction, the row itself as "below" when there is no
+        // vertical one.
         x.weightX = fx;
         x.weightY = fy;
         x.sourceStride = fy ? static_cast<int32_t>(src.Row(iy + 1) - src.Row(iy)) : 0;
-        x.fetchBilinear(&x);
+        if (fx)
+          x.fetchBilinear(&x);
+        else
+          x.fetchVertical(&x);
       } else {
         x.fetchOne(&x);
       }

@@ -243,8 +243,8 @@ void Scale(const KvSubpixelParam& p, const void* reduceOption, bool noBlend) {
 }
 
 bool ToFixed(const RECT* in, RECT* out) {
-  const int64_t v[4] = {int64_t(in->left) << 14, int64_t(in->top) << 14, int64_t(in->right) << 14,
-                        int64_t(in->bottom) << 14};
+  const int64_t v[4] = {int64_t(in->left) * 16384, int64_t(in->top) * 16384, int64_t(in->right) * 16384,
+                        int64_t(in->bottom) * 16384};
   for (int64_t x : v)
     if (x < INT32_MIN || x > INT32_MAX) return false;
   *out = {static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]), static_cast<LONG>(v[3])};

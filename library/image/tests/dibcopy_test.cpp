@@ -156,6 +156,17 @@ TEST(DibCopy, SubPixelRectangles) {
   EXPECT_EQ(dst.Row(1)[4 * 5], 0);
 }
 
+// The last source column with a vertical fraction: only the pixel below is
+// read, never one to the right of the row (the sanitizer build reports it).
+TEST(DibCopy, SubPixelLastColumnReadsNoNeighbourToTheRight) {
+  Dib s(27, 2, 3), d(28, 2, 3);
+  std::memset(s.Bits(), 100, s.Size());
+  const RECT from = {0, kOne / 2, 2 * kOne, 3 * kOne}, to = {0, 0, 2 * kOne, 3 * kOne - kOne / 2};
+  ASSERT_EQ(KvDibCopy(d.h, nullptr, &to, 0, s.h, nullptr, &from, 0, 3 | KVDIBCOPY_FIXEDRECT, 0, 0), S_OK);
+  EXPECT_EQ(d.Row(0)[4], 100);
+  EXPECT_EQ(d.Row(1)[4], 100);
+}
+
 TEST(DibCopy, EdgeTreatment) {
   Dib s(28, 6, 2), d(28, 6, 2);
   std::memset(s.Bits(), 240, s.Size());
