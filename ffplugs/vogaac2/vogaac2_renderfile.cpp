@@ -1,0 +1,73 @@
+// The AAC render loop and metadata write.
+#include "vogaac2_renderfile.h"
+
+#include <cstring>
+#include <new>
+
+#include "ffbase_audiosamplereader.h"
+#include "ffbase_mpeg4audioencoder.h"
+#include "kvaudio.h"
+#include "kvtemplate.h"
+#include "vogaac2_compressor.h"
+
+HRESULT VogAacRenderFile::NewCompressor(const AacPresetRecord& preset, ffbase::IAudioCompressor** out) {
+  return CreateAacCompressor(preset, out);
+}
+
+HRESULT VogAacRenderFile::WriteFileMetadata(fileutil::MetaDataSet& collection, const wchar_t* path, DWORD) {
+  ffbase::Mpeg4AudioEncoder* encoder = new (std::nothrow) ffbase::Mpeg4AudioEncoder(nullptr);
+  if (!encoder) return E_OUTOFMEMORY;
+  HRESULT hr = encoder->WriteMetadata(collection, path);
+  delete encoder;
+  return hr;
+}
+
+HRESULT VogAacRenderFile::RenderStreams(const wchar_t* path, tagKVTEMPLATExV2* tmpl, ffbase::ReadStreams* sources,
+                                        IUnknown* progress) {
+  if (!tmpl || !sources || !path) return E_FAIL;
+  // A template without a whole preset record (or whose declared size does not
+  // hold its codec block) cannot configure an encoder.
+  if (tmpl->cbCodecBlock < sizeof(AacPresetRecord) ||
+      tmpl->cbSize < kKvTemplateHeaderSize + sizeof(AacPresetRecord))
+    return E_INVALIDARG;
+  AacPresetRecord preset;
+  std::memcpy(&preset, tmpl->abData, sizeof preset);
+
+  ffbase::IAudioCompressor* compressor = nullptr;
+  HRESULT hr = NewCompressor(preset, &compressor);
+  if (FAILED(hr)) return hr;
+  if (!compressor) return E_OUTOFMEMORY;
+  ffbase::Mpeg4AudioEncoder* encoder = new (std::nothrow) ffbase::Mpeg4AudioEncoder(compressor);
+  if (!encoder) {
+    delete compressor;
+    return E_OUTOFMEMORY;
+  }
+  WAVEFORMATEX outputFormat;
+  std::memset(&outputFormat, 0, sizeof outputFormat);
+  hr = encoder->Init(reinterpret_cast<const _kvwaveformat*>(tmpl->wfSource), &outputFormat, tmpl->cbCodecBlock,
+                     tmpl->abData);
+  if (SUCCEEDED(hr)) hr = encoder->Open(path);
+  IKvReadAudioStream* stream = nullptr;
+  if (SUCCEEDED(hr)) {
+    UINT index = 0;
+    hr = sources->FindAudioStream(reinterpret_cast<void**>(&stream), &index);
+    if (SUCCEEDED(hr) && !stream) hr = E_FAIL;
+  }
+  if (SUCCEEDED(hr)) {
+    ffbase::AudioSampleReader* reader = new (std::nothrow) ffbase::AudioSampleReader();
+    if (!reader) {
+      hr = E_OUTOFMEMORY;
+    } else {
+      hr = reader->Init(progress, stream);
+      if (SUCCEEDED(hr)) hr = reader->SetOutputFormat(&outputFormat);
+      if (SUCCEEDED(hr)) {
+        hr = encoder->Encode(reader);
+        encoder->Close();
+      }
+      delete reader;
+    }
+  }
+  delete encoder;
+  if (stream) stream->Release();
+  return hr;
+}
