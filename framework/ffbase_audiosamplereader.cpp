@@ -13,15 +13,6 @@ namespace {
 
 const HRESULT kCancelled = static_cast<HRESULT>(0x8004E00C);
 
-// The host's progress sink: slot 3 takes the total once, slot 6 the position
-// after each read. Only these two slots are known.
-struct IRenderProgress : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Begin(DWORD reserved, LONGLONG total) = 0;  // 3
-  virtual HRESULT STDMETHODCALLTYPE Slot4() = 0;                                // 4
-  virtual HRESULT STDMETHODCALLTYPE Slot5() = 0;                                // 5
-  virtual HRESULT STDMETHODCALLTYPE Position(LONGLONG position) = 0;           // 6
-};
-
 }  // namespace
 
 AudioSampleReader::AudioSampleReader()
@@ -64,7 +55,7 @@ HRESULT AudioSampleReader::Init(IUnknown* progress, IKvReadAudioStream* source) 
   LONGLONG length = 0;
   hr = source->GetSampleCount(&length);
   if (FAILED(hr)) return hr;
-  if (progress) return static_cast<IRenderProgress*>(progress)->Begin(0, length);
+  if (progress) return static_cast<IRenderProgressSink*>(progress)->Begin(0, length);
   return S_OK;
 }
 
@@ -188,7 +179,7 @@ HRESULT AudioSampleReader::Read(void* buffer, DWORD frames, DWORD* framesRead) {
   r = (copied > 0 || outputAvailable_ > 0) ? S_OK : S_FALSE;
   if (r != S_OK) return r;
   if (progress_) {
-    HRESULT p = static_cast<IRenderProgress*>(progress_)->Position(static_cast<LONGLONG>(position_));
+    HRESULT p = static_cast<IRenderProgressSink*>(progress_)->Position(static_cast<LONGLONG>(position_));
     if (FAILED(p)) return kCancelled;
     return p;
   }

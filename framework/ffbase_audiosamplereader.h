@@ -13,6 +13,16 @@
 
 namespace ffbase {
 
+// The host's progress sink as the reader calls it: slot 3 once with the total
+// frame count, slot 6 with the source position after each read (a failure
+// there is the user's cancel). The sink's other slots are the host's.
+struct IRenderProgressSink : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Begin(DWORD reserved, LONGLONG totalFrames) = 0;  // 3
+  virtual HRESULT STDMETHODCALLTYPE HostSlot4() = 0;                                 // 4
+  virtual HRESULT STDMETHODCALLTYPE HostSlot5() = 0;                                 // 5
+  virtual HRESULT STDMETHODCALLTYPE Position(LONGLONG position) = 0;                 // 6
+};
+
 // Target frames' worth of bytes read from the host at a time (as a shift).
 const DWORD kSampleReaderBlockShift = 14;
 
