@@ -33,26 +33,31 @@ HRESULT VogAacRenderFile::RenderStreams(const wchar_t* path, tagKVTEMPLATExV2* t
   AacPresetRecord preset;
   std::memcpy(&preset, tmpl->abData, sizeof preset);
 
-  ffbase::IAudioCompressor* compressor = nullptr;
-  HRESULT hr = NewCompressor(preset, &compressor);
+  // The source is looked up first: without one there is nothing to encode,
+  // whatever the encoder could do.
+  IKvReadAudioStream* stream = nullptr;
+  UINT index = 0;
+  HRESULT hr = sources->FindAudioStream(reinterpret_cast<void**>(&stream), &index);
   if (FAILED(hr)) return hr;
-  if (!compressor) return E_OUTOFMEMORY;
-  ffbase::Mpeg4AudioEncoder* encoder = new (std::nothrow) ffbase::Mpeg4AudioEncoder(compressor);
-  if (!encoder) {
-    delete compressor;
-    return E_OUTOFMEMORY;
+  if (!stream) return E_FAIL;
+
+  ffbase::IAudioCompressor* compressor = nullptr;
+  hr = NewCompressor(preset, &compressor);
+  if (SUCCEEDED(hr) && !compressor) hr = E_OUTOFMEMORY;
+  ffbase::Mpeg4AudioEncoder* encoder = nullptr;
+  if (SUCCEEDED(hr)) {
+    encoder = new (std::nothrow) ffbase::Mpeg4AudioEncoder(compressor);
+    if (!encoder) {
+      delete compressor;
+      hr = E_OUTOFMEMORY;
+    }
   }
   WAVEFORMATEX outputFormat;
   std::memset(&outputFormat, 0, sizeof outputFormat);
-  hr = encoder->Init(reinterpret_cast<const _kvwaveformat*>(tmpl->wfSource), &outputFormat, tmpl->cbCodecBlock,
-                     tmpl->abData);
+  if (SUCCEEDED(hr))
+    hr = encoder->Init(reinterpret_cast<const _kvwaveformat*>(tmpl->wfSource), &outputFormat, tmpl->cbCodecBlock,
+                       tmpl->abData);
   if (SUCCEEDED(hr)) hr = encoder->Open(path);
-  IKvReadAudioStream* stream = nullptr;
-  if (SUCCEEDED(hr)) {
-    UINT index = 0;
-    hr = sources->FindAudioStream(reinterpret_cast<void**>(&stream), &index);
-    if (SUCCEEDED(hr) && !stream) hr = E_FAIL;
-  }
   if (SUCCEEDED(hr)) {
     ffbase::AudioSampleReader* reader = new (std::nothrow) ffbase::AudioSampleReader();
     if (!reader) {

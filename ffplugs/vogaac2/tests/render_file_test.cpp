@@ -1,0 +1,321 @@
+// The render file: its slots through the DLL, and the whole render loop (host
+// stream -> sample reader -> compressor -> MP4 writer -> metadata) with a
+// compressor that pulls the host's PCM block by block and answers with the
+// access units of an ffmpeg file, so that the rendered file can be checked by
+// ffmpeg (render_writer_oracles.sh decodes it).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "boxreader.h"
+#include "descriptors.h"
+#include "factories.h"
+#include "filestream.h"
+#include "kvaudio.h"
+#include "kvfileio.h"
+#include "kvtemplate.h"
+#include "metadataset.h"
+#include "metastream.h"
+#include "plugin_dll.h"
+#include "read_support.h"
+#include "standin_host.h"
+#include "summaryids.h"
+#include "trackreader.h"
+#include "vogaac2_renderfile.h"
+#include "vogaac2_renderfileclass.h"
+
+namespace {
+
+const GUID kRendererId = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
+
+std::wstring RenderDir() {
+  std::wstring dir = WinePath(std::string(VOG_FIXTURE_DIR) + "/render");
+  CreateDirectoryW(dir.c_str(), nullptr);
+  return dir + L"\\";
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<BYTE> LoadFile(const std::string& unix) {
+  std::vector<BYTE> bytes;
+  FILE* f = _wfopen(WinePath(unix).c_str(), L"rb");
+  if (!f) return bytes;
+  BYTE buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  fclose(f);
+  return bytes;
+}
+
+// The access units, durations and decoder configuration of an MP4 file.
+struct Units {
+  std::vector<std::vector<uint8_t>> units;
+  std::vector<uint32_t> durations;
+  std::vector<uint8_t> asc;
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+};
+
+class SttsCollector : public fileutil::BoxVisitor {
+ public:
+  ~SttsCollector() {}
+  using fileutil::BoxVisitor::Visit;
+  uint32_t Visit(fileutil::TimeToSampleBox& box) override {
+    for (const auto& e : box.entries)
+      for (uint32_t i = 0; i < e.sampleCount; ++i) durations.push_back(e.sampleDelta);
+    return 0;
+  }
+  std::vector<uint32_t> durations;
+};
+
+bool LoadUnits(const std::wstring& path, Units& u) {
+  // The test's own copy of the container library needs its factories.
+  fileutil::CreateGlobalFactories();
+  esds::CreateDescriptorFactory();
+  fileutil::ifstream in;
+  in.open(path.c_str(), 65536, fileutil::kGenericRead, fileutil::kFileShareRead, nullptr, fileutil::kOpenExisting,
+          fileutil::kFlagsNormal, nullptr);
+  if (!in.is_open()) return false;
+  fileutil::BoxList* boxes = nullptr;
+  {
+    fileutil::BoxReader reader(in);
+    boxes = reader.ReadAllBoxes();
+  }
+  if (!boxes) return false;
+  SttsCollector stts;
+  fileutil::VisitBoxes(*boxes, stts);
+  u.durations = stts.durations;
+  in.clear();
+  fileutil::TrackReader track(*boxes, in);
+  bool ok = track.Init();
+  if (ok) {
+    u.asc = track.GetDecoderSpecificInfo();
+    u.channels = track.GetChannelCount();
+    u.rate = track.GetSampleRate();
+    for (uint32_t n = 1; ok && n <= track.GetSampleCount(); ++n) {
+      std::vector<uint8_t> unit;
+      ok = track.SeekSample(n) && track.ReadSample(unit);
+      u.units.push_back(unit);
+    }
+  }
+  fileutil::DeleteBoxList(boxes);
+  return ok;
+}
+
+// Pulls 1024 frames of float PCM per call from the reader and answers with
+// the next recorded access unit.
+class PullingReplayCompressor : public ffbase::IAudioCompressor {
+ public:
+  explicit PullingReplayCompressor(const Units& u) : u_(u) {}
+  HRESULT Open(void*, const WAVEFORMATEX* source, WAVEFORMATEX* output) override {
+    KvAudio_InitWfx(output, u_.rate, KVST_FLOAT, u_.channels);
+    sourceChannels = source->nChannels;
+    return S_OK;
+  }
+  HRESULT Encode(std::vector<uint8_t>* accessUnit, ffbase::IAudioSampleReader* reader, DWORD* duration) override {
+    *duration = 0;
+    accessUnit->clear();
+    std::vector<float> block(1024 * u_.channels);
+    DWORD frames = 0;
+    HRESULT hr = reader->Read(block.data(), 1024, &frames);
+    if (hr != S_OK || frames == 0) return hr;
+    framesPulled += frames;
+    if (next_ >= u_.units.size()) return S_OK;
+    *accessUnit = u_.units[next_];
+    *duration = u_.durations[next_];
+    ++next_;
+    return S_OK;
+  }
+  HRESULT SetProfileLevels(fileutil::ISetInitialObjectDescriptor* iod) override {
+    iod->Set(0xFF, 0xFF, 0x29, 0xFF, 0xFF);
+    return S_OK;
+  }
+  HRESULT FillDecoderConfig(fileutil::ISetElementaryStreamInfo* es) override {
+    return es->Set(0x40, 5, 1536, 288000, 128000, 0, u_.asc) ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT Close() override { return S_OK; }
+
+  static inline LONGLONG framesPulled = 0;
+  static inline WORD sourceChannels = 0;
+
+ private:
+  Units u_;
+  size_t next_ = 0;
+};
+
+class ReplayRenderFile : public VogAacRenderFile {
+ public:
+  ReplayRenderFile(IKvRenderFileClass* owner, tagKVTEMPLATExV2* tmpl, const Units& u)
+      : VogAacRenderFile(owner, tmpl), units_(u) {}
+  AacPresetRecord preset = {};
+
+ protected:
+  HRESULT NewCompressor(const AacPresetRecord& p, ffbase::IAudioCompressor** out) override {
+    preset = p;
+    *out = new PullingReplayCompressor(units_);
+    return S_OK;
+  }
+
+ private:
+  Units units_;
+};
+
+// The host's metadata: a summary stream with a title, nothing else.
+class SummaryMeta : public IKvReadMeta {
+ public:
+  explicit SummaryMeta(const wchar_t* title) { set_.SetSummaryText(fileutil::kSummaryTitle, title); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IKvReadMeta) || IsEqualGUID(riid, IID_IUnknown)) {
+      *ppv = this;
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetMarkers(IStream**) override { return HRESULT(0x8004E00A); }
+  HRESULT STDMETHODCALLTYPE GetType2Stream(IStream**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5(DWORD_PTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSummaryText(UINT, wchar_t*, int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSummaryStream(IStream** out) override {
+    fileutil::MetaSummaryStream* s = new fileutil::MetaSummaryStream();
+    HRESULT hr = s->FillFromSummary(set_);
+    *out = s;
+    return hr;
+  }
+  ULONG refs = 1;
+
+ private:
+  fileutil::MetaDataSet set_;
+};
+
+class RenderFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    IClassFactory* factory = dll_.Factory(kRendererId);
+    ASSERT_NE(factory, nullptr);
+    void* obj = nullptr;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IKvRenderFileClass, &obj));
+    factory->Release();
+    cls_ = static_cast<IKvRenderFileClass*>(obj);
+  }
+  void TearDown() override {
+    if (cls_) EXPECT_EQ(0u, cls_->Release());
+  }
+  PluginDll dll_;
+  IKvRenderFileClass* cls_ = nullptr;
+};
+
+TEST_F(RenderFileTest, SlotsOfANewFile) {
+  std::wstring path = RenderDir() + L"slots.mp4";
+  DeleteFileW(path.c_str());
+  IKvRenderFile* file = nullptr;
+  ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 0, nullptr, nullptr));
+  ASSERT_NE(file, nullptr);
+  wchar_t buf[MAX_PATH];
+  EXPECT_EQ(S_OK, file->GetPath(buf, MAX_PATH));
+  EXPECT_EQ(path, std::wstring(buf));
+  EXPECT_EQ(S_OK, file->GetPath(buf, 4));
+  EXPECT_EQ(path.substr(0, 3), std::wstring(buf));
+  // A path that does not fit is refused, not cut to another file's name.
+  std::wstring longPath(300, L'a');
+  EXPECT_EQ(HRESULT(0x800700CE), file->SetPath(longPath.c_str()));
+  EXPECT_EQ(S_OK, file->GetPath(buf, MAX_PATH));
+  EXPECT_EQ(path, std::wstring(buf));
+
+  DWORD streams = 0;
+  EXPECT_EQ(S_OK, file->GetStreamCount(&streams));
+  EXPECT_EQ(1u, streams);
+  tagKVTEMPLATExV2* t = reinterpret_cast<tagKVTEMPLATExV2*>(UntouchedPointer());
+  EXPECT_EQ(E_NOTIMPL, file->GetTemplate(&t, 1));
+  EXPECT_EQ(E_POINTER, file->GetTemplate(nullptr, 0));
+  ASSERT_EQ(S_OK, file->GetTemplate(&t, 0));
+  EXPECT_TRUE(IsEqualGUID(GUID_NULL, t->guidTemplate)) << "the default template";
+  EXPECT_STREQ(L"Default Template", KvFio_GetTemplateName(t));
+  std::free(t);
+  IKvRenderFileClass* owner = nullptr;
+  EXPECT_EQ(S_OK, file->GetRenderFileClass(&owner));
+  EXPECT_EQ(cls_, owner);
+  owner->Release();
+  EXPECT_EQ(E_NOTIMPL, file->Reserved5());
+
+  // Without an audio source nothing is rendered and no file appears.
+  EXPECT_EQ(E_FAIL, file->Render(nullptr));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(0u, file->Release());
+}
+
+// A source is there, but the module carries no AAC encoder yet: the render
+// stops before any file is made.
+TEST_F(RenderFileTest, RenderWithoutEncoderMakesNoFile) {
+  std::wstring path = RenderDir() + L"no_encoder.mp4";
+  DeleteFileW(path.c_str());
+  StandInStream stream(LoadFile(ReadFixtureDir() + "lc_2ch_44100.f32"),
+                       WAVEFORMATEX{WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0});
+  IKvReadStream* source = &stream;
+  tagKVTEMPLATExV2* t = nullptr;
+  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 4));
+  IKvRenderFile* file = nullptr;
+  ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 1, &source, t));
+  std::free(t);  // the file keeps its own copy
+  EXPECT_EQ(E_NOTIMPL, file->Render(nullptr));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(S_OK, file->ReleaseSources());
+  EXPECT_EQ(0u, file->Release());
+}
+
+// The render loop end to end with the replaying compressor: the host's float
+// PCM (ffmpeg's decode of the file whose units are replayed) is pulled through
+// the reader, the units go into the MP4 file, and the host's title follows.
+TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
+  Units units;
+  ASSERT_TRUE(LoadUnits(WinePath(ReadFixtureDir() + "lc_2ch_44100.m4a"), units));
+  std::vector<BYTE> pcm = LoadFile(ReadFixtureDir() + "lc_2ch_44100.f32");
+  ASSERT_FALSE(pcm.empty());
+  const WAVEFORMATEX sourceFormat = {WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0};
+
+  VogAacRenderFileClass* cls = new VogAacRenderFileClass();
+  cls->AddRef();
+  struct Run {
+    const char* name;
+    int cancelAt;
+    HRESULT expect;
+  } runs[] = {{"rendered_lc_2ch_44100.m4a", 1 << 30, S_OK}, {"cancelled.m4a", 5, HRESULT(0x8004E00C)}};
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.name);
+    std::wstring path = RenderDir() + std::wstring(r.name, r.name + std::strlen(r.name));
+    StandInStream stream(pcm, sourceFormat);
+    ProgressSink sink;
+    sink.cancelAt = r.cancelAt;
+    SummaryMeta meta(L"Rendered title");
+    ReplayRenderFile* file = new ReplayRenderFile(cls, cls->MakePresetTemplate(0), units);
+    file->AddRef();
+    ASSERT_EQ(S_OK, file->SetPath(path.c_str()));
+    ASSERT_EQ(S_OK, file->SetSourceStream(&stream, 0));
+    ASSERT_EQ(S_OK, file->SetSourceMeta(&meta));
+    PullingReplayCompressor::framesPulled = 0;
+    EXPECT_EQ(r.expect, file->Render(&sink));
+    EXPECT_EQ(44100u, file->preset.sampleRate);
+    EXPECT_EQ(128000u, file->preset.bitRate);
+    EXPECT_EQ(2u, PullingReplayCompressor::sourceChannels);
+    ASSERT_EQ(1u, sink.begins.size());
+    EXPECT_EQ(LONGLONG(pcm.size() / 8), sink.begins[0]);
+    if (r.expect == S_OK) {
+      EXPECT_EQ(LONGLONG(pcm.size() / 8), PullingReplayCompressor::framesPulled);
+      Units written;
+      ASSERT_TRUE(LoadUnits(path, written));
+      EXPECT_EQ(units.asc, written.asc);
+      EXPECT_EQ(units.durations, written.durations);
+      EXPECT_TRUE(units.units == written.units);
+    }
+    EXPECT_EQ(0u, file->Release());
+    EXPECT_EQ(1u, meta.refs) << "the file let go of the host's metadata";
+  }
+  EXPECT_EQ(0u, cls->Release());
+}
+
+}  // namespace
