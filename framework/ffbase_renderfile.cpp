@@ -33,12 +33,13 @@ const DWORD kPlimEntrySize = 32;
 // A user-defined entry larger than this is taken as damaged data.
 const DWORD kMaxUserDefEntryData = 64u << 20;
 
-// Reads exactly `n` bytes; a short read is a failure (E_FAIL), never garbage.
+// Reads exactly `n` bytes. A short read ends the data (S_FALSE): the bytes
+// of a cut record are never stored as an entry.
 HRESULT ReadExactly(IStream* stream, void* buf, ULONG n) {
   ULONG got = 0;
   HRESULT hr = stream->Read(buf, n, &got);
   if (FAILED(hr)) return hr;
-  return got == n ? S_OK : E_FAIL;
+  return got == n ? S_OK : S_FALSE;
 }
 
 DWORD Word(const BYTE* p) {
@@ -220,25 +221,27 @@ HRESULT BaseRenderFile::CollectUserDefMeta(fileutil::MetaDataSet& collection) {
   mm->Release();
   if (hr != S_OK || !stream) {
     if (stream) stream->Release();
-    return hr;
+    // A host without entries has nothing there: that is no failure of the render.
+    return hr == kNothingThere ? S_FALSE : hr;
   }
   hr = Rewind(stream);
   BYTE header[kStreamHeaderSize];
-  if (SUCCEEDED(hr)) hr = ReadExactly(stream, header, kStreamHeaderSize);
-  if (SUCCEEDED(hr)) {
+  if (hr == S_OK) hr = ReadExactly(stream, header, kStreamHeaderSize);
+  if (hr == S_OK) {
     const DWORD count = Word(header + 8);
-    for (DWORD i = 0; i < count && SUCCEEDED(hr); ++i) {
+    for (DWORD i = 0; i < count && hr == S_OK; ++i) {
       fileutil::ByteVector entry(kUserDefEntryHeaderSize);
       hr = ReadExactly(stream, entry.data(), kUserDefEntryHeaderSize);
-      if (FAILED(hr)) break;
+      if (hr != S_OK) break;
       const uint64_t data = uint64_t(Word(entry.data() + 44)) + Word(entry.data() + 52);
+      // Lengths beyond any real entry are damaged data: the entries end there.
       if (data > kMaxUserDefEntryData) {
-        hr = E_FAIL;
+        hr = S_FALSE;
         break;
       }
       entry.resize(kUserDefEntryHeaderSize + size_t(data));
       if (data) hr = ReadExactly(stream, entry.data() + kUserDefEntryHeaderSize, ULONG(data));
-      if (SUCCEEDED(hr)) collection.AddEntry(kUserDefEntryKey, entry);
+      if (hr == S_OK) collection.AddEntry(kUserDefEntryKey, entry);
     }
   }
   stream->Release();
@@ -260,13 +263,13 @@ HRESULT BaseRenderFile::CollectPlimMeta(fileutil::MetaDataSet& collection) {
     if (hr == S_OK && stream) {
       hr = Rewind(stream);
       BYTE header[kStreamHeaderSize];
-      if (SUCCEEDED(hr)) hr = ReadExactly(stream, header, kStreamHeaderSize);
-      if (SUCCEEDED(hr)) {
+      if (hr == S_OK) hr = ReadExactly(stream, header, kStreamHeaderSize);
+      if (hr == S_OK) {
         const DWORD count = Word(header + 8);
         for (DWORD i = 0; i < count; ++i) {
           BYTE entry[kPlimEntrySize];
           hr = ReadExactly(stream, entry, kPlimEntrySize);
-          if (FAILED(hr)) break;
+          if (hr != S_OK) break;
           collection.AddEntry(kPlimEntryKey, fileutil::ByteVector(entry, entry + kPlimEntrySize));
         }
       }

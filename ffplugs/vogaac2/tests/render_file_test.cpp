@@ -318,4 +318,119 @@ TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
   EXPECT_EQ(0u, cls->Release());
 }
 
+// The host's media-manager and loop-music data, served from memory streams.
+// The entry streams may end inside an entry.
+class PrivateDataMeta : public IKvReadMeta, public IKvReadMediaMgrMeta, public IKvReadPlimMeta {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IKvReadMeta) || IsEqualGUID(riid, IID_IUnknown)) *ppv = static_cast<IKvReadMeta*>(this);
+    if (IsEqualGUID(riid, IID_IKvReadMediaMgrMeta)) *ppv = static_cast<IKvReadMediaMgrMeta*>(this);
+    if (IsEqualGUID(riid, IID_IKvReadPlimMeta)) *ppv = static_cast<IKvReadPlimMeta*>(this);
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetMarkers(IStream**) override { return HRESULT(0x8004E00A); }
+  HRESULT STDMETHODCALLTYPE GetType2Stream(IStream**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5(DWORD_PTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSummaryText(UINT, wchar_t*, int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSummaryStream(IStream**) override { return HRESULT(0x8004E00A); }
+  HRESULT STDMETHODCALLTYPE GetUserDefStream(IStream** out) override { return Stream(userDef, out); }
+  HRESULT STDMETHODCALLTYPE GetUserDefInfo(BYTE* record) override {
+    std::memset(record, 0x11, 12);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPlimInfo(BYTE* record) override {
+    std::memset(record, 0x22, 24);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPlimInfoEx(BYTE* record) override {
+    std::memset(record, 0x33, 28);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPlimStream(IStream** out) override { return Stream(plim, out); }
+
+  std::vector<BYTE> userDef, plim;  // empty: "nothing there"
+
+ private:
+  static HRESULT Stream(const std::vector<BYTE>& bytes, IStream** out) {
+    *out = nullptr;
+    if (bytes.empty()) return HRESULT(0x8004E00A);
+    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    std::memcpy(GlobalLock(g), bytes.data(), bytes.size());
+    GlobalUnlock(g);
+    return CreateStreamOnHGlobal(g, TRUE, out);
+  }
+};
+
+void PutWord(std::vector<BYTE>& b, size_t at, DWORD v) { std::memcpy(&b[at], &v, 4); }
+
+// Records what the gathering collected instead of writing it.
+class GatheringRenderFile : public VogAacRenderFile {
+ public:
+  using VogAacRenderFile::VogAacRenderFile;
+  HRESULT WriteFileMetadata(fileutil::MetaDataSet& collection, const wchar_t*, DWORD) override {
+    const GUID keys[] = {
+        {0xCDB04C70, 0x91A0, 0x4668, {0xAD, 0x38, 0x68, 0x73, 0xE2, 0x95, 0x64, 0x15}},
+        {0x2183E19B, 0x0225, 0x455C, {0x9F, 0xBF, 0x75, 0x14, 0xAF, 0xFD, 0xBA, 0x7D}},
+        {0x3152F494, 0xC993, 0x4B31, {0x96, 0xE1, 0xA3, 0x3C, 0x79, 0xC7, 0xA8, 0xD0}},
+        {0x53CBEDB8, 0x992A, 0x4202, {0xAA, 0x8D, 0xE2, 0x88, 0x92, 0x79, 0xE8, 0x6F}},
+        {0xFDB28EB2, 0x7D5E, 0x4A7B, {0xAF, 0xBD, 0xF1, 0xE3, 0x8C, 0x7E, 0xC5, 0xF6}},
+    };
+    counts.clear();
+    bytes.clear();
+    for (const GUID& k : keys) {
+      counts.push_back(collection.CountEntries(k));
+      bytes.push_back(collection.EntriesByteSize(k));
+    }
+    return S_OK;
+  }
+  std::vector<uint32_t> counts;
+  std::vector<uint64_t> bytes;
+};
+
+// Entry streams cut inside an entry keep the whole entries before the cut and
+// store nothing of the cut one; missing streams are no failure.
+TEST(RenderMetadata, HostPrivateDataIsGatheredWholeEntriesOnly) {
+  VogAacRenderFileClass* cls = new VogAacRenderFileClass();
+  cls->AddRef();
+  PrivateDataMeta meta;
+  // User-defined entries: header {?, ?, count 3}; each entry a 56-byte header
+  // with lengths at 44 and 52, then that many bytes. The third is cut.
+  meta.userDef.assign(12, 0);
+  PutWord(meta.userDef, 8, 3);
+  for (DWORD lengths : {10u, 20u, 30u}) {
+    std::vector<BYTE> e(56, 0);
+    PutWord(e, 44, lengths);
+    PutWord(e, 52, 2);
+    e.resize(56 + lengths + 2, 0x5A);
+    meta.userDef.insert(meta.userDef.end(), e.begin(), e.end());
+  }
+  meta.userDef.resize(meta.userDef.size() - 5);
+  // Loop-music entries: count 4, two and a half entries of 32 bytes.
+  meta.plim.assign(12, 0);
+  PutWord(meta.plim, 8, 4);
+  meta.plim.resize(12 + 32 * 2 + 16, 0x7E);
+
+  GatheringRenderFile* file = new GatheringRenderFile(cls, cls->MakePresetTemplate(0));
+  file->AddRef();
+  ASSERT_EQ(S_OK, file->SetSourceMeta(static_cast<IKvReadMeta*>(&meta)));
+  EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
+  EXPECT_EQ((std::vector<uint32_t>{1, 2, 1, 1, 2}), file->counts);
+  EXPECT_EQ((std::vector<uint64_t>{12, (56 + 12) + (56 + 22), 24, 28, 64}), file->bytes);
+
+  // Without entry streams the records are still gathered.
+  meta.userDef.clear();
+  meta.plim.clear();
+  EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
+  EXPECT_EQ((std::vector<uint32_t>{1, 0, 1, 1, 0}), file->counts);
+  // Without any metadata object every collector has nothing to do.
+  ASSERT_EQ(S_OK, file->SetSourceMeta(nullptr));
+  EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
+  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0, 0}), file->counts);
+  EXPECT_EQ(0u, file->Release());
+  EXPECT_EQ(0u, cls->Release());
+}
+
 }  // namespace
