@@ -54,9 +54,18 @@ HRESULT VogAacRenderFile::RenderStreams(const wchar_t* path, tagKVTEMPLATExV2* t
   }
   WAVEFORMATEX outputFormat;
   std::memset(&outputFormat, 0, sizeof outputFormat);
-  if (SUCCEEDED(hr))
-    hr = encoder->Init(reinterpret_cast<const _kvwaveformat*>(tmpl->wfSource), &outputFormat, tmpl->cbCodecBlock,
-                       tmpl->abData);
+  // The encoder takes the template's source format, with the channel count
+  // its channel mode encodes from: parametric stereo is made from a stereo
+  // input, although its templates name one channel.
+  _kvwaveformat source;
+  std::memset(&source, 0, sizeof source);
+  std::memcpy(&source, tmpl->wfSource, sizeof tmpl->wfSource);
+  const WORD encoderChannels = AacEncoderInputChannels(preset.channelMode);
+  if (encoderChannels && source.nChannels != encoderChannels) {
+    source.nChannels = encoderChannels;
+    source.UpdateBlockAlign();
+  }
+  if (SUCCEEDED(hr)) hr = encoder->Init(&source, &outputFormat, tmpl->cbCodecBlock, tmpl->abData);
   if (SUCCEEDED(hr)) hr = encoder->Open(path);
   if (SUCCEEDED(hr)) {
     ffbase::AudioSampleReader* reader = new (std::nothrow) ffbase::AudioSampleReader();

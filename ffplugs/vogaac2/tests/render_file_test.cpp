@@ -315,6 +315,20 @@ TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
     EXPECT_EQ(0u, file->Release());
     EXPECT_EQ(1u, meta.refs) << "the file let go of the host's metadata";
   }
+  // Parametric-stereo presets name one channel in their templates; the
+  // encoder is given a stereo source.
+  for (int preset : {12, 13, 8, 9}) {
+    std::wstring path = RenderDir() + L"preset_channels.m4a";
+    StandInStream stream(pcm, sourceFormat);
+    ReplayRenderFile* file = new ReplayRenderFile(cls, cls->MakePresetTemplate(preset), units);
+    file->AddRef();
+    ASSERT_EQ(S_OK, file->SetPath(path.c_str()));
+    ASSERT_EQ(S_OK, file->SetSourceStream(&stream, 0));
+    PullingReplayCompressor::sourceChannels = 0;
+    EXPECT_EQ(S_OK, file->Render(nullptr));
+    EXPECT_EQ(preset == 8 ? 1 : 2, PullingReplayCompressor::sourceChannels) << "preset " << preset;
+    EXPECT_EQ(0u, file->Release());
+  }
   EXPECT_EQ(0u, cls->Release());
 }
 
