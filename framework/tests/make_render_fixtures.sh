@@ -6,7 +6,7 @@ set -euo pipefail
 out="$1/renderpcm"
 mkdir -p "$out"
 cd "$out"
-[ -s done.txt ] && exit 0
+[ -s done2.txt ] && exit 0
 # 16-bit stereo from sox itself.
 sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw s16_2ch_44100.raw synth 1 sine 440 sine 660 gain -3
 /usr/bin/python3 - <<'PY'
@@ -52,4 +52,5 @@ u.tofile('u8_1ch_44100.raw')
 PY
 sox -t raw -r 48000 -e float -b 32 -c 2 ref_s24_6ch_mix2.f32 -t raw -r 44100 -e float -b 32 ref_s24_6ch_2ch_44100.f32
 sox -t raw -r 22050 -e float -b 32 -c 1 f32_1ch_22050.raw -t raw -r 44100 -e float -b 32 ref_f32_1ch_44100.f32
-echo ok > done.txt
+sox -t raw -r 44100 -e float -b 32 -c 2 ref_s16_2ch_f32.f32 -t raw -r 48000 -e float -b 32 ref_s16_2ch_48000.f32
+echo ok > done2.txt

@@ -15,6 +15,7 @@ fixtures = os.environ["VOG_FIXTURE_DIR"]
 cases = [
     ("render/conv_s24_6ch_2ch_44100.f32", "renderpcm/ref_s24_6ch_2ch_44100.f32", 2),
     ("render/conv_f32_1ch_2ch_44100.f32", "renderpcm/ref_f32_1ch_44100.f32", 1),
+    ("render/conv_s16_2ch_2ch_48000.f32", "renderpcm/ref_s16_2ch_48000.f32", 2),
 ]
 passed = failed = 0
 

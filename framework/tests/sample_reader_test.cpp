@@ -120,6 +120,8 @@ TEST(AudioSampleReader, ConvertsHostPcmToTheCompressorsFormat) {
        1e-7, nullptr},
       {"s24_6ch_48000.raw", s24x6, Float(2, 44100), {"average", "resample", "bitdepth"}, nullptr, 0,
        "conv_s24_6ch_2ch_44100.f32"},
+      {"s16_2ch_44100.raw", s16x2, Float(2, 48000), {"resample", "bitdepth"}, nullptr, 0,
+       "conv_s16_2ch_2ch_48000.f32"},
       {"f32_1ch_22050.raw", Float(1, 22050), Float(2, 44100), {"resample", "spread"}, nullptr, 0,
        "conv_f32_1ch_2ch_44100.f32"},
       {"f32_1ch_22050.raw", Float(1, 22050), Float(1, 22050), {"pass"}, "f32_1ch_22050.raw", 0, nullptr},
