@@ -6,7 +6,7 @@
 #include "kvclock.h"
 #include "kvlang.h"
 #include "kvprintf.h"
-#include "kvui_minimal.h"
+#include "kvui.h"
 
 namespace {
 

@@ -1,0 +1,369 @@
+// Sectioning, spectral Huffman coding and the raw_data_block element writers.
+#include "aac_writer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "aactables.h"
+
+namespace {
+
+// The smallest book whose range holds a band's largest magnitude.
+int32_t smallestBook(int32_t maxAbs) {
+  if (maxAbs == 0) return kAacZeroBook;
+  if (maxAbs <= 1) return 1;
+  if (maxAbs <= 2) return 3;
+  if (maxAbs <= 4) return 5;
+  if (maxAbs <= 7) return 7;
+  if (maxAbs <= 12) return 9;
+  return kAacEscapeBook;
+}
+
+int32_t escapeBits(int32_t magnitude) {
+  // N one bits, a zero, then an (N + 4)-bit word: 2^(N+4) <= magnitude < 2^(N+5).
+  int32_t n = 0;
+  while ((magnitude >> (n + 5)) != 0) ++n;
+  return 2 * n + 5;
+}
+
+void writeEscape(bit_buf* b, int32_t magnitude) {
+  int32_t n = 0;
+  while ((magnitude >> (n + 5)) != 0) ++n;
+  for (int32_t i = 0; i < n; ++i) WriteBits(b, 1, 1);
+  WriteBits(b, 0, 1);
+  WriteBits(b, static_cast<uint32_t>(magnitude - (1 << (n + 4))), n + 4);
+}
+
+// Index of one tuple of a book and its sign and escape bits; -1 when a value
+// is out of the book's range.
+int32_t tupleIndex(const AacHuffmanBook& book, const int16_t* v, int32_t* extraBits) {
+  int32_t index = 0;
+  int32_t extra = 0;
+  for (int d = 0; d < book.dimension; ++d) {
+    int32_t value = v[d];
+    int32_t magnitude = std::abs(value);
+    if (magnitude > kAacMaxQuant) return -1;
+    if (book.isUnsigned) {
+      if (magnitude != 0) ++extra;  // sign bit
+      if (book.escape && magnitude >= 16) {
+        extra += escapeBits(magnitude);
+        magnitude = 16;
+      } else if (magnitude > book.lav) {
+        return -1;
+      }
+      index = index * book.modulo + magnitude;
+    } else {
+      if (magnitude > book.lav) return -1;
+      index = index * book.modulo + value + book.valueOffset;
+    }
+  }
+  *extraBits = extra;
+  return index;
+}
+
+int32_t writeTuples(bit_buf* b, const int16_t* values, int32_t n, int32_t bookNumber) {
+  const AacHuffmanBook& book = kAacSpectralBooks[bookNumber];
+  int32_t bits = 0;
+  for (int32_t i = 0; i < n; i += book.dimension) {
+    int32_t extra = 0;
+    const int32_t index = tupleIndex(book, values + i, &extra);
+    if (index < 0) return -1;
+    bits += WriteBits(b, book.codes[index], book.lengths[index]);
+    if (book.isUnsigned) {
+      for (int d = 0; d < book.dimension; ++d)
+        if (values[i + d] != 0) bits += WriteBits(b, values[i + d] < 0 ? 1u : 0u, 1);
+      if (book.escape) {
+        for (int d = 0; d < book.dimension; ++d) {
+          const int32_t magnitude = std::abs(static_cast<int32_t>(values[i + d]));
+          if (magnitude >= 16) {
+            writeEscape(b, magnitude);
+            bits += escapeBits(magnitude);
+          }
+        }
+      }
+    }
+  }
+  return bits;
+}
+
+struct Layout {
+  const uint16_t* offsets;  // band borders of one window
+  int32_t numBands;
+  int32_t windowLength;     // 1024 or 128
+  bool shortWindows;
+};
+
+bool layoutOf(const AacIcs* ics, Layout* layout) {
+  if (ics->samplingRateIndex < 0 || ics->samplingRateIndex > 12) return false;
+  if (ics->windowSequence < 0 || ics->windowSequence > 3) return false;
+  const AacRateTables& t = kAacRateTables[ics->samplingRateIndex];
+  layout->shortWindows = ics->windowSequence == 2;
+  layout->offsets = layout->shortWindows ? t.short128 : t.long1024;
+  layout->numBands = layout->shortWindows ? t.numShort128 : t.numLong1024;
+  layout->windowLength = layout->shortWindows ? 128 : 1024;
+  if (ics->maxSfb < 0 || ics->maxSfb > layout->numBands) return false;
+  if (!layout->shortWindows) return ics->numWindowGroups == 1 && ics->windowGroupLength[0] == 1;
+  if (ics->numWindowGroups < 1 || ics->numWindowGroups > 8) return false;
+  int32_t windows = 0;
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    if (ics->windowGroupLength[g] < 1 || ics->windowGroupLength[g] > 8) return false;
+    windows += ics->windowGroupLength[g];
+  }
+  return windows == 8;
+}
+
+// The lines of band `band` of group `group`, window after window (the order
+// in which the bitstream carries a group's lines).
+int32_t bandLines(const AacIcs* ics, const Layout& layout, int32_t group, int32_t band, int16_t* out) {
+  int32_t firstWindow = 0;
+  for (int32_t g = 0; g < group; ++g) firstWindow += ics->windowGroupLength[g];
+  int32_t n = 0;
+  for (int32_t w = firstWindow; w < firstWindow + ics->windowGroupLength[group]; ++w)
+    for (int32_t k = layout.offsets[band]; k < layout.offsets[band + 1]; ++k) out[n++] = ics->quant[w * 128 * layout.shortWindows + k];
+  return n;
+}
+
+int32_t sectionLengthBits(const AacIcs* ics) { return ics->windowSequence == 2 ? 3 : 5; }
+
+int32_t sectionHeaderBits(int32_t length, int32_t lengthBits) {
+  const int32_t escape = (1 << lengthBits) - 1;
+  return 4 + lengthBits * (length / escape + 1);
+}
+
+int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics) {
+  int32_t bits = WriteBits(b, 0, 1);
+  bits += WriteBits(b, static_cast<uint32_t>(ics->windowSequence), 2);
+  bits += WriteBits(b, static_cast<uint32_t>(ics->windowShape), 1);
+  if (ics->windowSequence == 2) {
+    bits += WriteBits(b, static_cast<uint32_t>(ics->maxSfb), 4);
+    // One bit per window 1-7: 1 when it joins the group of the window before.
+    uint32_t grouping = 0;
+    int32_t window = 0;
+    for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+      for (int32_t i = 0; i < ics->windowGroupLength[g]; ++i, ++window) {
+        if (window == 0) continue;
+        grouping = (grouping << 1) | (i > 0 ? 1u : 0u);
+      }
+    }
+    bits += WriteBits(b, grouping, 7);
+  } else {
+    bits += WriteBits(b, static_cast<uint32_t>(ics->maxSfb), 6);
+    bits += WriteBits(b, 0, 1);  // no prediction
+  }
+  return bits;
+}
+
+// Checks what the writer relies on: the layout, books 0-11 and coded
+// scalefactor steps within the scalefactor book.
+bool writable(const AacIcs* ics, Layout* layout) {
+  if (!ics || !layoutOf(ics, layout)) return false;
+  if (ics->globalGain < 0 || ics->globalGain > 255) return false;
+  int32_t last = ics->globalGain;
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      const int32_t book = ics->codebook[g][k];
+      if (book < 0 || book > 11) return false;
+      if (book == kAacZeroBook) continue;
+      if (std::abs(ics->scalefactor[g][k] - last) > 60) return false;
+      last = ics->scalefactor[g][k];
+    }
+  }
+  return true;
+}
+
+int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
+  Layout layout;
+  if (!writable(ics, &layout)) return -1;
+  int32_t bits = WriteBits(b, static_cast<uint32_t>(ics->globalGain), 8);
+  if (!commonWindow) bits += writeIcsInfo(b, ics);
+  // section_data
+  const int32_t lengthBits = sectionLengthBits(ics);
+  const int32_t escape = (1 << lengthBits) - 1;
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    for (int32_t k = 0; k < ics->maxSfb;) {
+      const int32_t book = ics->codebook[g][k];
+      int32_t end = k + 1;
+      while (end < ics->maxSfb && ics->codebook[g][end] == book) ++end;
+      bits += WriteBits(b, static_cast<uint32_t>(book), 4);
+      int32_t length = end - k;
+      while (length >= escape) {
+        bits += WriteBits(b, static_cast<uint32_t>(escape), lengthBits);
+        length -= escape;
+      }
+      bits += WriteBits(b, static_cast<uint32_t>(length), lengthBits);
+      k = end;
+    }
+  }
+  // scale_factor_data
+  int32_t last = ics->globalGain;
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      if (ics->codebook[g][k] == kAacZeroBook) continue;
+      const int32_t index = ics->scalefactor[g][k] - last + 60;
+      bits += WriteBits(b, kAacScalefactorBook.codes[index], kAacScalefactorBook.lengths[index]);
+      last = ics->scalefactor[g][k];
+    }
+  }
+  bits += WriteBits(b, 0, 1);  // pulse_data_present
+  bits += WriteBits(b, 0, 1);  // tns_data_present
+  bits += WriteBits(b, 0, 1);  // gain_control_data_present
+  // spectral_data
+  int16_t lines[1024];
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      if (ics->codebook[g][k] == kAacZeroBook) continue;
+      const int32_t n = bandLines(ics, layout, g, k, lines);
+      const int32_t tupleBits = writeTuples(b, lines, n, ics->codebook[g][k]);
+      if (tupleBits < 0) return -1;
+      bits += tupleBits;
+    }
+  }
+  return bits;
+}
+
+}  // namespace
+
+int32_t aacSpectralBits(const int16_t* values, int32_t n, int32_t bookNumber) {
+  if (bookNumber < 1 || bookNumber > 11) return -1;
+  const AacHuffmanBook& book = kAacSpectralBooks[bookNumber];
+  if (n % book.dimension) return -1;
+  int32_t bits = 0;
+  for (int32_t i = 0; i < n; i += book.dimension) {
+    int32_t extra = 0;
+    const int32_t index = tupleIndex(book, values + i, &extra);
+    if (index < 0) return -1;
+    bits += book.lengths[index] + extra;
+  }
+  return bits;
+}
+
+CodecError* aacSectionChannel(AacIcs* ics) {
+  if (!ics) return createError(__FILE__, __LINE__, "aacSectionChannel", "null channel");
+  Layout layout;
+  if (!layoutOf(ics, &layout))
+    return createError(__FILE__, __LINE__, "aacSectionChannel", "invalid window layout");
+  const int32_t lengthBits = sectionLengthBits(ics);
+  int16_t lines[1024];
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    // cost[k][book]: bits of band k coded with the book (-1 not allowed).
+    int32_t cost[kAacMaxBands][12];
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      const int32_t n = bandLines(ics, layout, g, k, lines);
+      int32_t maxAbs = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t a = std::abs(static_cast<int32_t>(lines[i]));
+        if (a > maxAbs) maxAbs = a;
+      }
+      if (maxAbs > kAacMaxQuant)
+        return createError(__FILE__, __LINE__, "aacSectionChannel", "quantised value %d out of range", maxAbs);
+      const int32_t smallest = smallestBook(maxAbs);
+      cost[k][0] = maxAbs == 0 ? 0 : -1;
+      for (int32_t book = 1; book <= 11; ++book)
+        cost[k][book] = book < smallest ? -1 : aacSpectralBits(lines, n, book);
+    }
+    // best[k]: fewest bits for bands [0, k); the last section of the best
+    // partition runs [from[k], k) with book bookOf[k].
+    int32_t best[kAacMaxBands + 1];
+    int32_t from[kAacMaxBands + 1];
+    int32_t bookOf[kAacMaxBands + 1];
+    best[0] = 0;
+    for (int32_t end = 1; end <= ics->maxSfb; ++end) {
+      best[end] = -1;
+      for (int32_t book = 0; book <= 11; ++book) {
+        int32_t bandsBits = 0;
+        for (int32_t start = end - 1; start >= 0; --start) {
+          if (cost[start][book] < 0) break;
+          bandsBits += cost[start][book];
+          const int32_t total = best[start] + bandsBits + sectionHeaderBits(end - start, lengthBits);
+          if (best[end] < 0 || total < best[end]) {
+            best[end] = total;
+            from[end] = start;
+            bookOf[end] = book;
+          }
+        }
+      }
+    }
+    for (int32_t end = ics->maxSfb; end > 0; end = from[end])
+      for (int32_t k = from[end]; k < end; ++k) ics->codebook[g][k] = bookOf[end];
+  }
+  // Scalefactors: zero bands inside a coded section repeat the one before.
+  int32_t last = -1;
+  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      if (ics->codebook[g][k] == kAacZeroBook) continue;
+      bool zero = true;
+      int32_t n = bandLines(ics, layout, g, k, lines);
+      for (int32_t i = 0; i < n && zero; ++i) zero = lines[i] == 0;
+      if (zero && last >= 0) ics->scalefactor[g][k] = last;
+      if (ics->scalefactor[g][k] < 0 || ics->scalefactor[g][k] > 255)
+        return createError(__FILE__, __LINE__, "aacSectionChannel", "scalefactor %d out of range",
+                           ics->scalefactor[g][k]);
+      if (last >= 0 && std::abs(ics->scalefactor[g][k] - last) > 60)
+        return createError(__FILE__, __LINE__, "aacSectionChannel", "scalefactor step %d too large",
+                           ics->scalefactor[g][k] - last);
+      if (last < 0) ics->globalGain = ics->scalefactor[g][k];
+      last = ics->scalefactor[g][k];
+    }
+  }
+  if (last < 0) ics->globalGain = 0;
+  return nullptr;
+}
+
+int32_t aacWriteSingleChannelElement(bit_buf* b, int32_t tag, const AacIcs* ics) {
+  Layout layout;
+  if (!writable(ics, &layout)) return -1;
+  int32_t bits = WriteBits(b, kAacElementSce, 3);
+  bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
+  const int32_t icsBits = writeIcs(b, ics, false);
+  return icsBits < 0 ? -1 : bits + icsBits;
+}
+
+int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
+                                   const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right) {
+  Layout layout;
+  if (!writable(left, &layout) || !writable(right, &layout)) return -1;
+  if (commonWindow) {
+    // One ics_info serves both channels: they must agree on it.
+    if (left->windowSequence != right->windowSequence || left->windowShape != right->windowShape ||
+        left->maxSfb != right->maxSfb || left->numWindowGroups != right->numWindowGroups)
+      return -1;
+    for (int32_t g = 0; g < left->numWindowGroups; ++g)
+      if (left->windowGroupLength[g] != right->windowGroupLength[g]) return -1;
+  }
+  int32_t bits = WriteBits(b, kAacElementCpe, 3);
+  bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
+  bits += WriteBits(b, commonWindow ? 1u : 0u, 1);
+  if (commonWindow) {
+    bits += writeIcsInfo(b, left);
+    bits += WriteBits(b, static_cast<uint32_t>(msMaskPresent), 2);
+    if (msMaskPresent == 1) {
+      for (int32_t g = 0; g < left->numWindowGroups; ++g)
+        for (int32_t k = 0; k < left->maxSfb; ++k) bits += WriteBits(b, msUsed && msUsed[g][k] ? 1u : 0u, 1);
+    }
+  }
+  const int32_t leftBits = writeIcs(b, left, commonWindow != 0);
+  const int32_t rightBits = writeIcs(b, right, commonWindow != 0);
+  return (leftBits < 0 || rightBits < 0) ? -1 : bits + leftBits + rightBits;
+}
+
+int32_t aacWriteFillElement(bit_buf* b, int32_t count) {
+  if (count < 0) count = 0;
+  if (count > 269) count = 269;
+  int32_t bits = WriteBits(b, kAacElementFil, 3);
+  if (count < 15) {
+    bits += WriteBits(b, static_cast<uint32_t>(count), 4);
+  } else {
+    bits += WriteBits(b, 15, 4);
+    bits += WriteBits(b, static_cast<uint32_t>(count - 14), 8);
+  }
+  // The first byte names the payload: extension type FILL (0) with fill
+  // nibble 0; the rest are fill bytes 0xA5.
+  for (int32_t i = 0; i < count; ++i) bits += WriteBits(b, i == 0 ? 0x00u : 0xA5u, 8);
+  return bits;
+}
+
+int32_t aacWriteEndElement(bit_buf* b, int32_t bitsSoFar) {
+  int32_t bits = WriteBits(b, kAacElementEnd, 3);
+  bits += WriteBits(b, 0, (8 - ((bitsSoFar + bits) & 7)) & 7);
+  return bits;
+}

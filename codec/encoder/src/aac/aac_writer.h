@@ -1,0 +1,69 @@
+// Noiseless coding and the access-unit writer of the AAC-LC core: sectioning
+// of the quantised spectrum into codebook runs (the cheapest partition, found
+// by dynamic programming over the bands of each window group), bit counts of
+// the spectral Huffman codebooks, and the writers of the single channel,
+// channel pair, fill and end elements of a raw_data_block.
+//
+// Every writer also runs with a null bit buffer, where it only returns the
+// bits it would write.
+#pragma once
+
+#include <cstdint>
+
+#include "bit_buf.h"
+#include "errorhnd.h"
+
+enum {
+  kAacMaxBands = 64,      // long-window bands of any rate fit
+  kAacMaxGroups = 8,
+  kAacZeroBook = 0,
+  kAacEscapeBook = 11,
+  kAacMaxQuant = 8191,
+  kAacElementSce = 0,
+  kAacElementCpe = 1,
+  kAacElementFil = 6,
+  kAacElementEnd = 7,
+};
+
+// One quantised channel (an individual_channel_stream). Spectral lines are in
+// window order: line k of short window w at w * 128 + k.
+struct AacIcs {
+  int32_t samplingRateIndex;  // 0-12, selects the band tables
+  int32_t windowSequence;     // 0-3
+  int32_t windowShape;        // 0 sine, 1 KBD
+  int32_t maxSfb;             // coded bands per window (group)
+  int32_t numWindowGroups;    // 1 for long windows
+  int32_t windowGroupLength[kAacMaxGroups];
+  int32_t scalefactor[kAacMaxGroups][kAacMaxBands];  // per group and band
+  int16_t quant[1024];
+  // Filled by aacSectionChannel:
+  int32_t codebook[kAacMaxGroups][kAacMaxBands];
+  int32_t globalGain;
+};
+
+// Chooses the codebook of every coded band (the cheapest sectioning), gives
+// the bands of a non-zero section that hold only zeros the scalefactor of the
+// band before them (a difference of 0), and sets the global gain to the
+// first coded scalefactor. Fails when the layout is invalid (sequence, rate,
+// bands or grouping), a value exceeds 8191, or two consecutive coded
+// scalefactors differ by more than 60.
+CodecError* aacSectionChannel(AacIcs* ics);
+
+// Bits of the values (n a multiple of the book's dimension) coded with a
+// spectral codebook 1-11; -1 when a value exceeds the book's range.
+int32_t aacSpectralBits(const int16_t* values, int32_t n, int32_t book);
+
+// Writes one element and returns its bits (also for a null buffer). The
+// channels must have been sectioned. With a common window both channels of
+// the pair must share the window sequence, shape, grouping and maxSfb. A
+// record the syntax cannot carry (layout, books, scalefactor steps) gives -1
+// and nothing is written.
+int32_t aacWriteSingleChannelElement(bit_buf* b, int32_t tag, const AacIcs* ics);
+// msMaskPresent: 0 none, 1 per band (msUsed[group][band]), 2 all bands.
+int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
+                                   const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right);
+// A fill element carrying `count` fill bytes (count up to 269); returns its bits.
+int32_t aacWriteFillElement(bit_buf* b, int32_t count);
+// The END element and the zero bits that end the raw data block on a byte
+// boundary; bitsSoFar is the bits of the block written before it.
+int32_t aacWriteEndElement(bit_buf* b, int32_t bitsSoFar);

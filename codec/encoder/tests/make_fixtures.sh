@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Test fixture of the encoder: reference data made with Python and numpy
+# (bitwise CRCs, direct MDCTs) in $1/aacenc. Both builds read the same files.
+set -euo pipefail
+out="$1/aacenc"
+rm -rf "$out"
+mkdir -p "$out"
+/usr/bin/python3 "$(dirname "$0")/make_references.py" "$out"
