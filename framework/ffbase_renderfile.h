@@ -52,6 +52,7 @@ class BaseRenderFile : public IKvRenderFile {
  protected:
   HRESULT CollectSummaryMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectGenericMeta(fileutil::MetaDataSet& collection);
+  HRESULT CollectProjectLinkMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectUserDefMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectPlimMeta(fileutil::MetaDataSet& collection);
 

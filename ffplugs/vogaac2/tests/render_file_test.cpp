@@ -334,10 +334,15 @@ TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
 
 // The host's media-manager and loop-music data, served from memory streams.
 // The entry streams may end inside an entry.
-class PrivateDataMeta : public IKvReadMeta, public IKvReadMediaMgrMeta, public IKvReadPlimMeta {
+class PrivateDataMeta : public IKvReadMeta,
+                        public IKvReadMediaMgrMeta,
+                        public IKvReadPlimMeta,
+                        public IKvReadProjectLinkMeta {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IKvReadProjectLinkMeta) && withLink)
+      *ppv = static_cast<IKvReadProjectLinkMeta*>(this);
     if (IsEqualGUID(riid, IID_IKvReadMeta) || IsEqualGUID(riid, IID_IUnknown)) *ppv = static_cast<IKvReadMeta*>(this);
     if (IsEqualGUID(riid, IID_IKvReadMediaMgrMeta)) *ppv = static_cast<IKvReadMediaMgrMeta*>(this);
     if (IsEqualGUID(riid, IID_IKvReadPlimMeta)) *ppv = static_cast<IKvReadPlimMeta*>(this);
@@ -364,8 +369,22 @@ class PrivateDataMeta : public IKvReadMeta, public IKvReadMediaMgrMeta, public I
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetPlimStream(IStream** out) override { return Stream(plim, out); }
+  // Project link: a path, a command line and the renderer's id.
+  HRESULT STDMETHODCALLTYPE GetProjectPath(IStream** out) override { return Text(L"C:\\p.vpr", out); }
+  HRESULT STDMETHODCALLTYPE GetCommandLine(IStream** out) override { return Text(L"vog /r", out); }
+  HRESULT STDMETHODCALLTYPE GetRendererGuid(IStream** out) override {
+    return Stream(std::vector<BYTE>(reinterpret_cast<const BYTE*>(&kRendererId),
+                                    reinterpret_cast<const BYTE*>(&kRendererId) + 16), out);
+  }
+  HRESULT STDMETHODCALLTYPE GetTemplateName(IStream** out) override { return Stream({}, out); }
+  HRESULT STDMETHODCALLTYPE GetTemplateData(IStream** out) override { return Stream({}, out); }
+  HRESULT STDMETHODCALLTYPE GetAppTemplateData(IStream** out) override { return Stream({}, out); }
+  HRESULT STDMETHODCALLTYPE GetProjectData(IStream** out) override { return Stream({}, out); }
+  HRESULT STDMETHODCALLTYPE GetCreatorAppInfo(IStream** out) override { return Stream({}, out); }
+  HRESULT STDMETHODCALLTYPE GetCreatorAppWindowClassName(IStream** out) override { return Stream({}, out); }
 
   std::vector<BYTE> userDef, plim;  // empty: "nothing there"
+  bool withLink = false;
 
  private:
   static HRESULT Stream(const std::vector<BYTE>& bytes, IStream** out) {
@@ -375,6 +394,10 @@ class PrivateDataMeta : public IKvReadMeta, public IKvReadMediaMgrMeta, public I
     std::memcpy(GlobalLock(g), bytes.data(), bytes.size());
     GlobalUnlock(g);
     return CreateStreamOnHGlobal(g, TRUE, out);
+  }
+  static HRESULT Text(const wchar_t* text, IStream** out) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(text);
+    return Stream(std::vector<BYTE>(p, p + (wcslen(text) + 1) * 2), out);
   }
 };
 
@@ -391,6 +414,7 @@ class GatheringRenderFile : public VogAacRenderFile {
         {0x3152F494, 0xC993, 0x4B31, {0x96, 0xE1, 0xA3, 0x3C, 0x79, 0xC7, 0xA8, 0xD0}},
         {0x53CBEDB8, 0x992A, 0x4202, {0xAA, 0x8D, 0xE2, 0x88, 0x92, 0x79, 0xE8, 0x6F}},
         {0xFDB28EB2, 0x7D5E, 0x4A7B, {0xAF, 0xBD, 0xF1, 0xE3, 0x8C, 0x7E, 0xC5, 0xF6}},
+        {0x2A33D899, 0x550B, 0x468C, {0x9C, 0x47, 0x3C, 0xE3, 0x90, 0x0D, 0x87, 0x34}},
     };
     counts.clear();
     bytes.clear();
@@ -398,8 +422,19 @@ class GatheringRenderFile : public VogAacRenderFile {
       counts.push_back(collection.CountEntries(k));
       bytes.push_back(collection.EntriesByteSize(k));
     }
+    // The ids of the project-link entries, in the collection's order.
+    linkIds.clear();
+    fileutil::EntryMap entries;
+    collection.CopyEntries(entries);
+    for (const auto& e : entries)
+      if (IsEqualGUID(e.first, keys[5]) && e.second.size() >= 4) {
+        DWORD id;
+        std::memcpy(&id, e.second.data(), 4);
+        linkIds.push_back(id);
+      }
     return S_OK;
   }
+  std::vector<DWORD> linkIds;
   std::vector<uint32_t> counts;
   std::vector<uint64_t> bytes;
 };
@@ -431,18 +466,25 @@ TEST(RenderMetadata, HostPrivateDataIsGatheredWholeEntriesOnly) {
   file->AddRef();
   ASSERT_EQ(S_OK, file->SetSourceMeta(static_cast<IKvReadMeta*>(&meta)));
   EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
-  EXPECT_EQ((std::vector<uint32_t>{1, 2, 1, 1, 2}), file->counts);
-  EXPECT_EQ((std::vector<uint64_t>{12, (56 + 12) + (56 + 22), 24, 28, 64}), file->bytes);
+  EXPECT_EQ((std::vector<uint32_t>{1, 2, 1, 1, 2, 0}), file->counts);
+  EXPECT_EQ((std::vector<uint64_t>{12, (56 + 12) + (56 + 22), 24, 28, 64, 0}), file->bytes);
+  // A project link: one entry per field, the field id before its bytes.
+  meta.withLink = true;
+  EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
+  EXPECT_EQ(3u, file->counts.back());
+  EXPECT_EQ(uint64_t(4 + 18) + (4 + 14) + (4 + 16), file->bytes.back());
+  EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), file->linkIds);
+  meta.withLink = false;
 
   // Without entry streams the records are still gathered.
   meta.userDef.clear();
   meta.plim.clear();
   EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
-  EXPECT_EQ((std::vector<uint32_t>{1, 0, 1, 1, 0}), file->counts);
+  EXPECT_EQ((std::vector<uint32_t>{1, 0, 1, 1, 0, 0}), file->counts);
   // Without any metadata object every collector has nothing to do.
   ASSERT_EQ(S_OK, file->SetSourceMeta(nullptr));
   EXPECT_EQ(S_OK, file->WriteMetadata(44100, 0));
-  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0, 0}), file->counts);
+  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0, 0, 0}), file->counts);
   EXPECT_EQ(0u, file->Release());
   EXPECT_EQ(0u, cls->Release());
 }
