@@ -13,6 +13,7 @@
 #include "kvtemplate.h"
 #include "kvtemplate_io.h"
 #include "module.h"
+#include "vogaac2_about.h"
 #include "vogaac2_ids.h"
 #include "vogaac2_renderfile.h"
 #include "vogres.h"
@@ -84,9 +85,7 @@ HRESULT STDMETHODCALLTYPE VogAacRenderFileClass::FindTemplateByGuid(const GUID* 
   return S_FALSE;
 }
 
-// The about box belongs to the user-interface library, which the module does
-// not carry yet (the reader class answers the same).
-HRESULT STDMETHODCALLTYPE VogAacRenderFileClass::ShowAbout(HWND) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE VogAacRenderFileClass::ShowAbout(HWND parent) { return ShowPluginAbout(parent); }
 
 HRESULT VogAacRenderFileClass::GetReaderClassGuid(GUID* out) {
   if (!out) return E_INVALIDARG;
