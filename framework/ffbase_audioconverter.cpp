@@ -195,8 +195,9 @@ const void* CAudioBitDepth::Convert(const void* in, DWORD frames, DWORD* framesO
 
 namespace {
 
+// Appends a link of class Link after `tail`; false when it cannot be made.
 template <class Link>
-bool Append(CAudioConverter*& head, CAudioConverter*& tail, const WAVEFORMATEX& target) {
+bool Append(CAudioConverter*& tail, const WAVEFORMATEX& target) {
   bool ok = false;
   Link* link = new (std::nothrow) Link(target, tail->OutputFormat(), tail->MaxOutputFrames(), &ok);
   if (!link) return false;
@@ -206,7 +207,6 @@ bool Append(CAudioConverter*& head, CAudioConverter*& tail, const WAVEFORMATEX& 
   }
   tail->next = link;
   tail = link;
-  (void)head;
   return true;
 }
 
@@ -224,11 +224,11 @@ CAudioConverter* CreateAudioConverterChain(DWORD maxFrames, const WAVEFORMATEX& 
   }
   CAudioConverter* tail = head;
   bool built = true;
-  if (target.nChannels < source.nChannels) built = Append<CAudioChannelAverage>(head, tail, target);
-  if (built && target.nSamplesPerSec != source.nSamplesPerSec) built = Append<CAudioResample>(head, tail, target);
-  if (built && target.nChannels > source.nChannels) built = Append<CAudioChannelChange>(head, tail, target);
+  if (target.nChannels < source.nChannels) built = Append<CAudioChannelAverage>(tail, target);
+  if (built && target.nSamplesPerSec != source.nSamplesPerSec) built = Append<CAudioResample>(tail, target);
+  if (built && target.nChannels > source.nChannels) built = Append<CAudioChannelChange>(tail, target);
   if (built && (target.wBitsPerSample != source.wBitsPerSample || target.wFormatTag != source.wFormatTag))
-    built = Append<CAudioBitDepth>(head, tail, target);
+    built = Append<CAudioBitDepth>(tail, target);
   if (!built) {
     delete head;
     return nullptr;

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <new>
 
+#include "boxreader.h"
 #include "descriptors.h"
 #include "filestream.h"
 #include "kvaudio.h"
@@ -13,7 +14,6 @@
 #include "metaitunes.h"
 #include "rewrite.h"
 #include "trackwriter.h"
-#include "boxreader.h"
 
 namespace ffbase {
 
@@ -36,7 +36,7 @@ bool IsItunesExtension(const wchar_t* path) {
   return false;
 }
 
-// Adds `box` to `parent` or deletes it; false when it is null.
+// Adds `box` to `parent`; a null box (memory short) clears `ok`.
 template <class Parent, class Child>
 Child* Add(Parent* parent, Child* box, bool& ok) {
   if (!box) {
