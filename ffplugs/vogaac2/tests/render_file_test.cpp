@@ -315,6 +315,23 @@ TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
     EXPECT_EQ(0u, file->Release());
     EXPECT_EQ(1u, meta.refs) << "the file let go of the host's metadata";
   }
+  // A template whose codec block is no whole preset record configures no
+  // encoder: the render is refused and no file is made.
+  {
+    std::wstring path = RenderDir() + L"short_block.m4a";
+    DeleteFileW(path.c_str());
+    StandInStream stream(pcm, sourceFormat);
+    tagKVTEMPLATExV2* t = cls->MakePresetTemplate(0);
+    ASSERT_NE(t, nullptr);
+    t->cbCodecBlock = 40;
+    ReplayRenderFile* file = new ReplayRenderFile(cls, t, units);
+    file->AddRef();
+    ASSERT_EQ(S_OK, file->SetPath(path.c_str()));
+    ASSERT_EQ(S_OK, file->SetSourceStream(&stream, 0));
+    EXPECT_EQ(E_INVALIDARG, file->Render(nullptr));
+    EXPECT_FALSE(Exists(path));
+    EXPECT_EQ(0u, file->Release());
+  }
   // Parametric-stereo presets name one channel in their templates; the
   // encoder is given a stereo source.
   for (int preset : {12, 13, 8, 9}) {
