@@ -60,7 +60,9 @@ class RenderFileClass : public ::testing::Test {
     cls_ = static_cast<IKvRenderFileClass*>(obj);
   }
   void TearDown() override {
-    if (cls_) EXPECT_EQ(0u, cls_->Release());
+    if (cls_) {
+      EXPECT_EQ(0u, cls_->Release());
+    }
   }
   PluginDll dll_;
   IKvRenderFileClass* cls_ = nullptr;

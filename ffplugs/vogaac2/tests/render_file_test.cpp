@@ -204,7 +204,9 @@ class RenderFileTest : public ::testing::Test {
     cls_ = static_cast<IKvRenderFileClass*>(obj);
   }
   void TearDown() override {
-    if (cls_) EXPECT_EQ(0u, cls_->Release());
+    if (cls_) {
+      EXPECT_EQ(0u, cls_->Release());
+    }
   }
   PluginDll dll_;
   IKvRenderFileClass* cls_ = nullptr;
