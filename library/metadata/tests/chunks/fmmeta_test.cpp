@@ -300,3 +300,75 @@ TEST(FMMetaDelete, AiffInstrumentAndMarkersReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FMMetaSidecar, OwnReplacedNameSidecarRemovedAndWave64Update) {
+  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  ScratchDir dir;
+  std::wstring w64 = CopyMedia(dir, "plain.w64", L"take.w64");
+  std::wstring replaced = dir.Path(L"take.kvl"), appended = dir.Path(L"take.w64.kvl");
+  StandInMeta meta;
+  meta.generic.push_back(Generic(KVFIO_METAGUID_BMPI, {Bmpi(9)}));
+  meta.generic.push_back(Generic(KVFIO_METAGUID_STR2, {Bmpi(3)}));
+  // A sidecar under the replaced name that names this file is this file's.
+  ASSERT_EQ(S_OK, KvFMMeta_WriteMetaStreamEx(w64.c_str(), TRUE, 44100, &meta, 0x200000));
+  ASSERT_TRUE(MoveFileW(appended.c_str(), replaced.c_str()));
+  wchar_t found[260];
+  EXPECT_TRUE(KvFMMeta_FindMetaFile(w64.c_str(), found, 260));
+  EXPECT_EQ(replaced, std::wstring(found));
+  // The 64-bit update finds it, moves "bmpi" into the Wave64 file and keeps
+  // the sidecar a RIFF file.
+  ASSERT_EQ(S_OK, KvFMMeta64_UpdateMetaStream(w64.c_str(), 44100, &meta, 0x200000, 0x4000));
+  EXPECT_FALSE(Exists(appended));
+  auto side = Walk(ReadAll(replaced));
+  EXPECT_EQ(0u, Named(side, "bmpi").size());
+  EXPECT_EQ(1u, Named(side, "str2").size());
+  EXPECT_EQ(1u, WithGuid(Walk64(ReadAll(w64)), KVFIO_METAGUID_BMPI).size());
+  // Written again through the RIFF form: the old sidecar of either name goes.
+  ASSERT_EQ(S_OK, KvFMMeta_WriteMetaStreamEx(w64.c_str(), TRUE, 44100, &meta, 0x4000));
+  EXPECT_FALSE(Exists(replaced));
+  EXPECT_TRUE(Exists(appended));
+  EXPECT_EQ(0, meta.Leaked());
+}
+
+TEST(FMMetaFiles, DamagedFilesGiveCleanErrors) {
+  ScratchDir dir;
+  using rifftest::Bytes;
+  struct Case {
+    const char* name;
+    Buf bytes;
+    bool deleteFails, writeFails;
+  } cases[] = {
+      {"empty file", Buf(), true, true},
+      {"six bytes", Buf{'R', 'I', 'F', 'F', 4, 0}, true, true},
+      {"not RIFF", Bytes().Tag("FORX").U32(4).Tag("WAVE").b, true, true},
+      {"RIFF size past the end", Bytes().Tag("RIFF").U32(1000).Tag("WAVE").b, false, true},
+      {"chunk size past the end", Bytes().Tag("RIFF").U32(20).Tag("WAVE").Tag("zzzz").U32(0xFFFFFFF0).Fill(4, 1).b,
+       false, true},
+      // The RIFF size is right; only the chunk inside is damaged.
+      {"KVPI size past the end", Bytes().Tag("RIFF").U32(16).Tag("KVPL").Tag("KVPI").U32(0xFFFFFFF0).Tag("a.wa").b,
+       false, false},
+  };
+  StandInMeta meta;
+  meta.generic.push_back(Generic(KVFIO_METAGUID_BMPI, {Bmpi(9)}));
+  for (const Case& c : cases) {
+    std::wstring p = dir.Path(L"damaged.wav");
+    rifftest::WriteAll(p, c.bytes);
+    EXPECT_TRUE(FAILED(KvFMMeta64_openAndWriteMetaStream(p.c_str(), TRUE, 44100, &meta, 0x200000, 0))) << c.name;
+    EXPECT_EQ(c.bytes, ReadAll(p)) << c.name << ": nothing written";
+    HRESULT hr = KvFMMeta_openAndWriteMetaStreamEx(p.c_str(), TRUE, 44100, &meta, 0x200000, 0);
+    if (c.writeFails) {
+      EXPECT_TRUE(FAILED(hr)) << c.name;
+      EXPECT_EQ(c.bytes, ReadAll(p)) << c.name << ": nothing written";
+    }
+    hr = KvFMMeta_DeleteMetaChunksEx(p.c_str(), 0xFFFFFF, FALSE);
+    if (c.deleteFails) {
+      EXPECT_TRUE(FAILED(hr)) << c.name;
+    }
+    EXPECT_FALSE(KvFMMeta_IsMetaFile(L"C:\\x\\a.wav", p.c_str())) << c.name;
+    EXPECT_EQ(0x8004E00A, static_cast<DWORD>(KvFMMeta_LookForMarkers(p.c_str()))) << c.name;
+  }
+}
+
+}  // namespace

@@ -317,6 +317,23 @@ TEST(DisplayPayload, ItemsAsDispChunks) {
   Buf want = Bytes({1});
   Append(want, Text(std::string("hello") + '\0'));
   EXPECT_EQ(want, cs[0].data);
+
+  // Two items (text and picture) make two "DISP" chunks; written again, both
+  // old ones go.
+  Buf two = Bytes({2, 1, 3});
+  Append(two, Text("ab"));
+  two.push_back(0);
+  Append(two, Bytes({8, 5}));
+  Append(two, Text("DIBxy"));
+  StandInMeta both;
+  both.generic.push_back(Generic(KVFIO_METAGUID_DISPLAY, {two}));
+  std::wstring wav = CopyMedia(dir, "plain.wav", L"disp.wav");
+  ASSERT_EQ(S_OK, KvFMMeta_openAndWriteMetaStreamEx(wav.c_str(), FALSE, 44100, &both, 0x80, 0));
+  ASSERT_EQ(S_OK, KvFMMeta_openAndWriteMetaStreamEx(wav.c_str(), FALSE, 44100, &both, 0x80, 0));
+  auto disp = Named(Walk(ReadAll(wav)), "DISP");
+  ASSERT_EQ(2u, disp.size());
+  EXPECT_EQ(1u, GetU32(disp[0].data, 0));
+  EXPECT_EQ(8u, GetU32(disp[1].data, 0));
 }
 
 TEST(Riff64Payload, KindsUnderTheirGuids) {
