@@ -732,6 +732,8 @@ HRESULT LegacyMarkers(HANDLE file, IStream* stream, unsigned long rate, BOOL rif
   HRESULT hr = KvMetaChunks_Read(stream, header, sizeof(header));
   if (FAILED(hr)) return hr;
   if (header[2] == 0) return S_OK;
+  // Without a sample rate every marker would land on sample 0.
+  if (rate == 0) return E_INVALIDARG;
   std::vector<Marker> markers;
   Bytes record, text;
   for (DWORD i = 0; i < header[2]; ++i) {

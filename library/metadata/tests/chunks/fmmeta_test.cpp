@@ -372,3 +372,35 @@ TEST(FMMetaFiles, DamagedFilesGiveCleanErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sidecar made by the project-link saver keeps the unpadded size 9 in its
+// "KVPI" header; it is recognised all the same and takes metadata chunks.
+TEST(FMMetaSidecar, ProjectLinkSidecarRecognised) {
+  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  ScratchDir dir;
+  std::wstring wav = CopyMedia(dir, "plain.wav", L"song.wav");
+  std::wstring side = dir.Path(L"song.wav.kvl");
+  rifftest::Bytes b;
+  b.Tag("RIFF").U32(0).Tag("KVPL").Tag("KVPI").U32(9).Tag("song").Tag(".wav").Fill(2, 0).Chunk("splv", 4, 1);
+  b.FixRIFF();
+  rifftest::WriteAll(side, b.b);
+  EXPECT_TRUE(KvFMMeta_IsMetaFile(wav.c_str(), side.c_str()));
+  StandInMeta meta;
+  meta.generic.push_back(Generic(KVFIO_METAGUID_BMPI, {Bmpi(9)}));
+  ASSERT_EQ(S_OK, KvFMMeta_UpdateMetaStreamEx(wav.c_str(), TRUE, 44100, &meta, 0x200000));
+  auto cs = Walk(ReadAll(side));
+  ASSERT_EQ(3u, cs.size()) << "the link stays, the chunk is added";
+  EXPECT_EQ("KVPI", cs[0].id);
+  EXPECT_EQ("splv", cs[1].id);
+  EXPECT_EQ("bmpi", cs[2].id);
+  // Legacy markers need a sample rate.
+  meta.hasMarkers = true;
+  meta.markers = LegacyMarkers({{10000000, 0, false, L""}});
+  Buf before = ReadAll(wav);
+  EXPECT_EQ(E_INVALIDARG, KvFMMeta_openAndWriteMetaStreamEx(wav.c_str(), FALSE, 0, &meta, 0x4, 0));
+  EXPECT_EQ(before, ReadAll(wav));
+}
+
+}  // namespace
