@@ -1,0 +1,178 @@
+// The holder of a registered pointer and the meta blanket, around a fake
+// metadata object that records which thread calls it: the last-pair shortcut,
+// one cache entry per thread, every reference given back on revocation, and
+// calls from a single-threaded apartment arriving through a real proxy.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <thread>
+
+#include "kvblanket.h"
+#include "kvgitholder.h"
+#include "kvreadroad_proxy_api.h"
+
+namespace {
+
+// A metadata object whose GetSummaryText reports the calling thread.
+class FakeMeta : public IKvReadMeta {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IKvReadMeta)) return E_NOINTERFACE;
+    *out = static_cast<IKvReadMeta*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs_)); }
+  HRESULT STDMETHODCALLTYPE GetMarkers(IStream**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetType2Stream(IStream**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5(DWORD_PTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSummaryText(UINT key, wchar_t* buf, int cch) override {
+    if (!buf || cch < 3) return E_INVALIDARG;
+    DWORD thread = GetCurrentThreadId();
+    buf[0] = static_cast<wchar_t>(thread & 0xFFFF);
+    buf[1] = static_cast<wchar_t>(thread >> 16);
+    buf[2] = static_cast<wchar_t>(key);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSummaryStream(IStream**) override { return E_NOTIMPL; }
+  LONG refs() const { return refs_; }
+
+ private:
+  LONG refs_ = 1;  // the test's own
+};
+
+DWORD CallingThreadSeenBy(IKvReadMeta* meta, HRESULT* hr) {
+  wchar_t buf[4] = {};
+  *hr = meta->GetSummaryText(7, buf, 4);
+  return static_cast<DWORD>(buf[0]) | (static_cast<DWORD>(buf[1]) << 16);
+}
+
+class Holder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    proxies_ = KvTestProxies_Register();
+    ASSERT_NE(proxies_, 0u);
+  }
+  void TearDown() override {
+    KvTestProxies_Revoke(proxies_);
+    CoUninitialize();
+  }
+  DWORD proxies_ = 0;
+};
+
+// Runs `body` on a new thread of the multithreaded apartment and waits.
+template <class Body>
+void OnMtaThread(Body body) {
+  std::thread([&]() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    body();
+    CoUninitialize();
+  }).join();
+}
+
+TEST_F(Holder, LastPairAndOneCacheEntryPerThread) {
+  FakeMeta fake;
+  IUnknown* const real = &fake;
+  CKvGITHolder holder(IID_IKvReadMeta);
+  ASSERT_EQ(holder.Register(real), S_OK);
+  EXPECT_TRUE(holder.registered());
+  const LONG registered = fake.refs();
+  EXPECT_GT(registered, 1);  // the table keeps the object
+  // The registering thread is the last pair and uses the pointer itself.
+  EXPECT_EQ(holder.lastThreadId(), GetCurrentThreadId());
+  IUnknown* got = nullptr;
+  ASSERT_EQ(holder.GetForCurrentThread(&got), S_OK);
+  EXPECT_EQ(got, real);
+  EXPECT_EQ(holder.map().count(), 0u);
+
+  DWORD second = 0, third = 0;
+  OnMtaThread([&]() {
+    second = GetCurrentThreadId();
+    IUnknown* p = nullptr;
+    ASSERT_EQ(holder.GetForCurrentThread(&p), S_OK);  // first call: fetched and cached
+    EXPECT_EQ(p, real);                               // same apartment: the object itself
+    EXPECT_EQ(holder.map().count(), 1u);
+    EXPECT_NE(holder.lastThreadId(), second);         // a fresh fetch is not the last pair
+    ASSERT_EQ(holder.GetForCurrentThread(&p), S_OK);  // second call: a map hit
+    EXPECT_EQ(holder.lastThreadId(), second);
+    EXPECT_EQ(holder.map().count(), 1u);
+  });
+  OnMtaThread([&]() {
+    third = GetCurrentThreadId();
+    IUnknown* p = nullptr;
+    ASSERT_EQ(holder.GetForCurrentThread(&p), S_OK);
+    EXPECT_EQ(holder.map().count(), 2u);
+    EXPECT_EQ(holder.lastThreadId(), second);  // undisturbed
+  });
+  ASSERT_NE(second, third);
+  EXPECT_EQ(holder.map().Head(0)->key, third);
+  // The registering thread has lost the last pair: it fetches like any other.
+  ASSERT_EQ(holder.GetForCurrentThread(&got), S_OK);
+  EXPECT_EQ(holder.map().count(), 3u);
+  EXPECT_EQ(fake.refs(), registered + 3);  // one reference per cached pointer
+
+  // Revocation gives back every cached reference once, and the table's.
+  holder.Revoke();
+  EXPECT_FALSE(holder.registered());
+  EXPECT_EQ(holder.map().count(), 0u);
+  EXPECT_EQ(fake.refs(), 1);
+  EXPECT_EQ(holder.GetForCurrentThread(&got), E_UNEXPECTED);
+  EXPECT_EQ(got, nullptr);
+}
+
+TEST_F(Holder, WithoutTheShortcutEveryThreadUsesTheMap) {
+  FakeMeta fake;
+  {
+    CKvGITHolder holder(IID_IKvReadMeta, false);
+    ASSERT_EQ(holder.Register(&fake), S_OK);
+    IUnknown* got = nullptr;
+    ASSERT_EQ(holder.GetForCurrentThread(&got), S_OK);
+    ASSERT_EQ(holder.GetForCurrentThread(&got), S_OK);
+    EXPECT_EQ(holder.map().count(), 1u);
+    EXPECT_EQ(holder.lastThreadId(), 0u);
+  }  // the destructor revokes
+  EXPECT_EQ(fake.refs(), 1);
+}
+
+TEST_F(Holder, MetaBlanketCallsArriveThroughEachThreadsOwnProxy) {
+  FakeMeta fake;
+  IKvReadMeta* meta = &fake;
+  meta->AddRef();  // the reference the blanket takes over
+  ASSERT_EQ(KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr), S_OK);
+  ASSERT_NE(meta, static_cast<IKvReadMeta*>(&fake));
+
+  // Apartment of the caller -> whether the object runs on the caller's thread.
+  struct Case {
+    DWORD coinit;  // 0: no COM on the thread
+    bool sameThread;
+  };
+  const Case cases[] = {{COINIT_MULTITHREADED, true}, {COINIT_APARTMENTTHREADED, false}, {0, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.coinit == 0 ? "no COM" : c.coinit == COINIT_MULTITHREADED ? "MTA" : "STA");
+    DWORD caller = 0, seen = 0, seenAgain = 0;
+    HRESULT hr = E_FAIL, hrAgain = E_FAIL;
+    std::thread([&]() {
+      DWORD proxies = 0;
+      if (c.coinit) CoInitializeEx(nullptr, c.coinit);
+      if (c.coinit == COINIT_APARTMENTTHREADED) proxies = KvTestProxies_Register();
+      caller = GetCurrentThreadId();
+      seen = CallingThreadSeenBy(meta, &hr);
+      seenAgain = CallingThreadSeenBy(meta, &hrAgain);
+      KvTestProxies_Revoke(proxies);
+      if (c.coinit) CoUninitialize();
+    }).join();
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(hrAgain, S_OK);
+    EXPECT_EQ(seen == caller, c.sameThread);
+    EXPECT_EQ(seenAgain == caller, c.sameThread);
+  }
+  EXPECT_EQ(meta->Release(), 0u);
+  EXPECT_EQ(fake.refs(), 1);  // every proxy and the registration gave their references back
+}
+
+}  // namespace
