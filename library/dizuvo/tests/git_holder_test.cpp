@@ -6,11 +6,40 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "kvblanket.h"
 #include "kvgitholder.h"
 #include "kvreadroad_proxy_api.h"
+
+// Blocks of this program's allocator still alive: a blanket, its cache nodes
+// and its map come from it, so a blanket that is never freed shows here.
+static std::atomic<long> gLiveBlocks{0};
+
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  ++gLiveBlocks;
+  return p;
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  void* p = std::malloc(size ? size : 1);
+  if (p) ++gLiveBlocks;
+  return p;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  --gLiveBlocks;
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -173,6 +202,28 @@ TEST_F(Holder, MetaBlanketCallsArriveThroughEachThreadsOwnProxy) {
   }
   EXPECT_EQ(meta->Release(), 0u);
   EXPECT_EQ(fake.refs(), 1);  // every proxy and the registration gave their references back
+}
+
+TEST_F(Holder, ReferenceCountsAndMemoryOfABlanket) {
+  FakeMeta fake;
+  const long before = gLiveBlocks.load();
+  IKvReadMeta* meta = &fake;
+  meta->AddRef();
+  ASSERT_EQ(KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr), S_OK);
+  EXPECT_GT(gLiveBlocks.load(), before);
+  EXPECT_EQ(meta->AddRef(), 2u);
+  EXPECT_EQ(meta->Release(), 1u);
+  HRESULT hr = E_FAIL;
+  CallingThreadSeenBy(meta, &hr);  // the registering thread: no cache entry
+  EXPECT_EQ(hr, S_OK);
+  OnMtaThread([&]() {
+    HRESULT threadHr = E_FAIL;
+    CallingThreadSeenBy(meta, &threadHr);  // one cache node
+    EXPECT_EQ(threadHr, S_OK);
+  });
+  EXPECT_EQ(meta->Release(), 0u);
+  EXPECT_EQ(gLiveBlocks.load(), before) << "blocks of the blanket are still allocated";
+  EXPECT_EQ(fake.refs(), 1);
 }
 
 }  // namespace
