@@ -6,10 +6,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "kvblanket.h"
 #include "kvgitholder.h"
@@ -223,6 +226,44 @@ TEST_F(Holder, ReferenceCountsAndMemoryOfABlanket) {
   });
   EXPECT_EQ(meta->Release(), 0u);
   EXPECT_EQ(gLiveBlocks.load(), before) << "blocks of the blanket are still allocated";
+  EXPECT_EQ(fake.refs(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Threads come and go; a later thread may get the id of one that has ended.
+// Each must still reach the object, whatever apartment the earlier owner of
+// its id was in.
+TEST_F(Holder, ThreadsThatEndAndTheirIdsComeBack) {
+  FakeMeta fake;
+  IKvReadMeta* meta = &fake;
+  meta->AddRef();
+  ASSERT_EQ(KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr), S_OK);
+  std::vector<DWORD> ids;
+  int failures = 0;
+  for (int i = 0; i < 24; ++i) {
+    DWORD coinit = i % 3 == 0 ? COINIT_MULTITHREADED : i % 3 == 1 ? COINIT_APARTMENTTHREADED : 0;
+    HRESULT hr = E_FAIL;
+    DWORD id = 0;
+    std::thread([&]() {
+      DWORD proxies = 0;
+      if (coinit) CoInitializeEx(nullptr, coinit);
+      if (coinit == COINIT_APARTMENTTHREADED) proxies = KvTestProxies_Register();
+      id = GetCurrentThreadId();
+      CallingThreadSeenBy(meta, &hr);
+      KvTestProxies_Revoke(proxies);
+      if (coinit) CoUninitialize();
+    }).join();
+    ids.push_back(id);
+    if (FAILED(hr)) ++failures;
+  }
+  std::sort(ids.begin(), ids.end());
+  size_t distinct = std::unique(ids.begin(), ids.end()) - ids.begin();
+  RecordProperty("distinct_thread_ids", static_cast<int>(distinct));
+  EXPECT_EQ(failures, 0) << distinct << " distinct ids among 24 threads";
+  EXPECT_EQ(meta->Release(), 0u);
   EXPECT_EQ(fake.refs(), 1);
 }
 
