@@ -25,6 +25,13 @@ struct BlanketLinks {
 
 HRESULT CreateBlanket(REFIID iid, void** pointer, IUnknown* outer, IUnknown* parent, BlanketLinks* parentLinks);
 
+// Results that say a proxy cannot reach its object from the calling thread's
+// apartment, so the call was never made: the apartment the proxy was fetched
+// for has gone (a thread left it, or a new thread got the id of an ended one).
+bool IsUnreachable(HRESULT hr) {
+  return hr == CO_E_OBJNOTCONNECTED || hr == RPC_E_DISCONNECTED || hr == RPC_E_WRONG_THREAD;
+}
+
 // `who`'s QueryInterface; no `who` means no such owner.
 HRESULT AskFor(IUnknown* who, REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -58,6 +65,7 @@ class Blanket : public I, public BlanketLinks {
     HRESULT hr = Proxy(&proxy);
     if (FAILED(hr)) return hr;
     hr = proxy->QueryInterface(iid, out);
+    if (IsUnreachable(hr) && SUCCEEDED(Refresh(proxy, &proxy))) hr = proxy->QueryInterface(iid, out);
     if (FAILED(hr)) return hr;
     // One of the eight interfaces becomes a new blanket made from this one;
     // any other interface is handed out as it came.
@@ -85,6 +93,15 @@ class Blanket : public I, public BlanketLinks {
     return hr;
   }
 
+  // A fresh pointer for the calling thread after `stale` could not reach the
+  // object.
+  HRESULT Refresh(I* stale, I** out) {
+    IUnknown* p = nullptr;
+    HRESULT hr = holder_.RefreshForCurrentThread(stale, &p);
+    *out = static_cast<I*>(p);
+    return hr;
+  }
+
   // A wrapped slot's interface out-argument after the forwarded call.
   template <class T>
   static HRESULT Wrap(HRESULT hr, REFIID iid, T** out, IUnknown* parent, BlanketLinks* parentLinks) {
@@ -103,22 +120,27 @@ class Blanket : public I, public BlanketLinks {
   CKvGITHolder holder_;
 };
 
-// Forwarded slot: the calling thread's proxy, same slot, same arguments.
-#define KV_FORWARD(Method, ...)        \
-  {                                    \
-    Interface* proxy_ = nullptr;       \
-    HRESULT hr_ = Proxy(&proxy_);      \
-    if (FAILED(hr_)) return hr_;       \
-    return proxy_->Method(__VA_ARGS__); \
+// The forwarded call: the calling thread's proxy, same slot, same arguments;
+// once more through a fresh proxy when the cached one cannot reach the object.
+#define KV_CALL_THROUGH_PROXY(Method, ...)                                      \
+  Interface* proxy_ = nullptr;                                                  \
+  HRESULT hr_ = Proxy(&proxy_);                                                 \
+  if (FAILED(hr_)) return hr_;                                                  \
+  hr_ = proxy_->Method(__VA_ARGS__);                                            \
+  if (IsUnreachable(hr_) && SUCCEEDED(Refresh(proxy_, &proxy_))) hr_ = proxy_->Method(__VA_ARGS__);
+
+// Forwarded slot.
+#define KV_FORWARD(Method, ...)                 \
+  {                                             \
+    KV_CALL_THROUGH_PROXY(Method, __VA_ARGS__)  \
+    return hr_;                                 \
   }
 
 // Forwarded and wrapped slot: the interface in `out` becomes a new blanket.
-#define KV_FORWARD_WRAP(iid, out, parent, links, Method, ...)            \
-  {                                                                      \
-    Interface* proxy_ = nullptr;                                         \
-    HRESULT hr_ = Proxy(&proxy_);                                        \
-    if (FAILED(hr_)) return hr_;                                         \
-    return Wrap(proxy_->Method(__VA_ARGS__), iid, out, parent, links);   \
+#define KV_FORWARD_WRAP(iid, out, parent, links, Method, ...)  \
+  {                                                            \
+    KV_CALL_THROUGH_PROXY(Method, __VA_ARGS__)                 \
+    return Wrap(hr_, iid, out, parent, links);                 \
   }
 
 // The class blankets answer the class index and the manager themselves.
@@ -390,6 +412,7 @@ class ReadMetaBlanket final : public Blanket<ReadMetaBlanket, IKvReadMeta> {
 #undef KV_STREAM_FORWARDS
 #undef KV_FORWARD_WRAP
 #undef KV_FORWARD
+#undef KV_CALL_THROUGH_PROXY
 
 // Where each kind of blanket keeps what made it.
 void Attach(ReadFileClassBlanket* b, IUnknown* parent, BlanketLinks*) { b->SetManager(parent); }

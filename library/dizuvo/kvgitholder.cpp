@@ -115,3 +115,45 @@ HRESULT CKvGITHolder::GetForCurrentThread(IUnknown** out) {
   LeaveCriticalSection(&lock_);
   return hr;
 }
+
+HRESULT CKvGITHolder::RefreshForCurrentThread(IUnknown* stale, IUnknown** out) {
+  *out = nullptr;
+  if (!cookie_) return E_UNEXPECTED;
+  DWORD thread = GetCurrentThreadId();
+  EnterCriticalSection(&lock_);
+  IUnknown* proxy = nullptr;
+  IGlobalInterfaceTable* table = KvGetGlobalInterfaceTable();
+  HRESULT hr = table ? table->GetInterfaceFromGlobal(cookie_, *iid_, reinterpret_cast<void**>(&proxy)) : CO_E_NOTINITIALIZED;
+  if (table) table->Release();
+  if (SUCCEEDED(hr) && !proxy) hr = E_NOINTERFACE;
+  if (SUCCEEDED(hr)) {
+    IUnknown** cached = nullptr;
+    if (SUCCEEDED(map_.Find(thread, 0, &cached))) {
+      // The entry is replaced in place; the old proxy is given back.
+      if (*cached && *cached != stale) {
+        // Another pointer than the one that failed: keep it, drop the fetch.
+        proxy->Release();
+        proxy = *cached;
+      } else {
+        if (*cached) (*cached)->Release();
+        *cached = proxy;
+      }
+    } else {
+      hr = map_.Insert(thread, 0, &proxy);
+      if (FAILED(hr)) {
+        proxy->Release();
+        proxy = nullptr;
+      }
+    }
+  }
+  if (SUCCEEDED(hr)) {
+    *out = proxy;
+    // The thread's next call goes through its refreshed entry.
+    if (lastPairShortcut_ && lastThreadId_ == thread) {
+      lastThreadId_ = 0;
+      lastPointer_ = nullptr;
+    }
+  }
+  LeaveCriticalSection(&lock_);
+  return hr;
+}

@@ -39,6 +39,13 @@ class CKvGITHolder {
   // is not cached, so a later call from the same thread tries again.
   HRESULT GetForCurrentThread(IUnknown** out);
 
+  // The calling thread's pointer `stale` could not reach the object from this
+  // thread's apartment (its apartment has gone, or the thread id belonged to
+  // an ended thread of another apartment): the thread's entry takes a fresh
+  // proxy from the table, which *out receives. On failure the entry is left
+  // as it was and *out is null.
+  HRESULT RefreshForCurrentThread(IUnknown* stale, IUnknown** out);
+
   bool registered() const { return cookie_ != 0; }
   DWORD cookie() const { return cookie_; }
   const IID& iid() const { return *iid_; }

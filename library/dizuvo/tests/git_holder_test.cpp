@@ -63,6 +63,8 @@ class FakeMeta : public IKvReadMeta {
   HRESULT STDMETHODCALLTYPE GetType2Stream(IStream**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved5(DWORD_PTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetSummaryText(UINT key, wchar_t* buf, int cch) override {
+    ++calls_;
+    if (script_ && *script_ != S_OK) return *script_++;
     if (!buf || cch < 3) return E_INVALIDARG;
     DWORD thread = GetCurrentThreadId();
     buf[0] = static_cast<wchar_t>(thread & 0xFFFF);
@@ -72,9 +74,14 @@ class FakeMeta : public IKvReadMeta {
   }
   HRESULT STDMETHODCALLTYPE GetSummaryStream(IStream**) override { return E_NOTIMPL; }
   LONG refs() const { return refs_; }
+  // Results the next calls give, up to an S_OK entry; then the normal answer.
+  void Script(const HRESULT* results) { script_ = results; }
+  int calls() const { return calls_; }
 
  private:
   LONG refs_ = 1;  // the test's own
+  const HRESULT* script_ = nullptr;
+  int calls_ = 0;
 };
 
 DWORD CallingThreadSeenBy(IKvReadMeta* meta, HRESULT* hr) {
@@ -264,6 +271,77 @@ TEST_F(Holder, ThreadsThatEndAndTheirIdsComeBack) {
   RecordProperty("distinct_thread_ids", static_cast<int>(distinct));
   EXPECT_EQ(failures, 0) << distinct << " distinct ids among 24 threads";
   EXPECT_EQ(meta->Release(), 0u);
+  EXPECT_EQ(fake.refs(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A cached proxy that can no longer reach the object (its apartment has gone)
+// is replaced by a fresh one and the call made once more; other failures are
+// returned as they are, and nothing loops.
+TEST_F(Holder, UnreachableProxiesAreFetchedAgainOnce) {
+  struct Case {
+    const char* name;
+    std::vector<HRESULT> script;
+    HRESULT result;
+    int calls;
+  };
+  const Case cases[] = {
+      {"object not connected, then reached", {CO_E_OBJNOTCONNECTED, S_OK}, S_OK, 2},
+      {"disconnected, then reached", {RPC_E_DISCONNECTED, S_OK}, S_OK, 2},
+      {"wrong thread, then reached", {RPC_E_WRONG_THREAD, S_OK}, S_OK, 2},
+      {"disconnected twice", {RPC_E_DISCONNECTED, RPC_E_DISCONNECTED, S_OK}, RPC_E_DISCONNECTED, 2},
+      {"another failure", {E_FAIL, S_OK}, E_FAIL, 1},
+      {"server died: maybe run, not repeated", {RPC_E_SERVER_DIED, S_OK}, RPC_E_SERVER_DIED, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMeta fake;
+    const long before = gLiveBlocks.load();
+    IKvReadMeta* meta = &fake;
+    meta->AddRef();
+    ASSERT_EQ(KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr), S_OK);
+    // From the registering thread (which uses the object itself) and from
+    // another thread (which has a cache entry after its first call).
+    HRESULT hr = E_UNEXPECTED;
+    fake.Script(c.script.data());
+    CallingThreadSeenBy(meta, &hr);
+    EXPECT_EQ(hr, c.result);
+    EXPECT_EQ(fake.calls(), c.calls);
+    OnMtaThread([&]() {
+      HRESULT first = E_UNEXPECTED, second = E_UNEXPECTED;
+      CallingThreadSeenBy(meta, &first);
+      fake.Script(c.script.data());
+      CallingThreadSeenBy(meta, &second);
+      EXPECT_EQ(first, S_OK);
+      EXPECT_EQ(second, c.result);
+    });
+    EXPECT_EQ(fake.calls(), 2 * c.calls + 1);
+    EXPECT_EQ(meta->Release(), 0u);
+    EXPECT_EQ(fake.refs(), 1);
+    EXPECT_EQ(gLiveBlocks.load(), before);
+  }
+}
+
+TEST_F(Holder, RefreshReplacesTheThreadsEntryInPlace) {
+  FakeMeta fake;
+  CKvGITHolder holder(IID_IKvReadMeta);
+  ASSERT_EQ(holder.Register(&fake), S_OK);
+  const LONG registered = fake.refs();
+  IUnknown* got = nullptr;
+  // The registering thread has no entry: it gets one, and loses the last pair.
+  ASSERT_EQ(holder.RefreshForCurrentThread(&fake, &got), S_OK);
+  EXPECT_EQ(got, static_cast<IUnknown*>(&fake));
+  EXPECT_EQ(holder.map().count(), 1u);
+  EXPECT_EQ(holder.lastThreadId(), 0u);
+  EXPECT_EQ(fake.refs(), registered + 1);
+  // Its entry is replaced, not added to.
+  ASSERT_EQ(holder.RefreshForCurrentThread(got, &got), S_OK);
+  EXPECT_EQ(holder.map().count(), 1u);
+  EXPECT_EQ(fake.refs(), registered + 1);
+  holder.Revoke();
   EXPECT_EQ(fake.refs(), 1);
 }
 
