@@ -346,3 +346,46 @@ TEST_F(Holder, RefreshReplacesTheThreadsEntryInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// One thread leaves its apartment and enters another (as a new thread does
+// that is given the id of an ended thread): the proxy cached for the old
+// apartment cannot reach the object any more, and the call goes through a
+// fresh one. (A pointer cached in the multithreaded apartment is the object
+// itself here, in process, and would keep working from any apartment; so the
+// sequence only leaves single-threaded apartments.)
+TEST_F(Holder, AThreadThatChangesApartmentIsServedInTheNewOne) {
+  FakeMeta fake;
+  IKvReadMeta* meta = &fake;
+  meta->AddRef();
+  ASSERT_EQ(KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr), S_OK);
+  const DWORD sequence[] = {COINIT_APARTMENTTHREADED, COINIT_APARTMENTTHREADED, COINIT_APARTMENTTHREADED,
+                            COINIT_MULTITHREADED, COINIT_MULTITHREADED};
+  std::vector<HRESULT> results;
+  std::vector<bool> onCaller;
+  std::thread([&]() {
+    for (DWORD coinit : sequence) {
+      CoInitializeEx(nullptr, coinit);
+      DWORD proxies = coinit == COINIT_APARTMENTTHREADED ? KvTestProxies_Register() : 0;
+      for (int call = 0; call < 2; ++call) {
+        HRESULT hr = E_FAIL;
+        DWORD seen = CallingThreadSeenBy(meta, &hr);
+        results.push_back(hr);
+        onCaller.push_back(seen == GetCurrentThreadId());
+      }
+      KvTestProxies_Revoke(proxies);
+      CoUninitialize();
+    }
+  }).join();
+  for (size_t i = 0; i < results.size(); ++i) {
+    SCOPED_TRACE("call " + std::to_string(i));
+    EXPECT_EQ(results[i], S_OK) << std::hex << results[i];
+    // Calls from the single-threaded apartments go through a proxy.
+    EXPECT_EQ(onCaller[i], sequence[i / 2] == COINIT_MULTITHREADED);
+  }
+  EXPECT_EQ(meta->Release(), 0u);
+  EXPECT_EQ(fake.refs(), 1);
+}
+
+}  // namespace
