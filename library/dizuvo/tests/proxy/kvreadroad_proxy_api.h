@@ -14,6 +14,7 @@ extern const IID KvTestIID_ReadFile;
 extern const IID KvTestIID_ReadStream;
 extern const IID KvTestIID_ReadAudioStream;
 extern const IID KvTestIID_ReadMeta;
+extern const IID KvTestIID_ReadVideoStream;
 
 /* Registers the proxies in the calling thread's apartment (COM must be
    initialised); a cookie for KvTestProxies_Revoke, 0 on failure. */

@@ -20,7 +20,8 @@ CSTDSTUBBUFFER2RELEASE(&gPFactory)
 static const CLSID kProxyClsid = {0xeef647f1, 0x02ab, 0x4fcd, {0xb0, 0x6e, 0xa5, 0x01, 0xae, 0xff, 0x2d, 0x34}};
 
 static const IID* const kInterfaces[] = {&KvTestIID_ReadFileClass, &KvTestIID_ReadFile, &KvTestIID_ReadStream,
-                                         &KvTestIID_ReadAudioStream, &KvTestIID_ReadMeta};
+                                         &KvTestIID_ReadAudioStream, &KvTestIID_ReadMeta,
+                                         &KvTestIID_ReadVideoStream};
 
 DWORD KvTestProxies_Register(void) {
   IUnknown* factory = NULL;
