@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kvblanket.h"
+#include "kvdizuvo.h"
 #include "kvreadroad_proxy_api.h"
 
 namespace {
@@ -63,19 +64,38 @@ class PluginReader {
   }
   bool loaded() const { return module_ != nullptr; }
 
-  IKvReadFileClass* NewClass() {
+  IKvReadFileClass* NewClass() { return New<IKvReadFileClass>(IID_IKvReadFileClass); }
+  IKvRenderFileClass* NewRenderClass() { return New<IKvRenderFileClass>(IID_IKvRenderFileClass); }
+
+ private:
+  template <class I>
+  I* New(REFIID iid) {
     typedef HRESULT(__stdcall * GetClassObjectFn)(REFCLSID, REFIID, void**);
     auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
     if (!get || FAILED(get(CLSID_NULL, IID_IClassFactory, reinterpret_cast<void**>(&factory))) || !factory) return nullptr;
-    IKvReadFileClass* cls = nullptr;
-    factory->CreateInstance(nullptr, IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
+    I* object = nullptr;
+    factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object));
     factory->Release();
-    return cls;
+    return object;
   }
-
- private:
   HMODULE module_;
+};
+
+// A manager that only answers QueryInterface: the class blankets hand it out.
+class FakeManager : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IKvDizuVOManager)) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+  LONG refs = 1;
 };
 
 // True when nothing holds the file open: a reader's file or stream object
@@ -362,6 +382,89 @@ TEST_F(Blankets, AnsweredSlotsAndIdentities) {
   chain.Release();
   EXPECT_EQ(cls->Release(), 0u);
   ExpectAllGone();
+}
+
+TEST_F(Blankets, RenderClassBlanketWithItsManager) {
+  FakeManager manager;
+  IKvRenderFileClass* real = reader_.NewRenderClass();
+  ASSERT_NE(real, nullptr);
+  // What the object says directly (its slots may still be unimplemented: the
+  // blanket must give the same answers, whatever they are).
+  GUID directId = {};
+  int directTemplates = -1;
+  const HRESULT directIdResult = real->GetRendererGuid(&directId);
+  const HRESULT directTemplatesResult = real->GetTemplateCount(&directTemplates);
+  IKvReadFileClass* directReader = nullptr;
+  const HRESULT directReaderResult = real->GetReaderClass(&directReader);
+  if (directReader) directReader->Release();
+  real->AddRef();  // the test's own
+  const ULONG before = RefsOf(real);
+
+  IKvRenderFileClass* cls = real;
+  ASSERT_EQ(KvFio_CreateBlanket(IID_IKvRenderFileClass, reinterpret_cast<void**>(&cls), nullptr, &manager), S_OK);
+  ASSERT_NE(cls, real);
+  GUID id = {};
+  int templates = -1;
+  EXPECT_EQ(cls->GetRendererGuid(&id), directIdResult);
+  EXPECT_TRUE(IsEqualGUID(id, directId));
+  EXPECT_EQ(cls->GetTemplateCount(&templates), directTemplatesResult);
+  EXPECT_EQ(templates, directTemplates);
+  // The same from a single-threaded apartment, through a proxy.
+  std::thread([&]() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    DWORD proxies = KvTestProxies_Register();
+    GUID staId = {};
+    int staTemplates = -1;
+    // (A proxy clears the out-arguments of a failed call: only successful
+    // answers are compared.)
+    EXPECT_EQ(cls->GetRendererGuid(&staId), directIdResult);
+    if (SUCCEEDED(directIdResult)) {
+      EXPECT_TRUE(IsEqualGUID(staId, directId));
+    }
+    EXPECT_EQ(cls->GetTemplateCount(&staTemplates), directTemplatesResult);
+    if (SUCCEEDED(directTemplatesResult)) {
+      EXPECT_EQ(staTemplates, directTemplates);
+    }
+    KvTestProxies_Revoke(proxies);
+    CoUninitialize();
+  }).join();
+
+  // Class index and manager are the blanket's.
+  DWORD index = 7;
+  EXPECT_EQ(cls->GetClassIndex(&index), S_OK);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(cls->SetClassIndex(3), S_OK);
+  EXPECT_EQ(cls->GetClassIndex(&index), S_OK);
+  EXPECT_EQ(index, 3u);
+  EXPECT_EQ(cls->SetDizuVOManager(nullptr), S_OK);
+  IKvDizuVOManager* got = nullptr;
+  ASSERT_EQ(cls->GetDizuVOManager(&got), S_OK);
+  EXPECT_EQ(static_cast<void*>(got), static_cast<void*>(&manager));
+  got->Release();
+
+  // A wrapped slot gives the object's own result (the plug-in's render class
+  // has no manager of its own to ask for its reader).
+  IKvReadFileClass* readerClass = nullptr;
+  EXPECT_EQ(cls->GetReaderClass(&readerClass), directReaderResult);
+  if (SUCCEEDED(directReaderResult)) {
+    ASSERT_NE(readerClass, nullptr);
+    readerClass->Release();
+  }
+
+  // An interface outside the eight comes back bare: here, in the object's
+  // own apartment, the object's own face.
+  IUnknown* support = nullptr;
+  IUnknown* directSupport = nullptr;
+  const HRESULT directSupportResult = real->QueryInterface(IID_IKvRenderMetaSupport, reinterpret_cast<void**>(&directSupport));
+  EXPECT_EQ(cls->QueryInterface(IID_IKvRenderMetaSupport, reinterpret_cast<void**>(&support)), directSupportResult);
+  EXPECT_EQ(support, directSupport);
+  if (support) support->Release();
+  if (directSupport) directSupport->Release();
+
+  EXPECT_EQ(cls->Release(), 0u);
+  EXPECT_EQ(RefsOf(real), before - 1) << "the table's reference was not given back";
+  EXPECT_EQ(real->Release(), 0u);
+  EXPECT_EQ(manager.refs, 1);
 }
 
 TEST(BlanketFactory, PointersOutsideTheEightAndNullPointers) {

@@ -1,4 +1,4 @@
-/* Test proxies of the read-road interfaces, registered per apartment. */
+/* Test proxies of the plug-in interfaces, registered per apartment. */
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,7 @@ extern const IID KvTestIID_ReadStream;
 extern const IID KvTestIID_ReadAudioStream;
 extern const IID KvTestIID_ReadMeta;
 extern const IID KvTestIID_ReadVideoStream;
+extern const IID KvTestIID_RenderFileClass;
 
 /* Registers the proxies in the calling thread's apartment (COM must be
    initialised); a cookie for KvTestProxies_Revoke, 0 on failure. */

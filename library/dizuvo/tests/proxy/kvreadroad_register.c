@@ -21,7 +21,7 @@ static const CLSID kProxyClsid = {0xeef647f1, 0x02ab, 0x4fcd, {0xb0, 0x6e, 0xa5,
 
 static const IID* const kInterfaces[] = {&KvTestIID_ReadFileClass, &KvTestIID_ReadFile, &KvTestIID_ReadStream,
                                          &KvTestIID_ReadAudioStream, &KvTestIID_ReadMeta,
-                                         &KvTestIID_ReadVideoStream};
+                                         &KvTestIID_ReadVideoStream, &KvTestIID_RenderFileClass};
 
 DWORD KvTestProxies_Register(void) {
   IUnknown* factory = NULL;
