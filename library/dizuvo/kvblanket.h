@@ -10,6 +10,14 @@
 // Parents, outers and managers are plain pointers: a blanket must not outlive
 // the blanket (or manager) it was made from while it is still called. Callers
 // release children before parents.
+//
+// Calling threads must be in a COM apartment (or in a process whose
+// multithreaded apartment exists). A forwarded slot called on a thread that
+// cannot get a proxy returns the Global Interface Table's failure (for
+// example CO_E_NOTINITIALIZED) without calling anything, and tries again on
+// the thread's next call. A proxy cached for a thread that has since left its
+// apartment (or for an ended thread whose id a new thread got) is replaced
+// and the call made once more when it reports that it cannot reach the object.
 #pragma once
 
 #include <windows.h>
