@@ -42,6 +42,8 @@ HRESULT CKvGITHolder::Register(IUnknown* pointer) {
     return hr;
   }
   cookie_ = cookie;
+  pointer->AddRef();
+  registered_ = pointer;
   if (!lockReady_) {
     InitializeCriticalSection(&lock_);
     lockReady_ = true;
@@ -70,6 +72,10 @@ void CKvGITHolder::Revoke() {
     table->Release();
   }
   map_.Clear();
+  if (registered_) {
+    registered_->Release();
+    registered_ = nullptr;
+  }
   if (lockReady_) {
     DeleteCriticalSection(&lock_);
     lockReady_ = false;

@@ -24,9 +24,11 @@ class CKvGITHolder {
   CKvGITHolder& operator=(const CKvGITHolder&) = delete;
 
   // Registers `pointer` (revoking an earlier registration first; null only
-  // revokes). The table holds its own reference. S_OK, or the failure of the
-  // table, in which case nothing is registered. Not locked: runs while no
-  // other thread can reach the holder.
+  // revokes). The holder keeps a reference of its own to `pointer` for the
+  // registering thread's direct use: the table's registration of a proxy does
+  // not keep that proxy object alive. S_OK, or the failure of the table, in
+  // which case nothing is registered. Not locked: runs while no other thread
+  // can reach the holder.
   HRESULT Register(IUnknown* pointer);
   // Releases every cached proxy, revokes the registration and frees the map.
   // Not locked, like Register.
@@ -61,6 +63,7 @@ class CKvGITHolder {
   bool lockReady_ = false;
   DWORD lastThreadId_ = 0;
   IUnknown* lastPointer_ = nullptr;
+  IUnknown* registered_ = nullptr;  // the registered pointer, referenced
   const IID* iid_;
   bool lastPairShortcut_;
 };
