@@ -389,3 +389,24 @@ TEST_F(Holder, AThreadThatChangesApartmentIsServedInTheNewOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without marshaling support for the interface the table refuses the
+// pointer: no blanket is handed out (it could not serve another thread), the
+// failure is returned and the caller's reference is given back.
+TEST(BlanketRegistration, APointerTheTableRefusesGivesNoBlanket) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // no test proxies in this apartment
+  FakeMeta fake;
+  IKvReadMeta* meta = &fake;
+  meta->AddRef();
+  const long before = gLiveBlocks.load();
+  HRESULT hr = KvFio_CreateBlanket(IID_IKvReadMeta, reinterpret_cast<void**>(&meta), nullptr, nullptr);
+  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+  EXPECT_EQ(meta, nullptr);
+  EXPECT_EQ(fake.refs(), 1);
+  EXPECT_EQ(gLiveBlocks.load(), before);
+  CoUninitialize();
+}
+
+}  // namespace
