@@ -13,11 +13,11 @@
 #include "kvfileio.h"
 #include "kvtemplate.h"
 #include "plugin_dll.h"
+#include "render_class_fixture.h"
 #include "vogaac2_renderfileclass.h"
 
 namespace {
 
-const GUID kRendererId = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
 
 struct Row {
   GUID guid;
@@ -49,24 +49,7 @@ const Row kRows[15] = {
 
 std::wstring Wide(const char* s) { return std::wstring(s, s + std::strlen(s)); }
 
-class RenderFileClass : public ::testing::Test {
- protected:
-  void SetUp() override {
-    IClassFactory* factory = dll_.Factory(kRendererId);
-    ASSERT_NE(factory, nullptr);
-    void* obj = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IKvRenderFileClass, &obj));
-    factory->Release();
-    cls_ = static_cast<IKvRenderFileClass*>(obj);
-  }
-  void TearDown() override {
-    if (cls_) {
-      EXPECT_EQ(0u, cls_->Release());
-    }
-  }
-  PluginDll dll_;
-  IKvRenderFileClass* cls_ = nullptr;
-};
+class RenderFileClass : public RenderClassFixture {};
 
 TEST_F(RenderFileClass, PresetTemplatesCarryTheirSettings) {
   int count = 0;

@@ -20,6 +20,7 @@
 #include "metadataset.h"
 #include "metastream.h"
 #include "plugin_dll.h"
+#include "render_class_fixture.h"
 #include "read_support.h"
 #include "standin_host.h"
 #include "summaryids.h"
@@ -29,7 +30,6 @@
 
 namespace {
 
-const GUID kRendererId = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
 
 std::wstring RenderDir() {
   std::wstring dir = WinePath(std::string(VOG_FIXTURE_DIR) + "/render");
@@ -193,24 +193,7 @@ class SummaryMeta : public IKvReadMeta {
   fileutil::MetaDataSet set_;
 };
 
-class RenderFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    IClassFactory* factory = dll_.Factory(kRendererId);
-    ASSERT_NE(factory, nullptr);
-    void* obj = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IKvRenderFileClass, &obj));
-    factory->Release();
-    cls_ = static_cast<IKvRenderFileClass*>(obj);
-  }
-  void TearDown() override {
-    if (cls_) {
-      EXPECT_EQ(0u, cls_->Release());
-    }
-  }
-  PluginDll dll_;
-  IKvRenderFileClass* cls_ = nullptr;
-};
+class RenderFileTest : public RenderClassFixture {};
 
 TEST_F(RenderFileTest, SlotsOfANewFile) {
   std::wstring path = RenderDir() + L"slots.mp4";
