@@ -45,6 +45,7 @@ struct AacCore {
   int32_t maxBytesPerFrame;
   int32_t delay;
   int32_t toggle;
+  float meanPe[15];  // running mean of each element's PE
 };
 
 int32_t AacCoreMaxBitrate(int32_t qualityMode, int32_t channels, int32_t variant) {
@@ -242,7 +243,17 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     int32_t later = 0;
     for (int32_t k = e + 1; k < c->numElements; ++k) later += c->averageBits * c->elements[k].numChannels / ch;
     const int32_t maxBits = std::max(0, frameBudget - used - later);
-    const int32_t target = std::min(bands.desiredBits, maxBits);
+    // A frame that asks for much more than its share may also spend the
+    // upper half of a well-filled reservoir, which would otherwise soon be
+    // written out as fill bits.
+    int32_t target = bands.desiredBits;
+    float& meanPe = c->meanPe[e];
+    if (bands.peBefore > 2.0f * meanPe && bands.peBefore > bands.desiredPe) {
+      const float want = std::min(1.0f, bands.peBefore / (2.0f * meanPe) - 1.0f);
+      target += static_cast<int32_t>(want * std::max(0, shareRes - shareMaxRes / 2));
+    }
+    meanPe = meanPe == 0.0f ? bands.peBefore : 0.9f * meanPe + 0.1f * bands.peBefore;
+    target = std::min(target, maxBits);
     QcElement q;
     CodecError* err = qcEncodeElement(outs, el.numChannels, &previousElement[e], c->samplingRateIndex, target,
                                       maxBits, &q);

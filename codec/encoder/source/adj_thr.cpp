@@ -191,6 +191,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
     pe += calcChannelPe(ch[c], ch[c]->threshold, work[c].bandPe, work[c].lines, work[c].constPart);
   }
   pe += el->peOffset;
+  r->peBefore = pe;
   // 2-4: the frame's bits and the PE they buy.
   const float fac = bitresCalcBitFac(s, el, bitresBits, maxBitresBits, pe, ch[0]->windowSequence, avgBits, maxBitFac);
   adjustPeMinMax(pe, &el->peMin, &el->peMax);
@@ -287,6 +288,52 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
     if (lines > 0.0f) {
       for (int32_t c = 0; c < numChannels; ++c)
         for (int32_t i = 0; i < ch[c]->numGroups * ch[c]->bandsPerGroup; ++i) ch[c]->threshold[i] = thr[c][i];
+    }
+  }
+  // 10: still far above the goal: give up SNR in the highest bands first
+  // (minimum SNR 0.8), then open holes in the quietest bands above the start
+  // band.
+  if (newPe > 1.15f * desiredPe) {
+    const float target = 1.05f * desiredPe;
+    int32_t maxBands = 0;
+    for (int32_t c = 0; c < numChannels; ++c) maxBands = std::max(maxBands, ch[c]->bandsPerGroup);
+    for (int32_t b = maxBands - 1; b >= 0 && newPe > target; --b) {
+      for (int32_t c = 0; c < numChannels; ++c) {
+        PsyOutChannel* o = ch[c];
+        if (b >= o->maxSfb) continue;
+        for (int32_t g = 0; g < o->numGroups; ++g) {
+          const int32_t i = g * o->bandsPerGroup + b;
+          const float e = o->energy[i];
+          if (r->ahFlag[c][i] == 0 || r->minSnr[c][i] >= 0.8f || e <= o->threshold[i]) continue;
+          float oldPe, newBandPe, cp;
+          psyBandPe(e, o->threshold[i], work[c].lines[i], &oldPe, &cp);
+          r->minSnr[c][i] = 0.8f;
+          o->threshold[i] = std::max(o->threshold[i], e * 0.8f);
+          psyBandPe(e, o->threshold[i], work[c].lines[i], &newBandPe, &cp);
+          newPe += newBandPe - oldPe;
+        }
+      }
+    }
+    while (newPe > target) {
+      // The quietest band still coded above the start band becomes a hole.
+      int32_t bestC = -1, bestI = -1;
+      float bestE = 0.0f;
+      for (int32_t c = 0; c < numChannels; ++c) {
+        const PsyOutChannel* o = ch[c];
+        const int32_t start = o->windowSequence == kEightShortSequence ? el->startSfbShort : el->startSfbLong;
+        for (int32_t g = 0; g < o->numGroups; ++g)
+          for (int32_t b = start; b < o->maxSfb; ++b) {
+            const int32_t i = g * o->bandsPerGroup + b;
+            if (o->energy[i] <= o->threshold[i]) continue;
+            if (bestC < 0 || o->energy[i] < bestE) bestC = c, bestI = i, bestE = o->energy[i];
+          }
+      }
+      if (bestC < 0) break;
+      float oldPe, cp;
+      psyBandPe(bestE, ch[bestC]->threshold[bestI], work[bestC].lines[bestI], &oldPe, &cp);
+      ch[bestC]->threshold[bestI] = bestE;
+      r->ahFlag[bestC][bestI] = 0;
+      newPe -= oldPe;
     }
   }
   r->pe = newPe + el->peOffset;

@@ -35,6 +35,7 @@ struct AdjThrState {
 struct AdjThrBands {
   float minSnr[2][kPsyBands];
   uint8_t ahFlag[2][kPsyBands];
+  float peBefore;     // element PE of the psychoacoustic thresholds
   float pe;           // element PE after the adjustment
   float desiredPe;
   int32_t desiredBits;

@@ -93,6 +93,7 @@ struct mp4EncInstance {
   mp4EncAsc asc;
   uint8_t ascBytes[64];
   float* input;
+  float* scaled;  // the frame in the core's scale
   int32_t inputSamplesPerFrame;
   int32_t held;
   int32_t flushStarted;
@@ -311,7 +312,8 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   if (status == kMp4EncOk) {
     s->inputSamplesPerFrame = s->count * 1024;
     s->input = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
-    if (!s->input) status = kMp4EncMemory;
+    s->scaled = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
+    if (!s->input || !s->scaled) status = kMp4EncMemory;
   }
   if (status != kMp4EncOk) {
     mp4EncClose(handle);
@@ -373,9 +375,8 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
   auto runFrame = [&]() -> int {
     int32_t bytes = 0;
     // The core works in the scale of 16-bit sample values.
-    static thread_local float scaled[12 * 1024];
-    for (int32_t i = 0; i < frame; ++i) scaled[i] = s->input[i] * 32768.0f;
-    const int r = AacCoreEncodeFrame(s->coreHandle, scaled, frame, out ? out + written : nullptr, outSize - written,
+    for (int32_t i = 0; i < frame; ++i) s->scaled[i] = s->input[i] * 32768.0f;
+    const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr, outSize - written,
                                      &bytes);
     s->held = 0;
     if (r != kAacCoreOk) return kMp4EncFatal;
@@ -422,6 +423,7 @@ int mp4EncClose(mp4EncHandle* handle) {
   mp4EncInstance* s = *handle;
   AacCoreClose(s->coreHandle);
   std::free(s->input);
+  std::free(s->scaled);
   s->self = nullptr;
   std::free(s);
   *handle = nullptr;
