@@ -59,8 +59,8 @@ int32_t AacCoreBandwidth(int32_t bitRatePerChannel, int32_t sampleRate) {
   static const struct {
     int32_t below;
     int32_t hz;
-  } kRows[] = {{12000, 5000}, {16000, 6500}, {20000, 8000}, {28000, 10000}, {36000, 13000},
-               {48000, 15000}, {64000, 16000}, {80000, 17000}, {0x7fffffff, 19000}};
+  } kRows[] = {{12000, 5000}, {16000, 6500}, {20000, 8000}, {28000, 10000}, {36000, 11500},
+               {48000, 15000}, {80000, 16000}, {112000, 17000}, {0x7fffffff, 19000}};
   int32_t hz = 19000;
   for (const auto& r : kRows) {
     if (bitRatePerChannel < r.below) {
@@ -244,13 +244,13 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     for (int32_t k = e + 1; k < c->numElements; ++k) later += c->averageBits * c->elements[k].numChannels / ch;
     const int32_t maxBits = std::max(0, frameBudget - used - later);
     // A frame that asks for much more than its share may also spend the
-    // upper half of a well-filled reservoir, which would otherwise soon be
+    // reservoir above its lowest fifth, which would otherwise soon be
     // written out as fill bits.
     int32_t target = bands.desiredBits;
     float& meanPe = c->meanPe[e];
     if (bands.peBefore > 2.0f * meanPe && bands.peBefore > bands.desiredPe) {
       const float want = std::min(1.0f, bands.peBefore / (2.0f * meanPe) - 1.0f);
-      target += static_cast<int32_t>(want * std::max(0, shareRes - shareMaxRes / 2));
+      target += static_cast<int32_t>(want * std::max(0, shareRes - shareMaxRes / 5));
     }
     meanPe = meanPe == 0.0f ? bands.peBefore : 0.9f * meanPe + 0.1f * bands.peBefore;
     target = std::min(target, maxBits);
