@@ -276,6 +276,53 @@ TEST(EncoderInterface, TablesAndRefusals) {
   EXPECT_STREQ(mp4EncGetErrorText(-1), "Unknown error");
 }
 
+// One call never yields more than 30 units; the flush appends the delay's
+// zeros and the partly filled last frame, one unit per call, then nothing.
+TEST(EncoderInterface, ThirtyUnitsPerCallAndTheFlush) {
+  const mp4EncConfig cfg = {2, 128000, 1, 2, 44100, 0, 1};
+  mp4EncHandle h = nullptr;
+  ASSERT_EQ(mp4EncOpen(&h, &cfg), 0);
+  int32_t frame = 0;
+  ASSERT_EQ(mp4EncInit(&h, &frame), 0);
+  ASSERT_EQ(frame, 2048);
+  const int32_t total = 40 * 2048 + 1000;  // 40 frames and a partial one
+  std::vector<float> x(total);
+  for (int32_t i = 0; i < total; ++i) x[i] = static_cast<float>(0.3 * std::sin(0.01 * i));
+  std::vector<uint8_t> out(30 * 1536);
+  int32_t consumed = 0, next = 0, bytes = 0;
+  mp4EncUnits* units = nullptr;
+  ASSERT_EQ(mp4EncEncode(h, x.data(), total, &consumed, &next, out.data(), static_cast<int32_t>(out.size()), &bytes,
+                         &units), 0);
+  EXPECT_EQ(units->count, 30);
+  EXPECT_EQ(consumed, 30 * 2048);
+  int32_t sum = 0;
+  for (int32_t u = 0; u < units->count; ++u) sum += units->sizes[u];
+  EXPECT_EQ(sum, bytes);
+  int32_t rest = total - consumed;
+  ASSERT_EQ(mp4EncEncode(h, x.data() + consumed, rest, &consumed, &next, out.data(),
+                         static_cast<int32_t>(out.size()), &bytes, &units), 0);
+  EXPECT_EQ(consumed, rest);
+  EXPECT_EQ(units->count, 10);
+  EXPECT_EQ(next, 2048 - 1000);
+  // The flush: 1000 held + 2624 x 2 zeros make 3 more frames.
+  int32_t flushed = 0;
+  for (int guard = 0; guard < 10; ++guard) {
+    ASSERT_EQ(mp4EncEncode(h, nullptr, 0, &consumed, &next, out.data(), static_cast<int32_t>(out.size()), &bytes,
+                           &units), 0);
+    if (units->count == 0) break;
+    EXPECT_EQ(units->count, 1);
+    ++flushed;
+  }
+  EXPECT_EQ(flushed, (1000 + 2624 * 2 + 2047) / 2048);
+  // A unit that does not fit the caller's room is refused.
+  mp4EncClose(&h);
+  ASSERT_EQ(mp4EncOpen(&h, &cfg), 0);
+  ASSERT_EQ(mp4EncInit(&h, &frame), 0);
+  EXPECT_EQ(mp4EncEncode(h, x.data(), 2048, &consumed, &next, out.data(), 2, &bytes, &units), 5);
+  EXPECT_NE(units, nullptr);
+  mp4EncClose(&h);
+}
+
 TEST(EncoderInterface, CoreRefusalsAndSilence) {
   AacCoreConfig cfg;
   std::memset(&cfg, 0, sizeof(cfg));
