@@ -55,7 +55,7 @@ TEST(PsychoacousticModel, ToneAboveTheLowPassIsRemovedAndThresholdsFollowTheEner
   PsyOutElement el;
   std::vector<float> x(8192);
   for (size_t i = 0; i < x.size(); ++i)
-    x[i] = static_cast<float>(8000.0 * std::sin(2 * M_PI * 1000.0 * i / 44100) + 8000.0 * std::sin(2 * M_PI * 12000.0 * i / 44100));
+    x[i] = static_cast<float>(8000.0 * std::sin(2 * 3.14159265358979 * 1000.0 * i / 44100) + 8000.0 * std::sin(2 * 3.14159265358979 * 12000.0 * i / 44100));
   runFrames(p.s, x, &out, &el);
   const PsyConfiguration& c = p.s->longConfig;
   // The 12 kHz tone lies above the 8 kHz low-pass: the highest coded band is
