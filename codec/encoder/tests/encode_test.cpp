@@ -24,6 +24,7 @@ struct Case {
   int32_t rate;
   int32_t channels;
   int32_t bitRate;
+  int32_t channelMode = 0;  // 0: the channel count (1 mono, 2 one pair)
 };
 
 const Case kCases[] = {
@@ -33,11 +34,12 @@ const Case kCases[] = {
     {"clicks", 44100, 2, 64000}, {"clicks", 44100, 2, 96000}, {"clicks", 44100, 2, 128000},
     {"music", 44100, 1, 64000},  {"pink", 44100, 1, 56000},   {"music", 48000, 2, 128000},
     {"clicks", 48000, 1, 64000},
+    {"music", 44100, 2, 112000, 16},  // two single-channel elements and a PCE
 };
 
 std::string caseName(const Case& c) {
   return std::string(c.signal) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) + "_" +
-         std::to_string(c.bitRate / 1000);
+         std::to_string(c.bitRate / 1000) + (c.channelMode ? "_m" + std::to_string(c.channelMode) : "");
 }
 
 std::vector<float> readF32(const std::string& path) {
@@ -180,10 +182,11 @@ TEST(EncoderEndToEnd, SignalsEncodeWithinTheUnitLimitAndDecode) {
         readF32(fixturePath("sig_" + std::string(c.signal) + "_" + std::to_string(c.rate) + "_" +
                             std::to_string(c.channels) + ".f32"));
     ASSERT_EQ(pcm.size(), static_cast<size_t>(c.rate) * 10 * c.channels);
-    const mp4EncConfig cfg = {2, c.bitRate, 1, c.channels, c.rate, 0, 1};
+    const int32_t mode = c.channelMode ? c.channelMode : c.channels;
+    const mp4EncConfig cfg = {2, c.bitRate, 1, mode, c.rate, 0, 1};
     Encoded e;
     int32_t lo = 0, def = 0, hi = 0;
-    ASSERT_EQ(mp4EncGetRateRange(c.bitRate, c.channels, 2, 1, &lo, &hi, &def), 0);
+    ASSERT_EQ(mp4EncGetRateRange(c.bitRate, mode, 2, 1, &lo, &hi, &def), 0);
     if (c.rate >= lo && c.rate <= hi) encode(cfg, pcm, &e);
     else encodeWithCore(cfg, pcm, &e);
     if (HasFatalFailure()) return;
