@@ -91,7 +91,9 @@ int32_t qcMinScalefactor(float maxMagnitude) {
   return std::max(0, sf);
 }
 
-int32_t qcQuantiseLines(const float* x, int16_t* q, int32_t n, int32_t scalefactor) {
+QcQuantiseLinesFn qcQuantiseLines = qcQuantiseLinesGeneric;
+
+int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t scalefactor) {
   const float inverseGain = static_cast<float>(std::pow(2.0, -0.25 * (scalefactor - 100)));
   int32_t peak = 0;
   for (int32_t i = 0; i < n; ++i) {

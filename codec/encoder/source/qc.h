@@ -9,7 +9,6 @@
 #include "aac_writer.h"
 #include "psy.h"
 
-enum { kQcRoundingOffset = 0 };
 extern const float kQcRounding;  // 0.4054
 
 // Scalefactor (100 = unit gain) whose quantisation noise in a band with the
@@ -17,8 +16,11 @@ extern const float kQcRounding;  // 0.4054
 int32_t qcEstimateScalefactor(float threshold, float formFactor);
 // Smallest scalefactor that keeps |q| of the largest magnitude within 8191.
 int32_t qcMinScalefactor(float maxMagnitude);
-// Quantises n lines with one scalefactor; returns the largest |q|.
-int32_t qcQuantiseLines(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
+// Quantises n lines with one scalefactor; returns the largest |q|. Reached
+// through a replaceable pointer (the default routine is the generic one).
+typedef int32_t (*QcQuantiseLinesFn)(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
+extern QcQuantiseLinesFn qcQuantiseLines;
+int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
 
 // One element's quantised channels and M/S mask, written by the element
 // writers.
