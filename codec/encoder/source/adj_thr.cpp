@@ -185,14 +185,14 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
                       float maxBitFac, AdjThrBands* r) {
   AdjThrElementState* el = s->element[elementIndex];
   ChannelWork work[2];
-  // 1: PE of the psychoacoustic thresholds.
+  // PE of the psychoacoustic thresholds.
   float pe = 0.0f;
   for (int32_t c = 0; c < numChannels; ++c) {
     pe += calcChannelPe(ch[c], ch[c]->threshold, work[c].bandPe, work[c].lines, work[c].constPart);
   }
   pe += el->peOffset;
   r->peBefore = pe;
-  // 2-4: the frame's bits and the PE they buy.
+  // The frame's bits and the PE they buy.
   const float fac = bitresCalcBitFac(s, el, bitresBits, maxBitresBits, pe, ch[0]->windowSequence, avgBits, maxBitFac);
   adjustPeMinMax(pe, &el->peMin, &el->peMax);
   r->desiredBits = static_cast<int32_t>(avgBits * fac);
@@ -202,9 +202,9 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
     const PsyOutChannel* o = ch[c];
     const int32_t n = o->bandsPerGroup;
     const bool isShort = o->windowSequence == kEightShortSequence;
-    // 5: threshold exponents.
+    // Threshold exponents.
     for (int32_t i = 0; i < o->numGroups * n; ++i) work[c].thrExp[i] = std::pow(o->threshold[i], 0.25f);
-    // 6: minimum SNR, relaxed for bands well below the channel's mean energy.
+    // Minimum SNR, relaxed for bands well below the channel's mean energy.
     float mean = 0.0f;
     int32_t count = 0;
     for (int32_t g = 0; g < o->numGroups; ++g)
@@ -223,7 +223,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
       }
       r->minSnr[c][i] = minSnr;
     }
-    // 7: hole-avoidance flags.
+    // Hole-avoidance flags.
     const float spreadScale = isShort ? 0.63f : 0.5f;
     for (int32_t i = 0; i < o->numGroups * n; ++i) {
       const float e = o->energy[i];
@@ -238,7 +238,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
     }
   }
   (void)element;
-  // 8: reduction r with thr = (thrExp + r)^4, refined by the PE it gives.
+  // Reduction r with thr = (thrExp + r)^4, refined by the PE it gives.
   float newPe = pe - el->peOffset;
   if (std::fabs(newPe - desiredPe) > 0.05f * desiredPe) {
     float lines = 0.0f, constPart = 0.0f;
@@ -290,7 +290,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
         for (int32_t i = 0; i < ch[c]->numGroups * ch[c]->bandsPerGroup; ++i) ch[c]->threshold[i] = thr[c][i];
     }
   }
-  // 10: still far above the goal: give up SNR in the highest bands first
+  // Still far above the goal: give up SNR in the highest bands first
   // (minimum SNR 0.8), then open holes in the quietest bands above the start
   // band.
   if (newPe > 1.15f * desiredPe) {

@@ -49,10 +49,10 @@ void adjThrSetLastResortTarget(AdjThrState* state, float value);
 inline float bitsToPe(float bits) { return bits * 1.18f; }
 inline float peToBits(float pe) { return pe / 1.18f; }
 
-// The bit-reservoir factor of a frame (step 2 of the adjustment).
+// The bit-reservoir factor of a frame.
 float bitresCalcBitFac(const AdjThrState* state, const AdjThrElementState* element, int32_t bitresBits,
                        int32_t maxBitresBits, float pe, int32_t windowSequence, int32_t avgBits, float maxBitFac);
-// Moves the running PE bounds toward the frame's PE (step 3).
+// Moves the running PE bounds toward the frame's PE.
 void adjustPeMinMax(float pe, float* peMin, float* peMax);
 
 // Band PE sums of one channel; the active lines per band come from the

@@ -49,7 +49,8 @@ void bandEnergies(const float* spectrum, const PsyConfiguration* c, float* energ
 }
 
 // Thresholds of one block (long frame or one short window) from its
-// spectrum: steps 3 to 10 of the analysis on arrays of numBands entries.
+// spectrum: low-pass, energies, thresholds, spreading, threshold in quiet,
+// pre-echo control and spread energies on arrays of numBands entries.
 void analyseBlock(float* spectrum, const PsyConfiguration* c, int32_t reduced, int32_t sequence, float* prevThr,
                   float* thr, float* energy, float* formFactor, float* ratio, float* spreadEnergy) {
   const int32_t lines = c->bandOffsets[c->numBands];
