@@ -1,0 +1,183 @@
+// Scalefactor estimation, quantiser and rate loop.
+#include "qc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+const float kQcRounding = 0.4054f;
+
+namespace {
+
+const int32_t kMaxOffset = 100;
+const int32_t kMinOffset = -16;
+
+struct BandPlan {
+  int32_t coded[2][kAacMaxGroups][kAacMaxBands];
+  int32_t baseSf[2][kAacMaxGroups][kAacMaxBands];
+  int32_t minSf[2][kAacMaxGroups][kAacMaxBands];
+};
+
+// Quantises every channel with the base scalefactors moved by offset and
+// returns the element's bits (-1 when the syntax cannot carry it).
+int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const BandPlan& plan, int32_t offset,
+                    QcElement* out) {
+  for (int32_t c = 0; c < numChannels; ++c) {
+    const PsyOutChannel* o = ch[c];
+    AacIcs* ics = &out->ics[c];
+    std::memset(ics->quant, 0, sizeof(ics->quant));
+    const bool isShort = o->windowSequence == kEightShortSequence;
+    int32_t w = 0;
+    int32_t largest = -1;
+    for (int32_t g = 0; g < o->numGroups; ++g) {
+      for (int32_t b = 0; b < ics->maxSfb; ++b) {
+        int32_t sf = std::min(255, std::max(plan.baseSf[c][g][b] + offset, plan.minSf[c][g][b]));
+        ics->scalefactor[g][b] = sf;
+        if (!plan.coded[c][g][b]) continue;
+        int32_t peak = 0;
+        const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
+        for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
+          const int32_t base = (isShort ? k * 128 : 0) + lo;
+          peak = std::max(peak, qcQuantiseLines(o->spectrum + base, ics->quant + base, width, sf));
+        }
+        if (peak > 0) largest = std::max(largest, sf);
+      }
+      w += o->groupLen[g];
+    }
+    // Coded scalefactors may differ by at most 60: the quietest bands are
+    // coarsened up to 60 steps below the largest, and quantised again.
+    if (largest >= 0) {
+      w = 0;
+      for (int32_t g = 0; g < o->numGroups; ++g) {
+        for (int32_t b = 0; b < ics->maxSfb; ++b) {
+          // Bands quantised to zeros may still sit in a coded section.
+          if (ics->scalefactor[g][b] > largest) ics->scalefactor[g][b] = largest;
+          if (ics->scalefactor[g][b] >= largest - 60) continue;
+          ics->scalefactor[g][b] = largest - 60;
+          if (!plan.coded[c][g][b]) continue;
+          const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
+          for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
+            const int32_t base = (isShort ? k * 128 : 0) + lo;
+            qcQuantiseLines(o->spectrum + base, ics->quant + base, width, largest - 60);
+          }
+        }
+        w += o->groupLen[g];
+      }
+    }
+    CodecError* e = aacSectionChannel(ics);
+    if (e) {
+      deleteError(e);
+      return -1;
+    }
+  }
+  return qcWriteElement(nullptr, 0, out);
+}
+
+}  // namespace
+
+int32_t qcEstimateScalefactor(float threshold, float formFactor) {
+  // Noise of the x^(3/4) quantiser with gain G = 2^((sf - 100) / 4): a step
+  // of one in q is (4/3) |x|^(1/4) G^(3/4) in x, so a band's noise is about
+  // (4/27) G^(3/2) sum(sqrt|x|).
+  if (formFactor <= 0.0f || threshold <= 0.0f) return 255;
+  const double g15 = 27.0 * threshold / (4.0 * formFactor);
+  return static_cast<int32_t>(std::floor(100.0 + 8.0 / 3.0 * std::log2(g15)));
+}
+
+int32_t qcMinScalefactor(float maxMagnitude) {
+  if (maxMagnitude <= 0.0f) return 0;
+  // (m / G)^(3/4) + 0.4054 <= 8191  <=>  G >= m / 8190.5^(4/3)
+  int32_t sf = static_cast<int32_t>(std::ceil(100.0 + 4.0 * std::log2(maxMagnitude / std::pow(8190.5, 4.0 / 3.0))));
+  return std::max(0, sf);
+}
+
+QcQuantiseLinesFn qcQuantiseLines = qcQuantiseLinesGeneric;
+
+int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t scalefactor) {
+  const float inverseGain = static_cast<float>(std::pow(2.0, -0.25 * (scalefactor - 100)));
+  int32_t peak = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const float a = std::fabs(x[i]) * inverseGain;
+    int32_t v = static_cast<int32_t>(std::pow(a, 0.75f) + kQcRounding);
+    v = std::min(v, static_cast<int32_t>(kAacMaxQuant));
+    peak = std::max(peak, v);
+    q[i] = static_cast<int16_t>(x[i] < 0.0f ? -v : v);
+  }
+  return peak;
+}
+
+int32_t qcWriteElement(bit_buf* b, int32_t tag, const QcElement* e) {
+  if (e->numChannels == 1) return aacWriteSingleChannelElement(b, tag, &e->ics[0]);
+  return aacWriteChannelPairElement(b, tag, e->commonWindow, e->msMaskPresent, e->msUsed, &e->ics[0], &e->ics[1]);
+}
+
+CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels, const PsyOutElement* element,
+                            int32_t rateIndex, int32_t targetBits, int32_t maxBits, QcElement* out) {
+  std::memset(out, 0, sizeof(*out));
+  out->numChannels = numChannels;
+  out->commonWindow = numChannels == 2 ? element->commonWindow : 0;
+  out->msMaskPresent = numChannels == 2 ? element->msMaskPresent : 0;
+  if (numChannels == 2) std::memcpy(out->msUsed, element->msUsed, sizeof(out->msUsed));
+  BandPlan p;
+  for (int32_t c = 0; c < numChannels; ++c) {
+    const PsyOutChannel* o = ch[c];
+    AacIcs* ics = &out->ics[c];
+    ics->samplingRateIndex = rateIndex;
+    ics->windowSequence = o->windowSequence;
+    ics->windowShape = o->windowShape;
+    ics->maxSfb = o->maxSfb;
+    ics->numWindowGroups = o->numGroups;
+    for (int32_t g = 0; g < o->numGroups; ++g) ics->windowGroupLength[g] = o->groupLen[g];
+    const bool isShort = o->windowSequence == kEightShortSequence;
+    const int32_t n = o->bandsPerGroup;
+    int32_t w = 0;
+    for (int32_t g = 0; g < o->numGroups; ++g) {
+      for (int32_t b = 0; b < o->maxSfb; ++b) {
+        float ff = 0.0f, peak = 0.0f;
+        for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
+          for (int32_t i = o->bandOffsets[b]; i < o->bandOffsets[b + 1]; ++i) {
+            const float a = std::fabs(o->spectrum[(isShort ? k * 128 : 0) + i]);
+            ff += std::sqrt(a);
+            peak = std::max(peak, a);
+          }
+        }
+        const float e = o->energy[g * n + b], t = o->threshold[g * n + b];
+        p.coded[c][g][b] = peak > 0.0f && e > t;
+        p.minSf[c][g][b] = qcMinScalefactor(peak);
+        p.baseSf[c][g][b] = p.coded[c][g][b] ? qcEstimateScalefactor(t, ff) : 255;
+      }
+      w += o->groupLen[g];
+    }
+  }
+  // Largest bit use within the budget: the smallest offset whose bits fit.
+  const int32_t goal = std::min(targetBits, maxBits);
+  int32_t lo = kMinOffset, hi = kMaxOffset;
+  int32_t bits = quantiseAll(ch, numChannels, p, lo, out);
+  if (bits < 0) return createError(__FILE__, __LINE__, "qcEncodeElement", "invalid channel layout");
+  if (bits > goal) {
+    bits = quantiseAll(ch, numChannels, p, hi, out);
+    if (bits > maxBits || bits < 0) {
+      // Nothing fits: code the element empty.
+      for (int32_t c = 0; c < numChannels; ++c) {
+        std::memset(out->ics[c].quant, 0, sizeof(out->ics[c].quant));
+        out->ics[c].maxSfb = 0;
+        CodecError* e = aacSectionChannel(&out->ics[c]);
+        if (e) return appendErrorTrace(__FILE__, __LINE__, "qcEncodeElement", e);
+      }
+      out->msMaskPresent = 0;
+      out->bits = qcWriteElement(nullptr, 0, out);
+      return nullptr;
+    }
+    if (bits <= goal) {
+      while (hi - lo > 1) {
+        const int32_t mid = (lo + hi) / 2;
+        const int32_t midBits = quantiseAll(ch, numChannels, p, mid, out);
+        if (midBits >= 0 && midBits <= goal) hi = mid;
+        else lo = mid;
+      }
+      bits = quantiseAll(ch, numChannels, p, hi, out);
+    }
+  }
+  out->bits = bits;
+  return nullptr;
+}

@@ -1,0 +1,443 @@
+// The encoder interface.
+#include "mp4enc.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "aacenc.h"
+#include "audiospecificconfig.h"
+#include "bit_buf.h"
+#include "prconfig.h"
+
+namespace {
+
+const int32_t kStandardRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+const int32_t kEnd = 2147483647;
+
+struct RateRow {
+  int32_t bound, minRate, defaultRate, maxRate;
+};
+const RateRow kLcSingle[] = {{24000, 16000, 24000, 24000}, {32000, 32000, 32000, 32000},
+                             {56000, 32000, 44100, 48000}, {128000, 32000, 44100, 48000},
+                             {160001, 48000, 48000, 48000}, {kEnd, 0, 0, 0}};
+const RateRow kLcPairs[] = {{16000, 16000, 22050, 24000}, {20000, 32000, 32000, 32000}, {40000, 32000, 32000, 48000},
+                            {56000, 32000, 44100, 48000}, {80000, 32000, 44100, 48000}, {128000, 32000, 44100, 48000},
+                            {160001, 48000, 48000, 48000}, {kEnd, 0, 0, 0}};
+const RateRow kSbrSingle[] = {{8000, 22050, 24000, 24000}, {12000, 32000, 32000, 32000}, {14000, 32000, 32000, 32000},
+                              {18000, 32000, 44100, 48000}, {40000, 32000, 48000, 48000}, {64001, 48000, 48000, 48000},
+                              {kEnd, 0, 0, 0}};
+const RateRow kSbrPairs[] = {{4000, 0, 0, 0},           {8000, 32000, 32000, 48000}, {12000, 32000, 32000, 48000},
+                             {14000, 32000, 44100, 48000}, {32000, 32000, 48000, 48000}, {64001, 48000, 48000, 48000},
+                             {kEnd, 0, 0, 0}};
+
+bool isSbrType(int32_t t) { return t == 5 || t == 29 || t == 132; }
+bool isLcFamily(int32_t t) { return t == 2 || t == 4 || t == 17 || t == 19 || t == 129; }
+bool isKnownType(int32_t t) { return isLcFamily(t) || isSbrType(t); }
+
+struct ModeInfo {
+  int32_t count, coded, variant;
+};
+ModeInfo modeInfo(int32_t mode) {
+  switch (mode) {
+    case 1: return {1, 1, 0};
+    case 2: return {2, 2, 0};
+    case 3: return {3, 3, 0};
+    case 4: return {4, 4, 0};
+    case 5: return {5, 5, 0};
+    case 6: return {6, 5, 0};
+    case 7: return {8, 7, 0};
+    case 16: return {2, 2, 1};
+    case 17: return {4, 4, 1};
+    case 18: return {6, 6, 1};
+    case 19: return {8, 8, 1};
+    case 20: return {12, 12, 1};
+    case 21: return {4, 4, 2};
+    case 22: return {6, 6, 2};
+    case 23: return {8, 8, 2};
+    case 24: return {12, 12, 2};
+    case 64: return {2, 1, 0};
+    default: return {0, 0, -1};
+  }
+}
+
+bool singleTable(int32_t mode) { return mode == 1 || mode == 3 || mode == 4 || (mode >= 16 && mode <= 20) || mode == 64; }
+
+int32_t gcd(int32_t a, int32_t b) {
+  while (b) {
+    const int32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+}  // namespace
+
+struct mp4EncInstance {
+  mp4EncConfig config;
+  int32_t objectType;
+  int32_t inputRate;
+  int32_t encoderRate;
+  int32_t coreRate;
+  int32_t channelMode;
+  int32_t count;
+  int32_t coded;
+  int32_t variant;
+  int32_t bitRate;
+  int32_t qualityMode;
+  AacCoreConfig core;
+  AacCore* coreHandle;
+  mp4EncUnits units;
+  int32_t unitSizes[kMp4EncMaxUnits];
+  mp4EncAsc asc;
+  uint8_t ascBytes[64];
+  float* input;
+  float* scaled;  // the frame in the core's scale
+  int32_t inputSamplesPerFrame;
+  int32_t held;
+  int32_t flushStarted;
+  int32_t flushLeft;
+  int32_t bandwidth;
+  int32_t coreDelay;
+  int32_t totalDelay;
+  int32_t initialised;
+  mp4EncInstance* self;
+};
+
+int32_t mp4EncChannelCount(int32_t mode) { return modeInfo(mode).count; }
+
+int mp4EncBitrateRange(int32_t mode, int32_t type, int32_t* minRate, int32_t* maxRate) {
+  if (mode < 1 || mode > 64 || type < 2 || type > 132) return kMp4EncBadParameter;
+  const ModeInfo m = modeInfo(mode);
+  if (m.count == 0 || !isKnownType(type)) return kMp4EncInit;
+  int32_t lo = 0, hi = 0;
+  if (mode == 1 || (mode >= 16 && mode <= 20) || mode == 64) {
+    if (isSbrType(type)) lo = 14000, hi = 56000;
+    else lo = 24000, hi = 160000;
+  } else if (mode == 2 || (mode >= 21 && mode <= 24)) {
+    if (type == 29) lo = hi = 0;
+    else if (isSbrType(type)) lo = 12000, hi = 48000;
+    else lo = 16000, hi = 160000;
+  } else {
+    if (type == 29) lo = hi = 0;
+    else if (isSbrType(type)) lo = 14000, hi = 48000;
+    else lo = 32000, hi = 160000;
+  }
+  if (minRate) *minRate = lo * m.coded;
+  if (maxRate) *maxRate = hi * m.coded;
+  return kMp4EncOk;
+}
+
+int mp4EncRateRow(int32_t perChannel, int32_t mode, int32_t type, int32_t* minRate, int32_t* defaultRate,
+                  int32_t* maxRate) {
+  if (modeInfo(mode).count == 0 || !isKnownType(type)) return kMp4EncInit;
+  const RateRow* table = isSbrType(type) ? (singleTable(mode) ? kSbrSingle : kSbrPairs)
+                                         : (singleTable(mode) ? kLcSingle : kLcPairs);
+  const RateRow* row = nullptr;
+  for (const RateRow* r = table; r->bound != kEnd; ++r) {
+    if (perChannel >= r->bound) row = r;
+  }
+  if (!row && perChannel < table[0].bound) row = table;  // below the first bound: the first row
+  if (!row) return kMp4EncInit;
+  if (minRate) *minRate = row->minRate;
+  if (defaultRate) *defaultRate = row->defaultRate;
+  if (maxRate) *maxRate = row->maxRate;
+  return kMp4EncOk;
+}
+
+int32_t mp4EncSelectRate(int32_t requested, int32_t minRate, int32_t defaultRate, int32_t maxRate,
+                         int32_t qualityMode) {
+  if (qualityMode == 3) return defaultRate;
+  if (requested >= minRate && requested <= maxRate) return requested;
+  int32_t best = 0, bestGcd = 0;
+  const int32_t n = static_cast<int32_t>(sizeof(kStandardRates) / sizeof(kStandardRates[0]));
+  if (requested > maxRate) {
+    for (int32_t i = n - 1; i >= 0; --i) {
+      const int32_t r = kStandardRates[i];
+      if (r > maxRate || r < minRate) continue;
+      const int32_t g = gcd(requested, r);
+      if (g > bestGcd) best = r, bestGcd = g;
+    }
+  } else {
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t r = kStandardRates[i];
+      if (r > maxRate || r < minRate) continue;
+      const int32_t g = gcd(requested, r);
+      if (g > bestGcd) best = r, bestGcd = g;
+    }
+  }
+  return best ? best : defaultRate;
+}
+
+int mp4EncGetRateRange(int32_t bitRate, int32_t mode, int32_t type, int32_t qualityMode, int32_t* minRate,
+                       int32_t* maxRate, int32_t* defaultRate) {
+  const ModeInfo m = modeInfo(mode);
+  if (m.count == 0) return kMp4EncInit;
+  const int32_t quality = qualityMode >= 2 ? 2 : std::max(0, qualityMode);
+  if (bitRate == 0) bitRate = AacCoreMaxBitrate(quality, m.coded, m.variant);
+  if (type == 0) type = 2;
+  int32_t lo, def, hi;
+  if (mp4EncRateRow(bitRate / m.coded, mode, type, &lo, &def, &hi) != kMp4EncOk) return kMp4EncInit;
+  if (minRate) *minRate = lo;
+  if (maxRate) *maxRate = hi;
+  if (defaultRate) *defaultRate = def;
+  return kMp4EncOk;
+}
+
+static int configure(mp4EncInstance* s, const mp4EncConfig* cfg) {
+  s->config = *cfg;
+  s->objectType = cfg->objectType;
+  s->channelMode = cfg->channelMode;
+  s->inputRate = cfg->sampleRate;
+  s->qualityMode = cfg->qualityMode;
+  if (cfg->qualityMode < 0 || cfg->qualityMode > 3) return kMp4EncBadParameter;
+  const ModeInfo m = modeInfo(cfg->channelMode);
+  s->count = m.count;
+  s->coded = m.coded;
+  s->variant = m.variant;
+  if (m.count == 0) return cfg->channelMode < 1 || cfg->channelMode > 64 ? kMp4EncBadParameter : kMp4EncInit;
+  const int32_t quality = cfg->qualityMode >= 2 ? 2 : cfg->qualityMode;
+  s->bitRate = cfg->bitRate ? cfg->bitRate : AacCoreMaxBitrate(quality, m.coded, m.variant);
+  if (s->objectType == 0) {
+    const int32_t b = cfg->bitRate ? cfg->bitRate / m.coded : 64000;
+    s->objectType = (cfg->bitRate && b > 8000 && b < 40000) ? 5 : 2;
+  }
+  if (cfg->channelMode == 64 && !isSbrType(s->objectType)) return kMp4EncBadParameter;
+  if ((s->objectType == 17 || s->objectType == 19) && (cfg->erOption == 1 || cfg->erOption == 2))
+    return kMp4EncBadParameter;
+  int32_t lo, hi;
+  const int r = mp4EncBitrateRange(cfg->channelMode, s->objectType, &lo, &hi);
+  if (r != kMp4EncOk) return r;
+  // Both bounds belong to the range: presets sit on them.
+  if (s->bitRate < lo || s->bitRate > hi || hi == 0) return kMp4EncInit;
+  int32_t minRate, defRate, maxRate;
+  if (mp4EncRateRow(s->bitRate / m.coded, cfg->channelMode, s->objectType, &minRate, &defRate, &maxRate) !=
+      kMp4EncOk)
+    return kMp4EncInit;
+  s->encoderRate = mp4EncSelectRate(cfg->sampleRate, minRate, defRate, maxRate, cfg->qualityMode);
+  if (s->encoderRate == 0) return kMp4EncInit;
+  s->coreRate = isSbrType(s->objectType) ? s->encoderRate / 2 : s->encoderRate;
+  std::memset(&s->core, 0, sizeof(s->core));
+  s->core.sampleRate = s->coreRate;
+  s->core.bitRate = s->bitRate;
+  s->core.nChannels = m.coded;
+  s->core.qualityMode = quality;
+  s->core.channelVariant = m.variant;
+  s->self = s;
+  return kMp4EncOk;
+}
+
+int mp4EncOpen(mp4EncHandle* handle, const mp4EncConfig* cfg) {
+  if (!handle || !cfg) return kMp4EncBadParameter;
+  *handle = nullptr;
+  mp4EncInstance* s = static_cast<mp4EncInstance*>(std::calloc(1, sizeof(mp4EncInstance)));
+  if (!s) return kMp4EncMemory;
+  *handle = s;
+  s->units.sizes = s->unitSizes;
+  s->asc.data = s->ascBytes;
+  return configure(s, cfg);
+}
+
+static int buildAsc(mp4EncInstance* s) {
+  GaSpecificConfigRecord ga;
+  std::memset(&ga, 0, sizeof(ga));
+  ga.frameLength = 1024;
+  AscWriteRecord r;
+  std::memset(&r, 0, sizeof(r));
+  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr : 2;
+  r.samplingFrequency = s->coreRate;
+  r.channelConfiguration = s->channelMode <= 7 ? s->channelMode : 0;
+  r.ga = &ga;
+  r.specificWriter = writeGaSpecificConfig;
+  PceRecord* pce = nullptr;
+  if (s->channelMode >= 16 && s->channelMode <= 24) {
+    PceElement elements[12];
+    int32_t n = 0;
+    const bool pairs = s->variant == 2;
+    for (int32_t c = 0; c < s->coded; c += pairs ? 2 : 1, ++n) {
+      elements[n].type = pairs ? kPceCpe : kPceSce;
+      elements[n].instanceTag = n;
+      elements[n].channelCount = pairs ? 2 : 1;
+      elements[n].ccElementIsIndSw = 0;
+    }
+    CodecError* e = createPce(&pce, 1, 0, s->coreRate, n, elements, nullptr);
+    if (e) {
+      deleteError(e);
+      deletePce(pce);
+      return kMp4EncInit;
+    }
+    ga.pce = pce;
+  }
+  bit_buf* b = CreateBitBuffer(64 * 8);
+  if (!b) {
+    deletePce(pce);
+    return kMp4EncMemory;
+  }
+  CodecError* e = writeAudioSpecificConfig(&r, b);
+  int status = kMp4EncOk;
+  if (e || GetBitsAvail(b) > 64 * 8) {
+    deleteError(e);
+    status = kMp4EncInit;
+  } else {
+    s->asc.bits = GetBitsAvail(b);
+    std::memset(s->ascBytes, 0, sizeof(s->ascBytes));
+    ReadBytes(b, s->ascBytes, (s->asc.bits + 7) / 8);
+  }
+  DeleteBitBuffer(b);
+  deletePce(pce);
+  return status;
+}
+
+int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
+  if (!handle || !*handle || (*handle)->self != *handle) {
+    if (inputSamplesPerFrame) *inputSamplesPerFrame = 0;
+    return kMp4EncBadParameter;
+  }
+  mp4EncInstance* s = *handle;
+  int status = kMp4EncOk;
+  // This encoder codes AAC-LC at the input rate: object types with SBR,
+  // long-term prediction or the error-resilient syntax, and input that would
+  // need a rate converter, are refused.
+  if (!(s->objectType == 2 || s->objectType == 129) || s->encoderRate != s->inputRate) status = kMp4EncInit;
+  if (status == kMp4EncOk && AacCoreOpen(&s->coreHandle, &s->core) != kAacCoreOk) status = kMp4EncInit;
+  if (status == kMp4EncOk) {
+    AacCoreInfo info;
+    AacCoreGetInfo(s->coreHandle, &info);
+    s->bandwidth = std::min(s->inputRate / 2, static_cast<int32_t>(info.bandwidth));
+    s->coreDelay = info.delay;
+    s->totalDelay = info.delay;
+    status = buildAsc(s);
+  }
+  if (status == kMp4EncOk) {
+    s->inputSamplesPerFrame = s->count * 1024;
+    s->input = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
+    s->scaled = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
+    if (!s->input || !s->scaled) status = kMp4EncMemory;
+  }
+  if (status != kMp4EncOk) {
+    mp4EncClose(handle);
+    if (inputSamplesPerFrame) *inputSamplesPerFrame = 0;
+    return status;
+  }
+  s->initialised = 1;
+  if (inputSamplesPerFrame) *inputSamplesPerFrame = s->inputSamplesPerFrame;
+  return kMp4EncOk;
+}
+
+static int32_t profileLevel(const mp4EncInstance* s) {
+  const int32_t r = s->coreRate, c = s->coded;
+  int32_t base;
+  switch (s->objectType) {
+    case 2: case 17: case 129: case 132: base = 40; break;
+    case 5: base = (s->config.sbrSignalling <= 1) ? 40 : 44; break;
+    case 29: base = (s->config.sbrSignalling <= 1) ? 40 : 48; break;
+    case 4: case 19: return (c <= 4 && r <= 48000) ? 1 : 2;
+    default: return 4;
+  }
+  if (c < 3) return r <= 24000 ? base : (r <= 48000 ? base + 1 : 4);
+  if (c < 6) return r <= 48000 ? base + 2 : (r <= 96000 ? base + 3 : 4);
+  return 4;
+}
+
+int mp4EncGetInfo(mp4EncHandle s, mp4EncInfo* info) {
+  if (!s || !info || s->self != s) return kMp4EncBadParameter;
+  AacCoreInfo core;
+  if (!s->coreHandle || AacCoreGetInfo(s->coreHandle, &core) != kAacCoreOk) return kMp4EncInit;
+  std::memset(info, 0, sizeof(*info));
+  info->bandwidth = static_cast<float>(s->bandwidth);
+  info->totalDelay = s->totalDelay;
+  info->maxBytesPerFrame = s->coded * 768;
+  info->bitRate = s->bitRate;
+  info->maxBitsPerFrame = 6144 * s->count - ((s->channelMode == 6 || s->channelMode == 7 || s->channelMode == 64) ? 6144 : 0);
+  const int32_t frameLength = isSbrType(s->objectType) ? 2048 : 1024;
+  info->maxBitRate = static_cast<int32_t>(static_cast<int64_t>(s->encoderRate / frameLength) * info->maxBitsPerFrame);
+  info->sampleRate = s->encoderRate;
+  info->frameLength = frameLength;
+  info->ancillaryBytes = core.ancillaryBytes;
+  info->asc = &s->asc;
+  info->profileLevel = profileLevel(s);
+  std::strcpy(info->version, "2.1.4");
+  std::memcpy(info->buildDate, "Jun 12 2007", 12);
+  return kMp4EncOk;
+}
+
+int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_t* consumed,
+                 int32_t* nextFrameSamples, uint8_t* out, int32_t outSize, int32_t* outBytes, mp4EncUnits** units) {
+  if (units) *units = s ? &s->units : nullptr;
+  if (consumed) *consumed = 0;
+  if (outBytes) *outBytes = 0;
+  if (!s || s->self != s || !s->initialised) return kMp4EncBadParameter;
+  s->units.count = 0;
+  if (sampleCount < 0 || (sampleCount > 0 && !input) || (!out && outSize > 0) || outSize < 0) return kMp4EncBadParameter;
+  const int32_t frame = s->inputSamplesPerFrame;
+  int32_t used = 0, written = 0;
+  auto runFrame = [&]() -> int {
+    int32_t bytes = 0;
+    // The core works in the scale of 16-bit sample values.
+    for (int32_t i = 0; i < frame; ++i) s->scaled[i] = s->input[i] * 32768.0f;
+    const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr, outSize - written,
+                                     &bytes);
+    s->held = 0;
+    if (r != kAacCoreOk) return kMp4EncFatal;
+    s->unitSizes[s->units.count++] = bytes;
+    written += bytes;
+    return kMp4EncOk;
+  };
+  int status = kMp4EncOk;
+  if (sampleCount > 0) {
+    while (used < sampleCount && s->units.count < kMp4EncMaxUnits) {
+      const int32_t take = std::min(sampleCount - used, frame - s->held);
+      std::memcpy(s->input + s->held, input + used, sizeof(float) * take);
+      s->held += take;
+      used += take;
+      if (s->held == frame) {
+        status = runFrame();
+        if (status != kMp4EncOk) break;
+      }
+    }
+  } else {
+    // Flush: the delay's worth of zeros behind the input, then the partly
+    // filled last frame padded with zeros; one frame per call.
+    if (!s->flushStarted) {
+      s->flushStarted = 1;
+      s->flushLeft = s->totalDelay * s->count;
+    }
+    if (s->flushLeft > 0 || s->held > 0) {
+      const int32_t take = std::min(s->flushLeft, frame - s->held);
+      std::memset(s->input + s->held, 0, sizeof(float) * (frame - s->held));
+      s->flushLeft -= take;
+      used = take;
+      s->held = frame;
+      status = runFrame();
+    }
+  }
+  if (consumed) *consumed = used;
+  if (outBytes) *outBytes = written;
+  if (nextFrameSamples) *nextFrameSamples = frame - s->held;
+  return status;
+}
+
+int mp4EncClose(mp4EncHandle* handle) {
+  if (!handle || !*handle) return kMp4EncOk;
+  mp4EncInstance* s = *handle;
+  AacCoreClose(s->coreHandle);
+  std::free(s->input);
+  std::free(s->scaled);
+  s->self = nullptr;
+  std::free(s);
+  *handle = nullptr;
+  return kMp4EncOk;
+}
+
+const char* mp4EncGetErrorText(int code) {
+  switch (code) {
+    case 0: return "Success";
+    case 1: return "Unknown error";
+    case 2: return "Bad input parameter error";
+    case 3: return "Memory error";
+    case 4: return "Initialization error";
+    case 5: return "Fatal error";
+    default: return code < 0 ? "Unknown error" : "Illegal error text";
+  }
+}

@@ -1,0 +1,80 @@
+// The encoder interface: configuration, rate tables, one instance per
+// stream, buffering of interleaved float input (full scale +-1.0) into
+// frames, the AAC-LC core encoder, the AudioSpecificConfig, and the flush of
+// the encoder's delay at the end of the stream.
+#pragma once
+
+#include <cstdint>
+
+enum {
+  kMp4EncOk = 0,
+  kMp4EncUnknown = 1,
+  kMp4EncBadParameter = 2,
+  kMp4EncMemory = 3,
+  kMp4EncInit = 4,
+  kMp4EncFatal = 5,
+  kMp4EncMaxUnits = 30,
+};
+
+struct mp4EncConfig {
+  int32_t objectType;      // 0 = from the bitrate; 2, 4, 5, 17, 19, 29, 129, 132
+  int32_t bitRate;         // bit/s of the stream; 0 = the quality mode's default
+  int32_t qualityMode;     // 0-3
+  int32_t channelMode;     // 1-7, 16-24, 64
+  int32_t sampleRate;      // input rate, Hz
+  int32_t erOption;
+  int32_t sbrSignalling;   // 0, 1, 2
+};
+
+struct mp4EncAsc {
+  int32_t bits;
+  uint8_t* data;  // 64 bytes
+};
+
+struct mp4EncUnits {
+  int32_t count;
+  int32_t* sizes;  // 30 entries, bytes
+};
+
+struct mp4EncInfo {
+  float bandwidth;
+  int32_t totalDelay;
+  int32_t maxBytesPerFrame;
+  int32_t bitRate;
+  int32_t maxBitRate;
+  int32_t maxBitsPerFrame;
+  int32_t sampleRate;
+  int32_t frameLength;
+  int32_t ancillaryBytes;
+  mp4EncAsc* asc;
+  int32_t profileLevel;
+  char version[50];
+  char buildDate[12];
+};
+
+struct mp4EncInstance;
+typedef mp4EncInstance* mp4EncHandle;
+
+// Channels carried by a channel mode (0 for an unknown mode).
+int32_t mp4EncChannelCount(int32_t channelMode);
+// Bitrate range of a mode and object type (whole stream); 0, 2 or 4.
+int mp4EncBitrateRange(int32_t channelMode, int32_t objectType, int32_t* minRate, int32_t* maxRate);
+// Rate row for a bitrate per coded channel; 0, or 4 when there is none.
+int mp4EncRateRow(int32_t bitRatePerChannel, int32_t channelMode, int32_t objectType, int32_t* minRate,
+                  int32_t* defaultRate, int32_t* maxRate);
+// The encoding rate for a requested rate (0 when there is none).
+int32_t mp4EncSelectRate(int32_t requested, int32_t minRate, int32_t defaultRate, int32_t maxRate,
+                         int32_t qualityMode);
+
+int mp4EncGetRateRange(int32_t bitRate, int32_t channelMode, int32_t objectType, int32_t qualityMode,
+                       int32_t* minRate, int32_t* maxRate, int32_t* defaultRate);
+int mp4EncOpen(mp4EncHandle* handle, const mp4EncConfig* config);
+int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame);
+int mp4EncGetInfo(mp4EncHandle handle, mp4EncInfo* info);
+// sampleCount counts all interleaved samples; 0 flushes, one frame a call.
+int mp4EncEncode(mp4EncHandle handle, const float* input, int32_t sampleCount, int32_t* consumed,
+                 int32_t* nextFrameSamples, uint8_t* out, int32_t outSize, int32_t* outBytes, mp4EncUnits** units);
+// Frees everything and clears the handle; a null or cleared handle is
+// accepted. Always 0.
+int mp4EncClose(mp4EncHandle* handle);
+const char* mp4EncGetErrorText(int code);
