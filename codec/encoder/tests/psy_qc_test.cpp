@@ -158,7 +158,9 @@ TEST(ThresholdAdjustment, AdjustedThresholdsKeepTheirBoundsAndMeetTheGoal) {
       const float e = work.energy[b], t = work.threshold[b];
       if (e <= out.threshold[b]) continue;  // a hole already
       EXPECT_GE(t, e * 0.0012589f * 0.999f) << b;
-      if (r.ahFlag[0][b] == 1) EXPECT_LE(t, e * r.minSnr[0][b] * 1.001f) << b;
+      if (r.ahFlag[0][b] == 1) {
+        EXPECT_LE(t, e * r.minSnr[0][b] * 1.001f) << b;
+      }
     }
   }
   adjThrDelete(s);
@@ -176,7 +178,9 @@ TEST(Quantiser, LinesFollowTheFormulaAndScalefactorsMeetTheirThreshold) {
       const double a = std::pow(std::fabs(x[i]) * std::pow(2.0, -0.25 * (sf - 100)), 0.75) + 0.4054;
       const int expect = std::min(8191, static_cast<int>(std::floor(a)));
       EXPECT_LE(std::abs(std::abs(q[i]) - expect), 1) << sf;  // single-precision rounding at the edge
-      if (q[i]) EXPECT_EQ(q[i] < 0, x[i] < 0);
+      if (q[i]) {
+        EXPECT_EQ(q[i] < 0, x[i] < 0);
+      }
     }
   }
   // The largest magnitude never exceeds the escape range at its minimum
