@@ -1,0 +1,295 @@
+// The manager object: created over a plug-in folder holding our own plug-in,
+// it chooses the AAC reader for an MP4 file made by ffmpeg and reads its
+// audio; it refuses WAV and MP3 files (no reader of ours) and the maker's
+// own containers; metrics round-trip through the metrics file.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fiomanager_util.h"
+#include "kverror.h"
+#include "kvfiodiscovery.h"
+#include "kvfiomanager.h"
+
+using namespace fiotest;
+
+namespace {
+
+class Manager : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ScratchFolder(L"mgr-plugins");
+    ASSERT_TRUE(CopyBinFile(L"vogaac2.dll", dir_ + L"vogaac2.dll"));
+    ASSERT_TRUE(CopyBinFile(L"noexport.dll", dir_ + L"noexport.dll"));
+    std::wstring a = dir_ + L"vogaac2.dll", b = dir_ + L"noexport.dll";
+    const wchar_t* dlls[] = {a.c_str(), b.c_str()};
+    ASSERT_EQ(KVDizuVO_CreateInstance(&mgr_, 0, dlls, 2), S_OK);
+    ASSERT_NE(mgr_, nullptr);
+    impl_ = static_cast<CKvDizuVOManager*>(mgr_);
+  }
+  void TearDown() override {
+    if (mgr_) mgr_->Release();
+  }
+  std::wstring dir_;
+  IKvDizuVOMgrForApp* mgr_ = nullptr;
+  CKvDizuVOManager* impl_ = nullptr;
+};
+
+std::map<std::string, std::string> Probe() {
+  std::map<std::string, std::string> out;
+  std::ifstream in(std::string(VOG_FIXTURE_DIR) + "/fiomanager/aac.mp4.probe");
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return out;
+}
+
+HANDLE OpenRead(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+TEST_F(Manager, RegistersOurPluginAndItsClasses) {
+  int plugins = 0;
+  EXPECT_EQ(mgr_->GetPluginCount(&plugins), S_OK);
+  EXPECT_EQ(plugins, 2) << "the unusable DLL keeps its record";
+  EXPECT_EQ(mgr_->GetReaderCount(), 1);
+  EXPECT_EQ(mgr_->GetRendererCount(), 1);
+  EXPECT_EQ(mgr_->HasPlugin(&kAacPlugin), S_OK);
+  GUID other = kAacPlugin;
+  other.Data1 ^= 1;
+  EXPECT_EQ(mgr_->HasPlugin(&other), S_FALSE);
+  KVFIO_PLUGININFO info = {};
+  info.cbSize = sizeof info;
+  ASSERT_EQ(mgr_->GetPluginInfo(&kAacPlugin, &info), S_OK);
+  EXPECT_TRUE(IsEqualGUID(info.readerId, kAacReader));
+  EXPECT_EQ(lstrcmpiW(info.dllPath, (dir_ + L"vogaac2.dll").c_str()), 0);
+
+  struct Case {
+    const char* what;
+    GUID id;
+    HRESULT expect;
+  };
+  GUID prefix = kAacReader;
+  prefix.Data4[7] ^= 0xFF;  // agrees in its first 10 bytes
+  GUID early = kAacReader;
+  early.Data4[1] ^= 0xFF;
+  const Case cases[] = {
+      {"exact id", kAacReader, S_OK},
+      {"first 10 bytes", prefix, S_OK},
+      {"differs early", early, KVFIO_E_NO_READER},
+      {"all zero", GUID{}, KVFIO_E_NO_READER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IKvReadFileClass* cls = nullptr;
+    EXPECT_EQ(mgr_->GetReaderClass(&cls, &c.id), c.expect);
+    EXPECT_EQ(cls != nullptr, c.expect == S_OK);
+    if (cls) {
+      DWORD index = 99;
+      EXPECT_EQ(cls->GetClassIndex(&index), S_OK);
+      EXPECT_EQ(index, 0u);
+      cls->Release();
+    }
+  }
+  // The renderer's class does not give its id yet: it cannot be had by id.
+  const GUID renderer = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
+  IKvRenderFileClass* render = nullptr;
+  EXPECT_EQ(mgr_->GetRendererClass(&render, &renderer), KVFIO_E_NO_READER);
+  if (render) render->Release();
+  // The reader by its extension list ("*.mp4"), "." and letter case ignored.
+  int position = -1;
+  IKvReadFileClass* cls = nullptr;
+  EXPECT_EQ(mgr_->FindReaderClassByExtension(&cls, L".MP4", &position), S_OK);
+  EXPECT_EQ(position, 0);
+  if (cls) cls->Release();
+  position = -1;
+  EXPECT_EQ(mgr_->FindReaderClassByExtension(&cls, L"wav", &position), KVFIO_E_NO_READER);
+  LCID lcid = 0;
+  EXPECT_EQ(mgr_->GetLanguageID(&lcid, 1), E_INVALIDARG);
+  EXPECT_EQ(mgr_->GetLanguageID(&lcid, 0), S_OK);
+  EXPECT_EQ(lcid, KvFio_ModuleLCID());
+}
+
+TEST_F(Manager, ChoosesTheAacReaderAndReadsTheAudio) {
+  const std::wstring mp4 = FixtureDir() + L"aac.mp4";
+  HANDLE h = OpenRead(mp4);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  int index = -1;
+  EXPECT_EQ(mgr_->FindReaderForFile(h, mp4.c_str(), &index, 0), S_OK);
+  EXPECT_EQ(index, 0);
+  CloseHandle(h);
+
+  IKvReadFile* file = nullptr;
+  ASSERT_EQ(mgr_->OpenFile(mp4.c_str(), &file, 0), S_OK);
+  ASSERT_NE(file, nullptr);
+  IKvReadFileClass* last = nullptr;
+  EXPECT_EQ(impl_->GetLastReaderClass(&last), S_OK) << "the reader is remembered";
+  if (last) last->Release();
+  IKvReadStream* stream = nullptr;
+  ASSERT_EQ(file->GetStreamByType(&stream, 1, 0, 0, 0), S_OK);
+  IKvReadAudioStream* audio = nullptr;
+  ASSERT_EQ(stream->QueryInterface(IID_IKvReadAudioStream, reinterpret_cast<void**>(&audio)), S_OK);
+  stream->Release();
+  LONGLONG frames = 0;
+  DWORD blockAlign = 0;
+  ASSERT_EQ(audio->GetSampleCount(&frames), S_OK);
+  ASSERT_EQ(audio->GetBlockAlign(&blockAlign), S_OK);
+  // ffprobe's count of the track's samples, which holds the encoder's delay.
+  auto probe = Probe();
+  ASSERT_FALSE(probe["duration_ts"].empty());
+  const long long probed = std::stoll(probe["duration_ts"]);
+  EXPECT_NEAR(static_cast<double>(frames), static_cast<double>(probed), 2048.0);
+  const int channels = std::stoi(probe["channels"]);
+  ASSERT_EQ(blockAlign % channels, 0u);
+
+  std::vector<BYTE> buffer(static_cast<size_t>(frames) * blockAlign);
+  _kvmemorytoken token = {};
+  token.size = token.size2 = static_cast<DWORD>(buffer.size());
+  token.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()));
+  token.ownerProcessId = GetCurrentProcessId();
+  LONG done = 0;
+  HRESULT hr = audio->ReadSamples(0, token, static_cast<LONG>(frames), &done);
+  EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+  EXPECT_EQ(done, frames);
+  // A 440 Hz tone: the left channel crosses zero about 880 times a second.
+  const DWORD bytesPerSample = blockAlign / channels;
+  long crossings = 0;
+  double energy = 0;
+  double previous = 0;
+  for (LONG i = 0; i < done; ++i) {
+    const BYTE* p = &buffer[static_cast<size_t>(i) * blockAlign];
+    double v;
+    if (bytesPerSample == 2) v = static_cast<short>(p[0] | (p[1] << 8)) / 32768.0;
+    else if (bytesPerSample == 4) v = *reinterpret_cast<const float*>(p);
+    else v = static_cast<int>((p[0] << 8) | (p[1] << 16) | (p[2] << 24)) / 2147483648.0;
+    energy += v * v;
+    if (i > 0 && ((previous < 0) != (v < 0))) ++crossings;
+    previous = v;
+  }
+  const double seconds = static_cast<double>(done) / std::stod(probe["sample_rate"]);
+  EXPECT_GT(energy / (done ? done : 1), 0.001);
+  EXPECT_NEAR(crossings / seconds, 880.0, 60.0);
+  audio->Release();
+  file->Release();
+}
+
+TEST_F(Manager, RefusesFilesNoReaderTakes) {
+  std::wstring scratch = ScratchFolder(L"refused");
+  std::vector<BYTE> riffZero = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+  std::vector<BYTE> kvpl = {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'K', 'V', 'P', 'L', 0, 0, 0, 0, 0};
+  std::vector<BYTE> midi = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0, 96};
+  std::vector<BYTE> shortRiff = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V'};
+  WriteBytes(scratch + L"zero.wav", riffZero);
+  WriteBytes(scratch + L"link.kvl", kvpl);
+  WriteBytes(scratch + L"song.mid", midi);
+  WriteBytes(scratch + L"short.wav", shortRiff);
+  struct Case {
+    const char* what;
+    std::wstring path;
+    HRESULT expect;
+  };
+  const Case cases[] = {
+      {"WAV by ffmpeg", FixtureDir() + L"pcm.wav", KVFIO_E_NO_READER},
+      {"MP3 by ffmpeg", FixtureDir() + L"tone.mp3", KVFIO_E_NO_READER},
+      {"RIFF of size 0", scratch + L"zero.wav", KVFIO_E_OWN_CONTAINER},
+      {"own KVPL container", scratch + L"link.kvl", KVFIO_E_OWN_CONTAINER},
+      {"MIDI", scratch + L"song.mid", KVFIO_E_OWN_CONTAINER},
+      {"11 bytes are never refused", scratch + L"short.wav", KVFIO_E_NO_READER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HANDLE h = OpenRead(c.path);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int index = 5;
+    EXPECT_EQ(mgr_->FindReaderForFile(h, c.path.c_str(), &index, 0), c.expect);
+    EXPECT_EQ(index, -1);
+    CloseHandle(h);
+    IKvReadFile* file = nullptr;
+    EXPECT_EQ(mgr_->OpenFile(c.path.c_str(), &file, 0), c.expect);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(mgr_->CheckFileWithReader(c.path.c_str(), 0), S_FALSE);
+  }
+  IKvReadFile* file = nullptr;
+  EXPECT_EQ(mgr_->OpenFile((scratch + L"absent.mp4").c_str(), &file, 0),
+            KvErrorHandler_TranslateWin32Error(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Manager, MetricsInMemoryAndInTheMetricsFile) {
+  const std::wstring metricsFile = KvFio_MetricsFilePath();
+  DWORD v = 1;
+  EXPECT_EQ(mgr_->SetMetric(5, 77), S_OK);
+  EXPECT_EQ(mgr_->GetMetric(5, &v), S_OK);
+  EXPECT_EQ(v, 77u);
+  EXPECT_EQ(mgr_->SetMetric(40, 7), S_OK);
+  EXPECT_EQ(GetPrivateProfileIntW(L"Metrics", L"D40", -1, metricsFile.c_str()), 7u);
+  EXPECT_EQ(mgr_->GetMetric(40, &v), S_OK);
+  EXPECT_EQ(v, 7u);
+  EXPECT_EQ(mgr_->SetMetric(42, 61453), S_OK);
+  EXPECT_EQ(mgr_->GetMetric(42, &v), S_OK) << "a stored 0xF00D is not taken for a missing key";
+  EXPECT_EQ(v, 61453u);
+  EXPECT_EQ(mgr_->GetMetric(41, &v), KVFIO_E_ABSENT);
+  wchar_t text[32];
+  DWORD cch = 0;
+  EXPECT_EQ(mgr_->GetMetricString(20, text, 32, &cch), E_INVALIDARG);
+  EXPECT_EQ(mgr_->SetMetricString(50, L"hello"), S_OK);
+  EXPECT_EQ(mgr_->GetMetricString(50, text, 32, &cch), S_OK);
+  EXPECT_STREQ(text, L"hello");
+  EXPECT_EQ(cch, 6u);
+  EXPECT_EQ(mgr_->GetMetricString(51, text, 32, &cch), KVFIO_E_ABSENT);
+  const DWORD words[] = {1, static_cast<DWORD>(-2), 0, 0};
+  EXPECT_EQ(mgr_->SetMetricBinary(60, words, 4), S_OK);
+  wchar_t raw[64];
+  GetPrivateProfileStringW(L"Metrics", L"B60", L"", raw, 64, metricsFile.c_str());
+  EXPECT_STREQ(raw, L"1,-2");
+  DWORD back[4] = {};
+  DWORD cb = 0;
+  EXPECT_EQ(mgr_->GetMetricBinary(60, back, sizeof back, &cb), S_OK);
+  EXPECT_EQ(cb, 8u);
+  EXPECT_EQ(back[1], static_cast<DWORD>(-2));
+  EXPECT_EQ(mgr_->SetMetricBinary(60, words, 129), E_INVALIDARG);
+  EXPECT_EQ(mgr_->DeleteMetric(40, 4), S_OK);
+  EXPECT_EQ(mgr_->GetMetric(40, &v), KVFIO_E_ABSENT);
+  int index = 0;
+  EXPECT_EQ(impl_->GetReaderIndexForFormat(0x5FFF, &index), E_INVALIDARG);
+  EXPECT_EQ(impl_->GetReaderIndexForFormat(0x6000, &index), KVFIO_E_NO_READER);
+}
+
+TEST(ManagerParts, AccessMutexName) {
+  wchar_t name[MAX_PATH];
+  KvFio_AccessMutexName(L"Orvane\\Product\\1.0", name, MAX_PATH);
+  EXPECT_STREQ(name, L"Local\\Calbrey Orvane Product 1.0");
+}
+
+TEST(ManagerParts, TheCacheWrittenByOneManagerServesTheNext) {
+  std::wstring dir = ScratchFolder(L"mgr-cache");
+  ASSERT_TRUE(CopyBinFile(L"vogaac2.dll", dir + L"vogaac2.dll"));
+  std::wstring a = dir + L"vogaac2.dll";
+  const wchar_t* dlls[] = {a.c_str()};
+  DeleteFileW(KvFio_CacheFilePath());
+  IKvDizuVOMgrForApp* first = nullptr;
+  ASSERT_EQ(KVDizuVO_CreateInstance(&first, 0, dlls, 1), S_OK);
+  first->Release();
+  wchar_t reader[64];
+  GetPrivateProfileStringW(L"{ABD1218C-B335-4343-B578-00AA006BA2BA}", L"Reader", L"", reader, 64,
+                           KvFio_CacheFilePath());
+  EXPECT_STREQ(reader, L"{249F8688-FB9A-4FAE-9ED5-2EC66D1DD39C}");
+  // A second manager takes the plug-in from the cache: its reader is known by
+  // id before any class object exists.
+  IKvDizuVOMgrForApp* second = nullptr;
+  ASSERT_EQ(KVDizuVO_CreateInstance(&second, 0x0, dlls, 1), S_OK);
+  KVFIO_PLUGININFO info = {};
+  info.cbSize = sizeof info;
+  EXPECT_EQ(second->GetPluginInfo(&kAacPlugin, &info), S_OK);
+  EXPECT_TRUE(IsEqualGUID(info.readerId, kAacReader));
+  second->Release();
+}
