@@ -1107,3 +1107,5 @@ HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWO
 HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags) {
   return KVDizuVO_CreateInstance(out, flags, static_cast<DWORD>(0x0FFFFFFF));
 }
+
+extern "C" DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void) { return 0; }

@@ -221,3 +221,9 @@ HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, con
 HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, _KVFIO_KEYED_INFO* keyed);
 HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue);
 HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags);
+
+KV_EXTERN_C_BEGIN
+// Process id of the surrogate process this module talks to; 0 when none runs
+// (this library starts none).
+DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void);
+KV_EXTERN_C_END

@@ -293,3 +293,34 @@ TEST(ManagerParts, TheCacheWrittenByOneManagerServesTheNext) {
   EXPECT_TRUE(IsEqualGUID(info.readerId, kAacReader));
   second->Release();
 }
+
+// The creators as hosts reach them: exported by the plug-in DLL.
+TEST(ManagerExports, TheDllCreatesAManagerOverAPluginFolder) {
+  HMODULE dll = LoadLibraryW(L"vogaac2.dll");
+  ASSERT_NE(dll, nullptr);
+  typedef HRESULT(__stdcall * Create)(IKvDizuVOMgrForApp**, DWORD, const wchar_t**, long);
+  typedef DWORD(__stdcall * SurrogateId)();
+  auto create = reinterpret_cast<Create>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "_Z23KVDizuVO_CreateInstancePP18IKvDizuVOMgrForAppmPPKwl@16")));
+  auto surrogate = reinterpret_cast<SurrogateId>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "_KVDizuVO_GetSurrogateProcessID@0")));
+  ASSERT_NE(create, nullptr);
+  ASSERT_NE(surrogate, nullptr);
+  EXPECT_NE(GetProcAddress(dll, "_Z28KvFio_SetPluginCandidateDLLsPP7tKVLISTPPKwl@12"), nullptr);
+  EXPECT_EQ(surrogate(), 0u);
+  std::wstring dir = ScratchFolder(L"mgr-export");
+  ASSERT_TRUE(CopyBinFile(L"vogaac2.dll", dir + L"vogaac2.dll"));
+  std::wstring a = dir + L"vogaac2.dll";
+  const wchar_t* dlls[] = {a.c_str()};
+  IKvDizuVOMgrForApp* mgr = nullptr;
+  ASSERT_EQ(create(&mgr, 0, dlls, 1), S_OK);
+  ASSERT_NE(mgr, nullptr);
+  const std::wstring mp4 = FixtureDir() + L"aac.mp4";
+  IKvReadFile* file = nullptr;
+  EXPECT_EQ(mgr->OpenFile(mp4.c_str(), &file, 0), S_OK);
+  if (file) file->Release();
+  const std::wstring wav = FixtureDir() + L"pcm.wav";
+  EXPECT_EQ(mgr->OpenFile(wav.c_str(), &file, 0), KVFIO_E_NO_READER);
+  mgr->Release();
+  FreeLibrary(dll);
+}
