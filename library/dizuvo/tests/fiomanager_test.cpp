@@ -324,3 +324,87 @@ TEST(ManagerExports, TheDllCreatesAManagerOverAPluginFolder) {
   mgr->Release();
   FreeLibrary(dll);
 }
+
+// Reader selection over readers whose answers are set per case: the stages
+// (format table, extension, last used, every reader), which failures are
+// remembered, and that no reader is asked twice.
+TEST(ManagerSelection, StagesAndTheirResults) {
+  std::wstring dir = ScratchFolder(L"mgr-fake");
+  ASSERT_TRUE(CopyBinFile(L"fakeplugin.dll", dir + L"fakeplugin.dll"));
+  std::wstring a = dir + L"fakeplugin.dll";
+  const wchar_t* dlls[] = {a.c_str()};
+  IKvDizuVOMgrForApp* mgr = nullptr;
+  ASSERT_EQ(KVDizuVO_CreateInstance(&mgr, 0, dlls, 1), S_OK);
+  ASSERT_EQ(mgr->GetReaderCount(), 3);
+  HMODULE fake = GetModuleHandleW(a.c_str());
+  ASSERT_NE(fake, nullptr);
+  typedef LONG (*Calls)(int, BOOL);
+  Calls calls = reinterpret_cast<Calls>(reinterpret_cast<void*>(GetProcAddress(fake, "FakeCalls")));
+  ASSERT_NE(calls, nullptr);
+  const GUID ids[3] = {{0x0a30c422, 0xb91b, 0x11d3, {0xa4, 0x84, 0x00, 0x10, 0x5a, 0x24, 0xaa, 0x37}},
+                       {0x7e57b000, 0x0002, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 2}},
+                       {0xbfd5db7f, 0xe73b, 0x41f9, {0xaf, 0x05, 0x61, 0x7c, 0x1d, 0x2e, 0x4a, 0x09}}};
+  int index[3];
+  for (int i = 0; i < 3; ++i) {
+    IKvReadFileClass* cls = nullptr;
+    ASSERT_EQ(mgr->GetReaderClass(&cls, &ids[i]), S_OK);
+    DWORD n = 0;
+    cls->GetClassIndex(&n);
+    index[i] = static_cast<int>(n);
+    cls->Release();
+  }
+  const HRESULT ok = S_OK, no = E_FAIL, refused = KVFIO_E_READER_REFUSED, gone = KVFIO_E_READER_UNAVAILABLE;
+  struct Case {
+    const char* what;
+    HRESULT answer[3];
+    HRESULT expect;
+    int reader;      // expected index owner (0..2), -1 none
+    LONG calls[3];   // calls each reader gets
+  };
+  const Case cases[] = {
+      {"table reader takes it", {ok, ok, ok}, S_OK, 0, {1, 0, 0}},
+      {"table reader refuses: at once", {refused, ok, ok}, refused, 0, {1, 0, 0}},
+      {"table reader unavailable: at once", {gone, ok, ok}, gone, 0, {1, 0, 0}},
+      {"extension reader", {no, ok, ok}, S_OK, 1, {1, 1, 0}},
+      {"found after a refusal", {no, gone, ok}, KVFIO_S_READER_AFTER_FAILURE, 2, {1, 1, 1}},
+      {"only a refusal", {no, no, refused}, refused, 2, {1, 1, 1}},
+      {"nobody: each asked once", {no, no, no}, KVFIO_E_NO_READER, -1, {1, 1, 1}},
+  };
+  const std::wstring wav = FixtureDir() + L"pcm.wav";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int i = 0; i < 3; ++i) {
+      char name[16], value[16];
+      wsprintfA(name, "KVFIO_FAKE_%d", i);
+      wsprintfA(value, "%08lX", static_cast<unsigned long>(c.answer[i]));
+      SetEnvironmentVariableA(name, value);
+      calls(i, TRUE);
+    }
+    HANDLE h = CreateFileW(wav.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int got = 99;
+    EXPECT_EQ(mgr->FindReaderForFile(h, wav.c_str(), &got, 0), c.expect);
+    CloseHandle(h);
+    EXPECT_EQ(got, c.reader < 0 ? -1 : index[c.reader]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(calls(i, TRUE), c.calls[i]) << "reader " << i;
+  }
+  // By path alone: the reader of the extension, then the others; the reader
+  // never remembered is passed over once a refusal is known.
+  const HRESULT pathAnswers[3] = {refused, no, ok};
+  for (int i = 0; i < 3; ++i) {
+    char name[16], value[16];
+    wsprintfA(name, "KVFIO_FAKE_%d", i);
+    wsprintfA(value, "%08lX", static_cast<unsigned long>(pathAnswers[i]));
+    SetEnvironmentVariableA(name, value);
+    calls(i, TRUE);
+  }
+  int got = 99;
+  HRESULT hr = mgr->FindReaderForPath(wav.c_str(), &got);
+  EXPECT_EQ(calls(1, TRUE), 1) << "the extension reader is asked";
+  EXPECT_EQ(calls(2, TRUE), index[2] > index[0] ? 0 : 1);
+  if (index[2] > index[0]) {
+    EXPECT_EQ(hr, refused);
+    EXPECT_EQ(got, index[0]);
+  }
+  mgr->Release();
+}
