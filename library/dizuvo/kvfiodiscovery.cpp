@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <cwchar>
 #include <new>
 
@@ -720,7 +721,15 @@ HRESULT ScanDll(tKVLIST* list, int index, int* records) {
     name[259] = 0;
     KvFioPluginRecord* r = nullptr;
     if (made == 0) {
+      // The first plug-in reuses the candidate's record; what an outdated
+      // cache entry left in it is dropped.
       r = KvFio_RecordAt(list, index);
+      KvFio_SetText(&r->dialogName, nullptr);
+      for (KvFioClassEntry* e : {&r->reader, &r->renderer}) {
+        if (e->classObject) e->classObject->Release();
+        KvFio_SetText(&e->extensions, nullptr);
+        *e = KvFioClassEntry{{}, -1, nullptr, 0, nullptr};
+      }
     } else {
       KvFioPluginRecord sibling = {};
       CopyRecordForSibling(*KvFio_RecordAt(list, index), &sibling);

@@ -408,3 +408,49 @@ TEST(ManagerSelection, StagesAndTheirResults) {
   }
   mgr->Release();
 }
+
+// Keyed creation: the record's application data and initial metrics reach
+// the manager; flag 0x100 registers nothing; a rescan request (metric 0) is
+// cleared once the cache is written.
+TEST(ManagerCreation, KeyedRecordAndFlags) {
+  _KVFIO_KEYED_INFO keyed = {};
+  keyed.appValue = 0x00FF00FF;
+  keyed.appNumber = 3;
+  keyed.appText = L"Test Host";
+  keyed.metrics.maskLow = (1u << 0) | (1u << 7);
+  keyed.metrics.values[0] = 1;
+  keyed.metrics.values[7] = 1234;
+  keyed.metrics.values[8] = 99;  // bit not set: not copied
+  IKvDizuVOMgrForApp* mgr = nullptr;
+  ASSERT_EQ(KVDizuVO_CreateInstance(&mgr, 0x100, &keyed), S_OK);
+  DWORD v = 0;
+  EXPECT_EQ(mgr->GetAppValue(&v), S_OK);
+  EXPECT_EQ(v, 0x00FF00FFu);
+  EXPECT_EQ(mgr->GetMetric(7, &v), S_OK);
+  EXPECT_EQ(v, 1234u);
+  EXPECT_EQ(mgr->GetMetric(8, &v), S_OK);
+  EXPECT_EQ(v, 0u);
+  EXPECT_EQ(mgr->GetMetric(0, &v), S_OK);
+  EXPECT_EQ(v, 1u) << "nothing registered, the rescan request stays";
+  int count = -1;
+  EXPECT_EQ(mgr->GetPluginCount(&count), S_FALSE);
+  EXPECT_EQ(mgr->GetReaderCount(), 0);
+  IKvDizuVOTypeEnum* e = nullptr;
+  EXPECT_EQ(mgr->GetReaderEnum(&e), KVFIO_E_ABSENT);
+  EXPECT_EQ(mgr->HasPlugin(&kAacPlugin), E_FAIL);
+  mgr->Release();
+
+  // Without 0x100 the default candidates are registered (none beside a test
+  // program) and the request is cleared.
+  ASSERT_EQ(KVDizuVO_CreateInstance(&mgr, 0, &keyed), S_OK);
+  EXPECT_EQ(mgr->GetMetric(0, &v), S_OK);
+  EXPECT_EQ(v, 0u);
+  EXPECT_EQ(mgr->GetReaderCount(), 0);
+  IKvFIOPluginEnum* plugins = nullptr;
+  EXPECT_EQ(mgr->GetPluginEnum(&plugins), S_OK);
+  if (plugins) plugins->Release();
+  EXPECT_EQ(mgr->Shutdown(), S_OK);
+  EXPECT_EQ(mgr->Shutdown(), S_OK) << "a second shutdown does nothing";
+  EXPECT_EQ(mgr->GetReaderCount(), 0);
+  mgr->Release();
+}
