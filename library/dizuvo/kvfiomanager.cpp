@@ -1,0 +1,1111 @@
+// The plug-in manager object and its choice of readers.
+#include "kvfiomanager.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <new>
+
+#include "kverror.h"
+#include "kvfiodiscovery.h"
+#include "kvfileid.h"
+#include "kvprofile.h"
+#include "kvstr.h"
+
+namespace {
+
+struct FormatRow {
+  DWORD formatId;
+  GUID reader;
+};
+
+// Readers to try for a quickly identified format, in the order they are
+// tried. Rows of one format stand together; a search ends at the first row
+// after its run. The rows name the readers this library knows by id.
+const FormatRow kReaderTable[] = {
+    {0x2, {0x0a30c422, 0xb91b, 0x11d3, {0xa4, 0x84, 0x00, 0x10, 0x5a, 0x24, 0xaa, 0x37}}},
+    {0x100C, {0x0630addf, 0x740a, 0x4373, {0x83, 0xdb, 0x73, 0x1a, 0xe1, 0x04, 0x0c, 0xcf}}},
+    {0x100C, {0xbe00a7e4, 0xa0f6, 0x11d4, {0xb2, 0x6a, 0x00, 0xa0, 0xd2, 0x18, 0x19, 0x60}}},
+    {0x13, {0x249f8688, 0xfb9a, 0x4fae, {0x9e, 0xd5, 0x2e, 0xc6, 0x6d, 0x1d, 0xd3, 0x9c}}},
+    {0x13, {0xba79bc6e, 0x6de0, 0x43d5, {0xad, 0xc7, 0x86, 0xd5, 0x1b, 0x82, 0xfd, 0x1d}}},
+    {0x13, {0x7bb3fe15, 0x954a, 0x4e75, {0xb5, 0xe1, 0x45, 0xee, 0x98, 0xf7, 0x49, 0x90}}},
+    {0x14, {0x249f8688, 0xfb9a, 0x4fae, {0x9e, 0xd5, 0x2e, 0xc6, 0x6d, 0x1d, 0xd3, 0x9c}}},
+    {0x14, {0xba79bc6e, 0x6de0, 0x43d5, {0xad, 0xc7, 0x86, 0xd5, 0x1b, 0x82, 0xfd, 0x1d}}},
+    {0x14, {0x3b0f152b, 0x6354, 0x40b8, {0xa2, 0x77, 0x77, 0xfb, 0xec, 0x13, 0x29, 0xda}}},
+    {0x14, {0x7bb3fe15, 0x954a, 0x4e75, {0xb5, 0xe1, 0x45, 0xee, 0x98, 0xf7, 0x49, 0x90}}},
+    {0x1009, {0x7bb3fe15, 0x954a, 0x4e75, {0xb5, 0xe1, 0x45, 0xee, 0x98, 0xf7, 0x49, 0x90}}},
+    {0x1009, {0x0a248ced, 0xfbd8, 0x4503, {0x83, 0xa3, 0xa3, 0x7f, 0x9b, 0xf4, 0x68, 0x1a}}},
+    {0xF, {0xbfd5db7f, 0xe73b, 0x41f9, {0xaf, 0x05, 0x61, 0x7c, 0x1d, 0x2e, 0x4a, 0x09}}},
+};
+
+// Readers by format id for ids of 0x6000 and above.
+const FormatRow kFormatTable[] = {
+    {0x6000, {0xd5404496, 0x6a66, 0x4337, {0xba, 0x9c, 0xf2, 0xfd, 0xad, 0xfd, 0xed, 0x61}}},
+    {0x6000, {0x69c3d5cc, 0x0173, 0x4857, {0xad, 0x4e, 0xf4, 0x66, 0xa8, 0xad, 0x34, 0x2c}}},
+    {0x6001, {0xd5404496, 0x6a66, 0x4337, {0xba, 0x9c, 0xf2, 0xfd, 0xad, 0xfd, 0xed, 0x61}}},
+    {0x6001, {0x69c3d5cc, 0x0173, 0x4857, {0xad, 0x4e, 0xf4, 0x66, 0xa8, 0xad, 0x34, 0x2c}}},
+    {0x7000, {0x372fdc19, 0x3e1a, 0x403b, {0xbc, 0x13, 0xba, 0xae, 0xdc, 0x31, 0x8c, 0x3a}}},
+    {0x7002, {0xe6d45519, 0x793e, 0x462a, {0x81, 0xa5, 0xc9, 0xf4, 0x45, 0x8e, 0x8c, 0x0f}}},
+    {0x7002, {0x3b0f152b, 0x6354, 0x40b8, {0xa2, 0x77, 0x77, 0xfb, 0xec, 0x13, 0x29, 0xda}}},
+    {0x7002, {0xa818a004, 0x5cb3, 0x45e9, {0xbd, 0x3a, 0x3b, 0x1b, 0x5c, 0x67, 0xf9, 0x71}}},
+};
+
+// The reader that is never remembered as the last one used.
+const GUID kNeverLastReader = {0xbfd5db7f, 0xe73b, 0x41f9, {0xaf, 0x05, 0x61, 0x7c, 0x1d, 0x2e, 0x4a, 0x09}};
+
+const DWORD kPathCheckFormat = 0x100C;
+
+bool IsZeroGuid(const GUID& g) {
+  static const GUID zero = {};
+  return memcmp(&g, &zero, sizeof g) == 0;
+}
+
+bool ReaderCannotTake(HRESULT hr) { return hr == KVFIO_E_READER_REFUSED || hr == KVFIO_E_READER_UNAVAILABLE; }
+
+HRESULT LastError() {
+  DWORD e = GetLastError();
+  return e ? KvErrorHandler_TranslateWin32Error(e) : E_FAIL;
+}
+
+DWORD ReadLe32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24); }
+
+// Files no reader may take: the maker's own containers and MIDI files.
+bool IsOwnContainerFormat(const BYTE* b, DWORD cb) {
+  if (cb < 12) return false;
+  if (memcmp(b, "RIFF", 4) == 0) {
+    const char* refused[] = {"KVXX", "PLIM", "KVSS", "KVPL"};
+    for (const char* form : refused)
+      if (memcmp(b + 8, form, 4) == 0) return true;
+    return ReadLe32(b + 4) == 0;
+  }
+  if (memcmp(b, "KVPK", 4) == 0 || memcmp(b, "MThd", 4) == 0) return true;
+  static const GUID riff64 = {0x66666972, 0x912e, 0x11cf, {0xa5, 0xd6, 0x28, 0xdb, 0x04, 0xc1, 0x00, 0x00}};
+  static const GUID forms[2] = {{0x46c429ef, 0x904a, 0x11d2, {0x87, 0x22, 0x00, 0xc0, 0x4f, 0x8e, 0xdb, 0x8a}},
+                                {0x4d60bd88, 0x7758, 0x11d4, {0x88, 0x3a, 0x00, 0xb0, 0xd0, 0x22, 0x3d, 0x2b}}};
+  if (cb >= 41 && memcmp(b, &riff64, 16) == 0)
+    for (const GUID& f : forms)
+      if (memcmp(b + 24, &f, 16) == 0) return true;
+  return false;
+}
+
+// The extension of a path's file-name part, without its dot ("" when none).
+const wchar_t* ExtensionOf(const wchar_t* path) {
+  if (!path) return L"";
+  const wchar_t* ext = PathFindExtensionW(PathFindFileNameW(path));
+  return *ext == L'.' ? ext + 1 : ext;
+}
+
+// An upper-cased copy of an extension, leading "." skipped; "KVAP" + digit
+// (five characters or more) reads as "W64".
+void NormaliseExtension(const wchar_t* ext, wchar_t* out, int cch) {
+  if (*ext == L'.') ++ext;
+  KvStrCpyNLen(out, ext, cch);
+  CharUpperW(out);
+  if (wcslen(out) >= 5 && wcsncmp(out, L"KVAP", 4) == 0 && out[4] >= L'0' && out[4] <= L'9')
+    KvStrCpyNLen(out, L"W64", cch);
+}
+
+// True when the ";"-separated list holds `ext` as a whole token (each token
+// stripped of a leading "*.").
+bool ListHoldsExtension(const wchar_t* list, const wchar_t* ext) {
+  if (!list) return false;
+  wchar_t token[260];
+  const wchar_t* p = list;
+  while (*p) {
+    const wchar_t* start = p;
+    while (*p && *p != L';') ++p;
+    int len = static_cast<int>(p - start);
+    if (*p) ++p;
+    while (len > 0 && *start == L' ') {
+      ++start;
+      --len;
+    }
+    if (len >= 2 && start[0] == L'*' && start[1] == L'.') {
+      start += 2;
+      len -= 2;
+    }
+    if (len <= 0 || len >= 260) continue;
+    memcpy(token, start, len * sizeof(wchar_t));
+    token[len] = 0;
+    while (len > 0 && token[len - 1] == L' ') token[--len] = 0;
+    CharUpperW(token);
+    if (wcscmp(token, ext) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void KvFio_AccessMutexName(const wchar_t* key, wchar_t* out, int cch) {
+  _snwprintf(out, cch, L"Local\\Calbrey %ls", key ? key : L"");
+  out[cch - 1] = 0;
+  if (cch > 260) out[259] = 0;
+  for (wchar_t* p = out + 14; *p; ++p)
+    if (*p == L'\\') *p = L' ';
+}
+
+CKvDizuVOManager::CKvDizuVOManager(bool isSurrogate) : isSurrogate_(isSurrogate) {}
+
+CKvDizuVOManager::~CKvDizuVOManager() {
+  Shutdown();
+  // A manager that was never initialised still owns what it was given.
+  if (readerEnum_) readerEnum_->Release();
+  if (rendererEnum_) rendererEnum_->Release();
+  if (pluginEnum_) pluginEnum_->Release();
+  readerEnum_ = nullptr;
+  rendererEnum_ = nullptr;
+  pluginEnum_ = nullptr;
+  KvFio_DestroyPluginList(plugins_);
+  plugins_ = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::QueryInterface(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IKvDizuVOManager) ||
+      IsEqualGUID(riid, IID_IKvDizuVOMgrForApp)) {
+    *out = static_cast<IKvDizuVOMgrForApp*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+// Plug-in class objects may call back from other threads: the count is
+// interlocked.
+ULONG STDMETHODCALLTYPE CKvDizuVOManager::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+
+ULONG STDMETHODCALLTYPE CKvDizuVOManager::Release() {
+  LONG n = InterlockedDecrement(&refs_);
+  if (n == 0) delete this;
+  return static_cast<ULONG>(n);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetLanguageID(LCID* lcid, DWORD reserved) {
+  if (reserved != 0) return E_INVALIDARG;
+  if (!lcid) return E_POINTER;
+  *lcid = KvFio_ModuleLCID();
+  return S_OK;
+}
+
+// --- Metrics ------------------------------------------------------------------
+
+bool CKvDizuVOManager::MetricsFile(wchar_t* folder, wchar_t* name) {
+  const wchar_t* path = KvFio_MetricsFilePath();
+  if (!path || !*path) return false;
+  KvStrCpyNLen(folder, path, MAX_PATH);
+  PathRemoveFileSpecW(folder);
+  KvStrCpyNLen(name, PathFindFileNameW(path), MAX_PATH);
+  return true;
+}
+
+namespace {
+
+// The profile key of a metric: `format` applied to the id's absolute value.
+void MetricKey(const wchar_t* prefix, int id, wchar_t* out) {
+  long long v = id < 0 ? -static_cast<long long>(id) : id;
+  _snwprintf(out, 24, L"%ls%lld", prefix, v);
+  out[23] = 0;
+}
+
+}  // namespace
+
+// Metric 37 lies between the in-memory values and the profile's ids: it is
+// kept in the profile like the ids above it.
+#define KVFIO_IN_MEMORY(id) ((id) >= 0 && (id) < 37)
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetric(int id, DWORD* value) {
+  if (!value) return E_POINTER;
+  if (KVFIO_IN_MEMORY(id)) {
+    *value = metrics_[id];
+    return S_OK;
+  }
+  if (id < 37) return E_INVALIDARG;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"D", id, key);
+  int v = profile.GetInt(key, 61453);
+  if (v == 61453) {
+    v = profile.GetInt(key, 0);
+    if (v == 0) return KVFIO_E_ABSENT;
+  }
+  *value = static_cast<DWORD>(v);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::SetMetric(int id, DWORD value) {
+  if (KVFIO_IN_MEMORY(id)) {
+    metrics_[id] = value;
+    return S_OK;
+  }
+  if (id < 37) return E_INVALIDARG;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"D", id, key);
+  wchar_t text[16];
+  _snwprintf(text, 16, L"%lu", static_cast<unsigned long>(value));
+  text[15] = 0;
+  return profile.WriteString(key, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) {
+  if (id < 38) return E_INVALIDARG;
+  if (!buf || cch == 0) return E_POINTER;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"S", id, key);
+  // A missing key is told from an empty value by a default no text has.
+  const wchar_t* kMissing = L"\x01\x02missing";
+  DWORD n = profile.GetString(key, kMissing, buf, cch);
+  if (wcscmp(buf, kMissing) == 0) {
+    buf[0] = 0;
+    if (cchOut) *cchOut = 0;
+    return KVFIO_E_ABSENT;
+  }
+  if (cchOut) *cchOut = n + 1;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::SetMetricString(int id, const wchar_t* text) {
+  if (id < 38) return E_INVALIDARG;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"S", id, key);
+  return profile.WriteString(key, text ? text : L"");
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::DeleteMetric(int id, DWORD type) {
+  if (id < 38) return E_INVALIDARG;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(type == 4 ? L"D" : type == 3 ? L"B" : type == 1 ? L"S" : L"Z", id, key);
+  HRESULT hr = profile.WriteString(key, L"");
+  if (SUCCEEDED(hr)) hr = profile.WriteString(key, nullptr);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetricBinary(int id, void* buf, DWORD cb, DWORD* cbOut) {
+  if (id < 38) return E_INVALIDARG;
+  if ((cb % 4) != 0 || (cb && !buf)) return E_INVALIDARG;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"B", id, key);
+  wchar_t text[128 * 12 + 8];
+  profile.GetString(key, L"", text, sizeof text / sizeof text[0]);
+  if (!text[0]) {
+    if (cbOut) *cbOut = 0;
+    return KVFIO_E_ABSENT;
+  }
+  DWORD words = 0, stored = 0;
+  DWORD* out = static_cast<DWORD*>(buf);
+  for (const wchar_t* p = text; *p;) {
+    long v = wcstol(p, nullptr, 10);
+    if (stored < cb / 4) out[stored++] = static_cast<DWORD>(v);
+    ++words;
+    while (*p && *p != L',') ++p;
+    if (*p == L',') ++p;
+  }
+  if (cbOut) *cbOut = words * 4;
+  return words * 4 > cb ? static_cast<HRESULT>(0x8004E03C) : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::SetMetricBinary(int id, const DWORD* words, DWORD count) {
+  if (id < 38 || count > 128) return E_INVALIDARG;
+  if (count && !words) return E_POINTER;
+  wchar_t folder[MAX_PATH], name[MAX_PATH], key[24];
+  if (!MetricsFile(folder, name)) return E_UNEXPECTED;
+  // Trailing zero words are dropped; one word always stays.
+  DWORD n = count;
+  while (n > 1 && words[n - 1] == 0) --n;
+  wchar_t text[128 * 12 + 8];
+  int used = 0;
+  text[0] = 0;
+  for (DWORD i = 0; i < (n ? n : 1); ++i) {
+    long v = n ? static_cast<long>(words[i]) : 0;
+    used += _snwprintf(text + used, 14, i ? L",%ld" : L"%ld", v);
+  }
+  CKvProfile profile(folder, name);
+  profile.SetSection(L"Metrics");
+  MetricKey(L"B", id, key);
+  return profile.WriteString(key, text);
+}
+
+// --- Classes by id, index and extension -------------------------------------
+
+HRESULT CKvDizuVOManager::ClassByIndex(bool renderer, int index, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
+  if (!e || index < 0) return E_NOINTERFACE;
+  for (ULONG i = 0; i < e->GetCount(); ++i) {
+    KvFioPluginRecord* r = e->RecordAt(static_cast<int>(i));
+    KvFioClassEntry* entry = renderer ? &r->renderer : &r->reader;
+    if (entry->index != index) continue;
+    HRESULT hr = LoadClassObject(r, renderer);
+    if (FAILED(hr)) return hr;
+    if (!entry->classObject) return E_NOINTERFACE;
+    return entry->classObject->QueryInterface(iid, out);
+  }
+  return E_NOINTERFACE;
+}
+
+HRESULT CKvDizuVOManager::ClassById(bool renderer, const GUID* id, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!id || IsZeroGuid(*id)) return KVFIO_E_NO_READER;
+  CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
+  if (!e) return KVFIO_E_NO_READER;
+  KvFioPluginRecord* found = nullptr;
+  for (int pass = 0; pass < 2 && !found; ++pass) {
+    for (ULONG i = 0; i < e->GetCount() && !found; ++i) {
+      KvFioPluginRecord* r = e->RecordAt(static_cast<int>(i));
+      const GUID& cls = renderer ? r->renderer.classId : r->reader.classId;
+      if (pass == 0 ? IsEqualGUID(cls, *id) != 0 : KvFio_SameIdPrefix(cls, *id)) found = r;
+    }
+  }
+  if (!found) return KVFIO_E_NO_READER;
+  HRESULT hr = LoadClassObject(found, renderer);
+  if (FAILED(hr)) return hr;
+  IUnknown* object = renderer ? found->renderer.classObject : found->reader.classObject;
+  if (!object) return E_NOINTERFACE;
+  return object->QueryInterface(iid, out);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderClass(IKvReadFileClass** out, const GUID* readerId) {
+  return ClassById(false, readerId, IID_IKvReadFileClass, reinterpret_cast<void**>(out));
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetRendererClass(IKvRenderFileClass** out, const GUID* rendererId) {
+  return ClassById(true, rendererId, IID_IKvRenderFileClass, reinterpret_cast<void**>(out));
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderClassByIndex(IKvReadFileClass** out, int index) {
+  return ClassByIndex(false, index, IID_IKvReadFileClass, reinterpret_cast<void**>(out));
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetRendererClassByIndex(IKvRenderFileClass** out, int index) {
+  return ClassByIndex(true, index, IID_IKvRenderFileClass, reinterpret_cast<void**>(out));
+}
+
+HRESULT CKvDizuVOManager::FindByExtension(bool renderer, IUnknown** out, const wchar_t* ext, int* position) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!ext || !position) return E_INVALIDARG;
+  CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
+  if (!e) return KVFIO_E_NO_READER;
+  wchar_t wanted[260];
+  NormaliseExtension(ext, wanted, 260);
+  if (!wanted[0]) return KVFIO_E_NO_READER;
+  int start = *position < 0 ? 0 : *position;
+  for (int i = start; i < static_cast<int>(e->GetCount()); ++i) {
+    KvFioPluginRecord* r = e->RecordAt(i);
+    KvFioClassEntry* entry = renderer ? &r->renderer : &r->reader;
+    if (!ListHoldsExtension(entry->extensions, wanted)) continue;
+    if (FAILED(LoadClassObject(r, renderer)) || !entry->classObject) continue;
+    HRESULT hr = entry->classObject->QueryInterface(renderer ? IID_IKvRenderFileClass : IID_IKvReadFileClass,
+                                                    reinterpret_cast<void**>(out));
+    if (FAILED(hr)) continue;
+    *position = i;
+    return S_OK;
+  }
+  return KVFIO_E_NO_READER;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderClassByExtension(IKvReadFileClass** out, const wchar_t* ext,
+                                                                       int* position) {
+  return FindByExtension(false, reinterpret_cast<IUnknown**>(out), ext, position);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindRendererClassByExtension(IKvRenderFileClass** out,
+                                                                         const wchar_t* ext, int* position) {
+  return FindByExtension(true, reinterpret_cast<IUnknown**>(out), ext, position);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindRendererClassForExtension(IKvRenderFileClass** out,
+                                                                          const wchar_t* ext) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!ext || !rendererEnum_) return KVFIO_E_NO_READER;
+  rendererEnum_->Reset();
+  wchar_t wanted[260];
+  KvStrCpyNLen(wanted, ext, 260);
+  CharUpperW(wanted);
+  for (ULONG i = 0; i < rendererEnum_->GetCount(); ++i) {
+    KvFioPluginRecord* r = rendererEnum_->RecordAt(static_cast<int>(i));
+    if (!r->renderer.extensions) continue;
+    wchar_t list[1024];
+    KvStrCpyNLen(list, r->renderer.extensions, 1024);
+    CharUpperW(list);
+    if (!wcsstr(list, wanted)) continue;
+    if (FAILED(LoadClassObject(r, true)) || !r->renderer.classObject) continue;
+    if (SUCCEEDED(r->renderer.classObject->QueryInterface(IID_IKvRenderFileClass, reinterpret_cast<void**>(out))))
+      return S_OK;
+  }
+  return KVFIO_E_NO_READER;
+}
+
+HRESULT CKvDizuVOManager::GetReaderIndexForFormat(DWORD formatId, int* index) {
+  if (!index || formatId < 0x6000) return E_INVALIDARG;
+  *index = -1;
+  bool inRun = false;
+  for (const FormatRow& row : kFormatTable) {
+    if (row.formatId != formatId) {
+      if (inRun) break;
+      continue;
+    }
+    inRun = true;
+    IKvReadFileClass* cls = nullptr;
+    if (FAILED(GetReaderClass(&cls, &row.reader)) || !cls) continue;
+    DWORD i = 0;
+    HRESULT hr = cls->GetClassIndex(&i);
+    cls->Release();
+    if (SUCCEEDED(hr)) {
+      *index = static_cast<int>(i);
+      return S_OK;
+    }
+  }
+  return KVFIO_E_NO_READER;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderClassByFormatId(IKvReadFileClass** out, DWORD formatId) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  int index = -1;
+  HRESULT hr = GetReaderIndexForFormat(formatId, &index);
+  if (FAILED(hr)) return hr;
+  return GetReaderClassByIndex(out, index);
+}
+
+HRESULT CKvDizuVOManager::GetLastReaderClass(IKvReadFileClass** out) { return GetReaderClassByIndex(out, lastReader_); }
+
+HRESULT CKvDizuVOManager::SetLastReader(IKvReadFileClass* cls) {
+  if (!cls) return S_OK;
+  GUID id = {};
+  if (SUCCEEDED(cls->GetReaderGuid(&id)) && IsEqualGUID(id, kNeverLastReader)) return S_OK;
+  DWORD index = 0;
+  if (SUCCEEDED(cls->GetClassIndex(&index))) lastReader_ = static_cast<int>(index);
+  return S_OK;
+}
+
+HRESULT CKvDizuVOManager::GetLastRendererClass(IKvRenderFileClass** out) {
+  return GetRendererClassByIndex(out, lastRenderer_);
+}
+
+HRESULT CKvDizuVOManager::SetLastRenderer(IKvRenderFileClass* cls) {
+  if (!cls) return S_OK;
+  DWORD index = 0;
+  if (SUCCEEDED(cls->GetClassIndex(&index))) lastRenderer_ = static_cast<int>(index);
+  return S_OK;
+}
+
+// --- Reader selection ---------------------------------------------------------
+
+HRESULT CKvDizuVOManager::IdentifyWithReader(IKvReadFileClass* cls, int index, HANDLE file, const BYTE* header,
+                                             DWORD cb, const wchar_t* ext) {
+  if (!readerEnum_ || !readerEnum_->RecordAt(index)) return E_UNEXPECTED;
+  return cls->IdentifyFile(file, header, cb, ext);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
+                                                              DWORD) {
+  if (!readerIndex) return E_POINTER;
+  *readerIndex = -1;
+  BYTE* header = new (std::nothrow) BYTE[4096];
+  if (!header) return E_OUTOFMEMORY;
+  DWORD cb = 0;
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+    HRESULT hr = LastError();
+    delete[] header;
+    return hr;
+  }
+  if (!ReadFile(file, header, 4096, &cb, nullptr)) {
+    HRESULT hr = LastError();
+    delete[] header;
+    return hr;
+  }
+  const wchar_t* ext = ExtensionOf(path);
+  if (IsOwnContainerFormat(header, cb)) {
+    delete[] header;
+    return KVFIO_E_OWN_CONTAINER;
+  }
+  HRESULT result = KVFIO_E_NO_READER;
+  int failIndex = -1;
+  HRESULT failCode = E_FAIL;
+  int tableFirst = -1, tableSecond = -1, extCandidate = -1, lastUsed = -1;
+  bool found = false;
+  // Records the outcome of one candidate; true when it took the file.
+  auto outcome = [&](HRESULT hr, int index, bool remember) {
+    if (SUCCEEDED(hr)) {
+      *readerIndex = index;
+      result = S_OK;
+      found = true;
+      return true;
+    }
+    if (remember && ReaderCannotTake(hr)) {
+      failIndex = index;
+      failCode = hr;
+    }
+    return false;
+  };
+
+  KVFILEID_IDENTIFIED_TYPE type = KVFILEID_NOT_IDENTIFIED;
+  bool identified = KvIsQuicklyIdentifiableMediaFileFormat(file, path, 0, &type) != FALSE;
+  if (identified) {
+    // Table stage.
+    int candidates = 0;
+    bool inRun = false;
+    for (const FormatRow& row : kReaderTable) {
+      if (row.formatId != static_cast<DWORD>(type)) {
+        if (inRun) break;
+        continue;
+      }
+      inRun = true;
+      IKvReadFileClass* cls = nullptr;
+      if (FAILED(GetReaderClass(&cls, &row.reader)) || !cls) continue;
+      ++candidates;
+      DWORD index = 0;
+      cls->GetClassIndex(&index);
+      if (candidates == 1) tableFirst = static_cast<int>(index);
+      else if (candidates == 2) tableSecond = static_cast<int>(index);
+      HRESULT hr = IdentifyWithReader(cls, static_cast<int>(index), file, header, cb, ext);
+      if (SUCCEEDED(hr) && row.formatId == kPathCheckFormat) hr = cls->IsFileSupported(path);
+      cls->Release();
+      if (outcome(hr, static_cast<int>(index), candidates == 1)) break;
+    }
+  }
+  if (!found && failIndex < 0) {
+    // Extension stage.
+    if (*ext) {
+      int position = -1;
+      for (;;) {
+        IKvReadFileClass* cls = nullptr;
+        if (FAILED(FindReaderClassByExtension(&cls, ext, &position)) || !cls) break;
+        extCandidate = position;
+        HRESULT hr = IdentifyWithReader(cls, position, file, header, cb, ext);
+        cls->Release();
+        if (outcome(hr, position, true)) break;
+        ++position;
+      }
+    }
+    // Last-used stage.
+    if (!found) {
+      IKvReadFileClass* cls = nullptr;
+      if (SUCCEEDED(GetLastReaderClass(&cls)) && cls) {
+        lastUsed = lastReader_;
+        if (lastUsed != extCandidate && lastUsed != tableFirst && lastUsed != tableSecond) {
+          HRESULT hr = IdentifyWithReader(cls, lastUsed, file, header, cb, ext);
+          outcome(hr, lastUsed, true);
+        }
+        cls->Release();
+      }
+    }
+    // Every other reader.
+    if (!found && readerEnum_) {
+      readerEnum_->Reset();
+      for (;;) {
+        IUnknown* object = nullptr;
+        ULONG got = 0;
+        if (readerEnum_->Next(1, &object, &got) != S_OK || !object) break;
+        IKvReadFileClass* cls = nullptr;
+        object->QueryInterface(IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
+        object->Release();
+        if (!cls) continue;
+        DWORD index = 0;
+        cls->GetClassIndex(&index);
+        int i = static_cast<int>(index);
+        if (i != lastUsed && i != extCandidate && i != tableFirst && i != tableSecond) {
+          HRESULT hr = IdentifyWithReader(cls, i, file, header, cb, ext);
+          bool took = outcome(hr, i, true);
+          cls->Release();
+          if (took) break;
+        } else {
+          cls->Release();
+        }
+      }
+    }
+  }
+  delete[] header;
+  if (!found && failIndex >= 0) {
+    *readerIndex = failIndex;
+    return failCode;
+  }
+  if (found && failIndex >= 0) return KVFIO_S_READER_AFTER_FAILURE;
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForPath(const wchar_t* path, int* readerIndex) {
+  if (!readerIndex) return E_POINTER;
+  *readerIndex = -1;
+  if (!path) return E_INVALIDARG;
+  const wchar_t* dot = wcsrchr(path, L'.');
+  int failIndex = -1;
+  HRESULT failCode = E_FAIL;
+  int extCandidate = -1, lastUsed = -1;
+  bool found = false;
+  auto outcome = [&](HRESULT hr, int index) {
+    if (SUCCEEDED(hr)) {
+      *readerIndex = index;
+      found = true;
+      return true;
+    }
+    if (ReaderCannotTake(hr)) {
+      failIndex = index;
+      failCode = hr;
+    }
+    return false;
+  };
+  if (dot && dot[1]) {
+    int position = -1;
+    for (;;) {
+      IKvReadFileClass* cls = nullptr;
+      if (FAILED(FindReaderClassByExtension(&cls, dot + 1, &position)) || !cls) break;
+      extCandidate = position;
+      HRESULT hr = cls->IsFileSupported(path);
+      cls->Release();
+      if (outcome(hr, position)) break;
+      ++position;
+    }
+  }
+  if (!found) {
+    IKvReadFileClass* cls = nullptr;
+    if (SUCCEEDED(GetLastReaderClass(&cls)) && cls) {
+      lastUsed = lastReader_;
+      if (lastUsed != extCandidate) outcome(cls->IsFileSupported(path), lastUsed);
+      cls->Release();
+    }
+  }
+  if (!found && readerEnum_) {
+    readerEnum_->Reset();
+    for (;;) {
+      IUnknown* object = nullptr;
+      ULONG got = 0;
+      if (readerEnum_->Next(1, &object, &got) != S_OK || !object) break;
+      IKvReadFileClass* cls = nullptr;
+      object->QueryInterface(IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
+      object->Release();
+      if (!cls) continue;
+      DWORD index = 0;
+      cls->GetClassIndex(&index);
+      int i = static_cast<int>(index);
+      GUID id = {};
+      cls->GetReaderGuid(&id);
+      bool skip = i == lastUsed || i == extCandidate || (failIndex >= 0 && IsEqualGUID(id, kNeverLastReader));
+      bool took = !skip && outcome(cls->IsFileSupported(path), i);
+      cls->Release();
+      if (took) break;
+    }
+  }
+  if (!found && failIndex >= 0) {
+    *readerIndex = failIndex;
+    return failCode;
+  }
+  if (found && failIndex >= 0) return KVFIO_S_READER_AFTER_FAILURE;
+  return found ? S_OK : KVFIO_E_NO_READER;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::OpenFile(const wchar_t* path, IKvReadFile** out, DWORD flags) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!path || !*path) return static_cast<HRESULT>(0x8004E00D);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  int index = -1;
+  HRESULT hr = FindReaderForFile(file, path, &index, flags);
+  if (FAILED(hr) && hr != KVFIO_E_OWN_CONTAINER && !ReaderCannotTake(hr)) hr = FindReaderForPath(path, &index);
+  IKvReadFileClass* cls = nullptr;
+  if (SUCCEEDED(hr)) hr = GetReaderClassByIndex(&cls, index);
+  if (SUCCEEDED(hr)) {
+    // The class opens the file itself unless the caller asked for a file
+    // that is not open yet (0x1000).
+    BOOL open = (flags & 0x3000) == 0x1000 ? FALSE : TRUE;
+    hr = cls->OpenReadFile(out, file, GetCurrentProcessId(), path, open);
+    if (SUCCEEDED(hr) && !*out) hr = E_FAIL;
+    if (SUCCEEDED(hr)) SetLastReader(cls);
+    cls->Release();
+  }
+  CloseHandle(file);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::OpenFileEx(const wchar_t* path, IKvReadFile** out, DWORD, DWORD flags) {
+  return OpenFile(path, out, flags);
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderClassForFile(const wchar_t* path, IKvReadFileClass** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!path) return E_INVALIDARG;
+  const wchar_t* ext = ExtensionOf(path);
+  int position = -1;
+  int extIndex = -1;
+  if (*ext && SUCCEEDED(FindReaderClassByExtension(out, ext, &position))) {
+    if (SUCCEEDED((*out)->IsFileSupported(path))) return S_OK;
+    extIndex = position;
+    (*out)->Release();
+    *out = nullptr;
+  }
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  BYTE header[4096];
+  DWORD cb = 0;
+  BOOL readOk = ReadFile(file, header, sizeof header, &cb, nullptr);
+  HRESULT hr = readOk ? KVFIO_E_NO_READER : LastError();
+  if (readOk && readerEnum_) {
+    for (ULONG i = 0; i < readerEnum_->GetCount() && FAILED(hr); ++i) {
+      if (static_cast<int>(i) == extIndex) continue;
+      IKvReadFileClass* cls = nullptr;
+      if (FAILED(GetReaderClassByIndex(&cls, static_cast<int>(i))) || !cls) continue;
+      if (SUCCEEDED(cls->IdentifyFile(file, header, cb, ext)) && SUCCEEDED(cls->IsFileSupported(path))) {
+        *out = cls;
+        hr = S_OK;
+      } else {
+        cls->Release();
+      }
+    }
+  }
+  CloseHandle(file);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CheckFileWithReader(const wchar_t* path, DWORD flags) {
+  if (!path) return S_FALSE;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  int index = -1;
+  HRESULT hr = FindReaderForFile(file, path, &index, flags);
+  CloseHandle(file);
+  if (FAILED(hr)) return S_FALSE;
+  IKvReadFileClass* cls = nullptr;
+  if (FAILED(GetReaderClassByIndex(&cls, index)) || !cls) return S_FALSE;
+  struct IKvReadFileCheck : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CheckFile(const wchar_t* path) = 0;
+  };
+  IKvReadFileCheck* check = nullptr;
+  cls->QueryInterface(IID_IKvReadFileCheck, reinterpret_cast<void**>(&check));
+  cls->Release();
+  if (!check) return S_FALSE;
+  hr = check->CheckFile(path);
+  check->Release();
+  return FAILED(hr) ? S_FALSE : hr;
+}
+
+// --- Templates and filter builders --------------------------------------------
+
+// The template editor belongs to the render-template pages, which this
+// library does not carry.
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::EditTemplate(HWND, IKvRenderFileClass*, DWORD, const DWORD*, DWORD*,
+                                                         IStream*, const tagKVTEMPLATExV2*,
+                                                         tagKVTEMPLATExV2** result) {
+  if (result) *result = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilder(IUnknown** out, DWORD, DWORD, DWORD) {
+  if (out) *out = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilderEx(IUnknown** out, DWORD, DWORD, DWORD, DWORD) {
+  if (out) *out = nullptr;
+  return E_NOTIMPL;
+}
+
+// --- Plug-ins and enumerators -------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetAppValue(DWORD* value) {
+  if (!value) return E_POINTER;
+  *value = appValue_;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderEnum(IKvDizuVOTypeEnum** out) {
+  if (!out || !readerEnum_) return KVFIO_E_ABSENT;
+  return readerEnum_->QueryInterface(IID_IKvDizuVOTypeEnum, reinterpret_cast<void**>(out));
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetRendererEnum(IKvDizuVOTypeEnum** out) {
+  if (!out || !rendererEnum_) return KVFIO_E_ABSENT;
+  return rendererEnum_->QueryInterface(IID_IKvDizuVOTypeEnum, reinterpret_cast<void**>(out));
+}
+
+int STDMETHODCALLTYPE CKvDizuVOManager::GetReaderCount() {
+  return readerEnum_ ? static_cast<int>(readerEnum_->GetCount()) : 0;
+}
+
+int STDMETHODCALLTYPE CKvDizuVOManager::GetRendererCount() {
+  return rendererEnum_ ? static_cast<int>(rendererEnum_->GetCount()) : 0;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetPluginCount(int* count) {
+  if (!count) return E_POINTER;
+  *count = plugins_ ? plugins_->count : 0;
+  return *count ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::HasPlugin(const GUID* id) {
+  if (!pluginEnum_) return E_FAIL;
+  if (!id) return E_POINTER;
+  KVFIO_PLUGININFO info = {};
+  info.cbSize = KVFIO_PLUGININFO_SIZE;
+  return SUCCEEDED(pluginEnum_->GetPluginInfo(id, &info)) ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetPluginEnum(IKvFIOPluginEnum** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!pluginEnum_) return E_FAIL;
+  pluginEnum_->AddRef();
+  *out = pluginEnum_;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetPluginInfo(const GUID* id, KVFIO_PLUGININFO* info) {
+  if (!pluginEnum_) return E_FAIL;
+  return pluginEnum_->GetPluginInfo(id, info);
+}
+
+HRESULT CKvDizuVOManager::LoadClassObject(KvFioPluginRecord* record, bool renderer) {
+  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  HRESULT hr = KvFio_LoadClassEntry(plugins_, record, renderer, AsManager());
+  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::PreloadPlugins() { return KvFio_PreloadPlugins(plugins_, AsManager()); }
+
+HRESULT CKvDizuVOManager::CreateEnumerators(tKVLIST* list, DWORD listMode, const GUID* ids, int idCount) {
+  if (list && list != plugins_) {
+    KvFio_DestroyPluginList(plugins_);
+    plugins_ = list;
+  }
+  if (readerEnum_) readerEnum_->Release();
+  if (rendererEnum_) rendererEnum_->Release();
+  if (pluginEnum_) pluginEnum_->Release();
+  readerEnum_ = nullptr;
+  rendererEnum_ = nullptr;
+  pluginEnum_ = nullptr;
+  // The application value selects the application levels a plug-in must
+  // share: readers in its low half, renderers in its high half.
+  DWORD kindMask = appValue_ ? appValue_ : 0xFFFFFFFFu;
+  return KvFio_CreateEnumerators(this, plugins_, listMode, ids, idCount, kindMask, &pluginEnum_, &readerEnum_,
+                                 &rendererEnum_);
+}
+
+HRESULT CKvDizuVOManager::WritePluginCache(DWORD flags) {
+  if (!plugins_) return S_OK;
+  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  HRESULT hr = KvFio_SavePluginCache(plugins_, flags);
+  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::RegisterPlugins(tKVLIST* list, DWORD flags) {
+  return KvFio_RegisterPlugins(list, flags, AsManager());
+}
+
+HRESULT CKvDizuVOManager::AddPluginDLLs(tKVLIST** list, const wchar_t** dlls, long count, DWORD flags, int* added) {
+  if (!list) return E_POINTER;
+  if (added) *added = 0;
+  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  HRESULT hr = KvFio_SetPluginCandidateDLLs(list, dlls, count);
+  if (SUCCEEDED(hr)) hr = RegisterPlugins(*list, flags);
+  if (added && *list) *added = (*list)->count;
+  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::AddDefaultPluginDLLs(tKVLIST** list, DWORD flags, int* added) {
+  if (!list) return E_POINTER;
+  if (added) *added = 0;
+  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  // The default candidates: the module that carries this library when it is
+  // a DLL (it is itself a plug-in), then the DLLs its configuration files name.
+  HRESULT hr = KvFio_CreatePluginList(list);
+  if (SUCCEEDED(hr)) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&KvFio_AccessMutexName), &self);
+    if (self && self != GetModuleHandleW(nullptr)) {
+      wchar_t path[MAX_PATH];
+      DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
+      if (n > 0 && n < MAX_PATH) hr = KvFio_AddPluginCandidate(*list, path, nullptr);
+    }
+  }
+  if (SUCCEEDED(hr)) hr = KvFio_FindPluginConfigFiles(list);
+  if (SUCCEEDED(hr)) hr = RegisterPlugins(*list, flags);
+  if (added && *list) *added = (*list)->count;
+  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::SetAppInfo(const wchar_t* text, DWORD number, DWORD value) {
+  KvStrCpyNLen(appText_, text ? text : L"", 260);
+  appText_[259] = 0;
+  appNumber_ = number;
+  appValue_ = value;
+  return S_OK;
+}
+
+HRESULT CKvDizuVOManager::SetInitMetrics(const _KVFIO_INITIALIZATION_METRICS* metrics) {
+  if (!metrics) return S_OK;
+  for (int id = 0; id < 37; ++id) {
+    DWORD word = id < 32 ? metrics->maskLow : metrics->maskHigh;
+    if (word & (1u << (id % 32))) metrics_[id] = metrics->values[id];
+  }
+  return S_OK;
+}
+
+// --- Lifecycle ------------------------------------------------------------------
+
+HRESULT CKvDizuVOManager::Initialize(DWORD flags, const wchar_t* applicationKey) {
+  metrics_[0] = (flags & 4) ? 1 : 0;
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (hr == S_OK) comInitialised_ = true;
+  else if (hr == S_FALSE) CoUninitialize();
+  KvFio_InitSettingsPaths(nullptr, nullptr, 0);
+  wchar_t key[MAX_PATH];
+  if (applicationKey) {
+    KvStrCpyNLen(key, applicationKey, MAX_PATH);
+  } else {
+    wchar_t app[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, app, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || !KvFio_SettingsSubFolder(app, key, MAX_PATH)) {
+      KvStrCpyNLen(key, PathFindFileNameW(app), MAX_PATH);
+    }
+  }
+  if (mutex_ == INVALID_HANDLE_VALUE || !mutex_) {
+    wchar_t name[MAX_PATH];
+    KvFio_AccessMutexName(key, name, MAX_PATH);
+    HANDLE m = CreateMutexW(nullptr, FALSE, name);
+    if (!m) return LastError();
+    mutex_ = m;
+  }
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::InitializeDefault(DWORD flags) { return Initialize(flags, nullptr); }
+
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::Shutdown() {
+  if (mutex_ == INVALID_HANDLE_VALUE || !mutex_) return S_OK;
+  WaitForSingleObject(mutex_, INFINITE);
+  if (readerEnum_) readerEnum_->Release();
+  if (rendererEnum_) rendererEnum_->Release();
+  if (pluginEnum_) pluginEnum_->Release();
+  readerEnum_ = nullptr;
+  rendererEnum_ = nullptr;
+  pluginEnum_ = nullptr;
+  KvFio_DestroyPluginList(plugins_);
+  plugins_ = nullptr;
+  if (comInitialised_) CoUninitialize();
+  comInitialised_ = false;
+  ReleaseMutex(mutex_);
+  CloseHandle(mutex_);
+  mutex_ = INVALID_HANDLE_VALUE;
+  return S_OK;
+}
+
+// --- Creators -------------------------------------------------------------------
+
+namespace {
+
+HRESULT Finish(CKvDizuVOManager* m, IKvDizuVOMgrForApp** out, HRESULT hr) {
+  if (FAILED(hr)) {
+    *out = nullptr;
+    m->Release();
+    return hr;
+  }
+  *out = m;
+  return hr;
+}
+
+}  // namespace
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue, DWORD appNumber,
+                                      const wchar_t** dlls, long count) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  CKvDizuVOManager* m = new (std::nothrow) CKvDizuVOManager(false);
+  if (!m) return E_OUTOFMEMORY;
+  HRESULT hr = m->InitializeDefault(flags);
+  if (SUCCEEDED(hr) && count > 0) {
+    m->SetAppInfo(nullptr, appNumber, appValue);
+    tKVLIST* list = nullptr;
+    int added = 0;
+    hr = m->AddPluginDLLs(&list, dlls, count, flags, &added);
+    if (SUCCEEDED(hr) && added > 0) {
+      hr = m->CreateEnumerators(list, 0, nullptr, 0);
+      list = nullptr;
+      if (SUCCEEDED(hr)) hr = m->PreloadPlugins();
+      if (SUCCEEDED(hr)) m->WritePluginCache(0);
+    }
+    KvFio_DestroyPluginList(list);
+  }
+  return Finish(m, out, FAILED(hr) ? hr : S_OK);
+}
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue, const wchar_t** dlls,
+                                      long count) {
+  return KVDizuVO_CreateInstance(out, flags, appValue, 0, dlls, count);
+}
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, const wchar_t** dlls, long count) {
+  return KVDizuVO_CreateInstance(out, flags, 0, 0, dlls, count);
+}
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, _KVFIO_KEYED_INFO* keyed) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  CKvDizuVOManager* m = new (std::nothrow) CKvDizuVOManager(false);
+  if (!m) return E_OUTOFMEMORY;
+  HRESULT hr = m->InitializeDefault(flags);
+  if (SUCCEEDED(hr) && keyed) {
+    m->SetAppInfo(keyed->appText, keyed->appNumber, keyed->appValue);
+    if (m->Metrics()[0]) flags |= 4;
+    m->SetInitMetrics(&keyed->metrics);
+    if (m->Metrics()[0]) flags |= 4;
+  }
+  if (SUCCEEDED(hr) && !(flags & 0x100)) {
+    tKVLIST* list = nullptr;
+    int added = 0;
+    hr = m->AddDefaultPluginDLLs(&list, flags, &added);
+    if (SUCCEEDED(hr)) {
+      hr = keyed ? m->CreateEnumerators(list, keyed->listMode, keyed->pluginIds, keyed->pluginIdCount)
+                 : m->CreateEnumerators(list, 0, nullptr, 0);
+      list = nullptr;
+    }
+    KvFio_DestroyPluginList(list);
+    if (SUCCEEDED(hr)) hr = m->PreloadPlugins();
+    if (SUCCEEDED(hr) && !(flags & 0x80)) {
+      m->WritePluginCache(0);
+      m->SetMetric(0, 0);
+    }
+  }
+  return Finish(m, out, FAILED(hr) ? hr : S_OK);
+}
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue) {
+  _KVFIO_KEYED_INFO keyed = {};
+  keyed.appValue = appValue;
+  keyed.listMode = flags;
+  return KVDizuVO_CreateInstance(out, flags, &keyed);
+}
+
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags) {
+  return KVDizuVO_CreateInstance(out, flags, static_cast<DWORD>(0x0FFFFFFF));
+}
+
+extern "C" DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void) { return 0; }

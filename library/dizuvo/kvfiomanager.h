@@ -1,0 +1,229 @@
+// The host-side registry of file-format plug-ins: it registers the plug-ins
+// (from the cache or by scanning), hands out reader and renderer class
+// objects by id, extension or format, chooses the reader for a file and keeps
+// the host's metrics.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include "kvapi.h"
+#include "kvdizuvo.h"
+#include "kvfileio.h"
+#include "kvfioenum.h"
+#include "kvfioplugin.h"
+
+inline constexpr IID IID_IKvDizuVOMgrForApp = {0xd4ff4750, 0x8ace, 0x457e, {0xa8, 0x78, 0xd4, 0xad, 0x33, 0x21, 0x74, 0xba}};
+// Optional interface of a reader class: its first method checks a file by path.
+inline constexpr IID IID_IKvReadFileCheck = {0xe769409f, 0x5ce7, 0x459f, {0x8f, 0x30, 0x4a, 0xf5, 0xa1, 0x64, 0xe0, 0x2a}};
+
+// Result codes of the manager.
+constexpr HRESULT KVFIO_E_NO_READER = static_cast<HRESULT>(0x8004E016);
+constexpr HRESULT KVFIO_S_READER_AFTER_FAILURE = static_cast<HRESULT>(0x0004E016);
+constexpr HRESULT KVFIO_E_OWN_CONTAINER = static_cast<HRESULT>(0x8004E033);
+constexpr HRESULT KVFIO_E_READER_REFUSED = static_cast<HRESULT>(0x8004E086);
+constexpr HRESULT KVFIO_E_READER_UNAVAILABLE = static_cast<HRESULT>(0x8004E047);
+constexpr HRESULT KVFIO_E_ABSENT = static_cast<HRESULT>(0x8004E00A);
+
+// Initial metrics handed to a manager: a 64-bit mask (bit n = metric n) and
+// the 37 in-memory values.
+struct _KVFIO_INITIALIZATION_METRICS {
+  DWORD maskLow;
+  DWORD maskHigh;
+  DWORD values[37];
+};
+static_assert(sizeof(_KVFIO_INITIALIZATION_METRICS) <= 160, "metrics fit the keyed record");
+
+// The keyed creation record (192 bytes).
+struct _KVFIO_KEYED_INFO {
+  DWORD reserved0;
+  DWORD appValue;
+  DWORD appNumber;
+  const wchar_t* appText;
+  DWORD reserved16;
+  const GUID* pluginIds;
+  int pluginIdCount;
+  DWORD listMode;
+  _KVFIO_INITIALIZATION_METRICS metrics;
+  BYTE rest[192 - 32 - sizeof(_KVFIO_INITIALIZATION_METRICS)];
+};
+static_assert(sizeof(_KVFIO_KEYED_INFO) == 192, "keyed record is 192 bytes");
+
+// The manager's interface in full (slots 3 to 41), with the layout of
+// IKvDizuVOManager in its first slots: a pointer to one is a valid
+// IKvDizuVOManager pointer.
+struct IKvDizuVOMgrForApp : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetLanguageID(LCID* lcid, DWORD reserved) = 0;                       // 3
+  virtual HRESULT STDMETHODCALLTYPE Reserved4() = 0;                                                     // 4
+  virtual HRESULT STDMETHODCALLTYPE GetMetric(int id, DWORD* value) = 0;                                 // 5
+  virtual HRESULT STDMETHODCALLTYPE SetMetric(int id, DWORD value) = 0;                                  // 6
+  virtual HRESULT STDMETHODCALLTYPE GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) = 0;  // 7
+  virtual HRESULT STDMETHODCALLTYPE SetMetricString(int id, const wchar_t* text) = 0;                    // 8
+  virtual HRESULT STDMETHODCALLTYPE DeleteMetric(int id, DWORD type) = 0;                                // 9
+  virtual HRESULT STDMETHODCALLTYPE GetMetricBinary(int id, void* buf, DWORD cb, DWORD* cbOut) = 0;      // 10
+  virtual HRESULT STDMETHODCALLTYPE SetMetricBinary(int id, const DWORD* words, DWORD count) = 0;        // 11
+  virtual HRESULT STDMETHODCALLTYPE Reserved12() = 0;                                                    // 12
+  virtual HRESULT STDMETHODCALLTYPE GetReaderClassByFormatId(IKvReadFileClass** out, DWORD formatId) = 0;  // 13
+  virtual HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass** out, const GUID* readerId) = 0;      // 14
+  virtual HRESULT STDMETHODCALLTYPE GetRendererClass(IKvRenderFileClass** out, const GUID* rendererId) = 0;  // 15
+  virtual HRESULT STDMETHODCALLTYPE FindReaderClassByExtension(IKvReadFileClass** out, const wchar_t* ext,
+                                                               int* position) = 0;                       // 16
+  virtual HRESULT STDMETHODCALLTYPE FindRendererClassByExtension(IKvRenderFileClass** out, const wchar_t* ext,
+                                                                 int* position) = 0;                     // 17
+  virtual HRESULT STDMETHODCALLTYPE OpenFile(const wchar_t* path, IKvReadFile** out, DWORD flags) = 0;     // 18
+  virtual HRESULT STDMETHODCALLTYPE OpenFileEx(const wchar_t* path, IKvReadFile** out, DWORD ignored,
+                                               DWORD flags) = 0;                                         // 19
+  virtual HRESULT STDMETHODCALLTYPE EditTemplate(HWND owner, IKvRenderFileClass* cls, DWORD value,
+                                                 const DWORD* placement, DWORD* flags, IStream* templates,
+                                                 const tagKVTEMPLATExV2* current,
+                                                 tagKVTEMPLATExV2** result) = 0;                         // 20
+  virtual HRESULT STDMETHODCALLTYPE InitializeDefault(DWORD flags) = 0;                                  // 21
+  virtual HRESULT STDMETHODCALLTYPE Shutdown() = 0;                                                      // 22
+  virtual HRESULT STDMETHODCALLTYPE GetAppValue(DWORD* value) = 0;                                       // 23
+  virtual HRESULT STDMETHODCALLTYPE GetReaderEnum(IKvDizuVOTypeEnum** out) = 0;                          // 24
+  virtual HRESULT STDMETHODCALLTYPE GetRendererEnum(IKvDizuVOTypeEnum** out) = 0;                        // 25
+  virtual int STDMETHODCALLTYPE GetReaderCount() = 0;                                                    // 26
+  virtual int STDMETHODCALLTYPE GetRendererCount() = 0;                                                  // 27
+  virtual HRESULT STDMETHODCALLTYPE FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
+                                                      DWORD flags) = 0;                                  // 28
+  virtual HRESULT STDMETHODCALLTYPE FindReaderForPath(const wchar_t* path, int* readerIndex) = 0;          // 29
+  virtual HRESULT STDMETHODCALLTYPE GetReaderClassByIndex(IKvReadFileClass** out, int index) = 0;          // 30
+  virtual HRESULT STDMETHODCALLTYPE GetRendererClassByIndex(IKvRenderFileClass** out, int index) = 0;      // 31
+  virtual HRESULT STDMETHODCALLTYPE FindRendererClassForExtension(IKvRenderFileClass** out,
+                                                                  const wchar_t* ext) = 0;               // 32
+  virtual HRESULT STDMETHODCALLTYPE Reserved33() = 0;                                                    // 33
+  virtual HRESULT STDMETHODCALLTYPE FindReaderClassForFile(const wchar_t* path, IKvReadFileClass** out) = 0;  // 34
+  virtual HRESULT STDMETHODCALLTYPE CheckFileWithReader(const wchar_t* path, DWORD flags) = 0;             // 35
+  virtual HRESULT STDMETHODCALLTYPE GetPluginCount(int* count) = 0;                                      // 36
+  virtual HRESULT STDMETHODCALLTYPE HasPlugin(const GUID* id) = 0;                                       // 37
+  virtual HRESULT STDMETHODCALLTYPE GetPluginEnum(IKvFIOPluginEnum** out) = 0;                           // 38
+  virtual HRESULT STDMETHODCALLTYPE GetPluginInfo(const GUID* id, KVFIO_PLUGININFO* info) = 0;           // 39
+  virtual HRESULT STDMETHODCALLTYPE CreateFilterBuilder(IUnknown** out, DWORD kind, DWORD value,
+                                                        DWORD flags) = 0;                                // 40
+  virtual HRESULT STDMETHODCALLTYPE CreateFilterBuilderEx(IUnknown** out, DWORD kind, DWORD mask, DWORD value,
+                                                          DWORD flags) = 0;                              // 41
+};
+
+__CRT_UUID_DECL(IKvDizuVOMgrForApp, 0xd4ff4750, 0x8ace, 0x457e, 0xa8, 0x78, 0xd4, 0xad, 0x33, 0x21, 0x74, 0xba)
+
+class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
+ public:
+  explicit CKvDizuVOManager(bool isSurrogate = false);
+  virtual ~CKvDizuVOManager();
+
+  // The same object as the plug-ins' manager interface.
+  IKvDizuVOManager* AsManager() { return reinterpret_cast<IKvDizuVOManager*>(static_cast<IKvDizuVOMgrForApp*>(this)); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetLanguageID(LCID* lcid, DWORD reserved) override;
+  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMetric(int id, DWORD* value) override;
+  HRESULT STDMETHODCALLTYPE SetMetric(int id, DWORD value) override;
+  HRESULT STDMETHODCALLTYPE GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) override;
+  HRESULT STDMETHODCALLTYPE SetMetricString(int id, const wchar_t* text) override;
+  HRESULT STDMETHODCALLTYPE DeleteMetric(int id, DWORD type) override;
+  HRESULT STDMETHODCALLTYPE GetMetricBinary(int id, void* buf, DWORD cb, DWORD* cbOut) override;
+  HRESULT STDMETHODCALLTYPE SetMetricBinary(int id, const DWORD* words, DWORD count) override;
+  HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetReaderClassByFormatId(IKvReadFileClass** out, DWORD formatId) override;
+  HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass** out, const GUID* readerId) override;
+  HRESULT STDMETHODCALLTYPE GetRendererClass(IKvRenderFileClass** out, const GUID* rendererId) override;
+  HRESULT STDMETHODCALLTYPE FindReaderClassByExtension(IKvReadFileClass** out, const wchar_t* ext,
+                                                       int* position) override;
+  HRESULT STDMETHODCALLTYPE FindRendererClassByExtension(IKvRenderFileClass** out, const wchar_t* ext,
+                                                         int* position) override;
+  HRESULT STDMETHODCALLTYPE OpenFile(const wchar_t* path, IKvReadFile** out, DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE OpenFileEx(const wchar_t* path, IKvReadFile** out, DWORD ignored, DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE EditTemplate(HWND owner, IKvRenderFileClass* cls, DWORD value, const DWORD* placement,
+                                         DWORD* flags, IStream* templates, const tagKVTEMPLATExV2* current,
+                                         tagKVTEMPLATExV2** result) override;
+  HRESULT STDMETHODCALLTYPE InitializeDefault(DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE Shutdown() override;
+  HRESULT STDMETHODCALLTYPE GetAppValue(DWORD* value) override;
+  HRESULT STDMETHODCALLTYPE GetReaderEnum(IKvDizuVOTypeEnum** out) override;
+  HRESULT STDMETHODCALLTYPE GetRendererEnum(IKvDizuVOTypeEnum** out) override;
+  int STDMETHODCALLTYPE GetReaderCount() override;
+  int STDMETHODCALLTYPE GetRendererCount() override;
+  HRESULT STDMETHODCALLTYPE FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
+                                              DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE FindReaderForPath(const wchar_t* path, int* readerIndex) override;
+  HRESULT STDMETHODCALLTYPE GetReaderClassByIndex(IKvReadFileClass** out, int index) override;
+  HRESULT STDMETHODCALLTYPE GetRendererClassByIndex(IKvRenderFileClass** out, int index) override;
+  HRESULT STDMETHODCALLTYPE FindRendererClassForExtension(IKvRenderFileClass** out, const wchar_t* ext) override;
+  HRESULT STDMETHODCALLTYPE Reserved33() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FindReaderClassForFile(const wchar_t* path, IKvReadFileClass** out) override;
+  HRESULT STDMETHODCALLTYPE CheckFileWithReader(const wchar_t* path, DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE GetPluginCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE HasPlugin(const GUID* id) override;
+  HRESULT STDMETHODCALLTYPE GetPluginEnum(IKvFIOPluginEnum** out) override;
+  HRESULT STDMETHODCALLTYPE GetPluginInfo(const GUID* id, KVFIO_PLUGININFO* info) override;
+  HRESULT STDMETHODCALLTYPE CreateFilterBuilder(IUnknown** out, DWORD kind, DWORD value, DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE CreateFilterBuilderEx(IUnknown** out, DWORD kind, DWORD mask, DWORD value,
+                                                  DWORD flags) override;
+
+  // The class's own operations.
+  HRESULT Initialize(DWORD flags, const wchar_t* applicationKey);
+  HRESULT RegisterPlugins(tKVLIST* list, DWORD flags);
+  HRESULT AddPluginDLLs(tKVLIST** list, const wchar_t** dlls, long count, DWORD flags, int* added);
+  HRESULT AddDefaultPluginDLLs(tKVLIST** list, DWORD flags, int* added);
+  HRESULT SetAppInfo(const wchar_t* text, DWORD number, DWORD value);
+  HRESULT SetInitMetrics(const _KVFIO_INITIALIZATION_METRICS* metrics);
+  HRESULT CreateEnumerators(tKVLIST* list, DWORD listMode, const GUID* ids, int idCount);
+  HRESULT WritePluginCache(DWORD flags);
+  HRESULT GetReaderIndexForFormat(DWORD formatId, int* index);
+  HRESULT GetLastReaderClass(IKvReadFileClass** out);
+  HRESULT SetLastReader(IKvReadFileClass* cls);
+  HRESULT GetLastRendererClass(IKvRenderFileClass** out);
+  HRESULT SetLastRenderer(IKvRenderFileClass* cls);
+  HRESULT LoadClassObject(KvFioPluginRecord* record, bool renderer) override;
+  HRESULT PreloadPlugins();
+
+  tKVLIST* Plugins() const { return plugins_; }
+  HANDLE AccessMutex() const { return mutex_; }
+  const DWORD* Metrics() const { return metrics_; }
+
+ private:
+  HRESULT IdentifyWithReader(IKvReadFileClass* cls, int index, HANDLE file, const BYTE* header, DWORD cb,
+                             const wchar_t* ext);
+  HRESULT FindByExtension(bool renderer, IUnknown** out, const wchar_t* ext, int* position);
+  HRESULT ClassByIndex(bool renderer, int index, REFIID iid, void** out);
+  HRESULT ClassById(bool renderer, const GUID* id, REFIID iid, void** out);
+  bool MetricsFile(wchar_t* folder, wchar_t* name);
+
+  LONG refs_ = 1;
+  CKvReaderEnum* readerEnum_ = nullptr;
+  CKvRendererEnum* rendererEnum_ = nullptr;
+  CKvFIOPluginEnum* pluginEnum_ = nullptr;
+  tKVLIST* plugins_ = nullptr;
+  int lastReader_ = -1;
+  int lastRenderer_ = -1;
+  bool comInitialised_ = false;
+  DWORD appValue_ = 0;
+  wchar_t appText_[260] = {};
+  DWORD appNumber_ = 0;
+  DWORD metrics_[37] = {};
+  HANDLE mutex_ = INVALID_HANDLE_VALUE;
+  bool isSurrogate_ = false;
+};
+
+// The access mutex's name for an application key: "Local\Calbrey " followed
+// by the key with every backslash turned into a blank (259 characters at most).
+void KvFio_AccessMutexName(const wchar_t* key, wchar_t* out, int cch);
+
+// Creators. Each returns the manager through *out (null on failure).
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue, DWORD appNumber,
+                                      const wchar_t** dlls, long count);
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue, const wchar_t** dlls,
+                                      long count);
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, const wchar_t** dlls, long count);
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, _KVFIO_KEYED_INFO* keyed);
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWORD appValue);
+HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags);
+
+KV_EXTERN_C_BEGIN
+// Process id of the surrogate process this module talks to; 0 when none runs
+// (this library starts none).
+DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void);
+KV_EXTERN_C_END
