@@ -10,7 +10,7 @@ packages=(
   wine wine32:i386 xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg faad mediainfo atomicparsley sox libimage-exiftool-perl
-  python3 python3-numpy python3-scipy python3-pefile
+  python3 python3-numpy python3-scipy python3-pefile python3-mutagen python3-pil
   valgrind
 )
 

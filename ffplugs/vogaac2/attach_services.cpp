@@ -1,10 +1,9 @@
 // The library services of the attach and detach steps.
 #include "attach_services.h"
 
-#include "descriptors.h"
-#include "factories.h"
 #include "kvhelp.h"
 #include "kvkernel.h"
+#include "metafactories.h"
 
 namespace vogaac2 {
 
@@ -20,16 +19,11 @@ void InstallPluginHelpPath(HMODULE module, wchar_t* path, int cch) {
   KvHelp_SetHelpFilePath(KV_HELP_HTMLHELP, path);
 }
 
-// The box factories and prototype tables, then the descriptor factory (the
-// tag factories of the metadata library join when it is linked in);
-// destroyed in the reverse order.
-void CreateMetaFactories() {
-  fileutil::CreateGlobalFactories();
-  esds::CreateDescriptorFactory();
-}
-void DestroyMetaFactories() {
-  esds::DestroyDescriptorFactory();
-  fileutil::DestroyGlobalFactories();
-}
+// The metadata services' factories: box factories and prototype tables, the
+// ID3 id tables with the tag services of 'ID32' boxes (from here on an 'ID32'
+// box holds a parsed tag, not raw bytes), the descriptor factory; destroyed
+// in the reverse order.
+void CreateMetaFactories() { InitMetaFactories(); }
+void DestroyMetaFactories() { TermMetaFactories(); }
 
 }  // namespace vogaac2

@@ -21,15 +21,16 @@ HRESULT VogAacReadFile::CreateStream(IKvReadStream** out, UINT) {
   return S_OK;
 }
 
-// The metadata reader of the file. Until the file's tags are read, it is the
-// empty reader: every face answers as for a file without metadata.
+// The metadata reader of the file, loaded with the file's tags (a file whose
+// tags cannot be read gives a reader without metadata).
 HRESULT STDMETHODCALLTYPE VogAacReadFile::GetReadMeta(IKvReadMeta** meta) {
   if (!meta) return E_INVALIDARG;
   *meta = nullptr;
   VogAacReadMeta* reader = new (std::nothrow) VogAacReadMeta();
   if (!reader) return E_OUTOFMEMORY;
   reader->AddRef();
-  HRESULT hr = reader->QueryInterface(IID_IKvReadMeta, reinterpret_cast<void**>(meta));
+  HRESULT hr = reader->Load(path_);
+  if (SUCCEEDED(hr)) hr = reader->QueryInterface(IID_IKvReadMeta, reinterpret_cast<void**>(meta));
   reader->Release();
   return hr;
 }

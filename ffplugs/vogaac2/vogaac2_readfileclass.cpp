@@ -7,6 +7,7 @@
 #include "kvlang.h"
 #include "kvtemplate_io.h"
 #include "module.h"
+#include "vogaac2_about.h"
 #include "vogaac2_ids.h"
 #include "vogaac2_readfile.h"
 #include "vogres.h"
@@ -49,9 +50,7 @@ HRESULT STDMETHODCALLTYPE VogAacReadFileClass::IdentifyFile(HANDLE, const BYTE* 
   return E_FAIL;
 }
 
-// The about box belongs to the user-interface library, which the module does
-// not carry yet.
-HRESULT STDMETHODCALLTYPE VogAacReadFileClass::ShowAbout(HWND) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE VogAacReadFileClass::ShowAbout(HWND parent) { return ShowPluginAbout(parent); }
 
 HRESULT VogAacReadFileClass::CreateReadFile(IKvReadFile** out) {
   if (!out) return E_INVALIDARG;

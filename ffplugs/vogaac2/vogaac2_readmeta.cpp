@@ -1,12 +1,78 @@
-// The read metadata object, as a reader that holds no metadata.
+// The read metadata object.
 #include "vogaac2_readmeta.h"
 
+#include <cstring>
+#include <new>
+
+#include "boxreader.h"
 #include "ffbase_guid.h"
+#include "meta3gpp.h"
+#include "metaid3.h"
+#include "metaitunes.h"
+#include "metastream.h"
 #include "vogaac2_ids.h"
 
-VogAacReadMeta::VogAacReadMeta() : refCount_(0) {}
+namespace {
 
-VogAacReadMeta::~VogAacReadMeta() {}
+// Keys with faces of their own, kept out of the generic enumeration: the
+// project link, the media-manager record and entry stream, the two Plim
+// records and the Plim entry stream.
+const GUID kOwnFaceKeys[] = {
+    {0x2a33d899, 0x550b, 0x468c, {0x9c, 0x47, 0x3c, 0xe3, 0x90, 0x0d, 0x87, 0x34}},
+    {0xcdb04c70, 0x91a0, 0x4668, {0xad, 0x38, 0x68, 0x73, 0xe2, 0x95, 0x64, 0x15}},
+    {0x2183e19b, 0x0225, 0x455c, {0x9f, 0xbf, 0x75, 0x14, 0xaf, 0xfd, 0xba, 0x7d}},
+    {0x3152f494, 0xc993, 0x4b31, {0x96, 0xe1, 0xa3, 0x3c, 0x79, 0xc7, 0xa8, 0xd0}},
+    {0x53cbedb8, 0x992a, 0x4202, {0xaa, 0x8d, 0xe2, 0x88, 0x92, 0x79, 0xe8, 0x6f}},
+    {0xfdb28eb2, 0x7d5e, 0x4a7b, {0xaf, 0xbd, 0xf1, 0xe3, 0x8c, 0x7e, 0xc5, 0xf6}},
+};
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+// The file's tags: 3GPP assets, then the ID3v2 tag, then the iTunes items;
+// pictures, SMFMF data and opaque host records become GUID-keyed entries.
+void ReadTags(const wchar_t* path, fileutil::MetaDataSet& set) {
+  fileutil::BoxList* boxes = nullptr;
+  {
+    fileutil::BoxReader reader(path);
+    boxes = reader.ReadMetaBoxes();
+  }
+  if (boxes) {
+    fileutil::Get3gppMetaData(set, *boxes).Apply();
+    fileutil::GetId3v2MetaData(set, *boxes).Apply();
+    fileutil::GetiTunesMetaData(set, *boxes).Apply();
+    fileutil::DeleteBoxList(boxes);
+  }
+  set.ExportPictures();
+  set.ExportSmfmf();
+  set.ExportGenericEntries();
+}
+
+}  // namespace
+
+VogAacReadMeta::VogAacReadMeta() : refCount_(0), collection_(nullptr), genericNext_(genericList_.end()) {}
+
+VogAacReadMeta::~VogAacReadMeta() { Unload(); }
+
+void VogAacReadMeta::Unload() {
+  genericList_.clear();
+  genericNext_ = genericList_.end();
+  delete collection_;
+  collection_ = nullptr;
+}
+
+HRESULT VogAacReadMeta::Load(const wchar_t* path) {
+  Unload();
+  collection_ = new (std::nothrow) fileutil::MetaDataSet();
+  if (!collection_) return E_OUTOFMEMORY;
+  try {
+    if (path && path[0]) ReadTags(path, *collection_);
+  } catch (const std::bad_alloc&) {
+    Unload();
+    return E_OUTOFMEMORY;
+  }
+  Reset();
+  return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -42,22 +108,68 @@ HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetMarkers(IStream** markers) {
   return E_UNEXPECTED;  // no metadata decoder: nothing was loaded
 }
 
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryText(UINT, wchar_t* buf, int cch) {
-  if (buf && cch > 0) buf[0] = 0;
-  return kVogResultAbsent;
+// The key is a summary id ("INAM", "IART" ...).
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryText(UINT key, wchar_t* buf, int cch) {
+  std::wstring text = collection_ ? collection_->GetSummaryText(key) : std::wstring();
+  if (text.empty()) {
+    if (buf && cch > 0) buf[0] = 0;
+    return kVogResultAbsent;
+  }
+  if (buf && cch > 0) {
+    size_t n = text.size() < size_t(cch - 1) ? text.size() : size_t(cch - 1);
+    std::memcpy(buf, text.data(), n * sizeof(wchar_t));
+    buf[n] = 0;
+  }
+  return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryStream(IStream** summary) {
   if (!summary) return E_INVALIDARG;
   *summary = nullptr;
-  return kVogResultAbsent;
+  if (!collection_) return kVogResultAbsent;
+  fileutil::MetaSummaryStream* stream = new (std::nothrow) fileutil::MetaSummaryStream();
+  if (!stream) return E_OUTOFMEMORY;
+  HRESULT hr = stream->FillFromSummary(*collection_);
+  if (FAILED(hr)) {
+    stream->Release();
+    return hr;
+  }
+  *summary = stream;
+  return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::Reset() { return E_UNEXPECTED; }
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::Reset() {
+  genericList_.clear();
+  genericNext_ = genericList_.end();
+  if (!collection_) return E_UNEXPECTED;
+  try {
+    collection_->CopyEntries(genericList_);
+  } catch (const std::bad_alloc&) {
+    genericList_.clear();
+    genericNext_ = genericList_.end();
+    return E_OUTOFMEMORY;
+  }
+  for (const GUID& key : kOwnFaceKeys) genericList_.erase(key);
+  genericNext_ = genericList_.begin();
+  return S_OK;
+}
 
+// One stream per metadata-type GUID, holding every entry under it: the
+// enumeration moves past all entries of the GUID it has handed out.
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::Next(IStream** entries) {
   if (!entries) return E_INVALIDARG;
-  return S_FALSE;
+  if (!collection_ || genericNext_ == genericList_.end()) return S_FALSE;
+  fileutil::MetaGenericStream* stream = new (std::nothrow) fileutil::MetaGenericStream();
+  if (!stream) return E_OUTOFMEMORY;
+  const GUID key = genericNext_->first;
+  HRESULT hr = stream->FillFromEntries(*collection_, key);
+  if (FAILED(hr)) {
+    stream->Release();
+    return hr;
+  }
+  *entries = stream;
+  while (genericNext_ != genericList_.end() && SameGuid(genericNext_->first, key)) ++genericNext_;
+  return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetField(IStream**, UINT) { return E_FAIL; }

@@ -1,9 +1,14 @@
-// The read metadata object with its six faces. Until files can be read it is
-// always the object that was never loaded (the one the class factory makes):
-// it answers every face as an empty metadata reader.
+// The read metadata object with its six faces. Loaded from a file, it holds
+// the file's tags as read by the 3GPP, ID3v2 and iTunes readers (in that
+// order: the first reader that finds an id decides its text) and answers the
+// summary and generic faces from them. The object the class factory makes is
+// never loaded and answers every face as an empty metadata reader. Markers,
+// project links, media-manager and Plim data are not read from files yet:
+// those faces answer as for a file without them.
 #pragma once
 
 #include "kvfileio.h"
+#include "metadataset.h"
 
 class VogAacReadMeta : public IKvReadMeta,
                        public IKvReadGenericMeta,
@@ -14,6 +19,10 @@ class VogAacReadMeta : public IKvReadMeta,
  public:
   VogAacReadMeta();
   virtual ~VogAacReadMeta();
+
+  // Reads the file's tags (a file that cannot be read gives an empty set) and
+  // restarts the generic enumeration. E_OUTOFMEMORY when the set cannot be made.
+  HRESULT Load(const wchar_t* path);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -54,5 +63,10 @@ class VogAacReadMeta : public IKvReadMeta,
   HRESULT STDMETHODCALLTYPE GetPlimStream(IStream** entries) override;
 
  private:
+  void Unload();
+
   volatile LONG refCount_;  // interlocked: metadata objects may be shared between threads
+  fileutil::MetaDataSet* collection_;  // owned; null until loaded
+  fileutil::EntryMap genericList_;     // the entries the generic face hands out
+  fileutil::EntryMap::const_iterator genericNext_;
 };

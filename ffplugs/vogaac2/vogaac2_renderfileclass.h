@@ -1,55 +1,33 @@
-// The renderer's class object, with its two faces (IKvRenderFileClass and the
-// meta-support face). For now it answers only its IUnknown slots; every other
-// slot reports E_NOTIMPL until the render side is built.
+// The renderer's class object: the framework's render class filled with the
+// fifteen AAC presets, handed out as render templates.
 #pragma once
 
-#include "kvfileio.h"
+#include "ffbase_renderfileclass.h"
+#include "vogaac2_presets.h"
 
-class VogAacRenderFileClass : public IKvRenderFileClass, public IKvRenderMetaSupport2 {
+class VogAacRenderFileClass : public ffbase::BaseRenderFileClass {
  public:
-  VogAacRenderFileClass();
-  virtual ~VogAacRenderFileClass();
+  VogAacRenderFileClass() {}
+  ~VogAacRenderFileClass() override {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetFlags(DWORD* flags) override;
+  HRESULT STDMETHODCALLTYPE GetInfoTexts(const KVFIO_FILECLASS_INFO_TEXT* ids, ULONG count, BSTR* texts) override;
+  // A direct scan of the preset table.
+  HRESULT STDMETHODCALLTYPE FindTemplateByGuid(const GUID* id, int* index) override;
+  HRESULT STDMETHODCALLTYPE ShowAbout(HWND parent) override;
 
-  // IKvRenderFileClass
-  HRESULT STDMETHODCALLTYPE SetClassIndex(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetClassIndex(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetDizuVOManager(IKvDizuVOManager*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetDizuVOManager(IKvDizuVOManager**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRendererGuid(GUID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetClassVersion(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetFlags(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetInfoTexts(const KVFIO_FILECLASS_INFO_TEXT*, ULONG, BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved12(DWORD_PTR, DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CreateRenderFile(IKvRenderFile**, const wchar_t*, int, IKvReadStream**,
-                                             const tagKVTEMPLATExV2*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetTemplateCount(int*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTemplate(tagKVTEMPLATExV2**, int) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE FindTemplateByGuid(const GUID*, int*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved17(DWORD_PTR, DWORD_PTR, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConvertTemplate(void**, DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved19(void**, DWORD_PTR, DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTemplateInfo(const tagKVTEMPLATExV2*, void*, DWORD, DWORD) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetTemplatePageCounts(DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CreateTemplatePage(DWORD, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE PrepareTemplatePages(DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved24() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ShowAbout(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved26(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-
-  // IKvRenderMetaSupport2
-  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Next(void*, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSupportedMetaFlags(DWORD*, DWORD*) override { return E_NOTIMPL; }
-
- private:
-  ULONG refCount_;  // plain count: the host drives the class from one thread
+  HRESULT GetReaderClassGuid(GUID* out) override;
+  HRESULT GetRendererClassGuid(GUID* out) override;
+  HRESULT NewRenderFile(IKvRenderFile** out, tagKVTEMPLATExV2* tmpl) override;
+  int GetPresetCount() override { return kAacPresetCount; }
+  DWORD GetPresetSize() override { return sizeof(AacPresetRecord); }
+  DWORD GetTemplateVersion() override;
+  HRESULT GetPresetGuid(GUID* out, int index) override;
+  HRESULT GetPreset(void* out, DWORD cb, int index) override;
+  tagKVTEMPLATExV2* MakePresetTemplate(int index) override;
+  HRESULT GetPresetSourceFormat(int index, WAVEFORMATEX* out) override;
+  HRESULT ApplySourceFormat(void* preset, DWORD cb, const WAVEFORMATEX* wfx) override;
+  HRESULT GetMetaSupportItem(void*, int) override { return E_NOTIMPL; }
+  DWORD SupportedMetaFlags() override;
+  void ApplyHostLanguage(LCID lcid) override;
 };

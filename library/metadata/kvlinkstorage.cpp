@@ -6,6 +6,7 @@
 
 #include "kvglobalblock.h"
 #include "kverror.h"
+#include "kvfmmeta.h"
 #include "kvriff.h"
 #include "kvstr.h"
 
@@ -615,10 +616,13 @@ HRESULT SaveFromReadMeta(const wchar_t* mediaPath, IKvReadMeta* meta, bool sidec
   if (!meta) return S_OK;
   if (!mediaPath || !*mediaPath) return E_INVALIDARG;
   wchar_t target[kMaxPath];
-  size_t len = wcslen(mediaPath);
-  if (len + (sidecar ? 4 : 0) + 1 > static_cast<size_t>(kMaxPath)) return E_INVALIDARG;
-  wcscpy(target, mediaPath);
-  if (sidecar) wcscat(target, L".kvl");
+  if (sidecar) {
+    HRESULT named = KvFMMeta_CreateMetaName(mediaPath, target, kMaxPath, TRUE);
+    if (FAILED(named)) return named;
+  } else {
+    if (wcslen(mediaPath) + 1 > static_cast<size_t>(kMaxPath)) return E_INVALIDARG;
+    wcscpy(target, mediaPath);
+  }
 
   IKvReadProjectLinkMeta* link = nullptr;
   if (FAILED(meta->QueryInterface(IID_IKvReadProjectLinkMeta, reinterpret_cast<void**>(&link))) || !link)

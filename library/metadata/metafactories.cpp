@@ -3,13 +3,18 @@
 
 #include "descriptors.h"
 #include "factories.h"
+#include "id3meta.h"
 
 void InitMetaFactories() {
   fileutil::CreateGlobalFactories();
+  id3meta::CreateIdTables();
+  id3meta::InstallTagOperations();
   esds::CreateDescriptorFactory();
 }
 
 void TermMetaFactories() {
   esds::DestroyDescriptorFactory();
+  id3meta::RemoveTagOperations();
+  id3meta::DestroyIdTables();
   fileutil::DestroyGlobalFactories();
 }

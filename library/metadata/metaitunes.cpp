@@ -1,10 +1,11 @@
-// The iTunes-style item list writer.
+// The iTunes-style item list: writer and reader.
 #include "metaitunes.h"
 
 #include <new>
 #include <string>
 
 #include "factories.h"
+#include "id3meta.h"
 #include "meta3gpp.h"
 #include "metautil.h"
 #include "summaryids.h"
@@ -136,6 +137,127 @@ void PutiTunesMetaData::WriteCover(IlstBox& ilst) {
   ilst.AddChild(covr);
   covr->AddChild(data->GetBox());
   data->Data() = picture.data;
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+void GetiTunesMetaData::Apply() {
+  currentId_ = 0;
+  typeZero_ = nullptr;
+  audioEntrySeen_ = false;
+  for (IBox* box : boxes_) box->Accept(*this);
+}
+
+uint32_t GetiTunesMetaData::Visit(DataBox0& box) {
+  typeZero_ = &box;
+  return 0;
+}
+
+// A text that ends up empty is not stored: it would keep a later reader's text out.
+uint32_t GetiTunesMetaData::Visit(DataBox1& box) {
+  if (box.payload.empty() || currentId_ == 0 || currentId_ == FCC("covr")) return 0;
+  std::wstring text;
+  Utf8ToWide(box.payload.data(), box.payload.size(), text);
+  TrimTrailingNuls(text);
+  if (!text.empty()) set_.SetSummaryText(currentId_, text);
+  return 0;
+}
+
+uint32_t GetiTunesMetaData::Visit(DataBox3& box) {
+  if (box.payload.empty() || currentId_ == 0 || currentId_ == FCC("covr")) return 0;
+  std::wstring text = MultiByteToWString(reinterpret_cast<const char*>(box.payload.data()), box.payload.size(),
+                                         kCodePageMacintosh);
+  if (!text.empty()) set_.SetSummaryText(currentId_, text);
+  return 0;
+}
+
+// The track number is bytes 2-3 of the payload {u16 0, u16 track, u16 total, u16 0}.
+uint32_t GetiTunesMetaData::Visit(TrknItemBox& box) {
+  typeZero_ = nullptr;
+  currentId_ = 0;
+  VisitChildren(box.Children());
+  if (typeZero_ && typeZero_->payload.size() >= 4)
+    set_.SetSummaryText(FCC("TRCK"), std::to_wstring(GetBE16(typeZero_->payload.data() + 2)));
+  typeZero_ = nullptr;
+  return 0;
+}
+
+// The genre number (ID3v1 index + 1) is a big-endian u16; a one-byte payload is the number itself.
+uint32_t GetiTunesMetaData::Visit(GnreItemBox& box) {
+  typeZero_ = nullptr;
+  currentId_ = 0;
+  VisitChildren(box.Children());
+  if (typeZero_ && !typeZero_->payload.empty()) {
+    const ByteVector& p = typeZero_->payload;
+    uint32_t number = p.size() >= 2 ? GetBE16(p.data()) : p[0];
+    std::wstring name = id3meta::Id3v1GenreName(number);
+    if (!name.empty()) set_.SetSummaryText(FCC("IGNR"), name);
+  }
+  typeZero_ = nullptr;
+  return 0;
+}
+
+uint32_t GetiTunesMetaData::Cover(const ByteVector& payload, const wchar_t* mimeType) {
+  if (currentId_ != FCC("covr")) return 0;
+  PictureRecord picture;
+  picture.type = 0;
+  picture.mimeType = mimeType;
+  picture.data = payload;
+  set_.AddPicture(picture);
+  return 0;
+}
+
+uint32_t GetiTunesMetaData::Visit(FreeformItemBox& box) {
+  mean_.clear();
+  name_.clear();
+  currentId_ = 0;
+  VisitChildren(box.Children());
+  mean_.clear();
+  name_.clear();
+  currentId_ = 0;
+  return 0;
+}
+
+uint32_t GetiTunesMetaData::Visit(MeanBox& box) {
+  mean_.assign(box.text_.begin(), box.text_.end());
+  FreeformKey();
+  return 0;
+}
+
+uint32_t GetiTunesMetaData::Visit(NameBox& box) {
+  name_.assign(box.text_.begin(), box.text_.end());
+  FreeformKey();
+  return 0;
+}
+
+// The free-form rows of the item table: the namespace and a key that is also the summary id.
+void GetiTunesMetaData::FreeformKey() {
+  if (mean_.empty() || name_.empty()) return;
+  currentId_ = 0;
+  if (mean_ != kFreeformNamespace) return;
+  for (const char* key : {kFreeformKeyA, kFreeformKeyB})
+    if (name_ == key) currentId_ = FourCC(key).GetValue();
+}
+
+uint32_t GetiTunesMetaData::Visit(Mpeg4AudioSampleEntry& box) {
+  audioEntrySeen_ = true;
+  return BoxVisitor::Visit(box);
+}
+
+uint32_t GetiTunesMetaData::Visit(MediaHeaderBox& box) {
+  if (!audioEntrySeen_) return 0;
+  audioEntrySeen_ = false;
+  // A time scale of 0 gives no length.
+  if (box.timescale != 0) set_.SetSummaryText(FCC("TLEN"), std::to_wstring(box.duration * 1000 / box.timescale));
+  return 0;
+}
+
+// The media header of another track never gives this track's length.
+uint32_t GetiTunesMetaData::Visit(TrakBox& box) {
+  BoxVisitor::Visit(box);
+  audioEntrySeen_ = false;
+  return 0;
 }
 
 bool UsesITunesTags(const std::wstring& path) {

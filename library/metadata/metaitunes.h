@@ -1,5 +1,7 @@
-// The iTunes-style item list writer: moov/udta/meta(hdlr 'mdir', ilst) with one
-// item per summary text that has an item form and one cover picture.
+// The iTunes-style item list: the writer puts moov/udta/meta(hdlr 'mdir', ilst)
+// with one item per summary text that has an item form and one cover picture;
+// the reader takes the items of a file back as summary texts, the cover, the
+// track number, the genre and the track length.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +56,60 @@ class PutiTunesMetaData : public BoxVisitor {
   bool filling_ = false;
   bool written_ = false;
   bool failed_ = false;
+};
+
+class GetiTunesMetaData : public BoxVisitor {
+ public:
+  GetiTunesMetaData(MetaDataSet& set, BoxList& boxes) : set_(set), boxes_(boxes) {}
+  // Visits every top-level box in order; a text or picture already in the set stays.
+  void Apply();
+
+  using BoxVisitor::Visit;
+  uint32_t Visit(ARTItemBox& box) override { return Item(box, FCC("IART")); }
+  uint32_t Visit(AARTItemBox& box) override { return Item(box, FCC("IAAT")); }
+  uint32_t Visit(CmtItemBox& box) override { return Item(box, FCC("ICMT")); }
+  uint32_t Visit(DayItemBox& box) override { return Item(box, FCC("ICRD")); }
+  uint32_t Visit(NamItemBox& box) override { return Item(box, FCC("INAM")); }
+  uint32_t Visit(AlbItemBox& box) override { return Item(box, FCC("ISRC")); }
+  uint32_t Visit(TooItemBox& box) override { return Item(box, FCC("ISFT")); }
+  uint32_t Visit(GenItemBox& box) override { return Item(box, FCC("IGNR")); }
+  uint32_t Visit(CpyItemBox& box) override { return Item(box, FCC("ICOP")); }
+  uint32_t Visit(DesItemBox& box) override { return Item(box, FCC("ISBJ")); }
+  uint32_t Visit(KeywItemBox& box) override { return Item(box, FCC("IKEY")); }
+  uint32_t Visit(CovrBox& box) override { return Item(box, FCC("covr")); }
+  uint32_t Visit(TrknItemBox& box) override;
+  uint32_t Visit(GnreItemBox& box) override;
+  uint32_t Visit(FreeformItemBox& box) override;
+  uint32_t Visit(MeanBox& box) override;
+  uint32_t Visit(NameBox& box) override;
+  uint32_t Visit(DataBox0& box) override;
+  uint32_t Visit(DataBox1& box) override;
+  uint32_t Visit(DataBox3& box) override;
+  uint32_t Visit(DataBox13& box) override { return Cover(box.payload, L"image/jpg"); }
+  uint32_t Visit(DataBox14& box) override { return Cover(box.payload, L"image/png"); }
+  uint32_t Visit(DataBox27& box) override { return Cover(box.payload, L"image/bmp"); }
+  uint32_t Visit(Mpeg4AudioSampleEntry& box) override;
+  uint32_t Visit(MediaHeaderBox& box) override;
+  uint32_t Visit(TrakBox& box) override;
+
+ private:
+  template <class T>
+  uint32_t Item(T& box, uint32_t id) {
+    currentId_ = id;
+    VisitChildren(box.Children());
+    currentId_ = 0;
+    return 0;
+  }
+  uint32_t Cover(const ByteVector& payload, const wchar_t* mimeType);
+  void FreeformKey();
+
+  MetaDataSet& set_;
+  BoxList& boxes_;
+  DataBox0* typeZero_ = nullptr;
+  uint32_t currentId_ = 0;
+  bool audioEntrySeen_ = false;
+  std::string mean_;
+  std::string name_;
 };
 
 // True when a file of this name gets an iTunes item list rather than 3GPP

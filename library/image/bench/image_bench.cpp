@@ -1,0 +1,120 @@
+// Benchmarks of the image library on 1920 x 1080 frames: YUV to and from
+// BGRA, bilinear and bicubic scaling, and the general copy through the
+// pixel-format exchange.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "kvbicubic.h"
+#include "kvdibcopy.h"
+#include "kvsubpixel.h"
+#include "kvyuv420.h"
+#include "kvyuvframe.h"
+#include "kvyuvpacked.h"
+
+namespace {
+
+const int kW = 1920, kH = 1080;
+
+std::vector<uint8_t> Noise(size_t n) {
+  std::vector<uint8_t> v(n);
+  uint32_t s = 12345;
+  for (uint8_t& b : v) {
+    s = s * 1103515245u + 12345u;
+    b = uint8_t(64 + ((s >> 16) & 127));
+  }
+  return v;
+}
+
+void Frames(benchmark::State& state) { state.SetItemsProcessed(state.iterations()); }
+
+void BM_UYVYToBGRA(benchmark::State& state) {
+  const auto src = Noise(kW * kH * 2);
+  std::vector<uint8_t> dst(kW * kH * 4);
+  for (auto _ : state) {
+    KvUYVY2RGBA(dst.data(), src.data(), kW * 4, kW, kH, 0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+void BM_I420ToBGRA(benchmark::State& state) {
+  const auto src = Noise(kW * kH * 3 / 2);
+  std::vector<uint8_t> dst(kW * kH * 4);
+  for (auto _ : state) {
+    KvYUV420ToRGBA(kW, kH, dst.data(), kW * 4, src.data(), kW, src.data() + kW * kH, kW / 2,
+                   src.data() + kW * kH * 5 / 4, kW / 2, 0, 0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+void BM_BGRAToI420(benchmark::State& state) {
+  BITMAPINFOHEADER dib, yuv = {};
+  KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
+  yuv.biSize = 40;
+  yuv.biWidth = kW;
+  yuv.biHeight = kH;
+  yuv.biCompression = KVBI_I420;
+  const auto src = Noise(kW * kH * 4);
+  std::vector<uint8_t> dst(kW * kH * 3 / 2);
+  for (auto _ : state) {
+    KvYUV_RGBToYUV(&yuv, nullptr, dst.data(), nullptr, &dib, 0.0, src.data(), 0, 0, 0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+void Scale(benchmark::State& state, bool bicubic, int dw, int dh, bool average) {
+  const auto src = Noise(kW * kH * 4);
+  std::vector<uint8_t> dst(size_t(dw) * dh * 4);
+  const int32_t ss[2] = {kW, kH}, ds[2] = {dw, dh};
+  static const int option = 1;
+  for (auto _ : state) {
+    (bicubic ? KvDibScale_BiCubic : KvDibScale_Bilinear)(dst.data(), ds, dw * 4, nullptr, src.data(), ss, kW * 4,
+                                                         nullptr, 4, average ? &option : nullptr, 0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+void BM_BilinearTo1280x720(benchmark::State& s) { Scale(s, false, 1280, 720, false); }
+void BM_BoxTo480x270(benchmark::State& s) { Scale(s, false, 480, 270, true); }
+void BM_BicubicTo2560x1440(benchmark::State& s) { Scale(s, true, 2560, 1440, false); }
+
+void BM_DibCopy24To32(benchmark::State& state) {
+  BITMAPINFOHEADER s, d;
+  KvVideo_InitBitmapInfo(&s, 27, kW, kH, nullptr, 0, nullptr);
+  KvVideo_InitBitmapInfo(&d, 28, kW, kH, nullptr, 0, nullptr);
+  const auto src = Noise(kW * kH * 3);
+  std::vector<uint8_t> dst(kW * kH * 4);
+  for (auto _ : state) {
+    KvDibCopy(&d, dst.data(), nullptr, 0, &s, src.data(), nullptr, 0, 0, 0.0, 0.0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+void BM_DibCopy555To32Scaled(benchmark::State& state) {
+  BITMAPINFOHEADER s, d;
+  KvVideo_InitBitmapInfo(&s, 25, kW, kH, nullptr, 0, nullptr);
+  KvVideo_InitBitmapInfo(&d, 28, 1280, 720, nullptr, 0, nullptr);
+  const auto src = Noise(kW * kH * 2);
+  std::vector<uint8_t> dst(1280 * 720 * 4);
+  for (auto _ : state) {
+    KvDibCopy(&d, dst.data(), nullptr, 0, &s, src.data(), nullptr, 0, 3, 0.0, 0.0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+BENCHMARK(BM_UYVYToBGRA)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_I420ToBGRA)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BGRAToI420)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BilinearTo1280x720)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BoxTo480x270)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BicubicTo2560x1440)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DibCopy24To32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DibCopy555To32Scaled)->Unit(benchmark::kMillisecond);
+
+}  // namespace

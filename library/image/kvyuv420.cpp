@@ -1,0 +1,264 @@
+// Planar 4:2:0 and 4:2:2 to BGRA in Q14 fixed point.
+#include "kvyuv420.h"
+
+const KvYUVMatrixQ14 KvYUVMatrixQ14_BT601 = {{28384, 0, -5510, -11437, 0, 22458, 0, 0},
+                                             {-3624960, 2177408, -2866432, 4194304}};
+const KvYUVMatrixQ14 KvYUVMatrixQ14_BT709 = {{29725, 0, -2995, -7493, 0, 25229, 0, 0},
+                                             {-3796864, 1350656, -3221120, 4194304}};
+
+const KvYUVMatrixQ14& KvYUVChooseMatrix(int32_t colorimetry, int32_t height) {
+  if (colorimetry == 515) return KvYUVMatrixQ14_BT601;
+  if (colorimetry == 516) return KvYUVMatrixQ14_BT709;
+  return height >= 720 ? KvYUVMatrixQ14_BT709 : KvYUVMatrixQ14_BT601;
+}
+
+namespace {
+
+struct Planes {
+  int32_t w, h;
+  BYTE* dst;
+  int32_t dstPitch;
+  const BYTE *y, *u, *v;
+  int32_t yPitch, uPitch, vPitch;
+  bool interlaced;
+  const KvYUVMatrixQ14* m;
+  const BYTE* Y(int32_t row, int32_t col) const { return y + int64_t(row) * yPitch + col; }
+  int32_t U(int32_t row, int32_t col) const { return u[int64_t(row) * uPitch + col]; }
+  int32_t V(int32_t row, int32_t col) const { return v[int64_t(row) * vPitch + col]; }
+  BYTE* Out(int32_t row, int32_t col) const { return dst + int64_t(row) * dstPitch + int64_t(col) * 4; }
+};
+
+inline BYTE Clamp(int32_t v) { return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Chroma terms of B, G, R for (summed) chroma Us, Vs with the offsets taken
+// `times` times, shifted right by shift (arithmetic: floor).
+inline void Terms(const KvYUVMatrixQ14& m, int32_t us, int32_t vs, int32_t times, int shift, int32_t t[3]) {
+  for (int c = 0; c < 3; ++c) {
+    const int64_t sum = int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] +
+                        int64_t(times) * m.offsetQ14[c];
+    t[c] = static_cast<int32_t>(sum >> shift);
+  }
+}
+
+inline void Put(BYTE* out, const int32_t ch[3]) {
+  out[0] = Clamp(ch[0]);
+  out[1] = Clamp(ch[1]);
+  out[2] = Clamp(ch[2]);
+  out[3] = 255;
+}
+
+// The chroma row of luma row `row` in a frame of h rows: progressive k/2;
+// interlaced, rows pair within a field ((0, 2) -> 0, (1, 3) -> 1, (4, 6) ->
+// 2 ...). When the number of row pairs is odd the last pair is progressive.
+int32_t ChromaRow(const Planes& p, int32_t row) {
+  const int32_t pairs = p.h / 2;
+  if (!p.interlaced || ((pairs & 1) && row >= p.h - 2)) return row / 2;
+  return (row / 4) * 2 + (row & 1);
+}
+
+// Output row j of the blends covers luma rows 2j, 2j + 1; interlaced, two
+// consecutive output rows share chroma rows 2m and 2m + 1 (m = j / 2). A
+// lone last output row (an odd number of row pairs) counts its own chroma
+// row twice, as progressive material does, instead of reading a row past
+// the planes.
+bool BlendChromaRows(const Planes& p, int32_t j, int32_t* r0, int32_t* r1) {
+  const int32_t pairs = p.h / 2;
+  if (!p.interlaced || ((pairs & 1) && j == pairs - 1)) {
+    *r0 = *r1 = j;
+    return false;
+  }
+  *r0 = (j / 2) * 2;
+  *r1 = *r0 + 1;
+  return true;
+}
+
+void FullSize(const Planes& p) {
+  for (int32_t row = 0; row < p.h; ++row) {
+    const int32_t cr = ChromaRow(p, row);
+    for (int32_t x = 0; x < p.w; x += 2) {
+      int32_t t[3];
+      Terms(*p.m, p.U(cr, x / 2), p.V(cr, x / 2), 1, 14, t);
+      for (int k = 0; k < 2; ++k) {
+        const int32_t yv = *p.Y(row, x + k);
+        const int32_t ch[3] = {yv + t[0], yv + t[1], yv + t[2]};
+        Put(p.Out(row, x + k), ch);
+      }
+    }
+  }
+}
+
+void HalfWidth(const Planes& p) {
+  for (int32_t row = 0; row < p.h; ++row) {
+    const int32_t cr = ChromaRow(p, row);
+    for (int32_t x = 0; x < p.w / 2; ++x) {
+      int32_t t[3];
+      Terms(*p.m, p.U(cr, x), p.V(cr, x), 1, 13, t);
+      const BYTE* yy = p.Y(row, 2 * x);
+      const int32_t s = yy[0] + yy[1];
+      const int32_t ch[3] = {(s + t[0]) >> 1, (s + t[1]) >> 1, (s + t[2]) >> 1};
+      Put(p.Out(row, x), ch);
+    }
+  }
+}
+
+void HalfBlend(const Planes& p) {
+  for (int32_t j = 0; j < p.h / 2; ++j) {
+    int32_t c0, c1;
+    BlendChromaRows(p, j, &c0, &c1);
+    for (int32_t x = 0; x < p.w / 2; ++x) {
+      const int32_t us = p.U(c0, x) + p.U(c1, x), vs = p.V(c0, x) + p.V(c1, x);
+      int32_t t[3];
+      Terms(*p.m, us, vs, 2, 13, t);
+      const BYTE *top = p.Y(2 * j, 2 * x), *bottom = p.Y(2 * j + 1, 2 * x);
+      const int32_t s = top[0] + top[1] + bottom[0] + bottom[1];
+      const int32_t ch[3] = {(t[0] + s) >> 2, (t[1] + s) >> 2, (t[2] + s) >> 2};
+      Put(p.Out(j, x), ch);
+    }
+  }
+}
+
+void QuarterWidthHalfHeight(const Planes& p) {
+  for (int32_t j = 0; j < p.h / 2; ++j) {
+    int32_t c0, c1;
+    BlendChromaRows(p, j, &c0, &c1);
+    for (int32_t x = 0; x < p.w / 4; ++x) {
+      const int32_t us = p.U(c0, 2 * x) + p.U(c0, 2 * x + 1) + p.U(c1, 2 * x) + p.U(c1, 2 * x + 1);
+      const int32_t vs = p.V(c0, 2 * x) + p.V(c0, 2 * x + 1) + p.V(c1, 2 * x) + p.V(c1, 2 * x + 1);
+      int32_t t[3];
+      Terms(*p.m, us, vs, 4, 13, t);
+      int32_t s = 0;
+      for (int r = 0; r < 2; ++r)
+        for (int k = 0; k < 4; ++k) s += p.Y(2 * j + r, 4 * x)[k];
+      const int32_t ch[3] = {(s + t[0]) >> 3, (s + t[1]) >> 3, (s + t[2]) >> 3};
+      Put(p.Out(j, x), ch);
+    }
+  }
+}
+
+void QuarterBlend(const Planes& p) {
+  for (int32_t j = 0; j < p.h / 4; ++j) {
+    for (int32_t x = 0; x < p.w / 4; ++x) {
+      int32_t us = 0, vs = 0, s = 0;
+      for (int r = 0; r < 2; ++r)
+        for (int k = 0; k < 2; ++k) {
+          us += p.U(2 * j + r, 2 * x + k);
+          vs += p.V(2 * j + r, 2 * x + k);
+        }
+      for (int r = 0; r < 4; ++r)
+        for (int k = 0; k < 4; ++k) s += p.Y(4 * j + r, 4 * x)[k];
+      int32_t t[3];
+      Terms(*p.m, us, vs, 4, 12, t);
+      const int32_t ch[3] = {(t[0] + s) >> 4, (t[1] + s) >> 4, (t[2] + s) >> 4};
+      Put(p.Out(j, x), ch);
+    }
+  }
+}
+
+enum Kernel { kFull, kHalfWidth, kHalfBlend, kQuarterHalf, kQuarterBlend };
+
+HRESULT Run(Kernel k, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
+            const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t fieldOrder, int32_t colorimetry,
+            int32_t frameHeight) {
+  Planes p{w, h, dst, dstPitch, y, u, v, yPitch, uPitch, vPitch, fieldOrder == 1 || fieldOrder == 2,
+           &KvYUVChooseMatrix(colorimetry, frameHeight)};
+  switch (k) {
+    case kFull: FullSize(p); break;
+    case kHalfWidth: HalfWidth(p); break;
+    case kHalfBlend: HalfBlend(p); break;
+    case kQuarterHalf: QuarterWidthHalfHeight(p); break;
+    case kQuarterBlend: QuarterBlend(p); break;
+  }
+  return S_OK;
+}
+
+HRESULT Check(int32_t w, int32_t h, const BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int wMod,
+              int hMod) {
+  if (w < 0 || h < 0 || (w % wMod) || (h % hMod)) return E_INVALIDARG;
+  if (w && h && (!dst || !y || !u || !v)) return E_POINTER;
+  return S_OK;
+}
+
+// One field: the field of the frame's first line, with doubled pitches and
+// half the rows, converted as progressive.
+HRESULT OneField(Kernel k, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
+                 const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t colorimetry) {
+  return Run(k, w, h / 2, dst, dstPitch, y, yPitch * 2, u, uPitch * 2, v, vPitch * 2, 0, colorimetry, h);
+}
+
+bool Interlaced(int32_t fieldOrder) { return fieldOrder == 1 || fieldOrder == 2; }
+
+}  // namespace
+
+#define KV_ARGS                                                                                              \
+  int32_t w, int32_t h, BYTE *dst, int32_t dstPitch, const BYTE *y, int32_t yPitch, const BYTE *u,           \
+      int32_t uPitch, const BYTE *v, int32_t vPitch, int32_t fieldOrder, int32_t colorimetry
+#define KV_PASS w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, fieldOrder, colorimetry, h
+
+HRESULT KVAPI KvYUV420ToRGBA(KV_ARGS) {
+  const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
+  return FAILED(hr) ? hr : Run(kFull, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_HalfHorz(KV_ARGS) {
+  const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
+  return FAILED(hr) ? hr : Run(kHalfWidth, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_Half_BlendFields(KV_ARGS) {
+  const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
+  return FAILED(hr) ? hr : Run(kHalfBlend, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_Half(KV_ARGS) {
+  if (Interlaced(fieldOrder)) {
+    const HRESULT hr = Check(w, h / 2, dst, y, u, v, 2, 2);
+    if (h < 0) return E_INVALIDARG;
+    return FAILED(hr) ? hr : OneField(kHalfWidth, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
+  }
+  const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
+  return FAILED(hr) ? hr : Run(kHalfBlend, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields(KV_ARGS) {
+  const HRESULT hr = Check(w, h, dst, y, u, v, 4, 2);
+  return FAILED(hr) ? hr : Run(kQuarterHalf, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_Quarter_BlendFields(KV_ARGS) {
+  const HRESULT hr = Check(w, h, dst, y, u, v, 4, 4);
+  return FAILED(hr) ? hr : Run(kQuarterBlend, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV420ToRGBA_Quarter(KV_ARGS) {
+  if (Interlaced(fieldOrder)) {
+    const HRESULT hr = Check(w, h / 2, dst, y, u, v, 4, 2);
+    if (h < 0) return E_INVALIDARG;
+    return FAILED(hr) ? hr
+                      : OneField(kQuarterHalf, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
+  }
+  const HRESULT hr = Check(w, h, dst, y, u, v, 4, 4);
+  return FAILED(hr) ? hr : Run(kQuarterBlend, KV_PASS);
+}
+
+HRESULT KVAPI KvYUV422PlanarToRGBA(int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
+                                   const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t colorimetry) {
+  if (w < 0 || (w & 1)) return E_INVALIDARG;
+  if (h < 1 || w == 0) return S_OK;
+  if (!dst || !y || !u || !v) return E_POINTER;
+  const KvYUVMatrixQ14& m = KvYUVChooseMatrix(colorimetry, h);
+  for (int32_t row = 0; row < h; ++row) {
+    const BYTE* yy = y + int64_t(row) * yPitch;
+    const BYTE* uu = u + int64_t(row) * uPitch;
+    const BYTE* vv = v + int64_t(row) * vPitch;
+    BYTE* out = dst + int64_t(row) * dstPitch;
+    for (int32_t x = 0; x < w; x += 2) {
+      int32_t t[3];
+      Terms(m, uu[x / 2], vv[x / 2], 1, 14, t);
+      for (int k = 0; k < 2; ++k) {
+        const int32_t ch[3] = {yy[x + k] + t[0], yy[x + k] + t[1], yy[x + k] + t[2]};
+        Put(out + int64_t(x + k) * 4, ch);
+      }
+    }
+  }
+  return S_OK;
+}
