@@ -8,6 +8,7 @@
 #include "ffbase_classfactory.h"
 #include "kvlang.h"
 #include "kvfileio.h"
+#include "kvfiodiscovery.h"
 #include "module.h"
 #include "vogaac2_pluginfo.h"
 #include "vogaac2_readfileclass.h"
@@ -34,6 +35,8 @@ BOOL AttachProcess(HMODULE module) {
   HKVLANG lang = nullptr;
   HRESULT langResult = KvLang_Open(&lang, module, 0, 0);
   vogaac2::SetModuleLanguage(lang);
+  // The manager's plug-in records and cache take their texts and language from it.
+  KvFio_SetModuleLanguage(lang);
   wchar_t helpPath[MAX_PATH];
   vogaac2::InstallPluginHelpPath(module, helpPath, MAX_PATH);
   DisableThreadLibraryCalls(module);
@@ -44,6 +47,7 @@ BOOL AttachProcess(HMODULE module) {
 
 void DetachProcess() {
   vogaac2::DestroyMetaFactories();
+  KvFio_SetModuleLanguage(nullptr);
   KvLang_Close(vogaac2::ModuleLanguage());
   vogaac2::SetModuleLanguage(nullptr);
   vogaac2::TerminateLibrary();
