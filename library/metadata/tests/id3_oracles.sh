@@ -25,30 +25,8 @@ fi
 have_mutagen=1
 /usr/bin/python3 -c "import mutagen" 2>/dev/null || { echo "note: mutagen missing, its checks skipped"; have_mutagen=0; }
 
-if [ "${VOG_WIN32:-OFF}" = "ON" ]; then
-  hostpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  tool() {
-    local args=() a
-    for a in "$@"; do
-      case "$a" in /*) args+=("$(hostpath "$a")") ;; *) args+=("$a") ;; esac
-    done
-    "$VOG_SOURCE_DIR/scripts/wine-run" "$VOG_BIN_DIR/metatag.exe" "${args[@]}" | tr -d '\r'
-    return "${PIPESTATUS[0]}"
-  }
-else
-  hostpath() { echo "$1"; }
-  tool() { "$VOG_BIN_DIR/metatag" "$@"; }
-fi
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  if [ "$2" != "$3" ]; then
-    fail "$1"
-    diff <(echo "$2") <(echo "$3") | sed 's/^/    /'
-  fi
-}
-pcm() { ffmpeg -nostdin -v error -i "$1" -map 0:a -f md5 - 2>/dev/null; }
+# shellcheck source=oracle_common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/oracle_common.sh"
 # ffprobe's format tags as sorted key=value lines.
 probe_tags() {
   ffprobe -v error -show_entries format_tags -of json "$1" | /usr/bin/python3 -c '
