@@ -3,6 +3,7 @@
 // its partly covered first and last pixels.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -22,6 +23,16 @@ inline RECT Intersect(const RECT& a, const RECT& b) {
             a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
   if (r.left >= r.right || r.top >= r.bottom) r = {0, 0, 0, 0};
   return r;
+}
+
+// A rectangle of whole pixels in 18.14 fixed point; false when it does not fit.
+inline bool ToFixed(const RECT* in, RECT* out) {
+  const int64_t v[4] = {int64_t(in->left) * kOne, int64_t(in->top) * kOne, int64_t(in->right) * kOne,
+                        int64_t(in->bottom) * kOne};
+  for (int64_t x : v)
+    if (x < INT32_MIN || x > INT32_MAX) return false;
+  *out = {static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]), static_cast<LONG>(v[3])};
+  return true;
 }
 
 inline int32_t Width(const RECT& r) { return r.right - r.left; }

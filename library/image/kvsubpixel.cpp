@@ -242,16 +242,21 @@ void Scale(const KvSubpixelParam& p, const void* reduceOption, bool noBlend) {
     Enlarge<P>(g);
 }
 
-bool ToFixed(const RECT* in, RECT* out) {
-  const int64_t v[4] = {int64_t(in->left) * 16384, int64_t(in->top) * 16384, int64_t(in->right) * 16384,
-                        int64_t(in->bottom) * 16384};
-  for (int64_t x : v)
-    if (x < INT32_MIN || x > INT32_MAX) return false;
-  *out = {static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]), static_cast<LONG>(v[3])};
+}  // namespace
+
+bool KvSubpixelCopyUnscaled(const KvSubpixelParam& p, int32_t bytesPerPixel) {
+  if (p.scaleStepX != kOne || p.scaleStepY != kOne) return false;
+  const int32_t rows = Ceil(Height(p.dstClip)) >> 14;
+  const int64_t bytes = int64_t(Ceil(Width(p.dstClip)) >> 14) * bytesPerPixel;
+  if (bytes <= 0) return true;
+  const BYTE* from = p.srcBits + int64_t(Floor(p.srcRead.top) >> 14) * p.srcStride +
+                     int64_t(Floor(p.srcRead.left) >> 14) * bytesPerPixel;
+  BYTE* to = p.dstBits + int64_t(Floor(p.dstClip.top) >> 14) * p.dstStride +
+             int64_t(Floor(p.dstClip.left) >> 14) * bytesPerPixel;
+  for (int32_t r = 0; r < rows; ++r, from += p.srcStride, to += p.dstStride)
+    std::memmove(to, from, static_cast<size_t>(bytes));
   return true;
 }
-
-}  // namespace
 
 int32_t KvFixedDiv(int32_t a, int32_t b) {
   if (b == 0) return 0;
@@ -342,19 +347,7 @@ HRESULT KVAPI KvDibScale_Bilinear(BYTE* dstBits, const int32_t* dstSize, int32_t
   if (!KvPrepareSubpixelParam(&p, dstBits, dstSize, dstStride, dstRect ? &d : nullptr, srcBits, srcSize, srcStride,
                               srcRect ? &s : nullptr))
     return S_OK;
-  if (p.scaleStepX == kOne && p.scaleStepY == kOne) {
-    // Unscaled: plain row copies of the clipped rectangles.
-    const int32_t rows = Ceil(Height(p.dstClip)) >> 14;
-    const int64_t bytes = int64_t(Ceil(Width(p.dstClip)) >> 14) * bytesPerPixel;
-    const BYTE* from = p.srcBits + int64_t(Floor(p.srcRead.top) >> 14) * p.srcStride +
-                       int64_t(Floor(p.srcRead.left) >> 14) * bytesPerPixel;
-    BYTE* to = p.dstBits + int64_t(Floor(p.dstClip.top) >> 14) * p.dstStride +
-               int64_t(Floor(p.dstClip.left) >> 14) * bytesPerPixel;
-    if (bytes <= 0) return S_OK;
-    for (int32_t r = 0; r < rows; ++r, from += p.srcStride, to += p.dstStride)
-      std::memmove(to, from, static_cast<size_t>(bytes));
-    return S_OK;
-  }
+  if (KvSubpixelCopyUnscaled(p, bytesPerPixel)) return S_OK;
   return KvDibScale_BilinearSubPixel(dstBits, dstSize, dstStride, dstRect ? &d : nullptr, srcBits, srcSize,
                                      srcStride, srcRect ? &s : nullptr, bytesPerPixel, reduceOption, noBlend);
 }

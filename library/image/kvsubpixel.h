@@ -38,6 +38,11 @@ static_assert(offsetof(KvSubpixelParam, srcRead) == 21 * 4, "read area at word 2
 static_assert(offsetof(KvSubpixelParam, endStepX) == 29 * 4, "steps at word 29");
 #endif
 
+// Unscaled geometry (both steps one pixel): copies the rows of the clipped
+// rectangles, never outside either bitmap, and returns true; false when the
+// geometry scales.
+bool KvSubpixelCopyUnscaled(const KvSubpixelParam& p, int32_t bytesPerPixel);
+
 extern "C" {
 
 // 1 when the record was filled, 0 when the geometry is empty. Sizes are two
