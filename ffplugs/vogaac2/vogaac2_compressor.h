@@ -10,5 +10,6 @@
 
 // Makes the compressor for a preset's seven encoder settings (object type, bit
 // rate, first encoder word, channel mode, sample rate, second and third words).
-// E_OUTOFMEMORY, or E_NOTIMPL while the module carries no AAC encoder.
+// E_INVALIDARG for a null out-pointer, E_OUTOFMEMORY. Settings the encoder
+// cannot take make the compressor's Open fail (E_FAIL), before any file exists.
 HRESULT CreateAacCompressor(const AacPresetRecord& preset, ffbase::IAudioCompressor** out);

@@ -20,6 +20,8 @@ const HostVerb kVerbs[] = {
     {L"info", "", "print the plug-in info items", &RunInfoVerb},
     {L"read", "IN OUT.wav [--first FRAME] [--count N] [--block N]",
      "decode IN through the reader; print its format, sample count and duration; write a 16-bit WAV", &RunReadVerb},
+    {L"render", "IN.wav OUT.m4a [--preset N]",
+     "render a 16-bit or float WAV through the render class with template N (default 0)", &RunRenderVerb},
 };
 
 void PrintUsage() {

@@ -18,3 +18,7 @@ int RunInfoVerb(PluginModule& plugin, int argc, wchar_t** argv);
 // read: opens a file through the reader, prints the stream's format, sample
 // count and duration, writes the decoded samples to a 16-bit WAV.
 int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv);
+
+// render: renders a WAV file through the render class with template N
+// (default 0) into an MP4 file.
+int RunRenderVerb(PluginModule& plugin, int argc, wchar_t** argv);

@@ -234,20 +234,20 @@ TEST_F(RenderFileTest, SlotsOfANewFile) {
   EXPECT_EQ(0u, file->Release());
 }
 
-// A source is there, but the module carries no AAC encoder yet: the render
-// stops before any file is made.
-TEST_F(RenderFileTest, RenderWithoutEncoderMakesNoFile) {
+// A source is there, but the encoder cannot take the preset (HE-AAC): the
+// render stops before any file is made.
+TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
   std::wstring path = RenderDir() + L"no_encoder.mp4";
   DeleteFileW(path.c_str());
   StandInStream stream(LoadFile(ReadFixtureDir() + "lc_2ch_44100.f32"),
                        WAVEFORMATEX{WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0});
   IKvReadStream* source = &stream;
   tagKVTEMPLATExV2* t = nullptr;
-  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 4));
+  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 9));
   IKvRenderFile* file = nullptr;
   ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 1, &source, t));
   std::free(t);  // the file keeps its own copy
-  EXPECT_EQ(E_NOTIMPL, file->Render(nullptr));
+  EXPECT_EQ(E_FAIL, file->Render(nullptr));
   EXPECT_FALSE(Exists(path));
   EXPECT_EQ(S_OK, file->ReleaseSources());
   EXPECT_EQ(0u, file->Release());

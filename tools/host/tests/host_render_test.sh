@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The stand-in host's "render" verb under Wine: a 16-bit stereo WAV made by
+# ffmpeg renders through an AAC-LC template into a file that ffmpeg decodes
+# without an error and ffprobe sees as AAC LC of the WAV's rate, channels and
+# length plus the encoder's delay; a mono float WAV renders through the mono
+# template; an HE-AAC template fails cleanly and leaves no file; bad usage is
+# refused.
+set -uo pipefail
+run="$VOG_SOURCE_DIR/scripts/wine-run"
+host="$VOG_BIN_DIR/host.exe"
+dll="$VOG_BIN_DIR/vogaac2.dll"
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+winpath() { echo "Z:$1" | tr / '\\'; }
+
+ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=2:sample_rate=44100" \
+  -f lavfi -i "anoisesrc=duration=2:sample_rate=44100:amplitude=0.01" \
+  -filter_complex "[0:a][1:a]amerge=inputs=2[a]" -map "[a]" -c:a pcm_s16le "$work/in.wav" || fail "ffmpeg source"
+ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=1:sample_rate=32000" \
+  -c:a pcm_f32le "$work/mono.wav" || fail "ffmpeg mono source"
+
+# name, template, expected rate/channels, source frames
+while read -r src preset rate ch frames; do
+  out="$work/out_$preset.m4a"
+  msg=$("$run" "$host" --dll "$dll" render "$(winpath "$work/$src")" "$(winpath "$out")" --preset "$preset" 2>&1 |
+    tr -d '\r'); rc=$?
+  [ "$rc" -eq 0 ] || { fail "render $src --preset $preset exited $rc: $msg"; continue; }
+  case "$msg" in "rendered $frames frames"*) ;; *) fail "render printed: $msg" ;; esac
+  err=$(ffmpeg -nostdin -v error -err_detect explode -xerror -i "$out" -f null - 2>&1)
+  [ $? -eq 0 ] && [ -z "$err" ] || fail "ffmpeg decode of preset $preset: $err"
+  got=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,profile,sample_rate,channels,duration_ts \
+    -of default=nw=1:nk=1 "$out" | paste -sd/)
+  ts=${got##*/}
+  [ "${got%/*}" = "aac/LC/$rate/$ch" ] || fail "ffprobe preset $preset: $got"
+  # No edit list: the encoder's 2624-frame delay leads, padded to a whole unit.
+  [ "$ts" -ge $((frames + 2624)) ] && [ "$ts" -lt $((frames + 2624 + 1024)) ] ||
+    fail "preset $preset duration_ts $ts for $frames frames"
+done <<'LIST'
+in.wav 4 44100 2 88200
+in.wav 0 44100 2 88200
+mono.wav 8 32000 1 32000
+LIST
+
+# HE-AAC: refused before any file exists.
+msg=$("$run" "$host" --dll "$dll" render "$(winpath "$work/in.wav")" "$(winpath "$work/he.m4a")" --preset 9 2>&1 |
+  tr -d '\r'); rc=$?
+[ "$rc" -eq 1 ] || fail "HE-AAC render exited $rc: $msg"
+case "$msg" in *"failed: 0x80004005"*) ;; *) fail "HE-AAC message: $msg" ;; esac
+[ ! -e "$work/he.m4a" ] || fail "HE-AAC render left a file"
+
+# Bad usage and a file that is no WAV.
+"$run" "$host" --dll "$dll" render "$(winpath "$work/in.wav")" > /dev/null 2>&1
+[ $? -eq 2 ] || fail "render with one path is not a usage error"
+"$run" "$host" --dll "$dll" render "$(winpath "$work/out_4.m4a")" "$(winpath "$work/x.m4a")" > /dev/null 2>&1
+[ $? -eq 1 ] || fail "render of a non-WAV file did not fail"
+[ ! -e "$work/x.m4a" ] || fail "render of a non-WAV file left a file"
+[ "$status" -eq 0 ] && echo "host render: all checks passed"
+exit "$status"
