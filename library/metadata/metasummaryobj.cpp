@@ -180,14 +180,13 @@ bool MetaSummary::HasWritableExtension() const {
 }
 
 HRESULT MetaSummary::Write(IStream* summary, const KvSmfmf* smfmf, DWORD mask) {
+  // A malformed SMFMF block is refused before the set is changed.
+  ByteVector smfmfData;
+  if (smfmf && !ReadSmfmfBlock(reinterpret_cast<const uint8_t*>(smfmf), smfmf->totalSize, smfmfData))
+    return E_INVALIDARG;
   if (summary) set_.LoadSummaryStream(summary);
-  if (smfmf) {
-    ByteVector data;
-    if (!ReadSmfmfBlock(reinterpret_cast<const uint8_t*>(smfmf), smfmf->totalSize, data)) return E_INVALIDARG;
-    set_.AddSmfmf(data);
-  }
+  if (smfmf) set_.AddSmfmf(smfmfData);
   if (HasWritableExtension()) mask = kMetaKindITunes;
-  if (path_.empty()) return kMetaSummaryNoPath;
   BoxList* boxes = nullptr;
   {
     // The reader's file is closed again before the file is rewritten.
