@@ -7,6 +7,8 @@
 //                         "picture TYPE SIZE" per picture of the set
 //   text=ID,COUNT,MASK    "text HR [buffer]" (the buffer up to its terminator,
 //                         "!" when the buffer has none)
+//   stream=MASK           "stream HR", then "ID=text" per text the summary
+//                         stream gives back to a new set
 //   reset                 "reset HR"
 //   pic=TYPE,MASK         "pic HR BLOCK DATA SUM" (FNV-1a of the picture bytes)
 //   smfmf                 "smfmf HR BLOCK DATA [data as text]"
@@ -100,6 +102,16 @@ int Run(const std::vector<std::wstring>& args) {
         text += buffer[k];
       }
       std::printf("text %08lx %s%s\n", (unsigned long)hr, Utf8(text).c_str(), terminated || !count ? "" : "!");
+    } else if (cmd == L"stream") {
+      IStream* stream = nullptr;
+      HRESULT hr = MetaSummary_CreateSummaryStream(object, &stream, Number(arg));
+      std::printf("stream %08lx\n", (unsigned long)hr);
+      if (stream) {
+        fileutil::MetaDataSet loaded;
+        loaded.LoadSummaryStream(stream);
+        stream->Release();
+        for (const auto& t : loaded.Texts()) std::printf("%s=%s\n", IdText(t.first).c_str(), Utf8(t.second).c_str());
+      }
     } else if (cmd == L"reset") {
       std::printf("reset %08lx\n", (unsigned long)MetaSummary_Reset(object));
     } else if (cmd == L"pic") {

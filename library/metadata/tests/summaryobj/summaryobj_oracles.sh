@@ -71,6 +71,12 @@ done <<'TABLE'
 TABLE
 expect "read 0" "read 0 00000000" "$(obj all.mp4 read=0)"
 
+# The summary stream carries the texts of the kinds read; Reset forgets them.
+out="$(obj all.mp4 stream=7 reset stream=1)"
+expect "stream 7" "stream 00000000|ID3 Title|3GP Perf" \
+  "$(echo "$out" | sed -n '1,/^reset/p' | grep -E '^(stream|INAM|IART)' | sed 's/^[A-Z]*=//' | paste -sd'|')"
+expect "stream after reset" "iTunes Grüße ☃" "$(echo "$out" | sed -n '/^reset/,$p' | field INAM)"
+
 # A kind already loaded is not read again: after Read(1), GetText with mask 3
 # answers from the iTunes set; Read(2) then replaces the texts by the 3GPP ones.
 out="$(obj all.mp4 read=1 text=INAM,64,3 read=2)"
