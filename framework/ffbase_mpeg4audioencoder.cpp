@@ -11,6 +11,7 @@
 #include "kvaudio.h"
 #include "meta3gpp.h"
 #include "metadataset.h"
+#include "metaid3.h"
 #include "metaitunes.h"
 #include "rewrite.h"
 #include "trackwriter.h"
@@ -220,7 +221,10 @@ HRESULT Mpeg4AudioEncoder::WriteMetadata(fileutil::MetaDataSet& collection, cons
   if (IsItunesExtension(path)) {
     applied = fileutil::PutiTunesMetaData(collection, *tree).Apply();
   } else {
-    applied = fileutil::Put3gppMetaData(collection, *tree).Apply();
+    // The 3GPP assets hold the texts; the ID3v2 tag also carries the
+    // pictures and the host's private entries, which have no asset form.
+    applied = fileutil::Put3gppMetaData(collection, *tree).Apply() &&
+              fileutil::PutId3v2MetaData(collection, *tree).Apply();
   }
   HRESULT hr = applied ? RewriteFile(path, *tree) : E_FAIL;
   fileutil::DeleteBoxList(tree);

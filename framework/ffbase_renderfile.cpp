@@ -6,11 +6,13 @@
 #include <new>
 
 #include "ffbase_guid.h"
+#include "ffbase_hostmeta.h"
 #include "kvlinkproject.h"
 #include "kvlinkstorage.h"
 #include "kvstr.h"
 #include "kvtemplate.h"
 #include "metadataset.h"
+#include "metastream.h"
 
 namespace ffbase {
 
@@ -20,7 +22,6 @@ const HRESULT kNothingThere = static_cast<HRESULT>(0x8004E00A);
 
 // Host data keys.
 const GUID kMarkerKey = {0xABF76256, 0x392D, 0x11D2, {0x86, 0xC7, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
-const GUID kProjectLinkKey = {0x2A33D899, 0x550B, 0x468C, {0x9C, 0x47, 0x3C, 0xE3, 0x90, 0x0D, 0x87, 0x34}};
 const GUID kUserDefRecordKey = {0xCDB04C70, 0x91A0, 0x4668, {0xAD, 0x38, 0x68, 0x73, 0xE2, 0x95, 0x64, 0x15}};
 const GUID kUserDefEntryKey = {0x2183E19B, 0x0225, 0x455C, {0x9F, 0xBF, 0x75, 0x14, 0xAF, 0xFD, 0xBA, 0x7D}};
 const GUID kPlimRecordKey = {0x3152F494, 0xC993, 0x4B31, {0x96, 0xE1, 0xA3, 0x3C, 0x79, 0xC7, 0xA8, 0xD0}};
@@ -171,6 +172,11 @@ HRESULT STDMETHODCALLTYPE BaseRenderFile::WriteMetadata(DWORD sampleRate, DWORD)
     hr = (this->*collect)(collection);
     if (FAILED(hr)) return hr;
   }
+  // The host's legacy markers count only when the generic entries brought none.
+  if (collection.CountEntries(kMarkerKey) == 0) {
+    hr = CollectMarkerMeta(collection, sampleRate);
+    if (FAILED(hr)) return hr;
+  }
   hr = WriteFileMetadata(collection, path_, sampleRate);
   collection.Clear();
   return hr;
@@ -221,40 +227,32 @@ HRESULT BaseRenderFile::CollectProjectLinkMeta(fileutil::MetaDataSet& collection
     info.FreeMemory();
     return S_FALSE;
   }
-  typedef HRESULT (CKvLinkProjectInfo::*FieldWriter)(IStream*);
-  const FieldWriter fields[] = {
-      &CKvLinkProjectInfo::WriteProjectPathToStream,       &CKvLinkProjectInfo::WriteCommandLineToStream,
-      &CKvLinkProjectInfo::WriteRendererGuidToStream,      &CKvLinkProjectInfo::WriteTemplateNameToStream,
-      &CKvLinkProjectInfo::WriteTemplateDataToStream,      &CKvLinkProjectInfo::WriteAppTemplateDataToStream,
-      &CKvLinkProjectInfo::WriteProjectDataToStream,       &CKvLinkProjectInfo::WriteCreatorAppInfoToStream,
-      &CKvLinkProjectInfo::WriteCreatorAppWindowClassNameToStream};
-  hr = S_OK;
-  for (DWORD id = 1; id <= 9 && SUCCEEDED(hr); ++id) {
-    IStream* field = nullptr;
-    hr = CreateStreamOnHGlobal(nullptr, TRUE, &field);
-    if (FAILED(hr)) break;
-    // S_FALSE: the field is absent.
-    HRESULT written = (info.*fields[id - 1])(field);
-    if (written == S_OK) {
-      HGLOBAL block = nullptr;
-      STATSTG stat = {};
-      hr = field->Stat(&stat, STATFLAG_NONAME);
-      if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(field, &block);
-      if (SUCCEEDED(hr)) {
-        const DWORD size = stat.cbSize.LowPart;
-        fileutil::ByteVector entry(4 + size_t(size));
-        std::memcpy(entry.data(), &id, 4);
-        const void* bytes = GlobalLock(block);
-        if (bytes && size) std::memcpy(entry.data() + 4, bytes, size);
-        GlobalUnlock(block);
-        collection.AddEntry(kProjectLinkKey, entry);
-      }
-    } else if (FAILED(written)) {
-      hr = written;
-    }
-    field->Release();
-  }
+  ProjectLinkFieldMap fields;
+  hr = fields.FromInfo(info);
+  if (SUCCEEDED(hr)) fields.AddTo(collection);
   info.FreeMemory();
+  return hr;
+}
+
+// The host's legacy markers (times in 100-nanosecond units) become generic
+// marker entries with times in samples of the render's rate.
+HRESULT BaseRenderFile::CollectMarkerMeta(fileutil::MetaDataSet& collection, DWORD sampleRate) {
+  if (!sourceMeta_) return S_OK;
+  IStream* legacy = nullptr;
+  HRESULT hr = sourceMeta_->GetMarkers(&legacy);
+  if (hr == kNothingThere) return S_FALSE;
+  if (FAILED(hr)) return hr;
+  if (!legacy) return S_FALSE;
+  fileutil::MetaMarkerStream* markers = new (std::nothrow) fileutil::MetaMarkerStream();
+  if (!markers) {
+    legacy->Release();
+    return E_OUTOFMEMORY;
+  }
+  hr = LegacyToGenericMarkers(*markers, legacy, sampleRate, 1);
+  legacy->Release();
+  if (SUCCEEDED(hr)) hr = Rewind(markers);
+  if (SUCCEEDED(hr)) collection.LoadGenericStream(markers);
+  markers->Release();
   return hr;
 }
 

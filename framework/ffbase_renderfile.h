@@ -55,6 +55,7 @@ class BaseRenderFile : public IKvRenderFile {
   HRESULT CollectProjectLinkMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectUserDefMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectPlimMeta(fileutil::MetaDataSet& collection);
+  HRESULT CollectMarkerMeta(fileutil::MetaDataSet& collection, DWORD sampleRate);
 
   LONG refCount_;
   wchar_t path_[MAX_PATH];

@@ -5,11 +5,14 @@
 #include <new>
 
 #include "boxreader.h"
+#include "ffbase_hostmeta.h"
 #include "ffbase_guid.h"
 #include "meta3gpp.h"
 #include "metaid3.h"
 #include "metaitunes.h"
 #include "metastream.h"
+#include "filestream.h"
+#include "trackreader.h"
 #include "vogaac2_ids.h"
 
 namespace {
@@ -47,9 +50,38 @@ void ReadTags(const wchar_t* path, fileutil::MetaDataSet& set) {
   set.ExportGenericEntries();
 }
 
+// The sample rate of the file's audio track (0 when it cannot be read): the
+// time scale of the markers' sample positions.
+DWORD ReadTrackSampleRate(const std::wstring& path) {
+  if (path.empty()) return 0;
+  fileutil::ifstream file;
+  file.open(path.c_str(), 1 << 16, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+            nullptr);
+  if (!file.is_open()) return 0;
+  fileutil::BoxList* boxes = nullptr;
+  {
+    fileutil::BoxReader reader(file);
+    boxes = reader.ReadAllBoxes();
+  }
+  DWORD rate = 0;
+  if (boxes) {
+    fileutil::TrackReader track(*boxes, file);
+    if (track.Init()) rate = track.GetSampleRate();
+    fileutil::DeleteBoxList(boxes);
+  }
+  file.close();
+  return rate;
+}
+
 }  // namespace
 
-VogAacReadMeta::VogAacReadMeta() : refCount_(0), collection_(nullptr), genericNext_(genericList_.end()) {}
+VogAacReadMeta::VogAacReadMeta()
+    : refCount_(0),
+      collection_(nullptr),
+      projectLink_(nullptr),
+      userDef_(nullptr),
+      plim_(nullptr),
+      genericNext_(genericList_.end()) {}
 
 VogAacReadMeta::~VogAacReadMeta() { Unload(); }
 
@@ -58,18 +90,37 @@ void VogAacReadMeta::Unload() {
   genericNext_ = genericList_.end();
   delete collection_;
   collection_ = nullptr;
+  delete projectLink_;
+  projectLink_ = nullptr;
+  delete userDef_;
+  userDef_ = nullptr;
+  delete plim_;
+  plim_ = nullptr;
+  path_.clear();
 }
 
 HRESULT VogAacReadMeta::Load(const wchar_t* path) {
   Unload();
   collection_ = new (std::nothrow) fileutil::MetaDataSet();
-  if (!collection_) return E_OUTOFMEMORY;
+  projectLink_ = new (std::nothrow) ffbase::ProjectLinkFieldMap();
+  userDef_ = new (std::nothrow) ffbase::UserDefManager();
+  plim_ = new (std::nothrow) ffbase::PlimManager();
+  if (!collection_ || !projectLink_ || !userDef_ || !plim_) {
+    Unload();
+    return E_OUTOFMEMORY;
+  }
   try {
-    if (path && path[0]) ReadTags(path, *collection_);
+    if (path && path[0]) {
+      path_ = path;
+      ReadTags(path, *collection_);
+    }
+    projectLink_->LoadFrom(*collection_);
   } catch (const std::bad_alloc&) {
     Unload();
     return E_OUTOFMEMORY;
   }
+  userDef_->SetSource(collection_);
+  plim_->SetSource(collection_);
   Reset();
   return S_OK;
 }
@@ -105,7 +156,18 @@ ULONG STDMETHODCALLTYPE VogAacReadMeta::Release() {
 
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetMarkers(IStream** markers) {
   if (!markers) return E_INVALIDARG;
-  return E_UNEXPECTED;  // no metadata decoder: nothing was loaded
+  *markers = nullptr;
+  if (!collection_) return E_UNEXPECTED;  // nothing was loaded
+  fileutil::MetaLegacyMarkerStream* stream = new (std::nothrow) fileutil::MetaLegacyMarkerStream();
+  if (!stream) return E_OUTOFMEMORY;
+  const DWORD rate = ReadTrackSampleRate(path_);
+  HRESULT hr = ffbase::GenericToLegacyMarkers(*stream, *collection_, rate, 1);
+  if (FAILED(hr)) {
+    stream->Release();
+    return hr;
+  }
+  *markers = stream;
+  return S_OK;
 }
 
 // The key is a summary id ("INAM", "IART" ...).
@@ -172,9 +234,21 @@ HRESULT STDMETHODCALLTYPE VogAacReadMeta::Next(IStream** entries) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetField(IStream**, UINT) { return E_FAIL; }
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetUserDefStream(IStream**) { return E_FAIL; }
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetUserDefInfo(BYTE*) { return E_FAIL; }
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimInfo(BYTE*) { return E_FAIL; }
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimInfoEx(BYTE*) { return E_FAIL; }
-HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimStream(IStream**) { return E_FAIL; }
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetField(IStream** field, UINT fieldId) {
+  return projectLink_ ? projectLink_->GetFieldStream(field, fieldId) : E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetUserDefStream(IStream** entries) {
+  return userDef_ ? userDef_->GetStream(entries) : E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetUserDefInfo(BYTE* record12) {
+  return userDef_ ? userDef_->GetInfo(record12) : E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimInfo(BYTE* record24) {
+  return plim_ ? plim_->GetInfo(record24) : E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimInfoEx(BYTE* record28) {
+  return plim_ ? plim_->GetInfoEx(record28) : E_FAIL;
+}
+HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetPlimStream(IStream** entries) {
+  return plim_ ? plim_->GetStream(entries) : E_FAIL;
+}

@@ -3,10 +3,13 @@
 // order: the first reader that finds an id decides its text) and answers the
 // summary and generic faces from them. The object the class factory makes is
 // never loaded and answers every face as an empty metadata reader. Markers,
-// project links, media-manager and Plim data are not read from files yet:
-// those faces answer as for a file without them.
+// project-link fields, media-manager and Plim data come from the host's
+// entries in the same set.
 #pragma once
 
+#include <string>
+
+#include "ffbase_hostmeta.h"
 #include "kvfileio.h"
 #include "metadataset.h"
 
@@ -67,6 +70,10 @@ class VogAacReadMeta : public IKvReadMeta,
 
   volatile LONG refCount_;  // interlocked: metadata objects may be shared between threads
   fileutil::MetaDataSet* collection_;  // owned; null until loaded
+  ffbase::ProjectLinkFieldMap* projectLink_;  // owned; null until loaded
+  ffbase::UserDefManager* userDef_;           // owned; null until loaded
+  ffbase::PlimManager* plim_;                 // owned; null until loaded
+  std::wstring path_;                         // the loaded file, for its time scale
   fileutil::EntryMap genericList_;     // the entries the generic face hands out
   fileutil::EntryMap::const_iterator genericNext_;
 };

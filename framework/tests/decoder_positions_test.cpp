@@ -13,6 +13,7 @@
 #include "descriptors.h"
 #include "factories.h"
 #include "ffbase_mpeg4audiodecoder.h"
+#include "metafactories.h"
 #include "trackreader.h"
 
 namespace {
@@ -68,17 +69,12 @@ class FakeDecompressor : public ffbase::IAudioDecompressor {
   DWORD frames_;
 };
 
-// The process-wide box and descriptor factories, as the module makes them at attach.
+// The process-wide box, tag and descriptor factories, as the module makes
+// them at attach (for every test of this program).
 class Factories : public ::testing::Environment {
  public:
-  void SetUp() override {
-    fileutil::CreateGlobalFactories();
-    esds::CreateDescriptorFactory();
-  }
-  void TearDown() override {
-    esds::DestroyDescriptorFactory();
-    fileutil::DestroyGlobalFactories();
-  }
+  void SetUp() override { InitMetaFactories(); }
+  void TearDown() override { TermMetaFactories(); }
 };
 ::testing::Environment* const kFactories = ::testing::AddGlobalTestEnvironment(new Factories);
 

@@ -20,6 +20,7 @@
 #include "kvaudio.h"
 #include "meta3gpp.h"
 #include "metadataset.h"
+#include "metaid3.h"
 #include "summaryids.h"
 #include "trackreader.h"
 
@@ -280,8 +281,9 @@ TEST(Mpeg4AudioEncoder, WriteFailuresAreReported) {
   EXPECT_EQ(E_FAIL, none.Init(&format, &output, 0, nullptr));
 }
 
-// Metadata goes in by extension: iTunes items for .m4a, 3GPP assets for
-// others; an empty collection leaves the file byte for byte as it was.
+// Metadata goes in by extension: iTunes items for .m4a, 3GPP assets and an
+// ID3v2 tag for others; an empty collection leaves the file byte for byte as
+// it was.
 TEST(Mpeg4AudioEncoder, MetadataByExtension) {
   Track source = LoadTrack(HostPath(FixtureDir("readroad") + "/lc_2ch_44100.m4a"));
   ASSERT_TRUE(source.ok);
@@ -313,6 +315,9 @@ TEST(Mpeg4AudioEncoder, MetadataByExtension) {
   fileutil::MetaDataSet read;
   fileutil::Get3gppMetaData(read, *boxes).Apply();
   EXPECT_EQ(L"Render title", read.GetSummaryText(fileutil::kSummaryTitle));
+  fileutil::MetaDataSet id3;
+  fileutil::GetId3v2MetaData(id3, *boxes).Apply();
+  EXPECT_EQ(L"Render title", id3.GetSummaryText(fileutil::kSummaryTitle));
   fileutil::DeleteBoxList(boxes);
 
   ffbase::Mpeg4AudioEncoder writer(nullptr);

@@ -18,6 +18,7 @@
 #include "kvfileio.h"
 #include "kvtemplate.h"
 #include "metadataset.h"
+#include "metafactories.h"
 #include "metastream.h"
 #include "plugin_dll.h"
 #include "render_class_fixture.h"
@@ -26,6 +27,7 @@
 #include "summaryids.h"
 #include "trackreader.h"
 #include "vogaac2_renderfile.h"
+#include "vogaac2_readmeta.h"
 #include "vogaac2_renderfileclass.h"
 
 namespace {
@@ -489,6 +491,137 @@ TEST(RenderMetadata, HostPrivateDataIsGatheredWholeEntriesOnly) {
   EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0, 0, 0}), file->counts);
   EXPECT_EQ(0u, file->Release());
   EXPECT_EQ(0u, cls->Release());
+}
+
+// The host's markers in its legacy form (times in 100-ns units).
+std::vector<BYTE> LegacyMarkers(const std::vector<std::pair<LONGLONG, LONGLONG>>& markers) {
+  std::vector<BYTE> b(12, 0);
+  PutWord(b, 0, 12);
+  PutWord(b, 4, 100);
+  PutWord(b, 8, DWORD(markers.size()));
+  for (size_t i = 0; i < markers.size(); ++i) {
+    const std::wstring name = L"marker " + std::to_wstring(i);
+    std::vector<BYTE> r(28 + name.size() * 2, 0);
+    PutWord(r, 0, 28);
+    std::memcpy(&r[4], &markers[i].first, 8);
+    const LONGLONG length = markers[i].second < 0 ? 0 : markers[i].second;
+    std::memcpy(&r[12], &length, 8);
+    PutWord(r, 20, markers[i].second < 0 ? 0 : 1);
+    PutWord(r, 24, DWORD(name.size() * 2));
+    std::memcpy(&r[28], name.data(), name.size() * 2);
+    b.insert(b.end(), r.begin(), r.end());
+  }
+  return b;
+}
+
+class MarkerLinkMeta : public PrivateDataMeta {
+ public:
+  HRESULT STDMETHODCALLTYPE GetMarkers(IStream** out) override {
+    *out = nullptr;
+    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, markers.size());
+    std::memcpy(GlobalLock(g), markers.data(), markers.size());
+    GlobalUnlock(g);
+    return CreateStreamOnHGlobal(g, TRUE, out);
+  }
+  std::vector<BYTE> markers;
+};
+
+std::vector<BYTE> StreamBytes(IStream* s) {
+  std::vector<BYTE> out;
+  BYTE buf[4096];
+  for (;;) {
+    ULONG got = 0;
+    if (s->Read(buf, sizeof buf, &got) != S_OK || got == 0) break;
+    out.insert(out.end(), buf, buf + got);
+  }
+  return out;
+}
+
+// Markers, regions, a project link and the host's private records go from the
+// host through the render into the file and come back out of the read
+// metadata object of that file as the host gave them.
+TEST(RenderMetadata, MarkersAndProjectLinkSurviveTheFile) {
+  Units units;
+  ASSERT_TRUE(LoadUnits(WinePath(ReadFixtureDir() + "lc_2ch_44100.m4a"), units));
+  std::vector<BYTE> pcm = LoadFile(ReadFixtureDir() + "lc_2ch_44100.f32");
+  ASSERT_FALSE(pcm.empty());
+  const WAVEFORMATEX sourceFormat = {WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0};
+  // The ID3v2 tag that carries the host's entries needs the tag factories
+  // the module installs at attach.
+  InitMetaFactories();
+  VogAacRenderFileClass* cls = new VogAacRenderFileClass();
+  cls->AddRef();
+  // Times that are whole samples at 44100 Hz (n * 10^7 / 44100 exact for n
+  // a multiple of 441): the host's values come back unchanged.
+  struct Set {
+    const char* name;
+    std::vector<std::pair<LONGLONG, LONGLONG>> markers;  // position, length (-1: a point)
+  } sets[] = {
+      {"no_markers.mp4", {}},
+      {"one_point.mp4", {{10000000, -1}}},
+      {"points_and_regions.mp4", {{0, -1}, {5000000, 20000000}, {1000000, -1}, {2000000, 100000}}},
+  };
+  for (const Set& set : sets) {
+    SCOPED_TRACE(set.name);
+    std::wstring path = RenderDir() + std::wstring(set.name, set.name + std::strlen(set.name));
+    StandInStream stream(pcm, sourceFormat);
+    MarkerLinkMeta meta;
+    meta.withLink = true;
+    meta.markers = LegacyMarkers(set.markers);
+    ReplayRenderFile* file = new ReplayRenderFile(cls, cls->MakePresetTemplate(0), units);
+    file->AddRef();
+    ASSERT_EQ(S_OK, file->SetPath(path.c_str()));
+    ASSERT_EQ(S_OK, file->SetSourceStream(&stream, 0));
+    ASSERT_EQ(S_OK, file->SetSourceMeta(static_cast<IKvReadMeta*>(&meta)));
+    ASSERT_EQ(S_OK, file->Render(nullptr));
+    EXPECT_EQ(0u, file->Release());
+
+    VogAacReadMeta* read = new VogAacReadMeta();
+    read->AddRef();
+    ASSERT_EQ(S_OK, read->Load(path.c_str()));
+    IStream* s = nullptr;
+    ASSERT_EQ(S_OK, read->GetMarkers(&s));
+    EXPECT_EQ(meta.markers, StreamBytes(s));
+    s->Release();
+    // Project link: the host's fields byte for byte; absent fields are absent.
+    struct Field {
+      UINT id;
+      std::vector<BYTE> bytes;
+    } fields[] = {
+        {1, [] { const wchar_t t[] = L"C:\\p.vpr"; return std::vector<BYTE>((const BYTE*)t, (const BYTE*)t + sizeof t); }()},
+        {2, [] { const wchar_t t[] = L"vog /r"; return std::vector<BYTE>((const BYTE*)t, (const BYTE*)t + sizeof t); }()},
+        {3, std::vector<BYTE>((const BYTE*)&kRendererId, (const BYTE*)&kRendererId + 16)},
+        {4, {}},
+        {9, {}},
+    };
+    for (const Field& f : fields) {
+      SCOPED_TRACE(f.id);
+      s = nullptr;
+      if (f.bytes.empty()) {
+        EXPECT_EQ(HRESULT(0x8004E00A), read->GetField(&s, f.id));
+        EXPECT_EQ(nullptr, s);
+        continue;
+      }
+      ASSERT_EQ(S_OK, read->GetField(&s, f.id));
+      EXPECT_EQ(f.bytes, StreamBytes(s));
+      s->Release();
+    }
+    s = nullptr;
+    ASSERT_EQ(S_OK, read->GetRendererGuid(&s));
+    EXPECT_EQ(fields[2].bytes, StreamBytes(s));
+    s->Release();
+    // The private records.
+    BYTE record[28];
+    ASSERT_EQ(S_OK, read->GetUserDefInfo(record));
+    EXPECT_EQ(std::vector<BYTE>(12, 0x11), std::vector<BYTE>(record, record + 12));
+    ASSERT_EQ(S_OK, read->GetPlimInfo(record));
+    EXPECT_EQ(std::vector<BYTE>(24, 0x22), std::vector<BYTE>(record, record + 24));
+    ASSERT_EQ(S_OK, read->GetPlimInfoEx(record));
+    EXPECT_EQ(std::vector<BYTE>(28, 0x33), std::vector<BYTE>(record, record + 28));
+    EXPECT_EQ(0u, read->Release());
+  }
+  EXPECT_EQ(0u, cls->Release());
+  TermMetaFactories();
 }
 
 }  // namespace

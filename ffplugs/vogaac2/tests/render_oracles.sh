@@ -23,5 +23,13 @@ check "ffprobe" "$ch/$rate/$ts" "$(ffprobe -v error -select_streams a:0 -show_en
   -of default=nw=1:nk=1 "$f" | paste -sd/ | awk -F/ '{print $2"/"$1"/"$3}')"
 check "mediainfo" "AAC/$ch/$rate" "$(mediainfo --Inform="Audio;%Format%/%Channels%/%SamplingRate%" "$f")"
 check "title" "Rendered title" "$(ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 "$f")"
+# The file whose ID3v2 tag carries the host's markers and project link still
+# decodes to the same PCM, and ffprobe reads it without complaint.
+g="$VOG_FIXTURE_DIR/render/points_and_regions.mp4"
+if [ -s "$g" ]; then
+  check "tagged decode md5" "$(md5sum < "$src.f32" | cut -d' ' -f1)" \
+    "$(ffmpeg -v error -err_detect explode -xerror -ignore_editlist 1 -i "$g" -f f32le - | md5sum | cut -d' ' -f1)"
+  check "tagged ffprobe" "" "$(ffprobe -v error -show_format -show_streams "$g" 2>&1 >/dev/null)"
+fi
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]
