@@ -1,5 +1,6 @@
 // The plug-in manager object and its choice of readers.
 #include "kvfiomanager.h"
+#include "kvfiofilter.h"
 
 #include <shlwapi.h>
 
@@ -168,6 +169,11 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::QueryInterface(REFIID riid, void** o
     AddRef();
     return S_OK;
   }
+  // A filter builder over the plug-in list, with the manager as its outer
+  // object.
+  if (IsEqualGUID(riid, IID_IKvFioFilterBuilder2))
+    return KvFio_CreateFilterBuilder(static_cast<IKvDizuVOMgrForApp*>(this), plugins_,
+                                     reinterpret_cast<IKvFioFilterBuilder2**>(out));
   *out = nullptr;
   return E_NOINTERFACE;
 }
@@ -814,14 +820,35 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::EditTemplate(HWND, IKvRenderFileClas
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilder(IUnknown** out, DWORD, DWORD, DWORD) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilder(IUnknown** out, DWORD kind, DWORD value,
+                                                                DWORD flags) {
+  if (flags & 0x400) return CreateFilterBuilderEx(out, kind, 0x0FFFFFFF, value, flags);
+  if (value) flags |= 0x800;
+  return CreateFilterBuilderEx(out, kind, value, 0, flags);
 }
 
-HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilderEx(IUnknown** out, DWORD, DWORD, DWORD, DWORD) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
+// Flag 0x800 asks for the inverted type test; it is not passed on to the
+// entries, where the same bit would hide them all.
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilderEx(IUnknown** out, DWORD kind, DWORD mask,
+                                                                  DWORD value, DWORD flags) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  IKvFioFilterBuilder2* b = nullptr;
+  HRESULT hr = KvFio_CreateFilterBuilder(nullptr, plugins_, &b);
+  if (FAILED(hr)) return hr;
+  b->SetTypeMask(mask, value, (flags & 0x800) ? 1 : 0);
+  if (flags & 0x200)
+    b->SetRequiredKind(kind == KVFIO_ACCESS_READER ? KVFIO_ACCESS_RENDERER : KVFIO_ACCESS_READER);
+  if (!(flags & 0x100)) {
+    hr = b->AddPluginTypes(nullptr, 0, kind, flags & ~0xF00u);
+    if (SUCCEEDED(hr)) hr = b->Sort(FALSE);
+    if (FAILED(hr)) {
+      b->Release();
+      return hr;
+    }
+  }
+  *out = b;
+  return S_OK;
 }
 
 // --- Plug-ins and enumerators -------------------------------------------------
