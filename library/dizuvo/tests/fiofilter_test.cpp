@@ -47,7 +47,9 @@ struct Builder {
   IKvFioFilterBuilder2* b = nullptr;
   explicit Builder(tKVLIST* plugins = nullptr) { EXPECT_EQ(KvFio_CreateFilterBuilder(nullptr, plugins, &b), S_OK); }
   ~Builder() {
-    if (b) EXPECT_EQ(b->Release(), 0u);
+    if (b) {
+      EXPECT_EQ(b->Release(), 0u);
+    }
   }
   IKvFioFilterBuilder2* operator->() { return b; }
 };
@@ -219,7 +221,9 @@ TEST(ExtensionList, OverlongListsAreCappedAtATokenBoundary) {
   // Well formed: whole "*.eNNN" tokens from the first round.
   for (size_t i = 0; i < capped.size(); i += 7) {
     EXPECT_EQ(capped.substr(i, 3), L"*.e");
-    if (i + 6 < capped.size()) EXPECT_EQ(capped[i + 6], L';');
+    if (i + 6 < capped.size()) {
+      EXPECT_EQ(capped[i + 6], L';');
+    }
   }
   // Flag 0x20 changed: rebuilt without the cap, all 400 tokens.
   ASSERT_EQ(b->BuildExtensionList(nullptr, 0, 0), S_OK);
@@ -554,7 +558,9 @@ TEST(ManagerFilters, FromRegisteredPlugins) {
   for (int i = 0; i < out->count; ++i) {
     const wchar_t* s = reinterpret_cast<const wchar_t**>(out->items)[i];
     EXPECT_EQ(s[0], L'.') << i;
-    if (i) EXPECT_LT(lstrcmpiW(reinterpret_cast<const wchar_t**>(out->items)[i - 1], s), 0) << "sorted, unique";
+    if (i) {
+      EXPECT_LT(lstrcmpiW(reinterpret_cast<const wchar_t**>(out->items)[i - 1], s), 0) << "sorted, unique";
+    }
   }
   KvList_Destroy(out);
   // A type word that nothing carries, inverted: every plug-in passes still.
