@@ -525,6 +525,26 @@ HRESULT CKvDizuVOManager::IdentifyWithReader(IKvReadFileClass* cls, int index, H
   return cls->IdentifyFile(file, header, cb, ext);
 }
 
+template <class Visit>
+void CKvDizuVOManager::ForEachReaderClass(Visit visit) {
+  if (!readerEnum_) return;
+  readerEnum_->Reset();
+  for (;;) {
+    IUnknown* object = nullptr;
+    ULONG got = 0;
+    if (readerEnum_->Next(1, &object, &got) != S_OK || !object) break;
+    IKvReadFileClass* cls = nullptr;
+    object->QueryInterface(IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
+    object->Release();
+    if (!cls) continue;
+    DWORD index = 0;
+    cls->GetClassIndex(&index);
+    const bool stop = visit(cls, static_cast<int>(index));
+    cls->Release();
+    if (stop) break;
+  }
+}
+
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
                                                               DWORD) {
   if (!readerIndex) return E_POINTER;
@@ -619,28 +639,11 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const
       }
     }
     // Every other reader.
-    if (!found && readerEnum_) {
-      readerEnum_->Reset();
-      for (;;) {
-        IUnknown* object = nullptr;
-        ULONG got = 0;
-        if (readerEnum_->Next(1, &object, &got) != S_OK || !object) break;
-        IKvReadFileClass* cls = nullptr;
-        object->QueryInterface(IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
-        object->Release();
-        if (!cls) continue;
-        DWORD index = 0;
-        cls->GetClassIndex(&index);
-        int i = static_cast<int>(index);
-        if (i != lastUsed && i != extCandidate && i != tableFirst && i != tableSecond) {
-          HRESULT hr = IdentifyWithReader(cls, i, file, header, cb, ext);
-          bool took = outcome(hr, i, true);
-          cls->Release();
-          if (took) break;
-        } else {
-          cls->Release();
-        }
-      }
+    if (!found) {
+      ForEachReaderClass([&](IKvReadFileClass* cls, int i) {
+        if (i == lastUsed || i == extCandidate || i == tableFirst || i == tableSecond) return false;
+        return outcome(IdentifyWithReader(cls, i, file, header, cb, ext), i, true);
+      });
     }
   }
   delete[] header;
@@ -693,26 +696,13 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForPath(const wchar_t* pat
       cls->Release();
     }
   }
-  if (!found && readerEnum_) {
-    readerEnum_->Reset();
-    for (;;) {
-      IUnknown* object = nullptr;
-      ULONG got = 0;
-      if (readerEnum_->Next(1, &object, &got) != S_OK || !object) break;
-      IKvReadFileClass* cls = nullptr;
-      object->QueryInterface(IID_IKvReadFileClass, reinterpret_cast<void**>(&cls));
-      object->Release();
-      if (!cls) continue;
-      DWORD index = 0;
-      cls->GetClassIndex(&index);
-      int i = static_cast<int>(index);
+  if (!found) {
+    ForEachReaderClass([&](IKvReadFileClass* cls, int i) {
       GUID id = {};
       cls->GetReaderGuid(&id);
-      bool skip = i == lastUsed || i == extCandidate || (failIndex >= 0 && IsEqualGUID(id, kNeverLastReader));
-      bool took = !skip && outcome(cls->IsFileSupported(path), i);
-      cls->Release();
-      if (took) break;
-    }
+      if (i == lastUsed || i == extCandidate || (failIndex >= 0 && IsEqualGUID(id, kNeverLastReader))) return false;
+      return outcome(cls->IsFileSupported(path), i);
+    });
   }
   if (!found && failIndex >= 0) {
     *readerIndex = failIndex;

@@ -185,6 +185,10 @@ class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
   const DWORD* Metrics() const { return metrics_; }
 
  private:
+  // Calls visit(cls, index) for every reader class of the enumerator, in its
+  // order, until visit returns true; the class is released afterwards.
+  template <class Visit>
+  void ForEachReaderClass(Visit visit);
   HRESULT IdentifyWithReader(IKvReadFileClass* cls, int index, HANDLE file, const BYTE* header, DWORD cb,
                              const wchar_t* ext);
   HRESULT FindByExtension(bool renderer, IUnknown** out, const wchar_t* ext, int* position);

@@ -254,16 +254,12 @@ uint64_t FramesPresent(HANDLE file, uint64_t declared, uint64_t dataOffset, WORD
   return (declared < present ? declared : present) / align;
 }
 
-Probe ReadWaveFileFormat(HANDLE file) {
-  PositionKeeper keep(file);
+// A PCM format whose data chunk the file stands at: the probe of the format,
+// the data offset and the frames present; an empty probe (format freed) when
+// there is no data chunk or the format is not PCM.
+Probe PcmProbe(HANDLE file, WAVEFORMATEX* wfx, bool dataFound, uint64_t dataSize) {
   Probe p;
-  DWORD remaining = 0;
-  WAVEFORMATEX* wfx = ReadWaveFmt(file, &remaining);
-  if (!wfx) return p;
-  DWORD dataSize = 0;
-  Widen20(wfx);
-  if (KvAudio_IsCompressed(wfx) || FAILED(riff_FindChunkHeader(file, kData, &dataSize, &remaining)) ||
-      !FixUpPcm(wfx)) {
+  if (!dataFound || !FixUpPcm(wfx)) {
     free(wfx);
     return p;
   }
@@ -273,23 +269,29 @@ Probe ReadWaveFileFormat(HANDLE file) {
   return p;
 }
 
+Probe ReadWaveFileFormat(HANDLE file) {
+  PositionKeeper keep(file);
+  Probe p;
+  DWORD remaining = 0;
+  WAVEFORMATEX* wfx = ReadWaveFmt(file, &remaining);
+  if (!wfx) return p;
+  Widen20(wfx);
+  DWORD dataSize = 0;
+  const bool data = !KvAudio_IsCompressed(wfx) && SUCCEEDED(riff_FindChunkHeader(file, kData, &dataSize, &remaining));
+  return PcmProbe(file, wfx, data, dataSize);
+}
+
 Probe ReadWave64FileFormat(HANDLE file) {
   PositionKeeper keep(file);
   Probe p;
   int64_t remaining = 0;
   WAVEFORMATEX* wfx = ReadWave64Fmt(file, &remaining);
   if (!wfx) return p;
-  uint64_t dataSize = 0;
   Widen20(wfx);
-  if (KvAudio_IsCompressed(wfx) || FAILED(riff64_FindChunkHeader(file, KVRIFF64_DATA, &dataSize, &remaining)) ||
-      !FixUpPcm(wfx)) {
-    free(wfx);
-    return p;
-  }
-  p.offset = Tell(file);
-  p.frames = FramesPresent(file, dataSize, p.offset, wfx->nBlockAlign);
-  p.wfx = wfx;
-  return p;
+  uint64_t dataSize = 0;
+  const bool data =
+      !KvAudio_IsCompressed(wfx) && SUCCEEDED(riff64_FindChunkHeader(file, KVRIFF64_DATA, &dataSize, &remaining));
+  return PcmProbe(file, wfx, data, dataSize);
 }
 
 Probe ReadAiffFileFormat(HANDLE file) {
