@@ -43,11 +43,13 @@ function(vog_add_fixture name)
 endfunction()
 
 # A native (Linux) shell check run by CTest, e.g. a comparison with ffprobe.
+# It sees the build in its environment: VOG_WIN32 (ON in both Windows builds),
+# VOG_WIN64 (ON in the 64-bit one) and VOG_OBJDUMP (the build's objdump).
 function(vog_add_shell_test name)
   cmake_parse_arguments(S "" "SCRIPT" "ARGS;FIXTURES;DEPENDS" ${ARGN})
   add_test(NAME ${name} COMMAND bash ${S_SCRIPT} ${S_ARGS})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32}")
+    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32};VOG_WIN64=${VOG_WIN64};VOG_OBJDUMP=${CMAKE_OBJDUMP}")
   if(S_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${S_FIXTURES}")
   endif()

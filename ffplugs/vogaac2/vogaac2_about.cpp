@@ -11,13 +11,15 @@
 #include "plugin_text.h"
 
 namespace {
-const DWORD kAboutRecordSize = 104;
+const DWORD kAboutRecordSize = sizeof(KvAboutRecord);
 // Room for the title: the format and the product name with room to spare.
 const int kTitleCapacity = 512;
 }  // namespace
 
 HRESULT ShowPluginAbout(HWND parent) {
-  static_assert(sizeof(KvAboutRecord) == kAboutRecordSize, "the about description is 104 bytes");
+#ifndef _WIN64
+  static_assert(kAboutRecordSize == 104, "the about description is 104 bytes");
+#endif
   const wchar_t* product = GetPluginText(12);
   wchar_t title[kTitleCapacity];
   title[0] = 0;

@@ -45,8 +45,10 @@ static_assert(offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask) == 20, "mask at 20")
 static_assert(offsetof(WAVEFORMATEXTENSIBLE, SubFormat) == 24, "SubFormat at 24");
 
 // Calling convention of the library's exported functions.
+#ifndef KVAPI
 #if defined(_WIN32) && defined(__i386__)
 #define KVAPI __stdcall
 #else
 #define KVAPI
+#endif
 #endif

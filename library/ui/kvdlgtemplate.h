@@ -97,5 +97,9 @@ KV_EXTERN_C_END
 // The size in pixels of the dialog a description gives. Returns 1. (Exported
 // beside the dialog-resource form of the same name, which takes a resource
 // id: this one is _KvGetDialogSize@12.)
+#ifdef _WIN64
+BOOL KVAPI KvGetDialogSize(HKVLANG lang, const _kvdlghdrcreate* header, SIZE* size) __asm__("KvGetDialogSize@12");
+#else
 BOOL KVAPI KvGetDialogSize(HKVLANG lang, const _kvdlghdrcreate* header, SIZE* size) __asm__("_KvGetDialogSize@12");
+#endif
 #endif

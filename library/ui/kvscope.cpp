@@ -51,7 +51,7 @@ struct Scope {
   RECT runsRect;
   Maths maths;
 };
-static_assert(sizeof(Scope) <= KVSCOPE_INSTANCE_SIZE, "the instance record is 200 bytes");
+static_assert(sizeof(Scope) <= KVSCOPE_INSTANCE_SIZE, "the instance fits its record");
 
 // Precise and fast maths.
 float PreciseSqrt(float v) { return std::sqrt(v); }

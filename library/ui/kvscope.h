@@ -28,7 +28,11 @@
 #define KVSCOPE_STYLE_FASTMATH 0x100
 
 // Size of a windowless instance.
+#ifdef _WIN64
+#define KVSCOPE_INSTANCE_SIZE 320  // the same fields with 64-bit pointers and handles
+#else
 #define KVSCOPE_INSTANCE_SIZE 200
+#endif
 
 // A block of interleaved float samples: frame n's pair is
 // (samples[n * stride + first], samples[n * stride + second]).

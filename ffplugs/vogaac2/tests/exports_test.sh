@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# The DLL's export and import tables as the host's loader sees them
-# (i686-w64-mingw32-objdump -p): the COM entry points undecorated, the GUID
-# compare under its MSVC-style name, and only Windows system DLLs imported.
+# The DLL's export and import tables as the host's loader sees them (the
+# build's objdump -p): the COM entry points undecorated, the GUID compare under
+# its MSVC-style name (plain in the 64-bit build, which has no decoration), and
+# only Windows system DLLs imported.
 set -uo pipefail
 dll="$VOG_BIN_DIR/vogaac2.dll"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "FAIL: objdump $dll"; exit 1; }
+dump=$("${VOG_OBJDUMP:-i686-w64-mingw32-objdump}" -p "$dll") || { echo "FAIL: objdump $dll"; exit 1; }
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
 imports=$(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$dump")
 
-for name in DllGetClassObject DllCanUnloadNow DllInitClasses _IsEqualGUID@8; do
+guid_compare=_IsEqualGUID@8
+[ "${VOG_WIN64:-OFF}" = ON ] && guid_compare=IsEqualGUID
+for name in DllGetClassObject DllCanUnloadNow DllInitClasses "$guid_compare"; do
   grep -qxF "$name" <<<"$exports" || fail "export $name missing"
 done
 # No decorated or underscored forms of the COM entry points.

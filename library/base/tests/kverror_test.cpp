@@ -311,15 +311,21 @@ TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   rec.NumberParameters = 2;
   rec.ExceptionInformation[0] = 1;
   rec.ExceptionInformation[1] = 0x1234;
+#ifdef _WIN64
+  ctx.Rip = reinterpret_cast<DWORD64>(&Marker);
+#else
   ctx.Eip = reinterpret_cast<DWORD>(&Marker);
+#endif
   EXCEPTION_POINTERS pointers = {&rec, &ctx};
   static char buffer[8192];
   int n = KvErrorHandler_DumpExceptionRecord(buffer, sizeof(buffer), "worker", &pointers, 0);
   ASSERT_GT(n, 0);
   EXPECT_EQ(static_cast<size_t>(n), strlen(buffer));
   std::string dump(buffer);
+  // Addresses and stack words are pointer-sized hex.
+  const std::string word = "[0-9A-Fa-f]{" + std::to_string(2 * sizeof(void*)) + "}";
   EXPECT_TRUE(std::regex_search(dump, std::regex("^Exception 0xC0000005 \\(access violation\\) WRITE:0x0*1234 "
-                                                 "IP:0x[0-9A-Fa-f]{8}\r\n")))
+                                                 "IP:0x" + word + "\r\n")))
       << dump;
   EXPECT_TRUE(std::regex_search(dump, std::regex("\r\nIn Module 'kvbasesys_error_tests.exe' at Address 0x[0-9A-Fa-f]+ "
                                                  "\\+ 0x[0-9A-Fa-f]+\r\n")))
@@ -327,11 +333,17 @@ TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   char thread[64];
   sprintf(thread, "Thread: worker ID=0x%X Stack=0x", static_cast<unsigned>(GetCurrentThreadId()));
   EXPECT_NE(dump.find(thread), std::string::npos) << dump;
+#ifdef _WIN64
+  EXPECT_TRUE(std::regex_search(dump, std::regex("Registers:\r\n RAX=[0-9a-f]{16} CS=[0-9a-f]{4} RIP=[0-9a-f]{16} "
+                                                 "EFLGS=[0-9a-f]{8}\r\n RBX=")))
+      << dump;
+#else
   EXPECT_TRUE(std::regex_search(dump, std::regex("Registers:\r\n EAX=[0-9a-f]{8} CS=[0-9a-f]{4} EIP=[0-9a-f]{8} "
                                                  "EFLGS=[0-9a-f]{8}\r\n EBX=")))
       << dump;
+#endif
   EXPECT_NE(dump.find("Bytes at CS:EIP:\r\n "), std::string::npos);
-  EXPECT_TRUE(std::regex_search(dump, std::regex("Stack Dump:\r\n [0-9A-Fa-f]{8}: [0-9A-F]{8} "))) << dump;
+  EXPECT_TRUE(std::regex_search(dump, std::regex("Stack Dump:\r\n " + word + ": " + word + " "))) << dump;
   for (size_t at = 0; (at = dump.find('\n', at)) != std::string::npos; ++at) ASSERT_EQ(dump[at - 1], '\r');
 
   // Sections chosen one at a time; a small buffer stops 50 characters short.
@@ -343,13 +355,11 @@ TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   const unsigned char bytes[] = {'A', 'b', 0, 0xFF, ' ', '~', 0x7F, '1', '2'};
   n = KvErrorHandler_DumpHex(buffer, sizeof(buffer), bytes, 9);
   char want[200];
-  sprintf(want, " %08X: 41 62 00 FF 20 7E 7F 31 Ab.. ~.1\r\n %08X: 32                      2\r\n",
-          reinterpret_cast<unsigned>(bytes), reinterpret_cast<unsigned>(bytes + 8));
+  sprintf(want, " %p: 41 62 00 FF 20 7E 7F 31 Ab.. ~.1\r\n %p: 32                      2\r\n", bytes, bytes + 8);
   EXPECT_STREQ(buffer, want);
   const DWORD words[] = {0x12345678, 0xDEADBEEF, 1, 2, 3};
   n = KvErrorHandler_DumpHexDWords(buffer, sizeof(buffer), words, 5);
-  sprintf(want, " %08X: 12345678 DEADBEEF 00000001 00000002 \r\n %08X: 00000003 \r\n",
-          reinterpret_cast<unsigned>(words), reinterpret_cast<unsigned>(words + 4));
+  sprintf(want, " %p: 12345678 DEADBEEF 00000001 00000002 \r\n %p: 00000003 \r\n", words, words + 4);
   EXPECT_STREQ(buffer, want);
   EXPECT_EQ(KvErrorHandler_DumpHexDWords(buffer, sizeof(buffer), words, 0), 0);
   EXPECT_EQ(KvErrorHandler_DumpHex(buffer, 60, bytes, 9), 0);  // no line fits 50 short of the end
@@ -362,7 +372,11 @@ void __stdcall EndFaultingThread() { ExitThread(0); }
 LONG CALLBACK DumpAndLeave(EXCEPTION_POINTERS* pointers) {
   if (pointers->ExceptionRecord->ExceptionCode != 0xC0000005) return EXCEPTION_CONTINUE_SEARCH;
   KvErrorHandler_DumpExceptionRecord(g_faultDump, sizeof(g_faultDump), "faulting", pointers, 0);
+#ifdef _WIN64
+  pointers->ContextRecord->Rip = reinterpret_cast<DWORD64>(&EndFaultingThread);
+#else
   pointers->ContextRecord->Eip = reinterpret_cast<DWORD>(&EndFaultingThread);
+#endif
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 volatile UINT_PTR g_badAddress = 16;
@@ -380,13 +394,14 @@ TEST(KvErrorDump, ProvokedAccessViolation) {
   CloseHandle(thread);
   RemoveVectoredExceptionHandler(handler);
   std::string dump(g_faultDump);
+  const std::string word = "[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}";
   EXPECT_TRUE(std::regex_search(dump, std::regex("^Exception 0xC0000005 \\(access violation\\) WRITE:0x0*10 "
-                                                 "IP:0x[0-9A-F]{8}\r\nIn Module 'kvbasesys_error_tests.exe' at ")))
+                                                 "IP:0x" + word + "\r\nIn Module 'kvbasesys_error_tests.exe' at ")))
       << dump;
   EXPECT_NE(dump.find("Thread: faulting ID=0x"), std::string::npos) << dump;
   EXPECT_NE(dump.find("Stack Dump:\r\n"), std::string::npos) << dump;
   // The stack shows a return address into a loaded module.
-  EXPECT_TRUE(std::regex_search(dump, std::regex("[0-9A-F]{8}  [0-9A-F]{8} \\+ [0-9A-F]+ \\([^)]+\\.(exe|dll)\\)")))
+  EXPECT_TRUE(std::regex_search(dump, std::regex(word + "  " + word + " \\+ [0-9A-F]+ \\([^)]+\\.(exe|dll)\\)")))
       << dump;
 }
 

@@ -11,7 +11,8 @@ Usage:
   kvexports.py check DLL [--def FILE]... [--at-least N] HEADER...
       checks with pefile that the DLL exports every name of the headers (and
       the left-hand names of the given .def fragments); fails when any is
-      missing or fewer than N (default 1) names are wanted
+      missing or fewer than N (default 1) names are wanted. A 64-bit DLL has
+      one calling convention and exports the plain names (_Name@N is Name).
 """
 import re
 import sys
@@ -49,6 +50,16 @@ def write_def(headers):
     return 0
 
 
+def name_on_x64(name):
+    """The export name a 64-bit build gives a 32-bit export name. The record form
+    of KvGetDialogSize shares its plain name with the resource form and keeps its
+    size suffix there."""
+    if name == '_KvGetDialogSize@12':
+        return name[1:]
+    m = re.match(r'_(\w+)@\d+$', name)
+    return m.group(1) if m else name
+
+
 def check(args):
     import pefile
 
@@ -67,6 +78,8 @@ def check(args):
     wanted = exported_names(headers)
     for d in defs:
         wanted += [line.split()[0] for line in open(d) if line.strip()]
+    if pe.FILE_HEADER.Machine == 0x8664:
+        wanted = [name_on_x64(n) for n in wanted]
     missing = [n for n in wanted if n not in exported]
     print('%d names wanted, %d exported, %d missing' % (len(wanted), len(wanted) - len(missing), len(missing)))
     for n in missing:

@@ -111,9 +111,10 @@ TEST(KvListCreate, TableOfSizesAndOptions) {
       {6, 0, 0, KVLIST_INPLACE_ITEMS, S_OK, 8, 16, 16},
       {6, 0, 100000, KVLIST_INPLACE_ITEMS, S_OK, 8, 66560, 66560},
       {12, 1, 1, KVLIST_INPLACE_ITEMS, S_OK, 12, 4, 4},
-      {8, 20, 16, 0, S_OK, 4, 32, 16},
-      {8, -3, -3, KVLIST_ALLOCATED_ITEMS, S_OK, 4, 16, 16},
-      {8, 5, 4, KVLIST_ALLOCATED_ITEMS | KVLIST_PRIVATE_HEAP, S_OK, 4, 8, 4},
+      // Lists of pointers have pointer-sized slots.
+      {8, 20, 16, 0, S_OK, sizeof(void*), 32, 16},
+      {8, -3, -3, KVLIST_ALLOCATED_ITEMS, S_OK, sizeof(void*), 16, 16},
+      {8, 5, 4, KVLIST_ALLOCATED_ITEMS | KVLIST_PRIVATE_HEAP, S_OK, sizeof(void*), 8, 4},
       {8, 5, 4, KVLIST_ALLOCATED_ITEMS | KVLIST_INPLACE_ITEMS, E_FAIL, 0, 0, 0},
   };
   for (const auto& c : cases) {
@@ -364,7 +365,7 @@ TEST(KvListAllocatedItems, PendingItemRules) {
   void* item = nullptr;
   EXPECT_EQ(KvList_AllocItem(plain, 4, &item), E_FAIL);
   EXPECT_EQ(KvList_ReAllocItem(plain, 0, 4), E_FAIL);
-  EXPECT_EQ(KvList_AllocSize(plain, 0), 4);
+  EXPECT_EQ(KvList_AllocSize(plain, 0), static_cast<int>(sizeof(void*)));
   KvList_Destroy(plain);
 }
 

@@ -38,7 +38,7 @@ void Feed(void* inst, std::vector<float> pairs) {
 }
 
 TEST(Scope, PlotSquareLayout) {
-  EXPECT_EQ(ScopeInst_GetSize(), 200);
+  EXPECT_EQ(ScopeInst_GetSize(), KVSCOPE_INSTANCE_SIZE);
   struct Case {
     RECT control;
     DWORD style;

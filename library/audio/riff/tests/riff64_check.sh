@@ -60,13 +60,19 @@ check ffmpeg_junk.w64 "$full" 40024 "fmt data junk"
 src=$(ffmpeg -v error -i "$dir/source.wav" -f s16le -c:a pcm_s16le - | md5sum | cut -d' ' -f1)
 [ "$src" = "$full" ] || fail "source PCM differs from source.raw"
 # The DLL exports the 64-bit RIFF and display-list families under their
-# MSVC-style names.
+# MSVC-style names (plain names in the 64-bit build, which has no decoration).
 dll="$VOG_BIN_DIR/vogaac2.dll"
 if [ -f "$dll" ]; then
-  exports=$(i686-w64-mingw32-objdump -p "$dll" | grep -oE '_(riff64|displist|displist64)_[A-Za-z]+@[0-9]+' | sort -u)
+  if [ "${VOG_WIN64:-OFF}" = ON ]; then
+    exports=$("$VOG_OBJDUMP" -p "$dll" | grep -oE '\b(riff64|displist|displist64)_[A-Za-z]+\b' | sort -u)
+    undecorate='s/^_\(.*\)@[0-9]*$/\1/'
+  else
+    exports=$("${VOG_OBJDUMP:-i686-w64-mingw32-objdump}" -p "$dll" | grep -oE '_(riff64|displist|displist64)_[A-Za-z]+@[0-9]+' | sort -u)
+    undecorate=''
+  fi
   for pair in kvriff64:34 kvdisplist:11; do
     def="$VOG_SOURCE_DIR/library/audio/riff/${pair%%:*}_exports.def"
-    want=$(sed -n 's/^ *\(_[A-Za-z0-9]*_[A-Za-z]*@[0-9]*\) = .*/\1/p' "$def" | sort -u)
+    want=$(sed -n 's/^ *\(_[A-Za-z0-9]*_[A-Za-z]*@[0-9]*\) = .*/\1/p' "$def" | sed "$undecorate" | sort -u)
     [ "$(wc -l <<<"$want")" -eq "${pair##*:}" ] || fail "${pair%%:*}: $(wc -l <<<"$want") names, expected ${pair##*:}"
     missing=$(comm -13 <(echo "$exports") <(echo "$want"))
     [ -z "$missing" ] || fail "not exported: $missing"
