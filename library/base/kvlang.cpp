@@ -389,7 +389,7 @@ const wchar_t* KVAPI KvGetString(HKVLANG h, UINT id) {
   Locked hold(h);
   DWORD key = id;
   int at = KvList_FindSortedItemRange(h->cache, &key, 0, -1, CompareCacheIds);
-  if (at >= 0) return static_cast<const CacheItem*>(*reinterpret_cast<void**>(h->cache->items + at * 4))->text;
+  if (at >= 0) return static_cast<const CacheItem*>(*reinterpret_cast<void**>(h->cache->items + at * sizeof(void*)))->text;
   wchar_t buf[kLoadBufferChars];
   int n = KvLoadString(h, id, buf, kLoadBufferChars);
   if (n <= 0) return kEmptyText;  // nothing cached: a later call loads again
@@ -397,7 +397,7 @@ const wchar_t* KVAPI KvGetString(HKVLANG h, UINT id) {
   int inserted = -1;
   DWORD size = static_cast<DWORD>(sizeof(DWORD) + (n + 1) * sizeof(wchar_t));
   if (FAILED(KvList_AllocAndInsertItem(h->cache, nullptr, size, at, &inserted)) || inserted < 0) return kEmptyText;
-  CacheItem* item = static_cast<CacheItem*>(*reinterpret_cast<void**>(h->cache->items + inserted * 4));
+  CacheItem* item = static_cast<CacheItem*>(*reinterpret_cast<void**>(h->cache->items + inserted * sizeof(void*)));
   item->id = id;
   memcpy(item->text, buf, static_cast<size_t>(n + 1) * sizeof(wchar_t));
   return item->text;
