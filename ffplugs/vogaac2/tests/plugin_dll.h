@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include "vog_exports.h"
 
 class PluginDll {
  public:
@@ -36,7 +37,7 @@ class PluginDll {
  private:
   template <class Fn>
   Fn Entry(const char* name) const {
-    return module_ ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name))) : nullptr;
+    return module_ ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, VogExportName(name).c_str()))) : nullptr;
   }
   HMODULE module_;
 };

@@ -2,6 +2,7 @@
 // resolve, and the exported conversion self-test passes inside the DLL.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include "vog_exports.h"
 
 TEST(AudioExports, ResolveAndSelfTestPasses) {
   HMODULE dll = LoadLibraryW(L"vogaac2.dll");
@@ -18,9 +19,9 @@ TEST(AudioExports, ResolveAndSelfTestPasses) {
       "_ZN13_kvwaveformat4InitEmRK13tWAVEFORMATEX",
       "_ZN6CKvIIR6DesignE10KVIIR_TYPE12KVIIR_DESIGNjdddjm",
   };
-  for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
+  for (const char* n : names) EXPECT_NE(GetProcAddress(dll, VogExportName(n).c_str()), nullptr) << n;
   typedef HRESULT(__stdcall * UnitTest)(void*);
-  UnitTest test = reinterpret_cast<UnitTest>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvAudioCopy_UnitTest@4")));
+  UnitTest test = reinterpret_cast<UnitTest>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvAudioCopy_UnitTest@4").c_str())));
   ASSERT_NE(test, nullptr);
   EXPECT_EQ(test(nullptr), S_OK);
   FreeLibrary(dll);

@@ -11,6 +11,7 @@
 #include "kvkernel.h"
 #include "kvprintf.h"
 #include "text_locale.h"
+#include "vog_exports.h"
 
 namespace {
 
@@ -259,7 +260,7 @@ TEST(Kernel, InitialiseAndTerminate) {
 
 template <typename T>
 T Export(HMODULE dll, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName(name).c_str())));
 }
 
 // The exports of the DLL, called through their decorated names: the stack

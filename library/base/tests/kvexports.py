@@ -56,7 +56,7 @@ def name_on_x64(name):
     size suffix there."""
     if name == '_KvGetDialogSize@12':
         return name[1:]
-    m = re.match(r'_(\w+)@\d+$', name)
+    m = re.match(r'(_Z\w+)@\d+$', name) or re.match(r'_(\w+)@\d+$', name)
     return m.group(1) if m else name
 
 

@@ -18,6 +18,7 @@
 #include "kvlang.h"
 #include "kvstr.h"
 #include "string_tables.h"
+#include "vog_exports.h"
 
 using namespace kvtest;
 
@@ -495,16 +496,16 @@ TEST(KvBaseExports, EveryListedNameResolvesAndWorks) {
     fields >> exported;
     if (exported.empty()) continue;
     ++names;
-    EXPECT_NE(GetProcAddress(Dll(), exported.c_str()), nullptr) << exported;
+    EXPECT_NE(GetProcAddress(Dll(), VogExportName(exported).c_str()), nullptr) << exported;
   }
   EXPECT_GE(names, 84);
   // The language functions through the DLL's exports.
   typedef HRESULT(__stdcall * OpenFn)(HKVLANG*, HMODULE, LCID, DWORD);
   typedef const wchar_t*(__stdcall * GetStringFn)(HKVLANG, UINT);
   typedef HRESULT(__stdcall * CloseFn)(HKVLANG);
-  auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), "_KvLang_Open@16")));
-  auto get = reinterpret_cast<GetStringFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), "_KvGetString@8")));
-  auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), "_KvLang_Close@4")));
+  auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), VogExportName("_KvLang_Open@16").c_str())));
+  auto get = reinterpret_cast<GetStringFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), VogExportName("_KvGetString@8").c_str())));
+  auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(GetProcAddress(Dll(), VogExportName("_KvLang_Close@4").c_str())));
   ASSERT_TRUE(open && get && close);
   HKVLANG h = nullptr;
   ASSERT_EQ(open(&h, Dll(), 0, 0), S_OK);

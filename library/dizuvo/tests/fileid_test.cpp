@@ -12,6 +12,7 @@
 #include "fileid_manifest.h"
 #include "kverror.h"
 #include "kvfileid.h"
+#include "vog_exports.h"
 
 namespace {
 
@@ -254,16 +255,16 @@ TEST(FileId, DllExports) {
   using Base = HRESULT(__stdcall*)(KVFILEIDINFO*, int*);
   using ByBuffer = BOOL(__stdcall*)(const void*, DWORD, DWORD, KVFILEID_IDENTIFIED_TYPE*);
   auto base = reinterpret_cast<Base>(reinterpret_cast<void*>(
-      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatP12KVFILEIDINFOPi@8")));
+      GetProcAddress(dll, VogExportName("_Z38KvIsQuicklyIdentifiableMediaFileFormatP12KVFILEIDINFOPi@8").c_str())));
   auto byBuffer = reinterpret_cast<ByBuffer>(reinterpret_cast<void*>(
-      GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPKvmmP24KVFILEID_IDENTIFIED_TYPE@16")));
+      GetProcAddress(dll, VogExportName("_Z38KvIsQuicklyIdentifiableMediaFileFormatPKvmmP24KVFILEID_IDENTIFIED_TYPE@16").c_str())));
   ASSERT_NE(base, nullptr);
   ASSERT_NE(byBuffer, nullptr);
-  EXPECT_NE(GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPvmP24KVFILEID_IDENTIFIED_TYPE@12"),
+  EXPECT_NE(GetProcAddress(dll, VogExportName("_Z38KvIsQuicklyIdentifiableMediaFileFormatPvmP24KVFILEID_IDENTIFIED_TYPE@12").c_str()),
             nullptr);
-  EXPECT_NE(GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPKwmP24KVFILEID_IDENTIFIED_TYPE@12"),
+  EXPECT_NE(GetProcAddress(dll, VogExportName("_Z38KvIsQuicklyIdentifiableMediaFileFormatPKwmP24KVFILEID_IDENTIFIED_TYPE@12").c_str()),
             nullptr);
-  EXPECT_NE(GetProcAddress(dll, "_Z38KvIsQuicklyIdentifiableMediaFileFormatPvPKwmP24KVFILEID_IDENTIFIED_TYPE@16"),
+  EXPECT_NE(GetProcAddress(dll, VogExportName("_Z38KvIsQuicklyIdentifiableMediaFileFormatPvPKwmP24KVFILEID_IDENTIFIED_TYPE@16").c_str()),
             nullptr);
 
   const BYTE gif[6] = {'G', 'I', 'F', '8', '9', 'a'};

@@ -16,6 +16,7 @@
 #include "kverror.h"
 #include "kvfiodiscovery.h"
 #include "kvfiomanager.h"
+#include "vog_exports.h"
 
 using namespace fiotest;
 
@@ -307,12 +308,12 @@ TEST(ManagerExports, TheDllCreatesAManagerOverAPluginFolder) {
   typedef HRESULT(__stdcall * Create)(IKvDizuVOMgrForApp**, DWORD, const wchar_t**, long);
   typedef DWORD(__stdcall * SurrogateId)();
   auto create = reinterpret_cast<Create>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "_Z23KVDizuVO_CreateInstancePP18IKvDizuVOMgrForAppmPPKwl@16")));
+      reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_Z23KVDizuVO_CreateInstancePP18IKvDizuVOMgrForAppmPPKwl@16").c_str())));
   auto surrogate = reinterpret_cast<SurrogateId>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "_KVDizuVO_GetSurrogateProcessID@0")));
+      reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KVDizuVO_GetSurrogateProcessID@0").c_str())));
   ASSERT_NE(create, nullptr);
   ASSERT_NE(surrogate, nullptr);
-  EXPECT_NE(GetProcAddress(dll, "_Z28KvFio_SetPluginCandidateDLLsPP7tKVLISTPPKwl@12"), nullptr);
+  EXPECT_NE(GetProcAddress(dll, VogExportName("_Z28KvFio_SetPluginCandidateDLLsPP7tKVLISTPPKwl@12").c_str()), nullptr);
   EXPECT_EQ(surrogate(), 0u);
   std::wstring dir = ScratchFolder(L"mgr-export");
   ASSERT_TRUE(CopyBinFile(L"vogaac2.dll", dir + L"vogaac2.dll"));

@@ -6,6 +6,7 @@
 #include "kvhsl.h"
 #include "kvpixeltype.h"
 #include "kvxchg.h"
+#include "vog_exports.h"
 
 TEST(ImageExports, ResolveAndWork) {
   HMODULE dll = LoadLibraryW(L"vogaac2.dll");
@@ -35,12 +36,12 @@ TEST(ImageExports, ResolveAndWork) {
       "_KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields@48",        "_KvYUV422PlanarToRGBA@44",
       "_KvYUV_YUVToRGB@44",        "_KvYUV_RGBToYUV@44",
   };
-  for (const char* n : names) EXPECT_NE(GetProcAddress(dll, n), nullptr) << n;
+  for (const char* n : names) EXPECT_NE(GetProcAddress(dll, VogExportName(n).c_str()), nullptr) << n;
 
   typedef HRESULT(__stdcall * InitFn)(BITMAPINFOHEADER*, int32_t, int32_t, int32_t, const RGBQUAD*, int32_t, DWORD*);
   typedef int32_t(__stdcall * TypeFn)(const BITMAPINFOHEADER*);
-  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvVideo_InitBitmapInfo@28")));
-  auto type = reinterpret_cast<TypeFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvGetPixelType@4")));
+  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvVideo_InitBitmapInfo@28").c_str())));
+  auto type = reinterpret_cast<TypeFn>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvGetPixelType@4").c_str())));
   ASSERT_NE(init, nullptr);
   ASSERT_NE(type, nullptr);
   struct {
@@ -54,7 +55,7 @@ TEST(ImageExports, ResolveAndWork) {
   EXPECT_EQ(type(&blk.h), 26);
 
   typedef BOOL(__stdcall * HotFn)(const KVRGBAFLOAT*);
-  auto hot = reinterpret_cast<HotFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_HotCheckPALYUV@4")));
+  auto hot = reinterpret_cast<HotFn>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_HotCheckPALYUV@4").c_str())));
   ASSERT_NE(hot, nullptr);
   const KVRGBAFLOAT yellow{0, 1, 1, 1}, grey{0.5f, 0.5f, 0.5f, 1};
   EXPECT_EQ(hot(&yellow), 1);
@@ -63,7 +64,7 @@ TEST(ImageExports, ResolveAndWork) {
   // The exchange through the DLL: 24-bit to 32-bit at 8 bits.
   typedef HRESULT(__stdcall * SelectFn)(int32_t, int32_t, uint32_t, KvXchgContext*, const uint32_t*, double, double);
   auto select =
-      reinterpret_cast<SelectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvXCHGGetFunctionPointers@36")));
+      reinterpret_cast<SelectFn>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvXCHGGetFunctionPointers@36").c_str())));
   ASSERT_NE(select, nullptr);
   KvXchgContext c;
   ASSERT_EQ(select(28, 27, 0, &c, nullptr, 0.0, 0.0), S_OK);

@@ -9,6 +9,7 @@
 #include "metastream.h"
 #include "metatest_util.h"
 #include "summaryids.h"
+#include "vog_exports.h"
 
 using namespace fileutil;
 
@@ -209,10 +210,10 @@ TEST(KvMetaBlockExports, TheDllExportsEveryBlockFunctionUnderItsDecoratedName) {
       "_KvPicture_GetDescriptionByteCount@4", "_KvPicture_GetPictureDataSize@4", "_KvPicture_GetPictureData@4",
       "_KvSmfmf_GetMetaSizeNeeded@4", "_KvSmfmf_CreateMeta@8", "_KvSmfmf_SetMeta@12", "_KvSmfmf_GetTotalSize@4",
       "_KvSmfmf_GetSmfmfVersion@4", "_KvSmfmf_GetStructVersion@4", "_KvSmfmf_GetDataSize@4", "_KvSmfmf_GetData@4"};
-  for (const char* name : names) EXPECT_NE(GetProcAddress(dll, name), nullptr) << name;
+  for (const char* name : names) EXPECT_NE(GetProcAddress(dll, VogExportName(name).c_str()), nullptr) << name;
   typedef DWORD(__stdcall * SizeNeeded)(const wchar_t*, const wchar_t*, DWORD);
   SizeNeeded size =
-      reinterpret_cast<SizeNeeded>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvPicture_GetMetaSizeNeeded@12")));
+      reinterpret_cast<SizeNeeded>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvPicture_GetMetaSizeNeeded@12").c_str())));
   ASSERT_NE(size, nullptr);
   EXPECT_EQ(size(L"image/png", nullptr, 100), 144u);
   FreeLibrary(dll);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "vog_exports.h"
 
 namespace {
 
@@ -32,14 +33,14 @@ TEST(TemplateExports, ResolveAndWork) {
   ASSERT_NE(dll, nullptr) << GetLastError();
   std::vector<std::string> names = ExportNames();
   ASSERT_GT(names.size(), 30u);
-  for (const std::string& n : names) EXPECT_NE(GetProcAddress(dll, n.c_str()), nullptr) << n;
+  for (const std::string& n : names) EXPECT_NE(GetProcAddress(dll, VogExportName(n).c_str()), nullptr) << n;
 
   typedef HRESULT(__stdcall * InitBasic)(void* tmpl, long, const void*, long, const void*, double, int, double);
   typedef DWORD(__stdcall * Crc)(const void*, BOOL);
   typedef HRESULT(__stdcall * Info)(const void*, DWORD, void*, UINT, DWORD);
-  auto init = reinterpret_cast<InitBasic>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvFio_InitBasicTemplate@40")));
-  auto crc = reinterpret_cast<Crc>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvFio_GetTemplateDataCRC32@8")));
-  auto info = reinterpret_cast<Info>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvFio_GetTemplateInfo@20")));
+  auto init = reinterpret_cast<InitBasic>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvFio_InitBasicTemplate@40").c_str())));
+  auto crc = reinterpret_cast<Crc>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvFio_GetTemplateDataCRC32@8").c_str())));
+  auto info = reinterpret_cast<Info>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvFio_GetTemplateInfo@20").c_str())));
   ASSERT_TRUE(init && crc && info);
   BYTE t[540];
   BITMAPINFOHEADER bih = {40, 64, 48, 1, 32, 0, 0, 0, 0, 0, 0};

@@ -16,6 +16,7 @@
 
 #include "kvkernel.h"
 #include "kvui.h"
+#include "vog_exports.h"
 
 namespace {
 
@@ -298,7 +299,7 @@ TEST_F(About, MultimediaDevicesFromTheProvider) {
 TEST_F(About, ThroughTheDll) {
   HMODULE dll = LoadLibraryW(L"vogaac2.dll");
   ASSERT_NE(dll, nullptr);
-  auto entry = reinterpret_cast<AboutBoxEntry>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvAboutBox@12")));
+  auto entry = reinterpret_cast<AboutBoxEntry>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvAboutBox@12").c_str())));
   ASSERT_NE(entry, nullptr);
   KvAboutRecord r = Record();
   r.appName = L"DLL App";

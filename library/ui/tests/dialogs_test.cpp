@@ -19,6 +19,7 @@
 #include "kvlang.h"
 #include "kvmetric.h"
 #include "kvui.h"
+#include "vog_exports.h"
 
 namespace {
 
@@ -414,10 +415,10 @@ TEST_F(Dialogs, BothDialogSizeFormsAreExported) {
   HMODULE dll = LoadLibraryW(L"vogaac2.dll");
   ASSERT_NE(dll, nullptr);
   using RecordForm = BOOL(__stdcall*)(HKVLANG, const _kvdlghdrcreate*, SIZE*);
-  auto record = reinterpret_cast<RecordForm>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvGetDialogSize@12")));
+  auto record = reinterpret_cast<RecordForm>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvGetDialogSize@12").c_str())));
   ASSERT_NE(record, nullptr);
-  ASSERT_NE(GetProcAddress(dll, "_KvGetDialogSize@20"), nullptr);
-  ASSERT_NE(GetProcAddress(dll, "_KvGetDialogSizeEx@12"), nullptr);
+  ASSERT_NE(GetProcAddress(dll, VogExportName("_KvGetDialogSize@20").c_str()), nullptr);
+  ASSERT_NE(GetProcAddress(dll, VogExportName("_KvGetDialogSizeEx@12").c_str()), nullptr);
   _kvdlghdrcreate h = PlainHeader(0);
   SIZE a = {}, b = {};
   EXPECT_TRUE(record(nullptr, &h, &a));

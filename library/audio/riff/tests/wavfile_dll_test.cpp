@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "vog_exports.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ TEST(IffWavExports, ResolveAndWork) {
   size_t count = 0;
   for (const char* def : {"kviff_exports.def", "kvwavfile_exports.def"}) {
     for (const std::string& n : ExportNames(def)) {
-      EXPECT_NE(GetProcAddress(dll, n.c_str()), nullptr) << n;
+      EXPECT_NE(GetProcAddress(dll, VogExportName(n).c_str()), nullptr) << n;
       ++count;
     }
   }
@@ -40,8 +41,8 @@ TEST(IffWavExports, ResolveAndWork) {
 
   typedef void(__stdcall * CreateRate)(DWORD, WORD*, WORD*);
   typedef DWORD(__stdcall * ConvertRate)(WORD, const WORD*);
-  auto create = reinterpret_cast<CreateRate>(reinterpret_cast<void*>(GetProcAddress(dll, "_aiff_CreateRate@12")));
-  auto convert = reinterpret_cast<ConvertRate>(reinterpret_cast<void*>(GetProcAddress(dll, "_aiff_ConvertRate@8")));
+  auto create = reinterpret_cast<CreateRate>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_aiff_CreateRate@12").c_str())));
+  auto convert = reinterpret_cast<ConvertRate>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_aiff_ConvertRate@8").c_str())));
   ASSERT_TRUE(create && convert);
   WORD e = 0, m[4] = {};
   create(48000, &e, m);
@@ -52,8 +53,8 @@ TEST(IffWavExports, ResolveAndWork) {
   // A header made through the DLL, read back through the DLL.
   typedef HRESULT(__stdcall * InitWav)(const wchar_t*, const WAVEFORMATEX*, DWORD);
   typedef WAVEFORMATEX*(__stdcall * GetWfx)(const wchar_t*, uint64_t*, uint64_t*);
-  auto init = reinterpret_cast<InitWav>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvInitializeWav@12")));
-  auto get = reinterpret_cast<GetWfx>(reinterpret_cast<void*>(GetProcAddress(dll, "_KvGetFileWfx@12")));
+  auto init = reinterpret_cast<InitWav>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvInitializeWav@12").c_str())));
+  auto get = reinterpret_cast<GetWfx>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvGetFileWfx@12").c_str())));
   ASSERT_TRUE(init && get);
   wchar_t dir[MAX_PATH], path[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);

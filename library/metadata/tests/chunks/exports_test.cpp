@@ -4,6 +4,7 @@
 
 #include "chunk_test_util.h"
 #include "kvfmmeta.h"
+#include "vog_exports.h"
 
 using namespace chunktest;
 
@@ -11,7 +12,7 @@ namespace {
 
 template <typename F>
 F Proc(HMODULE dll, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName(name).c_str())));
 }
 
 TEST(FMMetaExports, CalledThroughTheDll) {

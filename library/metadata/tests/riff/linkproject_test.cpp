@@ -13,6 +13,7 @@
 #include "kvlinkproject.h"
 #include "kvriff.h"
 #include "metariff_test_util.h"
+#include "vog_exports.h"
 
 using namespace metariff;
 
@@ -267,7 +268,7 @@ TEST(LinkProjectRecord, AssignmentSharesBuffers) {
 
 template <typename F>
 F Proc(HMODULE dll, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName(name).c_str())));
 }
 
 // The class and the summary functions as the DLL exports them.
@@ -301,7 +302,7 @@ TEST(LinkProjectRecord, CalledThroughTheDllExports) {
                          "_KvSummary_Merge@16",      "_KvSummary_Load@12",        "_KvSummary_LoadUNFO@12",
                          "_KvSummary_Save@12",       "_KvSummary_SaveUNFO@12",    "_KvSummary_GetStringFromFile@20",
                          "_ProjectLinkRiff_LoadInfo@12", "_ProjectLinkReadMeta_LoadInfo@12"};
-  for (const char* n : names) EXPECT_NE(nullptr, GetProcAddress(dll, n)) << n;
+  for (const char* n : names) EXPECT_NE(nullptr, GetProcAddress(dll, VogExportName(n).c_str())) << n;
   typedef HRESULT(__stdcall * SetItem)(void*, DWORD, const wchar_t*);
   typedef const wchar_t*(__stdcall * ItemText)(const void*, DWORD);
   typedef HRESULT(__stdcall * FreeList)(void*);

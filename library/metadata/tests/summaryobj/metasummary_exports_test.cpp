@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "metasummaryobj.h"
+#include "vog_exports.h"
 
 namespace {
 
 template <typename F>
 F Entry(HMODULE dll, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, VogExportName(name).c_str())));
 }
 
 TEST(MetaSummaryExports, TheDllExportsEveryEntryUnderItsDecoratedName) {
@@ -25,7 +26,7 @@ TEST(MetaSummaryExports, TheDllExportsEveryEntryUnderItsDecoratedName) {
                          "_MetaSummary_SetPictureValue@16", "_MetaSummary_AddPictureBlock@8",
                          "_MetaSummary_GetSmfmf@12",       "_MetaSummary_GetSmfmfData@8",
                          "_MetaSummary_Write@16"};
-  for (const char* name : names) EXPECT_NE(GetProcAddress(dll, name), nullptr) << name;
+  for (const char* name : names) EXPECT_NE(GetProcAddress(dll, VogExportName(name).c_str()), nullptr) << name;
   auto create = Entry<MetaSummary*(__stdcall*)()>(dll, "_MetaSummary_Create@0");
   auto read = Entry<HRESULT(__stdcall*)(MetaSummary*, DWORD)>(dll, "_MetaSummary_Read@8");
   auto destroy = Entry<HRESULT(__stdcall*)(MetaSummary*)>(dll, "_MetaSummary_Destroy@4");
