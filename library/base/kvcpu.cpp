@@ -105,7 +105,8 @@ void KvCpu_Detect() {
   SYSTEM_INFO si;
   GetSystemInfo(&si);
   s.count = si.dwNumberOfProcessors;
-  DWORD cls = si.dwProcessorType == 486 ? 1 : si.dwProcessorType == 586 ? 2 : 0;
+  // A 64-bit system reports its processors as type 8664: a Pentium-class base.
+  DWORD cls = si.dwProcessorType == 486 ? 1 : (si.dwProcessorType == 586 || si.dwProcessorType == 8664) ? 2 : 0;
   if (si.dwProcessorType == 586 || si.dwProcessorType == 8664) {
     DWORD r[4];
     Cpuid(0, r);

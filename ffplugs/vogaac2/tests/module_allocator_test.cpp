@@ -50,7 +50,7 @@ TEST(ModuleAllocator, ZeroBytesGiveDistinctBlocks) {
 // A request that cannot be met: the throwing form throws, the nothrow form
 // gives null, never a null from the throwing form.
 TEST(ModuleAllocator, FailureThrowsOrGivesNull) {
-  const size_t huge = 0x7FFFFFF0u;
+  const size_t huge = static_cast<size_t>(-1) / 2 - 15;  // 0x7FFFFFF0 in the 32-bit build
   EXPECT_THROW(::operator delete(::operator new(huge)), std::bad_alloc);
   EXPECT_THROW(::operator delete[](::operator new[](huge)), std::bad_alloc);
   EXPECT_EQ(::operator new(huge, std::nothrow), nullptr);

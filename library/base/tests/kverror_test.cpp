@@ -301,6 +301,14 @@ TEST(KvErrorMsgBox, ShowsTheComposedMessageWithDetailsAndClearsTheState) {
 
 void __declspec(noinline) Marker() { asm volatile(""); }
 
+// An address as the dump prints it: pointer-wide upper-case hex.
+std::string Hex(const void* p) {
+  std::string s(2 * sizeof(void*), '0');
+  UINT_PTR v = reinterpret_cast<UINT_PTR>(p);
+  for (size_t i = s.size(); i-- > 0; v >>= 4) s[i] = "0123456789ABCDEF"[v & 15];
+  return s;
+}
+
 TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   CONTEXT ctx = {};
   ctx.ContextFlags = CONTEXT_FULL;
@@ -355,11 +363,13 @@ TEST(KvErrorDump, ExceptionRecordSectionsAndHexLines) {
   const unsigned char bytes[] = {'A', 'b', 0, 0xFF, ' ', '~', 0x7F, '1', '2'};
   n = KvErrorHandler_DumpHex(buffer, sizeof(buffer), bytes, 9);
   char want[200];
-  sprintf(want, " %p: 41 62 00 FF 20 7E 7F 31 Ab.. ~.1\r\n %p: 32                      2\r\n", bytes, bytes + 8);
+  sprintf(want, " %s: 41 62 00 FF 20 7E 7F 31 Ab.. ~.1\r\n %s: 32                      2\r\n", Hex(bytes).c_str(),
+          Hex(bytes + 8).c_str());
   EXPECT_STREQ(buffer, want);
   const DWORD words[] = {0x12345678, 0xDEADBEEF, 1, 2, 3};
   n = KvErrorHandler_DumpHexDWords(buffer, sizeof(buffer), words, 5);
-  sprintf(want, " %p: 12345678 DEADBEEF 00000001 00000002 \r\n %p: 00000003 \r\n", words, words + 4);
+  sprintf(want, " %s: 12345678 DEADBEEF 00000001 00000002 \r\n %s: 00000003 \r\n", Hex(words).c_str(),
+          Hex(words + 4).c_str());
   EXPECT_STREQ(buffer, want);
   EXPECT_EQ(KvErrorHandler_DumpHexDWords(buffer, sizeof(buffer), words, 0), 0);
   EXPECT_EQ(KvErrorHandler_DumpHex(buffer, 60, bytes, 9), 0);  // no line fits 50 short of the end

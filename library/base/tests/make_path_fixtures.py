@@ -2,7 +2,8 @@
 """Fixture for the path tests, in FIXTURE/paths:
 - dos/: files with chosen modification times; dos.txt lists each file's DOS
   date/time as Python's zipfile packs it, for local time and for UTC;
-- pe/: executables (i686 ones of the build, a minimal x86-64 image, one whose
+- pe/: executables (the build's own DLL and test program, i686 or x86-64 as
+  the build is, a minimal x86-64 image, one whose
   header lies beyond the first 4,096 bytes) and non-executables; pe.txt gives
   machine and characteristics as pefile reads them (or "-" for none);
 - tree/: a folder tree of files of random sizes; tree.txt its total size."""
@@ -63,8 +64,8 @@ def main():
             out.write('%s %u %u\n' % (name, dos_value(local), dos_value(utc)))
     # Executables.
     pe_dir = os.path.join(root, 'pe')
-    shutil.copy(os.path.join(bindir, 'vogaac2.dll'), os.path.join(pe_dir, 'i686.dll'))
-    shutil.copy(os.path.join(bindir, 'kvbasesys_path_tests.exe'), os.path.join(pe_dir, 'i686.exe'))
+    shutil.copy(os.path.join(bindir, 'vogaac2.dll'), os.path.join(pe_dir, 'build.dll'))
+    shutil.copy(os.path.join(bindir, 'kvbasesys_path_tests.exe'), os.path.join(pe_dir, 'build.exe'))
     open(os.path.join(pe_dir, 'x86_64.exe'), 'wb').write(minimal_pe(0x8664, 0x22))
     open(os.path.join(pe_dir, 'x86_64_far.dll'), 'wb').write(minimal_pe(0x8664, 0x2022, pe_offset=0x1400))
     open(os.path.join(pe_dir, 'arm64.dll'), 'wb').write(minimal_pe(0xAA64, 0x2022))
