@@ -39,7 +39,9 @@ endfunction()
 function(vog_add_fixture name)
   cmake_parse_arguments(F "" "SCRIPT" "ARGS" ${ARGN})
   add_test(NAME ${name} COMMAND bash ${F_SCRIPT} ${VOG_FIXTURE_DIR} ${F_ARGS})
-  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name})
+  # Steps that start Wine without a program of the build (making prefixes) take
+  # the build's Wine architecture from VOG_WINE_ARCH.
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name} ENVIRONMENT "VOG_WINE_ARCH=${VOG_WINE_ARCH}")
 endfunction()
 
 # A native (Linux) shell check run by CTest, e.g. a comparison with ffprobe.
@@ -49,7 +51,7 @@ function(vog_add_shell_test name)
   cmake_parse_arguments(S "" "SCRIPT" "ARGS;FIXTURES;DEPENDS" ${ARGN})
   add_test(NAME ${name} COMMAND bash ${S_SCRIPT} ${S_ARGS})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32};VOG_WIN64=${VOG_WIN64};VOG_OBJDUMP=${CMAKE_OBJDUMP}")
+    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32};VOG_WIN64=${VOG_WIN64};VOG_OBJDUMP=${CMAKE_OBJDUMP};VOG_WINE_ARCH=${VOG_WINE_ARCH}")
   if(S_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${S_FIXTURES}")
   endif()

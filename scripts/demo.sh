@@ -3,13 +3,21 @@
 # info row, then a built-in sample file (a 2-second stereo AAC-LC .m4a made with
 # ffmpeg) read through the plug-in into a 16-bit WAV, and that WAV rendered back
 # through the plug-in's default template into an AAC-LC .m4a.
+#
+# It uses the build this machine can run: the 32-bit product, or where 32-bit
+# code cannot run, the 64-bit test build of the same code (it says which).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/vog-env.sh
 bash scripts/setup.sh >/dev/null
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$(nproc)" >/dev/null
+preset=$(vog_windows_preset)
+echo "demo: the $preset build"
+[ "$preset" = win32 ] || echo "demo: $(vog_no_i386_reason)"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
+export VOG_HOST_PRESET="$preset"
 scripts/host info
-work="$(pwd)/build/win32/demo"
+work="$(pwd)/build/$preset/demo"
 mkdir -p "$work"
 ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=2:sample_rate=44100" \
   -f lavfi -i "sine=frequency=660:duration=2:sample_rate=44100" \

@@ -22,11 +22,13 @@ $expected"
 done
 
 # The project's wrapper (scripts/host) runs the same host on the same tree.
-if [ "$VOG_BIN_DIR" -ef "$VOG_SOURCE_DIR/build/win32/bin" ]; then
-  out=$("$VOG_SOURCE_DIR/scripts/host" info 2>&1 | tr -d '\r')
-  [ "$out" = "$expected" ] || fail "scripts/host info printed:
+for preset in win32 win64; do
+  if [ "$VOG_BIN_DIR" -ef "$VOG_SOURCE_DIR/build/$preset/bin" ]; then
+    out=$(VOG_HOST_PRESET=$preset "$VOG_SOURCE_DIR/scripts/host" info 2>&1 | tr -d '\r')
+    [ "$out" = "$expected" ] || fail "scripts/host info printed:
 $out"
-fi
+  fi
+done
 
 # A DLL that does not exist: exit 1 with a message naming it.
 out=$("$run" "$host" --dll "$VOG_BIN_DIR/no-such-plugin.dll" info 2>&1 | tr -d '\r')
