@@ -353,7 +353,7 @@ TEST(KvListAllocatedItems, PendingItemRules) {
     ASSERT_EQ(KvList_ReAllocItem(l, 1, 64), S_OK);
     EXPECT_EQ(ValueAt(l, 1), 88u);
     EXPECT_GE(KvList_AllocSize(l, 1), 64);
-    for (int i = 4; i < 64; ++i) EXPECT_EQ(static_cast<BYTE*>(*reinterpret_cast<void**>(l->items + 4))[i], 0);
+    for (int i = 4; i < 64; ++i) EXPECT_EQ(static_cast<BYTE*>(*reinterpret_cast<void**>(l->items + l->stride))[i], 0);
     EXPECT_EQ(KvList_ReAllocItem(l, 2, 8), E_FAIL);  // index beyond the items
     EXPECT_EQ(KvList_ReAllocItem(l, -1, 8), E_FAIL);
     EXPECT_GT(KvList_AllocSize(l, -1), static_cast<int>(sizeof(tKVLIST)) + 64);
@@ -548,7 +548,9 @@ TEST(KvListSorting, SortToMergesIntoSortedDestination) {
   EXPECT_EQ(Contents(dst), (std::vector<DWORD>{1, 2, 3, 3, 7, 8, 9}));
   EXPECT_EQ(KvList_GetSortCriteria(dst), 3u);
   EXPECT_EQ(Contents(src).size(), 5u);
-  tKVLIST* wide = Create(KVLIST_INPLACE_ITEMS);
+  // Slots of another width (12 bytes: neither a 32-bit nor a 64-bit pointer) are refused.
+  tKVLIST* wide = nullptr;
+  ASSERT_EQ(KvList_CreateExZ(&wide, 12, 0, 4, KVLIST_INPLACE_ITEMS, 0, 0, 0), S_OK);
   EXPECT_EQ(KvList_SortTo(wide, src, 0, CompareWords), E_INVALIDARG);
   KvList_Destroy(src);
   KvList_Destroy(dst);

@@ -23,6 +23,10 @@
 
 namespace {
 
+// Sizes of the mapped records: 44 and 40 bytes in the 32-bit build.
+const long kHeader = sizeof(_kvdlghdrcreateex);
+const long kControl = sizeof(_kvdlgctrlcreateex);
+
 HKVLANG g_lang = nullptr;
 
 class Dialogs : public ::testing::Test {
@@ -282,7 +286,7 @@ TEST_F(Dialogs, ExtendedTemplateAndItsRecordsRoundTrip) {
   DestroyWindow(dlg);
 
   _kvdlghdrcreateex* m = nullptr;
-  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), 44 + 40 * 3);
+  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), kHeader + kControl * 3);
   ASSERT_NE(m, nullptr);
   const BYTE* lo = reinterpret_cast<const BYTE*>(m);
   const BYTE* hi = lo + GlobalSize(GlobalHandle(m));
@@ -328,7 +332,7 @@ TEST_F(Dialogs, ExtendedTemplateAndItsRecordsRoundTrip) {
     _kvdlghdrcreateex* p = nullptr;
     long got = KvMapDialogTemplate(reinterpret_cast<const DLGTEMPLATE*>(copy.data()), cut, &p);
     if (got) FreeBlock(p);
-    EXPECT_TRUE(got == 0 || got == 44 + 40 * 3) << cut;
+    EXPECT_TRUE(got == 0 || got == kHeader + kControl * 3) << cut;
   }
   _kvdlghdrcreateex* p = nullptr;
   EXPECT_EQ(KvMapDialogTemplate(nullptr, 100, &p), 0);
@@ -347,7 +351,7 @@ TEST_F(Dialogs, ResourceTemplatesReadBack) {
   ASSERT_GT(size, 0);
   ASSERT_NE(t, nullptr);
   _kvdlghdrcreateex* m = nullptr;
-  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), 44 + 40 * 2);
+  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), kHeader + kControl * 2);
   EXPECT_STREQ(m->title, L"Resource dialog");
   EXPECT_EQ(m->exStyle & WS_EX_TOOLWINDOW, static_cast<DWORD>(WS_EX_TOOLWINDOW));
   EXPECT_EQ(m->x, 10);
@@ -372,7 +376,7 @@ TEST_F(Dialogs, ResourceTemplatesReadBack) {
   // points reads as no face, at 9 points it is kept.
   size = KvDialogTemplateFromRCID(g_lang, Ord(701), &t);
   ASSERT_GT(size, 0);
-  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), 44 + 40);
+  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), kHeader + kControl);
   EXPECT_EQ(m->helpId, 0u);
   EXPECT_EQ(m->weight, 400);
   EXPECT_EQ(m->italic, 0);
@@ -382,7 +386,7 @@ TEST_F(Dialogs, ResourceTemplatesReadBack) {
   EXPECT_STREQ(reinterpret_cast<_kvdlgctrlcreateex*>(m + 1)->text, L"Label");
   FreeBlock(m);
   size = KvDialogTemplateFromRCID(g_lang, Ord(702), &t);
-  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), 44 + 40);
+  ASSERT_EQ(KvMapDialogTemplate(t, size, &m), kHeader + kControl);
   EXPECT_STREQ(m->face, L"MS Sans Serif");
   FreeBlock(m);
 
@@ -402,7 +406,7 @@ TEST_F(Dialogs, PlainCreationDataSize) {
   w.insert(w.end(), item.begin(), item.end());
   _kvdlghdrcreateex* m = nullptr;
   ASSERT_EQ(KvMapDialogTemplate(reinterpret_cast<const DLGTEMPLATE*>(w.data()), static_cast<long>(w.size() * 2), &m),
-            44 + 40);
+            kHeader + kControl);
   auto* c = reinterpret_cast<_kvdlgctrlcreateex*>(m + 1);
   EXPECT_EQ(c->id, 33);
   EXPECT_EQ(c->className, Ord(0x82));
