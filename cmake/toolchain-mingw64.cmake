@@ -1,13 +1,6 @@
-# Cross build for 64-bit Windows with mingw-w64 (posix thread model). The test
-# vehicle on machines that cannot run 32-bit code: the same DLL, tests, tools and
-# stand-in host, run under wine64. The product stays the 32-bit build.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows: the test vehicle on machines that cannot run
+# 32-bit code (the same DLL, tests, tools and stand-in host, run under wine64).
+# The product stays the 32-bit build.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(VOG_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-cross.cmake)
