@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -369,8 +370,12 @@ TEST(TemplateListStream, RecordsAreAppended) {
     EXPECT_EQ(KvFio_AddTemplatesToListFromIStream(list, stream), c.expected);
     stream->Release();
     ASSERT_EQ(list->count, c.appended);
+    // Both kinds of list hold one pointer per slot: 4 bytes in the 32-bit
+    // build, 8 in the 64-bit one.
+    ASSERT_EQ(list->stride, sizeof(void*));
     for (int i = 0; i < list->count; ++i) {
-      tagKVTEMPLATExV2* t = *reinterpret_cast<tagKVTEMPLATExV2**>(list->items + i * 4);
+      tagKVTEMPLATExV2* t = nullptr;
+      std::memcpy(&t, list->items + static_cast<size_t>(i) * list->stride, sizeof t);
       const std::vector<BYTE>& want = i == 0 ? a : b;
       EXPECT_EQ(std::memcmp(t, want.data(), want.size()), 0) << i;
       if (!(c.options & KVLIST_ALLOCATED_ITEMS)) KvFio_ReleaseTemplate(t);
