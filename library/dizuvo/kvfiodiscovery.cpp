@@ -33,6 +33,11 @@ bool IsZeroId(const GUID& id) {
   return memcmp(&id, &zero, sizeof(GUID)) == 0;
 }
 
+// The machine of x86 modules that this process cannot load because their
+// pointers have the other width: x86-64 modules in a 32-bit process, 32-bit
+// x86 modules in a 64-bit one. Such a plug-in runs out of process.
+const DWORD kOtherWidthMachine = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+
 // Paths of the settings files, set once per process.
 bool g_settingsDone = false;
 wchar_t g_cachePath[MAX_PATH] = {};
@@ -192,7 +197,7 @@ HRESULT KvFio_AddPluginCandidate(tKVLIST* list, const wchar_t* path, int* index)
   r.state = KVFIO_PLUGIN_FIRST_OF_DLL;
   DWORD machine = 0;
   if (SUCCEEDED(KvGetFileExecutableInfo(r.dllPath, &machine, nullptr))) {
-    if (machine == 0x8664) r.state |= KVFIO_PLUGIN_64BIT;
+    if (machine == kOtherWidthMachine) r.state |= KVFIO_PLUGIN_OTHER_WIDTH;
   } else {
     r.state |= KVFIO_PLUGIN_UNUSABLE;
   }
@@ -662,7 +667,7 @@ HRESULT ScanDll(tKVLIST* list, int index, int* records) {
   *records = 1;
   KvFioPluginRecord* first = KvFio_RecordAt(list, index);
   first->state &= ~KVFIO_PLUGIN_CHANGED;
-  if (first->state & (KVFIO_PLUGIN_64BIT | KVFIO_PLUGIN_FORCED_OUT)) {
+  if (first->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) {
     // Out-of-process plug-ins need the surrogate process, which this
     // library does not start: the DLL stays unusable and is cached as such.
     first->state |= KVFIO_PLUGIN_UNUSABLE | KVFIO_PLUGIN_CHANGED;
@@ -709,7 +714,8 @@ HRESULT ScanDll(tKVLIST* list, int index, int* records) {
   if (SUCCEEDED(hr)) hr = info->GetItemCount(&count);
   if (FAILED(hr)) return finish(S_OK);
   if (count > 64) count = 64;
-  const DWORD dllState = first->state & (KVFIO_PLUGIN_64BIT | KVFIO_PLUGIN_FORCED_OUT | KVFIO_PLUGIN_IN_SURROGATE);
+  const DWORD dllState =
+      first->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT | KVFIO_PLUGIN_IN_SURROGATE);
   int made = 0;
   for (UINT item = 0; item < count; ++item) {
     GUID id = {};
@@ -868,7 +874,8 @@ HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool rend
   if (SUCCEEDED(hr) && (record->state & KVFIO_PLUGIN_UNUSABLE)) hr = static_cast<HRESULT>(0x8004E047);
   // Out-of-process plug-ins are served by the surrogate process, which this
   // library does not run.
-  if (SUCCEEDED(hr) && (record->state & (KVFIO_PLUGIN_64BIT | KVFIO_PLUGIN_FORCED_OUT))) hr = REGDB_E_CLASSNOTREG;
+  if (SUCCEEDED(hr) && (record->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)))
+    hr = REGDB_E_CLASSNOTREG;
   if (SUCCEEDED(hr)) {
     hr = renderer ? LoadEntry<IKvRenderFileClass>(record, entry, manager, IID_IKvRenderFileClass)
                   : LoadEntry<IKvReadFileClass>(record, entry, manager, IID_IKvReadFileClass);

@@ -799,6 +799,6 @@ HRESULT KVAPI KvFio_BuildUniqueExtensionList(IKvDizuVOMgrForApp* manager, tKVLIS
   return hr;
 }
 
-HRESULT KVAPI KvList_InsertItem(tKVLIST* list, int index, DWORD item) {
+HRESULT KVAPI KvList_InsertItem(tKVLIST* list, int index, DWORD_PTR item) {
   return KvList_InsertList(list, index, &item, 1);
 }

@@ -88,6 +88,8 @@ HRESULT KVAPI KvFio_BuildUniqueExtensionList(IKvDizuVOMgrForApp* manager, tKVLIS
                                              const GUID* ids, int count, DWORD flags);
 
 KV_EXTERN_C_BEGIN
-// Inserts one 32-bit item at `index`.
-HRESULT KVAPI KvList_InsertItem(tKVLIST* list, int index, DWORD item);
+// Inserts one item at `index`. The item is a pointer-sized word, so that a
+// list whose slots hold pointers receives all of it; a list with 4-byte slots
+// keeps its low 32 bits.
+HRESULT KVAPI KvList_InsertItem(tKVLIST* list, int index, DWORD_PTR item);
 KV_EXTERN_C_END

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <cstddef>
+
 #include "kvapi.h"
 #include "kvdizuvo.h"
 #include "kvfileio.h"
@@ -32,9 +34,15 @@ struct _KVFIO_INITIALIZATION_METRICS {
   DWORD maskHigh;
   DWORD values[37];
 };
-static_assert(sizeof(_KVFIO_INITIALIZATION_METRICS) <= 160, "metrics fit the keyed record");
 
-// The keyed creation record (192 bytes).
+// The keyed creation record. Its 32-bit layout is 192 bytes: the fields ahead
+// of the metrics are eight 4-byte words (the two pointers among them) and
+// `rest` pads the record to its size. A 64-bit compiler widens and aligns the
+// two pointers, so there the fields ahead of the metrics take more room and the
+// record takes the size the compiler gives it; `rest` keeps its 32-bit size
+// rather than being derived from the width of a pointer.
+inline constexpr size_t kKvFioKeyedHeadBytes32 = 8 * sizeof(DWORD);
+static_assert(sizeof(_KVFIO_INITIALIZATION_METRICS) <= 192 - kKvFioKeyedHeadBytes32, "metrics fit the keyed record");
 struct _KVFIO_KEYED_INFO {
   DWORD reserved0;
   DWORD appValue;
@@ -45,10 +53,11 @@ struct _KVFIO_KEYED_INFO {
   int pluginIdCount;
   DWORD listMode;
   _KVFIO_INITIALIZATION_METRICS metrics;
-  BYTE rest[192 - 32 - sizeof(_KVFIO_INITIALIZATION_METRICS)];
+  BYTE rest[192 - kKvFioKeyedHeadBytes32 - sizeof(_KVFIO_INITIALIZATION_METRICS)];
 };
 #ifndef _WIN64
 // The record's 32-bit layout is fixed; a 64-bit compiler lays it out its own way.
+static_assert(offsetof(_KVFIO_KEYED_INFO, metrics) == kKvFioKeyedHeadBytes32, "metrics follow eight words");
 static_assert(sizeof(_KVFIO_KEYED_INFO) == 192, "keyed record is 192 bytes");
 #endif
 

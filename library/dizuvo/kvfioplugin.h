@@ -13,7 +13,7 @@
 // State flags of a plug-in record.
 #define KVFIO_PLUGIN_UNUSABLE 0x002u        // not an executable, load failed, or a listed class
 #define KVFIO_PLUGIN_LISTED 0x004u          // with 0x002: a listed class
-#define KVFIO_PLUGIN_64BIT 0x010u           // 64-bit module: runs out of process
+#define KVFIO_PLUGIN_OTHER_WIDTH 0x010u     // module of the other pointer width: runs out of process
 #define KVFIO_PLUGIN_FORCED_OUT 0x020u      // forced out of process by a configuration file
 #define KVFIO_PLUGIN_CHANGED 0x040u         // changed since the cache was written
 #define KVFIO_PLUGIN_NOT_CACHED 0x080u      // not covered by the cache: to be scanned

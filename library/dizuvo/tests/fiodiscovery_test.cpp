@@ -34,14 +34,20 @@ struct List {
   KvFioPluginRecord* at(int i) const { return KvFio_RecordAt(list, i); }
 };
 
+// The DLL headers of the fixtures: one for the machine of this build's
+// pointer width, and one for the other width (a plug-in that would have to run
+// out of process).
+const wchar_t* const kSameWidthDll = sizeof(void*) == 8 ? L"amd64.dll" : L"i386.dll";
+const wchar_t* const kOtherWidthDll = sizeof(void*) == 8 ? L"i386.dll" : L"amd64.dll";
+
 // A plug-in folder with a copy of vogaac2.dll, of the DLL without the
-// class-object entry, a text file named like a DLL and a 64-bit DLL header.
+// class-object entry, a text file named like a DLL and the two DLL headers.
 std::wstring PluginFolder(const wchar_t* name) {
   std::wstring dir = ScratchFolder(name);
   EXPECT_TRUE(CopyBinFile(L"vogaac2.dll", dir + L"vogaac2.dll"));
   EXPECT_TRUE(CopyBinFile(L"noexport.dll", dir + L"noexport.dll"));
-  EXPECT_TRUE(CopyFileW((FixtureDir() + L"text.dll").c_str(), (dir + L"text.dll").c_str(), FALSE));
-  EXPECT_TRUE(CopyFileW((FixtureDir() + L"amd64.dll").c_str(), (dir + L"amd64.dll").c_str(), FALSE));
+  for (const wchar_t* file : {L"text.dll", L"amd64.dll", L"i386.dll"})
+    EXPECT_TRUE(CopyFileW((FixtureDir() + file).c_str(), (dir + file).c_str(), FALSE));
   return dir;
 }
 
@@ -67,22 +73,24 @@ TEST(FioCandidates, RecordsOfEveryKindOfFile) {
   std::wstring dir = PluginFolder(L"cand");
   List l;
   ASSERT_EQ(Candidates(l, {dir + L"vogaac2.dll", dir + L"VOGAAC2.DLL", dir + L"noexport", dir + L"text.dll",
-                           dir + L"amd64.dll", dir + L"absent.dll"}),
+                           dir + kOtherWidthDll, dir + kSameWidthDll, dir + L"absent.dll"}),
             S_OK);
   // The second spelling of vogaac2 and the absent file add nothing; the
   // extension-less name becomes noexport.dll.
-  ASSERT_EQ(l.count(), 4);
+  ASSERT_EQ(l.count(), 5);
   struct Want {
     const wchar_t* file;
     DWORD state;
   };
+  // Only the DLL of the other pointer width is marked to run out of process.
   const Want want[] = {
       {L"vogaac2.dll", KVFIO_PLUGIN_FIRST_OF_DLL},
       {L"noexport.dll", KVFIO_PLUGIN_FIRST_OF_DLL},
       {L"text.dll", KVFIO_PLUGIN_FIRST_OF_DLL | KVFIO_PLUGIN_UNUSABLE},
-      {L"amd64.dll", KVFIO_PLUGIN_FIRST_OF_DLL | KVFIO_PLUGIN_64BIT},
+      {kOtherWidthDll, KVFIO_PLUGIN_FIRST_OF_DLL | KVFIO_PLUGIN_OTHER_WIDTH},
+      {kSameWidthDll, KVFIO_PLUGIN_FIRST_OF_DLL},
   };
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     const KvFioPluginRecord* r = l.at(i);
     EXPECT_EQ(std::wstring(r->dllPath), dir + want[i].file);
@@ -94,7 +102,7 @@ TEST(FioCandidates, RecordsOfEveryKindOfFile) {
   }
   // Adding an existing path in other letters again is refused quietly.
   EXPECT_EQ(KvFio_AddPluginCandidate(l.list, (dir + L"NoExport.Dll").c_str(), nullptr), S_FALSE);
-  EXPECT_EQ(l.count(), 4);
+  EXPECT_EQ(l.count(), 5);
 }
 
 TEST(FioCandidates, ConfigurationFilesNameDllsRelativeToThemselves) {
@@ -121,7 +129,8 @@ TEST(FioScan, OurPluginDescribesItselfAndTheCacheHoldsIt) {
   std::wstring checkDir = ScratchFolder(L"check");
   std::wstring cache = checkDir + L"FFCache.ini";
   List l;
-  ASSERT_EQ(Candidates(l, {dir + L"vogaac2.dll", dir + L"noexport.dll", dir + L"text.dll", dir + L"amd64.dll"}), S_OK);
+  ASSERT_EQ(Candidates(l, {dir + L"vogaac2.dll", dir + L"noexport.dll", dir + L"text.dll", dir + kOtherWidthDll}),
+            S_OK);
   ASSERT_EQ(KvFio_RegisterPlugins(l.list, 0, nullptr, cache.c_str()), S_OK);
   ASSERT_EQ(l.count(), 4);
   const KvFioPluginRecord* aac = l.at(0);
@@ -149,7 +158,7 @@ TEST(FioScan, OurPluginDescribesItselfAndTheCacheHoldsIt) {
 
   // Read again into new candidates: complete, and nothing is loaded.
   List again;
-  ASSERT_EQ(Candidates(again, {dir + L"vogaac2.dll", dir + L"noexport.dll", dir + L"text.dll", dir + L"amd64.dll"}),
+  ASSERT_EQ(Candidates(again, {dir + L"vogaac2.dll", dir + L"noexport.dll", dir + L"text.dll", dir + kOtherWidthDll}),
             S_OK);
   int complete = 0;
   ASSERT_EQ(KvFio_ReadPluginCache(again.list, &complete, cache.c_str()), S_OK);

@@ -375,7 +375,7 @@ struct PluginList {
     r->reader.index = n;
     r->reader.extensions = readerExt;
     records.push_back(r);
-    EXPECT_EQ(KvList_InsertItem(list, -1, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(r))), S_OK);
+    EXPECT_EQ(KvList_InsertItem(list, -1, reinterpret_cast<DWORD_PTR>(r)), S_OK);
     return r;
   }
 };
@@ -490,16 +490,33 @@ TEST(UniqueExtensions, SortedCaseInsensitivelyAndUnique) {
   KvList_Destroy(out);
 }
 
+// The slots of a list of pointer items are pointer-sized: an item inserted
+// there keeps every bit, the high ones of a 64-bit build's word included. A
+// list with 4-byte slots keeps the low 32 bits of each item.
 TEST(ListHelper, InsertItem) {
   tKVLIST* l = nullptr;
   ASSERT_EQ(KvList_CreateExZ(&l, 0, 2, 2, 0, 0, 0, 0), S_OK);
+  ASSERT_EQ(l->stride, sizeof(DWORD_PTR));
+  // A word that fills the slot: 0x8765432187654321 where words are 64 bits wide.
+  const DWORD_PTR high = static_cast<DWORD_PTR>(0x8765432187654321ull);
   EXPECT_EQ(KvList_InsertItem(l, -1, 1), S_OK);
-  EXPECT_EQ(KvList_InsertItem(l, -1, 3), S_OK);
+  EXPECT_EQ(KvList_InsertItem(l, -1, high), S_OK);
   EXPECT_EQ(KvList_InsertItem(l, 1, 2), S_OK);
   ASSERT_EQ(l->count, 3);
-  const DWORD* v = reinterpret_cast<const DWORD*>(l->items);
-  EXPECT_EQ(std::vector<DWORD>(v, v + 3), (std::vector<DWORD>{1, 2, 3}));
+  const DWORD_PTR* v = reinterpret_cast<const DWORD_PTR*>(l->items);
+  EXPECT_EQ(std::vector<DWORD_PTR>(v, v + 3), (std::vector<DWORD_PTR>{1, 2, high}));
   KvList_Destroy(l);
+
+  tKVLIST* words = nullptr;
+  ASSERT_EQ(KvList_CreateExZ(&words, sizeof(DWORD), 2, 2, KVLIST_INPLACE_ITEMS, 0, 0, 0), S_OK);
+  ASSERT_EQ(words->stride, sizeof(DWORD));
+  EXPECT_EQ(KvList_InsertItem(words, -1, 7), S_OK);
+  EXPECT_EQ(KvList_InsertItem(words, -1, high), S_OK);
+  EXPECT_EQ(KvList_InsertItem(words, 1, 5), S_OK);
+  ASSERT_EQ(words->count, 3);
+  const DWORD* w = reinterpret_cast<const DWORD*>(words->items);
+  EXPECT_EQ(std::vector<DWORD>(w, w + 3), (std::vector<DWORD>{7, 5, 0x87654321u}));
+  KvList_Destroy(words);
 }
 
 // A manager over our own plug-in DLL and the test's fake plug-in module.

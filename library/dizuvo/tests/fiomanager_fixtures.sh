@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Inputs of the plug-in manager tests, made at test time: an MP4 file with AAC
 # audio, a WAV and an MP3 file (no reader of ours takes them), a file named
-# like a DLL that is no executable, and the header of a 64-bit DLL.
+# like a DLL that is no executable, and the headers of an x86-64 and of a
+# 32-bit x86 DLL.
 set -euo pipefail
 out="$1/fiomanager"
 rm -rf "$out"
@@ -18,10 +19,14 @@ ffprobe -v error -select_streams a:0 -count_packets -show_entries stream=sample_
 printf 'this is not a program\n' > text.dll
 /usr/bin/python3 - <<'PY'
 import struct
-# A PE image header whose machine is x86-64: enough to be told apart, never loaded.
-dos = bytearray(64)
-dos[0:2] = b"MZ"
-struct.pack_into("<I", dos, 60, 64)
-pe = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, 0, 0, 0, 0, 240, 0x2022)
-open("amd64.dll", "wb").write(bytes(dos) + pe + bytes(512))
+# PE image headers of a DLL for x86-64 and for 32-bit x86: enough to be told
+# apart by their machine, never loaded.
+def header(name, machine, optional_size):
+    dos = bytearray(64)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 60, 64)
+    pe = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 0, 0, 0, 0, optional_size, 0x2022)
+    open(name, "wb").write(bytes(dos) + pe + bytes(512))
+header("amd64.dll", 0x8664, 240)
+header("i386.dll", 0x14C, 224)
 PY

@@ -106,10 +106,14 @@ void CheckEverySlot(IKvReadVideoStream* video, FakeVideo& fake) {
   } const oneWord[] = {{&IKvReadVideoStream::Reserved11, 11}, {&IKvReadVideoStream::Reserved13, 13},
                        {&IKvReadVideoStream::Reserved14, 14}, {&IKvReadVideoStream::Reserved21, 21},
                        {&IKvReadVideoStream::Reserved22, 22}};
+  // The one-word slots carry a pointer-sized word: in the 64-bit build its
+  // high half must arrive too (the conversion leaves 0 in the 32-bit build).
+  const DWORD_PTR highHalf = static_cast<DWORD_PTR>(0x5A5A3C3C00000000ull);
   for (const auto& c : oneWord) {
-    EXPECT_EQ((video->*c.call)(0xABC0u + c.slot), MAKE_HRESULT(0, 0x77, c.slot));
+    const DWORD_PTR word = highHalf + 0xABC0u + c.slot;
+    EXPECT_EQ((video->*c.call)(word), MAKE_HRESULT(0, 0x77, c.slot));
     EXPECT_EQ(fake.slot, c.slot);
-    EXPECT_EQ(fake.words[0], 0xABC0u + c.slot);
+    EXPECT_EQ(fake.words[0], word);
   }
   EXPECT_EQ(video->SetUserValue(99), MAKE_HRESULT(0, 0x77, 9));
   EXPECT_EQ(fake.words[0], 99u);
