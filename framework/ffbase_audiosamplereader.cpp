@@ -109,7 +109,7 @@ HRESULT AudioSampleReader::ReadSource() {
   while (fillRemaining_ >= sourceBlockAlign_) {
     _kvmemorytoken token;
     std::memset(&token, 0, sizeof token);
-    token.offset = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(fillPointer_));
+    token.base = reinterpret_cast<DWORD_PTR>(fillPointer_);
     token.size = fillRemaining_;
     token.size2 = fillRemaining_;
     token.ownerProcessId = GetCurrentProcessId();

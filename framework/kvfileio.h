@@ -16,20 +16,24 @@
 // Records passed through the interfaces.
 
 // A buffer that may live in another process, passed by value to the sample
-// reads (ten 32-bit words; a wire format between processes).
+// reads (ten 32-bit words in the 32-bit build; a wire format between
+// processes). The handle and the address are pointer-sized: DWORD_PTR is DWORD
+// in the 32-bit build, and holds them whole in the 64-bit one.
 struct _kvmemorytoken {
-  DWORD mapping;         // file-mapping handle, valid in the owner process
+  DWORD_PTR mapping;     // file-mapping handle, valid in the owner process
   DWORD reserved1;       // 0 in the tokens this program builds
   DWORD offset;          // byte offset of the data from base
   DWORD reserved3;       // 0
   DWORD size;            // bytes of data
   DWORD size2;           // the size again
-  DWORD base;            // address of the buffer in the owner process
+  DWORD_PTR base;        // address of the buffer in the owner process
   DWORD reserved7;       // 0
   DWORD isMapping;       // nonzero: the buffer is the mapping named by `mapping`
   DWORD ownerProcessId;  // process that owns the buffer
 };
+#ifndef _WIN64
 static_assert(sizeof(_kvmemorytoken) == 40, "_kvmemorytoken is ten 32-bit words");
+#endif
 
 // One stream's format as read files report it (184 bytes; declared by the
 // render-template library).

@@ -13,7 +13,8 @@
 
 namespace {
 
-_kvmemorytoken Token(DWORD pid, DWORD base, DWORD offset, DWORD size, DWORD mapping = 0, bool isMapping = false) {
+_kvmemorytoken Token(DWORD pid, DWORD_PTR base, DWORD offset, DWORD size, DWORD_PTR mapping = 0,
+                     bool isMapping = false) {
   _kvmemorytoken t = {};
   t.mapping = mapping;
   t.offset = offset;
@@ -110,8 +111,23 @@ TEST(MemoryToken, MappingOfAnotherProcessAtOffsets) {
   }
 }
 
+#ifdef _WIN64
+// A buffer above 4 GB: the token carries the whole address.
+TEST(MemoryToken, AddressAbove4GBInProcess) {
+  void* high = VirtualAlloc(reinterpret_cast<void*>(0x345670000ull), 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (!high) GTEST_SKIP() << "no memory at that address";
+  ASSERT_GT(reinterpret_cast<DWORD_PTR>(high), 0xFFFFFFFFull);
+  {
+    CMappingOfKvMemoryToken m(Token(GetCurrentProcessId(), reinterpret_cast<DWORD_PTR>(high), 16, 64), 0);
+    EXPECT_EQ(m.Pointer(), static_cast<BYTE*>(high) + 16);
+  }
+  VirtualFree(high, 0, MEM_RELEASE);
+}
+#endif
+
 TEST(MemoryToken, DeadProcess) {
-  DWORD pid = 0, base = 0, section = 0;
+  DWORD pid = 0;
+  DWORD_PTR base = 0, section = 0;
   {
     OwnerProcess owner(4096, true);
     ASSERT_TRUE(owner.ok());

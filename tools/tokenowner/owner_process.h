@@ -38,11 +38,12 @@ class OwnerProcess {
     CloseHandle(childOut);
     if (!process_) return;
     std::string first = ReadLine();
-    unsigned long pid = 0, base = 0, section = 0, got = 0;
-    if (std::sscanf(first.c_str(), "pid=%lu base=0x%lx mapping=0x%lx size=%lu", &pid, &base, &section, &got) == 4) {
+    unsigned long pid = 0, got = 0;
+    unsigned long long base = 0, section = 0;
+    if (std::sscanf(first.c_str(), "pid=%lu base=0x%llx mapping=0x%llx size=%lu", &pid, &base, &section, &got) == 4) {
       pid_ = pid;
-      base_ = base;
-      mapping_ = section;
+      base_ = static_cast<DWORD_PTR>(base);
+      mapping_ = static_cast<DWORD_PTR>(section);
     }
   }
   ~OwnerProcess() {
@@ -55,8 +56,8 @@ class OwnerProcess {
 
   bool ok() const { return pid_ != 0; }
   DWORD pid() const { return pid_; }
-  DWORD base() const { return base_; }
-  DWORD mapping() const { return mapping_; }
+  DWORD_PTR base() const { return base_; }
+  DWORD_PTR mapping() const { return mapping_; }
 
   // The owner's bytes [offset, offset + length).
   std::vector<unsigned char> Dump(DWORD offset, DWORD length) {
@@ -108,5 +109,6 @@ class OwnerProcess {
   HANDLE process_ = nullptr;
   HANDLE toChild_ = nullptr;
   HANDLE fromChild_ = nullptr;
-  DWORD pid_ = 0, base_ = 0, mapping_ = 0;
+  DWORD pid_ = 0;
+  DWORD_PTR base_ = 0, mapping_ = 0;
 };

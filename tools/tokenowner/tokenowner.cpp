@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   Fill(buffer, size, 3);
-  std::printf("pid=%lu base=0x%08lx mapping=0x%08lx size=%lu\n", GetCurrentProcessId(),
-              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(buffer)),
-              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(section)), size);
+  std::printf("pid=%lu base=0x%08llx mapping=0x%08llx size=%lu\n", GetCurrentProcessId(),
+              static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(buffer)),
+              static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(section)), size);
   std::fflush(stdout);
 
   char line[256];

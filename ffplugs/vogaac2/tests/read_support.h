@@ -25,7 +25,7 @@ inline std::string ReadFixtureDir() { return std::string(VOG_FIXTURE_DIR) + "/re
 
 inline _kvmemorytoken LocalToken(void* buffer, DWORD size) {
   _kvmemorytoken t = {};
-  t.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer));
+  t.base = reinterpret_cast<DWORD_PTR>(buffer);
   t.size = t.size2 = size;
   t.ownerProcessId = GetCurrentProcessId();
   return t;

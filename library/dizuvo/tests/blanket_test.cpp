@@ -30,7 +30,7 @@ std::wstring FixturePath(const char* name) {
 
 _kvmemorytoken LocalToken(void* buffer, DWORD size) {
   _kvmemorytoken t = {};
-  t.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer));
+  t.base = reinterpret_cast<DWORD_PTR>(buffer);
   t.size = t.size2 = size;
   t.ownerProcessId = GetCurrentProcessId();
   return t;

@@ -162,7 +162,7 @@ TEST_F(Manager, ChoosesTheAacReaderAndReadsTheAudio) {
   std::vector<BYTE> buffer(static_cast<size_t>(frames) * blockAlign);
   _kvmemorytoken token = {};
   token.size = token.size2 = static_cast<DWORD>(buffer.size());
-  token.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()));
+  token.base = reinterpret_cast<DWORD_PTR>(buffer.data());
   token.ownerProcessId = GetCurrentProcessId();
   LONG done = 0;
   HRESULT hr = audio->ReadSamples(0, token, static_cast<LONG>(frames), &done);

@@ -83,11 +83,25 @@ class FakeVideo : public IKvReadVideoStream {
 
 // Every slot shape with distinct values; the fake must see them all.
 void CheckEverySlot(IKvReadVideoStream* video, FakeVideo& fake) {
+  // Distinct values in every field of the token; the handle and the address
+  // with a high half where they have one (the 64-bit build).
   _kvmemorytoken token;
-  for (int i = 0; i < 10; ++i) reinterpret_cast<DWORD*>(&token)[i] = 0x1000u + i * 0x111u;
+  std::memset(&token, 0, sizeof token);
+  DWORD* fields[] = {&token.reserved1, &token.offset, &token.reserved3, &token.size,
+                     &token.size2,     &token.reserved7, &token.isMapping, &token.ownerProcessId};
+  for (int i = 0; i < 8; ++i) *fields[i] = 0x1000u + i * 0x111u;
+  token.mapping = static_cast<DWORD_PTR>(0xA1B2C3D400002000ull);
+  token.base = static_cast<DWORD_PTR>(0xE5F6071800003000ull);
   EXPECT_EQ(video->ReadFrames(1, 2, 3, token, 4, 5), MAKE_HRESULT(0, 0x77, 17));
   EXPECT_EQ(fake.slot, 17);
-  EXPECT_EQ(std::memcmp(&fake.token, &token, sizeof token), 0);
+  EXPECT_EQ(fake.token.mapping, token.mapping);
+  EXPECT_EQ(fake.token.base, token.base);
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(&fake.token) +
+                                              (reinterpret_cast<const BYTE*>(fields[i]) -
+                                               reinterpret_cast<const BYTE*>(&token))),
+              *fields[i])
+        << "field " << i;
   EXPECT_EQ(fake.words[0], 1u);
   EXPECT_EQ(fake.words[4], 5u);
   EXPECT_EQ(video->SetDoubleParam(29.97002997), MAKE_HRESULT(0, 0x77, 20));
