@@ -75,12 +75,14 @@ std::wstring Format(const wchar_t* pattern, const wchar_t* value) {
   return out;
 }
 
-std::wstring Hex8(DWORD v) {
-  wchar_t buf[16];
+// A value as hex digits and "h": 8 digits, or 16 for a value that needs them.
+std::wstring HexH(ULONGLONG v) {
+  const int digits = v > 0xFFFFFFFFull ? 16 : 8;
+  wchar_t buf[24];
   static const wchar_t kDigits[] = L"0123456789ABCDEF";
-  for (int i = 0; i < 8; ++i) buf[i] = kDigits[(v >> (28 - 4 * i)) & 0xF];
-  buf[8] = L'h';
-  buf[9] = 0;
+  for (int i = 0; i < digits; ++i) buf[i] = kDigits[(v >> (4 * (digits - 1 - i))) & 0xF];
+  buf[digits] = L'h';
+  buf[digits + 1] = 0;
   return buf;
 }
 
@@ -456,12 +458,12 @@ extern "C" void KVAPI KvSysInfo(HWND edit, BOOL detail, const wchar_t* extra) {
     Line(edit, L"\r\nDebug");
     SYSTEM_INFO si;
     GetSystemInfo(&si);
-    Row(edit, L"Active processor mask", Hex8(static_cast<DWORD>(si.dwActiveProcessorMask)));
+    Row(edit, L"Active processor mask", HexH(si.dwActiveProcessorMask));
     Row(edit, L"Memory load (current)", Num(mem.dwMemoryLoad) + L" %");
     Row(edit, L"Page size", Num(si.dwPageSize / 1024) + L" KB");
     Row(edit, L"Allocation granularity", Num(si.dwAllocationGranularity / 1024) + L" KB");
-    Row(edit, L"Min. app address", Hex8(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(si.lpMinimumApplicationAddress))));
-    Row(edit, L"Max. app address", Hex8(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(si.lpMaximumApplicationAddress))));
+    Row(edit, L"Min. app address", HexH(reinterpret_cast<UINT_PTR>(si.lpMinimumApplicationAddress)));
+    Row(edit, L"Max. app address", HexH(reinterpret_cast<UINT_PTR>(si.lpMaximumApplicationAddress)));
     const DWORD support = KvGetCPUSupport(0);
     Row(edit, L"CMOV available", YesNo(support & 0x1000));
     Row(edit, L"FCOMI available", YesNo(support & 0x2000));
@@ -471,14 +473,14 @@ extern "C" void KVAPI KvSysInfo(HWND edit, BOOL detail, const wchar_t* extra) {
       Row(edit, L"CPU ID level supported", Num(level));
       unsigned a, b, cx, d;
       if (level >= 1 && __get_cpuid(1, &a, &b, &cx, &d)) {
-        Row(edit, L"Version info (EAX)", Hex8(a));
-        Row(edit, L"Features (EDX)", Hex8(d));
+        Row(edit, L"Version info (EAX)", HexH(a));
+        Row(edit, L"Features (EDX)", HexH(d));
       }
       if (level >= 2 && __get_cpuid(2, &a, &b, &cx, &d)) {
-        Row(edit, L"Cache/TLB (EAX)", Hex8(a));
-        Row(edit, L"Cache/TLB (EBX)", Hex8(b));
-        Row(edit, L"Cache/TLB (ECX)", Hex8(cx));
-        Row(edit, L"Cache/TLB (EDX)", Hex8(d));
+        Row(edit, L"Cache/TLB (EAX)", HexH(a));
+        Row(edit, L"Cache/TLB (EBX)", HexH(b));
+        Row(edit, L"Cache/TLB (ECX)", HexH(cx));
+        Row(edit, L"Cache/TLB (EDX)", HexH(d));
       }
     }
   }

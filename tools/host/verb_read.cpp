@@ -198,7 +198,7 @@ int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv) {
       token.isMapping = remote == 2 ? 1 : 0;
       token.ownerProcessId = owner->pid();
     } else {
-      token.base = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()));
+      token.base = reinterpret_cast<DWORD_PTR>(buffer.data());
       token.ownerProcessId = GetCurrentProcessId();
     }
     LONG done = 0;
