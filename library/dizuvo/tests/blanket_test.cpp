@@ -177,8 +177,13 @@ class Blankets : public ::testing::Test {
     proxies_ = KvTestProxies_Register();
     ASSERT_NE(proxies_, 0u);
     ASSERT_TRUE(reader_.loaded());
-    path_ = FixturePath("lc_2ch_44100.m4a");
-    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "fixture missing";
+    const std::wstring fixture = FixturePath("lc_2ch_44100.m4a");
+    if (GetFileAttributesW(fixture.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "fixture missing";
+    // The lifetime checks open the file exclusively, so the test reads a copy
+    // of its own: other test programs that CTest runs at the same time open
+    // the shared fixture too.
+    path_ = PrivateCopy(fixture);
+    ASSERT_FALSE(path_.empty()) << "cannot copy the fixture";
     // The direct road: what every blanket call must reproduce.
     IKvReadFileClass* cls = reader_.NewClass();
     ASSERT_NE(cls, nullptr);
@@ -194,6 +199,21 @@ class Blankets : public ::testing::Test {
   void TearDown() override {
     KvTestProxies_Revoke(proxies_);
     CoUninitialize();
+    // Fails where Wine kept an STA row's file open: the copy then stays in
+    // the prefix's temporary folder.
+    if (!path_.empty()) DeleteFileW(path_.c_str());
+  }
+
+  // A copy of `source` in the temporary folder, named for this process and
+  // test so that no other program or earlier test holds it; empty on failure.
+  static std::wstring PrivateCopy(const std::wstring& source) {
+    static int copies = 0;
+    wchar_t folder[MAX_PATH] = {};
+    if (!GetTempPathW(MAX_PATH, folder)) return std::wstring();
+    std::wstring path = std::wstring(folder) + L"blanket_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                        std::to_wstring(++copies) + L".m4a";
+    if (!CopyFileW(source.c_str(), path.c_str(), FALSE)) return std::wstring();
+    return path;
   }
 
   // A class blanket around a new reader class object; the test keeps its
