@@ -55,7 +55,7 @@ void dct1024Run(Dct1024* d, const float* x, float* y) {
       const int j = 32 * n1 + n2;
       const __m128 e0 = _mm_loadu_ps(x + 2 * j), e1 = _mm_loadu_ps(x + 2 * j + 4);
       const __m128 a = _mm_shuffle_ps(e0, e1, _MM_SHUFFLE(2, 0, 2, 0));  // x[2j], x[2j+2], ...
-      const __m128 w0 = _mm_loadu_ps(x + kN - 8 - 2 * j), w1 = _mm_loadu_ps(x + kN - 4 - 2 * j);
+      const __m128 w0 = _mm_loadu_ps(x + (kN - 8 - 2 * j)), w1 = _mm_loadu_ps(x + (kN - 4 - 2 * j));
       const __m128 b = _mm_shuffle_ps(w1, w0, _MM_SHUFFLE(1, 3, 1, 3));  // x[N-1-2j], x[N-3-2j], ...
       const __m128 cs = _mm_loadu_ps(d->cosr + j), sn = _mm_loadu_ps(d->sinr + j);
       const __m128 re = _mm_add_ps(_mm_mul_ps(a, cs), _mm_mul_ps(b, sn));

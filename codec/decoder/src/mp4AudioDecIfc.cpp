@@ -7,7 +7,7 @@
 
 #include "aacdecoder.h"
 #include "decruntime.h"
-#include "sbrdec.h"
+#include "sbr/sbrdec.h"
 
 struct Mp4AudioDec {
   uint32_t magic;

@@ -4,7 +4,7 @@
 set -euo pipefail
 out="$1/sbr"
 mkdir -p "$out"
-tables="$(dirname "$0")/../../../../../../shared/aac-tables"
+tables="$(dirname "$0")/../../../../../shared/aac-tables"
 [ -n "${2:-}" ] && tables="$2/aac-tables"
 if [ ! -f "$tables/sbr_huffman.json" ]; then
   echo "aac-tables not found; skipping" >&2

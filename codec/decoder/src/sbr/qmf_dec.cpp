@@ -92,7 +92,7 @@ void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
   const float* ps = b->preRot + h;
   for (int j = 0; j < h; j += 4) {
     __m128 a0 = _mm_loadu_ps(x + 2 * j), a1 = _mm_loadu_ps(x + 2 * j + 4);
-    __m128 c0 = _mm_loadu_ps(x + M - 8 - 2 * j), d0 = _mm_loadu_ps(x + M - 4 - 2 * j);
+    __m128 c0 = _mm_loadu_ps(x + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(x + (M - 4 - 2 * j));
     __m128 ev = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));  // x[2j .. 2j+6]
     __m128 od = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));  // x[M-1-2j], x[M-3-2j], ...
     __m128 re = dst ? od : ev, im = dst ? ev : od;
@@ -120,7 +120,7 @@ void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
   // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t].
   for (int j = 0; j < h; j += 4) {
     __m128 e = _mm_loadu_ps(E + j);
-    __m128 o = _mm_loadu_ps(O + h - 4 - j);
+    __m128 o = _mm_loadu_ps(O + (h - 4 - j));
     o = _mm_shuffle_ps(o, o, _MM_SHUFFLE(0, 1, 2, 3));
     _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(e, o));
     _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(e, o));

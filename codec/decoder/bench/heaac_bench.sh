@@ -7,7 +7,7 @@
 # figure is its decode minus its demux-only run (-c copy) of the same file.
 set -euo pipefail
 dec="$1"
-src="${2:-$(dirname "$0")/../../../../../../shared/vectors/mp4/heaac.mp4}"
+src="${2:-$(dirname "$0")/../../../../shared/vectors/mp4/heaac.mp4}"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 ffmpeg -nostdin -v error -stream_loop 7 -i "$src" -c copy -t 600 "$tmp/heaac_600.mp4"

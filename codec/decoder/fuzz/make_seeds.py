@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 here = os.path.dirname(os.path.abspath(__file__))
-extract = os.path.join(here, '..', 'tests', 'extract_au.py')
+extract = os.path.join(here, '..', 'tests', 'sbr', 'extract_au.py')
 
 
 def units_of(path, asc_hex=None):

@@ -6,7 +6,7 @@
 set -euo pipefail
 out="$1/sbrdec"
 mkdir -p "$out"
-vec="${2:-$(dirname "$0")/../../../../../../shared}/vectors/mp4"
+vec="${2:-$(dirname "$0")/../../../../../shared}/vectors/mp4"
 if [ ! -f "$vec/heaac.mp4" ]; then
   echo "vectors not found; skipping" >&2
   exit 0
