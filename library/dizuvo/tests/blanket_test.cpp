@@ -18,15 +18,12 @@
 #include "kvblanket.h"
 #include "kvdizuvo.h"
 #include "kvreadroad_proxy_api.h"
+#include "vog_paths.h"
+#include "vog_tools.h"
 
 namespace {
 
-std::wstring FixturePath(const char* name) {
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/readroad/" + name;
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+std::wstring FixturePath(const char* name) { return vogtest::WineFixturePath(std::string("readroad/") + name); }
 
 _kvmemorytoken LocalToken(void* buffer, DWORD size) {
   _kvmemorytoken t = {};
@@ -178,7 +175,7 @@ class Blankets : public ::testing::Test {
     ASSERT_NE(proxies_, 0u);
     ASSERT_TRUE(reader_.loaded());
     path_ = FixturePath("lc_2ch_44100.m4a");
-    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "fixture missing";
+    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) VOG_TOOL_MISSING("ffmpeg") << "fixture missing";
     // The direct road: what every blanket call must reproduce.
     IKvReadFileClass* cls = reader_.NewClass();
     ASSERT_NE(cls, nullptr);
