@@ -6,6 +6,10 @@
 # vog_add_fixture(NAME SCRIPT script [ARGS ...])
 #   A native shell step that makes test inputs (with ffmpeg and friends) into
 #   ${VOG_FIXTURE_DIR} before the tests that name it run.
+#
+# tests/support holds what the tests share: the C++ headers (vog_testsupport:
+# paths, file readers, the missing-tool rule), testlib.sh for the shell steps
+# (found through VOG_SOURCE_DIR) and the Python modules (on PYTHONPATH).
 
 set(GTEST_SRC_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(NOT TARGET gtest)
@@ -15,8 +19,10 @@ if(NOT TARGET gtest)
   add_subdirectory(${GTEST_SRC_DIR} ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL SYSTEM)
 endif()
 
+set(VOG_TESTSUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
+
 add_library(vog_testsupport INTERFACE)
-target_include_directories(vog_testsupport INTERFACE ${CMAKE_SOURCE_DIR}/tests/support)
+target_include_directories(vog_testsupport INTERFACE ${VOG_TESTSUPPORT_DIR})
 target_compile_definitions(vog_testsupport INTERFACE
   VOG_SHARED_DIR="${VOG_SHARED_DIR}"
   VOG_FIXTURE_DIR="${VOG_FIXTURE_DIR}"
@@ -41,17 +47,20 @@ function(vog_add_fixture name)
   add_test(NAME ${name} COMMAND bash ${F_SCRIPT} ${VOG_FIXTURE_DIR} ${F_ARGS})
   # Steps that start Wine without a program of the build (making prefixes) take
   # the build's Wine architecture from VOG_WINE_ARCH.
-  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name} ENVIRONMENT "VOG_WINE_ARCH=${VOG_WINE_ARCH}")
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name}
+    ENVIRONMENT "VOG_WINE_ARCH=${VOG_WINE_ARCH};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${VOG_TESTSUPPORT_DIR};VOG_FIXTURE_STEP=1")
 endfunction()
 
 # A native (Linux) shell check run by CTest, e.g. a comparison with ffprobe.
 # It sees the build in its environment: VOG_WIN32 (ON in both Windows builds),
 # VOG_WIN64 (ON in the 64-bit one) and VOG_OBJDUMP (the build's objdump).
+# Exit status 77 reports it skipped (testlib.sh's require_tool, without CI).
 function(vog_add_shell_test name)
   cmake_parse_arguments(S "" "SCRIPT" "ARGS;FIXTURES;DEPENDS" ${ARGN})
   add_test(NAME ${name} COMMAND bash ${S_SCRIPT} ${S_ARGS})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32};VOG_WIN64=${VOG_WIN64};VOG_OBJDUMP=${CMAKE_OBJDUMP};VOG_WINE_ARCH=${VOG_WINE_ARCH}")
+    ENVIRONMENT "VOG_BIN_DIR=${CMAKE_BINARY_DIR}/bin;VOG_FIXTURE_DIR=${VOG_FIXTURE_DIR};VOG_SHARED_DIR=${VOG_SHARED_DIR};VOG_SOURCE_DIR=${CMAKE_SOURCE_DIR};VOG_WIN32=${VOG_WIN32};VOG_WIN64=${VOG_WIN64};VOG_OBJDUMP=${CMAKE_OBJDUMP};VOG_WINE_ARCH=${VOG_WINE_ARCH};PYTHONPATH=${VOG_TESTSUPPORT_DIR}")
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   if(S_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${S_FIXTURES}")
   endif()

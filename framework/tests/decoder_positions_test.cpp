@@ -15,15 +15,11 @@
 #include "ffbase_mpeg4audiodecoder.h"
 #include "metafactories.h"
 #include "trackreader.h"
+#include "vog_paths.h"
 
 namespace {
 
-std::wstring FixturePath(const char* name) {
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/readroad/" + name;
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+std::wstring FixturePath(const char* name) { return vogtest::WineFixturePath(std::string("readroad/") + name); }
 
 struct FakeLog {
   int decodes = 0;

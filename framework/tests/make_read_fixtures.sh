@@ -5,6 +5,8 @@
 # duration in media units.
 #   make_read_fixtures.sh FIXTURE_DIR [SHARED_DIR]
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe
 out="$1/readroad"
 shared="${2:-$(cd "$(dirname "$0")/../../.." && pwd)/shared}"
 mkdir -p "$out"

@@ -3,6 +3,8 @@
 # their references: numpy for the exact conversions, sox for resampling.
 #   make_render_fixtures.sh FIXTURE_DIR
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool sox py:numpy
 out="$1/renderpcm"
 mkdir -p "$out"
 cd "$out"

@@ -23,23 +23,20 @@
 #include "metaid3.h"
 #include "summaryids.h"
 #include "trackreader.h"
+#include "vog_paths.h"
 
 namespace {
 
 using fileutil::BoxList;
 using fileutil::FCC;
 
-std::wstring HostPath(const std::string& unix) {
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+using vogtest::WinePath;
 
 std::string FixtureDir(const char* sub) { return std::string(VOG_FIXTURE_DIR) + "/" + sub; }
 
 std::wstring WrittenPath(const std::string& name) {
-  CreateDirectoryW(HostPath(FixtureDir("render")).c_str(), nullptr);
-  return HostPath(FixtureDir("render") + "/" + name);
+  CreateDirectoryW(WinePath(FixtureDir("render")).c_str(), nullptr);
+  return WinePath(FixtureDir("render") + "/" + name);
 }
 
 bool LoadBytes(const std::wstring& path, std::vector<uint8_t>& out) {
@@ -190,7 +187,7 @@ const char* const kSources[] = {"lc_1ch_44100", "lc_2ch_44100", "lc_1ch_48000", 
 TEST(Mpeg4AudioEncoder, RewritesFfmpegUnitsIntoAFileOfTheSameTrack) {
   for (const char* name : kSources) {
     SCOPED_TRACE(name);
-    Track source = LoadTrack(HostPath(FixtureDir("readroad") + "/" + name + ".m4a"));
+    Track source = LoadTrack(WinePath(FixtureDir("readroad") + "/" + name + ".m4a"));
     ASSERT_TRUE(source.ok);
     ASSERT_EQ(source.units.size(), source.durations.size());
     std::wstring path = WrittenPath(std::string("written_") + name + ".mp4");
@@ -213,7 +210,7 @@ TEST(Mpeg4AudioEncoder, RewritesFfmpegUnitsIntoAFileOfTheSameTrack) {
 // A source that answers its length with S_FALSE still renders (the length is
 // not used), and a source without any unit gives a well-formed empty file.
 TEST(Mpeg4AudioEncoder, EmptyAndLengthlessSources) {
-  Track source = LoadTrack(HostPath(FixtureDir("readroad") + "/lc_2ch_44100.m4a"));
+  Track source = LoadTrack(WinePath(FixtureDir("readroad") + "/lc_2ch_44100.m4a"));
   ASSERT_TRUE(source.ok);
   std::wstring path = WrittenPath("lengthless.mp4");
   ASSERT_EQ(S_OK, WriteTrack(source, path, S_FALSE));
@@ -268,7 +265,7 @@ TEST(Mpeg4AudioEncoder, LargeHeaderGoesThroughACopy) {
 
 // A file that cannot be created or written reports failure, never S_OK.
 TEST(Mpeg4AudioEncoder, WriteFailuresAreReported) {
-  Track source = LoadTrack(HostPath(FixtureDir("readroad") + "/lc_1ch_44100.m4a"));
+  Track source = LoadTrack(WinePath(FixtureDir("readroad") + "/lc_1ch_44100.m4a"));
   ASSERT_TRUE(source.ok);
   EXPECT_EQ(E_FAIL, WriteTrack(source, WrittenPath("no-such-folder\\x.mp4")));
   // A device that takes no bytes (writes fail with "no space").
@@ -285,7 +282,7 @@ TEST(Mpeg4AudioEncoder, WriteFailuresAreReported) {
 // ID3v2 tag for others; an empty collection leaves the file byte for byte as
 // it was.
 TEST(Mpeg4AudioEncoder, MetadataByExtension) {
-  Track source = LoadTrack(HostPath(FixtureDir("readroad") + "/lc_2ch_44100.m4a"));
+  Track source = LoadTrack(WinePath(FixtureDir("readroad") + "/lc_2ch_44100.m4a"));
   ASSERT_TRUE(source.ok);
   for (const char* name : {"tagged.m4a", "tagged.MP4"}) {
     SCOPED_TRACE(name);

@@ -9,7 +9,10 @@ the same FFT bin and keep its level within 0.1 dB.
 import os
 import sys
 
-import numpy as np
+import vogtools  # tests/support, on PYTHONPATH
+
+vogtools.require(modules=["numpy"])
+import numpy as np  # noqa: E402 (after the check that it is there)
 
 fixtures = os.environ["VOG_FIXTURE_DIR"]
 cases = [

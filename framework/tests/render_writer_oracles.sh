@@ -6,6 +6,8 @@
 # it as AAC; the titles written by extension are read back by ffprobe (iTunes
 # item) and exiftool (3GPP asset).
 set -uo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe mediainfo exiftool
 dir="$VOG_FIXTURE_DIR/render"
 src="$VOG_FIXTURE_DIR/readroad"
 pass=0

@@ -19,27 +19,16 @@
 #include "kvaudio.h"
 #include "kvtemplate.h"
 #include "standin_host.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 namespace {
 
 std::string PcmDir() { return std::string(VOG_FIXTURE_DIR) + "/renderpcm/"; }
 
-std::wstring HostPath(const std::string& unix) {
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+using vogtest::WinePath;
 
-std::vector<BYTE> Load(const std::string& name) {
-  std::vector<BYTE> bytes;
-  FILE* f = _wfopen(HostPath(PcmDir() + name).c_str(), L"rb");
-  if (!f) return bytes;
-  BYTE buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  fclose(f);
-  return bytes;
-}
+std::vector<BYTE> Load(const std::string& name) { return vogtest::ReadBytes(WinePath(PcmDir() + name)); }
 
 std::vector<float> LoadFloats(const std::string& name) {
   std::vector<BYTE> b = Load(name);
@@ -50,8 +39,8 @@ std::vector<float> LoadFloats(const std::string& name) {
 
 void SaveFloats(const std::string& name, const std::vector<float>& data) {
   std::string dir = std::string(VOG_FIXTURE_DIR) + "/render";
-  CreateDirectoryW(HostPath(dir).c_str(), nullptr);
-  FILE* f = _wfopen(HostPath(dir + "/" + name).c_str(), L"wb");
+  CreateDirectoryW(WinePath(dir).c_str(), nullptr);
+  FILE* f = _wfopen(WinePath(dir + "/" + name).c_str(), L"wb");
   ASSERT_TRUE(f);
   fwrite(data.data(), 4, data.size(), f);
   fclose(f);

@@ -5,6 +5,7 @@
 #include "boxes.h"
 #include "descriptorprinter.h"
 #include "trackreader.h"
+#include "vog_tools.h"
 
 using namespace mp4test;
 using namespace fileutil;
@@ -55,7 +56,7 @@ TEST(Descriptors, EqualsFfmpegEsdsExceptEsId) {
   for (const char* name : {"lc_stereo_48000.m4a", "tagged.3gp", "lc_51_32000.m4a"}) {
     Bytes file;
     if (!LoadFile(std::string(VOG_FIXTURE_DIR) + "/mp4/" + name, file) && !LoadFile(FixturePath(name), file))
-      GTEST_SKIP() << "fixture missing";
+      VOG_TOOL_MISSING("ffmpeg/AtomicParsley") << "fixture missing";
     Tree tree(file);
     ElementaryStreamDescriptorBox* box = tree.Find<ElementaryStreamDescriptorBox>("esds");
     ASSERT_TRUE(box && box->GetDescriptor()) << name;

@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
 # Makes the MP4 test files of the container library with ffmpeg and
 # AtomicParsley into the fixture folder ($1). Generated at test time, never
-# committed. Skips (leaves a marker) when the tools are missing.
+# committed. Without the tools it leaves a marker and skips, or fails under CI.
 set -euo pipefail
 out="$1/mp4"
 mkdir -p "$out"
 cd "$out"
-if ! command -v ffmpeg >/dev/null || ! command -v AtomicParsley >/dev/null; then
-  echo "ffmpeg or AtomicParsley missing: MP4 fixtures not made" >&2
-  touch MISSING_TOOLS
-  exit 0
-fi
-rm -f MISSING_TOOLS
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool_or_mark MISSING_TOOLS ffmpeg AtomicParsley
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 
 # AAC-LC at several layouts and rates, moov at the end and at the start.

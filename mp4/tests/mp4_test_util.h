@@ -15,6 +15,8 @@
 #include "boxtree.h"
 #include "descriptors.h"
 #include "factories.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 namespace mp4test {
 
@@ -85,31 +87,13 @@ struct Tree {
 
 // A path of the build machine as the test program sees it: unchanged natively,
 // on Wine's Z: drive with backslashes in the Windows build.
-inline std::string HostPath(const std::string& unixPath) {
-#ifdef _WIN32
-  std::string p = "Z:" + unixPath;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-#else
-  return unixPath;
-#endif
-}
+using vogtest::HostPath;
 
-inline std::string FixturePath(const char* name) { return HostPath(std::string(VOG_FIXTURE_DIR) + "/mp4/" + name); }
+inline std::string FixturePath(const char* name) { return vogtest::FixturePath(std::string("mp4/") + name); }
 
-inline std::string VectorPath(const char* name) {
-  return HostPath(std::string(VOG_SHARED_DIR) + "/vectors/mp4/" + name);
-}
+inline std::string VectorPath(const char* name) { return vogtest::SharedPath(std::string("vectors/mp4/") + name); }
 
-inline bool LoadFile(const std::string& path, Bytes& out) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  std::ostringstream s;
-  s << f.rdbuf();
-  out = s.str();
-  return true;
-}
+inline bool LoadFile(const std::string& path, Bytes& out) { return vogtest::ReadText(path, out); }
 
 inline std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 

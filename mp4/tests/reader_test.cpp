@@ -4,6 +4,7 @@
 #include "mp4_test_util.h"
 
 #include "boxes.h"
+#include "vog_tools.h"
 
 using namespace mp4test;
 using namespace fileutil;
@@ -226,7 +227,7 @@ TEST(BoxReader, ReadsFilesByPath) {
   std::string path = FixturePath("lc_stereo_48000.m4a");
   Bytes bytes;
   if (!LoadFile(VOG_FIXTURE_DIR + std::string("/mp4/lc_stereo_48000.m4a"), bytes) && !LoadFile(path, bytes))
-    GTEST_SKIP() << "fixture missing";
+    VOG_TOOL_MISSING("ffmpeg/AtomicParsley") << "fixture missing";
   BoxReader byPath(Wide(path).c_str());
   BoxList* a = byPath.ReadAllBoxes();
   Tree b(bytes);
@@ -259,7 +260,7 @@ TEST(BoxReader, ItemsOfAnAtomicParsleyFile) {
   Bytes file;
   if (!LoadFile(std::string(VOG_FIXTURE_DIR) + "/mp4/ap_tagged.m4a", file) &&
       !LoadFile(FixturePath("ap_tagged.m4a"), file))
-    GTEST_SKIP() << "fixture missing";
+    VOG_TOOL_MISSING("ffmpeg/AtomicParsley") << "fixture missing";
   Tree tree(file, GetReadMetaFactory());
   NamItemBox* title = tree.Find<NamItemBox>("\xA9nam");
   ARTItemBox* artist = tree.Find<ARTItemBox>("\xA9" "ART");

@@ -12,23 +12,15 @@ vectors="$VOG_SHARED_DIR/vectors/mp4"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-if [ "${VOG_WIN32:-OFF}" = "ON" ]; then
-  dump() { "$VOG_SOURCE_DIR/scripts/wine-run" "$VOG_BIN_DIR/mp4dump.exe" "$@" | tr -d '\r'; }
-  winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-else
-  dump() { "$VOG_BIN_DIR/mp4dump" "$@"; }
-  winpath() { echo "$1"; }
-fi
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+dump() { run_build_tool mp4dump "$@"; }
 
-if [ -e "$fixtures/MISSING_TOOLS" ] || ! command -v AtomicParsley >/dev/null || ! command -v ffprobe >/dev/null; then
-  echo "SKIP: ffmpeg/ffprobe/AtomicParsley missing"
-  exit 0
-fi
+require_tool ffprobe AtomicParsley
+[ -e "$fixtures/MISSING_TOOLS" ] && tool_missing "$(cat "$fixtures/MISSING_TOOLS")"
 
-failures=0
 check() {  # file strict-atomicparsley(yes/no)
   local f=$1 strict=$2 d="$work/$(basename "$1").dump"
-  dump --samples "$(winpath "$f")" > "$d"
+  dump --samples "$(hostpath "$f")" > "$d"
   local rc=$?
   if [ $rc -ne 0 ] && [ $rc -ne 3 ] && [ $rc -ne 5 ]; then
     echo "FAIL: mp4dump exit $rc on $f"; failures=$((failures + 1)); return

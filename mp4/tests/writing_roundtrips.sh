@@ -16,24 +16,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -e "$fixtures/MISSING_TOOLS" ] || ! command -v ffprobe >/dev/null; then
-  echo "SKIP: ffmpeg/ffprobe missing"; exit 0
-fi
-if [ "${VOG_WIN32:-OFF}" = "ON" ]; then
-  tool() {
-    local args=() a
-    for a in "$@"; do
-      case "$a" in /*) args+=("Z:$(echo "$a" | tr / '\\')") ;; *) args+=("$a") ;; esac
-    done
-    "$VOG_SOURCE_DIR/scripts/wine-run" "$VOG_BIN_DIR/mp4dump.exe" "${args[@]}" | tr -d '\r'
-    return "${PIPESTATUS[0]}"
-  }
-else
-  tool() { "$VOG_BIN_DIR/mp4dump" "$@"; }
-fi
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe
+[ -e "$fixtures/MISSING_TOOLS" ] && tool_missing "$(cat "$fixtures/MISSING_TOOLS")"
+tool() { run_build_tool mp4dump "$@"; }
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pcm() { ffmpeg -nostdin -v error -i "$1" -f s16le - | md5sum | cut -d' ' -f1; }
 packets() { ffprobe -v error -ignore_editlist 1 -select_streams a:0 -show_entries packet=size,duration -of csv=p=0 "$1" | md5sum | cut -d' ' -f1; }
 adts() { ffmpeg -nostdin -v error -i "$1" -c copy -f adts - | md5sum | cut -d' ' -f1; }

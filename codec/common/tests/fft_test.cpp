@@ -11,6 +11,7 @@
 #include "nyx_dct.h"
 #include "nyx_fft.h"
 #include "testdata.h"
+#include "vog_tools.h"
 
 using codectest::readArray;
 
@@ -30,7 +31,7 @@ double relativeError(const std::vector<float>& got, const std::vector<double>& r
 
 #define REQUIRE_FIXTURE(name)                                                      \
   do {                                                                             \
-    if (!codectest::fixtureExists(name)) GTEST_SKIP() << "fixture missing: " << name; \
+    if (!codectest::fixtureExists(name)) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing: " << name; \
   } while (0)
 
 }  // namespace
@@ -80,7 +81,7 @@ TEST(FixedSizeFft, ImpulsesGiveOnesAndRotations) {
 // leave the data alone.
 TEST(Cfftn, EveryLengthUpTo512MatchesNumpyOrIsRefused) {
   std::string accepts = codectest::readText("fft/cfftn_accepts.txt");
-  if (accepts.empty()) GTEST_SKIP() << "fixture missing";
+  if (accepts.empty()) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
   std::istringstream lines(accepts);
   int n, ok, accepted = 0, refused = 0;
   while (lines >> n >> ok) {
@@ -130,7 +131,7 @@ TEST(Cfftn, LargePowersOfTwo) {
     SCOPED_TRACE("n = " + std::to_string(n));
     auto in = readArray<float>("fft/cfftn_" + std::to_string(n) + "_in.f32");
     auto ref = readArray<double>("fft/cfftn_" + std::to_string(n) + "_fwd.f64");
-    if (in.empty()) GTEST_SKIP() << "fixture missing";
+    if (in.empty()) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
     ASSERT_EQ(cfftnInterleaved(in.data(), n, -1), 1);
     EXPECT_LE(relativeError(in, ref), kRelTol);
   }
@@ -223,7 +224,7 @@ TEST(Rfftn, ForwardMatchesNumpyAndInverseRoundTrips) {
     SCOPED_TRACE("n = " + std::to_string(n));
     auto in = readArray<float>("fft/rfftn_" + std::to_string(n) + "_in.f32");
     auto ref = readArray<double>("fft/rfftn_" + std::to_string(n) + "_out.f64");
-    if (in.empty()) GTEST_SKIP() << "fixture missing";
+    if (in.empty()) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
     float* table = rfftnCreateTable(n);
     ASSERT_NE(table, nullptr);
     auto data = in;
@@ -263,7 +264,7 @@ TEST(Dct, DctIvAndDstIvMatchScipy) {
     auto in = readArray<float>("fft/dct_" + std::to_string(n) + "_in.f32");
     auto dctRef = readArray<double>("fft/dct4_" + std::to_string(n) + ".f64");
     auto dstRef = readArray<double>("fft/dst4_" + std::to_string(n) + ".f64");
-    if (in.empty()) GTEST_SKIP() << "fixture missing";
+    if (in.empty()) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
     DctHandle* h = nullptr;
     ASSERT_EQ(createDct(&h, n), 0);
     ASSERT_NE(h, nullptr);

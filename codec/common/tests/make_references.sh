@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Test fixture: reference data of the codec runtime, made with numpy/scipy.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool py:numpy py:scipy
 out="$1/codec_common"
 rm -rf "$out"
 mkdir -p "$out"

@@ -12,6 +12,7 @@
 #include "randomgen.h"
 #include "testdata.h"
 #include "vecmath.h"
+#include "vog_tools.h"
 
 using codectest::readArray;
 
@@ -23,7 +24,7 @@ TEST(Random, UnseededGeneratorGivesZeros) {
 
 TEST(Random, StreamDoesNotDependOnHowRequestsAreSplit) {
   auto ref = readArray<double>("random/seed1802.f64");
-  if (ref.size() < 5000) GTEST_SKIP() << "fixture missing";
+  if (ref.size() < 5000) VOG_TOOL_MISSING("numpy") << "fixture missing";
   double state[kRandomStateSize];
   randomRestoreState(std::vector<double>(kRandomStateSize, 0.0).data());  // position 0
   randomSeed(0);  // the remembered first seed, 1802
@@ -60,7 +61,7 @@ TEST(Random, StreamDoesNotDependOnHowRequestsAreSplit) {
 TEST(Random, SeedsTakenModulo31328AndPositionKept) {
   auto ref1 = readArray<double>("random/seed1.f64");
   auto ref1802 = readArray<double>("random/seed1802.f64");
-  if (ref1.empty() || ref1802.empty()) GTEST_SKIP() << "fixture missing";
+  if (ref1.empty() || ref1802.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
   std::vector<double> zero(kRandomStateSize, 0.0);
   randomRestoreState(zero.data());
   randomSeed(31328 + 1);  // seeds with 1, which is remembered

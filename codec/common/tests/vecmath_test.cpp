@@ -21,6 +21,7 @@
 #include "cpuident.h"
 #include "testdata.h"
 #include "vecmath.h"
+#include "vog_tools.h"
 
 using codectest::readArray;
 
@@ -306,7 +307,7 @@ class VectorTable : public testing::Test {
     inputs_ = nullptr;
   }
   void SetUp() override {
-    if (!inputs_->ok()) GTEST_SKIP() << "fixture missing";
+    if (!inputs_->ok()) VOG_TOOL_MISSING("numpy") << "fixture missing";
   }
   static Inputs* inputs_;
 };

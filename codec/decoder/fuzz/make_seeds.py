@@ -16,12 +16,16 @@ import tempfile
 
 here = os.path.dirname(os.path.abspath(__file__))
 extract = os.path.join(here, '..', 'tests', 'sbr', 'extract_au.py')
+# extract_au.py walks the boxes with the tests' shared MP4 walker.
+top = subprocess.run(['git', '-C', here, 'rev-parse', '--show-toplevel'], capture_output=True, text=True,
+                     check=True).stdout.strip()
+extract_env = dict(os.environ, PYTHONPATH=os.path.join(top, 'tests', 'support'))
 
 
 def units_of(path, asc_hex=None):
     with tempfile.TemporaryDirectory() as tmp:
         args = ['/usr/bin/python3', extract, path, tmp + '/x'] + ([asc_hex] if asc_hex else [])
-        subprocess.run(args, check=True)
+        subprocess.run(args, check=True, env=extract_env)
         asc = open(tmp + '/x.asc', 'rb').read()
         au = open(tmp + '/x.au', 'rb').read()
     units, p = [], 0

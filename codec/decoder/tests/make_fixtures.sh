@@ -6,6 +6,8 @@
 # not trim either) as the reference. $2 is the shared folder: its LC test
 # vectors get an ffmpeg reference too.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg
 out="$1/aacdec"
 shared="${2:-}"
 mkdir -p "$out"

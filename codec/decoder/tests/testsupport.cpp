@@ -8,16 +8,10 @@
 
 #include "mp4AudioDecIfc.h"
 #include "trackinput.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 namespace {
-
-std::string nativePath(std::string p) {
-#ifdef _WIN32
-  if (!p.empty() && p[0] == '/') p = "Z:" + p;
-  std::replace(p.begin(), p.end(), '/', '\\');
-#endif
-  return p;
-}
 
 void fft(std::vector<std::complex<double>>& a) {
   const size_t n = a.size();
@@ -55,15 +49,10 @@ std::vector<double> powerSpectrum(const std::vector<float>& x, int channels, int
 
 }  // namespace
 
-std::string fixturePath(const std::string& name) { return nativePath(std::string(VOG_FIXTURE_DIR) + "/aacdec/" + name); }
-std::string sharedPath(const std::string& relative) { return nativePath(std::string(VOG_SHARED_DIR) + "/" + relative); }
+std::string fixturePath(const std::string& name) { return vogtest::FixturePath("aacdec/" + name); }
+std::string sharedPath(const std::string& relative) { return vogtest::SharedPath(relative); }
 
-bool fileExists(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool fileExists(const std::string& path) { return vogtest::FileExists(path); }
 
 bool decodeFile(const std::string& path, DecodedFile* out, std::string* error) {
   TrackInput track;
@@ -108,16 +97,7 @@ bool decodeFile(const std::string& path, DecodedFile* out, std::string* error) {
   return true;
 }
 
-std::vector<float> readF32(const std::string& path) {
-  std::vector<float> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  float buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, sizeof(float), 4096, f)) > 0) v.insert(v.end(), buf, buf + n);
-  std::fclose(f);
-  return v;
-}
+std::vector<float> readF32(const std::string& path) { return vogtest::ReadArray<float>(path); }
 
 Comparison compareChannel(const std::vector<float>& ours, const std::vector<float>& ref, int channels, int c,
                           int refChannel) {

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vog_files.h"
+
 namespace {
 
-uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
-uint64_t be64(const uint8_t* p) { return (uint64_t(be32(p)) << 32) | be32(p + 4); }
+using vogtest::Be32;
+using vogtest::Be64;
 
 struct Span {
   const uint8_t* p;
@@ -19,11 +21,11 @@ struct Span {
 bool findBox(Span in, const char* type, Span* out) {
   uint64_t pos = 0;
   while (pos + 8 <= in.n) {
-    uint64_t size = be32(in.p + pos);
+    uint64_t size = Be32(in.p + pos);
     uint64_t header = 8;
     if (size == 1) {
       if (pos + 16 > in.n) return false;
-      size = be64(in.p + pos + 8);
+      size = Be64(in.p + pos + 8);
       header = 16;
     } else if (size == 0) {
       size = in.n - pos;
@@ -116,7 +118,7 @@ bool TrackInput::openMp4(std::string* error) {
   }
   uint64_t pos = 0;
   while (pos + 8 <= moov.n) {
-    uint64_t size = be32(moov.p + pos);
+    uint64_t size = Be32(moov.p + pos);
     if (size < 8 || size > moov.n - pos) break;
     if (std::memcmp(moov.p + pos + 4, "trak", 4) == 0) {
       Span trak{moov.p + pos + 8, size - 8};
@@ -132,26 +134,26 @@ bool TrackInput::openMp4(std::string* error) {
               (findBox(stbl, "stco", &stco) || (co64 = findBox(stbl, "co64", &stco)))) {
             // Sample sizes.
             if (stsz.n < 12) break;
-            const uint32_t fixed = be32(stsz.p + 4), count = be32(stsz.p + 8);
+            const uint32_t fixed = Be32(stsz.p + 4), count = Be32(stsz.p + 8);
             if (!fixed && count > (stsz.n - 12) / 4) break;
-            for (uint32_t i = 0; i < count; ++i) sizes_.push_back(fixed ? fixed : be32(stsz.p + 12 + 4 * i));
+            for (uint32_t i = 0; i < count; ++i) sizes_.push_back(fixed ? fixed : Be32(stsz.p + 12 + 4 * i));
             // Chunk offsets.
             if (stco.n < 8) break;
-            const uint32_t chunks = be32(stco.p + 4);
+            const uint32_t chunks = Be32(stco.p + 4);
             const uint32_t width = co64 ? 8 : 4;
             if (chunks > (stco.n - 8) / width) break;
             std::vector<uint64_t> chunkOffsets;
             for (uint32_t i = 0; i < chunks; ++i)
-              chunkOffsets.push_back(co64 ? be64(stco.p + 8 + 8 * i) : be32(stco.p + 8 + 4 * i));
+              chunkOffsets.push_back(co64 ? Be64(stco.p + 8 + 8 * i) : Be32(stco.p + 8 + 4 * i));
             // Samples per chunk.
             if (stsc.n < 8) break;
-            const uint32_t runs = be32(stsc.p + 4);
+            const uint32_t runs = Be32(stsc.p + 4);
             if (runs > (stsc.n - 8) / 12) break;
             uint32_t sample = 0;
             for (uint32_t r = 0; r < runs && sample < count; ++r) {
-              const uint32_t first = be32(stsc.p + 8 + 12 * r);
-              const uint32_t perChunk = be32(stsc.p + 12 + 12 * r);
-              const uint32_t last = r + 1 < runs ? be32(stsc.p + 8 + 12 * (r + 1)) : chunks + 1;
+              const uint32_t first = Be32(stsc.p + 8 + 12 * r);
+              const uint32_t perChunk = Be32(stsc.p + 12 + 12 * r);
+              const uint32_t last = r + 1 < runs ? Be32(stsc.p + 8 + 12 * (r + 1)) : chunks + 1;
               for (uint32_t c = first; c < last && c <= chunks && sample < count; ++c) {
                 uint64_t off = chunkOffsets[c - 1];
                 for (uint32_t s = 0; s < perChunk && sample < count; ++s) {

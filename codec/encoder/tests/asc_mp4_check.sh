@@ -4,6 +4,8 @@
 # profile ("LC", "LC SBR", "LC SBR PS"), rate and channels; ffprobe must
 # report the output rate; ffmpeg must decode the file without an error.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe mediainfo
 dir="$VOG_FIXTURE_DIR/aacenc"
 here="$(dirname "$0")"
 fail=0

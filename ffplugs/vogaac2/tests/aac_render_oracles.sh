@@ -6,6 +6,8 @@
 # reads it; and the decoded audio, aligned with the source by cross-correlation
 # (GCC-PHAT), keeps a signal-to-noise ratio above the preset's floor.
 set -uo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe mediainfo py:numpy
 dir="$VOG_FIXTURE_DIR/aacrender"
 list="$dir/renders.txt"
 pass=0

@@ -21,6 +21,7 @@
 #include "standin_host.h"
 #include "vogaac2_compressor.h"
 #include "vogaac2_presets.h"
+#include "vog_files.h"
 
 namespace {
 
@@ -49,10 +50,7 @@ std::vector<float> MakeSource(DWORD rate, WORD channels, size_t frames) {
 }
 
 bool WriteFloats(const std::string& unix, const std::vector<float>& s) {
-  FILE* f = _wfopen(WinePath(unix).c_str(), L"wb");
-  if (!f) return false;
-  const bool ok = fwrite(s.data(), sizeof(float), s.size(), f) == s.size();
-  return fclose(f) == 0 && ok;
+  return vogtest::WriteBytes(WinePath(unix), s.data(), s.size() * sizeof(float));
 }
 
 class AacRenderTest : public RenderClassFixture {

@@ -5,8 +5,7 @@
 # only Windows system DLLs imported.
 set -uo pipefail
 dll="$VOG_BIN_DIR/vogaac2.dll"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 
 dump=$("${VOG_OBJDUMP:-i686-w64-mingw32-objdump}" -p "$dll") || { echo "FAIL: objdump $dll"; exit 1; }
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')

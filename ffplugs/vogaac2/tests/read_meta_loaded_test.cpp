@@ -18,6 +18,7 @@
 #include "metaitunes.h"
 #include "read_support.h"
 #include "rewrite.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ TEST_F(LoadedReadMeta, FileWithoutTags) {
 // Items written by AtomicParsley (made by the metadata area's fixtures when they ran first).
 TEST_F(LoadedReadMeta, ItemsWrittenByAtomicParsley) {
   std::string fixture = std::string(VOG_FIXTURE_DIR) + "/id3/ap_items.m4a";
-  if (GetFileAttributesW(WinePath(fixture).c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no " << fixture;
+  if (GetFileAttributesW(WinePath(fixture).c_str()) == INVALID_FILE_ATTRIBUTES) VOG_TOOL_MISSING("ffmpeg/AtomicParsley") << "no " << fixture;
   IKvReadMeta* meta = Open(WinePath(fixture));
   ASSERT_NE(meta, nullptr);
   EXPECT_EQ(Text(meta, Id("INAM")), L"AP t\u00eftle");

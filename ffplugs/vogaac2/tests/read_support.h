@@ -14,12 +14,9 @@
 #include "ffbase_interfaces.h"
 #include "kvfileio.h"
 #include "plugin_dll.h"
+#include "vog_paths.h"
 
-inline std::wstring WinePath(const std::string& unix) {
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+using vogtest::WinePath;
 
 inline std::string ReadFixtureDir() { return std::string(VOG_FIXTURE_DIR) + "/readroad/"; }
 

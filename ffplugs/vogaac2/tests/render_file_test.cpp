@@ -29,6 +29,7 @@
 #include "vogaac2_renderfile.h"
 #include "vogaac2_readmeta.h"
 #include "vogaac2_renderfileclass.h"
+#include "vog_files.h"
 
 namespace {
 
@@ -41,16 +42,7 @@ std::wstring RenderDir() {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<BYTE> LoadFile(const std::string& unix) {
-  std::vector<BYTE> bytes;
-  FILE* f = _wfopen(WinePath(unix).c_str(), L"rb");
-  if (!f) return bytes;
-  BYTE buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  fclose(f);
-  return bytes;
-}
+std::vector<BYTE> LoadFile(const std::string& unix) { return vogtest::ReadBytes(WinePath(unix)); }
 
 // The access units, durations and decoder configuration of an MP4 file.
 struct Units {

@@ -4,6 +4,8 @@
 # test replayed, ffprobe and mediainfo see an AAC track of the same duration,
 # and the host's title arrived as an iTunes item.
 set -uo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe mediainfo
 f="$VOG_FIXTURE_DIR/render/rendered_lc_2ch_44100.m4a"
 src="$VOG_FIXTURE_DIR/readroad/lc_2ch_44100"
 pass=0

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "kvaudio.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 namespace kvtest {
 
@@ -83,34 +85,11 @@ inline int64_t RoundClipDouble(double x, int bits) {
   return static_cast<int64_t>(std::nearbyint(x));
 }
 
-inline std::string FixturePath(const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/" + name;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#endif
-  return p;
-}
+using vogtest::FixturePath;
 
-inline bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  out.resize(static_cast<size_t>(n));
-  size_t got = n > 0 ? std::fread(out.data(), 1, out.size(), f) : 0;
-  std::fclose(f);
-  return got == out.size();
-}
+inline bool ReadFile(const std::string& path, std::vector<uint8_t>& out) { return vogtest::ReadBytes(path, out); }
 
-inline bool WriteFile(const std::string& path, const void* data, size_t n) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  size_t put = std::fwrite(data, 1, n, f);
-  return std::fclose(f) == 0 && put == n;
-}
+inline bool WriteFile(const std::string& path, const void* data, size_t n) { return vogtest::WriteBytes(path, data, n); }
 
 inline uint16_t X87ControlWord() {
   uint16_t cw;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "audio_test_util.h"
+#include "vog_tools.h"
 
 using namespace kvtest;
 
@@ -22,7 +23,7 @@ WAVEFORMATEX Fmt(KVSAMPLETYPE t, WORD ch) {
 
 TEST(Channels, AgainstNumpy) {
   std::ifstream man(FixturePath("audio/channels/manifest.txt"));
-  if (!man) GTEST_SKIP() << "fixture missing";
+  if (!man) VOG_TOOL_MISSING("numpy") << "fixture missing";
   std::string line;
   int cases = 0;
   while (std::getline(man, line)) {

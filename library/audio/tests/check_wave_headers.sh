@@ -3,6 +3,8 @@
 # with the right layout and type; fmt chunks written by sox, ffmpeg and
 # Python read into records give the right fields.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox py:numpy
 dir="$VOG_FIXTURE_DIR/audio/wavhdr"
 rm -rf "$dir"
 mkdir -p "$dir"

@@ -5,12 +5,13 @@
 
 #include "audio_test_util.h"
 #include "kvaudio_internal.h"
+#include "vog_tools.h"
 
 using namespace kvtest;
 
 TEST(ConvertFfmpeg, FloatToPcmMatchesByteForByte) {
   std::vector<uint8_t> raw;
-  if (!ReadFile(FixturePath("audio/conv_f32.raw"), raw)) GTEST_SKIP() << "fixture missing";
+  if (!ReadFile(FixturePath("audio/conv_f32.raw"), raw)) VOG_TOOL_MISSING("ffmpeg") << "fixture missing";
   const size_t n = raw.size() / 4;
   struct Target {
     const char* file;

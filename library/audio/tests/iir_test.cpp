@@ -11,6 +11,7 @@
 
 #include "audio_test_util.h"
 #include "kviir.h"
+#include "vog_tools.h"
 
 using namespace kvtest;
 
@@ -51,7 +52,7 @@ double Db(std::complex<double> h) { return 20 * std::log10(std::max(std::abs(h),
 
 TEST(IIR, ResponsesMatchScipy) {
   std::ifstream in(FixturePath("audio/iir/iir_responses.txt"));
-  if (!in) GTEST_SKIP() << "fixture missing";
+  if (!in) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
   std::string tag;
   int designs = 0;
   double worst[3] = {0, 0, 0};
@@ -97,7 +98,7 @@ TEST(IIR, ResponsesMatchScipy) {
 TEST(IIR, ProcessingMatchesLfilter) {
   std::vector<uint8_t> raw;
   std::ifstream man(FixturePath("audio/iir/iir_proc.txt"));
-  if (!man || !ReadFile(FixturePath("audio/iir/iir_in.raw"), raw)) GTEST_SKIP() << "fixture missing";
+  if (!man || !ReadFile(FixturePath("audio/iir/iir_in.raw"), raw)) VOG_TOOL_MISSING("numpy/scipy") << "fixture missing";
   const size_t frames = raw.size() / 16;
   const double* x = reinterpret_cast<const double*>(raw.data());
   std::vector<float> xf(frames * 2);

@@ -9,6 +9,7 @@
 
 #include "audio_test_util.h"
 #include "kvresample.h"
+#include "vog_tools.h"
 
 using namespace kvtest;
 
@@ -54,10 +55,8 @@ void SineFit(const std::vector<double>& y, double rate, double freq, size_t skip
 
 template <class T>
 std::vector<T> Load(const std::string& name) {
-  std::vector<uint8_t> raw;
-  if (!ReadFile(FixturePath("audio/resample/" + name), raw)) return {};
-  std::vector<T> v(raw.size() / sizeof(T));
-  std::memcpy(v.data(), raw.data(), v.size() * sizeof(T));
+  std::vector<T> v;
+  if (!vogtest::ReadArray(FixturePath("audio/resample/" + name), v)) return {};
   return v;
 }
 
@@ -88,7 +87,7 @@ std::vector<T> RunBlocks(KVSAMPLETYPE type, int ch, int sr, int dr, DWORD flags,
 
 TEST(Resample, LinearJoinsMatchNumpyInterp) {
   std::vector<double> in = Load<double>("lin_in.raw");
-  if (in.empty()) GTEST_SKIP() << "fixture missing";
+  if (in.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
   const int pairs[][2] = {{44100, 48000}, {22050, 48000}, {8000, 44100}, {48000, 44100}, {96000, 44100}, {48000, 22050}};
   for (auto& p : pairs) {
     std::vector<double> want = Load<double>("lin_" + std::to_string(p[0]) + "_" + std::to_string(p[1]) + ".raw");
@@ -118,7 +117,7 @@ TEST(Resample, LinearJoinsMatchNumpyInterp) {
 
 TEST(Resample, IntegerKernelIsExact) {
   std::vector<int16_t> in = Load<int16_t>("int_in.raw");
-  if (in.empty()) GTEST_SKIP() << "fixture missing";
+  if (in.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
   const int pairs[][2] = {{44100, 48000}, {48000, 44100}, {96000, 44100}, {8000, 44100}};
   for (auto& p : pairs) {
     std::vector<int16_t> want = Load<int16_t>("int_" + std::to_string(p[0]) + "_" + std::to_string(p[1]) + ".raw");
@@ -146,7 +145,7 @@ TEST(Resample, SineQualityAndLength) {
   };
   for (const Case& c : cases) {
     std::vector<float> in = Load<float>("sine1k_" + std::to_string(c.sr) + ".raw");
-    if (in.empty()) GTEST_SKIP() << "fixture missing";
+    if (in.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
     std::vector<float> out = RunBlocks<float>(KVST_FLOAT, 1, c.sr, c.dr, c.flags, in, 1024);
     std::vector<double> y(out.begin(), out.end());
     double snr, amp;
@@ -291,7 +290,7 @@ TEST(Resample, Bookkeeping) {
 // exact: the output length follows the ratio.
 TEST(Resample, SincStreamsLikeOneCall) {
   std::vector<float> in = Load<float>("sine1k_44100.raw");
-  if (in.empty()) GTEST_SKIP() << "fixture missing";
+  if (in.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
   for (int dr : {48000, 22050, 96000}) {
     std::vector<float> one = RunBlocks<float>(KVST_FLOAT, 1, 44100, dr, 3, in, in.size());
     for (size_t block : {size_t(333), size_t(1024), size_t(4096)}) {

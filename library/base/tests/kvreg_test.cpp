@@ -7,16 +7,13 @@
 #include <string>
 
 #include "kvreg.h"
+#include "vog_paths.h"
 
 namespace {
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-std::wstring FixtureFile(const char* name) {
-  std::wstring out = L"Z:";
-  for (const char* p = VOG_FIXTURE_DIR; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return out + L"\\" + Wide(name);
-}
+std::wstring FixtureFile(const char* name) { return vogtest::WineFixturePath(name); }
 
 TEST(KvGuidText, BothWaysAgreeWithPythonUuid) {
   std::ifstream in(FixtureFile("guids.txt").c_str());

@@ -18,15 +18,12 @@
 #include "kvblanket.h"
 #include "kvdizuvo.h"
 #include "kvreadroad_proxy_api.h"
+#include "vog_paths.h"
+#include "vog_tools.h"
 
 namespace {
 
-std::wstring FixturePath(const char* name) {
-  std::string unix = std::string(VOG_FIXTURE_DIR) + "/readroad/" + name;
-  std::wstring path = L"Z:";
-  for (char c : unix) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
+std::wstring FixturePath(const char* name) { return vogtest::WineFixturePath(std::string("readroad/") + name); }
 
 _kvmemorytoken LocalToken(void* buffer, DWORD size) {
   _kvmemorytoken t = {};
@@ -178,7 +175,7 @@ class Blankets : public ::testing::Test {
     ASSERT_NE(proxies_, 0u);
     ASSERT_TRUE(reader_.loaded());
     const std::wstring fixture = FixturePath("lc_2ch_44100.m4a");
-    if (GetFileAttributesW(fixture.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "fixture missing";
+    if (GetFileAttributesW(fixture.c_str()) == INVALID_FILE_ATTRIBUTES) VOG_TOOL_MISSING("ffmpeg") << "fixture missing";
     // The lifetime checks open the file exclusively, so the test reads a copy
     // of its own: other test programs that CTest runs at the same time open
     // the shared fixture too.

@@ -5,6 +5,8 @@
 # codecs), one line per file:
 #   file|format_name|major_brand|compatible_brands|audio codecs|video codecs|muxer|audio profiles
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 out="$1/fileid"
 rm -rf "$out"
 mkdir -p "$out"

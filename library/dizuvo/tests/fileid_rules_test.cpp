@@ -16,6 +16,7 @@
 
 #include "fileid_manifest.h"
 #include "kvfileid_rules.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -553,7 +554,7 @@ uint32_t Category(int code) {
 // bytes alone where the answer lies within them.
 TEST(FileIdRules, FfmpegFilesAsFfprobeSeesThem) {
   std::vector<Fixture> fixtures = fileidtest::LoadManifest(FixtureDir() + "manifest.txt");
-  if (fixtures.empty()) GTEST_SKIP() << "no fixtures in " << FixtureDir();
+  if (fixtures.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures in " << FixtureDir();
   int checked = 0;
   for (const Fixture& f : fixtures) {
     Bytes file = ReadFile(FixtureDir() + f.file);
@@ -592,7 +593,7 @@ TEST(FileIdRules, FfmpegFilesAsFfprobeSeesThem) {
 // copies: no crash, no read outside the bytes, always an answer.
 TEST(FileIdRules, TruncatedAndDamagedFiles) {
   std::vector<Fixture> fixtures = fileidtest::LoadManifest(FixtureDir() + "manifest.txt");
-  if (fixtures.empty()) GTEST_SKIP() << "no fixtures in " << FixtureDir();
+  if (fixtures.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures in " << FixtureDir();
   std::mt19937 rng(20261210);
   for (const Fixture& f : fixtures) {
     Bytes file = ReadFile(FixtureDir() + f.file);

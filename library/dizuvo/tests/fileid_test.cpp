@@ -13,17 +13,15 @@
 #include "kverror.h"
 #include "kvfileid.h"
 #include "vog_exports.h"
+#include "vog_paths.h"
+#include "vog_tools.h"
 
 namespace {
 
 using fileidtest::ExpectedCode;
 using fileidtest::Fixture;
 
-std::wstring WinePath(const std::string& unixPath) {
-  std::wstring out = L"Z:";
-  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
+using vogtest::WinePath;
 std::string FixtureDir() { return std::string(VOG_FIXTURE_DIR) + "/fileid/"; }
 std::wstring FixturePath(const std::string& name) { return WinePath(FixtureDir() + name); }
 
@@ -51,7 +49,7 @@ int Code(BOOL found, KVFILEID_IDENTIFIED_TYPE type) { return found ? int(type) :
 
 TEST(FileId, FixturesThroughEveryForm) {
   std::vector<Fixture> fixtures = Fixtures();
-  if (fixtures.empty()) GTEST_SKIP() << "no fixtures";
+  if (fixtures.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures";
   for (const Fixture& f : fixtures) {
     std::wstring path = FixturePath(f.file);
     std::string what = f.file + " (ffprobe: " + f.format + " " + f.major + " audio " + f.audio + " video " +
@@ -97,7 +95,7 @@ TEST(FileId, FixturesThroughEveryForm) {
 
 // The handle's file decides the bytes, the path only the extension.
 TEST(FileId, WrongExtensions) {
-  if (Fixtures().empty()) GTEST_SKIP() << "no fixtures";
+  if (Fixtures().empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures";
   struct {
     const char* file;
     const wchar_t* name;
@@ -203,7 +201,7 @@ TEST(FileId, BaseFormResultsAndFailures) {
 // give over the same bytes in memory, wherever the cut falls (inside the
 // header, the media data or the boxes walked).
 TEST(FileId, TruncatedFilesOnDisk) {
-  if (Fixtures().empty()) GTEST_SKIP() << "no fixtures";
+  if (Fixtures().empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures";
   wchar_t tmp[MAX_PATH];
   GetTempPathW(MAX_PATH, tmp);
   std::wstring cutPath = std::wstring(tmp) + L"kvfileid_cut_" + std::to_wstring(GetCurrentProcessId()) + L".mp4";

@@ -4,6 +4,8 @@
 # like a DLL that is no executable, and the headers of an x86-64 and of a
 # 32-bit x86 DLL.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe
 out="$1/fiomanager"
 rm -rf "$out"
 mkdir -p "$out"

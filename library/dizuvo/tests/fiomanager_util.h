@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "vog_paths.h"
+
 namespace fiotest {
 
-inline std::wstring WinePath(const std::string& unixPath) {
-  std::wstring out = L"Z:";
-  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
+using vogtest::WinePath;
 
 // Folder of the fixtures made at test time (ends with a backslash).
 inline std::wstring FixtureDir() { return WinePath(std::string(VOG_FIXTURE_DIR) + "/fiomanager/"); }

@@ -10,17 +10,14 @@
 
 #include "kverror.h"
 #include "kvprofile.h"
+#include "vog_paths.h"
 
 namespace {
 
 const GUID kIdA = {0x249f8688, 0xfb9a, 0x4fae, {0x9e, 0xd5, 0x2e, 0xc6, 0x6d, 0x1d, 0xd3, 0x9c}};
 const GUID kIdB = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
 
-std::wstring WinePath(const std::string& unixPath) {
-  std::wstring out = L"Z:";
-  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
+using vogtest::WinePath;
 
 std::wstring TempFolder() {
   wchar_t tmp[MAX_PATH];

@@ -12,20 +12,13 @@
 
 #include "image_test_util.h"
 #include "kvbicubic.h"
+#include "vog_tools.h"
 
 namespace {
 
 template <typename T>
 bool Read(const std::string& name, std::vector<T>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/scale/" + name).c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  const long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  out.resize(size_t(n) / sizeof(T));
-  const bool ok = std::fread(out.data(), sizeof(T), out.size(), f) == out.size();
-  std::fclose(f);
-  return ok;
+  return vogtest::ReadArray(kvimagetest::FixturePath("image/scale/" + name), out);
 }
 
 const int kSW = 20, kSH = 14, kDW = 47, kDH = 33;
@@ -40,7 +33,7 @@ bool Interior(int c, int r) {
 
 TEST(Bicubic, EnlargementMatchesPillow) {
   std::vector<uint8_t> rgb, want;
-  if (!Read("cubic_src_20x14.rgb", rgb) || !Read("cubic_47x33.rgb", want)) GTEST_SKIP() << "fixture missing";
+  if (!Read("cubic_src_20x14.rgb", rgb) || !Read("cubic_47x33.rgb", want)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   std::vector<uint8_t> src(kSW * kSH * 4), dst(kDW * kDH * 4, 0);
   for (int i = 0; i < kSW * kSH; ++i) {
     for (int ch = 0; ch < 3; ++ch) src[i * 4 + ch] = rgb[i * 3 + 2 - ch];

@@ -8,23 +8,10 @@ set -euo pipefail
 dir="$VOG_FIXTURE_DIR/image/bmp"
 rm -rf "$dir"
 mkdir -p "$dir"
-tool="$VOG_BIN_DIR/kvimage_bmptool"
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 py=/usr/bin/python3
-run() {
-  if [ "$VOG_WIN32" = "ON" ]; then
-    local args=()
-    for a in "$@"; do
-      case "$a" in /*) args+=("Z:${a//\//\\}") ;; *) args+=("$a") ;; esac
-    done
-    "$VOG_SOURCE_DIR/scripts/wine-run" "$tool.exe" "${args[@]}" | tr -d '\r'
-  else
-    "$tool" "$@"
-  fi
-}
-if ! $py -c "import PIL" 2>/dev/null; then
-  echo "Pillow missing (python3-pil): skipped"
-  exit 0
-fi
+require_tool py:PIL ffmpeg
+run() { run_build_tool kvimage_bmptool "$@"; }
 
 run write "$dir"
 # Pillow reads our files: mode, size, bit depth, palette length, pixels.

@@ -7,6 +7,7 @@
 
 #include "image_test_util.h"
 #include "kvgammacurve.h"
+#include "vog_tools.h"
 
 using kvimagetest::ReadTable;
 
@@ -27,7 +28,7 @@ TEST(GammaCurve, Bt709ParametersAndCurve) {
   EXPECT_NEAR(dec.invScale, 1.0 / (1.0 + dec.offset), 1e-7);
 
   auto rows = ReadTable("image/gamma709.txt", 3);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   double worstEnc = 0, worstDec = 0;
   for (const auto& r : rows) {
     worstEnc = std::fmax(worstEnc, std::fabs(enc.Evaluate(float(r[0])) - r[1]));

@@ -7,6 +7,7 @@
 
 #include "image_test_util.h"
 #include "kvhsl.h"
+#include "vog_tools.h"
 
 using kvimagetest::ReadTable;
 
@@ -20,7 +21,7 @@ double HueDistance(double a, double b) {
 
 TEST(Hsl, FloatPixelsMatchColorsys) {
   auto rows = ReadTable("image/hsl_rgb.txt", 6);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   int checked = 0;
   for (const auto& r : rows) {
     KVRGBAFLOAT p{float(r[2]), float(r[1]), float(r[0]), 0.75f};
@@ -45,7 +46,7 @@ TEST(Hsl, FloatPixelsMatchColorsys) {
 
 TEST(Hsl, BytePixelsMatchColorsys) {
   auto rows = ReadTable("image/hsl_bytes.txt", 6);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (const auto& r : rows) {
     KVRGBA p{BYTE(r[2]), BYTE(r[1]), BYTE(r[0]), 51};
     KVHSL h{};
@@ -69,7 +70,7 @@ TEST(Hsl, BytePixelsMatchColorsys) {
 
 TEST(Hsl, HslToRgbMatchesColorsys) {
   auto rows = ReadTable("image/hls_rgb.txt", 6);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (const auto& r : rows) {
     KVHSL h{r[0], r[2], r[1], 0.5};
     KVRGBAFLOAT f{};
@@ -179,7 +180,7 @@ using ReturnFn = BOOL(KVAPI*)(KVRGBAFLOAT*);
 
 TEST(LegalColour, ChecksMatchNumpyLimits) {
   auto rows = ReadTable("image/hot.txt", 6);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const CheckFn checks[3] = {HotCheckNTSCYIQ, HotCheckNTSCYUV, HotCheckPALYUV};
   const ReturnFn fixes[3] = {HotCheckNTSCYIQReturn, HotCheckNTSCYUVReturn, HotCheckPALYUVReturn};
   int illegal[3] = {0, 0, 0};

@@ -6,17 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "vog_files.h"
+#include "vog_paths.h"
+
 namespace kvimagetest {
 
-inline std::string FixturePath(const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/" + name;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#endif
-  return p;
-}
+using vogtest::FixturePath;
 
 // Rows of `columns` numbers; empty when the file is missing or malformed.
 inline std::vector<std::vector<double>> ReadTable(const std::string& name, size_t columns) {

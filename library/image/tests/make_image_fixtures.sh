@@ -3,6 +3,8 @@
 # Python's colorsys for HSL, numpy for the BT.709 transfer curve and for the
 # legal-colour limits.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg py:PIL py:numpy py:scipy
 out="$1/image"
 mkdir -p "$out"
 /usr/bin/python3 - "$out" <<'PY'

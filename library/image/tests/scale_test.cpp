@@ -11,20 +11,13 @@
 
 #include "image_test_util.h"
 #include "kvsubpixel.h"
+#include "vog_tools.h"
 
 namespace {
 
 template <typename T>
 bool Read(const std::string& name, std::vector<T>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/scale/" + name).c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  const long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  out.resize(size_t(n) / sizeof(T));
-  const bool ok = std::fread(out.data(), sizeof(T), out.size(), f) == out.size();
-  std::fclose(f);
-  return ok;
+  return vogtest::ReadArray(kvimagetest::FixturePath("image/scale/" + name), out);
 }
 
 const int32_t kFull = 16384;
@@ -49,7 +42,7 @@ double Worst(const std::vector<uint8_t>& got, const std::vector<double>& want) {
 TEST(Scale, EnlargementMatchesScipyZoom) {
   std::vector<uint8_t> src;
   std::vector<double> want;
-  if (!Read("src_13x9.bgra", src) || !Read("zoom_40x29.f64", want)) GTEST_SKIP() << "fixture missing";
+  if (!Read("src_13x9.bgra", src) || !Read("zoom_40x29.f64", want)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   // Both the averaging and the interpolating choice enlarge the same way. The
   // read area and the steps are truncated in 18.14 (the far edge lands about
   // 1/500 pixel short), and weights and sums are truncated: within 2.
@@ -73,7 +66,7 @@ TEST(Scale, EnlargementMatchesScipyZoom) {
 TEST(Scale, ReductionsAverageBlocks) {
   std::vector<uint8_t> src;
   std::vector<double> want;
-  if (!Read("src_48x36.bgra", src)) GTEST_SKIP() << "fixture missing";
+  if (!Read("src_48x36.bgra", src)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (int n : {3, 4}) {
     ASSERT_TRUE(Read("mean" + std::to_string(n) + ".f64", want));
     const auto got = Scale8(src, 48, 36, 48 / n, 36 / n, true);

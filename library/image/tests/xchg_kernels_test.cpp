@@ -13,6 +13,7 @@
 #include "image_test_util.h"
 #include "kvpixeltype.h"
 #include "kvxchg.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -383,7 +384,7 @@ TEST(XchgKernels, FetchedPixelsMatchPillow) {
       ++checked;
     }
   }
-  if (!checked) GTEST_SKIP() << "fixtures missing (Pillow)";
+  if (!checked) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixtures missing (Pillow)";
 }
 
 }  // namespace

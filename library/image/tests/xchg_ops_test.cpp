@@ -7,6 +7,7 @@
 
 #include "image_test_util.h"
 #include "kvxchg.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ const uint32_t kVariantFlags[3] = {0, KVXCHG_OPVARIANT, KVXCHG_OPALTERNATE};
 
 TEST(XchgOps, MatchTheModel) {
   auto rows = kvimagetest::ReadTable("image/ops.txt", 22);
-  if (rows.empty()) GTEST_SKIP() << "fixture missing";
+  if (rows.empty()) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   std::vector<uint16_t> lut16(65536);
   std::vector<uint8_t> lut8(256);
   for (int i = 0; i < 65536; ++i) lut16[i] = uint16_t(65535 - i);

@@ -12,19 +12,14 @@
 
 #include "image_test_util.h"
 #include "kvyuv420.h"
+#include "vog_tools.h"
 
 namespace {
 
 const int kW = 64, kH = 36;
 
 bool Read(const std::string& name, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/yuv/" + name).c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return true;
+  return vogtest::ReadBytes(kvimagetest::FixturePath("image/yuv/" + name), out);
 }
 
 // ffmpeg's full-range output mapped to studio range (ours).
@@ -55,7 +50,7 @@ struct Frame {
 
 TEST(Yuv420, FullSizeAndReductionsMatchFfmpeg) {
   std::vector<uint8_t> raw, ref;
-  if (!Read("in420.yuv", raw) || !Read("in420.bgra", ref)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in420.yuv", raw) || !Read("in420.bgra", ref)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const Frame f(raw, kW, kH, kH / 2);
   const auto full = f.Convert(KvYUV420ToRGBA, kW, kH, 0);
   int worst = 0;
@@ -99,7 +94,7 @@ TEST(Yuv420, FullSizeAndReductionsMatchFfmpeg) {
 // pairs the last pair is converted progressively.
 TEST(Yuv420, InterlacedChromaPairsWithinFields) {
   std::vector<uint8_t> raw;
-  if (!Read("in420.yuv", raw)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in420.yuv", raw)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (int h : {36, 34}) {
     const Frame f(raw, kW, h, h / 2);
     const auto inter = f.Convert(KvYUV420ToRGBA, kW, h, 1);
@@ -129,7 +124,7 @@ TEST(Yuv420, InterlacedChromaPairsWithinFields) {
 
 TEST(Yuv420, Planar422MatchesFfmpeg) {
   std::vector<uint8_t> raw, ref;
-  if (!Read("in422.yuv", raw) || !Read("in422.bgra", ref)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in422.yuv", raw) || !Read("in422.bgra", ref)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const Frame f(raw, kW, kH, kH);
   std::vector<uint8_t> out(kW * kH * 4);
   ASSERT_EQ(KvYUV422PlanarToRGBA(kW, kH, out.data(), kW * 4, f.y.data(), kW, f.u.data(), kW / 2, f.v.data(), kW / 2,

@@ -11,17 +11,12 @@
 
 #include "image_test_util.h"
 #include "kvyuvframe.h"
+#include "vog_tools.h"
 
 namespace {
 
 bool Read(const std::string& name, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/yuv/" + name).c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return true;
+  return vogtest::ReadBytes(kvimagetest::FixturePath("image/yuv/" + name), out);
 }
 
 std::vector<uint8_t> Ext(int32_t colorimetry, int32_t fieldOrder = 0) {
@@ -76,7 +71,7 @@ TEST(YuvEncode, MatchesFfmpeg) {
   std::vector<uint8_t> rgb, uyvyRef, block, i420Ref;
   if (!Read("in.rgb24", rgb) || !Read("rgb_bt601.uyvy", uyvyRef) || !Read("block.rgb24", block) ||
       !Read("block.yuv420p", i420Ref))
-    GTEST_SKIP() << "fixture missing";
+    VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const auto ext = Ext(515);
   for (bool asFloat : {false, true}) {
     Bitmap b = FromRgb(rgb, 64, 16, asFloat);
@@ -96,7 +91,7 @@ TEST(YuvEncode, MatchesFfmpeg) {
 // 4:2:0 too: encoder and decoders pair rows within fields alike).
 TEST(YuvEncode, RoundTrips) {
   std::vector<uint8_t> block;
-  if (!Read("block.rgb24", block)) GTEST_SKIP() << "fixture missing";
+  if (!Read("block.rgb24", block)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (DWORD fourcc : {KVBI_UYVY, KVBI_YUYV, KVBI_V210, KVBI_I420, DWORD(0)}) {
     // 0 stands for interlaced I420.
     const bool interlaced = fourcc == 0;

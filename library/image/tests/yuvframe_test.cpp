@@ -14,17 +14,12 @@
 #include "kvyuv420.h"
 #include "kvyuvframe.h"
 #include "kvyuvpacked.h"
+#include "vog_tools.h"
 
 namespace {
 
 bool Read(const std::string& name, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/yuv/" + name).c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return true;
+  return vogtest::ReadBytes(kvimagetest::FixturePath("image/yuv/" + name), out);
 }
 
 // A video extension: colorimetry, field order and gamma.
@@ -94,12 +89,12 @@ TEST(YuvFrame, FloatOutputMatchesFfmpeg) {
     EXPECT_LT(worst, 1.0 / 255) << c.in;
     ++checked;
   }
-  if (!checked) GTEST_SKIP() << "fixture missing";
+  if (!checked) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
 }
 
 TEST(YuvFrame, EightBitEntriesAndReductions) {
   std::vector<uint8_t> uyvy;
-  if (!Read("in.uyvy", uyvy)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in.uyvy", uyvy)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const int W = 64, H = 16;
   const auto ext = Ext(515);
   // "UYVY" same size is KvUYVY2RGBA, bottom-up.
@@ -165,7 +160,7 @@ TEST(YuvFrame, V210AndI420) {
   // I420: same size and the two reductions are the 4:2:0 kernels, bottom-up;
   // the eighth samples chroma of the first field when interlaced.
   std::vector<uint8_t> raw;
-  if (!Read("in420.yuv", raw)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in420.yuv", raw)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   const int W = 64, H = 36;
   for (int fo : {0, 2}) {
     const auto e = Ext(515, fo);

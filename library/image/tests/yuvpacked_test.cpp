@@ -10,17 +10,12 @@
 
 #include "image_test_util.h"
 #include "kvyuvpacked.h"
+#include "vog_tools.h"
 
 namespace {
 
 bool Read(const std::string& name, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(kvimagetest::FixturePath("image/yuv/" + name).c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return true;
+  return vogtest::ReadBytes(kvimagetest::FixturePath("image/yuv/" + name), out);
 }
 
 const int kW = 64, kH = 16;
@@ -29,7 +24,7 @@ const int kW = 64, kH = 16;
 // ours = 16 + ffmpeg * 219 / 255 where ffmpeg did not clip.
 TEST(YuvPacked, UyvyToRgbMatchesFfmpeg) {
   std::vector<uint8_t> in;
-  if (!Read("in.uyvy", in)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in.uyvy", in)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   for (int sel : {1, 2}) {
     std::vector<uint8_t> ref;
     ASSERT_TRUE(Read(sel == 1 ? "uyvy_bt601.bgra" : "uyvy_bt709.bgra", ref));
@@ -59,7 +54,7 @@ TEST(YuvPacked, UyvyToRgbMatchesFfmpeg) {
 // studio-range RGB: 16 + v * 219 / 255 of ffmpeg's full-range input.
 TEST(YuvPacked, RgbToUyvyMatchesFfmpeg) {
   std::vector<uint8_t> rgb;
-  if (!Read("in.rgb24", rgb)) GTEST_SKIP() << "fixture missing";
+  if (!Read("in.rgb24", rgb)) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
   std::vector<uint8_t> bgra(kW * kH * 4), bgr(kW * kH * 3);
   for (int i = 0; i < kW * kH; ++i)
     for (int ch = 0; ch < 3; ++ch) {
@@ -120,7 +115,7 @@ TEST(YuvPacked, V210MatchesTheSourcePlanes) {
     EXPECT_EQ(got[size_t(w) * 2 * h], 0xEE) << "wrote past the frame";
     ++checked;
   }
-  if (!checked) GTEST_SKIP() << "fixture missing";
+  if (!checked) VOG_TOOL_MISSING("ffmpeg/Pillow/numpy") << "fixture missing";
 }
 
 TEST(YuvPacked, EdgeCases) {

@@ -14,6 +14,8 @@ import re
 import struct
 import sys
 
+import mp4walk  # tests/support, on PYTHONPATH
+
 # Frame id -> summary id, as the tag model maps them (the first one found wins).
 FRAME_IDS = {
     "TIT2": "INAM", "TIT1": "ISBJ", "TOPE": "IART", "TPE1": "IART", "TPE2": "IAAT", "TALB": "ISRC",
@@ -78,32 +80,16 @@ def frames(path):
         print(line)
 
 
-def boxes(data, start, end):
-    pos = start
-    while pos + 8 <= end:
-        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        header = 8
-        if size == 1:
-            size = struct.unpack(">Q", data[pos + 8:pos + 16])[0]
-            header = 16
-        elif size == 0:
-            size = end - pos
-        if size < header or pos + size > end:
-            return
-        yield kind, pos + header, pos + size
-        pos += size
-
-
 def extract(mp4, out):
     data = open(mp4, "rb").read()
 
     def walk(start, end, handler):
-        for kind, body, stop in boxes(data, start, end):
+        for kind, body, stop in mp4walk.boxes(data, start, end):
             if kind in (b"moov", b"udta", b"trak"):
                 r = walk(body, stop, handler)
             elif kind == b"meta":
                 hdlr = None
-                for k, b, s in boxes(data, body + 4, stop):
+                for k, b, s in mp4walk.boxes(data, body + 4, stop):
                     if k == b"hdlr":
                         hdlr = data[b + 8:b + 12].decode("latin-1")
                 r = walk(body + 4, stop, hdlr)

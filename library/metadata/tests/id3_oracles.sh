@@ -19,11 +19,14 @@ oracle() { /usr/bin/python3 "$here/id3_oracle.py" "$@"; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-if [ -e "$fixtures/MISSING_TOOLS" ] || ! command -v ffprobe >/dev/null || ! command -v exiftool >/dev/null; then
-  echo "SKIP: ffmpeg, AtomicParsley or exiftool missing"; exit 0
-fi
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+[ -e "$fixtures/MISSING_TOOLS" ] && tool_missing "$(cat "$fixtures/MISSING_TOOLS")"
+require_tool ffprobe exiftool
 have_mutagen=1
-/usr/bin/python3 -c "import mutagen" 2>/dev/null || { echo "note: mutagen missing, its checks skipped"; have_mutagen=0; }
+if ! have_tool py:mutagen; then
+  [ -n "${CI:-}" ] && { echo "FAIL: mutagen missing, and CI requires every tool"; exit 1; }
+  echo "note: mutagen missing, its checks skipped"; have_mutagen=0
+fi
 
 # shellcheck source=oracle_common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/oracle_common.sh"

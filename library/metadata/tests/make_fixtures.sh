@@ -7,12 +7,8 @@ set -euo pipefail
 out="$1/metadata"
 mkdir -p "$out"
 cd "$out"
-if ! command -v ffmpeg >/dev/null || ! command -v AtomicParsley >/dev/null; then
-  echo "ffmpeg or AtomicParsley missing: metadata fixtures not made" >&2
-  touch MISSING_TOOLS
-  exit 0
-fi
-rm -f MISSING_TOOLS
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool_or_mark MISSING_TOOLS ffmpeg AtomicParsley
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 made() { [ -s "$1" ]; }
 

@@ -8,12 +8,8 @@ set -euo pipefail
 out="$1/id3"
 mkdir -p "$out"
 cd "$out"
-if ! command -v ffmpeg >/dev/null || ! command -v AtomicParsley >/dev/null; then
-  echo "ffmpeg or AtomicParsley missing: ID3 fixtures not made" >&2
-  touch MISSING_TOOLS
-  exit 0
-fi
-rm -f MISSING_TOOLS
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool_or_mark MISSING_TOOLS ffmpeg AtomicParsley
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 made() { [ -s "$1" ]; }
 

@@ -9,6 +9,7 @@
 #include "metadataset.h"
 #include "metatest_util.h"
 #include "summaryids.h"
+#include "vog_files.h"
 
 using namespace fileutil;
 using metatest::W;
@@ -313,12 +314,7 @@ struct TempFile {
   std::string path;
 };
 
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using vogtest::ReadText;
 
 TEST(MetaDataSet, PictureFilesGiveTypeFromTheNameAndMimeFromTheExtension) {
   TempFile numbered("7cover_meta_test.png", "PNGDATA");

@@ -10,12 +10,9 @@ fixtures="$VOG_FIXTURE_DIR/metadata"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-if [ -e "$fixtures/MISSING_TOOLS" ] || ! command -v ffprobe >/dev/null; then
-  echo "SKIP: ffmpeg/AtomicParsley missing"; exit 0
-fi
-for t in exiftool mediainfo; do
-  command -v $t >/dev/null || { echo "SKIP: $t missing"; exit 0; }
-done
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+[ -e "$fixtures/MISSING_TOOLS" ] && tool_missing "$(cat "$fixtures/MISSING_TOOLS")"
+require_tool ffprobe exiftool mediainfo
 
 # shellcheck source=oracle_common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/oracle_common.sh"

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 #include "vog_exports.h"
+#include "vog_paths.h"
 
 namespace {
 
 std::vector<std::string> ExportNames() {
   std::vector<std::string> names;
   // The fragment's path through Wine's Z: drive.
-  std::string path = std::string("Z:") + KVTEMPLATES_EXPORTS_DEF;
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  const std::string path = vogtest::WinePathA(KVTEMPLATES_EXPORTS_DEF);
   std::ifstream in(path.c_str());
   std::string line;
   while (std::getline(in, line)) {

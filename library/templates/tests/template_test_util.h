@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "kvtemplate_internal.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 // A UTF-16 literal as the record's character type.
 #ifdef _WIN32
@@ -22,22 +24,9 @@ namespace tt {
 
 // A fixture file's path as the test program's C runtime opens it (through
 // Wine's Z: drive in the Windows build).
-inline std::string FixturePath(const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/templates/" + name;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#endif
-  return p;
-}
+inline std::string FixturePath(const std::string& name) { return vogtest::FixturePath("templates/" + name); }
 
-inline bool ReadFile(const std::string& path, std::vector<BYTE>* out) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
+inline bool ReadFile(const std::string& path, std::vector<BYTE>* out) { return vogtest::ReadBytes(path, *out); }
 
 struct ManifestRow {
   std::string file;

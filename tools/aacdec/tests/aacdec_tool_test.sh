@@ -3,6 +3,8 @@
 # stream's layout and that matches ffmpeg's decode of every frame; --bench
 # prints its figures; a file that is not AAC is refused with status 2.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe py:numpy
 bin="$VOG_BIN_DIR/aacdec"
 run=()
 wp() { echo "$1"; }

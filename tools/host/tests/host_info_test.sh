@@ -5,8 +5,7 @@ set -uo pipefail
 run="$VOG_SOURCE_DIR/scripts/wine-run"
 host="$VOG_BIN_DIR/host.exe"
 dll="$VOG_BIN_DIR/vogaac2.dll"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 
 expected='items 1
 item 0 {abd1218c-b335-4343-b578-00aa006ba2ba} "VOG AAC 2 File Format" access=0x00000030 type=0x00000001 level=0x00480048 v4=0x00000000 v5=0x00000000 v6=0x00000000 zero=0x00000000 last=0x00000000'

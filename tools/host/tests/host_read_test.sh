@@ -13,15 +13,14 @@ py=/usr/bin/python3
 cmp_py="$(dirname "$0")/compare_wav.py"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-status=0
-fail() { echo "FAIL: $*"; status=1; }
-winpath() { echo "Z:$1" | tr '/' '\\'; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool py:numpy
 hostread() { "$run" "$host" --dll "$dll" read "$@" 2>&1 | tr -d '\r'; }
 field() { sed -n "s/^$1 //p" <<<"$2"; }
 
 for name in lc_1ch_22050 lc_2ch_44100 lc_6ch_48000 lc_2ch_32000; do
   read -r ch rate ts <"$fix/$name.txt"
-  out=$(hostread "$(winpath "$fix/$name.m4a")" "$(winpath "$work/$name.wav")"); rc=$?
+  out=$(hostread "$(hostpath "$fix/$name.m4a")" "$(hostpath "$work/$name.wav")"); rc=$?
   [ $rc -eq 0 ] || { fail "$name: exit $rc: $out"; continue; }
   [ "$(field samples "$out")" = "$ts" ] || fail "$name: samples $(field samples "$out"), ffprobe says $ts"
   [ "$(field duration "$out")" = "$((ts * 10000000 / rate))" ] || fail "$name: duration $(field duration "$out")"
@@ -31,17 +30,17 @@ for name in lc_1ch_22050 lc_2ch_44100 lc_6ch_48000 lc_2ch_32000; do
 done
 
 # A part of a file, in odd-sized blocks.
-out=$(hostread "$(winpath "$fix/lc_2ch_44100.m4a")" "$(winpath "$work/part.wav")" --first 12345 --count 20000 --block 777)
+out=$(hostread "$(hostpath "$fix/lc_2ch_44100.m4a")" "$(hostpath "$work/part.wav")" --first 12345 --count 20000 --block 777)
 [ "$(field read "$out")" = 20000 ] || fail "part: $out"
 r=$("$py" "$cmp_py" "$work/part.wav" "$fix/lc_2ch_44100.f32" 2 12345 20000) || fail "part: $r"
 # A count past the end stops at the track's length.
 read -r ch rate ts <"$fix/lc_2ch_44100.txt"
-out=$(hostread "$(winpath "$fix/lc_2ch_44100.m4a")" "$(winpath "$work/end.wav")" --first $((ts - 100)) --count 5000)
+out=$(hostread "$(hostpath "$fix/lc_2ch_44100.m4a")" "$(hostpath "$work/end.wav")" --first $((ts - 100)) --count 5000)
 [ "$(field read "$out")" = 100 ] || fail "end: $out"
 
 # Into another process's memory, plain and mapped: the same WAV as in-process.
 for mode in --remote --remote-mapping; do
-  out=$(hostread "$(winpath "$fix/lc_6ch_48000.m4a")" "$(winpath "$work/remote.wav")" $mode --block 1500)
+  out=$(hostread "$(hostpath "$fix/lc_6ch_48000.m4a")" "$(hostpath "$work/remote.wav")" $mode --block 1500)
   grep -q "^remote pid=" <<<"$out" || fail "$mode: $out"
   cmp -s "$work/remote.wav" "$work/lc_6ch_48000.wav" || fail "$mode: the samples differ from the in-process read"
 done
@@ -50,7 +49,7 @@ done
 vec="$VOG_SHARED_DIR/vectors/mp4"
 if [ -d "$vec" ]; then
   for f in "$vec"/*; do
-    out=$(timeout 120 "$run" "$host" --dll "$dll" read "$(winpath "$f")" "$(winpath "$work/v.wav")" 2>&1 | tr -d '\r')
+    out=$(timeout 120 "$run" "$host" --dll "$dll" read "$(hostpath "$f")" "$(hostpath "$work/v.wav")" 2>&1 | tr -d '\r')
     rc=${PIPESTATUS[0]}
     [ "$rc" -eq 0 ] || [ "$rc" -eq 1 ] || fail "$(basename "$f"): exit $rc: $out"
     grep -qi "unhandled\|exception\|backtrace" <<<"$out" && fail "$(basename "$f"): $out"

@@ -9,11 +9,10 @@ set -uo pipefail
 run="$VOG_SOURCE_DIR/scripts/wine-run"
 host="$VOG_BIN_DIR/host.exe"
 dll="$VOG_BIN_DIR/vogaac2.dll"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-winpath() { echo "Z:$1" | tr / '\\'; }
 
 ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=2:sample_rate=44100" \
   -f lavfi -i "anoisesrc=duration=2:sample_rate=44100:amplitude=0.01" \
@@ -24,7 +23,7 @@ ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=1:sample_rate=
 # name, template, expected rate/channels, source frames
 while read -r src preset rate ch frames; do
   out="$work/out_$preset.m4a"
-  msg=$("$run" "$host" --dll "$dll" render "$(winpath "$work/$src")" "$(winpath "$out")" --preset "$preset" 2>&1 |
+  msg=$("$run" "$host" --dll "$dll" render "$(hostpath "$work/$src")" "$(hostpath "$out")" --preset "$preset" 2>&1 |
     tr -d '\r'); rc=$?
   [ "$rc" -eq 0 ] || { fail "render $src --preset $preset exited $rc: $msg"; continue; }
   case "$msg" in "rendered $frames frames"*) ;; *) fail "render printed: $msg" ;; esac
@@ -44,16 +43,16 @@ mono.wav 8 32000 1 32000
 LIST
 
 # HE-AAC: refused before any file exists.
-msg=$("$run" "$host" --dll "$dll" render "$(winpath "$work/in.wav")" "$(winpath "$work/he.m4a")" --preset 9 2>&1 |
+msg=$("$run" "$host" --dll "$dll" render "$(hostpath "$work/in.wav")" "$(hostpath "$work/he.m4a")" --preset 9 2>&1 |
   tr -d '\r'); rc=$?
 [ "$rc" -eq 1 ] || fail "HE-AAC render exited $rc: $msg"
 case "$msg" in *"failed: 0x80004005"*) ;; *) fail "HE-AAC message: $msg" ;; esac
 [ ! -e "$work/he.m4a" ] || fail "HE-AAC render left a file"
 
 # Bad usage and a file that is no WAV.
-"$run" "$host" --dll "$dll" render "$(winpath "$work/in.wav")" > /dev/null 2>&1
+"$run" "$host" --dll "$dll" render "$(hostpath "$work/in.wav")" > /dev/null 2>&1
 [ $? -eq 2 ] || fail "render with one path is not a usage error"
-"$run" "$host" --dll "$dll" render "$(winpath "$work/out_4.m4a")" "$(winpath "$work/x.m4a")" > /dev/null 2>&1
+"$run" "$host" --dll "$dll" render "$(hostpath "$work/out_4.m4a")" "$(hostpath "$work/x.m4a")" > /dev/null 2>&1
 [ $? -eq 1 ] || fail "render of a non-WAV file did not fail"
 [ ! -e "$work/x.m4a" ] || fail "render of a non-WAV file left a file"
 [ "$status" -eq 0 ] && echo "host render: all checks passed"

@@ -10,32 +10,15 @@ bytes).
 import struct
 import sys
 
+import mp4walk  # tests/support, on PYTHONPATH
+
 
 def boxes(data, start, end):
-    pos = start
-    while pos + 8 <= end:
-        size, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        hdr = 8
-        if size == 1:
-            size = struct.unpack('>Q', data[pos + 8:pos + 16])[0]
-            hdr = 16
-        elif size == 0:
-            size = end - pos
-        if size < hdr or pos + size > end:
-            break
-        yield kind.decode('latin-1'), pos + hdr, pos + size
-        pos += size
+    for kind, body, stop in mp4walk.boxes(data, start, end):
+        yield kind.decode('latin-1'), body, stop
 
 
-def find(data, start, end, path):
-    for kind, s, e in boxes(data, start, end):
-        if kind == path[0]:
-            if len(path) == 1:
-                return s, e
-            r = find(data, s, e, path[1:])
-            if r:
-                return r
-    return None
+find = mp4walk.find
 
 
 def descriptor(data, pos):

@@ -2,6 +2,8 @@
 # Test inputs of the SBR library, made from the standard's tables (JSON) and
 # numpy: every Huffman codeword, the start-offset rows, and QMF reference output.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool py:numpy
 out="$1/sbr"
 mkdir -p "$out"
 tables="$(dirname "$0")/../../../../../shared/aac-tables"

@@ -4,6 +4,8 @@
 # configuration patched in a copy of the file), and ffmpeg's float decode of
 # the same file as the reference.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg
 out="$1/sbrdec"
 mkdir -p "$out"
 vec="${2:-$(dirname "$0")/../../../../../shared}/vectors/mp4"

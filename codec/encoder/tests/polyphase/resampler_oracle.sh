@@ -8,6 +8,8 @@
 #    pass-band tones stay below the requested attenuation;
 #  - the Kaiser window, beta and I0 match numpy/scipy.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool sox py:numpy py:scipy
 bin="$VOG_BIN_DIR/resample_tool"
 run=()
 wp() { echo "$1"; }

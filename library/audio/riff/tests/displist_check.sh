@@ -4,8 +4,8 @@
 # must find the list's chunks with the layout of their format.
 set -uo pipefail
 dir="$VOG_FIXTURE_DIR/displist"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe
 pcm() { ffmpeg -v error -i "$1" -f s16le -c:a pcm_s16le - | md5sum | cut -d' ' -f1; }
 
 want=$(pcm "$dir/media.wav")

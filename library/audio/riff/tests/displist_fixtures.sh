@@ -3,6 +3,8 @@
 # (24-bit, 8-bit with a 16-entry palette, 32-bit BI_BITFIELDS), each with the
 # pixels it should show as rows of B, G, R bytes from the top ("*.bgr").
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg
 out="$1/displist"
 rm -rf "$out"
 mkdir -p "$out"

@@ -12,6 +12,7 @@
 
 #include "kvdisplist.h"
 #include "riff64_test_util.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -326,7 +327,7 @@ TEST(DisplistStream, LoadsRecordsAndRefusesTooMany) {
 TEST(DisplistMedia, AppendedToWaveAndWave64Files) {
   Bytes wav = ReadWhole(FixturePath("media.wav"));
   Bytes w64 = ReadWhole(FixturePath("media.w64"));
-  if (wav.empty() || w64.empty()) GTEST_SKIP() << "media fixtures absent";
+  if (wav.empty() || w64.empty()) VOG_TOOL_MISSING("ffmpeg") << "media fixtures absent";
   ListPtr list = NewList();
   Bytes dib = ReadWhole(FixturePath("dib8.bmp"));
   ASSERT_GT(dib.size(), 14u);
@@ -411,7 +412,7 @@ class DisplistBitmapFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     if (GetFileAttributesW(FixturePath("dib24.bmp").c_str()) == INVALID_FILE_ATTRIBUTES)
-      GTEST_SKIP() << "bitmap fixtures absent";
+      VOG_TOOL_MISSING("ffmpeg") << "bitmap fixtures absent";
   }
   // A RIFF file holding a text item and the DIB item (the packed DIB of a BMP file).
   static void WriteRiffWithDib(TempFile& f, const Bytes& dib) {

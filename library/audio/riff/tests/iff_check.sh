@@ -3,6 +3,8 @@
 # to exactly the sample bytes that were written, with the rate and channels
 # written; a file with a chunk deleted decodes to the original's samples.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 dir="$VOG_FIXTURE_DIR/iff/out"
 fail=0
 expect() {  # what, got, want

@@ -5,6 +5,8 @@
 # sample data's offset) report of them; 80-bit rates as Python's aifc
 # encodes them; a file with markers.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 out="$1/iff"
 rm -rf "$out"
 mkdir -p "$out/out"

@@ -12,6 +12,7 @@
 
 #include "iff_testutil.h"
 #include "kviff.h"
+#include "vog_tools.h"
 
 using namespace kvrifftest;
 
@@ -126,7 +127,7 @@ TEST(IffBasics, SwapsReadsAndWritesAreBigEndian) {
 // Python's aifc writes the same 80-bit bytes, and every rate reads back.
 TEST(IffRates, CreateRateMatchesPythonAifcAndConvertsBack) {
   auto lines = Lines("iff/rates.txt");
-  if (lines.empty()) GTEST_SKIP() << "rates fixture missing";
+  if (lines.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "rates fixture missing";
   for (const std::string& line : lines) {
     std::istringstream in(line);
     uint32_t rate;
@@ -180,7 +181,7 @@ TEST(IffRates, EdgeValues) {
 // Every AIFF/AIFC file of the fixture table reads as ffprobe reports it.
 TEST(IffFixtures, FormatFramesAndOffsetMatchFfprobe) {
   auto lines = Lines("iff/cases.txt");
-  if (lines.empty()) GTEST_SKIP() << "AIFF fixtures missing";
+  if (lines.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "AIFF fixtures missing";
   EXPECT_GE(lines.size(), 60u);
   for (const std::string& line : lines) {
     std::istringstream in(line);
@@ -219,7 +220,7 @@ TEST(IffFixtures, FormatFramesAndOffsetMatchFfprobe) {
 
 TEST(IffFixtures, CompressedAifcIsRefused) {
   for (const char* name : {"iff/fl32.aiff", "iff/alaw.aiff"}) {
-    if (!FixtureExists(name)) GTEST_SKIP() << "fixture missing";
+    if (!FixtureExists(name)) VOG_TOOL_MISSING("ffmpeg/sox") << "fixture missing";
     HANDLE h = OpenRead(FixtureW(name));
     DWORD formSize = 0, isAIFC = 0, isLE = 1;
     EXPECT_FALSE(iff_IsAIFFFileEx(h, &formSize, &isAIFC, &isLE)) << name;
@@ -233,7 +234,7 @@ TEST(IffFixtures, CompressedAifcIsRefused) {
 }
 
 TEST(IffMarkers, FindsMarkersOfPythonAifc) {
-  if (!FixtureExists("iff/markers.aiff")) GTEST_SKIP() << "fixture missing";
+  if (!FixtureExists("iff/markers.aiff")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixture missing";
   HANDLE h = OpenRead(FixtureW("iff/markers.aiff"));
   struct {
     WORD id;
@@ -491,7 +492,7 @@ void WriteOurs(const std::string& name, uint16_t channels, uint16_t bits, uint32
 }
 
 TEST(IffWrite, FilesForFfmpegAndSox) {
-  if (!FixtureExists("iff/out")) GTEST_SKIP() << "fixture folder missing";
+  if (!FixtureExists("iff/out")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixture folder missing";
   WriteOurs("ours_s16_44100", 2, 16, 44100, 4410, false, 0);
   WriteOurs("ours_s24_96000", 1, 24, 96000, 1001, false, 0);
   WriteOurs("ours_s8_22050", 1, 8, 22050, 2205, false, 0);
@@ -502,7 +503,7 @@ TEST(IffWrite, FilesForFfmpegAndSox) {
 
 // Deleting chunks: byte layout here, decoded PCM in iff_check.sh.
 TEST(IffDelete, DeletesChunksAndKeepsTheForm) {
-  if (!FixtureExists("iff/sox16_44100.aiff")) GTEST_SKIP() << "fixture missing";
+  if (!FixtureExists("iff/sox16_44100.aiff")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixture missing";
   // sox writes COMT before COMM: removing it moves the whole rest down.
   auto src = LoadFile(FixtureW("iff/sox16_44100.aiff"));
   ASSERT_GT(src.size(), 60u);

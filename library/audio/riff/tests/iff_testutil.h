@@ -9,40 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "vog_files.h"
+#include "vog_paths.h"
+
 namespace kvrifftest {
 
 // A fixture made at test time, as a Windows path (Z: maps the Unix root).
-inline std::wstring FixtureW(const std::string& rel) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/" + rel;
-  std::wstring w = L"Z:";
-  for (char c : p) w += (c == '/') ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return w;
-}
+inline std::wstring FixtureW(const std::string& rel) { return vogtest::WineFixturePath(rel); }
 
 inline bool FixtureExists(const std::string& rel) {
   return GetFileAttributesW(FixtureW(rel).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline std::vector<uint8_t> LoadFile(const std::wstring& path) {
-  std::vector<uint8_t> out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  DWORD size = GetFileSize(h, nullptr);
-  out.resize(size);
-  DWORD got = 0;
-  if (size) ReadFile(h, out.data(), size, &got, nullptr);
-  out.resize(got);
-  CloseHandle(h);
-  return out;
-}
+inline std::vector<uint8_t> LoadFile(const std::wstring& path) { return vogtest::ReadBytes(path); }
 
 inline bool SaveFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
-  CloseHandle(h);
-  return ok && put == bytes.size();
+  return vogtest::WriteBytes(path, bytes.data(), bytes.size());
 }
 
 // A scratch file in the temporary folder, open for reading and writing; it
@@ -129,12 +111,8 @@ struct Bytes {
   size_t size() const { return v.size(); }
 };
 
-inline uint32_t GetBE32(const std::vector<uint8_t>& b, size_t at) {
-  return (uint32_t(b[at]) << 24) | (uint32_t(b[at + 1]) << 16) | (uint32_t(b[at + 2]) << 8) | b[at + 3];
-}
-inline uint32_t GetLE32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
-}
-inline uint16_t GetLE16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
+inline uint32_t GetBE32(const std::vector<uint8_t>& b, size_t at) { return vogtest::Be32(&b[at]); }
+inline uint32_t GetLE32(const std::vector<uint8_t>& b, size_t at) { return vogtest::Le32(&b[at]); }
+inline uint16_t GetLE16(const std::vector<uint8_t>& b, size_t at) { return vogtest::Le16(&b[at]); }
 
 }  // namespace kvrifftest

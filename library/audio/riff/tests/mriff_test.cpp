@@ -11,6 +11,7 @@
 
 #include "kvmriff.h"
 #include "riff_test_util.h"
+#include "vog_tools.h"
 
 using namespace rifftest;
 
@@ -39,7 +40,7 @@ class GuardedBlock {
 std::vector<uint8_t> Fixture(const char* name) { return ReadAll(FixturePath(std::string("riff/") + name)); }
 
 #define SKIP_WITHOUT_FIXTURES()                                                 \
-  if (!FixtureExists("riff/ffmpeg_info.layout")) GTEST_SKIP() << "no fixtures"; \
+  if (!FixtureExists("riff/ffmpeg_info.layout")) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures"; \
   static_assert(true, "")
 
 size_t Off(const _tMRIFF& m) { return static_cast<size_t>(m.cursor - m.base); }

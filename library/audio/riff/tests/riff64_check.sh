@@ -6,8 +6,8 @@
 set -uo pipefail
 dir="$VOG_FIXTURE_DIR/riff64"
 w="$dir/written"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 
 [ -f "$dir/source.raw" ] || { echo "fixtures absent"; exit 1; }
 full=$(md5sum <"$dir/source.raw" | cut -d' ' -f1)

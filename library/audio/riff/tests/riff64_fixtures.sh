@@ -2,6 +2,8 @@
 # Wave64 inputs made at test time: a stereo 16-bit sine as WAV and raw PCM,
 # and its Wave64 forms as ffmpeg and sox write them.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg sox
 out="$1/riff64"
 rm -rf "$out"
 mkdir -p "$out/written"

@@ -14,6 +14,7 @@
 
 #include "kvriff.h"
 #include "riff64_test_util.h"
+#include "vog_tools.h"
 
 namespace {
 
@@ -607,7 +608,7 @@ TEST(Riff64Labels, ProduceNothing) {
 class Riff64Files : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!FixturesPresent()) GTEST_SKIP() << "Wave64 fixtures absent";
+    if (!FixturesPresent()) VOG_TOOL_MISSING("ffmpeg/sox") << "Wave64 fixtures absent";
     pcm_ = ReadWhole(FixturePath("source.raw"));
     ASSERT_EQ(pcm_.size(), 40024u);
   }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "kvriff.h"
+#include "vog_files.h"
+#include "vog_paths.h"
 
 namespace riff64test {
 
@@ -18,25 +20,10 @@ using Bytes = std::vector<uint8_t>;
 
 // A fixture of the given folder as Wine sees it: Z: plus the Unix path with backslashes.
 inline std::wstring FixtureIn(const char* folder, const std::string& name) {
-  std::string p = std::string(VOG_FIXTURE_DIR) + "/" + folder + "/" + name;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return L"Z:" + std::wstring(p.begin(), p.end());
+  return vogtest::WineFixturePath(std::string(folder) + "/" + name);
 }
 
-inline Bytes ReadWhole(const std::wstring& path) {
-  Bytes out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LARGE_INTEGER size;
-  GetFileSizeEx(h, &size);
-  out.resize(static_cast<size_t>(size.QuadPart));
-  DWORD got = 0;
-  if (!out.empty()) ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-  out.resize(got);
-  CloseHandle(h);
-  return out;
-}
+inline Bytes ReadWhole(const std::wstring& path) { return vogtest::ReadBytes(path); }
 
 // A read-write file in the temporary folder, removed when done.
 class TempFile {

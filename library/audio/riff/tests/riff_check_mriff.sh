@@ -4,6 +4,8 @@
 # ffprobe, sox and Python's wave module with the format that went in and
 # the same samples.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 dir="$VOG_FIXTURE_DIR/riff/out"
 here="$(cd "$(dirname "$0")" && pwd)"
 py=/usr/bin/python3

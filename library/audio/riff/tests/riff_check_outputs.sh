@@ -3,6 +3,8 @@
 # fixture folder) still decode to the same PCM in ffmpeg and sox, and their
 # chunk lists, as Python's struct walk sees them, are the expected ones.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 dir="$VOG_FIXTURE_DIR/riff"
 here="$(cd "$(dirname "$0")" && pwd)"
 py=/usr/bin/python3

@@ -4,6 +4,8 @@
 # a fact chunk), their layouts as Python's struct walk sees them, the decoded
 # PCM of each, and a hand-made CD track file.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 out="$1/riff"
 here="$(cd "$(dirname "$0")" && pwd)"
 py=/usr/bin/python3

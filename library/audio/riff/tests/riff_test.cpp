@@ -11,6 +11,7 @@
 
 #include "kvriff.h"
 #include "riff_test_util.h"
+#include "vog_tools.h"
 
 using namespace rifftest;
 
@@ -19,7 +20,7 @@ namespace {
 const char* const kWavFixtures[] = {"ffmpeg_info", "sox_u8_odd", "sox_s24_fact"};
 
 #define SKIP_WITHOUT_FIXTURES()                                                 \
-  if (!FixtureExists("riff/ffmpeg_info.layout")) GTEST_SKIP() << "no fixtures"; \
+  if (!FixtureExists("riff/ffmpeg_info.layout")) VOG_TOOL_MISSING("ffmpeg/sox") << "no fixtures"; \
   static_assert(true, "")
 
 std::wstring OutPath(const char* name) { return FixturePath(std::string("riff/out/") + name); }

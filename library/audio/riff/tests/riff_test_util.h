@@ -13,16 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "vog_files.h"
+#include "vog_paths.h"
+
 namespace rifftest {
 
 inline std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 // A path below the fixture folder, as Wine sees it.
-inline std::wstring FixturePath(const std::string& rel) {
-  std::wstring out = L"Z:";
-  for (char c : std::string(VOG_FIXTURE_DIR) + "/" + rel) out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return out;
-}
+inline std::wstring FixturePath(const std::string& rel) { return vogtest::WineFixturePath(rel); }
 
 inline std::string Narrow(const std::wstring& w) {
   std::string s;
@@ -61,28 +60,10 @@ class ScratchDir {
   std::vector<std::wstring> files_;
 };
 
-inline std::vector<uint8_t> ReadAll(const std::wstring& path) {
-  std::vector<uint8_t> out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LARGE_INTEGER n;
-  GetFileSizeEx(h, &n);
-  out.resize(static_cast<size_t>(n.QuadPart));
-  DWORD got = 0;
-  if (!out.empty()) ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-  out.resize(got);
-  CloseHandle(h);
-  return out;
-}
+inline std::vector<uint8_t> ReadAll(const std::wstring& path) { return vogtest::ReadBytes(path); }
 
 inline bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  bool ok = bytes.empty() ||
-            (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size());
-  CloseHandle(h);
-  return ok;
+  return vogtest::WriteBytes(path, bytes.data(), bytes.size());
 }
 
 // An open file handle, closed on scope exit.
@@ -216,10 +197,7 @@ struct Bytes {
   }
 };
 
-inline uint32_t GetU32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
+inline uint32_t GetU32(const std::vector<uint8_t>& b, size_t at) { return vogtest::Le32(&b[at]); }
 
 // Frees a block handed out by a ...ReadDataAlloc function.
 inline void FreeBlock(void* data) {

@@ -3,6 +3,8 @@
 # repaired, format changed) are read by ffprobe and sox with the right rate,
 # channels and sample type, and decode to exactly the sample bytes expected.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 dir="$VOG_FIXTURE_DIR/wavfile/out"
 fail=0
 expect() {  # what, got, want

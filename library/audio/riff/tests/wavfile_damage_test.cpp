@@ -12,6 +12,7 @@
 #include "iff_testutil.h"
 #include "kviff.h"
 #include "kvwavfile.h"
+#include "vog_tools.h"
 
 using namespace kvrifftest;
 
@@ -51,7 +52,7 @@ TEST(WavDamage, RandomDamageStaysInBounds) {
                            "wavfile/sox_s16.aiff", "wavfile/ff_sowt.aiff"};
   std::vector<std::vector<uint8_t>> files;
   for (const char* s : sources) {
-    if (!FixtureExists(s)) GTEST_SKIP() << "fixtures missing";
+    if (!FixtureExists(s)) VOG_TOOL_MISSING("ffmpeg/sox") << "fixtures missing";
     auto b = LoadFile(FixtureW(s));
     b.resize(b.size() < 3000 ? b.size() : 3000);  // small files: quick rounds
     files.push_back(b);

@@ -8,14 +8,13 @@
 #include <string>
 #include <vector>
 #include "vog_exports.h"
+#include "vog_paths.h"
 
 namespace {
 
 std::vector<std::string> ExportNames(const std::string& def) {
   std::vector<std::string> names;
-  std::string path = "Z:" + std::string(KVRIFF_SOURCE_DIR) + "/" + def;
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  const std::string path = vogtest::WinePathA(std::string(KVRIFF_SOURCE_DIR) + "/" + def);
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {

@@ -4,6 +4,8 @@
 # channels, bits, frames) and an independent chunk walker (the sample data's
 # offset) report of them.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe sox
 out="$1/wavfile"
 rm -rf "$out"
 mkdir -p "$out/out"

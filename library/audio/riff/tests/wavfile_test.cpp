@@ -14,6 +14,7 @@
 #include "iff_testutil.h"
 #include "kviff.h"
 #include "kvwavfile.h"
+#include "vog_tools.h"
 
 using namespace kvrifftest;
 
@@ -258,7 +259,7 @@ void WriteForCheck(const std::string& name, const WAVEFORMATEX& w, DWORD frames,
 }
 
 TEST(WavHeaders, FilesForFfmpegAndSox) {
-  if (!FixtureExists("wavfile/out")) GTEST_SKIP() << "fixture folder missing";
+  if (!FixtureExists("wavfile/out")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixture folder missing";
   WriteForCheck("ours_s16.wav", Pcm(1, 2, 44100, 16), 4410, false, 46);
   WriteForCheck("ours_s24.wav", Pcm(1, 1, 96000, 24), 9601, false, 100);
   WriteForCheck("ours_f32.wav", Pcm(3, 2, 48000, 32), 4800, false, 54);
@@ -273,7 +274,7 @@ TEST(WavHeaders, FilesForFfmpegAndSox) {
 
 TEST(WavIdentify, FilesOfOtherWritersMatchFfprobe) {
   auto lines = Lines("wavfile/cases.txt");
-  if (lines.empty()) GTEST_SKIP() << "fixtures missing";
+  if (lines.empty()) VOG_TOOL_MISSING("ffmpeg/sox") << "fixtures missing";
   EXPECT_GE(lines.size(), 19u);
   for (const std::string& line : lines) {
     SCOPED_TRACE(line);
@@ -511,7 +512,7 @@ void RepairForCheck(const std::string& src, const std::string& name, bool w64, u
 }
 
 TEST(WavRepair, RepairedFilesForFfmpegAndSox) {
-  if (!FixtureExists("wavfile/sox_s16.wav")) GTEST_SKIP() << "fixtures missing";
+  if (!FixtureExists("wavfile/sox_s16.wav")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixtures missing";
   RepairForCheck("sox_s16.wav", "fix_sox_s16.wav", false, 0, 4096);               // 44-byte header
   RepairForCheck("sox_s16.wav", "fix_sox_cut.wav", false, 44 + 4 * 1000 + 3, 4096);  // cut mid-frame
   RepairForCheck("ff_s16.wav", "fix_ff_s16.wav", false, 0, 4096);                 // LIST before data
@@ -537,7 +538,7 @@ TEST(WavRepair, RepairedFilesForFfmpegAndSox) {
 // ---- format changes -----------------------------------------------------
 
 TEST(WavSetFormat, ReplacesTheFormatOfWaveAndAiff) {
-  if (!FixtureExists("wavfile/sox_s24.wav")) GTEST_SKIP() << "fixtures missing";
+  if (!FixtureExists("wavfile/sox_s24.wav")) VOG_TOOL_MISSING("ffmpeg/sox") << "fixtures missing";
   // A 40-byte extensible fmt becomes 18 bytes and a JUNK chunk of the rest.
   std::wstring ext = FixtureW("wavfile/out/set_ext.wav");
   auto src = LoadFile(FixtureW("wavfile/sox_s24.wav"));

@@ -7,20 +7,9 @@ set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-for t in exiftool ffprobe; do
-  command -v $t >/dev/null || { echo "SKIP: $t missing"; exit 0; }
-done
-
-if [ "${VOG_WIN32:-OFF}" = "ON" ]; then
-  hostpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-  dump() { "$VOG_SOURCE_DIR/scripts/wine-run" "$VOG_BIN_DIR/cardwelldump.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-else
-  hostpath() { echo "$1"; }
-  dump() { "$VOG_BIN_DIR/cardwelldump" "$@"; }
-fi
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool exiftool ffprobe
+dump() { run_build_tool cardwelldump "$@"; }
 
 # Texts: exiftool's names of the item keys against our summary ids.
 /usr/bin/python3 "$here/make_cardwell.py" texts "$work/texts.mp4" >"$work/texts.expected" || fail "texts fixture"

@@ -8,6 +8,7 @@
 #include "chunk_test_util.h"
 #include "kvfmmeta.h"
 #include "kviff.h"
+#include "vog_tools.h"
 
 using namespace chunktest;
 using metariff::ScratchDir;
@@ -97,7 +98,7 @@ TEST(FMMetaProbe, WriteFormSkipsEmptyKindsUpdateFormCountsThem) {
 }
 
 TEST(FMMetaFrame, OddPayloadIsPaddedAndCounted) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring wav = CopyMedia(dir, "plain.wav", L"frame.wav");
   Buf before = ReadAll(wav);
@@ -123,7 +124,7 @@ TEST(FMMetaFrame, OddPayloadIsPaddedAndCounted) {
 }
 
 TEST(FMMetaFrame, Riff64ChunksAreAlignedAndCountTheirHeader) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring w64 = CopyMedia(dir, "plain.w64", L"frame.w64");
   Buf before = ReadAll(w64);
@@ -142,7 +143,7 @@ TEST(FMMetaFrame, Riff64ChunksAreAlignedAndCountTheirHeader) {
 }
 
 TEST(FMMetaSidecar, WrittenFoundMatchedAndReplaced) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring wav = CopyMedia(dir, "plain.wav", L"song.wav");
   std::wstring appended = dir.Path(L"song.wav.kvl"), replaced = dir.Path(L"song.kvl");
@@ -201,7 +202,7 @@ TEST(FMMetaSidecar, WrittenFoundMatchedAndReplaced) {
 }
 
 TEST(FMMetaSidecar, UpdateKeepsTheSidecarAndMovesKinds) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring wav = CopyMedia(dir, "plain.wav", L"move.wav");
   std::wstring side = dir.Path(L"move.wav.kvl");
@@ -247,7 +248,7 @@ TEST(FMMetaSidecar, UpdateKeepsTheSidecarAndMovesKinds) {
 }
 
 TEST(FMMetaDelete, KindsByTableAiffOnlyForAiff) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring wav = CopyMedia(dir, "plain.wav", L"del.wav");
   Buf plain = ReadAll(wav);
@@ -276,7 +277,7 @@ TEST(FMMetaDelete, KindsByTableAiffOnlyForAiff) {
 }
 
 TEST(FMMetaDelete, AiffInstrumentAndMarkersReplaced) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring aiff = CopyMedia(dir, "plain.aiff", L"inst.aiff");
   Buf plain = ReadAll(aiff);
@@ -304,7 +305,7 @@ TEST(FMMetaDelete, AiffInstrumentAndMarkersReplaced) {
 namespace {
 
 TEST(FMMetaSidecar, OwnReplacedNameSidecarRemovedAndWave64Update) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring w64 = CopyMedia(dir, "plain.w64", L"take.w64");
   std::wstring replaced = dir.Path(L"take.kvl"), appended = dir.Path(L"take.w64.kvl");
@@ -378,7 +379,7 @@ namespace {
 // A sidecar made by the project-link saver keeps the unpadded size 9 in its
 // "KVPI" header; it is recognised all the same and takes metadata chunks.
 TEST(FMMetaSidecar, ProjectLinkSidecarRecognised) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring wav = CopyMedia(dir, "plain.wav", L"song.wav");
   std::wstring side = dir.Path(L"song.wav.kvl");

@@ -4,6 +4,8 @@
 # PCM md5 of each, so that the checks after the writes can show that the
 # audio is untouched.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg
 out="$1/metachunks"
 rm -rf "$out"
 mkdir -p "$out/written"

@@ -10,6 +10,7 @@
 
 #include "chunk_test_util.h"
 #include "kvfmmeta.h"
+#include "vog_tools.h"
 
 using namespace chunktest;
 using metariff::ScratchDir;
@@ -67,7 +68,7 @@ Buf Cue(uint32_t id, uint32_t pos) {
 }
 
 TEST(MarkerPayload, PointMarkersWithoutTextWriteOnlyCue) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   StandInMeta meta;
   meta.hasMarkers = true;
@@ -83,7 +84,7 @@ TEST(MarkerPayload, PointMarkersWithoutTextWriteOnlyCue) {
 }
 
 TEST(MarkerPayload, RegionsAndLabelsInAdtl) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   StandInMeta meta;
   meta.hasMarkers = true;
@@ -111,7 +112,7 @@ TEST(MarkerPayload, RegionsAndLabelsInAdtl) {
 }
 
 TEST(MarkerPayload, GenericStreamWinsAndLongPositionsGoToKv01) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   StandInMeta meta;
   meta.hasMarkers = true;
@@ -150,7 +151,7 @@ TEST(MarkerPayload, GenericStreamWinsAndLongPositionsGoToKv01) {
 }
 
 TEST(PlayListPayload, LongLengthsOnlyInKv02) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   auto item = [](uint32_t cue, uint64_t len, uint32_t loops) {
     Buf b = Bytes({cue, 0});
@@ -185,7 +186,7 @@ Buf SamplerItem(uint8_t unityNote, const std::vector<std::array<uint64_t, 3>>& l
 }
 
 TEST(SamplerPayload, LoopsAsStartAndEnd) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   StandInMeta meta;
   meta.generic.push_back(Generic(KVFIO_METAGUID_SAMPLER,
@@ -202,7 +203,7 @@ TEST(SamplerPayload, LoopsAsStartAndEnd) {
 }
 
 TEST(PrivatePayloads, RecordsListsAndEntries) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   Buf scot(430, 0x5C), dtbt1(12, 1), dtbt2(12, 2);
   Buf kv03a = Bytes({8, 4, 0xAABBCCDD});
@@ -246,7 +247,7 @@ TEST(PrivatePayloads, RecordsListsAndEntries) {
 }
 
 TEST(RawPayload, ChunksCopiedPaddedAndAudioRefused) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   Buf odd = Text("abcd");
   Append(odd, Bytes({5}));
@@ -274,7 +275,7 @@ TEST(RawPayload, ChunksCopiedPaddedAndAudioRefused) {
 }
 
 TEST(SummaryPayload, GenericAndLegacyAsInfoList) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   StandInMeta meta;
   meta.generic.push_back(Generic(KVFIO_METAGUID_SUMMARY, {SummaryItem("INAM", L"Gen"), SummaryItem("INAM", L"x"),
@@ -305,7 +306,7 @@ TEST(SummaryPayload, GenericAndLegacyAsInfoList) {
 }
 
 TEST(DisplayPayload, ItemsAsDispChunks) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   Buf rec = Bytes({1, 1, 6});
   Append(rec, Text(std::string("hello") + '\0'));
@@ -337,7 +338,7 @@ TEST(DisplayPayload, ItemsAsDispChunks) {
 }
 
 TEST(Riff64Payload, KindsUnderTheirGuids) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   std::wstring w64 = CopyMedia(dir, "plain.w64", L"k.w64");
   Buf plain = ReadAll(w64);
@@ -375,7 +376,7 @@ TEST(Riff64Payload, KindsUnderTheirGuids) {
 
 // Malformed reader streams: a clean error, the file as it was.
 TEST(MalformedStreams, RefusedBeforeAnythingIsWritten) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   ScratchDir dir;
   Buf kv04 = Bytes({0, 1, 2, 3, 4, 5, 6});
   kv04.resize(54, 0);
@@ -441,7 +442,7 @@ TEST(MalformedStreams, RefusedBeforeAnythingIsWritten) {
 
 // Files for the independent readers of chunk_oracles.sh.
 TEST(OracleFiles, WrittenForTheIndependentReaders) {
-  if (!HaveMedia()) GTEST_SKIP() << "no fixtures";
+  if (!HaveMedia()) VOG_TOOL_MISSING("ffmpeg") << "no fixtures";
   {
     // Legacy markers and regions, the summary, a sampler and a play list.
     StandInMeta meta;

@@ -15,6 +15,7 @@
 #include "kvlinkstorage.h"
 #include "kvriff.h"
 #include "metariff_test_util.h"
+#include "vog_tools.h"
 
 using namespace metariff;
 
@@ -74,7 +75,7 @@ HRESULT LoadFile(const std::wstring& path, CKvLinkProjectInfo& r, int* loaded, b
 }
 
 TEST(LinkStorage, FullRecordsRoundTripThroughWavAndWave64) {
-  if (!HaveFixtures()) GTEST_SKIP() << "fixtures missing";
+  if (!HaveFixtures()) VOG_TOOL_MISSING("ffmpeg") << "fixtures missing";
   struct Target {
     const char* from;
     const char* to;
@@ -558,7 +559,7 @@ TEST(LinkStorage, ReaderFacesCopyFieldByField) {
 bool Exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 TEST(LinkStorage, ReaderLinksSavedIntoMediaAndSidecarFiles) {
-  if (!HaveFixtures()) GTEST_SKIP() << "fixtures missing";
+  if (!HaveFixtures()) VOG_TOOL_MISSING("ffmpeg") << "fixtures missing";
   ScratchDir dir;
   CKvLinkProjectInfo src;
   Fill(src);

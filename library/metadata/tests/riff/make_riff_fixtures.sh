@@ -3,6 +3,8 @@
 # a WAV with a "LIST" "INFO" list written by ffmpeg (and Python's reading of
 # that list), a WAV without any list, its Wave64 form, and the PCM md5 of each.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg
 out="$1/metariff"
 rm -rf "$out"
 mkdir -p "$out/written"

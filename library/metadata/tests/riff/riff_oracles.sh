@@ -5,8 +5,8 @@
 set -uo pipefail
 dir="$VOG_FIXTURE_DIR/metariff"
 w="$dir/written"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe exiftool mediainfo
 [ -f "$w/info_saved.wav" ] || { echo "no written files: the test program did not run"; exit 1; }
 
 # The audio of every written file decodes to the PCM of its source.

@@ -12,6 +12,7 @@
 #include "kvriff.h"
 #include "kvsummary.h"
 #include "metariff_test_util.h"
+#include "vog_tools.h"
 
 using namespace metariff;
 
@@ -229,7 +230,7 @@ TEST(SummaryList, SavedListsLoadBackEqualInBothForms) {
 }
 
 TEST(SummaryList, LoadsTheListFfmpegWrote) {
-  if (!HaveFixtures()) GTEST_SKIP() << "fixtures missing";
+  if (!HaveFixtures()) VOG_TOOL_MISSING("ffmpeg") << "fixtures missing";
   std::ifstream in(rifftest::Narrow(FixturePath("metariff/info.expected")).c_str());
   std::vector<std::string> expected;
   for (std::string line; std::getline(in, line);)
@@ -269,7 +270,7 @@ TEST(SummaryList, LoadsTheListFfmpegWrote) {
 // mediainfo: into a copy of ffmpeg's plain WAV (appended after the data)
 // and, as a Wave64 "LIST" chunk, into its Wave64 form.
 TEST(SummaryList, SavedIntoWavAndWave64ForTheOracles) {
-  if (!HaveFixtures()) GTEST_SKIP() << "fixtures missing";
+  if (!HaveFixtures()) VOG_TOOL_MISSING("ffmpeg") << "fixtures missing";
   List l{{"INAM", L"Saved Title"}, {"IART", L"Saved Artist"}, {"ICMT", L"four"},
          {"ICRD", L"2025"},        {"IGNR", L"Jazz"},         {"ICOP", L"C 2025 Us"}};
   {

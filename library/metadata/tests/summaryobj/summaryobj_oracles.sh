@@ -9,23 +9,19 @@
 # or folder) reported as a failure with the original intact.
 set -uo pipefail
 if [ "${VOG_WIN32:-OFF}" != "ON" ]; then echo "SKIP: Windows build only"; exit 0; fi
-for t in ffmpeg ffprobe AtomicParsley exiftool python3; do
-  command -v $t >/dev/null || { echo "SKIP: $t missing"; exit 0; }
-done
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool ffmpeg ffprobe AtomicParsley exiftool python3
 work="$(mktemp -d)"
 cleanup() { chattr -R -i "$work" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 cd "$work" || exit 1
 
-hostpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 # obj FILE COMMAND...: one object over FILE, the commands' result lines.
 obj() {
   local f="$1"; shift
   local p=""; [ -n "$f" ] && p="$(hostpath "$work/$f")"
   "$VOG_SOURCE_DIR/scripts/wine-run" "$VOG_BIN_DIR/metasummarytool.exe" "$p" "$@" | tr -d '\r'
 }
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect() { [ "$2" == "$3" ] || fail "$1: expected [$2], got [$3]"; }
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 pcm() { ffmpeg -nostdin -v error -i "$1" -map 0:a -f md5 - 2>/dev/null; }
