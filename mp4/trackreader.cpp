@@ -1,6 +1,8 @@
 // The track reader.
 #include "trackreader.h"
 
+#include <algorithm>
+
 namespace esds {
 
 void InitTrackReader::Visit(DecoderConfigDescriptor& d) {
@@ -104,30 +106,19 @@ bool TrackReader::Init() {
   chunks_ = stco_ ? static_cast<IChunkOffsetBox*>(stco_) : static_cast<IChunkOffsetBox*>(co64_);
   current_ = 0;
   sampleCount_ = 0;
+  missingCount_ = 0;
   if (!trak_ || !stts_ || !stsc_ || !chunks_ || !stsz_ || !mdhd_ || !dsi_ || !config_ || !mp4a_) return false;
 
   // The sample-to-chunk runs: first chunks strictly increasing from 1, at least
-  // one sample per chunk. The samples they map to chunks that exist bound the count.
+  // one sample per chunk, up to the first run past the chunks that exist.
   const uint32_t chunkCount = chunks_->GetChunkCount();
   const std::vector<SampleToChunkEntry>& runs = stsc_->entries;
-  uint64_t mapped = 0;
   for (size_t i = 0; i < runs.size(); ++i) {
     if (runs[i].samplesPerChunk == 0 || runs[i].firstChunk == 0) return false;
     if (i == 0 && runs[i].firstChunk != 1) return false;
     if (i > 0 && runs[i].firstChunk <= runs[i - 1].firstChunk) return false;
     if (runs[i].firstChunk > chunkCount) break;
-    uint64_t last = (i + 1 < runs.size() && runs[i + 1].firstChunk - 1 < chunkCount) ? runs[i + 1].firstChunk - 1
-                                                                                     : chunkCount;
-    mapped += (last - runs[i].firstChunk + 1) * uint64_t(runs[i].samplesPerChunk);
   }
-  uint64_t count = stsz_->sampleCount;
-  if (stsz_->sampleSize == 0 && stsz_->sizes.size() < count) count = stsz_->sizes.size();
-  if (mapped < count) count = mapped;
-  // A track none of whose samples can be reached is refused rather than
-  // offered as an empty stream: a fragmented file keeps its samples in 'moof'
-  // boxes and leaves these tables empty.
-  if (count == 0) return false;
-  sampleCount_ = uint32_t(count);
 
   std::streampos here = in_.tellg();
   in_.clear();
@@ -136,7 +127,74 @@ bool TrackReader::Init() {
   sourceSize_ = end > 0 ? uint64_t(end) : 0;
   in_.clear();
   if (here != std::streampos(-1)) in_.seekg(here);
-  return true;
+
+  const uint64_t listed = CountListedSamples();
+  sampleCount_ = CountSamplesInSource(listed);
+  missingCount_ = uint32_t(listed - sampleCount_);
+  // A track none of whose samples can be reached is refused rather than
+  // offered as an empty stream: a fragmented file keeps its samples in 'moof'
+  // boxes and leaves these tables empty.
+  return sampleCount_ != 0;
+}
+
+// The samples every table agrees on: the sizes table's count (and its entries),
+// the samples the chunk runs give the chunks that have offsets, and the
+// samples the time table gives durations. Never more than 2^32 - 1.
+uint64_t TrackReader::CountListedSamples() const {
+  uint64_t count = stsz_->sampleCount;
+  if (stsz_->sampleSize == 0 && stsz_->sizes.size() < count) count = stsz_->sizes.size();
+
+  const uint32_t chunkCount = chunks_->GetChunkCount();
+  const std::vector<SampleToChunkEntry>& runs = stsc_->entries;
+  uint64_t mapped = 0;
+  for (size_t i = 0; i < runs.size() && runs[i].firstChunk <= chunkCount; ++i) {
+    uint64_t last = (i + 1 < runs.size() && runs[i + 1].firstChunk - 1 < chunkCount) ? runs[i + 1].firstChunk - 1
+                                                                                     : chunkCount;
+    mapped += (last - runs[i].firstChunk + 1) * uint64_t(runs[i].samplesPerChunk);
+  }
+  if (mapped < count) count = mapped;
+
+  uint64_t timed = 0;
+  for (const TimeToSampleEntry& e : stts_->entries) timed += e.sampleCount;
+  if (timed < count) count = timed;
+  return count;
+}
+
+// Of the first `listed` samples, those before the first one whose bytes do not
+// lie wholly inside the source. The samples of a track are distinct byte
+// ranges, so together they cannot hold more bytes than the source either. The
+// walk goes chunk by chunk: a run of equal-sized samples costs one step per
+// chunk, not one per sample.
+uint32_t TrackReader::CountSamplesInSource(uint64_t listed) const {
+  const uint32_t chunkCount = chunks_->GetChunkCount();
+  const std::vector<SampleToChunkEntry>& runs = stsc_->entries;
+  const uint32_t fixedSize = stsz_->sampleSize;
+  uint64_t counted = 0, bytes = 0;
+  for (size_t i = 0; i < runs.size() && runs[i].firstChunk <= chunkCount && counted < listed; ++i) {
+    const uint64_t last = i + 1 < runs.size() ? uint64_t(runs[i + 1].firstChunk) - 1 : chunkCount;
+    for (uint64_t c = runs[i].firstChunk; c <= last && c <= chunkCount && counted < listed; ++c) {
+      const uint64_t inChunk = std::min<uint64_t>(runs[i].samplesPerChunk, listed - counted);
+      const uint64_t offset = chunks_->GetChunkOffset(uint32_t(c - 1));
+      if (offset > sourceSize_) return uint32_t(counted);
+      const uint64_t room = std::min(sourceSize_ - offset, sourceSize_ - bytes);
+      if (fixedSize) {
+        const uint64_t fit = std::min<uint64_t>(inChunk, room / fixedSize);
+        counted += fit;
+        bytes += fit * fixedSize;
+        if (fit < inChunk) return uint32_t(counted);
+        continue;
+      }
+      uint64_t used = 0;
+      for (uint64_t k = 0; k < inChunk; ++k) {
+        const uint32_t size = stsz_->sizes[size_t(counted)];
+        if (size > room - used) return uint32_t(counted);
+        used += size;
+        ++counted;
+      }
+      bytes += used;
+    }
+  }
+  return uint32_t(counted);
 }
 
 uint32_t TrackReader::SizeOf(uint32_t n) const {

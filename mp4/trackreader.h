@@ -86,9 +86,15 @@ class TrackReader final : public ITrackReader {
   // False when no track holds an 'mp4a' entry, a table or the decoder
   // configuration is missing or broken, or no sample can be reached (a
   // fragmented file's tables are empty); the reader then offers no sample.
+  // The samples offered are those every table lists (sizes, chunk runs over
+  // the chunks that have offsets, durations) up to the first one whose bytes
+  // are not wholly inside the source.
   bool Init();
 
   uint32_t GetSampleCount() override { return sampleCount_; }
+  // Samples the tables list after the last one offered: those of a file cut
+  // short (or pointing past its end).
+  uint32_t GetMissingSampleCount() const { return missingCount_; }
   bool SeekSample(uint32_t n) override;
   uint32_t GetCurrentSample() override { return current_; }
   bool ReadSample(std::vector<uint8_t>& out) override;
@@ -110,6 +116,8 @@ class TrackReader final : public ITrackReader {
 
  private:
   uint32_t SizeOf(uint32_t n) const;
+  uint64_t CountListedSamples() const;
+  uint32_t CountSamplesInSource(uint64_t listed) const;
 
   std::istream& in_;
   BoxList& boxes_;
@@ -118,6 +126,7 @@ class TrackReader final : public ITrackReader {
   uint64_t currentOffset_ = 0;
   uint32_t currentChunk_ = 0;
   uint32_t sampleCount_ = 0;
+  uint32_t missingCount_ = 0;
   uint64_t sourceSize_ = 0;
   TrakBox* trak_ = nullptr;
   TimeToSampleBox* stts_ = nullptr;

@@ -183,13 +183,14 @@ TEST(TrackReader, RefusesBrokenTables) {
   check("offset table not taken", f, false, 0);
   Tables g;
   g.stsz = FB("stsz", 0, U32(0xFFFFFFF0) + U32(30));
+  check("samples of 4 GiB", g, false, 0);
   {
     Tree tree(g.File());
     TrackReader track(*tree.boxes, tree.in);
-    ASSERT_TRUE(track.Init());
-    ASSERT_TRUE(track.SeekSample(1));
+    EXPECT_FALSE(track.Init()) << "a sample of 4 GiB lies outside the file";
     std::vector<uint8_t> bytes;
-    EXPECT_FALSE(track.ReadSample(bytes)) << "a sample of 4 GiB is refused";
+    EXPECT_FALSE(track.SeekSample(1));
+    EXPECT_FALSE(track.ReadSample(bytes));
   }
   Tables h;
   h.entry = B("mp4a", Bytes(28, 0));
@@ -234,4 +235,81 @@ TEST(TrackReader, RefusesFragmentedAndNonAacFiles) {
     EXPECT_FALSE(track.ReadSample(bytes)) << c.name;
   }
   if (cases.size() < 5) std::printf("note: fixtures or vectors missing, %zu of 5 cases ran\n", cases.size());
+}
+
+// The count is what every table lists (sizes, chunk runs, durations), up to
+// the first sample whose bytes are not wholly inside the file; the samples
+// after it are reported as missing. Tables that claim billions of samples in
+// a small file give no more than the file holds.
+TEST(TrackReader, CountBoundedByEveryTableAndByTheFile) {
+  struct Case {
+    const char* name;
+    Tables t;
+    size_t cut;        // bytes of the file kept (0: all)
+    uint64_t count;    // samples offered; UINT64_MAX: the room after offset 1000 in 100-byte samples
+    uint64_t missing;  // UINT64_MAX: 0xFFFFFFFE less the count
+  };
+  const Bytes hugeRuns = FB("stsc", 0, U32(2) + U32(1) + U32(0x7FFFFFFF) + U32(1) + U32(2) + U32(0x7FFFFFFF) + U32(1));
+  const Bytes hugeFixedSizes = FB("stsz", 0, U32(100) + U32(0xFFFFFFFF));
+  std::vector<Case> cases;
+  {
+    Case c{"time table lists fewer", Tables(), 0, 24, 0};
+    c.t.stts = FB("stts", 0, U32(1) + U32(24) + U32(1024));
+    cases.push_back(c);
+  }
+  {
+    Case c{"billions in sizes and runs, 24 in the time table", Tables(), 0, 24, 0};
+    c.t.stsz = hugeFixedSizes;
+    c.t.stsc = hugeRuns;
+    c.t.stco = FB("stco", 0, U32(2) + U32(1000) + U32(5000));
+    c.t.stts = FB("stts", 0, U32(1) + U32(24) + U32(1024));
+    cases.push_back(c);
+  }
+  {
+    Case c{"billions in every table", Tables(), 0, UINT64_MAX, UINT64_MAX};
+    c.t.stsz = hugeFixedSizes;
+    c.t.stsc = hugeRuns;
+    c.t.stco = FB("stco", 0, U32(2) + U32(1000) + U32(5000));
+    c.t.stts = FB("stts", 0, U32(1) + U32(0xFFFFFFFF) + U32(1024));
+    cases.push_back(c);
+  }
+  // Chunk 3 starts at 9000 and holds samples 21-30 of 120-129 bytes: 500
+  // bytes of it hold four (486 bytes).
+  cases.push_back(Case{"file cut inside the third chunk", Tables(), 9500, 24, 6});
+  cases.push_back(Case{"file cut before the first chunk", Tables(), 999, 0, 30});
+  {
+    Case c{"third chunk past the end", Tables(), 0, 20, 10};
+    c.t.stco = FB("stco", 0, U32(3) + U32(1000) + U32(5000) + U32(900000));
+    cases.push_back(c);
+  }
+  {
+    // Three 5000-byte samples over one range: the third would make the
+    // track hold more bytes than the file.
+    Case c{"chunks over one range", Tables(), 0, 2, 1};
+    c.t.stsz = FB("stsz", 0, U32(5000) + U32(3));
+    c.t.stsc = FB("stsc", 0, U32(1) + U32(1) + U32(1) + U32(1));
+    c.t.stco = FB("stco", 0, U32(3) + U32(1000) + U32(1000) + U32(1000));
+    cases.push_back(c);
+  }
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes file = c.t.File();
+    if (c.cut) file.resize(c.cut);
+    if (c.count == UINT64_MAX) c.count = (file.size() - 1000) / 100;
+    if (c.missing == UINT64_MAX) c.missing = 0xFFFFFFFEu - c.count;
+    Tree tree(file);
+    ASSERT_NE(nullptr, tree.boxes);
+    TrackReader track(*tree.boxes, tree.in);
+    EXPECT_EQ(c.count != 0, track.Init());
+    EXPECT_EQ(c.count, track.GetSampleCount());
+    EXPECT_EQ(c.missing, track.GetMissingSampleCount());
+    std::vector<uint8_t> bytes;
+    if (c.count) {
+      ASSERT_TRUE(track.SeekSample(uint32_t(c.count)));
+      EXPECT_TRUE(track.ReadSample(bytes)) << "the last sample offered lies inside the file";
+      EXPECT_EQ(track.GetCurrentSampleSize(), bytes.size());
+    }
+    EXPECT_FALSE(track.SeekSample(uint32_t(c.count + 1)));
+    EXPECT_FALSE(track.ReadSample(bytes));
+  }
 }

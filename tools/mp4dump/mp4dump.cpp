@@ -77,11 +77,18 @@ int Dump(const std::wstring& path, const std::string& factoryName, bool samples)
       WalkBoxTree(*boxes, [&](IBox& box, unsigned) {
         fragmented = fragmented || box.GetType() == FourCC("moof") || box.GetType() == FourCC("mvex");
       });
-      std::fprintf(stderr, fragmented ? "mp4dump: fragmented file: its samples are in 'moof' boxes, not in the track's tables\n"
-                                      : "mp4dump: no readable AAC ('mp4a') track\n");
+      if (fragmented)
+        std::fprintf(stderr, "mp4dump: fragmented file: its samples are in 'moof' boxes, not in the track's tables\n");
+      else if (track.GetMissingSampleCount())
+        std::fprintf(stderr, "mp4dump: the file ends before the first of the track's %u samples\n",
+                     track.GetMissingSampleCount());
+      else
+        std::fprintf(stderr, "mp4dump: no readable AAC ('mp4a') track\n");
       status = 3;
     } else {
       std::printf("samples %u\n", track.GetSampleCount());
+      if (track.GetMissingSampleCount())
+        std::fprintf(stderr, "mp4dump: %u samples the tables list are not in the file\n", track.GetMissingSampleCount());
       std::printf("dsi ");
       for (uint8_t b : track.GetDecoderSpecificInfo()) std::printf("%02x", b);
       std::printf("\n");

@@ -66,6 +66,18 @@ bool attach(AscReader* r, const uint8_t* bytes, int32_t count) {
 
 inline int32_t rd(AacBitstream* bs, int n) { return static_cast<int32_t>(aacReadBits(bs, 0, n)); }
 
+// True when all that is left is zero padding to a whole byte: the
+// configuration ends here. The padding is consumed; otherwise nothing is.
+bool endsHere(AacBitstream* bs) {
+  const int32_t left = aacGetBitsLeft(bs);
+  if (left < 0 || left >= 8) return false;
+  if (left > 0 && rd(bs, left) != 0) {
+    aacPushBack(bs, left);
+    return false;
+  }
+  return true;
+}
+
 int32_t readObjectType(AacBitstream* bs) {
   int32_t aot = rd(bs, 5);
   if (aot == 31) aot = 32 + rd(bs, 6);
@@ -249,6 +261,20 @@ int32_t ascParseGaConfig(AudioSpecificConfig* asc, AacBitstream* bs, int32_t cha
   AscGaConfig& g = asc->ga;
   g.frameLengthFlag = rd(bs, 1);
   g.dependsOnCoreCoder = rd(bs, 1);
+  if (g.dependsOnCoreCoder && endsHere(bs)) {
+    // The configuration ends where the 14-bit core coder delay would start
+    // (only the padding of its last byte follows; ffmpeg plays such AAC-LC
+    // streams): the delay is 0 and no field after it is present. Only the scalable
+    // types have a core coder to depend on; for the others the flag says
+    // nothing and is dropped. Without a channel configuration there is no
+    // layout, and the configuration is refused as one that ends early.
+    if (channelConfiguration == 0) return MP4AUDEC_OUT_OF_MEMORY;
+    g.coreCoderDelay = 0;
+    g.extensionFlag = 0;
+    g.layerNr = 0;
+    if (aot != 6 && aot != 20) g.dependsOnCoreCoder = 0;
+    return 0;
+  }
   if (g.dependsOnCoreCoder) g.coreCoderDelay = rd(bs, 14);
   g.extensionFlag = rd(bs, 1);
   if (channelConfiguration == 0) {

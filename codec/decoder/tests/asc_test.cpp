@@ -96,6 +96,55 @@ TEST(Asc, CaseTable) {
   }
 }
 
+// dependsOnCoreCoder set and the configuration over before the 14-bit delay
+// (ffmpeg plays such AAC-LC streams): the delay is read as 0; only a
+// scalable type keeps the flag. Anything but padding where the delay would
+// be, or no channel configuration, is still a configuration that ends early.
+TEST(Asc, ConfigurationEndingBeforeTheCoreCoderDelay) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    int32_t status, depends, delay, validate;
+  };
+  auto bits = [](std::initializer_list<std::pair<uint32_t, int>> fields) {
+    BitWriter w;
+    for (const auto& f : fields) w.put(f.first, f.second);
+    w.align();
+    return w.bytes();
+  };
+  const Case cases[] = {
+      {"LC 44.1 stereo, 12 12", {0x12, 0x12}, 0, 0, 0, 0},
+      {"explicit SBR, over at a byte boundary", bits({{5, 5}, {6, 4}, {1, 4}, {3, 4}, {2, 5}, {0, 1}, {1, 1}}), 0, 0, 0, 0},
+      {"scalable keeps the flag", bits({{6, 5}, {4, 4}, {2, 4}, {0, 1}, {1, 1}}), 0, 1, 0, 0},
+      {"a set bit where the delay would be", {0x12, 0x13}, MP4AUDEC_OUT_OF_MEMORY, 0, 0, 0},
+      {"a byte more", {0x12, 0x12, 0x00}, MP4AUDEC_OUT_OF_MEMORY, 0, 0, 0},
+      {"no channel configuration", bits({{2, 5}, {4, 4}, {0, 4}, {0, 1}, {1, 1}}), MP4AUDEC_OUT_OF_MEMORY, 0, 0, 0},
+      {"the whole delay (LC has no core coder)", bits({{2, 5}, {4, 4}, {2, 4}, {0, 1}, {1, 1}, {77, 14}, {0, 1}}), 0, 1,
+       77, MP4AUDEC_ZERO_COUNT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t st = 0;
+    AudioSpecificConfig a = parse(c.bytes, &st);
+    ASSERT_EQ(st, c.status);
+    if (st) continue;
+    EXPECT_EQ(a.ga.dependsOnCoreCoder, c.depends);
+    EXPECT_EQ(a.ga.coreCoderDelay, c.delay);
+    EXPECT_EQ(a.ga.extensionFlag, 0);
+    EXPECT_EQ(a.frameLength, 1024);
+    if (a.objectType == 2) {
+      EXPECT_EQ(ascValidate(&a), c.validate);
+    }
+  }
+  // The stream opens and decodes silence as ffmpeg does.
+  int32_t st = 0;
+  AudioSpecificConfig a = parse({0x12, 0x12}, &st);
+  ASSERT_EQ(st, 0);
+  Mp4AudioDec* dec = mp4AudioDecOpenStream(&a);
+  ASSERT_NE(dec, nullptr);
+  mp4AudioDecClose(&dec);
+}
+
 TEST(Asc, ProgramConfigElementGivesTheChannelCount) {
   // ffmpeg's PCE configuration for stereo (-aac_pce 1).
   std::vector<uint8_t> b = {0x12, 0x00, 0x05, 0x04, 0x00, 0x00, 0x20, 0x0D};

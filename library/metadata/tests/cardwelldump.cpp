@@ -29,13 +29,19 @@ int Run(const std::vector<std::wstring>& args) {
     return 2;
   }
   ifstream in(args[0].c_str(), 1024, kGenericRead, kFileShareRead, nullptr, kOpenExisting, kFlagsRandomAccess, nullptr);
-  if (!in.is_open()) return 1;
+  if (!in.is_open()) {
+    std::fprintf(stderr, "cardwelldump: %s: cannot open the file\n", Utf8(args[0]).c_str());
+    return 1;
+  }
   BoxList* boxes = nullptr;
   {
     BoxReader reader(in);
     boxes = reader.ReadMetaBoxes();
   }
-  if (!boxes) return 1;
+  if (!boxes) {
+    std::fprintf(stderr, "cardwelldump: %s: not an MP4 file (no box could be read)\n", Utf8(args[0]).c_str());
+    return 1;
+  }
   MetaDataSet set;
   GetCardwellMetaData(set, *boxes, in).Apply();
   DeleteBoxList(boxes);
@@ -46,7 +52,10 @@ int Run(const std::vector<std::wstring>& args) {
   for (const auto& pic : set.Pictures())
     std::printf("picture %u %s %s %u\n", pic.first, Utf8(pic.second.mimeType).c_str(),
                 Utf8(pic.second.description).c_str(), unsigned(pic.second.data.size()));
-  if (args.size() == 2 && !set.SavePictures(args[1], L"thumb")) return 1;
+  if (args.size() == 2 && !set.SavePictures(args[1], L"thumb")) {
+    std::fprintf(stderr, "cardwelldump: cannot save the pictures into %s\n", Utf8(args[1]).c_str());
+    return 1;
+  }
   return 0;
 }
 

@@ -57,6 +57,32 @@ std::wstring Wide(const std::string& utf8) {
   return w;
 }
 
+std::string Utf8(const std::wstring& wide) {
+  std::string s;
+  WideToUtf8(wide, s);
+  return s;
+}
+
+// The box tree of an MP4 file read by one of the box reader's readings, or
+// null after saying on stderr why there is none.
+BoxList* ReadBoxesOf(const std::wstring& path, BoxList* (BoxReader::*reading)()) {
+  {
+    ifstream probe(path.c_str(), 64, kGenericRead, kFileShareRead, nullptr, kOpenExisting, kFlagsSequentialScan, nullptr);
+    if (!probe.is_open()) {
+      std::fprintf(stderr, "metatag: %s: cannot open the file\n", Utf8(path).c_str());
+      return nullptr;
+    }
+  }
+  BoxList* boxes = nullptr;
+  {
+    // The file is closed again before the caller goes on (a rewrite replaces it).
+    BoxReader reader(path.c_str());
+    boxes = (reader.*reading)();
+  }
+  if (!boxes) std::fprintf(stderr, "metatag: %s: not an MP4 file (no box could be read)\n", Utf8(path).c_str());
+  return boxes;
+}
+
 // Fills the set from a tag list; false (with a message) when the list or a file it names cannot be read.
 bool LoadTags(const std::wstring& tagsPath, MetaDataSet& set, std::string& mode) {
   std::string tags;
@@ -77,7 +103,10 @@ bool LoadTags(const std::wstring& tagsPath, MetaDataSet& set, std::string& mode)
       std::string id, value;
       words >> id;
       std::getline(words >> std::ws, value);
-      if (id.size() != 4) return false;
+      if (id.size() != 4) {
+        std::fprintf(stderr, "metatag: tag list: \"%s\" is not a four-character id\n", id.c_str());
+        return false;
+      }
       set.SetSummaryText(FourCC(id.c_str()).GetValue(), Wide(value));
     } else if (kind == "picture" || kind == "object") {
       uint32_t type = 0;
@@ -111,16 +140,8 @@ int Write(const std::wstring& tagsPath, const std::wstring& path) {
   MetaDataSet set;
   std::string mode = UsesITunesTags(path) ? "itunes" : "3gpp";
   if (!LoadTags(tagsPath, set, mode)) return 1;
-  BoxList* boxes = nullptr;
-  {
-    // The file is closed again before it is rewritten.
-    BoxReader reader(path.c_str());
-    boxes = reader.ReadBoxesForMetaWrite();
-  }
-  if (!boxes) {
-    std::fprintf(stderr, "metatag: no box could be read\n");
-    return 1;
-  }
+  BoxList* boxes = ReadBoxesOf(path, &BoxReader::ReadBoxesForMetaWrite);
+  if (!boxes) return 1;
   bool applied = mode == "itunes" ? PutiTunesMetaData(set, *boxes).Apply() : Put3gppMetaData(set, *boxes).Apply();
   if (applied && mode == "mp4") applied = PutId3v2MetaData(set, *boxes).Apply();
   HRESULT hr = applied ? RewriteBoxFile(path.c_str(), *boxes) : E_FAIL;
@@ -134,11 +155,7 @@ int Write(const std::wstring& tagsPath, const std::wstring& path) {
 }
 
 int Read(const std::wstring& path) {
-  BoxList* boxes = nullptr;
-  {
-    BoxReader reader(path.c_str());
-    boxes = reader.ReadMetaBoxes();
-  }
+  BoxList* boxes = ReadBoxesOf(path, &BoxReader::ReadMetaBoxes);
   if (!boxes) return 1;
   MetaDataSet set;
   Get3gppMetaData(set, *boxes).Apply();
@@ -184,11 +201,7 @@ void PrintSet(const MetaDataSet& set) {
 }
 
 int ReadAll(const std::wstring& path) {
-  BoxList* boxes = nullptr;
-  {
-    BoxReader reader(path.c_str());
-    boxes = reader.ReadMetaBoxes();
-  }
+  BoxList* boxes = ReadBoxesOf(path, &BoxReader::ReadMetaBoxes);
   if (!boxes) return 1;
   MetaDataSet set;
   Get3gppMetaData(set, *boxes).Apply();
@@ -201,7 +214,10 @@ int ReadAll(const std::wstring& path) {
 
 int Id3Read(const std::wstring& path) {
   std::string bytes;
-  if (!ReadFile(path, bytes)) return 1;
+  if (!ReadFile(path, bytes)) {
+    std::fprintf(stderr, "metatag: %s: cannot open the file\n", Utf8(path).c_str());
+    return 1;
+  }
   std::istringstream in(bytes);
   uint32_t count = bytes.size() > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(bytes.size());
   std::unique_ptr<id3meta::Header> tag(id3meta::ReadTag(in, count));
@@ -246,16 +262,24 @@ int Id3Write(const std::wstring& tagsPath, const std::wstring& path, int version
   std::string mode;
   if (!LoadTags(tagsPath, set, mode)) return 1;
   std::unique_ptr<id3meta::Header> tag(BuildTag(set, version));
-  if (!tag) return 1;
+  if (!tag) {
+    std::fprintf(stderr, "metatag: no ID3v2 tag could be built from the tag list\n");
+    return 1;
+  }
   tag->UpdateSize(0);
   std::ostringstream out;
   tag->WriteTag(out);
   std::string bytes = out.str();
   ofstream file(path.c_str(), 4096, kGenericWrite, 0, nullptr, kCreateAlways, kFlagsSequentialScan, nullptr);
-  if (!file.is_open()) return 1;
+  if (!file.is_open()) {
+    std::fprintf(stderr, "metatag: %s: cannot create the file\n", Utf8(path).c_str());
+    return 1;
+  }
   file.write(bytes.data(), std::streamsize(bytes.size()));
   bool ok = bool(file);
-  return file.close() && ok ? 0 : 1;
+  if (file.close() && ok) return 0;
+  std::fprintf(stderr, "metatag: %s: writing failed\n", Utf8(path).c_str());
+  return 1;
 }
 
 int Genres() {

@@ -231,5 +231,21 @@ EOF2
 )" "$(tool read "$fixtures/ff_assets.3gp")"
 echo "3GPP assets of AtomicParsley and ffmpeg read by our reader"
 
+# 6. Files that are not MP4, and no file at all: refused (status 1) with the reason on stderr.
+printf 'This text file is not an MP4 file.\n' >"$work/not-mp4.txt"
+printf 'text INAM x\n' >"$work/tags.txt"
+for cmd in "read:$work/not-mp4.txt:not an MP4 file" "readall:$work/not-mp4.txt:not an MP4 file" \
+           "write:$work/not-mp4.txt:not an MP4 file" "read:$work/absent.m4a:cannot open"; do
+  IFS=: read -r verb file reason <<<"$cmd"
+  args=("$verb")
+  [ "$verb" = write ] && args+=("$work/tags.txt")
+  err="$(tool "${args[@]}" "$file" 2>&1 >/dev/null)"
+  status=$?
+  [ "$status" = 1 ] || fail "metatag $verb $(basename "$file"): status $status"
+  case "$err" in *"$reason"*) ;; *) fail "metatag $verb $(basename "$file"): stderr \"$err\", expected \"$reason\"" ;; esac
+done
+expect "the text file after a refused write" "This text file is not an MP4 file." "$(cat "$work/not-mp4.txt")"
+echo "files that are not MP4: refused with the reason"
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "tag oracles: all checks passed"

@@ -62,5 +62,16 @@ done <"$work/thumbs.expected"
 [ "$count" = 3 ] || fail "expected pictures: $count"
 [ "$(grep -c '^picture ' "$work/thumbs.ours")" = 3 ] || fail "pictures read: $(cat "$work/thumbs.ours")"
 
+# A file that is not MP4, and no file at all: status 1 with the reason on stderr.
+printf 'This text file is not an MP4 file.\n' >"$work/not-mp4.txt"
+for c in "not-mp4.txt:not an MP4 file" "absent.mp4:cannot open"; do
+  name="${c%%:*}"
+  reason="${c#*:}"
+  err="$(dump "$(hostpath "$work/$name")" 2>&1 >/dev/null)"
+  status=$?
+  [ "$status" = 1 ] || fail "cardwelldump $name: status $status"
+  case "$err" in *"$reason"*) ;; *) fail "cardwelldump $name: stderr \"$err\", expected \"$reason\"" ;; esac
+done
+
 [ "$failures" = 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "cardwell oracles passed"
