@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "aacdecoder.h"
+#include "aactables.h"
 #include "decruntime.h"
 #include "sbr/sbrdec.h"
 
@@ -130,16 +131,13 @@ const char* mp4AudioDecAotName(int32_t aot) {
 
 int32_t mp4AudioDecSamplingFrequencyIndex(int32_t f, int32_t mode) {
   if (mode == 1) {
-    static const int32_t rates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
-    if (f > 88200) return 0;
+    // The index of the lowest nominal frequency (7350 Hz aside) at or above f.
+    if (f > static_cast<int32_t>(kAacSamplingFrequencies[1])) return 0;
     for (int i = 11; i >= 0; --i)
-      if (rates[i] >= f) return i;
+      if (static_cast<int32_t>(kAacSamplingFrequencies[i]) >= f) return i;
     return 0;
   }
-  static const int32_t bounds[11] = {92017, 75132, 55426, 46009, 37566, 27713, 23004, 18783, 13856, 11502, 9391};
-  for (int i = 0; i < 11; ++i)
-    if (f >= bounds[i]) return i;
-  return 11;
+  return aacRateTableIndex(f < 0 ? 0u : static_cast<uint32_t>(f));
 }
 
 Mp4AudioDec* mp4AudioDecOpenStream(AudioSpecificConfig* asc) {
@@ -254,7 +252,6 @@ int32_t mp4AudioDecMapChannels(int32_t cc, CuBuffer* cu) {
        MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT},
       {MP4AUDEC_CH_OUTER_FRONT_LEFT, MP4AUDEC_CH_OUTER_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_LFE,
        MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT, MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT}};
-  static const int kCounts[8] = {0, 1, 2, 3, 4, 5, 6, 8};
   if (cc == 0) {
     for (int32_t c = 0; c < channels; ++c) cuBufferSetChannelType(cu, c, MP4AUDEC_CH_UNSPECIFIED);
     return 0;
@@ -267,7 +264,7 @@ int32_t mp4AudioDecMapChannels(int32_t cc, CuBuffer* cu) {
     return 0;
   }
   if (cc < 1 || cc > 7) return MP4AUDEC_BAD_CHANNEL_CONFIG;
-  const int n = kCounts[cc];
+  const int n = kAacChannelConfigurationChannels[cc];
   if (channels != n) return MP4AUDEC_BAD_CHANNEL_CONFIG;
   float* pcm = nullptr;
   cuBufferGetSamples(cu, &pcm);
