@@ -29,6 +29,20 @@ struct Mp4AudioDec {
 
 namespace {
 
+// The SBR/PS wrapper's failures as the interface reports them; 0 and anything
+// else pass unchanged.
+int32_t fromSbrStatus(int r) {
+  switch (r) {
+    case SBRDEC_ERR_MODE: return MP4AUDEC_SBR_CHANNEL_MODE;
+    case SBRDEC_ERR_CU_SIZE: return MP4AUDEC_TOO_MANY_SAMPLES;
+    case SBRDEC_ERR_NO_SAMPLES: return MP4AUDEC_BAD_CHANNEL_INDEX;  // as for a CU buffer without samples here
+    case SBRDEC_ERR_CONFIG: return MP4AUDEC_NO_CHANNEL_MAP;
+    case SBRDEC_ERR_CHANNELS: return MP4AUDEC_NOT_SUPPORTED;
+    case SBRDEC_ERR_MEMORY: return MP4AUDEC_OUT_OF_MEMORY;
+    default: return r;
+  }
+}
+
 const int32_t kCoreOnlyObjectType = 556;
 
 bool valid(const Mp4AudioDec* d) { return d && d->magic == kMp4AudioDecMagic; }
@@ -90,8 +104,8 @@ int32_t applySbr(Mp4AudioDec* d, CuBuffer* cu) {
     if (frame.psApplied) cuBufferSetFlag(cu, CU_PROP_PS_APPLIED);
   }
   // The SBR library's own failure codes (12, 14) fail the unit; the next one decodes normally.
-  if (r > 0) r = MP4AUDEC_FAILURE;
-  return r;
+  if (r > 0) return MP4AUDEC_FAILURE;
+  return fromSbrStatus(r);
 }
 
 int32_t store(Mp4AudioDec* d, int32_t r) {
@@ -342,7 +356,7 @@ int32_t mp4AudioDecSetParameter(Mp4AudioDec* d, int32_t id, float value) {
         return store(d, MP4AUDEC_NOT_SUPPORTED);
       }
       SbrLayerInfo info = sbrLayerInfo(d->layers[d->selectedLayer]);
-      return store(d, sbrDecReconfigure(d->sbr, &info, d->sbrLowPower));
+      return store(d, fromSbrStatus(sbrDecReconfigure(d->sbr, &info, d->sbrLowPower)));
     }
   }
   return store(d, 0);
