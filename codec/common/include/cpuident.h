@@ -34,8 +34,17 @@ uint32_t cpuidReadLeaves(CpuidRecord* record);
 // without cpuid every query answers 0.
 uint32_t cpuQueryInfo(uint32_t query);
 
-// 1 or 0 for feature 0 FPU, 1 MMX, 2 SSE, 3 SSE2, 4 SSE3; 0 for any other
-// number. Only the cpuid bits are consulted.
+// The feature numbers cpuHasFeature answers for.
+enum CpuFeature : int32_t {
+  kCpuFeatureFpu = 0,
+  kCpuFeatureMmx = 1,
+  kCpuFeatureSse = 2,
+  kCpuFeatureSse2 = 3,
+  kCpuFeatureSse3 = 4,
+};
+
+// 1 or 0 for one of the CpuFeature numbers; 0 for any other number. Only the
+// cpuid bits are consulted.
 uint32_t cpuHasFeature(int32_t feature);
 
 // The record the queries answer from (read on first use).

@@ -237,7 +237,7 @@ constexpr int kVecMathSlots = 98;
 extern VecMathTable vecMathTable;
 
 // Installs the SSE kernels when the processor has SSE and the SSE2 kernels
-// when it has SSE2 (each independently); returns cpuHasFeature(3). Any number
+// when it has SSE2 (each independently); returns cpuHasFeature(kCpuFeatureSse2). Any number
 // of calls write the same values.
 int32_t VecMathInit();
 

@@ -233,8 +233,9 @@ uint32_t cpuQueryInfo(uint32_t query) {
 }
 
 uint32_t cpuHasFeature(int32_t feature) {
+  // The numbered query answering each CpuFeature, in order.
   static const uint32_t kQueries[5] = {5, 23, 28, 29, 31};
-  if (feature < 0 || feature > 4) return 0;
+  if (feature < kCpuFeatureFpu || feature > kCpuFeatureSse3) return 0;
   return cpuQueryInfo(kQueries[feature]) == 1 ? 1u : 0u;
 }
 

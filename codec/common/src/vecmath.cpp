@@ -52,8 +52,8 @@ void vecMathInstall(bool sse, bool sse2) {
 }
 
 int32_t VecMathInit() {
-  const bool sse = cpuHasFeature(2) == 1;
-  const uint32_t sse2 = cpuHasFeature(3);
+  const bool sse = cpuHasFeature(kCpuFeatureSse) == 1;
+  const uint32_t sse2 = cpuHasFeature(kCpuFeatureSse2);
   vecMathInstall(sse, sse2 == 1);
   return static_cast<int32_t>(sse2);
 }

@@ -74,10 +74,12 @@ TEST(VecMathTable, HoldsGenericRoutinesBeforeInit) {
 TEST(CpuIdent, FeaturesAgreeWithProcCpuinfo) {
   auto flags = expectedFlags();
   if (flags.empty()) VOG_TOOL_MISSING("numpy") << "fixture missing";
-  const char* names[5] = {"fpu", "mmx", "sse", "sse2", "sse3"};
-  for (int f = 0; f < 5; ++f)
-    EXPECT_EQ(cpuHasFeature(f), static_cast<uint32_t>(std::stoi(flags[names[f]]))) << names[f];
-  EXPECT_EQ(cpuHasFeature(5), 0u);
+  const struct { CpuFeature feature; const char* name; } features[] = {
+      {kCpuFeatureFpu, "fpu"}, {kCpuFeatureMmx, "mmx"}, {kCpuFeatureSse, "sse"},
+      {kCpuFeatureSse2, "sse2"}, {kCpuFeatureSse3, "sse3"}};
+  for (const auto& f : features)
+    EXPECT_EQ(cpuHasFeature(f.feature), static_cast<uint32_t>(std::stoi(flags[f.name]))) << f.name;
+  EXPECT_EQ(cpuHasFeature(kCpuFeatureSse3 + 1), 0u);
   EXPECT_EQ(cpuHasFeature(-1), 0u);
   EXPECT_EQ(cpuidRecord().status, 1u);
   EXPECT_EQ(std::string(cpuidRecord().vendor), flags["vendor"]);
@@ -97,11 +99,11 @@ TEST(CpuIdent, FeaturesAgreeWithProcCpuinfo) {
 
 TEST(CpuIdent, InitInstallsKernelsForThisProcessor) {
   int32_t sse2 = VecMathInit();
-  EXPECT_EQ(static_cast<uint32_t>(sse2), cpuHasFeature(3));
+  EXPECT_EQ(static_cast<uint32_t>(sse2), cpuHasFeature(kCpuFeatureSse2));
   bool changed[kVecMathSlots];
   int count = changedSlots(changed);
-  int expected = (cpuHasFeature(2) ? 86 : 0);
-  if (cpuHasFeature(3)) expected += cpuHasFeature(2) ? 2 : 4;
+  int expected = (cpuHasFeature(kCpuFeatureSse) ? 86 : 0);
+  if (cpuHasFeature(kCpuFeatureSse2)) expected += cpuHasFeature(kCpuFeatureSse) ? 2 : 4;
   EXPECT_EQ(count, expected);
   EXPECT_EQ(VecMathInit(), sse2) << "a second call writes the same values";
   EXPECT_EQ(changedSlots(changed), count);
@@ -123,8 +125,8 @@ TEST_F(ForcedCpu, NoCpuidAnswersZeroAndKeepsGenericRoutines) {
 TEST_F(ForcedCpu, SseWithoutSse2Changes86Slots) {
   CpuidRecord r = recordWith(kFpu | kMmx | kSse);
   cpuidForceRecord(&r);
-  EXPECT_EQ(cpuHasFeature(2), 1u);
-  EXPECT_EQ(cpuHasFeature(3), 0u);
+  EXPECT_EQ(cpuHasFeature(kCpuFeatureSse), 1u);
+  EXPECT_EQ(cpuHasFeature(kCpuFeatureSse2), 0u);
   vecMathInstall(false, false);
   EXPECT_EQ(VecMathInit(), 0);
   bool changed[kVecMathSlots];
@@ -157,7 +159,7 @@ TEST_F(ForcedCpu, Sse2WithoutSseChangesFourSlots) {
 TEST_F(ForcedCpu, SseAndSse2Change88Slots) {
   CpuidRecord r = recordWith(kFpu | kMmx | kSse | kSse2, 1);
   cpuidForceRecord(&r);
-  EXPECT_EQ(cpuHasFeature(4), 1u);
+  EXPECT_EQ(cpuHasFeature(kCpuFeatureSse3), 1u);
   EXPECT_EQ(VecMathInit(), 1);
   bool changed[kVecMathSlots];
   EXPECT_EQ(changedSlots(changed), 88);

@@ -325,7 +325,7 @@ TEST_F(VectorTable, GenericRoutinesMatchNumpy) {
 // SSE kernels: the packed path on aligned arrays (with its own reference
 // where its rounding differs), the generic result on misaligned arrays.
 TEST_F(VectorTable, SseKernelsMatchTheirReferences) {
-  if (!cpuHasFeature(2)) GTEST_SKIP() << "no SSE";
+  if (!cpuHasFeature(kCpuFeatureSse)) GTEST_SKIP() << "no SSE";
   int covered = 0;
   for (const Case& c : cases()) {
     if (!slotOf(vecMathSseTable(), c.name)) continue;
@@ -340,7 +340,7 @@ TEST_F(VectorTable, SseKernelsMatchTheirReferences) {
 
 // SSE2 kernels: block conversions on aligned and misaligned arrays.
 TEST_F(VectorTable, Sse2KernelsMatchTheirReferences) {
-  if (!cpuHasFeature(3)) GTEST_SKIP() << "no SSE2";
+  if (!cpuHasFeature(kCpuFeatureSse2)) GTEST_SKIP() << "no SSE2";
   int covered = 0;
   for (const Case& c : cases()) {
     if (!slotOf(vecMathSse2Table(), c.name)) continue;
@@ -478,7 +478,7 @@ TEST(VectorEdgeCases, EntryFunctionsUseTheInstalledRoutines) {
   vecRoundClip16(x, z, 8);
   vecMathTable.vecRoundClip16(x, w, 8);
   EXPECT_EQ(std::memcmp(z, w, sizeof z), 0);
-  EXPECT_EQ(z[0], (cpuHasFeature(2) || cpuHasFeature(3)) ? 2.0f : 3.0f);
+  EXPECT_EQ(z[0], (cpuHasFeature(kCpuFeatureSse) || cpuHasFeature(kCpuFeatureSse2)) ? 2.0f : 3.0f);
   vecMathInstall(false, false);
   vecRoundClip16(x, z, 8);
   EXPECT_EQ(z[0], 3.0f);

@@ -86,8 +86,7 @@ int32_t aacDecoderCreate(AacDecoderCore** pcore, const Mp4AudioDecLayer* layer) 
     }
     for (int c = 0; c < e->channels; ++c) core->outChannels[out++] = e->ch[c]->out;
   }
-  static const int counts[8] = {0, 1, 2, 3, 4, 5, 6, 8};
-  core->learntChannels = counts[cc];
+  core->learntChannels = kAacChannelConfigurationChannels[cc];
   core->learnt = cc != 0;
   *pcore = core;
   return 0;

@@ -6,14 +6,12 @@
 #include <new>
 #include <cstring>
 
+#include "aactables.h"
 #include "cubuffer_c.h"
 #include "decruntime.h"
 #include "mp4AudioDecIfc.h"
 
 namespace {
-
-const int32_t kFrequencies[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                  22050, 16000, 12000, 11025, 8000,  7350};
 
 // The parser's own bit source over a copy of the configuration bytes
 // (8192-byte buffer). Reads past the end give zero bits and are counted, so a
@@ -191,7 +189,9 @@ int32_t parseHvxc(AudioSpecificConfig* asc, const AudioSpecificConfig* base, Aac
 
 }  // namespace
 
-int32_t ascIndexFrequency(int32_t index) { return (index >= 0 && index < 13) ? kFrequencies[index] : 0; }
+int32_t ascIndexFrequency(int32_t index) {
+  return (index >= 0 && index < 13) ? static_cast<int32_t>(kAacSamplingFrequencies[index]) : 0;
+}
 
 bool ascIsGaType(int32_t aot) {
   switch (aot) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "aacdecoder.h"
+#include "aactables.h"
 #include "decruntime.h"
 #include "sbr/sbrdec.h"
 
@@ -27,6 +28,20 @@ struct Mp4AudioDec {
 };
 
 namespace {
+
+// The SBR/PS wrapper's failures as the interface reports them; 0 and anything
+// else pass unchanged.
+int32_t fromSbrStatus(int r) {
+  switch (r) {
+    case SBRDEC_ERR_MODE: return MP4AUDEC_SBR_CHANNEL_MODE;
+    case SBRDEC_ERR_CU_SIZE: return MP4AUDEC_TOO_MANY_SAMPLES;
+    case SBRDEC_ERR_NO_SAMPLES: return MP4AUDEC_BAD_CHANNEL_INDEX;  // as for a CU buffer without samples here
+    case SBRDEC_ERR_CONFIG: return MP4AUDEC_NO_CHANNEL_MAP;
+    case SBRDEC_ERR_CHANNELS: return MP4AUDEC_NOT_SUPPORTED;
+    case SBRDEC_ERR_MEMORY: return MP4AUDEC_OUT_OF_MEMORY;
+    default: return r;
+  }
+}
 
 const int32_t kCoreOnlyObjectType = 556;
 
@@ -89,8 +104,8 @@ int32_t applySbr(Mp4AudioDec* d, CuBuffer* cu) {
     if (frame.psApplied) cuBufferSetFlag(cu, CU_PROP_PS_APPLIED);
   }
   // The SBR library's own failure codes (12, 14) fail the unit; the next one decodes normally.
-  if (r > 0) r = MP4AUDEC_FAILURE;
-  return r;
+  if (r > 0) return MP4AUDEC_FAILURE;
+  return fromSbrStatus(r);
 }
 
 int32_t store(Mp4AudioDec* d, int32_t r) {
@@ -130,16 +145,13 @@ const char* mp4AudioDecAotName(int32_t aot) {
 
 int32_t mp4AudioDecSamplingFrequencyIndex(int32_t f, int32_t mode) {
   if (mode == 1) {
-    static const int32_t rates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
-    if (f > 88200) return 0;
+    // The index of the lowest nominal frequency (7350 Hz aside) at or above f.
+    if (f > static_cast<int32_t>(kAacSamplingFrequencies[1])) return 0;
     for (int i = 11; i >= 0; --i)
-      if (rates[i] >= f) return i;
+      if (static_cast<int32_t>(kAacSamplingFrequencies[i]) >= f) return i;
     return 0;
   }
-  static const int32_t bounds[11] = {92017, 75132, 55426, 46009, 37566, 27713, 23004, 18783, 13856, 11502, 9391};
-  for (int i = 0; i < 11; ++i)
-    if (f >= bounds[i]) return i;
-  return 11;
+  return aacRateTableIndex(f < 0 ? 0u : static_cast<uint32_t>(f));
 }
 
 Mp4AudioDec* mp4AudioDecOpenStream(AudioSpecificConfig* asc) {
@@ -254,7 +266,6 @@ int32_t mp4AudioDecMapChannels(int32_t cc, CuBuffer* cu) {
        MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT},
       {MP4AUDEC_CH_OUTER_FRONT_LEFT, MP4AUDEC_CH_OUTER_FRONT_RIGHT, MP4AUDEC_CH_FRONT_CENTRE, MP4AUDEC_CH_LFE,
        MP4AUDEC_CH_SURROUND_LEFT, MP4AUDEC_CH_SURROUND_RIGHT, MP4AUDEC_CH_FRONT_LEFT, MP4AUDEC_CH_FRONT_RIGHT}};
-  static const int kCounts[8] = {0, 1, 2, 3, 4, 5, 6, 8};
   if (cc == 0) {
     for (int32_t c = 0; c < channels; ++c) cuBufferSetChannelType(cu, c, MP4AUDEC_CH_UNSPECIFIED);
     return 0;
@@ -267,7 +278,7 @@ int32_t mp4AudioDecMapChannels(int32_t cc, CuBuffer* cu) {
     return 0;
   }
   if (cc < 1 || cc > 7) return MP4AUDEC_BAD_CHANNEL_CONFIG;
-  const int n = kCounts[cc];
+  const int n = kAacChannelConfigurationChannels[cc];
   if (channels != n) return MP4AUDEC_BAD_CHANNEL_CONFIG;
   float* pcm = nullptr;
   cuBufferGetSamples(cu, &pcm);
@@ -345,7 +356,7 @@ int32_t mp4AudioDecSetParameter(Mp4AudioDec* d, int32_t id, float value) {
         return store(d, MP4AUDEC_NOT_SUPPORTED);
       }
       SbrLayerInfo info = sbrLayerInfo(d->layers[d->selectedLayer]);
-      return store(d, sbrDecReconfigure(d->sbr, &info, d->sbrLowPower));
+      return store(d, fromSbrStatus(sbrDecReconfigure(d->sbr, &info, d->sbrLowPower)));
     }
   }
   return store(d, 0);

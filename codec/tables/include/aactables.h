@@ -50,8 +50,15 @@ struct AacRateTables {
 
 // Indices 0-12 (12 = 7350 Hz, which uses the 8 kHz layout).
 extern const AacRateTables kAacRateTables[13];
-// Nominal frequency of indices 0-12.
+// Nominal frequency of indices 0-12 (the sampling-frequency index of an
+// AudioSpecificConfig; 13 and 14 are reserved, 15 escapes to an explicit rate).
 extern const uint32_t kAacSamplingFrequencies[13];
+// Index 0-12 of a nominal frequency; -1 for any other frequency.
+int aacSamplingFrequencyIndex(uint32_t samplingFrequency);
+
+// Output channels of channel configurations 0-7 (0: given by a program
+// configuration element, not by the configuration number).
+extern const int kAacChannelConfigurationChannels[8];
 // Lower bounds (Hz) of indices 0-10 for frequencies that are not nominal.
 extern const uint32_t kAacRateMappingBounds[11];
 

@@ -1,8 +1,18 @@
-// Computed tables: window halves and the inverse-quantisation table.
+// Computed tables (window halves, the inverse-quantisation table) and the
+// sampling-frequency lookups, and the channel count of each channel
+// configuration.
 #include "aactables.h"
 
 #include <cmath>
 #include <vector>
+
+const int kAacChannelConfigurationChannels[8] = {0, 1, 2, 3, 4, 5, 6, 8};
+
+int aacSamplingFrequencyIndex(uint32_t samplingFrequency) {
+  for (int i = 0; i < 13; ++i)
+    if (kAacSamplingFrequencies[i] == samplingFrequency) return i;
+  return -1;
+}
 
 int aacRateTableIndex(uint32_t samplingFrequency) {
   for (int i = 0; i < 11; ++i)

@@ -99,6 +99,16 @@ TEST(AacTables, RateMapping) {
   for (auto& c : cases) EXPECT_EQ(aacRateTableIndex(c.hz), c.index) << c.hz;
 }
 
+// The exact lookup finds nominal frequencies only: a rate one hertz off, or
+// the reserved and escape indices, find nothing.
+TEST(AacTables, SamplingFrequencyIndex) {
+  const struct { uint32_t hz; int index; } cases[] = {
+      {96000, 0}, {88200, 1}, {64000, 2}, {48000, 3}, {44100, 4}, {32000, 5}, {24000, 6}, {22050, 7},
+      {16000, 8}, {12000, 9}, {11025, 10}, {8000, 11}, {7350, 12},
+      {44099, -1}, {44101, -1}, {0, -1}, {13, -1}, {15, -1}, {192000, -1}};
+  for (auto& c : cases) EXPECT_EQ(aacSamplingFrequencyIndex(c.hz), c.index) << c.hz;
+}
+
 TEST(AacTables, WindowHalvesArePowerComplementary) {
   for (int len : {1024, 960, 512, 480, 128, 120}) {
     for (int shape = 0; shape < 2; ++shape) {

@@ -43,13 +43,16 @@ struct SbrLayerInfo {
 
 struct SbrWrapper;
 
-// Result codes (the decoder interface's table).
-constexpr int SBRDEC_ERR_MODE = -69;
-constexpr int SBRDEC_ERR_CU_SIZE = -72;
-constexpr int SBRDEC_ERR_NO_SAMPLES = -76;
-constexpr int SBRDEC_ERR_CONFIG = -82;
-constexpr int SBRDEC_ERR_CHANNELS = -87;
-constexpr int SBRDEC_ERR_MEMORY = -88;
+// Result codes: 0 on success, the SBR library's own failure codes (positive)
+// as it returns them, and the wrapper's own failures below. They are a range
+// of their own, apart from the decoder interface's codes; the interface
+// translates them into its table.
+constexpr int SBRDEC_ERR_MODE = -201;        // an element is neither mono nor stereo
+constexpr int SBRDEC_ERR_CU_SIZE = -202;     // the output does not fit the CU buffer
+constexpr int SBRDEC_ERR_NO_SAMPLES = -203;  // the frame has no sample buffer
+constexpr int SBRDEC_ERR_CONFIG = -204;      // channel configuration without a layout, or work area too small
+constexpr int SBRDEC_ERR_CHANNELS = -205;    // channel count the layout cannot carry
+constexpr int SBRDEC_ERR_MEMORY = -206;
 
 int sbrDecOpen(SbrWrapper** out, const SbrLayerInfo* layer);
 int sbrDecReconfigure(SbrWrapper* w, const SbrLayerInfo* layer, int lowPower);

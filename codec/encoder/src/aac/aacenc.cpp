@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "aac_writer.h"
 #include "adj_thr.h"
@@ -14,8 +13,6 @@
 #include "qc.h"
 
 namespace {
-
-const int32_t kStandardRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
 
 struct Element {
   int32_t type;          // kAacElementSce or kAacElementCpe
@@ -114,8 +111,9 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   if (ch < 1 || ch > 12) return kAacCoreFailed;
   if (cfg->bitRate != 0 && (cfg->bitRate / ch < 8000 || cfg->bitRate / ch > 160000)) return kAacCoreFailed;
   if (cfg->bitRate == 0 && (cfg->qualityMode < 0 || cfg->qualityMode > 2)) return kAacCoreFailed;
-  if (std::find(std::begin(kStandardRates), std::end(kStandardRates), cfg->sampleRate) == std::end(kStandardRates))
-    return kAacCoreFailed;
+  // A nominal sampling frequency other than 7350 Hz (index 12).
+  const int32_t rateIndex = findSamplingRateIndex(cfg->sampleRate);
+  if (rateIndex < 0 || rateIndex > 11) return kAacCoreFailed;
   if (static_cast<float>(cfg->bitRate) > static_cast<float>(cfg->sampleRate) * 5.2734375f * ch) return kAacCoreFailed;
   // Raw data blocks only: the MP4 file carries its configuration elsewhere.
   // Long-term prediction and the error-resilient syntax are not coded.

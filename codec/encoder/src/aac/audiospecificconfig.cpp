@@ -1,10 +1,9 @@
 // AudioSpecificConfig and GASpecificConfig writers.
 #include "audiospecificconfig.h"
 
-namespace {
+#include "aactables.h"
 
-const int32_t kSamplingFrequencies[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                          22050, 16000, 12000, 11025, 8000,  7350};
+namespace {
 
 // samplingFrequencyIndex, with the 24-bit escape for rates outside the table.
 void writeFrequency(bit_buf* b, int32_t rate) {
@@ -24,9 +23,7 @@ int32_t getSamplingFrequencyIndex(int32_t rate) {
 }
 
 int32_t findSamplingRateIndex(int32_t rate) {
-  for (int32_t i = 0; i < 13; ++i)
-    if (kSamplingFrequencies[i] == rate) return i;
-  return -1;
+  return rate < 0 ? -1 : aacSamplingFrequencyIndex(static_cast<uint32_t>(rate));
 }
 
 CodecError* writeAudioSpecificConfig(const AscWriteRecord* r, bit_buf* b) {

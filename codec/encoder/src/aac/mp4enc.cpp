@@ -6,13 +6,17 @@
 #include <cstring>
 
 #include "aacenc.h"
+#include "aactables.h"
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
 #include "prconfig.h"
 
 namespace {
 
-const int32_t kStandardRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+// The nominal sampling frequencies the encoder codes, in ascending order: the
+// table's indices 11 down to 0 (7350 Hz is not offered).
+const int32_t kStandardRateCount = 12;
+int32_t standardRate(int32_t i) { return static_cast<int32_t>(kAacSamplingFrequencies[kStandardRateCount - 1 - i]); }
 const int32_t kEnd = 2147483647;
 
 struct RateRow {
@@ -151,17 +155,17 @@ int32_t mp4EncSelectRate(int32_t requested, int32_t minRate, int32_t defaultRate
   if (qualityMode == 3) return defaultRate;
   if (requested >= minRate && requested <= maxRate) return requested;
   int32_t best = 0, bestGcd = 0;
-  const int32_t n = static_cast<int32_t>(sizeof(kStandardRates) / sizeof(kStandardRates[0]));
+  const int32_t n = kStandardRateCount;
   if (requested > maxRate) {
     for (int32_t i = n - 1; i >= 0; --i) {
-      const int32_t r = kStandardRates[i];
+      const int32_t r = standardRate(i);
       if (r > maxRate || r < minRate) continue;
       const int32_t g = gcd(requested, r);
       if (g > bestGcd) best = r, bestGcd = g;
     }
   } else {
     for (int32_t i = 0; i < n; ++i) {
-      const int32_t r = kStandardRates[i];
+      const int32_t r = standardRate(i);
       if (r > maxRate || r < minRate) continue;
       const int32_t g = gcd(requested, r);
       if (g > bestGcd) best = r, bestGcd = g;

@@ -143,7 +143,7 @@ void transformSetKernels() {
   // The DCT-IV runs on the runtime's FFT, whose vector routines the
   // runtime's VecMathInit selects; the processor query only makes sure the
   // feature record is read once, at open, and not in the middle of a frame.
-  (void)cpuHasFeature(2);
+  (void)cpuHasFeature(kCpuFeatureSse);
 }
 
 const float* transformWindow(int halfLength, int shape) {

@@ -136,7 +136,7 @@ float polyphaseConvolveSse(const float* c, const float* x, int32_t n) {
 PolyphaseConvolveFn polyphaseConvolve = polyphaseConvolvePlain;
 
 void polyphaseInitConvolve() {
-  polyphaseConvolve = cpuHasFeature(2) ? polyphaseConvolveSse : polyphaseConvolvePlain;
+  polyphaseConvolve = cpuHasFeature(kCpuFeatureSse) ? polyphaseConvolveSse : polyphaseConvolvePlain;
 }
 
 namespace {
