@@ -8,18 +8,7 @@ require_tool ffmpeg ffprobe sox py:numpy
 dir="$VOG_FIXTURE_DIR/audio/wavhdr"
 rm -rf "$dir"
 mkdir -p "$dir"
-tool="$VOG_BIN_DIR/kvaudio_wavtool"
-run() {
-  if [ "$VOG_WIN32" = "ON" ]; then
-    local args=()
-    for a in "$@"; do
-      case "$a" in /*) args+=("Z:${a//\//\\}") ;; *) args+=("$a") ;; esac
-    done
-    "$VOG_SOURCE_DIR/scripts/wine-run" "$tool.exe" "${args[@]}" | tr -d '\r'
-  else
-    "$tool" "$@"
-  fi
-}
+run() { run_build_tool kvaudio_wavtool "$@"; }
 fail=0
 expect() {  # what, got, want
   if [ "$2" != "$3" ]; then

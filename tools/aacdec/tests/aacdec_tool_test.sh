@@ -7,17 +7,15 @@ set -euo pipefail
 require_tool ffmpeg ffprobe py:numpy
 bin="$VOG_BIN_DIR/aacdec"
 run=()
-wp() { echo "$1"; }
 if [ "$VOG_WIN32" = "ON" ]; then
   bin="$bin.exe"
   run=("$VOG_SOURCE_DIR/scripts/wine-run")
-  wp() { echo "Z:${1//\//\\}"; }  # the program sees Windows paths
 fi
 fx="$VOG_FIXTURE_DIR/aacdec"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 for name in st44k ch51; do
-  "${run[@]}" "$bin" "$(wp "$fx/$name.m4a")" "$(wp "$out/$name.wav")"
+  "${run[@]}" "$bin" "$(hostpath "$fx/$name.m4a")" "$(hostpath "$out/$name.wav")"
   ffprobe -v error -show_entries stream=codec_name,channels,sample_rate -of csv=p=0 "$out/$name.wav" >"$out/probe"
   read -r probe <"$out/probe"
   case "$name" in
@@ -38,10 +36,10 @@ print("%s: %d frames, SNR %.1f dB against ffmpeg" % (sys.argv[1], len(ours), snr
 assert snr >= 100, snr
 PY
 done
-"${run[@]}" "$bin" --bench "$(wp "$fx/st44k.m4a")" | tee "$out/bench"
+"${run[@]}" "$bin" --bench "$(hostpath "$fx/st44k.m4a")" | tee "$out/bench"
 grep -q "x real time" "$out/bench"
 set +e
-"${run[@]}" "$bin" "$(wp "$VOG_SHARED_DIR/vectors/mp4/opus.m4a")" "$(wp "$out/x.wav")" 2>/dev/null
+"${run[@]}" "$bin" "$(hostpath "$VOG_SHARED_DIR/vectors/mp4/opus.m4a")" "$(hostpath "$out/x.wav")" 2>/dev/null
 status=$?
 set -e
 if [ -f "$VOG_SHARED_DIR/vectors/mp4/opus.m4a" ] && [ $status -ne 2 ]; then

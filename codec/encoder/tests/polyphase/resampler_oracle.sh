@@ -12,11 +12,9 @@ set -euo pipefail
 require_tool sox py:numpy py:scipy
 bin="$VOG_BIN_DIR/resample_tool"
 run=()
-wp() { echo "$1"; }
 if [ "$VOG_WIN32" = "ON" ]; then
   bin="$bin.exe"
   run=("$VOG_SOURCE_DIR/scripts/wine-run")
-  wp() { echo "Z:${1//\//\\}"; }
 fi
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -77,7 +75,7 @@ PY
   # Pass-band tones up to the pass edge: the edge is known only after the
   # converter is made, so make it once with an empty file to learn it.
   : >"$out/empty.f32"
-  info=$("${run[@]}" "$bin" run $fin $fout $ch $blk "$(wp "$out/empty.f32")" "$(wp "$out/empty_out.f32")" "${tune[@]}" | tr -d '\r')
+  info=$("${run[@]}" "$bin" run $fin $fout $ch $blk "$(hostpath "$out/empty.f32")" "$(hostpath "$out/empty_out.f32")" "${tune[@]}" | tr -d '\r')
   pass=$(echo "$info" | sed 's/.* pass \([0-9.]*\) stop.*/\1/')
   stop=$(echo "$info" | sed 's/.* stop \([0-9.]*\)$/\1/')
   /usr/bin/python3 - "$out" "$fin" "$ch" "$pass" "$stop" <<'PY'
@@ -96,12 +94,12 @@ if fin / 2 > se * 1.0001:
     y = sum(0.05 * np.sin(2 * np.pi * f * t + ph[20 + i]) for i, f in enumerate(sf))
     np.stack([y] * ch, axis=1).astype("<f4").tofile(f"{d}/stop.f32")
 PY
-  info=$("${run[@]}" "$bin" run $fin $fout $ch $blk "$(wp "$out/pass.f32")" "$(wp "$out/pass_out.f32")" "${tune[@]}" | tr -d '\r')
+  info=$("${run[@]}" "$bin" run $fin $fout $ch $blk "$(hostpath "$out/pass.f32")" "$(hostpath "$out/pass_out.f32")" "${tune[@]}" | tr -d '\r')
   echo "$fin -> $fout ch $ch block $blk ${tune[*]:-}: $info"
   delay=$(echo "$info" | sed 's/^delay \([0-9-]*\) .*/\1/')
   stopdb=none
   if [ -f "$out/stop.f32" ]; then
-    "${run[@]}" "$bin" run $fin $fout $ch $blk "$(wp "$out/stop.f32")" "$(wp "$out/stop_out.f32")" "${tune[@]}" >/dev/null
+    "${run[@]}" "$bin" run $fin $fout $ch $blk "$(hostpath "$out/stop.f32")" "$(hostpath "$out/stop_out.f32")" "${tune[@]}" >/dev/null
     stopdb=yes
   fi
   sox -t raw -e floating-point -b 32 -L -r $fin -c $ch "$out/pass.f32" -t raw -e floating-point -b 32 -L "$out/sox.f32" rate -v $fout

@@ -7,13 +7,13 @@
 #    samples by numpy, are found in the slot where they start, in the right
 #    frame, and a stationary signal gives none.
 set -euo pipefail
+. "$VOG_SOURCE_DIR/tests/support/testlib.sh"
+require_tool py:numpy
 bin="$VOG_BIN_DIR/sbrenc_tool"
 run=()
-wp() { echo "$1"; }
 if [ "$VOG_WIN32" = "ON" ]; then
   bin="$bin.exe"
   run=("$VOG_SOURCE_DIR/scripts/wine-run")
-  wp() { echo "Z:${1//\//\\}"; }
 fi
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -38,7 +38,7 @@ x[:, 63] = 0  # a silent band
 np.save(f"{d}/x.npy", x)
 np.stack([x.real, x.imag], axis=-1).astype("<f4").tofile(f"{d}/slots.f32")
 PY
-"${run[@]}" "$bin" quotas "$(wp "$out/slots.f32")" "$(wp "$out/quotas.f32")"
+"${run[@]}" "$bin" quotas "$(hostpath "$out/slots.f32")" "$(hostpath "$out/quotas.f32")"
 /usr/bin/python3 - "$out" <<'PY'
 import sys, numpy as np
 d = sys.argv[1]
@@ -102,7 +102,7 @@ PY
 for f in clicks steady clicks_norm; do
   scale=1
   [ "$f" = clicks_norm ] && scale=0
-  "${run[@]}" "$bin" transients "$(wp "$out/$f.f32")" 8 $scale | tr -d '\r' >"$out/$f.txt"
+  "${run[@]}" "$bin" transients "$(hostpath "$out/$f.f32")" 8 $scale | tr -d '\r' >"$out/$f.txt"
 done
 /usr/bin/python3 - "$out" <<'PY'
 import sys, numpy as np
