@@ -2,12 +2,12 @@
 // the file is read through the container library (box reader, track reader).
 //   aacdec IN OUT.wav   32-bit float WAV with every decoded frame (no
 //                       edit-list trimming; full scale 1.0)
+//   aacdec --bench IN   decodes to nothing and prints audio seconds, wall
+//                       time and x real time
 // Decoding stops at the first unit whose bytes are not in the file (a file
 // cut short); the units the tables list after it are counted on stderr.
 // Exit status: 0 every unit decoded, 2 input refused, 3 a unit failed or
 // units were missing.
-//   aacdec --bench IN   decodes to nothing and prints audio seconds, wall
-//                       time and x real time
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
