@@ -265,4 +265,43 @@ TEST(HeAacDecodeLowPower, BandEnergiesStayWithinTwoDecibelsOfTheComplexPath) {
   }
 }
 
+// A failure of the SBR/PS wrapper reaches the caller as the decoder
+// interface's code for it: here a CU buffer with room for the core frame but
+// not for the band-extended one fails its units with "too many samples".
+TEST(HeAacDecodeErrors, CuBufferTooSmallForTheExtendedFrame) {
+  std::vector<uint8_t> asc = readFile(fixture("heaac.asc"));
+  std::vector<uint8_t> aus = readFile(fixture("heaac.au"));
+  if (asc.empty()) GTEST_SKIP() << "fixtures not made (vectors absent)";
+  AudioSpecificConfig cfg;
+  std::memset(&cfg, 0, sizeof(cfg));
+  ASSERT_EQ(mp4AudioDecParseAsc(asc.data(), static_cast<int32_t>(asc.size()), &cfg), 0);
+  AudioSpecificConfig* recs[1] = {&cfg};
+  Mp4AudioDec* dec = mp4AudioDecOpen(recs, 1);
+  ASSERT_NE(dec, nullptr);
+  AuBuffer* au = auBufferCreate(nullptr, 0);
+  CuBuffer* cu = cuBufferCreate(cfg.channelCount, cfg.frameLength, cfg.samplingFrequency, 2048);
+  AuBuffer* aub[1] = {au};
+  int units = 0, tooMany = 0;
+  std::vector<int32_t> others;
+  for (size_t pos = 0; pos + 4 <= aus.size() && units < 8;) {
+    const size_t len = (static_cast<size_t>(aus[pos]) << 24) | (static_cast<size_t>(aus[pos + 1]) << 16) |
+                       (static_cast<size_t>(aus[pos + 2]) << 8) | aus[pos + 3];
+    pos += 4;
+    if (pos + len > aus.size()) break;
+    auBufferReset(au);
+    auBufferFeed(au, aus.data() + pos, static_cast<int32_t>(len));
+    pos += len;
+    cuBufferReset(cu);
+    ++units;
+    const int32_t r = mp4AudioDecDecodeAu(dec, aub, cu);
+    if (r == MP4AUDEC_TOO_MANY_SAMPLES) ++tooMany;
+    else others.push_back(r);
+  }
+  EXPECT_EQ(units, 8);
+  EXPECT_EQ(tooMany, units) << "other results: " << ::testing::PrintToString(others);
+  cuBufferDestroy(&cu);
+  auBufferDestroy(&au);
+  mp4AudioDecClose(&dec);
+}
+
 }  // namespace
