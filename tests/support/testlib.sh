@@ -12,6 +12,10 @@
 #                       set, so the tests after it run and skip in turn), and
 #                       "FAIL: ..." with exit 1 when CI is set, where every
 #                       tool is installed and a skip would hide a fault.
+# optional_tool TOOL   for a tool only some checks of a script need: true
+#                       when it is there; when missing, false with a note on
+#                       a developer's machine (the script leaves those checks
+#                       out), and exit 1 with "FAIL: ..." when CI is set.
 # tool_missing WHAT     the same ending, for a check the script made itself
 #                       (e.g. a fixture step's MISSING_TOOLS marker).
 # require_tool_or_mark MARKER TOOL...
@@ -55,6 +59,16 @@ require_tool() {
   local t missing=()
   for t in "$@"; do have_tool "$t" || missing+=("$t"); done
   [ ${#missing[@]} -eq 0 ] || tool_missing "${missing[*]}"
+}
+
+optional_tool() {
+  have_tool "$1" && return 0
+  if [ -n "${CI:-}" ]; then
+    echo "FAIL: $1 missing, and CI requires every tool"
+    exit 1
+  fi
+  echo "note: $1 missing, its checks left out"
+  return 1
 }
 
 require_tool_or_mark() {

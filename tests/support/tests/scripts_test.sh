@@ -34,6 +34,17 @@ true 1 py:no_such_module_vog 1 FAIL:
 1 - sh 0 went-on
 CASES
 
+# optional_tool: there (0), missing locally (1, the script goes on), missing under CI (exit 1).
+while read -r ci tool want; do
+  [ "$ci" = - ] && ci=""
+  out=$(env -u CI ${ci:+CI=$ci} bash -c '. "$1"; optional_tool "$2"; echo "rc=$?"' _ "$lib" "$tool" 2>&1)
+  check "optional_tool $tool (CI=$ci)" "$want" "$(tail -n 1 <<<"$out")"
+done <<'CASES'
+- sh rc=0
+- py:no_such_module_vog rc=1
+1 py:no_such_module_vog FAIL: py:no_such_module_vog missing, and CI requires every tool
+CASES
+
 # The marker of a fixture step names what was missing, and goes when all is there.
 (cd "$work" && env -u CI VOG_FIXTURE_STEP=1 bash -c '. "$1"; require_tool_or_mark M sh no-such-tool-vog' _ "$lib" >/dev/null)
 check "marker status" 0 $?
