@@ -70,3 +70,14 @@ PY
     echo "$f $info" >>he_list.txt
   done
 fi
+
+# Damaged variants of the stereo 44.1 kHz file (the container library's
+# patcher): sizes and chunk tables that claim 0xFFFFFFFF samples (units padded
+# to one size), the file cut halfway through unit 21, and the configuration
+# 12 12 (dependsOnCoreCoder with no delay after it).
+patch="$(cd "$(dirname "$0")/../../mp4/tests" && pwd)/patch_mp4.py"
+if [ ! -s damaged_asc.m4a ] || [ damaged_asc.m4a -ot "$patch" ]; then
+  /usr/bin/python3 "$patch" huge lc_2ch_44100.m4a damaged_huge.m4a
+  /usr/bin/python3 "$patch" cut 20 lc_2ch_44100.m4a damaged_cut.m4a
+  /usr/bin/python3 "$patch" asc 1212 lc_2ch_44100.m4a damaged_asc.m4a
+fi

@@ -61,15 +61,15 @@ def main():
     if not packets:
         print('%s: skipped, ffprobe lists no packet' % media)
         return 0
-    # Samples that lie (partly) past the end of a truncated file are compared
-    # only as far as ffprobe lists them.
+    # A truncated file: our reader lists the samples wholly inside the file;
+    # ffprobe also lists the one the file ends in, cut to what is left of it.
     size_of_file = os.path.getsize(media)
-    inside = sum(1 for t, d, s, p in ours if p + s <= size_of_file)
-    if len(packets) <= inside + 1 and len(ours) > len(packets):
-        ours = ours[:len(packets)]
-        if packets and packets[-1][3] + packets[-1][2] >= size_of_file and ours[-1][2] > packets[-1][2]:
-            packets[-1] = (packets[-1][0], packets[-1][1], ours[-1][2], packets[-1][3])
-        print('%s: truncated file, %d of the listed samples compared' % (media, len(ours)))
+    if any(p + s > size_of_file for t, d, s, p in ours):
+        print('%s: a listed sample lies past the end of the file' % media)
+        return 1
+    if len(packets) == len(ours) + 1 and packets[-1][3] + packets[-1][2] == size_of_file:
+        packets = packets[:-1]
+        print('%s: truncated file, ffprobe\'s last packet is cut short; %d samples compared' % (media, len(ours)))
     status = 0
     if dsi != extradata:
         print('%s: DSI %s, ffprobe extradata %s' % (media, dsi, extradata))
