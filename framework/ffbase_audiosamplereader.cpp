@@ -11,8 +11,6 @@ namespace ffbase {
 
 namespace {
 
-const HRESULT kCancelled = static_cast<HRESULT>(0x8004E00C);
-
 }  // namespace
 
 AudioSampleReader::AudioSampleReader()
@@ -180,7 +178,7 @@ HRESULT AudioSampleReader::Read(void* buffer, DWORD frames, DWORD* framesRead) {
   if (r != S_OK) return r;
   if (progress_) {
     HRESULT p = static_cast<IRenderProgressSink*>(progress_)->Position(static_cast<LONGLONG>(position_));
-    if (FAILED(p)) return kCancelled;
+    if (FAILED(p)) return KV_E_CANCELLED;
     return p;
   }
   return S_OK;

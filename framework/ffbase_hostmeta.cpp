@@ -21,8 +21,6 @@ const GUID kHostPlimEntryKey = {0xFDB28EB2, 0x7D5E, 0x4A7B, {0xAF, 0xBD, 0xF1, 0
 
 namespace {
 
-const HRESULT kNothingThere = static_cast<HRESULT>(0x8004E00A);
-
 const DWORD kMarkerVersion = 100;
 const DWORD kLegacyHeaderSize = 12;
 const DWORD kLegacyRecordSize = 28;
@@ -185,7 +183,7 @@ HRESULT ProjectLinkFieldMap::GetFieldStream(IStream** out, uint32_t id) const {
   if (!out) return E_INVALIDARG;
   *out = nullptr;
   auto it = fields_.find(id);
-  if (it == fields_.end() || it->second.size() <= 4) return kNothingThere;
+  if (it == fields_.end() || it->second.size() <= 4) return KV_E_NOTFOUND;
   const size_t size = it->second.size() - 4;
   if (size > kMaxStreamBytes) return E_OUTOFMEMORY;
   fileutil::MetaStream* stream = new (std::nothrow) fileutil::MetaStream();

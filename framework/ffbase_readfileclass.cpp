@@ -76,7 +76,7 @@ HRESULT STDMETHODCALLTYPE BaseReadFileClass::GetClassVersion(DWORD* version) {
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFileClass::GetRendererClass(IKvRenderFileClass** renderer) {
-  if (!manager_) return static_cast<HRESULT>(0x8004E00A);
+  if (!manager_) return KV_E_NOTFOUND;
   return manager_->GetRendererClass(renderer, RendererClassGuid());
 }
 

@@ -18,8 +18,6 @@ namespace ffbase {
 
 namespace {
 
-const HRESULT kNothingThere = static_cast<HRESULT>(0x8004E00A);
-
 // Host data keys.
 const GUID kMarkerKey = {0xABF76256, 0x392D, 0x11D2, {0x86, 0xC7, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
 const GUID kUserDefRecordKey = {0xCDB04C70, 0x91A0, 0x4668, {0xAD, 0x38, 0x68, 0x73, 0xE2, 0x95, 0x64, 0x15}};
@@ -113,7 +111,7 @@ HRESULT STDMETHODCALLTYPE BaseRenderFile::ReleaseSources() {
 // file than the one the host named.
 HRESULT STDMETHODCALLTYPE BaseRenderFile::SetPath(const wchar_t* path) {
   if (!path) return E_INVALIDARG;
-  if (KvStrLen(path) >= MAX_PATH) return static_cast<HRESULT>(0x800700CE);  // filename too long
+  if (KvStrLen(path) >= MAX_PATH) return KV_E_FILENAMETOOLONG;
   KvStrCpyNLen(path_, path, MAX_PATH);
   return S_OK;
 }
@@ -186,7 +184,7 @@ HRESULT BaseRenderFile::CollectSummaryMeta(fileutil::MetaDataSet& collection) {
   if (!sourceMeta_) return S_OK;
   IStream* stream = nullptr;
   HRESULT hr = sourceMeta_->GetSummaryStream(&stream);
-  if (hr == kNothingThere) return S_FALSE;
+  if (hr == KV_E_NOTFOUND) return S_FALSE;
   if (FAILED(hr)) return hr;
   if (stream) {
     collection.LoadSummaryStream(stream);
@@ -240,7 +238,7 @@ HRESULT BaseRenderFile::CollectMarkerMeta(fileutil::MetaDataSet& collection, DWO
   if (!sourceMeta_) return S_OK;
   IStream* legacy = nullptr;
   HRESULT hr = sourceMeta_->GetMarkers(&legacy);
-  if (hr == kNothingThere) return S_FALSE;
+  if (hr == KV_E_NOTFOUND) return S_FALSE;
   if (FAILED(hr)) return hr;
   if (!legacy) return S_FALSE;
   fileutil::MetaMarkerStream* markers = new (std::nothrow) fileutil::MetaMarkerStream();
@@ -272,7 +270,7 @@ HRESULT BaseRenderFile::CollectUserDefMeta(fileutil::MetaDataSet& collection) {
   if (hr != S_OK || !stream) {
     if (stream) stream->Release();
     // A host without entries has nothing there: that is no failure of the render.
-    return hr == kNothingThere ? S_FALSE : hr;
+    return hr == KV_E_NOTFOUND ? S_FALSE : hr;
   }
   hr = Rewind(stream);
   BYTE header[kStreamHeaderSize];
@@ -327,7 +325,7 @@ HRESULT BaseRenderFile::CollectPlimMeta(fileutil::MetaDataSet& collection) {
     if (stream) stream->Release();
     plim->Release();
   }
-  if (hr == E_NOINTERFACE || hr == kNothingThere) return S_FALSE;
+  if (hr == E_NOINTERFACE || hr == KV_E_NOTFOUND) return S_FALSE;
   return hr;
 }
 

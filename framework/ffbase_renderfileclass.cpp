@@ -12,7 +12,6 @@ namespace ffbase {
 
 namespace {
 const DWORD kClassVersion = 1;
-const HRESULT kNoManager = static_cast<HRESULT>(0x8004E00A);
 const DWORD kMetaSupportItemSize = 1024;
 }  // namespace
 
@@ -83,7 +82,7 @@ HRESULT STDMETHODCALLTYPE BaseRenderFileClass::GetClassVersion(DWORD* version) {
 }
 
 HRESULT STDMETHODCALLTYPE BaseRenderFileClass::GetReaderClass(IKvReadFileClass** reader) {
-  if (!manager_) return kNoManager;
+  if (!manager_) return KV_E_NOTFOUND;
   GUID id;
   HRESULT hr = GetReaderClassGuid(&id);
   if (FAILED(hr)) return hr;

@@ -3,6 +3,7 @@
 #include "boxes.h"
 
 #include "descriptors.h"
+#include "kvbyteorder.h"
 #include "sync.h"
 
 namespace fileutil {
@@ -28,21 +29,16 @@ void VisitBoxes(BoxList& boxes, IBoxVisitor& visitor) {
 }
 
 void GuidFromBytes(const uint8_t b[16], GUID& g) {
-  g.Data1 = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
-  g.Data2 = uint16_t((b[4] << 8) | b[5]);
-  g.Data3 = uint16_t((b[6] << 8) | b[7]);
+  g.Data1 = GetBE32(b);
+  g.Data2 = GetBE16(b + 4);
+  g.Data3 = GetBE16(b + 6);
   for (int i = 0; i < 8; ++i) g.Data4[i] = b[8 + i];
 }
 
 void GuidToBytes(const GUID& g, uint8_t b[16]) {
-  b[0] = uint8_t(g.Data1 >> 24);
-  b[1] = uint8_t(g.Data1 >> 16);
-  b[2] = uint8_t(g.Data1 >> 8);
-  b[3] = uint8_t(g.Data1);
-  b[4] = uint8_t(g.Data2 >> 8);
-  b[5] = uint8_t(g.Data2);
-  b[6] = uint8_t(g.Data3 >> 8);
-  b[7] = uint8_t(g.Data3);
+  PutBE32(b, g.Data1);
+  PutBE16(b + 4, g.Data2);
+  PutBE16(b + 6, g.Data3);
   for (int i = 0; i < 8; ++i) b[8 + i] = g.Data4[i];
 }
 

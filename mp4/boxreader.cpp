@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "descriptors.h"
+#include "kvbyteorder.h"
 
 namespace fileutil {
 
@@ -80,7 +81,7 @@ bool BoxReader::Read16(IBox& box, uint16_t& v) {
 bool BoxReader::Read32(IBox& box, uint32_t& v) {
   uint8_t b[4];
   if (!ReadRaw(box, b, 4)) return false;
-  v = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  v = GetBE32(b);
   return true;
 }
 
@@ -135,8 +136,8 @@ IBox* BoxReader::ReadBox(uint64_t limit) {
     stop_ = true;
     return nullptr;
   }
-  uint64_t size = (uint32_t(h[0]) << 24) | (uint32_t(h[1]) << 16) | (uint32_t(h[2]) << 8) | h[3];
-  FourCC type(uint32_t(h[4]) | (uint32_t(h[5]) << 8) | (uint32_t(h[6]) << 16) | (uint32_t(h[7]) << 24));
+  uint64_t size = GetBE32(h);
+  FourCC type(GetLE32(h + 4));
   uint32_t headerSize = 8;
   if (size == 1) {
     if (limit < 16) return nullptr;
@@ -346,14 +347,10 @@ uint32_t BoxReader::Visit(TimeToSampleBox& box) {
   box.entries.resize(raw.size() / 8);
   for (size_t i = 0; i < box.entries.size(); ++i) {
     const uint8_t* p = &raw[i * 8];
-    box.entries[i].sampleCount = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-    box.entries[i].sampleDelta = (uint32_t(p[4]) << 24) | (uint32_t(p[5]) << 16) | (uint32_t(p[6]) << 8) | p[7];
+    box.entries[i].sampleCount = GetBE32(p);
+    box.entries[i].sampleDelta = GetBE32(p + 4);
   }
   return 1;
-}
-
-static uint32_t Be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 uint32_t BoxReader::Visit(SampleToChunkBox& box) {
@@ -363,7 +360,7 @@ uint32_t BoxReader::Visit(SampleToChunkBox& box) {
   box.entries.resize(raw.size() / 12);
   for (size_t i = 0; i < box.entries.size(); ++i) {
     const uint8_t* p = &raw[i * 12];
-    box.entries[i] = SampleToChunkEntry{Be32(p), Be32(p + 4), Be32(p + 8)};
+    box.entries[i] = SampleToChunkEntry{GetBE32(p), GetBE32(p + 4), GetBE32(p + 8)};
   }
   return 1;
 }
@@ -373,7 +370,7 @@ uint32_t BoxReader::Visit(SampleSizeBox& box) {
   ByteVector raw;
   if (!ReadBytes(box, raw, Left(box) / 4 * 4)) return 0;
   box.sizes.resize(raw.size() / 4);
-  for (size_t i = 0; i < box.sizes.size(); ++i) box.sizes[i] = Be32(&raw[i * 4]);
+  for (size_t i = 0; i < box.sizes.size(); ++i) box.sizes[i] = GetBE32(&raw[i * 4]);
   return 1;
 }
 
@@ -389,7 +386,7 @@ uint32_t BoxReader::ReadChunkOffsets(T& box, unsigned width) {
   box.offsets.resize(raw.size() / width);
   for (size_t i = 0; i < box.offsets.size(); ++i) {
     const uint8_t* p = &raw[i * width];
-    box.offsets[i] = Offset(width == 8 ? (uint64_t(Be32(p)) << 32) | Be32(p + 4) : Be32(p));
+    box.offsets[i] = Offset(width == 8 ? (uint64_t(GetBE32(p)) << 32) | GetBE32(p + 4) : GetBE32(p));
   }
   return 1;
 }
@@ -429,8 +426,7 @@ uint32_t BoxReader::Visit(FileTypeBox& box) {
   if (!ReadBytes(box, raw, count * 4)) return 0;
   for (size_t i = 0; i + 4 <= raw.size(); i += 4)
     box.compatibleBrands.push_back(
-        FourCC(uint32_t(raw[i]) | (uint32_t(raw[i + 1]) << 8) | (uint32_t(raw[i + 2]) << 16) |
-               (uint32_t(raw[i + 3]) << 24)));
+        FourCC(GetLE32(&raw[i])));
   return 1;
 }
 
@@ -498,7 +494,7 @@ uint32_t BoxReader::Visit(MetaDataSampleTableBox& box) {
   box.entries.resize(raw.size() / 20);
   for (size_t i = 0; i < box.entries.size(); ++i) {
     const uint8_t* p = &raw[i * 20];
-    for (int k = 0; k < 3; ++k) box.entries[i].values[k] = Be32(p + 4 * k);
+    for (int k = 0; k < 3; ++k) box.entries[i].values[k] = GetBE32(p + 4 * k);
     for (int k = 0; k < 8; ++k) box.entries[i].stored[k] = p[12 + k];
   }
   return 1;

@@ -1,6 +1,8 @@
 // MPEG-4 descriptors: classes, factory, length coding, reader, size pass, writer.
 #include "descriptors.h"
 
+#include "kvbyteorder.h"
+
 #include <istream>
 #include <new>
 #include <ostream>
@@ -228,13 +230,13 @@ uint8_t DescriptorReader::Read8(Descriptor& d) {
 uint16_t DescriptorReader::Read16(Descriptor& d) {
   uint8_t b[2];
   ReadBytes(d, b, 2);
-  return uint16_t((b[0] << 8) | b[1]);
+  return GetBE16(b);
 }
 
 uint32_t DescriptorReader::Read32(Descriptor& d) {
   uint8_t b[4];
   ReadBytes(d, b, 4);
-  return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  return GetBE32(b);
 }
 
 void DescriptorReader::SkipRest(Descriptor& d) {

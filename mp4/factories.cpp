@@ -1,6 +1,8 @@
 // Box factories and prototype tables.
 #include "factories.h"
 
+#include "kvbyteorder.h"
+
 #include <cwctype>
 #include <new>
 
@@ -148,7 +150,7 @@ uint64_t DataBoxFactory::Create(IBox*& out, FourCC type, std::istream& in) {
   uint8_t b[4] = {0, 0, 0, 0};
   in.read(reinterpret_cast<char*>(b), 4);
   uint64_t got = uint64_t(in.gcount());
-  uint32_t code = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  uint32_t code = GetBE32(b);
   out = factory_.CreateBox(code);
   return got;
 }

@@ -1,6 +1,8 @@
 // Text encodings and byte-string functions.
 #include "textencoding.h"
 
+#include "kvbyteorder.h"
+
 #include <istream>
 #include <ostream>
 
@@ -357,9 +359,9 @@ void ReadGuid(std::wistream& in, GUID& out) {
   }
   out = GUID();
   if (!ok || filled < 16) return;
-  out.Data1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
-  out.Data2 = uint16_t((bytes[4] << 8) | bytes[5]);
-  out.Data3 = uint16_t((bytes[6] << 8) | bytes[7]);
+  out.Data1 = GetBE32(bytes);
+  out.Data2 = GetBE16(bytes + 4);
+  out.Data3 = GetBE16(bytes + 6);
   for (int i = 0; i < 8; ++i) out.Data4[i] = bytes[8 + i];
 }
 

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "kvresult.h"
+
 // Plug-in category of the plug-in info row.
 inline constexpr GUID VogAacCategoryId = {0xabd1218c, 0xb335, 0x4343, {0xb5, 0x78, 0x00, 0xaa, 0x00, 0x6b, 0xa2, 0xba}};
 // The reader class's id.
@@ -13,5 +15,3 @@ inline constexpr GUID VogAacPluginId = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77,
 // The plug-in's display name.
 inline constexpr wchar_t kVogAacDisplayName[] = L"VOG AAC 2 File Format";
 
-// The library's "item absent" result.
-constexpr HRESULT kVogResultAbsent = static_cast<HRESULT>(0x8004E00A);

@@ -16,7 +16,6 @@ namespace {
 
 const DWORD kReadClassFlags = 1782;
 // Too few bytes to identify a file (the library's open-failed code).
-const HRESULT kTooFewBytes = static_cast<HRESULT>(0x8004E007);
 
 const FILECLASS_INFO_STRING_MAP kInfoTexts[] = {
     {1, reinterpret_cast<UINT_PTR>(L"AAC")},
@@ -44,7 +43,7 @@ HRESULT STDMETHODCALLTYPE VogAacReadFileClass::GetInfoTexts(const KVFIO_FILECLAS
 
 // An MP4 file has its 'ftyp' box type at bytes 4 to 7; nothing else is checked.
 HRESULT STDMETHODCALLTYPE VogAacReadFileClass::IdentifyFile(HANDLE, const BYTE* header, DWORD cb, const wchar_t*) {
-  if (cb < 9) return kTooFewBytes;
+  if (cb < 9) return KV_E_OPEN;
   if (!header) return E_INVALIDARG;
   if (header[4] == 'f' && header[5] == 't' && header[6] == 'y' && header[7] == 'p') return S_OK;
   return E_FAIL;

@@ -7,6 +7,7 @@
 #include "boxreader.h"
 #include "ffbase_hostmeta.h"
 #include "ffbase_guid.h"
+#include "kvguid.h"
 #include "meta3gpp.h"
 #include "metaid3.h"
 #include "metaitunes.h"
@@ -29,7 +30,6 @@ const GUID kOwnFaceKeys[] = {
     {0xfdb28eb2, 0x7d5e, 0x4a7b, {0xaf, 0xbd, 0xf1, 0xe3, 0x8c, 0x7e, 0xc5, 0xf6}},
 };
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // The file's tags: 3GPP assets, then the ID3v2 tag, then the iTunes items;
 // pictures, SMFMF data and opaque host records become GUID-keyed entries.
@@ -175,7 +175,7 @@ HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryText(UINT key, wchar_t* buf,
   std::wstring text = collection_ ? collection_->GetSummaryText(key) : std::wstring();
   if (text.empty()) {
     if (buf && cch > 0) buf[0] = 0;
-    return kVogResultAbsent;
+    return KV_E_NOTFOUND;
   }
   if (buf && cch > 0) {
     size_t n = text.size() < size_t(cch - 1) ? text.size() : size_t(cch - 1);
@@ -188,7 +188,7 @@ HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryText(UINT key, wchar_t* buf,
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::GetSummaryStream(IStream** summary) {
   if (!summary) return E_INVALIDARG;
   *summary = nullptr;
-  if (!collection_) return kVogResultAbsent;
+  if (!collection_) return KV_E_NOTFOUND;
   fileutil::MetaSummaryStream* stream = new (std::nothrow) fileutil::MetaSummaryStream();
   if (!stream) return E_OUTOFMEMORY;
   HRESULT hr = stream->FillFromSummary(*collection_);
@@ -230,7 +230,7 @@ HRESULT STDMETHODCALLTYPE VogAacReadMeta::Next(IStream** entries) {
     return hr;
   }
   *entries = stream;
-  while (genericNext_ != genericList_.end() && SameGuid(genericNext_->first, key)) ++genericNext_;
+  while (genericNext_ != genericList_.end() && KvGuidEquals(genericNext_->first, key)) ++genericNext_;
   return S_OK;
 }
 

@@ -5,6 +5,7 @@
 // rest) also restricts the conversion routines handed out. Natively, where
 // the base library is not built, the same words come from <cpuid.h>.
 #include "kvaudio_internal.h"
+#include "kvcpufeatures.h"
 
 #ifdef _WIN32
 
@@ -15,10 +16,10 @@ DWORD KvAudioCpu_GetSupportRaw(DWORD mask) { return KvGetCPUSupportRaw(mask); }
 DWORD KvAudioCpu_GetOSSupport(DWORD mask) { return KvGetOSSupport(mask); }
 
 void KvAudioCpu_OnlyAllow(DWORD features) {
-  KvOnlyAllowCPUSupport(features & 0xFF0u);
+  KvOnlyAllowCPUSupport(features & KVCPU_SIMD_MASK);
   KvSetCPUClassBySupport();
   // A level above 6 may be forced through the low bits, to test the clamp.
-  if (features & 0xFu) KvCpu_SetForcedClass(features & 0xFu);
+  if (features & KVCPU_CLASS_MASK) KvCpu_SetForcedClass(features & KVCPU_CLASS_MASK);
 }
 
 void KvAudioCpu_AllowAll() {
@@ -45,27 +46,27 @@ Detected Detect() {
   unsigned a = 0, b = 0, c = 0, e = 0;
   if (!__get_cpuid(1, &a, &b, &c, &e)) return d;
   DWORD raw = 0;
-  if (e & (1u << 23)) raw |= 0x10;   // MMX
-  if (e & (1u << 25)) raw |= 0x20;   // SSE
-  if (e & (1u << 26)) raw |= 0x40;   // SSE2
-  if (c & (1u << 0)) raw |= 0x80;    // SSE3
-  if (c & (1u << 9)) raw |= 0x100;   // SSSE3
-  if (c & (1u << 19)) raw |= 0x200;  // SSE4.1
-  if (c & (1u << 20)) raw |= 0x400;  // SSE4.2
+  if (e & (1u << 23)) raw |= KVCPU_MMX;
+  if (e & (1u << 25)) raw |= KVCPU_SSE;
+  if (e & (1u << 26)) raw |= KVCPU_SSE2;
+  if (c & (1u << 0)) raw |= KVCPU_SSE3;
+  if (c & (1u << 9)) raw |= KVCPU_SSSE3;
+  if (c & (1u << 19)) raw |= KVCPU_SSE41;
+  if (c & (1u << 20)) raw |= KVCPU_SSE42;
   d.raw = raw;
   // Both supported systems (Windows and Linux) save the SSE state when the
   // processor has FXSAVE.
-  d.os = (e & (1u << 24)) ? raw : (raw & 0x10);
-  DWORD word = raw & d.os & 0xF0;
-  if (e & (1u << 15)) word |= 0x1000;                     // CMOV
-  if ((e & (1u << 15)) && (e & 1u)) word |= 0x2000;       // CMOV with FPU
-  if (e & (1u << 4)) word |= 0x4000;                      // TSC
-  if (word & 0x40) word |= 0x20000;                       // SSE2 processors take FTZ/DAZ
+  d.os = (e & (1u << 24)) ? raw : (raw & KVCPU_MMX);
+  DWORD word = raw & d.os & (KVCPU_MMX | KVCPU_SSE | KVCPU_SSE2 | KVCPU_SSE3);
+  if (e & (1u << 15)) word |= KVCPU_CMOV;
+  if ((e & (1u << 15)) && (e & 1u)) word |= KVCPU_CMOV_X87;
+  if (e & (1u << 4)) word |= KVCPU_TSC;
+  if (word & KVCPU_SSE2) word |= KVCPU_FTZ_DAZ;  // SSE2 processors take FTZ/DAZ
   DWORD level = 2;
-  if (word & 0x2000) level = 3;
-  if (word & 0x10) level = 4;
-  if (word & 0x20) level = 5;
-  if (word & 0x40) level = 6;
+  if (word & KVCPU_CMOV_X87) level = 3;
+  if (word & KVCPU_MMX) level = KVCPU_CLASS_PENTIUM_II;
+  if (word & KVCPU_SSE) level = KVCPU_CLASS_PENTIUM_III;
+  if (word & KVCPU_SSE2) level = KVCPU_CLASS_PENTIUM_4;
   d.word = word | level;
   return d;
 }
@@ -96,10 +97,13 @@ DWORD KvAudioCpu_GetOSSupport(DWORD mask) {
 }
 
 void KvAudioCpu_OnlyAllow(DWORD features) {
-  DWORD allowed = features & ~0xFu;
-  DWORD level = (allowed & 0x40) ? 6 : (allowed & 0x20) ? 5 : (allowed & 0x10) ? 4 : 0;
+  DWORD allowed = features & ~KVCPU_CLASS_MASK;
+  DWORD level = (allowed & KVCPU_SSE2)  ? KVCPU_CLASS_PENTIUM_4
+                : (allowed & KVCPU_SSE) ? KVCPU_CLASS_PENTIUM_III
+                : (allowed & KVCPU_MMX) ? KVCPU_CLASS_PENTIUM_II
+                                        : 0;
   // A level above 6 may be forced through the low bits, to test the clamp.
-  if (features & 0xF) level = features & 0xF;
+  if (features & KVCPU_CLASS_MASK) level = features & KVCPU_CLASS_MASK;
   g_allowed = allowed;
   g_forcedLevel = level;
 }

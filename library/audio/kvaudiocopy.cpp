@@ -2,13 +2,14 @@
 // among the processor-specific versions by the processor level or features,
 // and KvAudio_Copy, which converts a block described by two formats.
 #include "kvconvert.h"
+#include "kvcpufeatures.h"
 
 namespace {
 
 // Levels 0-6. No x87 versions are carried: levels below SSE use the generic
 // routine, which computes the same results.
 tKvAudioCopyFunc ByLevel(tKvAudioCopyFunc generic, tKvAudioCopyFunc sse, tKvAudioCopyFunc sse2) {
-  int32_t level = static_cast<int32_t>(KvAudioCpu_GetSupport(15));
+  int32_t level = static_cast<int32_t>(KvAudioCpu_GetSupport(KVCPU_CLASS_MASK));
   if (level < 0) level = 0;
   if (level > 6) level = 6;
   if (level == 6 && sse2) return sse2;
@@ -27,7 +28,7 @@ extern "C" tKvAudioCopyFunc KVAPI KvAudio_GetCopyFunction2(KVSAMPLETYPE dstType,
       case KVST_S16: return ByLevel(generic, KvCvt_F32ToS16_Sse, KvCvt_F32ToS16_Sse);
       case KVST_S24: return ByLevel(generic, KvCvt_F32ToS24_Sse, KvCvt_F32ToS24_Sse);
       case KVST_DOUBLE:
-        return (KvAudioCpu_GetSupport(0) & 0x60) == 0x60 ? KvCvt_F32ToF64_Sse2 : generic;
+        return (KvAudioCpu_GetSupport(0) & (KVCPU_SSE | KVCPU_SSE2)) == (KVCPU_SSE | KVCPU_SSE2) ? KvCvt_F32ToF64_Sse2 : generic;
       default: return generic;
     }
   }
@@ -37,16 +38,16 @@ extern "C" tKvAudioCopyFunc KVAPI KvAudio_GetCopyFunction2(KVSAMPLETYPE dstType,
       case KVST_S16: return ByLevel(generic, nullptr, KvCvt_F64ToS16_Sse2);
       case KVST_S24: return ByLevel(generic, nullptr, KvCvt_F64ToS24_Sse2);
       case KVST_FLOAT:
-        return (KvAudioCpu_GetSupport(0) & 0x60) == 0x60 ? KvCvt_F64ToF32_Sse2 : generic;
+        return (KvAudioCpu_GetSupport(0) & (KVCPU_SSE | KVCPU_SSE2)) == (KVCPU_SSE | KVCPU_SSE2) ? KvCvt_F64ToF32_Sse2 : generic;
       default: return generic;
     }
   }
   if (srcType == KVST_S16) {
     if (dstType == KVST_FLOAT) {
-      if (KvAudioCpu_GetOSSupport(0x200) & KvAudioCpu_GetSupportRaw(0x200)) return KvCvt_S16ToF32_Sse41;
+      if (KvAudioCpu_GetOSSupport(KVCPU_SSE41) & KvAudioCpu_GetSupportRaw(KVCPU_SSE41)) return KvCvt_S16ToF32_Sse41;
       return ByLevel(generic, KvCvt_S16ToF32_Sse, KvCvt_S16ToF32_Sse2);
     }
-    if (dstType == KVST_DOUBLE) return (KvAudioCpu_GetSupport(0xFF0) & 0x40) ? KvCvt_S16ToF64_Sse2 : generic;
+    if (dstType == KVST_DOUBLE) return (KvAudioCpu_GetSupport(KVCPU_SIMD_MASK) & KVCPU_SSE2) ? KvCvt_S16ToF64_Sse2 : generic;
   }
   return generic;
 }

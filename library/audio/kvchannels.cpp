@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kvaudio_internal.h"
+#include "kvcpufeatures.h"
 #include "kvguids.h"
 
 namespace {
@@ -280,7 +281,7 @@ bool Aligned16(const void* p) { return (reinterpret_cast<uintptr_t>(p) & 15) == 
 // eight frames per step with 128-bit shuffles; the results are the values
 // moved unchanged, as in the one-at-a-time loop.
 int32_t SplitFloatSse(float* l, float* r, const float* s, int32_t frames) {
-  if (!Aligned16(l) || !Aligned16(r) || !Aligned16(s) || !(KvAudioCpu_GetSupport(0xFF0) & 0x20)) return 0;
+  if (!Aligned16(l) || !Aligned16(r) || !Aligned16(s) || !(KvAudioCpu_GetSupport(KVCPU_SIMD_MASK) & KVCPU_SSE)) return 0;
   int32_t i = 0;
   for (; i + 8 <= frames; i += 8) {
     for (int h = 0; h < 8; h += 4) {
@@ -293,7 +294,7 @@ int32_t SplitFloatSse(float* l, float* r, const float* s, int32_t frames) {
 }
 
 int32_t JoinFloatSse(float* s, const float* l, const float* r, int32_t frames) {
-  if (!Aligned16(l) || !Aligned16(r) || !Aligned16(s) || !(KvAudioCpu_GetSupport(0xFF0) & 0x20)) return 0;
+  if (!Aligned16(l) || !Aligned16(r) || !Aligned16(s) || !(KvAudioCpu_GetSupport(KVCPU_SIMD_MASK) & KVCPU_SSE)) return 0;
   int32_t i = 0;
   for (; i + 8 <= frames; i += 8) {
     for (int h = 0; h < 8; h += 4) {

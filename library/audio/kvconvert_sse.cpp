@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "kvconvert.h"
+#include "kvcpufeatures.h"
 
 uint32_t SetMxcsrRoundNearest(uint32_t mxcsr) {
   uint32_t old = _mm_getcsr();
@@ -21,7 +22,7 @@ uint32_t SetMxcsrRoundNearest(uint32_t mxcsr) {
   } else {
     v = old & ~0x6000u;
     // Denormal products and inputs become zero where the processor accepts it.
-    if (KvAudioCpu_GetSupport(0x20000) & 0x20000) v |= 0x8040u;
+    if (KvAudioCpu_GetSupport(KVCPU_FTZ_DAZ) & KVCPU_FTZ_DAZ) v |= KV_MXCSR_FTZ_DAZ;
   }
   _mm_setcsr(v);
   return old;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kvaudio_internal.h"
+#include "kvcpufeatures.h"
 
 namespace {
 
@@ -368,7 +369,7 @@ HRESULT CKvIIR::Design(KVIIR_TYPE type, KVIIR_DESIGN design, unsigned int order,
   }
   m_channels = channels;
   m_lastMask = 3;
-  m_twoChannelKernel = (channels == 2 && !(flags & 1)) ? ((KvAudioCpu_GetSupport(0x0FF0) & 0x40) ? 1u : 0u) : 0u;
+  m_twoChannelKernel = (channels == 2 && !(flags & 1)) ? ((KvAudioCpu_GetSupport(KVCPU_SIMD_MASK) & KVCPU_SSE2) ? 1u : 0u) : 0u;
   return S_OK;
 }
 

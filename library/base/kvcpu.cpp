@@ -74,14 +74,14 @@ bool FtzDazWritable() {
   __asm__ __volatile__("fxsave %0" : "=m"(area));
   DWORD mask = area[28] | (area[29] << 8) | (area[30] << 16) | (static_cast<DWORD>(area[31]) << 24);
   if (mask == 0) mask = 0xFFBF;
-  if (!(mask & 0x40)) return false;
+  if (!(mask & KV_MXCSR_DAZ)) return false;
   DWORD saved, probe;
   __asm__ __volatile__("stmxcsr %0" : "=m"(saved));
-  DWORD wanted = saved | 0x8040;
+  DWORD wanted = saved | KV_MXCSR_FTZ_DAZ;
   __asm__ __volatile__("ldmxcsr %0" : : "m"(wanted));
   __asm__ __volatile__("stmxcsr %0" : "=m"(probe));
   __asm__ __volatile__("ldmxcsr %0" : : "m"(saved));
-  return (probe & 0x8040) == 0x8040;
+  return (probe & KV_MXCSR_FTZ_DAZ) == KV_MXCSR_FTZ_DAZ;
 }
 
 void StripCopy(wchar_t* out, const char* text, size_t n) {
@@ -143,10 +143,10 @@ void KvCpu_Detect() {
     if (cls == 2 && (det & KVCPU_CMOV_X87)) {
       cls = 3;
       if (use & KVCPU_MMX) {
-        cls = 4;
+        cls = KVCPU_CLASS_PENTIUM_II;
         if (use & KVCPU_SSE) {
-          cls = 5;
-          if (use & KVCPU_SSE2) cls = 6;
+          cls = KVCPU_CLASS_PENTIUM_III;
+          if (use & KVCPU_SSE2) cls = KVCPU_CLASS_PENTIUM_4;
         }
       }
     }
@@ -195,17 +195,17 @@ extern "C" BOOL KVAPI KvDisallowCPUSupport(DWORD bits) {
 }
 
 extern "C" BOOL KVAPI KvOnlyAllowCPUSupport(DWORD bits) {
-  if (bits & ~0xFF0u) return FALSE;
-  g_allowed = (g_allowed & ~0xFF0u) | bits;
+  if (bits & ~KVCPU_SIMD_MASK) return FALSE;
+  g_allowed = (g_allowed & ~KVCPU_SIMD_MASK) | bits;
   return TRUE;
 }
 
 extern "C" BOOL KVAPI KvSetCPUClassBySupport() {
   g_allowed &= ~KVCPU_CLASS_MASK;
   DWORD cls = 0;
-  if (g_allowed & KVCPU_MMX) cls = 4;
-  if (g_allowed & KVCPU_SSE) cls = 5;
-  if (g_allowed & KVCPU_SSE2) cls = 6;
+  if (g_allowed & KVCPU_MMX) cls = KVCPU_CLASS_PENTIUM_II;
+  if (g_allowed & KVCPU_SSE) cls = KVCPU_CLASS_PENTIUM_III;
+  if (g_allowed & KVCPU_SSE2) cls = KVCPU_CLASS_PENTIUM_4;
   g_forcedClass = cls;
   return TRUE;
 }

@@ -3,23 +3,7 @@
 #pragma once
 
 #include "kvapi.h"
-
-
-// Feature bits shared by the detected, OS-support and usable words.
-enum {
-  KVCPU_CLASS_MASK = 0x0000000F,
-  KVCPU_MMX = 0x00000010,
-  KVCPU_SSE = 0x00000020,
-  KVCPU_SSE2 = 0x00000040,
-  KVCPU_SSE3 = 0x00000080,
-  KVCPU_SSSE3 = 0x00000100,
-  KVCPU_SSE41 = 0x00000200,
-  KVCPU_SSE42 = 0x00000400,
-  KVCPU_CMOV = 0x00001000,
-  KVCPU_CMOV_X87 = 0x00002000,
-  KVCPU_TSC = 0x00004000,
-  KVCPU_FTZ_DAZ = 0x00020000,
-};
+#include "kvcpufeatures.h"
 
 extern "C" {
 DWORD KVAPI KvGetCPUSupport(DWORD mask);

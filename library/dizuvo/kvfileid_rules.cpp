@@ -7,6 +7,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "kvbyteorder.h"
+#include "kvwave64.h"
+
 namespace {
 
 // Limits of the MP4 walks: boxes looked at per search and tracks per file, so
@@ -18,12 +21,6 @@ constexpr uint32_t kMxfSearchBytes = 64 * 1024;
 // Frame scans look at whole buffers of at least this size.
 constexpr uint32_t kFrameScanMinBytes = 2048;
 
-uint32_t Be16(const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; }
-uint32_t Be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
-uint64_t Be64(const uint8_t* p) { return (uint64_t(Be32(p)) << 32) | Be32(p + 4); }
-uint32_t Le16(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8); }
-uint32_t Le32(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | (uint64_t(Le32(p + 4)) << 32); }
 
 constexpr uint32_t Four(const char (&s)[5]) {
   return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
@@ -80,7 +77,7 @@ MpegLayer FirstFrameLayer(const Ctx& c) {
   if (!c.Has(kFrameScanMinBytes)) return MpegLayer::kNone;
   for (uint32_t i = 0; i + 4 <= c.n; ++i) {
     if (c.b[i] != 0xFF || (c.b[i + 1] & 0xE0) != 0xE0) continue;
-    MpegLayer layer = FrameHeaderLayer(Be32(c.b + i));
+    MpegLayer layer = FrameHeaderLayer(GetBE32(c.b + i));
     if (layer == MpegLayer::kII || layer == MpegLayer::kIII) return layer;
   }
   return MpegLayer::kNone;
@@ -108,15 +105,15 @@ bool FindBox(KvFileIdReader* file, uint64_t start, uint64_t end, uint32_t type, 
   for (int i = 0; i < kMaxBoxesPerSearch && pos < end && end - pos >= 8; ++i) {
     uint8_t h[16];
     if (!ReadExact(file, pos, h, 8)) return false;
-    uint64_t size = Be32(h);
+    uint64_t size = GetBE32(h);
     uint32_t header = 8;
     if (size == 1) {
       if (end - pos < 16 || !ReadExact(file, pos + 8, h + 8, 8)) return false;
-      size = Be64(h + 8);
+      size = GetBE64(h + 8);
       header = 16;
     }
     if (size < header || size > end - pos) return false;
-    if (Be32(h + 4) == type) {
+    if (GetBE32(h + 4) == type) {
       out->start = pos;
       out->size = size;
       out->header = header;
@@ -135,7 +132,7 @@ bool FindChild(KvFileIdReader* file, const Box& parent, uint32_t type, Box* out)
 bool BoxWord(KvFileIdReader* file, const Box& box, uint32_t offset, uint32_t* out) {
   uint8_t w[4];
   if (box.size < uint64_t(offset) + 4 || !ReadExact(file, box.start + offset, w, 4)) return false;
-  *out = Be32(w);
+  *out = GetBE32(w);
   return true;
 }
 
@@ -217,11 +214,11 @@ bool TrackSoundIsAac(KvFileIdReader* file, const Box& mdia) {
   // box stands 36 bytes into the entry.
   uint8_t h[8];
   if (stsd.size < 16 + 8 || !ReadExact(file, stsd.start + 16, h, 8)) return false;
-  Box entry{stsd.start + 16, Be32(h), 8};
-  if (Be32(h + 4) != Four("mp4a") || entry.size < 8 || entry.End() > stsd.End()) return false;
+  Box entry{stsd.start + 16, GetBE32(h), 8};
+  if (GetBE32(h + 4) != Four("mp4a") || entry.size < 8 || entry.End() > stsd.End()) return false;
   if (entry.size < 36 + 8 || !ReadExact(file, entry.start + 36, h, 8)) return false;
-  Box esds{entry.start + 36, Be32(h), 8};
-  if (Be32(h + 4) != Four("esds") || esds.size < 12 || esds.End() > entry.End()) return false;
+  Box esds{entry.start + 36, GetBE32(h), 8};
+  if (GetBE32(h + 4) != Four("esds") || esds.size < 12 || esds.End() > entry.End()) return false;
   uint64_t bodySize = esds.size - 12;
   if (bodySize < 23) return false;
   uint8_t d[kEsdsBytes];
@@ -236,7 +233,7 @@ bool TrackSoundIsAac(KvFileIdReader* file, const Box& mdia) {
 // The "ftyp" box at the start: its size capped to the buffer, at least `min`.
 bool FtypSize(const Ctx& c, uint32_t min, uint32_t* size) {
   if (!c.Has(12) || !c.At(4, "ftyp")) return false;
-  uint32_t s = Be32(c.b);
+  uint32_t s = GetBE32(c.b);
   if (s > c.n) s = c.n;
   if (s < min) return false;
   *size = s;
@@ -247,9 +244,9 @@ bool FtypSize(const Ctx& c, uint32_t min, uint32_t* size) {
 // minor version is skipped) until it returns false.
 template <typename Visit>
 void ForEachBrand(const Ctx& c, uint32_t ftypSize, Visit visit) {
-  if (!visit(Be32(c.b + 8))) return;
+  if (!visit(GetBE32(c.b + 8))) return;
   for (uint32_t at = 16; at + 4 <= ftypSize; at += 4)
-    if (!visit(Be32(c.b + at))) return;
+    if (!visit(GetBE32(c.b + at))) return;
 }
 
 bool HasBrand(const Ctx& c, uint32_t ftypSize, std::initializer_list<uint32_t> brands) {
@@ -284,7 +281,7 @@ bool Ac3(const Ctx& c) {
       q[i + 1] = p[i];
     }
   }
-  if (Be16(q) != 0x0B77) return false;
+  if (GetBE16(q) != 0x0B77) return false;
   uint32_t sampleRateCode = q[4] >> 6;
   uint32_t frameSizeCode = q[4] & 0x3F;
   return sampleRateCode <= 2 && frameSizeCode <= 37;
@@ -292,20 +289,20 @@ bool Ac3(const Ctx& c) {
 
 bool QuickTime(const Ctx& c) {
   if (!c.Has(16)) return false;
-  uint32_t type = Be32(c.b + 4);
-  uint32_t next = Be32(c.b + 12);
+  uint32_t type = GetBE32(c.b + 4);
+  uint32_t next = GetBE32(c.b + 12);
   switch (type) {
     case Four("mdat"): return true;
     case Four("pnot"): return c.b[12] == 0 && c.b[13] == 0;
     case Four("moov"): return next == Four("mvhd") || next == Four("cmov");
-    case Four("ftyp"): return Be32(c.b + 8) == Four("isom") || Be32(c.b + 8) == Four("qt  ");
+    case Four("ftyp"): return GetBE32(c.b + 8) == Four("isom") || GetBE32(c.b + 8) == Four("qt  ");
     case Four("wide"): return next == Four("mdat");
     case Four("free"): return next == Four("mvhd") || next == Four("cmov") || next == 0;
     case Four("skip"): {
-      uint64_t size = Be32(c.b);
+      uint64_t size = GetBE32(c.b);
       if (size > uint64_t(c.n) + 8) return true;
       if (size + 8 > c.n) return false;
-      uint32_t following = Be32(c.b + size + 4);
+      uint32_t following = GetBE32(c.b + size + 4);
       return following == Four("mdat") || following == Four("wide") || following == Four("free") ||
              following == Four("skip") || following == Four("pnot") || following == Four("moov");
     }
@@ -339,7 +336,7 @@ bool Targa(const Ctx& c) {
 bool Aiff(const Ctx& c) { return c.Has(12) && c.At(0, "FORM") && (c.At(8, "AIFF") || c.At(8, "AIFC")); }
 
 bool RiffForm(const Ctx& c, const char* form) { return c.Has(12) && c.At(0, "RIFF") && c.At(8, form, 4); }
-uint32_t RiffSize(const Ctx& c) { return Le32(c.b + 4); }
+uint32_t RiffSize(const Ctx& c) { return GetLE32(c.b + 4); }
 
 bool Avi(const Ctx& c) {
   if (!RiffForm(c, "AVI ")) return false;
@@ -405,7 +402,7 @@ bool Mp3Id3(const Ctx& c) {
   if (!c.Has(14) || !c.At(0, "ID3")) return false;
   uint64_t end = 10 + uint64_t(SyncSafe(c.b + 6));
   if (end + 4 > c.n) return true;  // the tag runs past the buffer
-  if (FrameHeaderLayer(Be32(c.b + end)) == MpegLayer::kIII) return true;
+  if (FrameHeaderLayer(GetBE32(c.b + end)) == MpegLayer::kIII) return true;
   return Mp3Scan(c);
 }
 
@@ -430,7 +427,7 @@ bool PalNtc(const Ctx& c) {
 bool RiffKva(const Ctx& c) { return RiffForm(c, "KVA "); }
 
 // A "fmt " chunk at byte 12 whose format tag is 0x1971.
-bool Fmt1971(const Ctx& c) { return c.Has(22) && c.At(12, "fmt ") && Le16(c.b + 20) == 0x1971; }
+bool Fmt1971(const Ctx& c) { return c.Has(22) && c.At(12, "fmt ") && GetLE16(c.b + 20) == 0x1971; }
 
 bool WaveScot(const Ctx& c) { return RiffForm(c, "WAVE") && !Fmt1971(c) && c.Has(69) && c.At(60, "scot"); }
 
@@ -443,22 +440,18 @@ bool RiffAudio(const Ctx& c, const char* form) {
 bool Wave(const Ctx& c) { return RiffAudio(c, "WAVE"); }
 bool Csw(const Ctx& c) { return RiffAudio(c, "CSW "); }
 
-const uint8_t kRiff64Id[16] = {0x72, 0x69, 0x66, 0x66, 0x2E, 0x91, 0xCF, 0x11,
-                               0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
-const uint8_t kWave64Id[16] = {0x77, 0x61, 0x76, 0x65, 0xF3, 0xAC, 0xD3, 0x11,
-                               0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
 const uint8_t kAsfHeaderId[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                   0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
 bool Wave64(const Ctx& c) {
-  return c.Has(40) && std::memcmp(c.b, kRiff64Id, 16) == 0 && std::memcmp(c.b + 24, kWave64Id, 16) == 0;
+  return c.Has(40) && std::memcmp(c.b, &KVRIFF64_RIFF, 16) == 0 && std::memcmp(c.b + 24, &KVRIFF64_WAVE, 16) == 0;
 }
 
 bool Tivo(const Ctx& c) { return c.At(0, "TiVo"); }
 
 bool Asf(const Ctx& c) {
   if (!c.Has(30) || std::memcmp(c.b, kAsfHeaderId, 16) != 0) return false;
-  uint64_t size = Le64(c.b + 16);
+  uint64_t size = GetLE64(c.b + 16);
   return size >= 1 && size <= 0x3FFFFF;
 }
 bool Wma(const Ctx& c) { return c.ExtIs(".wma") && Asf(c); }
@@ -476,9 +469,9 @@ bool Aaf(const Ctx& c) { return c.At(8, "AAF"); }
 
 bool ThreeGpp(const Ctx& c) {
   uint32_t size;
-  if (!FtypSize(c, 20, &size) || Be32(c.b + 8) == Four("mp42")) return false;
+  if (!FtypSize(c, 20, &size) || GetBE32(c.b + 8) == Four("mp42")) return false;
   for (uint32_t at = 16; at + 4 <= size; at += 4) {
-    uint32_t brand = Be32(c.b + at);
+    uint32_t brand = GetBE32(c.b + at);
     if (brand == Four("3gp4") || brand == Four("3gp5") || brand == Four("3gp6") || brand == Four("3gp7")) return true;
   }
   return false;
@@ -489,7 +482,7 @@ bool AvcStream(const Ctx& c) { return c.ExtIs(".avc") || c.ExtIs(".bsf"); }
 bool Mp4Aac(const Ctx& c) {
   uint32_t size;
   if (!FtypSize(c, 12, &size)) return false;
-  uint32_t major = Be32(c.b + 8);
+  uint32_t major = GetBE32(c.b + 8);
   if (major == Four("M4V ") || major == Four("M4A ") || major == Four("M4VP") || major == Four("M4VH")) return false;
   if (!HasBrand(c, size, {Four("mp42"), Four("mp41"), Four("M4VH")})) return false;
   bool video = false, sound = false, aac = false;
@@ -568,7 +561,7 @@ bool Flac(const Ctx& c) { return c.Has(6) && c.At(0, "fLaC"); }
 
 bool TypedAudio(const Ctx& c) {
   if (!c.Has(3)) return false;
-  uint32_t word = Le16(c.b);
+  uint32_t word = GetLE16(c.b);
   if (word != 0xFFFF && word != 1) return false;
   switch (c.b[2]) {
     case 5: case 12: case 13: case 14: case 16: case 17: case 18: case 19: return true;

@@ -28,10 +28,7 @@ const GUID kListedClasses[kKvFioListedClassCount] = {
 };
 
 // The 16-byte ids of the table above that are set (unset slots are all zero).
-bool IsZeroId(const GUID& id) {
-  static const GUID zero = {};
-  return memcmp(&id, &zero, sizeof(GUID)) == 0;
-}
+bool IsZeroId(const GUID& id) { return KvGuidIsNull(id); }
 
 // The machine of x86 modules that this process cannot load because their
 // pointers have the other width: x86-64 modules in a 32-bit process, 32-bit
@@ -862,16 +859,16 @@ HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool rend
   if (!record) return E_POINTER;
   KvFioClassEntry* entry = renderer ? &record->renderer : &record->reader;
   if (entry->loadState != KVFIO_LOAD_NOT_CREATED) {
-    return entry->loadState == KVFIO_LOAD_CREATED ? S_OK : static_cast<HRESULT>(0x8004E047);
+    return entry->loadState == KVFIO_LOAD_CREATED ? S_OK : KV_E_PLUGINNOTINITIALIZED;
   }
   HRESULT hr = S_OK;
   if (list && (IsEqualGUID(record->pluginId, kNeedsBaseReader[0]) || IsEqualGUID(record->pluginId, kNeedsBaseReader[1]))) {
     KvFioPluginRecord* base = nullptr;
     for (int i = 0; i < list->count && !base; ++i)
       if (IsEqualGUID(KvFio_RecordAt(list, i)->pluginId, kBaseReaderPlugin)) base = KvFio_RecordAt(list, i);
-    if (!base || FAILED(KvFio_LoadClassEntry(list, base, false, manager))) hr = static_cast<HRESULT>(0x8004E047);
+    if (!base || FAILED(KvFio_LoadClassEntry(list, base, false, manager))) hr = KV_E_PLUGINNOTINITIALIZED;
   }
-  if (SUCCEEDED(hr) && (record->state & KVFIO_PLUGIN_UNUSABLE)) hr = static_cast<HRESULT>(0x8004E047);
+  if (SUCCEEDED(hr) && (record->state & KVFIO_PLUGIN_UNUSABLE)) hr = KV_E_PLUGINNOTINITIALIZED;
   // Out-of-process plug-ins are served by the surrogate process, which this
   // library does not run.
   if (SUCCEEDED(hr) && (record->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)))

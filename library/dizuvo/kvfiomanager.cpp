@@ -12,7 +12,9 @@
 #include "kvfiodiscovery.h"
 #include "kvfileid.h"
 #include "kvprofile.h"
+#include "kvbyteorder.h"
 #include "kvstr.h"
+#include "kvwave64.h"
 
 namespace {
 
@@ -62,14 +64,13 @@ bool IsZeroGuid(const GUID& g) {
   return memcmp(&g, &zero, sizeof g) == 0;
 }
 
-bool ReaderCannotTake(HRESULT hr) { return hr == KVFIO_E_READER_REFUSED || hr == KVFIO_E_READER_UNAVAILABLE; }
+bool ReaderCannotTake(HRESULT hr) { return hr == KV_E_READERREFUSED || hr == KV_E_PLUGINNOTINITIALIZED; }
 
 HRESULT LastError() {
   DWORD e = GetLastError();
   return e ? KvErrorHandler_TranslateWin32Error(e) : E_FAIL;
 }
 
-DWORD ReadLe32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24); }
 
 // Files no reader may take: the maker's own containers and MIDI files.
 bool IsOwnContainerFormat(const BYTE* b, DWORD cb) {
@@ -78,13 +79,12 @@ bool IsOwnContainerFormat(const BYTE* b, DWORD cb) {
     const char* refused[] = {"KVXX", "PLIM", "KVSS", "KVPL"};
     for (const char* form : refused)
       if (memcmp(b + 8, form, 4) == 0) return true;
-    return ReadLe32(b + 4) == 0;
+    return GetLE32(b + 4) == 0;
   }
   if (memcmp(b, "KVPK", 4) == 0 || memcmp(b, "MThd", 4) == 0) return true;
-  static const GUID riff64 = {0x66666972, 0x912e, 0x11cf, {0xa5, 0xd6, 0x28, 0xdb, 0x04, 0xc1, 0x00, 0x00}};
   static const GUID forms[2] = {{0x46c429ef, 0x904a, 0x11d2, {0x87, 0x22, 0x00, 0xc0, 0x4f, 0x8e, 0xdb, 0x8a}},
                                 {0x4d60bd88, 0x7758, 0x11d4, {0x88, 0x3a, 0x00, 0xb0, 0xd0, 0x22, 0x3d, 0x2b}}};
-  if (cb >= 41 && memcmp(b, &riff64, 16) == 0)
+  if (cb >= 41 && memcmp(b, &KVRIFF64_RIFF, 16) == 0)
     for (const GUID& f : forms)
       if (memcmp(b + 24, &f, 16) == 0) return true;
   return false;
@@ -236,7 +236,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetric(int id, DWORD* value) {
   int v = profile.GetInt(key, 61453);
   if (v == 61453) {
     v = profile.GetInt(key, 0);
-    if (v == 0) return KVFIO_E_ABSENT;
+    if (v == 0) return KV_E_NOTFOUND;
   }
   *value = static_cast<DWORD>(v);
   return S_OK;
@@ -273,7 +273,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetricString(int id, wchar_t* buf
   if (wcscmp(buf, kMissing) == 0) {
     buf[0] = 0;
     if (cchOut) *cchOut = 0;
-    return KVFIO_E_ABSENT;
+    return KV_E_NOTFOUND;
   }
   if (cchOut) *cchOut = n + 1;
   return S_OK;
@@ -313,7 +313,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetricBinary(int id, void* buf, D
   profile.GetString(key, L"", text, sizeof text / sizeof text[0]);
   if (!text[0]) {
     if (cbOut) *cbOut = 0;
-    return KVFIO_E_ABSENT;
+    return KV_E_NOTFOUND;
   }
   DWORD words = 0, stored = 0;
   DWORD* out = static_cast<DWORD*>(buf);
@@ -325,7 +325,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetMetricBinary(int id, void* buf, D
     if (*p == L',') ++p;
   }
   if (cbOut) *cbOut = words * 4;
-  return words * 4 > cb ? static_cast<HRESULT>(0x8004E03C) : S_OK;
+  return words * 4 > cb ? KV_E_BUFFERTOOSMALL : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::SetMetricBinary(int id, const DWORD* words, DWORD count) {
@@ -371,9 +371,9 @@ HRESULT CKvDizuVOManager::ClassByIndex(bool renderer, int index, REFIID iid, voi
 HRESULT CKvDizuVOManager::ClassById(bool renderer, const GUID* id, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!id || IsZeroGuid(*id)) return KVFIO_E_NO_READER;
+  if (!id || IsZeroGuid(*id)) return KV_E_UNSUPPORTEDFILE;
   CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
-  if (!e) return KVFIO_E_NO_READER;
+  if (!e) return KV_E_UNSUPPORTEDFILE;
   KvFioPluginRecord* found = nullptr;
   for (int pass = 0; pass < 2 && !found; ++pass) {
     for (ULONG i = 0; i < e->GetCount() && !found; ++i) {
@@ -382,7 +382,7 @@ HRESULT CKvDizuVOManager::ClassById(bool renderer, const GUID* id, REFIID iid, v
       if (pass == 0 ? IsEqualGUID(cls, *id) != 0 : KvFio_SameIdPrefix(cls, *id)) found = r;
     }
   }
-  if (!found) return KVFIO_E_NO_READER;
+  if (!found) return KV_E_UNSUPPORTEDFILE;
   HRESULT hr = LoadClassObject(found, renderer);
   if (FAILED(hr)) return hr;
   IUnknown* object = renderer ? found->renderer.classObject : found->reader.classObject;
@@ -411,10 +411,10 @@ HRESULT CKvDizuVOManager::FindByExtension(bool renderer, IUnknown** out, const w
   *out = nullptr;
   if (!ext || !position) return E_INVALIDARG;
   CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
-  if (!e) return KVFIO_E_NO_READER;
+  if (!e) return KV_E_UNSUPPORTEDFILE;
   wchar_t wanted[260];
   NormaliseExtension(ext, wanted, 260);
-  if (!wanted[0]) return KVFIO_E_NO_READER;
+  if (!wanted[0]) return KV_E_UNSUPPORTEDFILE;
   int start = *position < 0 ? 0 : *position;
   for (int i = start; i < static_cast<int>(e->GetCount()); ++i) {
     KvFioPluginRecord* r = e->RecordAt(i);
@@ -427,7 +427,7 @@ HRESULT CKvDizuVOManager::FindByExtension(bool renderer, IUnknown** out, const w
     *position = i;
     return S_OK;
   }
-  return KVFIO_E_NO_READER;
+  return KV_E_UNSUPPORTEDFILE;
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderClassByExtension(IKvReadFileClass** out, const wchar_t* ext,
@@ -444,7 +444,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindRendererClassForExtension(IKvRen
                                                                           const wchar_t* ext) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!ext || !rendererEnum_) return KVFIO_E_NO_READER;
+  if (!ext || !rendererEnum_) return KV_E_UNSUPPORTEDFILE;
   rendererEnum_->Reset();
   wchar_t wanted[260];
   KvStrCpyNLen(wanted, ext, 260);
@@ -460,7 +460,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindRendererClassForExtension(IKvRen
     if (SUCCEEDED(r->renderer.classObject->QueryInterface(IID_IKvRenderFileClass, reinterpret_cast<void**>(out))))
       return S_OK;
   }
-  return KVFIO_E_NO_READER;
+  return KV_E_UNSUPPORTEDFILE;
 }
 
 HRESULT CKvDizuVOManager::GetReaderIndexForFormat(DWORD formatId, int* index) {
@@ -483,7 +483,7 @@ HRESULT CKvDizuVOManager::GetReaderIndexForFormat(DWORD formatId, int* index) {
       return S_OK;
     }
   }
-  return KVFIO_E_NO_READER;
+  return KV_E_UNSUPPORTEDFILE;
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderClassByFormatId(IKvReadFileClass** out, DWORD formatId) {
@@ -565,9 +565,9 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const
   const wchar_t* ext = ExtensionOf(path);
   if (IsOwnContainerFormat(header, cb)) {
     delete[] header;
-    return KVFIO_E_OWN_CONTAINER;
+    return KV_E_FILETYPENOTSUPPORTED;
   }
-  HRESULT result = KVFIO_E_NO_READER;
+  HRESULT result = KV_E_UNSUPPORTEDFILE;
   int failIndex = -1;
   HRESULT failCode = E_FAIL;
   int tableFirst = -1, tableSecond = -1, extCandidate = -1, lastUsed = -1;
@@ -651,7 +651,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const
     *readerIndex = failIndex;
     return failCode;
   }
-  if (found && failIndex >= 0) return KVFIO_S_READER_AFTER_FAILURE;
+  if (found && failIndex >= 0) return KV_S_READERAFTERFAILURE;
   return result;
 }
 
@@ -708,19 +708,19 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForPath(const wchar_t* pat
     *readerIndex = failIndex;
     return failCode;
   }
-  if (found && failIndex >= 0) return KVFIO_S_READER_AFTER_FAILURE;
-  return found ? S_OK : KVFIO_E_NO_READER;
+  if (found && failIndex >= 0) return KV_S_READERAFTERFAILURE;
+  return found ? S_OK : KV_E_UNSUPPORTEDFILE;
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::OpenFile(const wchar_t* path, IKvReadFile** out, DWORD flags) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!path || !*path) return static_cast<HRESULT>(0x8004E00D);
+  if (!path || !*path) return KV_E_BADFILENAME;
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   int index = -1;
   HRESULT hr = FindReaderForFile(file, path, &index, flags);
-  if (FAILED(hr) && hr != KVFIO_E_OWN_CONTAINER && !ReaderCannotTake(hr)) hr = FindReaderForPath(path, &index);
+  if (FAILED(hr) && hr != KV_E_FILETYPENOTSUPPORTED && !ReaderCannotTake(hr)) hr = FindReaderForPath(path, &index);
   IKvReadFileClass* cls = nullptr;
   if (SUCCEEDED(hr)) hr = GetReaderClassByIndex(&cls, index);
   if (SUCCEEDED(hr)) {
@@ -758,7 +758,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderClassForFile(const wchar_t
   BYTE header[4096];
   DWORD cb = 0;
   BOOL readOk = ReadFile(file, header, sizeof header, &cb, nullptr);
-  HRESULT hr = readOk ? KVFIO_E_NO_READER : LastError();
+  HRESULT hr = readOk ? KV_E_UNSUPPORTEDFILE : LastError();
   if (readOk && readerEnum_) {
     for (ULONG i = 0; i < readerEnum_->GetCount() && FAILED(hr); ++i) {
       if (static_cast<int>(i) == extIndex) continue;
@@ -850,12 +850,12 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetAppValue(DWORD* value) {
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetReaderEnum(IKvDizuVOTypeEnum** out) {
-  if (!out || !readerEnum_) return KVFIO_E_ABSENT;
+  if (!out || !readerEnum_) return KV_E_NOTFOUND;
   return readerEnum_->QueryInterface(IID_IKvDizuVOTypeEnum, reinterpret_cast<void**>(out));
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetRendererEnum(IKvDizuVOTypeEnum** out) {
-  if (!out || !rendererEnum_) return KVFIO_E_ABSENT;
+  if (!out || !rendererEnum_) return KV_E_NOTFOUND;
   return rendererEnum_->QueryInterface(IID_IKvDizuVOTypeEnum, reinterpret_cast<void**>(out));
 }
 

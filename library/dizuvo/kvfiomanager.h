@@ -19,14 +19,6 @@ inline constexpr IID IID_IKvDizuVOMgrForApp = {0xd4ff4750, 0x8ace, 0x457e, {0xa8
 // Optional interface of a reader class: its first method checks a file by path.
 inline constexpr IID IID_IKvReadFileCheck = {0xe769409f, 0x5ce7, 0x459f, {0x8f, 0x30, 0x4a, 0xf5, 0xa1, 0x64, 0xe0, 0x2a}};
 
-// Result codes of the manager.
-constexpr HRESULT KVFIO_E_NO_READER = static_cast<HRESULT>(0x8004E016);
-constexpr HRESULT KVFIO_S_READER_AFTER_FAILURE = static_cast<HRESULT>(0x0004E016);
-constexpr HRESULT KVFIO_E_OWN_CONTAINER = static_cast<HRESULT>(0x8004E033);
-constexpr HRESULT KVFIO_E_READER_REFUSED = static_cast<HRESULT>(0x8004E086);
-constexpr HRESULT KVFIO_E_READER_UNAVAILABLE = static_cast<HRESULT>(0x8004E047);
-constexpr HRESULT KVFIO_E_ABSENT = static_cast<HRESULT>(0x8004E00A);
-
 // Initial metrics handed to a manager: a 64-bit mask (bit n = metric n) and
 // the 37 in-memory values.
 struct _KVFIO_INITIALIZATION_METRICS {

@@ -19,7 +19,7 @@ HRESULT CKvThreadPointerMap::Init(UINT n) {
 HRESULT CKvThreadPointerMap::Find(DWORD key, UINT bucket, IUnknown*** value) {
   if (!initialised_) return E_FAIL;
   if (bucket >= bucketCount_ || !value || !buckets_) return E_INVALIDARG;
-  if (count_ == 0) return kKvMapNotFound;
+  if (count_ == 0) return KV_E_NOTFOUND;
   Node* previous = nullptr;
   for (Node* node = buckets_[bucket]; node; previous = node, node = node->next) {
     if (node->key != key) continue;
@@ -32,14 +32,14 @@ HRESULT CKvThreadPointerMap::Find(DWORD key, UINT bucket, IUnknown*** value) {
     *value = &node->value;
     return S_OK;
   }
-  return kKvMapNotFound;
+  return KV_E_NOTFOUND;
 }
 
 HRESULT CKvThreadPointerMap::Insert(DWORD key, UINT bucket, IUnknown* const* value) {
   if (!initialised_) return E_FAIL;
   if (bucket >= bucketCount_ || !value || !buckets_) return E_INVALIDARG;
   for (Node* node = buckets_[bucket]; node; node = node->next) {
-    if (node->key == key) return kKvMapDuplicate;
+    if (node->key == key) return KV_E_DUPLICATE;
   }
   Node* node = new (std::nothrow) Node();
   if (!node) return E_OUTOFMEMORY;

@@ -8,9 +8,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-// Result codes of the base services: item absent, item already present.
-inline constexpr HRESULT kKvMapNotFound = static_cast<HRESULT>(0x8004E00A);
-inline constexpr HRESULT kKvMapDuplicate = static_cast<HRESULT>(0x8004E0A9);
+#include "kvresult.h"
 
 class CKvThreadPointerMap {
  public:

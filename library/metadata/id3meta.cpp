@@ -268,7 +268,7 @@ bool Factory::ReadFrameHeader(const uint8_t b[10], FrameFields& fields) const {
   if (!id.IsUpperAlnum()) return false;
   fields.id = id.GetValue();
   fields.size = header_->ReadFrameSize(b + 4);
-  fields.flags = fileutil::GetBE16(b + 8);
+  fields.flags = GetBE16(b + 8);
   return true;
 }
 
@@ -342,7 +342,7 @@ uint64_t Header::WriteFrameHeader(std::ostream& out, const FrameFields& fields) 
   uint8_t b[10];
   for (int i = 0; i < 4; ++i) b[i] = uint8_t(fields.id >> (8 * i));
   EncodeFrameSize(fields.size, b + 4);
-  fileutil::PutBE16(b + 8, fields.flags);
+  PutBE16(b + 8, fields.flags);
   out.write(reinterpret_cast<const char*>(b), 10);
   return 10;
 }
@@ -371,7 +371,7 @@ uint64_t Header::WriteTag(std::ostream& out) {
   size_ = EncodeSyncsafe(uint32_t(sum > kMaxSyncsafe ? kMaxSyncsafe : sum));
   const uint8_t flags = uint8_t(flags_ & ~(kTagUnsync | kTagExtended | kTagFooter));
   uint8_t h[10] = {'I', 'D', '3', major_, revision_, flags, 0, 0, 0, 0};
-  fileutil::PutBE32(h + 6, size_);
+  PutBE32(h + 6, size_);
   out.write(reinterpret_cast<const char*>(h), 10);
   uint64_t n = 10;
   for (Frame* f : frames_) n += f->Write(out);
@@ -400,15 +400,15 @@ Header* Header::Clone() const {
 Header_2_3_0::Header_2_3_0(uint8_t revision, uint8_t flags) : Header(3, revision, flags) {
   SetFactory(new Factory_2_3_0(this));
 }
-uint32_t Header_2_3_0::ReadFrameSize(const uint8_t b[4]) const { return fileutil::GetBE32(b); }
-void Header_2_3_0::EncodeFrameSize(uint32_t size, uint8_t b[4]) const { fileutil::PutBE32(b, size); }
+uint32_t Header_2_3_0::ReadFrameSize(const uint8_t b[4]) const { return GetBE32(b); }
+void Header_2_3_0::EncodeFrameSize(uint32_t size, uint8_t b[4]) const { PutBE32(b, size); }
 
 Header_2_4_0::Header_2_4_0(uint8_t revision, uint8_t flags) : Header(4, revision, flags) {
   SetFactory(new Factory_2_4_0(this));
 }
-uint32_t Header_2_4_0::ReadFrameSize(const uint8_t b[4]) const { return DecodeSyncsafe(fileutil::GetBE32(b)); }
+uint32_t Header_2_4_0::ReadFrameSize(const uint8_t b[4]) const { return DecodeSyncsafe(GetBE32(b)); }
 void Header_2_4_0::EncodeFrameSize(uint32_t size, uint8_t b[4]) const {
-  fileutil::PutBE32(b, EncodeSyncsafe(size > kMaxSyncsafe ? kMaxSyncsafe : size));
+  PutBE32(b, EncodeSyncsafe(size > kMaxSyncsafe ? kMaxSyncsafe : size));
 }
 
 Header* CreateTag(uint8_t majorVersion) {
@@ -428,7 +428,7 @@ static void ReadFrames(Header& tag, ByteVector body) {
   size_t pos = 0;
   if (tag.Flags() & kTagExtended) {
     if (body.size() < 4) return;
-    uint32_t stored = fileutil::GetBE32(body.data());
+    uint32_t stored = GetBE32(body.data());
     // 2.3: a 32-bit size without its own four bytes; 2.4: syncsafe with them.
     uint64_t extended = v3 ? uint64_t(stored) + 4 : DecodeSyncsafe(stored);
     if (extended < 4 || extended > body.size()) return;
@@ -480,7 +480,7 @@ Header* ReadTag(std::istream& in, uint32_t byteCount) {
   Header* tag = nullptr;
   try {
     tag = h[3] == 3 ? static_cast<Header*>(new Header_2_3_0(h[4], h[5])) : new Header_2_4_0(h[4], h[5]);
-    tag->size_ = fileutil::GetBE32(h + 6);
+    tag->size_ = GetBE32(h + 6);
     uint32_t limit = byteCount - 10;
     uint32_t declared = DecodeSyncsafe(tag->size_);
     if (declared < limit) limit = declared;

@@ -27,7 +27,7 @@ HRESULT KVAPI KvPicture_SetMeta(KvPicture* block, DWORD blockSize, DWORD picture
   if (!block || blockSize == 0 || (dataSize && !data)) return E_INVALIDARG;
   uint64_t needed = PictureSize(mimeType, description, dataSize);
   if (needed > 0xFFFFFFFFu) return E_INVALIDARG;
-  if (blockSize != 0xFFFFFFFFu && blockSize < needed) return KV_E_BUFFER_TOO_SMALL;
+  if (blockSize != 0xFFFFFFFFu && blockSize < needed) return KV_E_BUFFERTOOSMALL;
   BYTE* p = reinterpret_cast<BYTE*>(block);
   DWORD m = DWORD(TextBytes(mimeType)), d = DWORD(TextBytes(description));
   block->totalSize = DWORD(needed);

@@ -25,9 +25,6 @@ typedef struct KvSmfmf {
   DWORD dataSize;
 } KvSmfmf;
 
-// The result of KvPicture_SetMeta for a block that is too small.
-#define KV_E_BUFFER_TOO_SMALL ((HRESULT)0x8004E03CL)
-
 KV_EXTERN_C_BEGIN
 
 // 24 + m + d + dataSize (a null text counts 0); 0 when that passes 32 bits.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kvbyteorder.h"
 #include "kvportable.h"
 #include "metadataset.h"
 
@@ -31,16 +32,6 @@ const uint32_t kSummaryItemSize = 12;     // {12, summary id, byte count}, then 
 const uint32_t kGenericHeaderSize = 28;   // {28, 100, entry count, GUID}
 const uint32_t kGenericEntrySize = 28;    // {28, 100, GUID, data size}, then the data
 const uint32_t kEntryHeaderSize = 12;     // {12, 100, entry count}, then the data back to back
-
-inline uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void PutLE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 // Bytes of a text as UTF-16 with its NUL: (characters + 1) x 2; 0 for an
 // absent text (null).

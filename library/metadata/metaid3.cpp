@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "kvguid.h"
 #include "meta3gpp.h"
 #include "textencoding.h"
 
@@ -46,7 +47,6 @@ namespace fileutil {
 
 const GUID kRiff64SummaryListGuid = {0x925F94BC, 0x525A, 0x11D2, {0x86, 0xDC, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
 
-static bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 namespace {
 
@@ -114,8 +114,8 @@ id3meta::Header* BuildId3v2Tag(const MetaDataSet& set) {
     for (const auto& item : set.GenericItems()) addObject(item.second);
     // Pictures, summary lists and SMFMF data already travel in their own forms.
     for (const auto& entry : set.Entries()) {
-      if (SameGuid(entry.first, kPictureEntryGuid) || SameGuid(entry.first, kRiff64SummaryListGuid) ||
-          SameGuid(entry.first, kSmfmfEntryGuid))
+      if (KvGuidEquals(entry.first, kPictureEntryGuid) || KvGuidEquals(entry.first, kRiff64SummaryListGuid) ||
+          KvGuidEquals(entry.first, kSmfmfEntryGuid))
         continue;
       addObject(EntryToGenericItem(entry.first, entry.second));
     }

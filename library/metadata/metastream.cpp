@@ -9,7 +9,6 @@
 namespace fileutil {
 
 // The status of a read at or past the end of the data.
-static const HRESULT kReadAtEnd = 38;
 
 void* AllocLockedGlobal(SIZE_T size) {
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size ? size : 1);
@@ -57,7 +56,7 @@ ULONG STDMETHODCALLTYPE MetaStream::Release() {
 
 HRESULT STDMETHODCALLTYPE MetaStream::Read(void* buffer, ULONG requested, ULONG* read) {
   if (!buffer || !read) return E_FAIL;
-  if (position_ >= size_) return kReadAtEnd;
+  if (position_ >= size_) return KV_S_READATEND;
   DWORD n = size_ - position_;
   if (requested < n) n = requested;
   std::memcpy(buffer, buffer_ + position_, n);

@@ -48,7 +48,7 @@ HRESULT MetaSummary::Read(DWORD mask) {
   // the file again instead of answering from an empty set.
   if (path_.empty()) {
     loadedKinds_ = 0;
-    return kMetaSummaryNoPath;
+    return KV_E_BADFILENAME;
   }
   ifstream in(path_.c_str(), 4096, kGenericRead, kFileShareRead, nullptr, kOpenExisting, kFlagsRandomAccess, nullptr);
   if (!in.is_open()) {
@@ -150,7 +150,7 @@ HRESULT MetaSummary::GetSmfmf(DWORD* blockSize, DWORD* dataSize) {
   HRESULT hr = Read(kMetaKindId3v2);
   if (FAILED(hr)) return hr;
   const GenericItem* item = FirstSmfmf();
-  if (!item) return kMetaSummaryAbsent;
+  if (!item) return KV_E_NOTFOUND;
   if (item->data.size() > 0xFFFFFFFFu - kSmfmfBlockHeaderSize) return E_OUTOFMEMORY;
   if (dataSize) *dataSize = DWORD(item->data.size());
   if (blockSize) *blockSize = DWORD(item->data.size()) + kSmfmfBlockHeaderSize;

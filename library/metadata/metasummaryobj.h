@@ -20,11 +20,6 @@ const DWORD kMetaKind3gpp = 2;
 const DWORD kMetaKindId3v2 = 4;
 const DWORD kMetaKindCardwell = 8;
 
-// Read with an empty path.
-const HRESULT kMetaSummaryNoPath = HRESULT(0x8004E00DL);
-// No SMFMF item in the set.
-const HRESULT kMetaSummaryAbsent = HRESULT(0x8004E00AL);
-
 class MetaSummary {
  public:
   static MetaSummary* Create();

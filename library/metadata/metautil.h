@@ -11,29 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "kvbyteorder.h"
+
 namespace fileutil {
 
 const uint32_t kCodePageMacintosh = 2;  // the system Macintosh code page (Mac Roman)
-
-inline uint16_t GetBE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t GetBE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void PutBE16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-inline void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-inline uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
 
 // Stream forms: false when the stream could not deliver or take all bytes.
 bool ReadBE16(std::istream& in, uint16_t& v);

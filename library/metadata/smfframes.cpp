@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "kvbyteorder.h"
+
 namespace smf {
 
 namespace {
@@ -27,7 +29,7 @@ bool Read16(std::istream& in, uint16_t& v) {
 bool Read32(std::istream& in, uint32_t& v) {
   uint8_t b[4];
   if (!ReadBytes(in, b, 4)) return false;
-  v = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  v = GetBE32(b);
   return true;
 }
 

@@ -11,29 +11,11 @@
 // native build; the loaders from files and streams are in kvtemplate_io.h.
 #pragma once
 
-#include "kvportable.h"
+#include "kvapi.h"
+#include "kvbitmapinfo.h"
 #include "kvwavefmt.h"
 
 struct _kvwaveformat;
-
-#ifndef _WIN32
-#pragma pack(push, 2)
-typedef struct tagBITMAPINFOHEADER {
-  DWORD biSize;
-  LONG biWidth;
-  LONG biHeight;
-  WORD biPlanes;
-  WORD biBitCount;
-  DWORD biCompression;
-  DWORD biSizeImage;
-  LONG biXPelsPerMeter;
-  LONG biYPelsPerMeter;
-  DWORD biClrUsed;
-  DWORD biClrImportant;
-} BITMAPINFOHEADER;
-#pragma pack(pop)
-#endif
-static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
 
 // Field order of a video stream.
 #ifndef KV_INTERLACETYPE_DEFINED
@@ -47,13 +29,6 @@ enum KVINTERLACETYPE : int32_t {
   KVINTERLACE_ONE_FIELD_DOUBLED = 4,
 };
 #endif
-
-// Result codes of the template functions.
-#define KVFIO_E_CANNOT_OPEN MAKE_KVFIO_HRESULT(0x8004E007u)
-#define KVFIO_E_READ_FAILED MAKE_KVFIO_HRESULT(0x8004E008u)
-#define KVFIO_E_BAD_TEMPLATE MAKE_KVFIO_HRESULT(0x8004E00Bu)
-#define KVFIO_E_BUFFER_TOO_SMALL MAKE_KVFIO_HRESULT(0x8004E03Cu)
-#define MAKE_KVFIO_HRESULT(v) static_cast<HRESULT>(static_cast<uint32_t>(v))
 
 #pragma pack(push, 4)
 
@@ -189,14 +164,6 @@ constexpr DWORD kKvTemplatePartVideo = 2;
 // Flags of KvFio_SetTemplate.
 constexpr DWORD kKvSetTemplateCompare = 0x10000;
 constexpr DWORD kKvSetTemplateCopy = 0x20000;
-
-#if !defined(KVAPI)
-#if defined(_WIN32) && defined(__i386__)
-#define KVAPI __stdcall
-#else
-#define KVAPI
-#endif
-#endif
 
 // Functions with one form are exported under their plain (decorated stdcall)
 // names; overloaded ones carry C++ names.

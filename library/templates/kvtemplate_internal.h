@@ -42,7 +42,7 @@ long BoundedStrLen16(const WCHAR* s, size_t limit);
 bool V2LayoutIsSound(const tagKVTEMPLATExV2* t, uint64_t available, DWORD minimum);
 
 // The whole-file acceptance rule of the file loader. S_OK or
-// KVFIO_E_BAD_TEMPLATE.
+// KV_E_CORRUPT.
 HRESULT CheckFileImage(const BYTE* data, uint64_t bytesRead);
 
 // Where a loader reads from. Read gives the number of bytes that arrived in

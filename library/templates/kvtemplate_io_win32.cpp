@@ -41,10 +41,10 @@ HRESULT KVAPI KvFio_LoadTemplateData(tagKVTEMPLATExV2** out, HANDLE file) {
   *out = nullptr;
   if (!file || file == INVALID_HANDLE_VALUE) return E_INVALIDARG;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return KVFIO_E_READ_FAILED;
-  if (size.QuadPart <= 0 || static_cast<ULONGLONG>(size.QuadPart) >= kFileLimit) return KVFIO_E_BAD_TEMPLATE;
+  if (!GetFileSizeEx(file, &size)) return KV_E_READ;
+  if (size.QuadPart <= 0 || static_cast<ULONGLONG>(size.QuadPart) >= kFileLimit) return KV_E_CORRUPT;
   LARGE_INTEGER start = {};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return KVFIO_E_READ_FAILED;
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return KV_E_READ;
   const DWORD bytes = static_cast<DWORD>(size.QuadPart);
   // Never less than the declared record, so that every field is addressable.
   BYTE* buffer = static_cast<BYTE*>(std::calloc(1, bytes < kKvTemplateBasicSize ? kKvTemplateBasicSize : bytes));
@@ -55,7 +55,7 @@ HRESULT KVAPI KvFio_LoadTemplateData(tagKVTEMPLATExV2** out, HANDLE file) {
     DWORD got = 0;
     if (!ReadFile(file, buffer + total, want, &got, nullptr)) {
       std::free(buffer);
-      return KVFIO_E_READ_FAILED;
+      return KV_E_READ;
     }
     if (got == 0) break;
     total += got;
@@ -112,7 +112,7 @@ HRESULT KVAPI KvFio_LoadRawUserTemplate(IKvRenderFileClass* renderClass, const w
   *out = nullptr;
   if (!path) return E_INVALIDARG;
   HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return KVFIO_E_CANNOT_OPEN;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   tagKVTEMPLATExV2* t = nullptr;
   HRESULT hr = KvFio_LoadTemplateData(&t, file);
   CloseHandle(file);
@@ -121,7 +121,7 @@ HRESULT KVAPI KvFio_LoadRawUserTemplate(IKvRenderFileClass* renderClass, const w
   if (major > 2) {
     // A later record form is not a V2 record: nobody here may read it as one.
     std::free(t);
-    return KVFIO_E_BAD_TEMPLATE;
+    return KV_E_CORRUPT;
   }
   if (major == 1) {
     IStream* stream = nullptr;
@@ -129,7 +129,7 @@ HRESULT KVAPI KvFio_LoadRawUserTemplate(IKvRenderFileClass* renderClass, const w
     if (SUCCEEDED(hr)) {
       ULONG written = 0;
       hr = stream->Write(t, t->cbSize, &written);
-      if (SUCCEEDED(hr) && written != t->cbSize) hr = KVFIO_E_READ_FAILED;
+      if (SUCCEEDED(hr) && written != t->cbSize) hr = KV_E_READ;
       LARGE_INTEGER zero = {};
       if (SUCCEEDED(hr)) hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
       std::free(t);
@@ -179,7 +179,7 @@ HRESULT KVAPI KvFio_AddTemplatesToListFromIStream(tKVLIST* list, IStream* stream
   ULONG got = 0;
   hr = stream->Read(header, sizeof header, &got);
   if (FAILED(hr)) return hr;
-  if (got < sizeof header) return KVFIO_E_BAD_TEMPLATE;
+  if (got < sizeof header) return KV_E_CORRUPT;
   for (DWORD i = 0; i < header[2]; ++i) {
     tagKVTEMPLATExV2* t = nullptr;
     hr = KvFio_LoadTemplateData(&t, stream, kKvTemplateVersion2, nullptr);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kvbyteorder.h"
 #include "kvaudio.h"
 #include "kvtemplate_internal.h"
 
@@ -20,13 +21,13 @@ HRESULT ReadExact(ByteSource& source, void* dst, DWORD n) {
   DWORD got = 0;
   HRESULT hr = source.Read(dst, n, &got);
   if (FAILED(hr)) return hr;
-  return got < n ? KVFIO_E_BAD_TEMPLATE : S_OK;
+  return got < n ? KV_E_CORRUPT : S_OK;
 }
 
 HRESULT ReadWord(ByteSource& source, DWORD* value) {
   BYTE b[4];
   HRESULT hr = ReadExact(source, b, 4);
-  if (SUCCEEDED(hr)) *value = DWORD(b[0]) | DWORD(b[1]) << 8 | DWORD(b[2]) << 16 | DWORD(b[3]) << 24;
+  if (SUCCEEDED(hr)) *value = GetLE32(b);
   return hr;
 }
 
@@ -34,7 +35,7 @@ HRESULT ReadWord(ByteSource& source, DWORD* value) {
 HRESULT ReadBlock(ByteSource& source, DWORD size, DWORD limit, BYTE** out) {
   *out = nullptr;
   if (size == 0) return S_OK;
-  if (size > limit) return KVFIO_E_BAD_TEMPLATE;
+  if (size > limit) return KV_E_CORRUPT;
   BYTE* p = static_cast<BYTE*>(std::calloc(1, size));
   if (!p) return E_OUTOFMEMORY;
   HRESULT hr = ReadExact(source, p, size);
@@ -60,13 +61,13 @@ HRESULT ReadV1Audio(KVTEMPLATEV1_AUDIO* a, ByteSource& source) {
   a->nStreams = streams;
   DWORD formatSize = 0;
   if (SUCCEEDED(hr)) hr = ReadWord(source, &formatSize);
-  if (SUCCEEDED(hr) && formatSize != 0 && formatSize < sizeof(WAVEFORMATEX)) hr = KVFIO_E_BAD_TEMPLATE;
+  if (SUCCEEDED(hr) && formatSize != 0 && formatSize < sizeof(WAVEFORMATEX)) hr = KV_E_CORRUPT;
   BYTE* format = nullptr;
   if (SUCCEEDED(hr)) hr = ReadBlock(source, formatSize, kMaxV1FormatBytes, &format);
   a->pwfxCompressed = reinterpret_cast<WAVEFORMATEX*>(format);
   // The header must not announce more extra bytes than the block holds.
   if (SUCCEEDED(hr) && format && sizeof(WAVEFORMATEX) + a->pwfxCompressed->cbSize > formatSize)
-    hr = KVFIO_E_BAD_TEMPLATE;
+    hr = KV_E_CORRUPT;
   if (SUCCEEDED(hr)) hr = ReadExact(source, &a->ext, sizeof a->ext);
   if (SUCCEEDED(hr)) hr = ReadWord(source, &codecSize);
   BYTE* codec = nullptr;
@@ -153,7 +154,7 @@ HRESULT ReadV1(KVTEMPLATExV1* v1, ByteSource& source, DWORD maxVersion, bool hea
     if (FAILED(hr)) return hr;
   }
   // Only the V1 form is read here, and only when the caller admits it.
-  if (!VersionAllowed(v1->dwVersion, maxVersion) || (v1->dwVersion >> 24) != 1) return KVFIO_E_BAD_TEMPLATE;
+  if (!VersionAllowed(v1->dwVersion, maxVersion) || (v1->dwVersion >> 24) != 1) return KV_E_CORRUPT;
   hr = ReadExact(source, v1->szName, sizeof v1->szName);
   if (SUCCEEDED(hr)) hr = ReadExact(source, v1->szDescription, sizeof v1->szDescription);
   DWORD present = 0;
@@ -173,10 +174,10 @@ HRESULT LiftV1(const KVTEMPLATExV1& v1, tagKVTEMPLATExV2** out) {
   const KVTEMPLATEV1_VIDEO* v = v1.bVideo ? v1.pVideo : nullptr;
   // The output format must fit the 96-byte field whatever its tag.
   if (a && a->pwfxCompressed && sizeof(WAVEFORMATEX) + a->pwfxCompressed->cbSize > kKvTemplateOutputAudioSize)
-    return KVFIO_E_BAD_TEMPLATE;
+    return KV_E_CORRUPT;
   const DWORD audioCodec = a ? a->cbCodecData : 0;
   const DWORD videoCodec = v ? v->cbCodecData : 0;
-  if (uint64_t(audioCodec) + videoCodec > kMaxStreamRecord) return KVFIO_E_BAD_TEMPLATE;
+  if (uint64_t(audioCodec) + videoCodec > kMaxStreamRecord) return KV_E_CORRUPT;
 
   WCHAR name[kKvTemplateV1NameChars + 1], desc[kKvTemplateV1NameChars + 1];
   FieldString(v1.szName, name);
@@ -216,10 +217,10 @@ HRESULT LoadRecord(tagKVTEMPLATExV2** out, ByteSource& source, DWORD maxVersion,
   HRESULT hr = ReadWord(source, &size);
   if (SUCCEEDED(hr)) hr = ReadWord(source, &version);
   if (FAILED(hr)) return hr;
-  if (!VersionAllowed(version, maxVersion)) return KVFIO_E_BAD_TEMPLATE;
+  if (!VersionAllowed(version, maxVersion)) return KV_E_CORRUPT;
 
   if ((version >> 24) != 1) {
-    if (size < kKvTemplateHeaderSize || size > kMaxStreamRecord) return KVFIO_E_BAD_TEMPLATE;
+    if (size < kKvTemplateHeaderSize || size > kMaxStreamRecord) return KV_E_CORRUPT;
     // Never less than the declared record, so that every field is addressable.
     BYTE* p = static_cast<BYTE*>(std::calloc(1, size < kKvTemplateBasicSize ? kKvTemplateBasicSize : size));
     if (!p) return E_OUTOFMEMORY;
@@ -227,7 +228,7 @@ HRESULT LoadRecord(tagKVTEMPLATExV2** out, ByteSource& source, DWORD maxVersion,
     std::memcpy(p + 4, &version, 4);
     hr = ReadExact(source, p + 8, size - 8);
     tagKVTEMPLATExV2* t = reinterpret_cast<tagKVTEMPLATExV2*>(p);
-    if (SUCCEEDED(hr) && !V2LayoutIsSound(t, size, kKvTemplateHeaderSize)) hr = KVFIO_E_BAD_TEMPLATE;
+    if (SUCCEEDED(hr) && !V2LayoutIsSound(t, size, kKvTemplateHeaderSize)) hr = KV_E_CORRUPT;
     if (FAILED(hr)) {
       std::free(p);
       // A short record is not a template; the stream's own errors pass through.

@@ -42,7 +42,7 @@ DWORD KVAPI KvFioMgr_GetMetricString(IKvDizuVOManager* manager, int id, wchar_t*
   DWORD chars = 0;
   HRESULT hr = Metrics(manager)->GetMetricString(id, buf, cch, &chars);
   // The manager counts the terminator.
-  if (hr == KVFIO_E_BUFFER_TOO_SMALL) return chars;
+  if (hr == KV_E_BUFFERTOOSMALL) return chars;
   if (FAILED(hr)) return 0;
   return chars ? chars - 1 : 0;
 }
@@ -59,7 +59,7 @@ DWORD KVAPI KvFioMgr_GetMetricBinary(IKvDizuVOManager* manager, int id, void* bu
   if (!manager) return 0;
   DWORD bytes = 0;
   HRESULT hr = Metrics(manager)->GetMetricBinary(id, buf, cb, &bytes);
-  return SUCCEEDED(hr) || hr == KVFIO_E_BUFFER_TOO_SMALL ? bytes : 0;
+  return SUCCEEDED(hr) || hr == KV_E_BUFFERTOOSMALL ? bytes : 0;
 }
 
 HRESULT KVAPI KvFioMgr_SetMetricBinary(IKvDizuVOManager* manager, int id, const DWORD* words, DWORD count) {

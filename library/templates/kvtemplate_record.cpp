@@ -141,11 +141,11 @@ bool V2LayoutIsSound(const tagKVTEMPLATExV2* t, uint64_t available, DWORD minimu
 }
 
 HRESULT CheckFileImage(const BYTE* data, uint64_t bytesRead) {
-  if (!data || bytesRead < kKvTemplateBasicSize) return KVFIO_E_BAD_TEMPLATE;
+  if (!data || bytesRead < kKvTemplateBasicSize) return KV_E_CORRUPT;
   const tagKVTEMPLATExV2* t = reinterpret_cast<const tagKVTEMPLATExV2*>(data);
-  if (t->cbSize > bytesRead || t->dwVersion < 0x1000000) return KVFIO_E_BAD_TEMPLATE;
+  if (t->cbSize > bytesRead || t->dwVersion < 0x1000000) return KV_E_CORRUPT;
   const DWORD major = t->dwVersion >> 24;
-  if (major == 2 && !V2LayoutIsSound(t, bytesRead, kKvTemplateBasicSize)) return KVFIO_E_BAD_TEMPLATE;
+  if (major == 2 && !V2LayoutIsSound(t, bytesRead, kKvTemplateBasicSize)) return KV_E_CORRUPT;
   return S_OK;
 }
 
@@ -476,7 +476,7 @@ HRESULT KVAPI KvFio_GetTemplateInfo(const tagKVTEMPLATExV2* t, DWORD parts, void
   if (need == 0) return S_FALSE;
   // The 16-bit values need two bytes (a one-byte buffer is refused, not
   // overrun); every other value at least four and its full width.
-  if (need == 2 ? cb < 2 : (cb < 4 || cb < need)) return KVFIO_E_BUFFER_TOO_SMALL;
+  if (need == 2 ? cb < 2 : (cb < 4 || cb < need)) return KV_E_BUFFERTOOSMALL;
   BYTE value[64];
   UINT width = 0;
   if (!TemplateValue(t, parts, id, value, &width)) return S_FALSE;

@@ -422,7 +422,7 @@ extern "C" void KVAPI KvSysInfo(HWND edit, BOOL detail, const wchar_t* extra) {
   } else {
     static const wchar_t* const kClasses[] = {L"Generic", L"i486", L"Pentium", L"Pentium Pro",
                                               L"Pentium II", L"Pentium III", L"Pentium 4"};
-    DWORD c = KvGetCPUSupport(0) & 0xF;
+    DWORD c = KvGetCPUSupport(0) & KVCPU_CLASS_MASK;
     cls = c >= 1 && c <= 6 ? kClasses[c] : kClasses[0];
   }
   Row(edit, L"Class", cls);
@@ -433,9 +433,10 @@ extern "C" void KVAPI KvSysInfo(HWND edit, BOOL detail, const wchar_t* extra) {
   const struct {
     const wchar_t* label;
     DWORD bit;
-  } features[] = {{L"MMX available", 0x10},    {L"SSE available", 0x20},     {L"SSE2 available", 0x40},
-                  {L"SSE3 available", 0x80},   {L"SSSE3 available", 0x100},  {L"SSE4.1 available", 0x200},
-                  {L"SSE4.2 available", 0x400}};
+  } features[] = {{L"MMX available", KVCPU_MMX},     {L"SSE available", KVCPU_SSE},
+                  {L"SSE2 available", KVCPU_SSE2},   {L"SSE3 available", KVCPU_SSE3},
+                  {L"SSSE3 available", KVCPU_SSSE3}, {L"SSE4.1 available", KVCPU_SSE41},
+                  {L"SSE4.2 available", KVCPU_SSE42}};
   for (const auto& f : features) Row(edit, f.label, YesNo(raw & f.bit));
 
   Line(edit, L"\r\nDisplay");
@@ -465,9 +466,9 @@ extern "C" void KVAPI KvSysInfo(HWND edit, BOOL detail, const wchar_t* extra) {
     Row(edit, L"Min. app address", HexH(reinterpret_cast<UINT_PTR>(si.lpMinimumApplicationAddress)));
     Row(edit, L"Max. app address", HexH(reinterpret_cast<UINT_PTR>(si.lpMaximumApplicationAddress)));
     const DWORD support = KvGetCPUSupport(0);
-    Row(edit, L"CMOV available", YesNo(support & 0x1000));
-    Row(edit, L"FCOMI available", YesNo(support & 0x2000));
-    Row(edit, L"RDTSC available", YesNo(support & 0x4000));
+    Row(edit, L"CMOV available", YesNo(support & KVCPU_CMOV));
+    Row(edit, L"FCOMI available", YesNo(support & KVCPU_CMOV_X87));
+    Row(edit, L"RDTSC available", YesNo(support & KVCPU_TSC));
     int level = KvGetCPUIDMaxLevel();
     if (level >= 0) {
       Row(edit, L"CPU ID level supported", Num(level));

@@ -10,9 +10,6 @@
 
 namespace {
 
-const HRESULT kItemNotFound = static_cast<HRESULT>(0x8004E00A);
-const HRESULT kBufferTooSmall = static_cast<HRESULT>(0x8004E03C);
-
 // The product site's pages and the support address (deployment settings).
 const wchar_t* const kPages[] = {
     L"https://www.calbrey.example/vogaac2/news",
@@ -163,19 +160,19 @@ void AppendHex4(std::wstring& s, WORD v) {
 
 extern "C" HRESULT KVAPI KvVersion_GetString(const wchar_t* file, const wchar_t* valueName, wchar_t* buffer,
                                              DWORD cch) {
-  if (!buffer || cch == 0) return kBufferTooSmall;
+  if (!buffer || cch == 0) return KV_E_BUFFERTOOSMALL;
   buffer[0] = 0;
   if (!file || !valueName) return E_INVALIDARG;
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeW(file, &handle);
-  if (!size) return kItemNotFound;
+  if (!size) return KV_E_NOTFOUND;
   std::string data(size, '\0');
-  if (!GetFileVersionInfoW(file, 0, size, &data[0])) return kItemNotFound;
+  if (!GetFileVersionInfoW(file, 0, size, &data[0])) return KV_E_NOTFOUND;
   WORD* translation = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(&data[0], L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
       !translation || length < 4)
-    return kItemNotFound;
+    return KV_E_NOTFOUND;
   std::wstring query = L"\\StringFileInfo\\";
   AppendHex4(query, translation[0]);
   AppendHex4(query, translation[1]);
@@ -183,7 +180,7 @@ extern "C" HRESULT KVAPI KvVersion_GetString(const wchar_t* file, const wchar_t*
   query += valueName;
   wchar_t* value = nullptr;
   if (!VerQueryValueW(&data[0], query.c_str(), reinterpret_cast<void**>(&value), &length) || !value)
-    return kItemNotFound;
+    return KV_E_NOTFOUND;
   lstrcpynW(buffer, value, static_cast<int>(cch));
   return S_OK;
 }

@@ -6,10 +6,6 @@
 
 namespace {
 
-const HRESULT kItemNotFound = static_cast<HRESULT>(0x8004E00A);
-const HRESULT kCannotOpen = static_cast<HRESULT>(0x8004E007);
-const HRESULT kWriteFailed = static_cast<HRESULT>(0x8004E009);
-
 RGBQUAD Quad(COLORREF c) {
   RGBQUAD q = {GetBValue(c), GetGValue(c), GetRValue(c), 0};
   return q;
@@ -130,20 +126,20 @@ extern "C" HBITMAP KVAPI KvCreateBitmapMask(HDC dc, HBITMAP bitmap, COLORREF tra
 
 extern "C" HRESULT KVAPI KvExtractResourceToFile(HKVLANG lang, LPCWSTR name, LPCWSTR type, const wchar_t* path) {
   HRSRC found = KvFindResource(lang, name, type);
-  if (!found) return kItemNotFound;
+  if (!found) return KV_E_NOTFOUND;
   HGLOBAL loaded = KvLoadResource(lang, found);
   const void* data = loaded ? LockResource(loaded) : nullptr;
   DWORD size = KvSizeofResource(lang, found);
   if (!data || size == 0) return E_UNEXPECTED;
-  if (!path) return kCannotOpen;
+  if (!path) return KV_E_OPEN;
   HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kCannotOpen;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   DWORD written = 0;
   BOOL ok = WriteFile(file, data, size, &written, nullptr) && written == size;
   if (ok) ok = SetEndOfFile(file);
   CloseHandle(file);
-  return ok ? S_OK : kWriteFailed;
+  return ok ? S_OK : KV_E_WRITE;
 }
 
 namespace {

@@ -2,8 +2,6 @@
 #include "kvwndplace.h"
 
 namespace {
-
-const HRESULT kFail = static_cast<HRESULT>(0x80004005);
 const DWORD kPlacementSize = 44;
 
 // The work area of the monitor a rectangle lies on (the primary one when it
@@ -179,20 +177,20 @@ extern "C" HRESULT KVAPI KvWindowPlacement(HWND window, HKVMETRIC metric, int id
   wp.length = kPlacementSize;
   switch (mode) {
     case KV_PLACEMENT_SAVE:
-      if (!GetWindowPlacement(window, &wp)) return kFail;
+      if (!GetWindowPlacement(window, &wp)) return E_FAIL;
       return KvSetMetricBinary(metric, id, &wp, kPlacementSize);
     case KV_PLACEMENT_LOAD: {
       // Nothing stored: nothing is applied.
       if (KvLoadWindowPlacement(metric, id, mode, &wp) != S_OK) return S_FALSE;
       KvFixWindowPlacement(&wp);
-      return SetWindowPlacement(window, &wp) ? S_OK : kFail;
+      return SetWindowPlacement(window, &wp) ? S_OK : E_FAIL;
     }
     case KV_PLACEMENT_LOAD_OR_DEFAULT: {
       HRESULT loaded = KvLoadWindowPlacement(metric, id, mode, &wp);
       KvFixWindowPlacement(&wp);
-      return SetWindowPlacement(window, &wp) ? loaded : kFail;
+      return SetWindowPlacement(window, &wp) ? loaded : E_FAIL;
     }
     default:
-      return kFail;
+      return E_FAIL;
   }
 }

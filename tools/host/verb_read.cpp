@@ -16,6 +16,7 @@
 
 #include "host_output.h"
 #include "host_verbs.h"
+#include "kvbyteorder.h"
 #include "kvfileio.h"
 #include "owner_process.h"
 
@@ -44,11 +45,12 @@ FormatFields ReadFormat(const BYTE* record) {
 }
 
 void Put16(std::vector<BYTE>& b, unsigned v) {
-  b.push_back(BYTE(v));
-  b.push_back(BYTE(v >> 8));
+  b.resize(b.size() + 2);
+  PutLE16(&b[b.size() - 2], uint16_t(v));
 }
 void Put32(std::vector<BYTE>& b, unsigned long v) {
-  for (int i = 0; i < 4; ++i) b.push_back(BYTE(v >> (8 * i)));
+  b.resize(b.size() + 4);
+  PutLE32(&b[b.size() - 4], uint32_t(v));
 }
 
 bool WriteWav(const std::wstring& path, const std::vector<BYTE>& data, WORD channels, DWORD rate) {

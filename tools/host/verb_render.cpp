@@ -12,6 +12,7 @@
 
 #include "host_output.h"
 #include "host_verbs.h"
+#include "kvbyteorder.h"
 #include "kvfileio.h"
 #include "kvtemplate.h"
 #include "standin_host.h"
@@ -21,8 +22,6 @@ namespace {
 // The plug-in's renderer id.
 const GUID kRendererId = {0x5a64caa1, 0xfa2a, 0x45a8, {0xb7, 0x77, 0x88, 0xe0, 0x39, 0xad, 0xd0, 0xa8}};
 
-DWORD Get32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
-WORD Get16(const BYTE* p) { return WORD(p[0] | p[1] << 8); }
 
 // The format and sample bytes of a RIFF WAVE file; false when it is not one
 // with PCM or float samples.
@@ -45,19 +44,19 @@ bool LoadWav(const std::wstring& path, WAVEFORMATEX& format, std::vector<BYTE>& 
   size_t at = 12;
   while (at + 8 <= bytes.size()) {
     const BYTE* chunk = bytes.data() + at;
-    const size_t size = Get32(chunk + 4);
+    const size_t size = GetLE32(chunk + 4);
     const size_t avail = bytes.size() - at - 8;
     const size_t body = size < avail ? size : avail;
     if (!std::memcmp(chunk, "fmt ", 4) && body >= 16) {
       std::memset(&format, 0, sizeof format);
-      format.wFormatTag = Get16(chunk + 8);
-      format.nChannels = Get16(chunk + 10);
-      format.nSamplesPerSec = Get32(chunk + 12);
-      format.nAvgBytesPerSec = Get32(chunk + 16);
-      format.nBlockAlign = Get16(chunk + 20);
-      format.wBitsPerSample = Get16(chunk + 22);
+      format.wFormatTag = GetLE16(chunk + 8);
+      format.nChannels = GetLE16(chunk + 10);
+      format.nSamplesPerSec = GetLE32(chunk + 12);
+      format.nAvgBytesPerSec = GetLE32(chunk + 16);
+      format.nBlockAlign = GetLE16(chunk + 20);
+      format.wBitsPerSample = GetLE16(chunk + 22);
       // An extensible format names its sample kind in its sub-format.
-      if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && body >= 26) format.wFormatTag = Get16(chunk + 8 + 24);
+      if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && body >= 26) format.wFormatTag = GetLE16(chunk + 8 + 24);
       haveFormat = true;
     } else if (!std::memcmp(chunk, "data", 4)) {
       data.assign(chunk + 8, chunk + 8 + body);

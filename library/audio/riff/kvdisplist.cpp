@@ -74,7 +74,7 @@ HRESULT ReadItemData(HANDLE file, displist_item* item, DWORD size) {
     HGLOBAL mem = GlobalHandle(p);
     GlobalUnlock(mem);
     GlobalFree(mem);
-    return KVRIFF_E_READ;
+    return KV_E_READ;
   }
   ReleaseData(item);
   item->data = p;
@@ -226,14 +226,14 @@ HRESULT KVAPI displist_Save(HANDLE file, displist* list, DWORD* written) {
     const displist_item& item = list->items[i];
     if (!item.data || item.size == 0) continue;
     // The chunk size (data + 4) must fit 32 bits with its pad byte.
-    if (item.size > 0xFFFFFFF7u - 4 - kRiffHeader) return KVRIFF_E_TOOBIG;
+    if (item.size > 0xFFFFFFF7u - 4 - kRiffHeader) return KV_E_TOOBIG;
     HRESULT hr = riff_WriteChunkHeader(file, KVDISPLIST_CHUNK, item.size + 4);
     if (FAILED(hr)) return hr;
-    if (!WriteAll(file, &item.format, 4) || !WriteAll(file, item.data, item.size)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &item.format, 4) || !WriteAll(file, item.data, item.size)) return KV_E_WRITE;
     DWORD pad = item.size & 1;
     if (pad) {
       BYTE zero = 0;
-      if (!WriteAll(file, &zero, 1)) return KVRIFF_E_WRITE;
+      if (!WriteAll(file, &zero, 1)) return KV_E_WRITE;
     }
     total += item.size + pad + 12;
   }
@@ -245,7 +245,7 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
   if (!list || !remaining) return E_INVALIDARG;
   if (list->count == 0) return S_OK;
   uint64_t start = 0;
-  if (!GetPos(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KV_E_READ;
   HRESULT hr = S_OK;
   while (*remaining >= kRiffHeader) {
     DWORD id = 0, size = 0;
@@ -261,7 +261,7 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
     // A "DISP" chunk too short for its format is skipped as corrupt.
     if (id == KVDISPLIST_CHUNK && size >= 4) {
       if (!ReadAll(file, &format, 4)) {
-        hr = KVRIFF_E_READ;
+        hr = KV_E_READ;
         break;
       }
       item = FindItem(list, format);
@@ -270,14 +270,14 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
     if (item) {
       DWORD dataSize = size - 4;
       if (dataSize > BytesAhead(file)) {
-        hr = KVRIFF_E_READ;
+        hr = KV_E_READ;
         break;
       }
       hr = ReadItemData(file, item, dataSize);
       if (FAILED(hr)) break;
       if (size & 1) Forward(file, 1);
     } else if (!Forward(file, padded)) {
-      hr = KVRIFF_E_READ;
+      hr = KV_E_READ;
       break;
     }
     *remaining = padded > *remaining ? 0 : *remaining - static_cast<DWORD>(padded);
@@ -305,25 +305,25 @@ HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
     return true;
   };
   DWORD count = 0;
-  if (!readAll(&count, 4)) return KVRIFF_E_READ;
+  if (!readAll(&count, 4)) return KV_E_READ;
   // The list cannot take more items than its array has room for.
-  if (count > list->room || !list->items) return KVRIFF_E_CORRUPT;
+  if (count > list->room || !list->items) return KV_E_CORRUPT;
   list->count = count;
   for (DWORD i = 0; i < count; ++i) {
     displist_item* item = &list->items[i];
     DWORD head[2];
-    if (!readAll(head, 8)) return KVRIFF_E_READ;
+    if (!readAll(head, 8)) return KV_E_READ;
     ReleaseData(item);
     item->format = head[0];
     if (head[1] == 0) continue;
-    if (head[1] > ahead) return KVRIFF_E_READ;
+    if (head[1] > ahead) return KV_E_READ;
     void* p = AllocLocked(head[1]);
     if (!p) return E_OUTOFMEMORY;
     if (!readAll(p, head[1])) {
       HGLOBAL mem = GlobalHandle(p);
       GlobalUnlock(mem);
       GlobalFree(mem);
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     item->data = p;
     item->size = head[1];
@@ -341,7 +341,7 @@ HRESULT KVAPI displist64_Save(HANDLE file, displist* list, uint64_t* written) {
     uint64_t start = 0;
     HRESULT hr = riff64_PrepareChunk(file, KVRIFF64_DISPLIST_ITEM, &start);
     if (FAILED(hr)) return hr;
-    if (!WriteAll(file, &item.format, 4) || !WriteAll(file, item.data, item.size)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &item.format, 4) || !WriteAll(file, item.data, item.size)) return KV_E_WRITE;
     // The padding to 8 is counted in the chunk's size field.
     hr = riff64_CompleteChunk(file, start);
     if (FAILED(hr)) return hr;
@@ -355,7 +355,7 @@ HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining) {
   if (!list || !remaining) return E_INVALIDARG;
   if (list->count == 0) return S_OK;
   uint64_t start = 0;
-  if (!GetPos(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KV_E_READ;
   HRESULT hr = S_OK;
   while (*remaining >= static_cast<int64_t>(kRiff64Header)) {
     GUID id;
@@ -369,9 +369,9 @@ HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining) {
     uint64_t padded = (size + 7) & ~uint64_t(7);  // size < 2^63: no overflow
     DWORD format = 0;
     displist_item* item = nullptr;
-    if (memcmp(&id, &KVRIFF64_DISPLIST_ITEM, sizeof(GUID)) == 0 && size >= 4) {
+    if (KvGuidEquals(id, KVRIFF64_DISPLIST_ITEM) && size >= 4) {
       if (!ReadAll(file, &format, 4)) {
-        hr = KVRIFF_E_READ;
+        hr = KV_E_READ;
         break;
       }
       item = FindItem(list, format);
@@ -380,18 +380,18 @@ HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining) {
     if (item) {
       uint64_t dataSize = size - 4;
       if (dataSize > 0xFFFFFFFFu || dataSize > BytesAhead(file)) {
-        hr = KVRIFF_E_READ;
+        hr = KV_E_READ;
         break;
       }
       hr = ReadItemData(file, item, static_cast<DWORD>(dataSize));
       if (FAILED(hr)) break;
       // The chunk's own padding to 8 (none when its size counts it).
       if (!Forward(file, padded - size)) {
-        hr = KVRIFF_E_READ;
+        hr = KV_E_READ;
         break;
       }
     } else if (!Forward(file, padded)) {
-      hr = KVRIFF_E_READ;
+      hr = KV_E_READ;
       break;
     }
     *remaining = static_cast<uint64_t>(*remaining) < padded ? 0 : *remaining - static_cast<int64_t>(padded);

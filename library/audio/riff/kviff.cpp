@@ -3,6 +3,7 @@
 // offsets read from a file are checked against the bytes really there before
 // they are used.
 #include "kviff.h"
+#include "kvbyteorder.h"
 #include "kvriff_io.h"
 
 #include <math.h>
@@ -20,10 +21,6 @@ using kvriffio::WriteAll;
 
 constexpr DWORD kMoveBlock = 4096;
 
-DWORD Swap32(DWORD v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-WORD Swap16(WORD v) { return static_cast<WORD>((v >> 8) | (v << 8)); }
 
 // The body of a "COMM" chunk as read, in native order.
 struct CommBody {
@@ -36,11 +33,8 @@ struct CommBody {
 };
 
 CommBody ParseComm(const BYTE* b, bool aifc) {
-  auto be16 = [&](int at) { return static_cast<WORD>((b[at] << 8) | b[at + 1]); };
-  auto be32 = [&](int at) {
-    return (static_cast<DWORD>(b[at]) << 24) | (static_cast<DWORD>(b[at + 1]) << 16) |
-           (static_cast<DWORD>(b[at + 2]) << 8) | b[at + 3];
-  };
+  auto be16 = [&](int at) { return GetBE16(b + at); };
+  auto be32 = [&](int at) { return GetBE32(b + at); };
   CommBody c{};
   c.channels = be16(0);
   c.frames = be32(2);
@@ -59,8 +53,8 @@ HRESULT ReadCommBody(HANDLE file, DWORD formSize, BYTE* body, DWORD want) {
   DWORD remaining = formSize >= 4 ? formSize - 4 : 0;
   HRESULT hr = iff_FindChunkHeader(file, KVIFF_COMM, &size, &remaining);
   if (FAILED(hr)) return hr;
-  if (size < want) return KVRIFF_E_CORRUPT;
-  if (!ReadAll(file, body, want)) return KVRIFF_E_READ;
+  if (size < want) return KV_E_CORRUPT;
+  if (!ReadAll(file, body, want)) return KV_E_READ;
   return S_OK;
 }
 
@@ -93,50 +87,50 @@ void KVAPI aiff_WriteByteSwap32(void* data, DWORD count) { iff_ByteSwap32(data, 
 
 HRESULT KVAPI iff_ReadChunkHdr(HANDLE file, DWORD header[2]) {
   DWORD raw[2];
-  if (!ReadAll(file, raw, 8)) return KVRIFF_E_READ;
-  header[0] = Swap32(raw[0]);
-  header[1] = Swap32(raw[1]);
+  if (!ReadAll(file, raw, 8)) return KV_E_READ;
+  header[0] = SwapBytes32(raw[0]);
+  header[1] = SwapBytes32(raw[1]);
   return S_OK;
 }
 
 HRESULT KVAPI iff_ReadDWORD(HANDLE file, DWORD* value) {
   DWORD raw;
-  if (!ReadAll(file, &raw, 4)) return KVRIFF_E_READ;
-  *value = Swap32(raw);
+  if (!ReadAll(file, &raw, 4)) return KV_E_READ;
+  *value = SwapBytes32(raw);
   return S_OK;
 }
 
 HRESULT KVAPI iff_ReadWORD(HANDLE file, WORD* value) {
   WORD raw;
-  if (!ReadAll(file, &raw, 2)) return KVRIFF_E_READ;
-  *value = Swap16(raw);
+  if (!ReadAll(file, &raw, 2)) return KV_E_READ;
+  *value = SwapBytes16(raw);
   return S_OK;
 }
 
 HRESULT KVAPI iff_WriteChunk(HANDLE file, const DWORD header[2]) {
-  DWORD raw[2] = {Swap32(header[0]), Swap32(header[1])};
-  return WriteAll(file, raw, 8) ? S_OK : KVRIFF_E_WRITE;
+  DWORD raw[2] = {SwapBytes32(header[0]), SwapBytes32(header[1])};
+  return WriteAll(file, raw, 8) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI iff_WriteDWORD(HANDLE file, DWORD value) {
-  DWORD raw = Swap32(value);
-  return WriteAll(file, &raw, 4) ? S_OK : KVRIFF_E_WRITE;
+  DWORD raw = SwapBytes32(value);
+  return WriteAll(file, &raw, 4) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI iff_WriteWORD(HANDLE file, WORD value) {
-  WORD raw = Swap16(value);
-  return WriteAll(file, &raw, 2) ? S_OK : KVRIFF_E_WRITE;
+  WORD raw = SwapBytes16(value);
+  return WriteAll(file, &raw, 2) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI iff_WriteFileID(HANDLE file, DWORD formType, DWORD size) {
-  DWORD raw[3] = {Swap32(KVIFF_FORM), Swap32(size), Swap32(formType)};
-  return WriteAll(file, raw, 12) ? S_OK : KVRIFF_E_WRITE;
+  DWORD raw[3] = {SwapBytes32(KVIFF_FORM), SwapBytes32(size), SwapBytes32(formType)};
+  return WriteAll(file, raw, 12) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI iff_ReadFormType(HANDLE file, DWORD header[2], DWORD* formType) {
   HRESULT hr = iff_ReadChunkHdr(file, header);
   if (FAILED(hr)) return hr;
-  if (header[0] != KVIFF_FORM) return KVRIFF_E_CORRUPT;
+  if (header[0] != KVIFF_FORM) return KV_E_CORRUPT;
   return iff_ReadDWORD(file, formType);
 }
 
@@ -151,7 +145,7 @@ HRESULT KVAPI iff_FindChunkHeader(HANDLE file, DWORD id, DWORD* size, DWORD* rem
   for (;;) {
     if (remaining && r < 8) {
       *remaining = r;
-      return KVRIFF_E_NOTFOUND;
+      return KV_E_NOTFOUND;
     }
     DWORD header[2];
     HRESULT hr = iff_ReadChunkHdr(file, header);
@@ -183,8 +177,8 @@ HRESULT KVAPI iff_FindChunkFromStart(HANDLE file, DWORD id, DWORD* size) {
   HRESULT hr = iff_ReadChunkHdr(file, header);
   if (FAILED(hr)) return hr;
   DWORD formType;
-  if (header[0] != KVIFF_FORM || FAILED(iff_ReadDWORD(file, &formType))) return KVRIFF_E_NORIFF;
-  if (FAILED(iff_SeekChunkHeader(file, id, size))) return KVRIFF_E_NOTFOUND;
+  if (header[0] != KVIFF_FORM || FAILED(iff_ReadDWORD(file, &formType))) return KV_E_NORIFF;
+  if (FAILED(iff_SeekChunkHeader(file, id, size))) return KV_E_NOTFOUND;
   return S_OK;
 }
 
@@ -220,7 +214,7 @@ HRESULT KVAPI iff_GetAIFFWfx(HANDLE file, WAVEFORMATEX* out, DWORD* frames, DWOR
   WAVEFORMATEX local;
   if (!out) out = &local;
   DWORD formSize = 0, isAIFC = 0, isLittleEndian = 0;
-  if (!iff_IsAIFFFileEx(file, &formSize, &isAIFC, &isLittleEndian)) return KVRIFF_E_CORRUPT;
+  if (!iff_IsAIFFFileEx(file, &formSize, &isAIFC, &isLittleEndian)) return KV_E_CORRUPT;
   const uint64_t fileLength = FileLength(file);
   const uint64_t bodyStart = 12;
 
@@ -235,7 +229,7 @@ HRESULT KVAPI iff_GetAIFFWfx(HANDLE file, WAVEFORMATEX* out, DWORD* frames, DWOR
   DWORD bytesPerSample = (comm.bits + 7u) / 8u;
   DWORD avg = bytesPerSample * comm.channels * rate;
   DWORD align = bytesPerSample * comm.channels;
-  if (align > 0xFFFF) return KVRIFF_E_CORRUPT;
+  if (align > 0xFFFF) return KV_E_CORRUPT;
   if (align == 0) align = 1;
 
   WORD tag;
@@ -258,9 +252,9 @@ HRESULT KVAPI iff_GetAIFFWfx(HANDLE file, WAVEFORMATEX* out, DWORD* frames, DWOR
   hr = iff_FindChunkHeader(file, KVIFF_SSND, &ssndSize, &remaining);
   if (FAILED(hr)) return hr;
   DWORD offset = 0, blockSize = 0;
-  if (FAILED(iff_ReadDWORD(file, &offset)) || FAILED(iff_ReadDWORD(file, &blockSize))) return KVRIFF_E_READ;
+  if (FAILED(iff_ReadDWORD(file, &offset)) || FAILED(iff_ReadDWORD(file, &blockSize))) return KV_E_READ;
   uint64_t dataStart = Tell(file) + offset;
-  if (dataStart > fileLength) return KVRIFF_E_CORRUPT;
+  if (dataStart > fileLength) return KV_E_CORRUPT;
   // The chunk's own count, never more than what the file really holds: a
   // chunk too short for its offset, or a truncated file, gives fewer frames
   // rather than a count that runs past the data.
@@ -280,20 +274,20 @@ HRESULT KVAPI iff_FindMarker(HANDLE file, KVIFFMARKER* marker, WORD markerId) {
   WORD count = 0;
   hr = iff_ReadWORD(file, &count);
   if (FAILED(hr)) return hr;
-  if (count == 0) return KVRIFF_E_NOTFOUND;
+  if (count == 0) return KV_E_NOTFOUND;
   uint64_t left = chunkSize >= 2 ? chunkSize - 2 : 0;
   for (;;) {
     // A record needs 7 bytes of the chunk: nothing is read past its end.
-    if (left < sizeof(KVIFFMARKER)) return KVRIFF_E_NOTFOUND;
-    if (!ReadAll(file, marker, sizeof(KVIFFMARKER))) return KVRIFF_E_NORIFF;
-    marker->id = Swap16(marker->id);
-    marker->position = Swap32(marker->position);
+    if (left < sizeof(KVIFFMARKER)) return KV_E_NOTFOUND;
+    if (!ReadAll(file, marker, sizeof(KVIFFMARKER))) return KV_E_NORIFF;
+    marker->id = SwapBytes16(marker->id);
+    marker->position = SwapBytes32(marker->position);
     if (marker->id == markerId) return S_OK;
     DWORD name = (marker->nameLength & 1) ? marker->nameLength : marker->nameLength + 1u;
     SeekBy(file, name);
     uint64_t used = sizeof(KVIFFMARKER) + name;
     left = left > used ? left - used : 0;
-    if (--count == 0) return KVRIFF_E_NOTFOUND;
+    if (--count == 0) return KV_E_NOTFOUND;
   }
 }
 
@@ -303,7 +297,7 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
   SetPos(file, 0);
   DWORD header[2], form;
   if (FAILED(iff_ReadFormType(file, header, &form)) || (form != KVIFF_AIFF && form != KVIFF_AIFC))
-    return KVRIFF_E_CORRUPT;
+    return KV_E_CORRUPT;
   const DWORD formSize = header[1];
   DWORD size = 0;
   DWORD remaining = formSize >= 4 ? formSize - 4 : 0;
@@ -314,7 +308,7 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
   // A chunk that claims more than the file holds is refused: nothing moves.
   if (start + total > fileLength) {
     // The last chunk may lack only its pad byte.
-    if (start + total - 1 != fileLength || !(size & 1)) return KVRIFF_E_CORRUPT;
+    if (start + total - 1 != fileLength || !(size & 1)) return KV_E_CORRUPT;
   }
   uint64_t readPos = start + total, writePos = start;
   uint64_t tail = fileLength > readPos ? fileLength - readPos : 0;
@@ -327,11 +321,11 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
       DWORD n = tail < block ? static_cast<DWORD>(tail) : block;
       if (!SetPos(file, readPos) || !ReadAll(file, buffer, n)) {
         GlobalFree(mem);
-        return KVRIFF_E_READ;
+        return KV_E_READ;
       }
       if (!SetPos(file, writePos) || !WriteAll(file, buffer, n)) {
         GlobalFree(mem);
-        return KVRIFF_E_WRITE;
+        return KV_E_WRITE;
       }
       readPos += n;
       writePos += n;
@@ -339,9 +333,9 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
     }
     GlobalFree(mem);
   }
-  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KV_E_WRITE;
   DWORD newForm = formSize > total ? static_cast<DWORD>(formSize - total) : 0;
-  if (!SetPos(file, 4) || FAILED(iff_WriteDWORD(file, newForm))) return KVRIFF_E_WRITE;
+  if (!SetPos(file, 4) || FAILED(iff_WriteDWORD(file, newForm))) return KV_E_WRITE;
   SetPos(file, writePos);
   if (removed) *removed = static_cast<DWORD>(total);
   return S_OK;

@@ -8,6 +8,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "kvbyteorder.h"
+
 namespace {
 
 const DWORD kIdRIFF = KVRIFF_FOURCC('R', 'I', 'F', 'F');
@@ -89,14 +91,13 @@ DWORD WriteBytes(_tMRIFF* m, const void* src, DWORD count) {
 bool ReadU32(_tMRIFF* m, DWORD* value) {
   BYTE b[4] = {0, 0, 0, 0};
   DWORD got = ReadBytes(m, b, 4);
-  *value = static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) | (static_cast<DWORD>(b[2]) << 16) |
-           (static_cast<DWORD>(b[3]) << 24);
+  *value = GetLE32(b);
   return got == 4;
 }
 
 bool WriteU32(_tMRIFF* m, DWORD value) {
-  BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-               static_cast<BYTE>(value >> 24)};
+  BYTE b[4];
+  PutLE32(b, value);
   return WriteBytes(m, b, 4) == 4;
 }
 
@@ -111,9 +112,9 @@ HRESULT FindList(_tMRIFF* m, DWORD listType, DWORD* size, DWORD* remaining) {
       if (remaining) *remaining = Reduce(*remaining, Padded(listSize));
       continue;
     }
-    if (remaining && *remaining < 4) return KVRIFF_E_NOTFOUND;
+    if (remaining && *remaining < 4) return KV_E_NOTFOUND;
     DWORD type = 0;
-    if (!ReadU32(m, &type)) return KVRIFF_E_READ;
+    if (!ReadU32(m, &type)) return KV_E_READ;
     if (remaining) *remaining -= 4;
     if (type == listType) {
       if (size) *size = listSize - 4;
@@ -227,19 +228,19 @@ HRESULT KVAPI mriff_WriteChunkHeader(_tMRIFF* m, DWORD id, DWORD size) {
   Normalize(m);
   bool ok = WriteU32(m, id);
   ok = ok && WriteU32(m, size);
-  return ok ? S_OK : KVRIFF_E_WRITE;
+  return ok ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI mriff_WriteListHeader(_tMRIFF* m, DWORD listType, DWORD size) {
   HRESULT hr = mriff_WriteChunkHeader(m, kIdLIST, size);
   if (FAILED(hr)) return hr;
-  return WriteU32(m, listType) ? S_OK : KVRIFF_E_WRITE;
+  return WriteU32(m, listType) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI mriff_WriteFileID(_tMRIFF* m, DWORD formType, DWORD size) {
   HRESULT hr = mriff_WriteChunkHeader(m, kIdRIFF, size);
   if (FAILED(hr)) return hr;
-  return WriteU32(m, formType) ? S_OK : KVRIFF_E_WRITE;
+  return WriteU32(m, formType) ? S_OK : KV_E_WRITE;
 }
 
 LONG KVAPI mriff_UpdateDataSize(_tMRIFF* m, LONG amount) {
@@ -294,7 +295,7 @@ HRESULT KVAPI mriff_ReadData(_tMRIFF* m, void* buffer, DWORD size) {
   if (!m) return E_POINTER;
   if (!buffer && size) return E_INVALIDARG;
   Normalize(m);
-  if (ReadBytes(m, buffer, size) < size) return KVRIFF_E_READ;
+  if (ReadBytes(m, buffer, size) < size) return KV_E_READ;
   if (size & 1) Advance(m, 1);
   return S_OK;
 }
@@ -304,7 +305,7 @@ HRESULT KVAPI mriff_ReadDataBounded(_tMRIFF* m, void* buffer, DWORD bufferSize, 
   DWORD n = bufferSize < chunkSize ? bufferSize : chunkSize;
   if (!buffer && n) return E_INVALIDARG;
   Normalize(m);
-  if (ReadBytes(m, buffer, n) < n) return KVRIFF_E_READ;
+  if (ReadBytes(m, buffer, n) < n) return KV_E_READ;
   Advance(m, static_cast<uint64_t>(chunkSize - n) + (chunkSize & 1));
   return S_OK;
 }
@@ -316,7 +317,7 @@ HRESULT KVAPI mriff_ReadDataAlloc(_tMRIFF* m, KVRIFFDATA* block) {
   if (block->size == 0) return S_OK;
   Normalize(m);
   // The size comes from the image: allocate only what is there to read.
-  if (Available(m) < block->size) return KVRIFF_E_READ;
+  if (Available(m) < block->size) return KV_E_READ;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
   void* p = h ? GlobalLock(h) : nullptr;
   if (!p) {
@@ -339,7 +340,7 @@ HRESULT KVAPI mriff_ReadChunkHeader(_tMRIFF* m, DWORD* id, DWORD* size) {
   Normalize(m);
   bool ok = ReadU32(m, id);
   ok = ReadU32(m, size) && ok;
-  return ok ? S_OK : KVRIFF_E_READ;
+  return ok ? S_OK : KV_E_READ;
 }
 
 HRESULT KVAPI mriff_ReadListHeader(_tMRIFF* m, DWORD* listType, DWORD* size) {
@@ -348,11 +349,11 @@ HRESULT KVAPI mriff_ReadListHeader(_tMRIFF* m, DWORD* listType, DWORD* size) {
   DWORD id = 0;
   HRESULT hr = mriff_ReadChunkHeader(m, &id, size);
   if (FAILED(hr)) return hr;
-  if (id != kIdLIST) return KVRIFF_E_NOLIST;
+  if (id != kIdLIST) return KV_E_NOLIST;
   // A list's size counts its 4-byte type; a smaller one would wrap.
-  if (*size < 4) return KVRIFF_E_BADLENGTH;
+  if (*size < 4) return KV_E_BADLENGTH;
   *size -= 4;
-  return ReadU32(m, listType) ? S_OK : KVRIFF_E_READ;
+  return ReadU32(m, listType) ? S_OK : KV_E_READ;
 }
 
 HRESULT KVAPI mriff_ReadFileID(_tMRIFF* m, LONG* contentSize, DWORD* formType) {
@@ -362,11 +363,11 @@ HRESULT KVAPI mriff_ReadFileID(_tMRIFF* m, LONG* contentSize, DWORD* formType) {
   // The header read is checked: a short image has no header to report.
   HRESULT hr = mriff_ReadChunkHeader(m, &id, &size);
   if (FAILED(hr)) return hr;
-  if (id != kIdRIFF) return KVRIFF_E_NORIFF;
-  if (size < 4) return KVRIFF_E_BADLENGTH;
+  if (id != kIdRIFF) return KV_E_NORIFF;
+  if (size < 4) return KV_E_BADLENGTH;
   if (contentSize) *contentSize = static_cast<LONG>(size - 4);
   DWORD form = 0;
-  if (!ReadU32(m, &form)) return KVRIFF_E_READ;
+  if (!ReadU32(m, &form)) return KV_E_READ;
   if (formType) *formType = form;
   return S_OK;
 }
@@ -378,7 +379,7 @@ HRESULT KVAPI mriff_FindChunkHeader(_tMRIFF* m, DWORD id, DWORD* size, DWORD* re
   for (;;) {
     if (remaining && r < 8) {
       *remaining = r;
-      return KVRIFF_E_NOTFOUND;
+      return KV_E_NOTFOUND;
     }
     DWORD cid = 0, csize = 0;
     HRESULT hr = mriff_ReadChunkHeader(m, &cid, &csize);
@@ -400,7 +401,7 @@ HRESULT KVAPI mriff_FindChunkHeader(_tMRIFF* m, DWORD id, DWORD* size, DWORD* re
 
 HRESULT KVAPI mriff_FindChunkHeaderInRIFF(_tMRIFF* m, DWORD id, DWORD* size, DWORD* remaining) {
   if (!m) return E_POINTER;
-  if (remaining && *remaining < 12) return KVRIFF_E_NOTFOUND;
+  if (remaining && *remaining < 12) return KV_E_NOTFOUND;
   HRESULT hr = mriff_ReadFileID(m, nullptr, nullptr);
   if (FAILED(hr)) return hr;
   if (remaining) *remaining -= 12;
@@ -502,14 +503,14 @@ HRESULT KVAPI mriff_WriteWaveHeader(_tMRIFF* m, const WAVEFORMATEX* wfx, DWORD d
   }
   uint64_t riffSize = static_cast<uint64_t>(dataSize) + Padded(fmtSize) + extraSize + 20;
   riffSize += riffSize & 1;
-  if (riffSize > kMaxRIFFSize) return KVRIFF_E_TOOBIG;
+  if (riffSize > kMaxRIFFSize) return KV_E_TOOBIG;
   static const BYTE kZero = 0;
   bool ok = SUCCEEDED(mriff_WriteFileID(m, kIdWAVE, static_cast<DWORD>(riffSize)));
   ok = ok && SUCCEEDED(mriff_WriteChunkHeader(m, kIdFmt, fmtSize));
   ok = ok && WriteBytes(m, body, fmtSize) == fmtSize;
   ok = ok && ((fmtSize & 1) == 0 || WriteBytes(m, &kZero, 1) == 1);
   ok = ok && SUCCEEDED(mriff_WriteChunkHeader(m, kIdData, dataSize));
-  return ok ? S_OK : KVRIFF_E_WRITE;
+  return ok ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI mriff_GetWfx(WAVEFORMATEX* out, const void* block, DWORD blockSize, DWORD* dataSize) {

@@ -8,6 +8,7 @@
 // forward and ends at the file's end.
 #include "kvriff.h"
 #include "kvriff_io.h"
+#include "kvbyteorder.h"
 
 #include <string.h>
 
@@ -49,20 +50,14 @@ bool Seek(HANDLE file, int64_t distance, DWORD method, uint64_t* newPos = nullpt
 bool ReadU32(HANDLE file, DWORD* value) {
   BYTE b[4];
   if (!ReadAll(file, b, 4)) return false;
-  *value = static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) | (static_cast<DWORD>(b[2]) << 16) |
-           (static_cast<DWORD>(b[3]) << 24);
+  *value = GetLE32(b);
   return true;
 }
 
 bool WriteU32(HANDLE file, DWORD value) {
-  BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-               static_cast<BYTE>(value >> 24)};
+  BYTE b[4];
+  PutLE32(b, value);
   return WriteAll(file, b, 4);
-}
-
-DWORD GetU32(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-         (static_cast<DWORD>(p[3]) << 24);
 }
 
 // Lowers a remaining counter without wrapping below 0.
@@ -81,20 +76,20 @@ HRESULT FindList(HANDLE file, DWORD listType, DWORD* size, DWORD* remaining) {
     if (FAILED(hr)) return hr;
     if (listSize < 4) {
       // Too short to hold a list type: step over it as a plain chunk.
-      if (!Forward(file, Padded(listSize))) return KVRIFF_E_READ;
+      if (!Forward(file, Padded(listSize))) return KV_E_READ;
       if (remaining) *remaining = Reduce(*remaining, Padded(listSize));
       continue;
     }
-    if (remaining && *remaining < 4) return KVRIFF_E_NOTFOUND;
+    if (remaining && *remaining < 4) return KV_E_NOTFOUND;
     DWORD type = 0;
-    if (!ReadU32(file, &type)) return KVRIFF_E_READ;
+    if (!ReadU32(file, &type)) return KV_E_READ;
     if (remaining) *remaining -= 4;
     if (type == listType) {
       if (size) *size = listSize - 4;
       return S_OK;
     }
     uint64_t rest = Padded(listSize) - 4;
-    if (!Forward(file, rest)) return KVRIFF_E_READ;
+    if (!Forward(file, rest)) return KV_E_READ;
     if (remaining) *remaining = Reduce(*remaining, rest);
   }
 }
@@ -102,46 +97,46 @@ HRESULT FindList(HANDLE file, DWORD listType, DWORD* size, DWORD* remaining) {
 }  // namespace
 
 HRESULT KVAPI riff_ValidateChunkHeader(DWORD /*id*/, LONG size) {
-  if (size < 0) return KVRIFF_E_BADLENGTH;
-  if (size == 0) return KVRIFF_E_ZEROLENGTH;
+  if (size < 0) return KV_E_BADLENGTH;
+  if (size == 0) return KV_E_ZEROLENGTH;
   return S_OK;
 }
 
 HRESULT KVAPI riff_ReadChunkHeader(HANDLE file, DWORD* id, DWORD* size) {
   if (!id || !size) return E_INVALIDARG;
-  if (!ReadU32(file, id) || !ReadU32(file, size)) return KVRIFF_E_READ;
+  if (!ReadU32(file, id) || !ReadU32(file, size)) return KV_E_READ;
   return S_OK;
 }
 
 HRESULT KVAPI riff_ReadListHeader(HANDLE file, DWORD* listType, DWORD* size) {
   if (!listType || !size) return E_INVALIDARG;
   DWORD id = 0;
-  if (!ReadU32(file, &id) || !ReadU32(file, size)) return KVRIFF_E_READ;
-  if (id != kIdLIST) return KVRIFF_E_NOLIST;
+  if (!ReadU32(file, &id) || !ReadU32(file, size)) return KV_E_READ;
+  if (id != kIdLIST) return KV_E_NOLIST;
   // A list's size counts its 4-byte type; a smaller one would wrap.
-  if (*size < 4) return KVRIFF_E_BADLENGTH;
+  if (*size < 4) return KV_E_BADLENGTH;
   *size -= 4;
-  if (!ReadU32(file, listType)) return KVRIFF_E_READ;
+  if (!ReadU32(file, listType)) return KV_E_READ;
   return S_OK;
 }
 
 HRESULT KVAPI riff_ReadFileID(HANDLE file, DWORD* contentSize, DWORD* formType) {
   if (contentSize) *contentSize = 0;
   DWORD id = 0, size = 0;
-  if (!ReadU32(file, &id) || !ReadU32(file, &size)) return KVRIFF_E_READ;
-  if (id != kIdRIFF) return KVRIFF_E_NORIFF;
+  if (!ReadU32(file, &id) || !ReadU32(file, &size)) return KV_E_READ;
+  if (id != kIdRIFF) return KV_E_NORIFF;
   // The RIFF size counts the 4-byte form type; a smaller one would wrap.
-  if (size < 4) return KVRIFF_E_BADLENGTH;
+  if (size < 4) return KV_E_BADLENGTH;
   if (contentSize) *contentSize = size - 4;
   DWORD form = 0;
-  if (!ReadU32(file, &form)) return KVRIFF_E_READ;
+  if (!ReadU32(file, &form)) return KV_E_READ;
   if (formType) *formType = form;
   return S_OK;
 }
 
 HRESULT KVAPI riff_ReadData(HANDLE file, void* buffer, DWORD size) {
   if (!buffer && size) return E_INVALIDARG;
-  if (!ReadAll(file, buffer, size)) return KVRIFF_E_READ;
+  if (!ReadAll(file, buffer, size)) return KV_E_READ;
   if (size & 1) Forward(file, 1);
   return S_OK;
 }
@@ -149,7 +144,7 @@ HRESULT KVAPI riff_ReadData(HANDLE file, void* buffer, DWORD size) {
 HRESULT KVAPI riff_ReadDataBounded(HANDLE file, void* buffer, DWORD bufferSize, DWORD chunkSize) {
   DWORD n = bufferSize < chunkSize ? bufferSize : chunkSize;
   if (!buffer && n) return E_INVALIDARG;
-  if (!ReadAll(file, buffer, n)) return KVRIFF_E_READ;
+  if (!ReadAll(file, buffer, n)) return KV_E_READ;
   uint64_t rest = static_cast<uint64_t>(chunkSize - n) + (chunkSize & 1);
   if (rest) Forward(file, rest);
   return S_OK;
@@ -162,7 +157,7 @@ HRESULT KVAPI riff_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   // The size comes from the file: make sure the bytes are there before
   // allocating that much.
   uint64_t pos = 0, length = 0;
-  if (!GetPos(file, &pos) || !GetLength(file, &length) || pos > length || length - pos < block->size) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos) || !GetLength(file, &length) || pos > length || length - pos < block->size) return KV_E_READ;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
   void* p = h ? GlobalLock(h) : nullptr;
   if (!p) {
@@ -180,7 +175,7 @@ HRESULT KVAPI riff_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
 }
 
 HRESULT KVAPI riff_WriteChunkHeader(HANDLE file, DWORD id, DWORD size) {
-  if (!WriteU32(file, id) || !WriteU32(file, size)) return KVRIFF_E_WRITE;
+  if (!WriteU32(file, id) || !WriteU32(file, size)) return KV_E_WRITE;
   return S_OK;
 }
 
@@ -188,25 +183,25 @@ HRESULT KVAPI riff_WriteChunk(HANDLE file, DWORD id, const void* data, DWORD siz
   if (written) *written = 0;
   if (!data && size) return E_INVALIDARG;
   // Header, data and pad must fit the 32-bit count (and a RIFF file).
-  if (size > kMaxRIFFSize - 4 - 8) return KVRIFF_E_TOOBIG;
+  if (size > kMaxRIFFSize - 4 - 8) return KV_E_TOOBIG;
   HRESULT hr = riff_WriteChunkHeader(file, id, size);
   if (FAILED(hr)) return hr;
-  if (!WriteAll(file, data, size)) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, data, size)) return KV_E_WRITE;
   if (size & 1) {
     BYTE pad = 0;
-    if (!WriteAll(file, &pad, 1)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &pad, 1)) return KV_E_WRITE;
   }
   if (written) *written = static_cast<DWORD>(8 + Padded(size));
   return S_OK;
 }
 
 HRESULT KVAPI riff_WriteListHeader(HANDLE file, DWORD listType, DWORD size) {
-  if (!WriteU32(file, kIdLIST) || !WriteU32(file, size) || !WriteU32(file, listType)) return KVRIFF_E_WRITE;
+  if (!WriteU32(file, kIdLIST) || !WriteU32(file, size) || !WriteU32(file, listType)) return KV_E_WRITE;
   return S_OK;
 }
 
 HRESULT KVAPI riff_WriteFileID(HANDLE file, DWORD formType, DWORD size) {
-  if (!WriteU32(file, kIdRIFF) || !WriteU32(file, size) || !WriteU32(file, formType)) return KVRIFF_E_WRITE;
+  if (!WriteU32(file, kIdRIFF) || !WriteU32(file, size) || !WriteU32(file, formType)) return KV_E_WRITE;
   return S_OK;
 }
 
@@ -218,9 +213,9 @@ HRESULT KVAPI riff_SeekDataStart(HANDLE file) {
 HRESULT KVAPI riff_SaveLocation(HANDLE file, DWORD* position) {
   if (!position) return E_INVALIDARG;
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos)) return KV_E_READ;
   // A position past 4 GiB is not reported cut to its low word.
-  if (pos > 0xFFFFFFFFu) return KVRIFF_E_TOOBIG;
+  if (pos > 0xFFFFFFFFu) return KV_E_TOOBIG;
   *position = static_cast<DWORD>(pos);
   return S_OK;
 }
@@ -240,34 +235,34 @@ DWORD KVAPI riff_SkipChunk(HANDLE file, DWORD size) {
 
 HRESULT KVAPI riff_GetFileSize(HANDLE file, DWORD* size) {
   if (size) *size = 0;
-  if (!Seek(file, 0, FILE_BEGIN)) return KVRIFF_E_READ;
+  if (!Seek(file, 0, FILE_BEGIN)) return KV_E_READ;
   DWORD content = 0;
   HRESULT hr = riff_ReadFileID(file, &content, nullptr);
   if (FAILED(hr)) return hr;
   // The RIFF size field + 4 (the content size + 8); a field so large that
   // this does not fit 32 bits is reported instead of wrapped.
   uint64_t total = static_cast<uint64_t>(content) + 8;
-  if (total > 0xFFFFFFFFu) return KVRIFF_E_TOOBIG;
+  if (total > 0xFFFFFFFFu) return KV_E_TOOBIG;
   if (size) *size = static_cast<DWORD>(total);
   return S_OK;
 }
 
 HRESULT KVAPI riff_SetRIFFSize(HANDLE file, DWORD size) {
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, &pos)) return KV_E_WRITE;
   HRESULT hr = S_OK;
-  if (!Seek(file, 4, FILE_BEGIN) || !WriteU32(file, size)) hr = KVRIFF_E_WRITE;
+  if (!Seek(file, 4, FILE_BEGIN) || !WriteU32(file, size)) hr = KV_E_WRITE;
   Seek(file, static_cast<int64_t>(pos), FILE_BEGIN);
   return hr;
 }
 
 HRESULT KVAPI riff_UpdateRIFFSize(HANDLE file, int64_t delta) {
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos)) return KV_E_READ;
   HRESULT hr = S_OK;
   DWORD old = 0;
   if (!Seek(file, 4, FILE_BEGIN) || !ReadU32(file, &old)) {
-    hr = KVRIFF_E_READ;
+    hr = KV_E_READ;
   } else {
     int64_t updated = static_cast<int64_t>(old) + delta;
     if (updated > static_cast<int64_t>(kMaxRIFFSize)) {
@@ -276,13 +271,13 @@ HRESULT KVAPI riff_UpdateRIFFSize(HANDLE file, int64_t delta) {
       uint64_t keep = static_cast<uint64_t>(old) + 8, length = 0;
       if (GetLength(file, &length) && length > keep && Seek(file, static_cast<int64_t>(keep), FILE_BEGIN))
         SetEndOfFile(file);
-      hr = KVRIFF_E_TOOBIG;
+      hr = KV_E_TOOBIG;
     } else if (updated < 4) {
       // A size below the form type's 4 bytes would wrap or leave no form:
       // the field stays as it is.
-      hr = KVRIFF_E_BADLENGTH;
+      hr = KV_E_BADLENGTH;
     } else if (!Seek(file, 4, FILE_BEGIN) || !WriteU32(file, static_cast<DWORD>(updated))) {
-      hr = KVRIFF_E_WRITE;
+      hr = KV_E_WRITE;
     }
   }
   Seek(file, static_cast<int64_t>(pos), FILE_BEGIN);
@@ -294,12 +289,12 @@ HRESULT KVAPI riff_FindChunkHeader(HANDLE file, DWORD id, DWORD* size, DWORD* re
   for (;;) {
     if (remaining && r < 8) {
       *remaining = r;
-      return KVRIFF_E_NOTFOUND;
+      return KV_E_NOTFOUND;
     }
     DWORD cid = 0, csize = 0;
     if (!ReadU32(file, &cid) || !ReadU32(file, &csize)) {
       if (remaining) *remaining = r;
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     DWORD after = r - 8;  // the bytes after this header (unused without a counter)
     if (cid == id) {
@@ -310,7 +305,7 @@ HRESULT KVAPI riff_FindChunkHeader(HANDLE file, DWORD id, DWORD* size, DWORD* re
     uint64_t p = Padded(csize);
     if (!Forward(file, p)) {
       if (remaining) *remaining = after;
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     r = Reduce(after, p);
   }
@@ -318,7 +313,7 @@ HRESULT KVAPI riff_FindChunkHeader(HANDLE file, DWORD id, DWORD* size, DWORD* re
 
 HRESULT KVAPI riff_FindChunkHeaderInRIFF(HANDLE file, DWORD id, DWORD* size, DWORD* remaining) {
   DWORD content = 0;
-  HRESULT hr = Seek(file, 0, FILE_BEGIN) ? riff_ReadFileID(file, &content, nullptr) : KVRIFF_E_READ;
+  HRESULT hr = Seek(file, 0, FILE_BEGIN) ? riff_ReadFileID(file, &content, nullptr) : KV_E_READ;
   if (SUCCEEDED(hr)) hr = riff_FindChunkHeader(file, id, size, &content);
   if (remaining) *remaining = content;
   return hr;
@@ -329,7 +324,7 @@ HRESULT KVAPI riff_FindListChunk(HANDLE file, DWORD listType, DWORD* size, DWORD
 }
 
 HRESULT KVAPI riff_FindListChunkFromStart(HANDLE file, DWORD listType, DWORD* size) {
-  if (!Seek(file, 0, FILE_BEGIN)) return KVRIFF_E_READ;
+  if (!Seek(file, 0, FILE_BEGIN)) return KV_E_READ;
   DWORD content = 0;
   HRESULT hr = riff_ReadFileID(file, &content, nullptr);
   if (FAILED(hr)) return hr;
@@ -340,13 +335,13 @@ HRESULT KVAPI riff_GetNumListEntries(HANDLE file, DWORD* count, DWORD* remaining
   if (!count) return E_INVALIDARG;
   *count = 0;
   uint64_t start = 0;
-  if (!GetPos(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KV_E_READ;
   DWORD r = remaining ? *remaining : 0;
   HRESULT hr = S_OK;
   while (!remaining || r >= 8) {
     DWORD id = 0, size = 0;
     if (!ReadU32(file, &id) || !ReadU32(file, &size)) {
-      hr = KVRIFF_E_READ;
+      hr = KV_E_READ;
       break;
     }
     uint64_t p = Padded(size);
@@ -368,7 +363,7 @@ HRESULT KVAPI riff_SeekListEntry(HANDLE file, DWORD index, DWORD* remaining) {
     DWORD id = 0, size = 0;
     if (!ReadU32(file, &id) || !ReadU32(file, &size)) {
       if (remaining) *remaining = r;
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     uint64_t p = Padded(size);
     Forward(file, p);
@@ -379,12 +374,12 @@ HRESULT KVAPI riff_SeekListEntry(HANDLE file, DWORD index, DWORD* remaining) {
     }
   }
   *remaining = r;
-  return KVRIFF_E_NOTFOUND;
+  return KV_E_NOTFOUND;
 }
 
 HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isList) {
   if (removed) *removed = 0;
-  if (!Seek(file, 0, FILE_BEGIN)) return KVRIFF_E_READ;
+  if (!Seek(file, 0, FILE_BEGIN)) return KV_E_READ;
   DWORD content = 0;
   HRESULT hr = riff_ReadFileID(file, &content, nullptr);
   if (FAILED(hr)) return hr;
@@ -392,7 +387,7 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
   hr = isList ? FindList(file, id, &size, &remaining) : riff_FindChunkHeader(file, id, &size, &remaining);
   if (FAILED(hr)) return hr;
   uint64_t pos = 0, length = 0;
-  if (!GetPos(file, &pos) || !GetLength(file, &length)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos) || !GetLength(file, &length)) return KV_E_READ;
   uint64_t header = isList ? 12 : 8;
   uint64_t start = pos - header;
   uint64_t total = Padded(size) + header;
@@ -401,23 +396,23 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
   // a removal the RIFF size cannot account for is refused before anything
   // is moved.
   if (start + total > length) total = length - start;
-  if (total > content) return KVRIFF_E_BADLENGTH;
+  if (total > content) return KV_E_BADLENGTH;
 
   BYTE buffer[kMoveBlock];
   uint64_t readPos = start + total, writePos = start;
   for (;;) {
     DWORD got = 0;
     if (!Seek(file, static_cast<int64_t>(readPos), FILE_BEGIN) || !ReadFile(file, buffer, kMoveBlock, &got, nullptr))
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     if (got) {
       if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !WriteAll(file, buffer, got))
-        return KVRIFF_E_WRITE;
+        return KV_E_WRITE;
     }
     readPos += got;
     writePos += got;
     if (got < kMoveBlock) break;
   }
-  if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !SetEndOfFile(file)) return KVRIFF_E_WRITE;
+  if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !SetEndOfFile(file)) return KV_E_WRITE;
   hr = riff_UpdateRIFFSize(file, -static_cast<int64_t>(total));
   if (removed) *removed = static_cast<DWORD>(total);
   return hr;
@@ -442,10 +437,10 @@ HRESULT KVAPI riff_WriteANSIString(HANDLE file, const wchar_t* text, DWORD* writ
   buf[bytes] = 0;
   bool ok = WriteAll(file, buf, total);
   delete[] buf;
-  if (!ok) return KVRIFF_E_WRITE;
+  if (!ok) return KV_E_WRITE;
   if (total & 1) {
     BYTE pad = 0;
-    if (!WriteAll(file, &pad, 1)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, &pad, 1)) return KV_E_WRITE;
     ++total;
   }
   *written = total;
@@ -456,7 +451,7 @@ HRESULT KVAPI riff_ReadANSIString(HANDLE file, wchar_t* buffer, DWORD bufferChar
   // A buffer without room for the terminating zero cannot receive a string.
   if (!buffer || !size || bufferChars == 0) return E_INVALIDARG;
   uint64_t start = 0;
-  if (!GetPos(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KV_E_READ;
   DWORD chunk = *size;
   DWORD m = chunk < bufferChars ? chunk : bufferChars;
   buffer[0] = 0;
@@ -465,7 +460,7 @@ HRESULT KVAPI riff_ReadANSIString(HANDLE file, wchar_t* buffer, DWORD bufferChar
     if (!tmp) return E_OUTOFMEMORY;
     if (!ReadAll(file, tmp, m)) {
       delete[] tmp;
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     tmp[m - 1] = 0;
     // At most m wide characters come out of m bytes, and m <= bufferChars.
@@ -485,12 +480,12 @@ HRESULT KVAPI riff_ReadRIFFCDDA(HANDLE file, BYTE* record24) {
   DWORD content = 0, form = 0;
   HRESULT hr = riff_ReadFileID(file, &content, &form);
   if (FAILED(hr)) return hr;
-  if (form != kFormCDDA) return KVRIFF_E_CORRUPT;
+  if (form != kFormCDDA) return KV_E_CORRUPT;
   DWORD size = 0;
   hr = riff_FindChunkHeader(file, kIdFmt, &size, &content);
   if (FAILED(hr)) return hr;
-  if (size != kCDDAFormatSize) return KVRIFF_E_VERSION;
-  if (!ReadAll(file, record24, kCDDAFormatSize)) return KVRIFF_E_READ;
+  if (size != kCDDAFormatSize) return KV_E_VERSION;
+  if (!ReadAll(file, record24, kCDDAFormatSize)) return KV_E_READ;
   return S_OK;
 }
 
@@ -498,7 +493,7 @@ HRESULT KVAPI riff_ReadCDAFile(const wchar_t* path, DWORD* track, DWORD* firstSe
                                DWORD* lengthSectors, DWORD* serial) {
   BYTE rec[kCDDAFormatSize];
   memset(rec, 0, sizeof rec);
-  HRESULT hr = KVRIFF_E_OPEN;
+  HRESULT hr = KV_E_OPEN;
   HANDLE file = path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
                      : INVALID_HANDLE_VALUE;
@@ -509,9 +504,9 @@ HRESULT KVAPI riff_ReadCDAFile(const wchar_t* path, DWORD* track, DWORD* firstSe
   // Record: u16 version, u16 track, u32 serial, u32 first sector, u32 length
   // in sectors, start {frame, second, minute, reserved}, length likewise.
   if (track) *track = static_cast<DWORD>(rec[2]) | (static_cast<DWORD>(rec[3]) << 8);
-  if (serial) *serial = GetU32(rec + 4);
-  if (firstSector) *firstSector = GetU32(rec + 8);
-  if (lengthSectors) *lengthSectors = GetU32(rec + 12);
+  if (serial) *serial = GetLE32(rec + 4);
+  if (firstSector) *firstSector = GetLE32(rec + 8);
+  if (lengthSectors) *lengthSectors = GetLE32(rec + 12);
   if (startFrames) *startFrames = (static_cast<DWORD>(rec[18]) * 60 + rec[17]) * 75 + rec[16];
   return hr;
 }

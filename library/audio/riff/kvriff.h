@@ -8,21 +8,7 @@
 #include <stdint.h>
 
 #include "kvapi.h"
-
-// Result codes of the family.
-#define KVRIFF_E_UNSUPPORTED_MEDIA ((HRESULT)0x8004E000L)  // wave format refused
-#define KVRIFF_E_OPEN ((HRESULT)0x8004E007L)               // file could not be opened
-#define KVRIFF_E_READ ((HRESULT)0x8004E008L)               // read failed or came up short
-#define KVRIFF_E_WRITE ((HRESULT)0x8004E009L)              // write failed
-#define KVRIFF_E_NOTFOUND ((HRESULT)0x8004E00AL)           // chunk or list absent
-#define KVRIFF_E_CORRUPT ((HRESULT)0x8004E00BL)            // unexpected form type
-#define KVRIFF_E_UNSUPPORTED_FILE ((HRESULT)0x8004E016L)   // unsupported file format
-#define KVRIFF_E_VERSION ((HRESULT)0x8004E01CL)            // unsupported version
-#define KVRIFF_E_TOOBIG ((HRESULT)0x8004E03AL)             // past the format's maximum size
-#define KVRIFF_E_NORIFF ((HRESULT)0x8004E080L)             // RIFF header missing
-#define KVRIFF_E_NOLIST ((HRESULT)0x8004E081L)             // LIST header missing
-#define KVRIFF_E_ZEROLENGTH ((HRESULT)0x8004E082L)         // chunk of length 0
-#define KVRIFF_E_BADLENGTH ((HRESULT)0x8004E083L)          // length or header size out of range
+#include "kvwave64.h"
 
 // Four-character code as a 32-bit value: the first character is the low byte.
 #define KVRIFF_FOURCC(a, b, c, d) \
@@ -115,19 +101,6 @@ HRESULT KVAPI riff64_getGUIDLabelProperly(GUID id, wchar_t* label, DWORD labelCh
 
 KV_EXTERN_C_END
 
-// GUID ids of 64-bit RIFF files.
-// {66666972-912E-11CF-A5D6-28DB04C10000}
-constexpr GUID KVRIFF64_RIFF = {0x66666972, 0x912E, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
-// {7473696C-912F-11CF-A5D6-28DB04C10000}
-constexpr GUID KVRIFF64_LIST = {0x7473696C, 0x912F, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
-// {65766177-ACF3-11D3-8CD1-00C04F8EDB8A}
-constexpr GUID KVRIFF64_WAVE = {0x65766177, 0xACF3, 0x11D3, {0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
-// {20746D66-ACF3-11D3-8CD1-00C04F8EDB8A}
-constexpr GUID KVRIFF64_FMT = {0x20746D66, 0xACF3, 0x11D3, {0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
-// {61746164-ACF3-11D3-8CD1-00C04F8EDB8A}
-constexpr GUID KVRIFF64_DATA = {0x61746164, 0xACF3, 0x11D3, {0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
-// {6B6E756A-ACF3-11D3-8CD1-00C04F8EDB8A}
-constexpr GUID KVRIFF64_JUNK = {0x6B6E756A, 0xACF3, 0x11D3, {0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A}};
 // Display-list item: {612CCA25-92BB-4C55-8408-7BDA2F15BD27}
 constexpr GUID KVRIFF64_DISPLIST_ITEM = {
     0x612CCA25, 0x92BB, 0x4C55, {0x84, 0x08, 0x7B, 0xDA, 0x2F, 0x15, 0xBD, 0x27}};

@@ -22,7 +22,6 @@ using kvriffio::GetLength;
 using kvriffio::GetPos;
 using kvriffio::ReadAll;
 using kvriffio::RoundUp8;
-using kvriffio::SameGuid;
 using kvriffio::SetPos;
 using kvriffio::WriteAll;
 
@@ -43,7 +42,7 @@ HRESULT FindChunk(HANDLE file, const GUID& id, uint64_t* size, int64_t* remainin
   int64_t r = remaining ? *remaining : 0;
   if (remaining && r < static_cast<int64_t>(kHeaderSize)) {
     *remaining = r;
-    return KVRIFF_E_NOTFOUND;
+    return KV_E_NOTFOUND;
   }
   for (;;) {
     GUID found;
@@ -51,13 +50,13 @@ HRESULT FindChunk(HANDLE file, const GUID& id, uint64_t* size, int64_t* remainin
     HRESULT hr = riff64_ReadChunkHeader(file, &found, &dataSize);
     if (FAILED(hr)) return hr;
     int64_t after = r - static_cast<int64_t>(kHeaderSize);
-    if (SameGuid(found, id)) {
+    if (KvGuidEquals(found, id)) {
       if (size) *size = dataSize;
       if (remaining) *remaining = after;
       return S_OK;
     }
     uint64_t skip = RoundUp8(dataSize);
-    if (!Forward(file, skip)) return KVRIFF_E_READ;
+    if (!Forward(file, skip)) return KV_E_READ;
     if (remaining) {
       // after >= 0 here; a skip past it leaves a negative count (saturated).
       uint64_t a = static_cast<uint64_t>(after);
@@ -65,7 +64,7 @@ HRESULT FindChunk(HANDLE file, const GUID& id, uint64_t* size, int64_t* remainin
                     : (skip - a >= (uint64_t(1) << 63) ? INT64_MIN : -static_cast<int64_t>(skip - a));
       if (r < static_cast<int64_t>(kHeaderSize)) {
         *remaining = r;
-        return KVRIFF_E_NOTFOUND;
+        return KV_E_NOTFOUND;
       }
     }
   }
@@ -74,7 +73,7 @@ HRESULT FindChunk(HANDLE file, const GUID& id, uint64_t* size, int64_t* remainin
 // Reads the file header from offset 0 and gives the content size as a
 // signed counter for a bounded walk.
 HRESULT StartAtHeader(HANDLE file, int64_t* counter) {
-  if (!SetPos(file, 0)) return KVRIFF_E_READ;
+  if (!SetPos(file, 0)) return KV_E_READ;
   uint64_t content = 0;
   GUID form;
   HRESULT hr = riff64_ReadFileID(file, &content, &form);
@@ -89,15 +88,15 @@ extern "C" {
 
 HRESULT KVAPI riff64_ValidateChunkHeader(GUID id, uint64_t size) {
   (void)id;
-  if ((size & 7) != 0 || (size & 0x800000000ULL) != 0) return KVRIFF_E_BADLENGTH;
-  if (size == 0) return KVRIFF_E_ZEROLENGTH;
+  if ((size & 7) != 0 || (size & 0x800000000ULL) != 0) return KV_E_BADLENGTH;
+  if (size == 0) return KV_E_ZEROLENGTH;
   return S_OK;
 }
 
 HRESULT KVAPI riff64_ReadChunkHeader(HANDLE file, GUID* id, uint64_t* size) {
   if (!id || !size) return E_INVALIDARG;
   uint64_t field = 0;
-  if (!ReadAll(file, id, sizeof(GUID)) || !ReadAll(file, &field, sizeof(field))) return KVRIFF_E_READ;
+  if (!ReadAll(file, id, sizeof(GUID)) || !ReadAll(file, &field, sizeof(field))) return KV_E_READ;
   // A size field below the header's own 24 bytes, or one so large that it is
   // negative as a signed value, gives an empty chunk.
   int64_t data = static_cast<int64_t>(field - kHeaderSize);
@@ -112,9 +111,9 @@ HRESULT KVAPI riff64_ReadListHeader(HANDLE file, GUID* listType, int64_t* size) 
   HRESULT hr = riff64_ReadChunkHeader(file, &id, &dataSize);
   if (FAILED(hr)) return hr;
   *size = static_cast<int64_t>(dataSize);
-  if (!SameGuid(id, KVRIFF64_LIST)) return KVRIFF_E_NOLIST;
+  if (!KvGuidEquals(id, KVRIFF64_LIST)) return KV_E_NOLIST;
   *size -= static_cast<int64_t>(kGuidSize);
-  if (!ReadAll(file, listType, sizeof(GUID))) return KVRIFF_E_READ;
+  if (!ReadAll(file, listType, sizeof(GUID))) return KV_E_READ;
   return S_OK;
 }
 
@@ -127,16 +126,16 @@ HRESULT KVAPI riff64_ReadFileID(HANDLE file, uint64_t* contentSize, GUID* formTy
   uint64_t dataSize = 0;
   riff64_ReadChunkHeader(file, &id, &dataSize);
   if (contentSize) *contentSize = dataSize > kGuidSize ? dataSize - kGuidSize : 0;
-  if (!SameGuid(id, KVRIFF64_RIFF)) return KVRIFF_E_NORIFF;
+  if (!KvGuidEquals(id, KVRIFF64_RIFF)) return KV_E_NORIFF;
   GUID form;
-  if (!ReadAll(file, formType ? formType : &form, sizeof(GUID))) return KVRIFF_E_READ;
+  if (!ReadAll(file, formType ? formType : &form, sizeof(GUID))) return KV_E_READ;
   return S_OK;
 }
 
 HRESULT KVAPI riff64_ReadData(HANDLE file, void* buffer, uint64_t size) {
   if (size > 0xFFFFFFFFULL) return E_INVALIDARG;  // more than one read can give
   if (size != 0 && !buffer) return E_INVALIDARG;
-  if (!ReadAll(file, buffer, static_cast<DWORD>(size))) return KVRIFF_E_READ;
+  if (!ReadAll(file, buffer, static_cast<DWORD>(size))) return KV_E_READ;
   if ((size & 7) != 0) Forward(file, 8 - (size & 7));
   return S_OK;
 }
@@ -144,7 +143,7 @@ HRESULT KVAPI riff64_ReadData(HANDLE file, void* buffer, uint64_t size) {
 HRESULT KVAPI riff64_ReadDataBounded(HANDLE file, void* buffer, DWORD bufferSize, DWORD chunkSize) {
   DWORD n = bufferSize < chunkSize ? bufferSize : chunkSize;
   if (n != 0 && !buffer) return E_INVALIDARG;
-  if (!ReadAll(file, buffer, n)) return KVRIFF_E_READ;
+  if (!ReadAll(file, buffer, n)) return KV_E_READ;
   uint64_t rest = static_cast<uint64_t>(chunkSize - n) + ((8 - (chunkSize & 7)) & 7);
   Forward(file, rest);
   return S_OK;
@@ -156,7 +155,7 @@ HRESULT KVAPI riff64_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   if (block->size == 0) return S_OK;
   // A size from a corrupt file must not make us allocate what is not there.
   uint64_t ahead = 0;
-  if (!BytesAhead(file, &ahead) || block->size > ahead) return KVRIFF_E_READ;
+  if (!BytesAhead(file, &ahead) || block->size > ahead) return KV_E_READ;
   HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
   if (!mem) return E_OUTOFMEMORY;
   void* data = GlobalLock(mem);
@@ -176,7 +175,7 @@ HRESULT KVAPI riff64_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
 
 HRESULT KVAPI riff64_WriteChunkHeader(HANDLE file, GUID id, uint64_t dataSize) {
   uint64_t field = dataSize + kHeaderSize;
-  if (!WriteAll(file, &id, sizeof(GUID)) || !WriteAll(file, &field, sizeof(field))) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, &id, sizeof(GUID)) || !WriteAll(file, &field, sizeof(field))) return KV_E_WRITE;
   return S_OK;
 }
 
@@ -184,9 +183,9 @@ HRESULT KVAPI riff64_WriteData(HANDLE file, const void* data, uint64_t size, uin
   if (written) *written = 0;
   if (size > 0xFFFFFFFFULL) return E_INVALIDARG;  // more than one write can take
   if (size != 0 && !data) return E_INVALIDARG;
-  if (!WriteAll(file, data, static_cast<DWORD>(size))) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, data, static_cast<DWORD>(size))) return KV_E_WRITE;
   DWORD pad = static_cast<DWORD>((8 - (size & 7)) & 7);
-  if (!WriteZeros(file, pad)) return KVRIFF_E_WRITE;
+  if (!WriteZeros(file, pad)) return KV_E_WRITE;
   if (written) *written = size + pad;
   return S_OK;
 }
@@ -206,21 +205,21 @@ HRESULT KVAPI riff64_WriteChunk(HANDLE file, GUID id, const void* data, uint64_t
 HRESULT KVAPI riff64_WriteListHeader(HANDLE file, GUID listType, uint64_t size) {
   HRESULT hr = riff64_WriteChunkHeader(file, KVRIFF64_LIST, size);
   if (FAILED(hr)) return hr;
-  if (!WriteAll(file, &listType, sizeof(GUID))) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, &listType, sizeof(GUID))) return KV_E_WRITE;
   return S_OK;
 }
 
 HRESULT KVAPI riff64_WriteFileID(HANDLE file, GUID formType, uint64_t size) {
   HRESULT hr = riff64_WriteChunkHeader(file, KVRIFF64_RIFF, size);
   if (FAILED(hr)) return hr;
-  if (!WriteAll(file, &formType, sizeof(GUID))) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, &formType, sizeof(GUID))) return KV_E_WRITE;
   return S_OK;
 }
 
 HRESULT KVAPI riff64_WriteToFile(HANDLE file, const void* data, uint64_t size) {
   if (size > 0xFFFFFFFFULL) return E_INVALIDARG;
   if (size != 0 && !data) return E_INVALIDARG;
-  if (!WriteAll(file, data, static_cast<DWORD>(size))) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, data, static_cast<DWORD>(size))) return KV_E_WRITE;
   return S_OK;
 }
 
@@ -233,15 +232,15 @@ HRESULT KVAPI riff64_WriteChunkToFile(HANDLE file, GUID id, const void* data, ui
   return riff64_CompleteChunk(file, start);
 }
 
-HRESULT KVAPI riff64_SeekDataStart(HANDLE file) { return SetPos(file, kBodyStart) ? S_OK : KVRIFF_E_READ; }
+HRESULT KVAPI riff64_SeekDataStart(HANDLE file) { return SetPos(file, kBodyStart) ? S_OK : KV_E_READ; }
 
 HRESULT KVAPI riff64_SaveLocation(HANDLE file, uint64_t* position) {
   if (!position) return E_INVALIDARG;
-  return GetPos(file, position) ? S_OK : KVRIFF_E_READ;
+  return GetPos(file, position) ? S_OK : KV_E_READ;
 }
 
 HRESULT KVAPI riff64_RestoreLocation(HANDLE file, uint64_t position) {
-  return SetPos(file, position) ? S_OK : KVRIFF_E_READ;
+  return SetPos(file, position) ? S_OK : KV_E_READ;
 }
 
 uint64_t KVAPI riff64_SkipChunk(HANDLE file, uint64_t size) {
@@ -252,23 +251,23 @@ uint64_t KVAPI riff64_SkipChunk(HANDLE file, uint64_t size) {
 
 HRESULT KVAPI riff64_SetRIFFSize(HANDLE file, uint64_t size) {
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, &pos)) return KV_E_WRITE;
   uint64_t field = size + kHeaderSize;
   bool ok = SetPos(file, kSizeFieldOffset) && WriteAll(file, &field, sizeof(field));
   SetPos(file, pos);
-  return ok ? S_OK : KVRIFF_E_WRITE;
+  return ok ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI riff64_UpdateRIFFSize(HANDLE file, int64_t delta) {
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &pos)) return KV_E_READ;
   HRESULT hr = S_OK;
   uint64_t field = 0;
   if (!SetPos(file, kSizeFieldOffset) || !ReadAll(file, &field, sizeof(field))) {
-    hr = KVRIFF_E_READ;
+    hr = KV_E_READ;
   } else {
     field += static_cast<uint64_t>(delta);
-    if (!SetPos(file, kSizeFieldOffset) || !WriteAll(file, &field, sizeof(field))) hr = KVRIFF_E_WRITE;
+    if (!SetPos(file, kSizeFieldOffset) || !WriteAll(file, &field, sizeof(field))) hr = KV_E_WRITE;
   }
   SetPos(file, pos);
   return hr;
@@ -282,14 +281,14 @@ uint64_t KVAPI riff64_AmountWritten(HANDLE file, uint64_t start) {
 
 HRESULT KVAPI riff64_Pad(HANDLE file, uint64_t start) {
   uint64_t pos = 0;
-  if (!GetPos(file, &pos)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, &pos)) return KV_E_WRITE;
   DWORD pad = static_cast<DWORD>((8 - ((pos - start) & 7)) & 7);
-  return WriteZeros(file, pad) ? S_OK : KVRIFF_E_WRITE;
+  return WriteZeros(file, pad) ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI riff64_PrepareChunk(HANDLE file, GUID id, uint64_t* start) {
   if (!start) return E_INVALIDARG;
-  if (!GetPos(file, start)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, start)) return KV_E_WRITE;
   return riff64_WriteChunkHeader(file, id, 0);
 }
 
@@ -297,17 +296,17 @@ HRESULT KVAPI riff64_CompleteChunk(HANDLE file, uint64_t start) {
   HRESULT hr = riff64_Pad(file, start);
   if (FAILED(hr)) return hr;
   uint64_t end = 0;
-  if (!GetPos(file, &end) || end < start + kHeaderSize) return KVRIFF_E_WRITE;
+  if (!GetPos(file, &end) || end < start + kHeaderSize) return KV_E_WRITE;
   // The size field counts the header, the data and the padding.
   uint64_t field = end - start;
   bool ok = SetPos(file, start + kSizeFieldOffset) && WriteAll(file, &field, sizeof(field));
   if (!SetPos(file, end)) ok = false;
-  return ok ? S_OK : KVRIFF_E_WRITE;
+  return ok ? S_OK : KV_E_WRITE;
 }
 
 HRESULT KVAPI riff64_PrepareList(HANDLE file, GUID listType, uint64_t* start) {
   if (!start) return E_INVALIDARG;
-  if (!GetPos(file, start)) return KVRIFF_E_WRITE;
+  if (!GetPos(file, start)) return KV_E_WRITE;
   return riff64_WriteListHeader(file, listType, 0);
 }
 
@@ -332,18 +331,18 @@ HRESULT KVAPI riff64_FindListChunk(HANDLE file, GUID listType, uint64_t* size, i
     HRESULT hr = FindChunk(file, KVRIFF64_LIST, &listSize, remaining ? r : nullptr);
     if (FAILED(hr)) return hr;
     // The list type needs 16 bytes.
-    if (remaining && *r < static_cast<int64_t>(kGuidSize)) return KVRIFF_E_NOTFOUND;
+    if (remaining && *r < static_cast<int64_t>(kGuidSize)) return KV_E_NOTFOUND;
     GUID type;
-    if (!ReadAll(file, &type, sizeof(type))) return KVRIFF_E_READ;
+    if (!ReadAll(file, &type, sizeof(type))) return KV_E_READ;
     if (remaining) *r -= static_cast<int64_t>(kGuidSize);
-    if (SameGuid(type, listType)) {
+    if (KvGuidEquals(type, listType)) {
       if (size) *size = listSize > kGuidSize ? listSize - kGuidSize : 0;
       return S_OK;
     }
     // A list too short for its own type is skipped as empty: never backwards.
     uint64_t rounded = RoundUp8(listSize);
     uint64_t rest = rounded > kGuidSize ? rounded - kGuidSize : 0;
-    if (!Forward(file, rest)) return KVRIFF_E_READ;
+    if (!Forward(file, rest)) return KV_E_READ;
     if (remaining) {
       *r = static_cast<uint64_t>(*r) < rest ? 0 : *r - static_cast<int64_t>(rest);
     }
@@ -361,7 +360,7 @@ HRESULT KVAPI riff64_GetNumListEntries(HANDLE file, DWORD* count, int64_t* remai
   if (!count) return E_INVALIDARG;
   *count = 0;
   uint64_t start = 0;
-  if (!GetPos(file, &start)) return KVRIFF_E_READ;
+  if (!GetPos(file, &start)) return KV_E_READ;
   // The walk works on a copy of the counter: the position is given back too.
   int64_t r = remaining ? *remaining : 0;
   DWORD n = 0;
@@ -382,7 +381,7 @@ HRESULT KVAPI riff64_GetNumListEntries(HANDLE file, DWORD* count, int64_t* remai
     uint64_t skip = RoundUp8(dataSize);
     if (!Forward(file, skip)) {
       SetPos(file, start);
-      return KVRIFF_E_READ;
+      return KV_E_READ;
     }
     if (remaining) {
       r -= static_cast<int64_t>(kHeaderSize);  // was >= 24
@@ -405,20 +404,20 @@ HRESULT KVAPI riff64_SeekListEntry(HANDLE file, DWORD index, int64_t* remaining)
     HRESULT hr = riff64_ReadChunkHeader(file, &id, &dataSize);
     if (FAILED(hr)) return hr;
     uint64_t skip = RoundUp8(dataSize);
-    if (!Forward(file, skip)) return KVRIFF_E_READ;
+    if (!Forward(file, skip)) return KV_E_READ;
     if (remaining) {
       *r -= static_cast<int64_t>(kHeaderSize);  // was >= 24
       *r = static_cast<uint64_t>(*r) < skip ? -1 : *r - static_cast<int64_t>(skip);
     }
     if (++done == index) return S_OK;
   }
-  return KVRIFF_E_NOTFOUND;
+  return KV_E_NOTFOUND;
 }
 
 HRESULT KVAPI riff64_DeleteChunk(HANDLE file, GUID id, uint64_t* removed) {
   if (removed) *removed = 0;
   uint64_t length = 0;
-  if (!GetLength(file, &length)) return KVRIFF_E_READ;
+  if (!GetLength(file, &length)) return KV_E_READ;
   int64_t r = 0;
   HRESULT hr = StartAtHeader(file, &r);
   if (FAILED(hr)) return hr;
@@ -426,26 +425,26 @@ HRESULT KVAPI riff64_DeleteChunk(HANDLE file, GUID id, uint64_t* removed) {
   hr = FindChunk(file, id, &dataSize, &r);
   if (FAILED(hr)) return hr;
   uint64_t dataPos = 0;
-  if (!GetPos(file, &dataPos)) return KVRIFF_E_READ;
+  if (!GetPos(file, &dataPos)) return KV_E_READ;
   uint64_t start = dataPos - kHeaderSize;
   uint64_t total = RoundUp8(dataSize) + kHeaderSize;
   // A chunk whose size runs past the end of the file cannot be cut out
   // without guessing: refuse before anything is moved. (A last chunk whose
   // padding the file lacks is still whole.)
-  if (dataSize > length - dataPos) return KVRIFF_E_CORRUPT;
+  if (dataSize > length - dataPos) return KV_E_CORRUPT;
   if (total > length - start) total = length - start;
   uint64_t readPos = start + total, writePos = start;
   uint64_t left = length - readPos;
   BYTE buffer[kMoveBlock];
   while (left > 0) {
     DWORD n = left < kMoveBlock ? static_cast<DWORD>(left) : kMoveBlock;
-    if (!SetPos(file, readPos) || !ReadAll(file, buffer, n)) return KVRIFF_E_READ;
-    if (!SetPos(file, writePos) || !WriteAll(file, buffer, n)) return KVRIFF_E_WRITE;
+    if (!SetPos(file, readPos) || !ReadAll(file, buffer, n)) return KV_E_READ;
+    if (!SetPos(file, writePos) || !WriteAll(file, buffer, n)) return KV_E_WRITE;
     readPos += n;
     writePos += n;
     left -= n;
   }
-  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KV_E_WRITE;
   hr = riff64_UpdateRIFFSize(file, -static_cast<int64_t>(total));
   if (removed) *removed = total;
   return hr;

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "kvguid.h"
+
 namespace kvriffio {
 
 inline bool GetPos(HANDLE file, uint64_t* pos) {
@@ -92,7 +94,5 @@ inline uint64_t Padded(DWORD size) { return static_cast<uint64_t>(size) + (size 
 inline uint64_t RoundUp8(uint64_t n) {
   return n > UINT64_MAX - 7 ? (UINT64_MAX & ~uint64_t(7)) : (n + 7) & ~uint64_t(7);
 }
-
-inline bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 }  // namespace kvriffio

@@ -39,7 +39,7 @@ HRESULT WriteZeros(HANDLE file, uint64_t count) {
   static const BYTE zeros[kBlock] = {};
   while (count > 0) {
     DWORD n = count < kBlock ? static_cast<DWORD>(count) : kBlock;
-    if (!WriteAll(file, zeros, n)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, zeros, n)) return KV_E_WRITE;
     count -= n;
   }
   return S_OK;
@@ -89,10 +89,10 @@ HANDLE CreateForWriting(const wchar_t* path, DWORD disposition) {
 // PCM, whole-byte samples other than 20 bits in a consistent block.
 HRESULT CheckFormat(const WAVEFORMATEX* wfx) {
   if (!wfx) return E_INVALIDARG;
-  if (wfx->cbSize != 0) return KVRIFF_E_UNSUPPORTED_MEDIA;
+  if (wfx->cbSize != 0) return KV_E_UNSUPPORTEDMEDIA;
   if (wfx->wFormatTag == WAVE_FORMAT_PCM) {
-    if (wfx->wBitsPerSample == 20) return KVRIFF_E_UNSUPPORTED_MEDIA;
-    if (wfx->nBlockAlign != wfx->nChannels * (wfx->wBitsPerSample / 8)) return KVRIFF_E_UNSUPPORTED_MEDIA;
+    if (wfx->wBitsPerSample == 20) return KV_E_UNSUPPORTEDMEDIA;
+    if (wfx->nBlockAlign != wfx->nChannels * (wfx->wBitsPerSample / 8)) return KV_E_UNSUPPORTEDMEDIA;
   }
   return S_OK;
 }
@@ -107,10 +107,10 @@ void PlainBytes(const WAVEFORMATEX* wfx, BYTE out[18]) {
 // (fmtBytes 16 or 18), a JUNK chunk filling the room, "data" header.
 HRESULT WriteWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD fmtBytes, DWORD dataSize, DWORD headerSize) {
   const uint64_t riffSize = static_cast<uint64_t>(dataSize) + headerSize - 8;
-  if (riffSize > kRiffMaxSize) return KVRIFF_E_TOOBIG;
+  if (riffSize > kRiffMaxSize) return KV_E_TOOBIG;
   BYTE fmt[18];
   PlainBytes(wfx, fmt);
-  if (!SetPos(file, 0)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, 0)) return KV_E_WRITE;
   HRESULT hr = riff_WriteFileID(file, kWave, static_cast<DWORD>(riffSize));
   if (FAILED(hr)) return hr;
   hr = riff_WriteChunk(file, kFmt, fmt, fmtBytes, nullptr);
@@ -130,10 +130,10 @@ HRESULT WriteWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD fmtBytes, DWO
 // 24-byte headers and 8-byte alignment.
 HRESULT WriteW64Header(HANDLE file, const WAVEFORMATEX* wfx, DWORD fmtBytes, uint64_t dataSize,
                        uint64_t headerSize) {
-  if (dataSize > UINT64_MAX - headerSize) return KVRIFF_E_TOOBIG;
+  if (dataSize > UINT64_MAX - headerSize) return KV_E_TOOBIG;
   BYTE fmt[18];
   PlainBytes(wfx, fmt);
-  if (!SetPos(file, 0)) return KVRIFF_E_WRITE;
+  if (!SetPos(file, 0)) return KV_E_WRITE;
   // The riff size field counts the whole file; the family adds the 24 itself.
   HRESULT hr = riff64_WriteFileID(file, KVRIFF64_WAVE, dataSize + headerSize - 24);
   if (FAILED(hr)) return hr;
@@ -360,7 +360,7 @@ HRESULT ScanForId(HANDLE file, uint64_t from, uint64_t bound, const void* id, DW
   uint64_t pos = from;
   while (pos + idLength <= bound) {
     const DWORD n = bound - pos < kBlock ? static_cast<DWORD>(bound - pos) : kBlock;
-    if (!SetPos(file, pos) || !ReadAll(file, buffer, n)) return KVRIFF_E_READ;
+    if (!SetPos(file, pos) || !ReadAll(file, buffer, n)) return KV_E_READ;
     for (DWORD k = 0; k + idLength <= n; ++k) {
       if (memcmp(buffer + k, id, idLength) == 0) {
         *hit = pos + k;
@@ -393,10 +393,10 @@ HRESULT ReadTrashedFmt(HANDLE file, bool found, DWORD size, uint64_t canonical, 
   memset(out, 0, sizeof(*out));
   if (found && size >= 16) {
     DWORD n = size >= 18 ? 18 : 16;
-    if (!ReadAll(file, out, n)) return KVRIFF_E_READ;
+    if (!ReadAll(file, out, n)) return KV_E_READ;
     return S_OK;
   }
-  if (!SetPos(file, canonical) || !ReadAll(file, out, 18)) return KVRIFF_E_READ;
+  if (!SetPos(file, canonical) || !ReadAll(file, out, 18)) return KV_E_READ;
   return S_OK;
 }
 
@@ -446,7 +446,7 @@ HRESULT KVAPI KvInitializeWav(const wchar_t* path, const WAVEFORMATEX* wfx, DWOR
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   HANDLE file = CreateForWriting(path, disposition);
-  if (file == INVALID_HANDLE_VALUE) return KVRIFF_E_OPEN;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   FileCloser closer(file);
   return WriteWavHeader(file, wfx, 18, 0, kWavHeader);
 }
@@ -455,7 +455,7 @@ HRESULT KVAPI KvInitializeWav64(const wchar_t* path, const WAVEFORMATEX* wfx, DW
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   HANDLE file = CreateForWriting(path, disposition);
-  if (file == INVALID_HANDLE_VALUE) return KVRIFF_E_OPEN;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   FileCloser closer(file);
   return WriteW64Header(file, wfx, 18, 0, kW64Header);
 }
@@ -468,7 +468,7 @@ HRESULT KVAPI KvInitializeWavWithJunk(const wchar_t* path, const WAVEFORMATEX* w
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   HANDLE file = CreateForWriting(path, disposition);
-  if (file == INVALID_HANDLE_VALUE) return KVRIFF_E_OPEN;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   FileCloser closer(file);
   return WriteWavHeader(file, wfx, 18, 0, static_cast<DWORD>(h));
 }
@@ -479,8 +479,8 @@ HRESULT KVAPI KvInsertWavHeader(HANDLE file, const WAVEFORMATEX* wfx, DWORD data
   SetPos(file, 0);
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
-  if ((headerSize & 1) || length < kWavHeader || headerSize < kWavHeader) return KVRIFF_E_BADLENGTH;
-  if (headerSize > kWavHeader && headerSize < kWavJunkMin) return KVRIFF_E_BADLENGTH;
+  if ((headerSize & 1) || length < kWavHeader || headerSize < kWavHeader) return KV_E_BADLENGTH;
+  if (headerSize > kWavHeader && headerSize < kWavJunkMin) return KV_E_BADLENGTH;
   return WriteWavHeader(file, wfx, 18, dataSize, headerSize);
 }
 
@@ -490,8 +490,8 @@ HRESULT KVAPI KvInsertW64Header(HANDLE file, const WAVEFORMATEX* wfx, uint64_t d
   SetPos(file, 0);
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
-  if ((headerSize % 8) || length < kW64Header || headerSize < kW64Header) return KVRIFF_E_BADLENGTH;
-  if (headerSize > kW64Header && headerSize < kW64JunkMin) return KVRIFF_E_BADLENGTH;
+  if ((headerSize % 8) || length < kW64Header || headerSize < kW64Header) return KV_E_BADLENGTH;
+  if (headerSize > kW64Header && headerSize < kW64JunkMin) return KV_E_BADLENGTH;
   return WriteW64Header(file, wfx, 18, dataSize, headerSize);
 }
 
@@ -500,7 +500,7 @@ HRESULT KVAPI KvFixTrashedWav(HANDLE file, const WAVEFORMATEX* fallback, DWORD h
   const WAVEFORMATEX fb = Fallback(fallback);
   const uint64_t length = FileLength(file);
   // A RIFF file cannot describe more than 4 GiB.
-  if (length > 0xFFFFFFFFull) return KVRIFF_E_TOOBIG;
+  if (length > 0xFFFFFFFFull) return KV_E_TOOBIG;
   const uint64_t bound = headerLimit < length ? headerLimit : length;
 
   // The format: the file's own "fmt " chunk, or the canonical place.
@@ -531,17 +531,17 @@ HRESULT KVAPI KvFixTrashedWav(HANDLE file, const WAVEFORMATEX* fallback, DWORD h
     } else if (bound >= kWavHeader && AllZero(file, 38, bound)) {
       dataStart = bound;
     } else {
-      return KVRIFF_E_NOTFOUND;
+      return KV_E_NOTFOUND;
     }
   }
-  if (dataStart > length) return KVRIFF_E_NOTFOUND;
+  if (dataStart > length) return KV_E_NOTFOUND;
   uint64_t size = length - dataStart;
   size -= size % wfx.nBlockAlign;
   if (dataStart == kWavShortHeader) {
     // The common 44-byte header keeps its 16-byte fmt.
     return WriteWavHeader(file, &wfx, 16, static_cast<DWORD>(size), kWavShortHeader);
   }
-  if (dataStart > 0xFFFFFFFFull) return KVRIFF_E_TOOBIG;
+  if (dataStart > 0xFFFFFFFFull) return KV_E_TOOBIG;
   return KvInsertWavHeader(file, &wfx, static_cast<DWORD>(size), static_cast<DWORD>(dataStart));
 }
 
@@ -576,10 +576,10 @@ HRESULT KVAPI KvFixTrashedW64(HANDLE file, const WAVEFORMATEX* fallback, uint64_
     } else if (bound >= kW64Header && AllZero(file, 88, bound)) {
       dataStart = bound;
     } else {
-      return KVRIFF_E_NOTFOUND;
+      return KV_E_NOTFOUND;
     }
   }
-  if (dataStart > length) return KVRIFF_E_NOTFOUND;
+  if (dataStart > length) return KV_E_NOTFOUND;
   uint64_t size = length - dataStart;
   size -= size % wfx.nBlockAlign;
   if (dataStart == kW64ShortHeader) return WriteW64Header(file, &wfx, 16, size, kW64ShortHeader);
@@ -605,7 +605,7 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
   if (!path) return E_INVALIDARG;
   HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return KVRIFF_E_OPEN;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   FileCloser closer(file);
 
   Probe wave = ReadWaveFileFormat(file);
@@ -617,9 +617,9 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
     // chunk has no room for the cbSize field and is left alone.
     SetPos(file, 0);
     DWORD content = 0, form = 0, size = 0;
-    if (FAILED(riff_ReadFileID(file, &content, &form))) return KVRIFF_E_READ;
-    if (FAILED(riff_FindChunkHeader(file, kFmt, &size, &content))) return KVRIFF_E_READ;
-    if (size < 18) return KVRIFF_E_UNSUPPORTED_FILE;
+    if (FAILED(riff_ReadFileID(file, &content, &form))) return KV_E_READ;
+    if (FAILED(riff_FindChunkHeader(file, kFmt, &size, &content))) return KV_E_READ;
+    if (size < 18) return KV_E_UNSUPPORTEDFILE;
     const uint64_t start = Tell(file) - 8;
     const DWORD padded = size + (size & 1);
     BYTE fmt[18];
@@ -627,19 +627,19 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
     SetPos(file, start);
     if (padded >= 26) {
       if (FAILED(hr = riff_WriteChunkHeader(file, kFmt, 18))) return hr;
-      if (!WriteAll(file, fmt, 18)) return KVRIFF_E_WRITE;
+      if (!WriteAll(file, fmt, 18)) return KV_E_WRITE;
       if (FAILED(hr = riff_WriteChunkHeader(file, kJunk, padded - 26))) return hr;
       return WriteZeros(file, padded - 26);
     }
     if (FAILED(hr = riff_WriteChunkHeader(file, kFmt, size))) return hr;
-    if (!WriteAll(file, fmt, 18)) return KVRIFF_E_WRITE;
+    if (!WriteAll(file, fmt, 18)) return KV_E_WRITE;
     return WriteZeros(file, padded - 18);
   }
 
   DWORD frames = 0;
   hr = iff_GetAIFFWfx(file, nullptr, &frames, nullptr);
   if (FAILED(hr)) return hr;
-  if (wfx->wFormatTag != WAVE_FORMAT_PCM) return KVRIFF_E_UNSUPPORTED_FILE;
+  if (wfx->wFormatTag != WAVE_FORMAT_PCM) return KV_E_UNSUPPORTEDFILE;
   // The new "COMM" body, big-endian: channels, the file's frame count,
   // sample size, 80-bit rate.
   WORD exponent, mantissa[4];
@@ -648,12 +648,12 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
                    exponent, mantissa[0], mantissa[1], mantissa[2], mantissa[3]};
   iff_ByteSwap16(words, 9);
   DWORD formSize = 0;
-  if (!iff_IsAIFFFile(file, &formSize)) return KVRIFF_E_CORRUPT;
+  if (!iff_IsAIFFFile(file, &formSize)) return KV_E_CORRUPT;
   SetPos(file, 12);
   DWORD commSize = 0, remaining = formSize >= 4 ? formSize - 4 : 0;
   hr = iff_FindChunkHeader(file, KVIFF_COMM, &commSize, &remaining);
   if (FAILED(hr)) return hr;
-  if (!WriteAll(file, words, 18)) return KVRIFF_E_WRITE;
+  if (!WriteAll(file, words, 18)) return KV_E_WRITE;
   return S_OK;
 }
 

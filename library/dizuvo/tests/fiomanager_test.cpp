@@ -92,8 +92,8 @@ TEST_F(Manager, RegistersOurPluginAndItsClasses) {
   const Case cases[] = {
       {"exact id", kAacReader, S_OK},
       {"first 10 bytes", prefix, S_OK},
-      {"differs early", early, KVFIO_E_NO_READER},
-      {"all zero", GUID{}, KVFIO_E_NO_READER},
+      {"differs early", early, KV_E_UNSUPPORTEDFILE},
+      {"all zero", GUID{}, KV_E_UNSUPPORTEDFILE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -120,7 +120,7 @@ TEST_F(Manager, RegistersOurPluginAndItsClasses) {
   EXPECT_EQ(position, 0);
   if (cls) cls->Release();
   position = -1;
-  EXPECT_EQ(mgr_->FindReaderClassByExtension(&cls, L"wav", &position), KVFIO_E_NO_READER);
+  EXPECT_EQ(mgr_->FindReaderClassByExtension(&cls, L"wav", &position), KV_E_UNSUPPORTEDFILE);
   LCID lcid = 0;
   EXPECT_EQ(mgr_->GetLanguageID(&lcid, 1), E_INVALIDARG);
   EXPECT_EQ(mgr_->GetLanguageID(&lcid, 0), S_OK);
@@ -206,12 +206,12 @@ TEST_F(Manager, RefusesFilesNoReaderTakes) {
     HRESULT expect;
   };
   const Case cases[] = {
-      {"WAV by ffmpeg", FixtureDir() + L"pcm.wav", KVFIO_E_NO_READER},
-      {"MP3 by ffmpeg", FixtureDir() + L"tone.mp3", KVFIO_E_NO_READER},
-      {"RIFF of size 0", scratch + L"zero.wav", KVFIO_E_OWN_CONTAINER},
-      {"own KVPL container", scratch + L"link.kvl", KVFIO_E_OWN_CONTAINER},
-      {"MIDI", scratch + L"song.mid", KVFIO_E_OWN_CONTAINER},
-      {"11 bytes are never refused", scratch + L"short.wav", KVFIO_E_NO_READER},
+      {"WAV by ffmpeg", FixtureDir() + L"pcm.wav", KV_E_UNSUPPORTEDFILE},
+      {"MP3 by ffmpeg", FixtureDir() + L"tone.mp3", KV_E_UNSUPPORTEDFILE},
+      {"RIFF of size 0", scratch + L"zero.wav", KV_E_FILETYPENOTSUPPORTED},
+      {"own KVPL container", scratch + L"link.kvl", KV_E_FILETYPENOTSUPPORTED},
+      {"MIDI", scratch + L"song.mid", KV_E_FILETYPENOTSUPPORTED},
+      {"11 bytes are never refused", scratch + L"short.wav", KV_E_UNSUPPORTEDFILE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -244,7 +244,7 @@ TEST_F(Manager, MetricsInMemoryAndInTheMetricsFile) {
   EXPECT_EQ(mgr_->SetMetric(42, 61453), S_OK);
   EXPECT_EQ(mgr_->GetMetric(42, &v), S_OK) << "a stored 0xF00D is not taken for a missing key";
   EXPECT_EQ(v, 61453u);
-  EXPECT_EQ(mgr_->GetMetric(41, &v), KVFIO_E_ABSENT);
+  EXPECT_EQ(mgr_->GetMetric(41, &v), KV_E_NOTFOUND);
   wchar_t text[32];
   DWORD cch = 0;
   EXPECT_EQ(mgr_->GetMetricString(20, text, 32, &cch), E_INVALIDARG);
@@ -252,7 +252,7 @@ TEST_F(Manager, MetricsInMemoryAndInTheMetricsFile) {
   EXPECT_EQ(mgr_->GetMetricString(50, text, 32, &cch), S_OK);
   EXPECT_STREQ(text, L"hello");
   EXPECT_EQ(cch, 6u);
-  EXPECT_EQ(mgr_->GetMetricString(51, text, 32, &cch), KVFIO_E_ABSENT);
+  EXPECT_EQ(mgr_->GetMetricString(51, text, 32, &cch), KV_E_NOTFOUND);
   const DWORD words[] = {1, static_cast<DWORD>(-2), 0, 0};
   EXPECT_EQ(mgr_->SetMetricBinary(60, words, 4), S_OK);
   wchar_t raw[64];
@@ -265,10 +265,10 @@ TEST_F(Manager, MetricsInMemoryAndInTheMetricsFile) {
   EXPECT_EQ(back[1], static_cast<DWORD>(-2));
   EXPECT_EQ(mgr_->SetMetricBinary(60, words, 129), E_INVALIDARG);
   EXPECT_EQ(mgr_->DeleteMetric(40, 4), S_OK);
-  EXPECT_EQ(mgr_->GetMetric(40, &v), KVFIO_E_ABSENT);
+  EXPECT_EQ(mgr_->GetMetric(40, &v), KV_E_NOTFOUND);
   int index = 0;
   EXPECT_EQ(impl_->GetReaderIndexForFormat(0x5FFF, &index), E_INVALIDARG);
-  EXPECT_EQ(impl_->GetReaderIndexForFormat(0x6000, &index), KVFIO_E_NO_READER);
+  EXPECT_EQ(impl_->GetReaderIndexForFormat(0x6000, &index), KV_E_UNSUPPORTEDFILE);
 }
 
 TEST(ManagerParts, AccessMutexName) {
@@ -327,7 +327,7 @@ TEST(ManagerExports, TheDllCreatesAManagerOverAPluginFolder) {
   EXPECT_EQ(mgr->OpenFile(mp4.c_str(), &file, 0), S_OK);
   if (file) file->Release();
   const std::wstring wav = FixtureDir() + L"pcm.wav";
-  EXPECT_EQ(mgr->OpenFile(wav.c_str(), &file, 0), KVFIO_E_NO_READER);
+  EXPECT_EQ(mgr->OpenFile(wav.c_str(), &file, 0), KV_E_UNSUPPORTEDFILE);
   mgr->Release();
   FreeLibrary(dll);
 }
@@ -360,7 +360,7 @@ TEST(ManagerSelection, StagesAndTheirResults) {
     index[i] = static_cast<int>(n);
     cls->Release();
   }
-  const HRESULT ok = S_OK, no = E_FAIL, refused = KVFIO_E_READER_REFUSED, gone = KVFIO_E_READER_UNAVAILABLE;
+  const HRESULT ok = S_OK, no = E_FAIL, refused = KV_E_READERREFUSED, gone = KV_E_PLUGINNOTINITIALIZED;
   struct Case {
     const char* what;
     HRESULT answer[3];
@@ -373,9 +373,9 @@ TEST(ManagerSelection, StagesAndTheirResults) {
       {"table reader refuses: at once", {refused, ok, ok}, refused, 0, {1, 0, 0}},
       {"table reader unavailable: at once", {gone, ok, ok}, gone, 0, {1, 0, 0}},
       {"extension reader", {no, ok, ok}, S_OK, 1, {1, 1, 0}},
-      {"found after a refusal", {no, gone, ok}, KVFIO_S_READER_AFTER_FAILURE, 2, {1, 1, 1}},
+      {"found after a refusal", {no, gone, ok}, KV_S_READERAFTERFAILURE, 2, {1, 1, 1}},
       {"only a refusal", {no, no, refused}, refused, 2, {1, 1, 1}},
-      {"nobody: each asked once", {no, no, no}, KVFIO_E_NO_READER, -1, {1, 1, 1}},
+      {"nobody: each asked once", {no, no, no}, KV_E_UNSUPPORTEDFILE, -1, {1, 1, 1}},
   };
   const std::wstring wav = FixtureDir() + L"pcm.wav";
   for (const Case& c : cases) {
@@ -443,7 +443,7 @@ TEST(ManagerCreation, KeyedRecordAndFlags) {
   EXPECT_EQ(mgr->GetPluginCount(&count), S_FALSE);
   EXPECT_EQ(mgr->GetReaderCount(), 0);
   IKvDizuVOTypeEnum* e = nullptr;
-  EXPECT_EQ(mgr->GetReaderEnum(&e), KVFIO_E_ABSENT);
+  EXPECT_EQ(mgr->GetReaderEnum(&e), KV_E_NOTFOUND);
   EXPECT_EQ(mgr->HasPlugin(&kAacPlugin), E_FAIL);
   mgr->Release();
 

@@ -24,12 +24,12 @@ TEST(ThreadPointerMap, ResultsBeforeAndAfterInit) {
   EXPECT_EQ(map.Insert(1, 0, &value), E_FAIL);
   ASSERT_EQ(map.Init(1), S_OK);
   EXPECT_EQ(map.bucketCount(), 2u);  // one more than asked for
-  EXPECT_EQ(map.Find(1, 0, &found), kKvMapNotFound);
+  EXPECT_EQ(map.Find(1, 0, &found), KV_E_NOTFOUND);
   EXPECT_EQ(map.Find(1, 2, &found), E_INVALIDARG);
   EXPECT_EQ(map.Find(1, 0, nullptr), E_INVALIDARG);
   EXPECT_EQ(map.Insert(1, 2, &value), E_INVALIDARG);
   EXPECT_EQ(map.Insert(1, 0, &value), S_OK);
-  EXPECT_EQ(map.Find(2, 0, &found), kKvMapNotFound);
+  EXPECT_EQ(map.Find(2, 0, &found), KV_E_NOTFOUND);
   ASSERT_EQ(map.Find(1, 0, &found), S_OK);
   EXPECT_EQ(*found, Fake(1));
   // The value is found in place: writing through the address changes it.
@@ -59,7 +59,7 @@ TEST(ThreadPointerMap, FindMovesToFrontAndDuplicatesAreRefused) {
   ASSERT_EQ(map.Find(1, 0, &found), S_OK);  // already the head
   EXPECT_EQ(Keys(map, 0), (std::vector<DWORD>{1, 2, 4, 3}));
   IUnknown* other = Fake(99);
-  EXPECT_EQ(map.Insert(4, 0, &other), kKvMapDuplicate);
+  EXPECT_EQ(map.Insert(4, 0, &other), KV_E_DUPLICATE);
   EXPECT_EQ(map.count(), 4u);
   ASSERT_EQ(map.Find(4, 0, &found), S_OK);
   EXPECT_EQ(*found, Fake(4));  // unchanged by the refused insert

@@ -208,7 +208,7 @@ TEST(TemplateStreamLoader, V2RecordsAndTheV1Reader) {
   EXPECT_EQ(cls.convertCalls, 0) << "only lifted records go to the class";
   LARGE_INTEGER zero = {};
   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-  EXPECT_EQ(KvFio_LoadTemplateData(t.out(), stream, 0x1000000, nullptr), KVFIO_E_BAD_TEMPLATE);
+  EXPECT_EQ(KvFio_LoadTemplateData(t.out(), stream, 0x1000000, nullptr), KV_E_CORRUPT);
   ULARGE_INTEGER pos;
   stream->Seek(zero, STREAM_SEEK_CUR, &pos);
   EXPECT_EQ(pos.QuadPart, 8u) << "nothing read after the version";
@@ -233,15 +233,15 @@ TEST(TemplateStreamLoader, V2RecordsAndTheV1Reader) {
 
 TEST(RawUserTemplate, PathsV1FilesAndLaterVersions) {
   tt::Owned t;
-  EXPECT_EQ(KvFio_LoadRawUserTemplate(nullptr, L"Z:\\no\\such\\template.tpl", t.out()), KVFIO_E_CANNOT_OPEN);
+  EXPECT_EQ(KvFio_LoadRawUserTemplate(nullptr, L"Z:\\no\\such\\template.tpl", t.out()), KV_E_OPEN);
   EXPECT_EQ(KvFio_LoadRawUserTemplate(nullptr, Wide(tt::FixturePath("named.bin")).c_str(), t.out()), S_OK);
   EXPECT_EQ(tt::ToU16(KvFio_GetTemplateName(t.t)), u"AAC 128 Kbps");
   EXPECT_EQ(KvFio_LoadRawUserTemplate(nullptr, Wide(tt::FixturePath("bad_audio_part.bin")).c_str(), t.out()),
-            KVFIO_E_BAD_TEMPLATE);
+            KV_E_CORRUPT);
   EXPECT_EQ(t.t, nullptr);
   // A later major version is never handed out as a V2 record.
   EXPECT_EQ(KvFio_LoadRawUserTemplate(nullptr, Wide(tt::FixturePath("major3.bin")).c_str(), t.out()),
-            KVFIO_E_BAD_TEMPLATE);
+            KV_E_CORRUPT);
 
   tt::V1Spec s;
   s.audioCodec = {1, 2, 3};
@@ -263,7 +263,7 @@ TEST(RawUserTemplate, PathsV1FilesAndLaterVersions) {
   DWORD total = static_cast<DWORD>(cut.size());
   std::memcpy(cut.data(), &total, 4);
   TempFile shortFile(cut);
-  EXPECT_EQ(KvFio_LoadRawUserTemplate(&cls, shortFile.path.c_str(), t.out()), KVFIO_E_BAD_TEMPLATE);
+  EXPECT_EQ(KvFio_LoadRawUserTemplate(&cls, shortFile.path.c_str(), t.out()), KV_E_CORRUPT);
   EXPECT_EQ(t.t, nullptr);
 
   EXPECT_EQ(KvFio_LoadRawLegacyTemplate(&cls, 3, t.out()), E_UNEXPECTED);
@@ -355,9 +355,9 @@ TEST(TemplateListStream, RecordsAreAppended) {
   } const cases[] = {
       {"pointer slots", 0, ListStream({a, b}, 2), S_OK, 2},
       {"list-owned copies", KVLIST_ALLOCATED_ITEMS, ListStream({a, b}, 2), S_OK, 2},
-      {"a record below 536 bytes", 0, ListStream({a, b, bad}, 3), KVFIO_E_BAD_TEMPLATE, 2},
-      {"fewer records than counted", KVLIST_ALLOCATED_ITEMS, ListStream({a}, 2), KVFIO_E_BAD_TEMPLATE, 1},
-      {"no header", 0, {1, 2, 3}, KVFIO_E_BAD_TEMPLATE, 0},
+      {"a record below 536 bytes", 0, ListStream({a, b, bad}, 3), KV_E_CORRUPT, 2},
+      {"fewer records than counted", KVLIST_ALLOCATED_ITEMS, ListStream({a}, 2), KV_E_CORRUPT, 1},
+      {"no header", 0, {1, 2, 3}, KV_E_CORRUPT, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -459,7 +459,7 @@ TEST(ManagerMetrics, ForwardersAndTheirResults) {
     DWORD stringResult, binaryResult;
   } const cases[] = {
       {S_OK, 6, 5, 6},
-      {KVFIO_E_BUFFER_TOO_SMALL, 12, 12, 12},
+      {KV_E_BUFFERTOOSMALL, 12, 12, 12},
       {static_cast<HRESULT>(0x8004E00A), 4, 0, 0},
   };
   for (const Case& c : cases) {

@@ -56,26 +56,26 @@ TEST(StreamLoader, V2RecordsAndTheirChecks) {
     Put32(r, 256, 200);
     cases.push_back({"block, strings and both parts", r, S_OK});
   }
-  cases.push_back({"size under 536", V2Record(535), KVFIO_E_BAD_TEMPLATE});
+  cases.push_back({"size under 536", V2Record(535), KV_E_CORRUPT});
   cases.push_back({"size over 32 MiB", [] { auto r = V2Record(); Put32(r, 0, 0x2000001); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
   cases.push_back({"fewer bytes than the size", [] { auto r = V2Record(); r.resize(539); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
-  cases.push_back({"major version 3", V2Record(540, 0x3000000), KVFIO_E_BAD_TEMPLATE});
-  cases.push_back({"major version 0", V2Record(540, 0x00FFFFFF), KVFIO_E_BAD_TEMPLATE});
-  cases.push_back({"two bytes only", {1, 2}, KVFIO_E_BAD_TEMPLATE});
-  cases.push_back({"no version word", {0x1C, 2, 0, 0, 0}, KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
+  cases.push_back({"major version 3", V2Record(540, 0x3000000), KV_E_CORRUPT});
+  cases.push_back({"major version 0", V2Record(540, 0x00FFFFFF), KV_E_CORRUPT});
+  cases.push_back({"two bytes only", {1, 2}, KV_E_CORRUPT});
+  cases.push_back({"no version word", {0x1C, 2, 0, 0, 0}, KV_E_CORRUPT});
   cases.push_back({"block beyond the record", [] { auto r = V2Record(); Put32(r, 532, 5); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
   cases.push_back({"strings beyond the record", [] { auto r = V2Record(); Put32(r, 528, 3); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
   cases.push_back({"string length wraps 32 bits", [] { auto r = V2Record(); Put32(r, 528, 0x80000000); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
   cases.push_back({"block size wraps 32 bits", [] { auto r = V2Record(); Put32(r, 532, 0xFFFFFFFE); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
   cases.push_back({"audio part 100", [] { auto r = V2Record(); Put32(r, 56, 100); return r; }(),
-                   KVFIO_E_BAD_TEMPLATE});
-  cases.push_back({"video part 1", [] { auto r = V2Record(); Put32(r, 256, 1); return r; }(), KVFIO_E_BAD_TEMPLATE});
+                   KV_E_CORRUPT});
+  cases.push_back({"video part 1", [] { auto r = V2Record(); Put32(r, 256, 1); return r; }(), KV_E_CORRUPT});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     tt::Owned t;
@@ -92,7 +92,7 @@ TEST(StreamLoader, V2RecordsAndTheirChecks) {
 TEST(StreamLoader, VersionAboveTheCallersIsRefusedBeforeReadingOn) {
   tt::Owned t;
   size_t consumed = 0;
-  EXPECT_EQ(Load(V2Record(), &t, 0x1000000, nullptr, SIZE_MAX, &consumed), KVFIO_E_BAD_TEMPLATE);
+  EXPECT_EQ(Load(V2Record(), &t, 0x1000000, nullptr, SIZE_MAX, &consumed), KV_E_CORRUPT);
   EXPECT_EQ(consumed, 8u);
   EXPECT_EQ(Load(V2Record(), &t, 0x2FFFFFF), S_OK);
 }
@@ -152,8 +152,8 @@ TEST(V1Lift, OutputFormatMustFitItsFieldWhateverItsTag) {
     size_t pad;
     HRESULT expected;
   } const cases[] = {
-      {0xFF, 2, 0, S_OK},    {0xFF, 78, 0, S_OK},   {0xFF, 79, 0, KVFIO_E_BAD_TEMPLATE},
-      {1, 78, 0, S_OK},      {1, 79, 0, KVFIO_E_BAD_TEMPLATE}, {3, 400, 0, KVFIO_E_BAD_TEMPLATE},
+      {0xFF, 2, 0, S_OK},    {0xFF, 78, 0, S_OK},   {0xFF, 79, 0, KV_E_CORRUPT},
+      {1, 78, 0, S_OK},      {1, 79, 0, KV_E_CORRUPT}, {3, 400, 0, KV_E_CORRUPT},
       {0xFF, 0, 0, S_OK},    {0xFF, 2, 100, S_OK},  // a block longer than its header needs
   };
   for (const Case& c : cases) {
@@ -289,10 +289,10 @@ TEST(V1Lift, MalformedStreamsAreRefusedAndFreed) {
       v1.pAudio = &a;
       v1.pVideo = &v;
       tt::MemorySource src(bytes);
-      EXPECT_EQ(kvtemplate::ReadV1(&v1, src, 0x2000000, false), KVFIO_E_BAD_TEMPLATE);
+      EXPECT_EQ(kvtemplate::ReadV1(&v1, src, 0x2000000, false), KV_E_CORRUPT);
       continue;
     }
-    EXPECT_EQ(Load(bytes, &t), KVFIO_E_BAD_TEMPLATE);
+    EXPECT_EQ(Load(bytes, &t), KV_E_CORRUPT);
   }
 }
 
@@ -306,11 +306,11 @@ TEST(V1Lift, HugeSizesAreRefusedBeforeAllocating) {
   for (DWORD size : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x2000001u}) {
     Put32(bytes, codecSizeAt, size);
     tt::Owned t;
-    EXPECT_EQ(Load(bytes, &t), KVFIO_E_BAD_TEMPLATE) << size;
+    EXPECT_EQ(Load(bytes, &t), KV_E_CORRUPT) << size;
   }
   Put32(bytes, codecSizeAt - 36, 0xFFFFFFF0u);  // the format size
   tt::Owned t;
-  EXPECT_EQ(Load(bytes, &t), KVFIO_E_BAD_TEMPLATE);
+  EXPECT_EQ(Load(bytes, &t), KV_E_CORRUPT);
 }
 
 TEST(V1Reader, ReadsItsOwnHeaderAndChecksTheVersion) {
@@ -336,7 +336,7 @@ TEST(V1Reader, ReadsItsOwnHeaderAndChecksTheVersion) {
   }
   {
     tt::MemorySource src(tt::BuildV1(s));
-    EXPECT_EQ(kvtemplate::ReadV1(&v1, src, 0x0FFFFFF, false), KVFIO_E_BAD_TEMPLATE) << "caller admits no V1";
+    EXPECT_EQ(kvtemplate::ReadV1(&v1, src, 0x0FFFFFF, false), KV_E_CORRUPT) << "caller admits no V1";
   }
   v1.pVideo = nullptr;
   tt::MemorySource src(tt::BuildV1(s));

@@ -378,7 +378,7 @@ TEST(TemplateInfo, IdsOneToTwentyTwo) {
     EXPECT_EQ(KvFio_GetTemplateInfo(&t, 3, exact.data(), c.width, c.id), S_OK);
     std::vector<BYTE> shorter(c.width - 1 ? c.width - 1 : 1, 0xEE);
     EXPECT_EQ(KvFio_GetTemplateInfo(&t, 3, shorter.data(), static_cast<UINT>(shorter.size()), c.id),
-              KVFIO_E_BUFFER_TOO_SMALL);
+              KV_E_BUFFERTOOSMALL);
     EXPECT_TRUE(AllZero(shorter.data(), shorter.size()));
     // A part that is not admitted: S_FALSE and zeros.
     const bool audioId = c.id == 1 || c.id == 3 || c.id == 10 || (c.id >= 12 && c.id <= 15) || c.id == 22;
@@ -414,7 +414,7 @@ TEST(TemplateInfo, AudioFormatChoiceRatesAndRefusals) {
   EXPECT_EQ(KvFio_GetTemplateInfo(&t, 3, &v, 0, KVFIO_TI_AUDIO_STREAMS), E_INVALIDARG);
   BYTE guard[2] = {0xEE, 0xEE};
   for (KVFIO_TEMPLATE_INFO id : {KVFIO_TI_AUDIO_FORMAT_TAG, KVFIO_TI_AUDIO_BITS, KVFIO_TI_AUDIO_CHANNELS}) {
-    EXPECT_EQ(KvFio_GetTemplateInfo(&t, 1, guard, 1, id), KVFIO_E_BUFFER_TOO_SMALL) << id;
+    EXPECT_EQ(KvFio_GetTemplateInfo(&t, 1, guard, 1, id), KV_E_BUFFERTOOSMALL) << id;
     EXPECT_EQ(guard[1], 0xEE) << "nothing written past a one-byte buffer";
   }
 }

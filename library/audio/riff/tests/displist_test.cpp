@@ -172,7 +172,7 @@ TEST(DisplistRiff, LoadSkipsAndRefuses) {
   g.Put(bad.b);
   ASSERT_EQ(displist_SetItem(list.get(), CF_DIB, 3, "abc"), 0);
   remaining = 0xFFFFFFF0;
-  EXPECT_EQ(displist_Load(g.h(), list.get(), &remaining), KVRIFF_E_READ);
+  EXPECT_EQ(displist_Load(g.h(), list.get(), &remaining), KV_E_READ);
   EXPECT_EQ(list->items[0].data, nullptr);
   EXPECT_EQ(list->items[1].data, nullptr);
   EXPECT_EQ(g.Pos(), 0u);
@@ -180,7 +180,7 @@ TEST(DisplistRiff, LoadSkipsAndRefuses) {
   TempFile h;
   h.Put(Bytes{'D', 'I', 'S', 'P', 9});
   remaining = 100;
-  EXPECT_EQ(displist_Load(h.h(), list.get(), &remaining), KVRIFF_E_READ);
+  EXPECT_EQ(displist_Load(h.h(), list.get(), &remaining), KV_E_READ);
 }
 
 TEST(DisplistRiff64, SaveAndRoundTrip) {
@@ -249,7 +249,7 @@ TEST(DisplistRiff64, SaveAndRoundTrip) {
     ASSERT_EQ(displist_SetItem(back.get(), CF_TEXT, 3, "abc"), 0);
     remaining = INT64_MAX;
     HRESULT hr = displist64_Load(b.h(), back.get(), &remaining);
-    EXPECT_TRUE(hr == KVRIFF_E_READ || hr == S_OK) << std::hex << hr;
+    EXPECT_TRUE(hr == KV_E_READ || hr == S_OK) << std::hex << hr;
     if (field == uint64_t(0x7FFFFFF0) + 24) {
       EXPECT_EQ(back->items[0].data, nullptr);
     }
@@ -299,25 +299,25 @@ TEST(DisplistStream, LoadsRecordsAndRefusesTooMany) {
   three.U32(3);
   for (int i = 0; i < 3; ++i) three.U32(CF_TEXT).U32(1).Text("x");
   s = StreamOf(three.b);
-  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KVRIFF_E_CORRUPT);
+  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KV_E_CORRUPT);
   s->Release();
   EXPECT_EQ(fresh->count, 2u);
   Layout huge;
   huge.U32(0xFFFFFFFF);
   s = StreamOf(huge.b);
-  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KVRIFF_E_CORRUPT);
+  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KV_E_CORRUPT);
   s->Release();
 
   // Sizes past the stream's end: refused before allocating; a short stream.
   Layout lie;
   lie.U32(1).U32(CF_TEXT).U32(0x7FFFFFF0).Text("abc");
   s = StreamOf(lie.b);
-  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KVRIFF_E_READ);
+  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KV_E_READ);
   s->Release();
   EXPECT_EQ(fresh->items[0].data, nullptr);
   EXPECT_EQ(fresh->items[0].size, 0u);
   s = StreamOf(Bytes{2, 0});
-  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KVRIFF_E_READ);
+  EXPECT_EQ(displist_LoadFromStream(fresh.get(), s), KV_E_READ);
   EXPECT_EQ(displist_LoadFromStream(nullptr, s), E_INVALIDARG);
   s->Release();
 }

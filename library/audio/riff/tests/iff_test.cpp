@@ -110,12 +110,12 @@ TEST(IffBasics, SwapsReadsAndWritesAreBigEndian) {
   ASSERT_EQ(S_OK, iff_ReadWORD(f.handle(), &wd));
   EXPECT_EQ(0xE5F6, wd);
   // At the end every read is short.
-  EXPECT_EQ(KVRIFF_E_READ, iff_ReadWORD(f.handle(), &wd));
-  EXPECT_EQ(KVRIFF_E_READ, iff_ReadDWORD(f.handle(), &dw));
-  EXPECT_EQ(KVRIFF_E_READ, iff_ReadChunkHdr(f.handle(), h));
+  EXPECT_EQ(KV_E_READ, iff_ReadWORD(f.handle(), &wd));
+  EXPECT_EQ(KV_E_READ, iff_ReadDWORD(f.handle(), &dw));
+  EXPECT_EQ(KV_E_READ, iff_ReadChunkHdr(f.handle(), h));
   // A form whose id is not "FORM".
   f.Seek(12);
-  EXPECT_EQ(KVRIFF_E_CORRUPT, iff_ReadFormType(f.handle(), h, &form));
+  EXPECT_EQ(KV_E_CORRUPT, iff_ReadFormType(f.handle(), h, &form));
   // Odd sizes are skipped with their pad byte.
   f.Seek(0);
   EXPECT_EQ(6u, iff_SkipChunk(f.handle(), 5));
@@ -228,7 +228,7 @@ TEST(IffFixtures, CompressedAifcIsRefused) {
     EXPECT_EQ(0u, isLE);
     EXPECT_FALSE(iff_IsAIFFFile(h, nullptr));
     WAVEFORMATEX wfx{};
-    EXPECT_EQ(KVRIFF_E_CORRUPT, iff_GetAIFFWfx(h, &wfx, nullptr, nullptr)) << name;
+    EXPECT_EQ(KV_E_CORRUPT, iff_GetAIFFWfx(h, &wfx, nullptr, nullptr)) << name;
     CloseHandle(h);
   }
 }
@@ -253,7 +253,7 @@ TEST(IffMarkers, FindsMarkersOfPythonAifc) {
     EXPECT_STREQ(w.name, name);
   }
   KVIFFMARKER m{};
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindMarker(h, &m, 3));
+  EXPECT_EQ(KV_E_NOTFOUND, iff_FindMarker(h, &m, 3));
   EXPECT_EQ(7, m.id);  // the third and last record was read
   CloseHandle(h);
 }
@@ -265,13 +265,13 @@ TEST(IffMarkers, DamagedMarkChunks) {
   {
     TempFile f(Form("AIFF", Bytes().bytes(comm).bytes(ssnd)).v);
     KVIFFMARKER m{};
-    EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 1));
+    EXPECT_EQ(KV_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 1));
   }
   // A count of 0.
   {
     TempFile f(Form("AIFF", Bytes().bytes(comm).bytes(Chunk("MARK", Bytes().be16(0)))).v);
     KVIFFMARKER m{};
-    EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 1));
+    EXPECT_EQ(KV_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 1));
   }
   // A count of 9 in a chunk with one record: the walk stops at the chunk's
   // end instead of reading the next chunk's bytes as markers.
@@ -284,7 +284,7 @@ TEST(IffMarkers, DamagedMarkChunks) {
     KVIFFMARKER m{};
     EXPECT_EQ(S_OK, iff_FindMarker(f.handle(), &m, 1));
     EXPECT_EQ(5u, m.position);
-    EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 2));
+    EXPECT_EQ(KV_E_NOTFOUND, iff_FindMarker(f.handle(), &m, 2));
   }
   // A file cut inside the record.
   {
@@ -294,15 +294,15 @@ TEST(IffMarkers, DamagedMarkChunks) {
     file.v.resize(file.v.size() - 4);
     TempFile f(file.v);
     KVIFFMARKER m{};
-    EXPECT_EQ(KVRIFF_E_NORIFF, iff_FindMarker(f.handle(), &m, 4));
+    EXPECT_EQ(KV_E_NORIFF, iff_FindMarker(f.handle(), &m, 4));
   }
   // Not an IFF file.
   {
     TempFile f(Bytes().str("RIFF").le32(4).str("WAVE").v);
     KVIFFMARKER m{};
-    EXPECT_EQ(KVRIFF_E_NORIFF, iff_FindMarker(f.handle(), &m, 1));
+    EXPECT_EQ(KV_E_NORIFF, iff_FindMarker(f.handle(), &m, 1));
     DWORD size = 5;
-    EXPECT_EQ(KVRIFF_E_NORIFF, iff_FindChunkFromStart(f.handle(), KVIFF_MARK, &size));
+    EXPECT_EQ(KV_E_NORIFF, iff_FindChunkFromStart(f.handle(), KVIFF_MARK, &size));
     EXPECT_EQ(0u, size);
   }
 }
@@ -321,20 +321,20 @@ TEST(IffSearch, RemainingCounterBoundsTheWalk) {
   // Fewer than 8 bytes: not found without reading.
   f.Seek(12);
   remaining = 7;
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindChunkHeader(f.handle(), KVIFF_FOURCC('A', 'A', 'A', 'A'), &size, &remaining));
+  EXPECT_EQ(KV_E_NOTFOUND, iff_FindChunkHeader(f.handle(), KVIFF_FOURCC('A', 'A', 'A', 'A'), &size, &remaining));
   EXPECT_EQ(12u, f.Position());
   EXPECT_EQ(7u, remaining);
   // A bound that ends inside the first chunk: the count floors at 0.
   f.Seek(12);
   remaining = 10;
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindChunkHeader(f.handle(), KVIFF_FOURCC('B', 'B', 'B', 'B'), &size, &remaining));
+  EXPECT_EQ(KV_E_NOTFOUND, iff_FindChunkHeader(f.handle(), KVIFF_FOURCC('B', 'B', 'B', 'B'), &size, &remaining));
   EXPECT_EQ(0u, remaining);
   // Unbounded: the end of the file is a short read.
   f.Seek(12);
-  EXPECT_EQ(KVRIFF_E_READ, iff_SeekChunkHeader(f.handle(), KVIFF_FOURCC('Z', 'Z', 'Z', 'Z'), &size));
+  EXPECT_EQ(KV_E_READ, iff_SeekChunkHeader(f.handle(), KVIFF_FOURCC('Z', 'Z', 'Z', 'Z'), &size));
   EXPECT_EQ(S_OK, iff_FindChunkFromStart(f.handle(), KVIFF_FOURCC('C', 'C', 'C', 'C'), &size));
   EXPECT_EQ(0u, size);
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_FindChunkFromStart(f.handle(), KVIFF_FOURCC('Z', 'Z', 'Z', 'Z'), &size));
+  EXPECT_EQ(KV_E_NOTFOUND, iff_FindChunkFromStart(f.handle(), KVIFF_FOURCC('Z', 'Z', 'Z', 'Z'), &size));
 }
 
 // Hand-made damaged files: every case gives a clean result and never a
@@ -363,27 +363,27 @@ TEST(IffDamage, FormatOfDamagedFiles) {
   cases.push_back({"SSND larger than the file", Form("AIFF", Bytes().bytes(comm).bytes(ssndWithSize(0xFFFFFFF0u, 0, 40))),
                    S_OK, 10});
   cases.push_back({"SSND offset past the end",
-                   Form("AIFF", Bytes().bytes(comm).bytes(ssndWithSize(0x80000000u, 0x7FFFFFF0u, 40))), KVRIFF_E_CORRUPT,
+                   Form("AIFF", Bytes().bytes(comm).bytes(ssndWithSize(0x80000000u, 0x7FFFFFF0u, 40))), KV_E_CORRUPT,
                    0});
   cases.push_back({"COMM too short", Form("AIFF", Bytes().bytes(Chunk("COMM", Bytes().be16(2).be32(100).be16(16)))
                                                        .bytes(Chunk("SSND", Ssnd(400)))),
-                   KVRIFF_E_CORRUPT, 0});
+                   KV_E_CORRUPT, 0});
   cases.push_back({"AIFC COMM without its compression type",
-                   Form("AIFC", Bytes().bytes(comm).bytes(Chunk("SSND", Ssnd(400)))), KVRIFF_E_CORRUPT, 0});
-  cases.push_back({"no COMM", Form("AIFF", Bytes().bytes(Chunk("SSND", Ssnd(400)))), KVRIFF_E_NOTFOUND, 0});
-  cases.push_back({"no SSND", Form("AIFF", comm), KVRIFF_E_NOTFOUND, 0});
+                   Form("AIFC", Bytes().bytes(comm).bytes(Chunk("SSND", Ssnd(400)))), KV_E_CORRUPT, 0});
+  cases.push_back({"no COMM", Form("AIFF", Bytes().bytes(Chunk("SSND", Ssnd(400)))), KV_E_NOTFOUND, 0});
+  cases.push_back({"no SSND", Form("AIFF", comm), KV_E_NOTFOUND, 0});
   Bytes cut = Form("AIFF", Bytes().bytes(comm).bytes(Chunk("SSND", Ssnd(400))));
   cut.v.resize(12 + 8 + 10);
-  cases.push_back({"cut inside COMM", cut, KVRIFF_E_READ, 0});
+  cases.push_back({"cut inside COMM", cut, KV_E_READ, 0});
   Bytes cutSsnd = Form("AIFF", Bytes().bytes(comm).bytes(Chunk("SSND", Ssnd(400))));
   cutSsnd.v.resize(12 + comm.size() + 12);
-  cases.push_back({"cut inside the SSND fields", cutSsnd, KVRIFF_E_READ, 0});
+  cases.push_back({"cut inside the SSND fields", cutSsnd, KV_E_READ, 0});
   cases.push_back({"huge chunk before COMM",
                    Form("AIFF", Bytes().str("JUNK").be32(0xFFFFFFF1u).bytes(comm).bytes(Chunk("SSND", Ssnd(400)))),
-                   KVRIFF_E_NOTFOUND, 0});
-  cases.push_back({"RIFF file", Bytes().str("RIFF").le32(4).str("WAVE"), KVRIFF_E_CORRUPT, 0});
-  cases.push_back({"empty file", Bytes(), KVRIFF_E_CORRUPT, 0});
-  cases.push_back({"other form", Form("8SVX", comm), KVRIFF_E_CORRUPT, 0});
+                   KV_E_NOTFOUND, 0});
+  cases.push_back({"RIFF file", Bytes().str("RIFF").le32(4).str("WAVE"), KV_E_CORRUPT, 0});
+  cases.push_back({"empty file", Bytes(), KV_E_CORRUPT, 0});
+  cases.push_back({"other form", Form("8SVX", comm), KV_E_CORRUPT, 0});
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempFile f(c.file.v);
@@ -539,7 +539,7 @@ TEST(IffDelete, DeletesChunksAndKeepsTheForm) {
     Bytes want = Form("AIFF", body);
     EXPECT_EQ(want.v, b);
     // Absent: nothing changes.
-    EXPECT_EQ(KVRIFF_E_NOTFOUND, iff_DeleteChunk(f.handle(), KVIFF_MARK, &removed));
+    EXPECT_EQ(KV_E_NOTFOUND, iff_DeleteChunk(f.handle(), KVIFF_MARK, &removed));
     EXPECT_EQ(0u, removed);
     EXPECT_EQ(want.v, f.Bytes());
   }
@@ -547,14 +547,14 @@ TEST(IffDelete, DeletesChunksAndKeepsTheForm) {
   {
     Bytes bad = Form("AIFF", Bytes().bytes(Chunk("COMM", Comm(1, 2, 16, 8000))).str("APPL").be32(5000).zeros(20));
     TempFile f(bad.v);
-    EXPECT_EQ(KVRIFF_E_CORRUPT, iff_DeleteChunk(f.handle(), KVIFF_FOURCC('A', 'P', 'P', 'L'), &removed));
+    EXPECT_EQ(KV_E_CORRUPT, iff_DeleteChunk(f.handle(), KVIFF_FOURCC('A', 'P', 'P', 'L'), &removed));
     EXPECT_EQ(bad.v, f.Bytes());
   }
   // Not AIFF.
   {
     Bytes other = Form("8SVX", Chunk("MARK", Bytes().be16(0)));
     TempFile f(other.v);
-    EXPECT_EQ(KVRIFF_E_CORRUPT, iff_DeleteChunk(f.handle(), KVIFF_MARK, &removed));
+    EXPECT_EQ(KV_E_CORRUPT, iff_DeleteChunk(f.handle(), KVIFF_MARK, &removed));
     EXPECT_EQ(other.v, f.Bytes());
   }
 }

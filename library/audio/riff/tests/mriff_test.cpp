@@ -70,17 +70,17 @@ TEST(MriffRecord, InitChecksItsArguments) {
   ASSERT_EQ(mriff_Init(&m, g.data(), 0, 0), S_OK);
   DWORD id = 0x11111111, size = 0x22222222, got = 5, count = 3;
   BYTE buf[4] = {9, 9, 9, 9};
-  EXPECT_EQ(mriff_ReadChunkHeader(&m, &id, &size), KVRIFF_E_READ);
-  EXPECT_EQ(mriff_ReadData(&m, buf, 4), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadChunkHeader(&m, &id, &size), KV_E_READ);
+  EXPECT_EQ(mriff_ReadData(&m, buf, 4), KV_E_READ);
   EXPECT_EQ(buf[0], 9);
   EXPECT_FALSE(mriff_ReadFile(&m, buf, 1, &got, nullptr));
   EXPECT_EQ(got, 0u);
   EXPECT_TRUE(mriff_ReadFile(&m, buf, 0, &got, nullptr));
-  EXPECT_EQ(mriff_ReadFileID(&m, nullptr, nullptr), KVRIFF_E_READ);
-  EXPECT_EQ(mriff_FindChunkHeader(&m, FourCC("data"), &size, nullptr), KVRIFF_E_READ);
-  EXPECT_EQ(mriff_GetNumListEntries(&m, &count, nullptr), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadFileID(&m, nullptr, nullptr), KV_E_READ);
+  EXPECT_EQ(mriff_FindChunkHeader(&m, FourCC("data"), &size, nullptr), KV_E_READ);
+  EXPECT_EQ(mriff_GetNumListEntries(&m, &count, nullptr), KV_E_READ);
   EXPECT_EQ(count, 0u);
-  EXPECT_EQ(mriff_WriteChunkHeader(&m, 1, 2), KVRIFF_E_WRITE);
+  EXPECT_EQ(mriff_WriteChunkHeader(&m, 1, 2), KV_E_WRITE);
   EXPECT_TRUE(mriff_WriteFile(&m, buf, 4, &got, nullptr));
   EXPECT_EQ(got, 0u);
 }
@@ -151,10 +151,10 @@ TEST(MriffRecord, WritesStopAtTheCapacity) {
   EXPECT_EQ(memcmp(g.data() + 14, text, 18), 0);
   // Header writers report what does not fit whole, after writing what fits.
   mriff_KvSetFilePointer(&m, -6, FILE_END);
-  EXPECT_EQ(mriff_WriteChunkHeader(&m, FourCC("abcd"), 0x04030201), KVRIFF_E_WRITE);
+  EXPECT_EQ(mriff_WriteChunkHeader(&m, FourCC("abcd"), 0x04030201), KV_E_WRITE);
   EXPECT_EQ(memcmp(g.data() + 26, "abcd\x01\x02", 6), 0);
   mriff_KvSetFilePointer(&m, -10, FILE_END);
-  EXPECT_EQ(mriff_WriteListHeader(&m, FourCC("INFO"), 4), KVRIFF_E_WRITE);
+  EXPECT_EQ(mriff_WriteListHeader(&m, FourCC("INFO"), 4), KV_E_WRITE);
   EXPECT_EQ(memcmp(g.data() + 22, "LIST\x04\0\0\0IN", 10), 0);
   mriff_KvSetFilePointer(&m, -12, FILE_END);
   EXPECT_EQ(mriff_WriteFileID(&m, FourCC("WAVE"), 4), S_OK);
@@ -200,21 +200,21 @@ TEST(MriffRead, ShortReadsCopyWhatIsThere) {
   EXPECT_EQ(buf[2], 0x33);
   EXPECT_EQ(buf[3], 0);
   DWORD type = 0;
-  EXPECT_EQ(mriff_ReadListHeader(&m, &type, &size), KVRIFF_E_BADLENGTH);
+  EXPECT_EQ(mriff_ReadListHeader(&m, &type, &size), KV_E_BADLENGTH);
   m.cursor = m.base + 12;
-  EXPECT_EQ(mriff_ReadListHeader(&m, &type, &size), KVRIFF_E_NOLIST);
+  EXPECT_EQ(mriff_ReadListHeader(&m, &type, &size), KV_E_NOLIST);
   // Past the end: the bytes that are there are copied and consumed.
   m.cursor = m.base + 30;
   memset(buf, 0, sizeof buf);
-  EXPECT_EQ(mriff_ReadData(&m, buf, 8), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadData(&m, buf, 8), KV_E_READ);
   EXPECT_EQ(Off(m), 36u);
   EXPECT_EQ(buf[0], 2);
   m.cursor = m.base + 30;
-  EXPECT_EQ(mriff_ReadDataBounded(&m, buf, 8, 100), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadDataBounded(&m, buf, 8, 100), KV_E_READ);
   EXPECT_EQ(Off(m), 36u);
   m.cursor = m.base + 30;
   KVRIFFDATA block = {7, reinterpret_cast<void*>(1)};
-  EXPECT_EQ(mriff_ReadDataAlloc(&m, &block), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadDataAlloc(&m, &block), KV_E_READ);
   EXPECT_EQ(block.data, nullptr);
   EXPECT_EQ(Off(m), 30u);
   block.size = 6;
@@ -223,10 +223,10 @@ TEST(MriffRead, ShortReadsCopyWhatIsThere) {
   FreeBlock(block.data);
   // A short header: the bytes there are taken, the read reports failure.
   m.cursor = m.base + 32;
-  EXPECT_EQ(mriff_ReadChunkHeader(&m, &id, &size), KVRIFF_E_READ);
+  EXPECT_EQ(mriff_ReadChunkHeader(&m, &id, &size), KV_E_READ);
   EXPECT_EQ(Off(m), 36u);
   m.cursor = m.base + 12;
-  EXPECT_EQ(mriff_ReadFileID(&m, &content, &form), KVRIFF_E_NORIFF);
+  EXPECT_EQ(mriff_ReadFileID(&m, &content, &form), KV_E_NORIFF);
   EXPECT_EQ(content, 0);
 }
 
@@ -261,7 +261,7 @@ TEST(MriffRead, ImagesOfFfmpegAndSoxFiles) {
     // Fewer than 12 bytes counted: not even the RIFF header.
     mriff_RestoreLocation(&m, 0);
     DWORD size = 0, remaining = 11;
-    EXPECT_EQ(mriff_FindChunkHeaderInRIFF(&m, FourCC("fmt "), &size, &remaining), KVRIFF_E_NOTFOUND);
+    EXPECT_EQ(mriff_FindChunkHeaderInRIFF(&m, FourCC("fmt "), &size, &remaining), KV_E_NOTFOUND);
     EXPECT_EQ(Off(m), 0u);
 
     // The format through both forms; the record form takes the extensible part.
@@ -329,7 +329,7 @@ TEST(MriffRead, InfoListOfAnFfmpegFile) {
   EXPECT_STREQ(shortText, "Riff");
   char text[16];
   remaining = static_cast<DWORD>(file.size() - 12);
-  EXPECT_EQ(mriff_GetInfoString(&m, FourCC("IXXX"), text, sizeof text, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(mriff_GetInfoString(&m, FourCC("IXXX"), text, sizeof text, &remaining), KV_E_NOTFOUND);
   EXPECT_EQ(Off(m), 12u);
   EXPECT_EQ(text[0], 0);
   EXPECT_EQ(mriff_GetInfoString(&m, FourCC("INAM"), text, 0, nullptr), E_INVALIDARG);
@@ -376,7 +376,7 @@ TEST(MriffRead, TruncatedImagesAreNeverReadPast) {
     m.cursor = m.base;
     mriff_FindChunkHeaderInRIFF(&m, FourCC("data"), &size, &remaining);
     KVRIFFDATA block = {44100, nullptr};
-    EXPECT_EQ(mriff_ReadDataAlloc(&m, &block), KVRIFF_E_READ);
+    EXPECT_EQ(mriff_ReadDataAlloc(&m, &block), KV_E_READ);
     m.cursor = m.base;
     mriff_FindChunkHeader(&m, FourCC("none"), &size, nullptr);
     EXPECT_EQ(Off(m), n);
@@ -394,7 +394,7 @@ TEST(MriffWave, PcmHeaderLayout) {
     _tMRIFF m;
     ASSERT_EQ(mriff_Init(&m, g.data(), 0, cap), S_OK);
     HRESULT hr = mriff_WriteWaveHeader(&m, &wfx, 1000, 0);
-    EXPECT_EQ(hr, cap >= 44 ? S_OK : KVRIFF_E_WRITE);
+    EXPECT_EQ(hr, cap >= 44 ? S_OK : KV_E_WRITE);
     EXPECT_EQ(DataLen(m), cap < 44 ? cap : 44u);
     if (cap < 44) continue;
     std::vector<uint8_t> h(g.data(), g.data() + 44);
@@ -413,7 +413,7 @@ TEST(MriffWave, PcmHeaderLayout) {
   ASSERT_EQ(mriff_WriteWaveHeader(&m, &wfx, 1000, 3), S_OK);
   EXPECT_EQ(GetU32(std::vector<uint8_t>(block, block + 8), 4), 1000u + 16 + 3 + 20 + 1);
   ASSERT_EQ(mriff_Init(&m, block, 0, sizeof block), S_OK);
-  EXPECT_EQ(mriff_WriteWaveHeader(&m, &wfx, 0xFFFFFFF0u, 0), KVRIFF_E_TOOBIG);
+  EXPECT_EQ(mriff_WriteWaveHeader(&m, &wfx, 0xFFFFFFF0u, 0), KV_E_TOOBIG);
   EXPECT_EQ(DataLen(m), 0u);
 }
 

@@ -167,9 +167,9 @@ TEST(Riff64Header, ValidateAndReadSizes) {
     uint64_t size;
     HRESULT expect;
   } validate[] = {
-      {12, KVRIFF_E_BADLENGTH},          {0x800000000ULL, KVRIFF_E_BADLENGTH}, {16, S_OK},
-      {0, KVRIFF_E_ZEROLENGTH},          {0x800000008ULL, KVRIFF_E_BADLENGTH}, {0x1000000000ULL, S_OK},
-      {0xFFFFFFF8ULL, S_OK},             {7, KVRIFF_E_BADLENGTH},
+      {12, KV_E_BADLENGTH},          {0x800000000ULL, KV_E_BADLENGTH}, {16, S_OK},
+      {0, KV_E_ZEROLENGTH},          {0x800000008ULL, KV_E_BADLENGTH}, {0x1000000000ULL, S_OK},
+      {0xFFFFFFF8ULL, S_OK},             {7, KV_E_BADLENGTH},
   };
   for (const auto& v : validate) EXPECT_EQ(riff64_ValidateChunkHeader(kTestA, v.size), v.expect) << v.size;
 
@@ -192,7 +192,7 @@ TEST(Riff64Header, ValidateAndReadSizes) {
   TempFile s(Bytes(23, 0));
   GUID id;
   uint64_t size;
-  EXPECT_EQ(riff64_ReadChunkHeader(s.h(), &id, &size), KVRIFF_E_READ);
+  EXPECT_EQ(riff64_ReadChunkHeader(s.h(), &id, &size), KV_E_READ);
 
   // File ids: content size = file length - 40; other ids are refused.
   Bytes file = Layout::File(KVRIFF64_WAVE, Layout().Chunk(kTestA, Pattern(9, 1)).b);
@@ -204,9 +204,9 @@ TEST(Riff64Header, ValidateAndReadSizes) {
   EXPECT_TRUE(SameGuid(form, KVRIFF64_WAVE));
   EXPECT_EQ(g.Pos(), 40u);
   TempFile notRiff(Layout().Chunk(kTestA, Pattern(40, 1)).b);
-  EXPECT_EQ(riff64_ReadFileID(notRiff.h(), &content, &form), KVRIFF_E_NORIFF);
+  EXPECT_EQ(riff64_ReadFileID(notRiff.h(), &content, &form), KV_E_NORIFF);
   TempFile empty;
-  EXPECT_EQ(riff64_ReadFileID(empty.h(), &content, &form), KVRIFF_E_NORIFF);
+  EXPECT_EQ(riff64_ReadFileID(empty.h(), &content, &form), KV_E_NORIFF);
   EXPECT_EQ(content, 0u);
 
   // A list header: data size less the type.
@@ -219,7 +219,7 @@ TEST(Riff64Header, ValidateAndReadSizes) {
   EXPECT_EQ(lsize, 48);
   EXPECT_TRUE(SameGuid(type, kListY));
   TempFile nl(Layout().Guid(kTestA).U64(64).Guid(kListY).b);
-  EXPECT_EQ(riff64_ReadListHeader(nl.h(), &type, &lsize), KVRIFF_E_NOLIST);
+  EXPECT_EQ(riff64_ReadListHeader(nl.h(), &type, &lsize), KV_E_NOLIST);
 }
 
 TEST(Riff64Read, DataSkipsPaddingAndAllocatedBlocks) {
@@ -266,12 +266,12 @@ TEST(Riff64Read, DataSkipsPaddingAndAllocatedBlocks) {
   // A size from a corrupt header larger than the file: refused before allocating.
   f.Seek(64);
   KVRIFFDATA lie{0x7FFFFFF0, reinterpret_cast<void*>(1)};
-  EXPECT_EQ(riff64_ReadDataAlloc(f.h(), &lie), KVRIFF_E_READ);
+  EXPECT_EQ(riff64_ReadDataAlloc(f.h(), &lie), KV_E_READ);
   EXPECT_EQ(lie.data, nullptr);
   // Reads that come up short.
   f.Seek(64);
   Bytes over(20);
-  EXPECT_EQ(riff64_ReadData(f.h(), over.data(), 20), KVRIFF_E_READ);
+  EXPECT_EQ(riff64_ReadData(f.h(), over.data(), 20), KV_E_READ);
   // A size past what one read can take is refused, not cut.
   EXPECT_EQ(riff64_ReadData(f.h(), over.data(), 0x100000000ULL + 4), E_INVALIDARG);
 }
@@ -302,22 +302,22 @@ TEST(Riff64Search, ChunksListsAndEntries) {
   EXPECT_EQ(f.Pos(), 200u);
   EXPECT_EQ(remaining, static_cast<int64_t>(file.size() - 200));
   // Chunks inside lists are not seen by a walk of the body.
-  EXPECT_EQ(riff64_FindChunkHeaderInRIFF(f.h(), kTestB, &size, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_FindChunkHeaderInRIFF(f.h(), kTestB, &size, &remaining), KV_E_NOTFOUND);
   // Fewer than 24 bytes left: not found, nothing read.
   f.Seek(40);
   remaining = 23;
-  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestA, &size, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestA, &size, &remaining), KV_E_NOTFOUND);
   EXPECT_EQ(f.Pos(), 40u);
   EXPECT_EQ(remaining, 23);
   remaining = -5;
-  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestA, &size, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestA, &size, &remaining), KV_E_NOTFOUND);
   EXPECT_EQ(f.Pos(), 40u);
   // Unbounded from the body start.
   f.Seek(40);
   ASSERT_EQ(riff64_FindChunkHeader(f.h(), kTestD, &size, nullptr), S_OK);
   EXPECT_EQ(f.Pos(), 200u);
   f.Seek(40);
-  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestB, &size, nullptr), KVRIFF_E_READ);  // runs into the end
+  EXPECT_EQ(riff64_FindChunkHeader(f.h(), kTestB, &size, nullptr), KV_E_READ);  // runs into the end
 
   // Lists: the second list is found past the first, the size excludes the type.
   ASSERT_EQ(riff64_FindListChunkFromStart(f.h(), kListY, &size), S_OK);
@@ -326,7 +326,7 @@ TEST(Riff64Search, ChunksListsAndEntries) {
   ASSERT_EQ(riff64_FindListChunkFromStart(f.h(), kListX, &size), S_OK);
   EXPECT_EQ(size, 64u);
   EXPECT_EQ(f.Pos(), 112u);
-  EXPECT_EQ(riff64_FindListChunkFromStart(f.h(), kTestA, &size), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_FindListChunkFromStart(f.h(), kTestA, &size), KV_E_NOTFOUND);
   f.Seek(40);
   remaining = static_cast<int64_t>(file.size() - 40);
   ASSERT_EQ(riff64_FindListChunk(f.h(), kListY, &size, &remaining), S_OK);
@@ -359,7 +359,7 @@ TEST(Riff64Search, ChunksListsAndEntries) {
   EXPECT_TRUE(SameGuid(id, kTestC));
   f.Seek(112);
   remaining = 64;
-  EXPECT_EQ(riff64_SeekListEntry(f.h(), 3, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_SeekListEntry(f.h(), 3, &remaining), KV_E_NOTFOUND);
 
   // Positions.
   uint64_t pos = 0;
@@ -404,7 +404,7 @@ TEST(Riff64Edit, SizeUpdatesAndDeletes) {
   EXPECT_EQ(f.Length(), expect.size() - 32);
   EXPECT_EQ(U64At(f.Content(), 16), expect.size() - 32);
   Bytes before = f.Content();
-  EXPECT_EQ(riff64_DeleteChunk(f.h(), kTestD, &removed), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff64_DeleteChunk(f.h(), kTestD, &removed), KV_E_NOTFOUND);
   EXPECT_EQ(removed, 0u);
   EXPECT_EQ(f.Content(), before);
   // The last chunk: the file ends where it started.
@@ -425,11 +425,11 @@ TEST(Riff64Edit, SizeUpdatesAndDeletes) {
   bad.Chunk(kTestA, Pattern(8, 1)).Guid(kTestB).U64(24 + 1000).Raw(Pattern(16, 2));
   Bytes badFile = Layout::File(KVRIFF64_WAVE, bad.b);
   TempFile h(badFile);
-  EXPECT_EQ(riff64_DeleteChunk(h.h(), kTestB, &removed), KVRIFF_E_CORRUPT);
+  EXPECT_EQ(riff64_DeleteChunk(h.h(), kTestB, &removed), KV_E_CORRUPT);
   EXPECT_EQ(h.Content(), badFile);
   // Not a 64-bit RIFF file.
   TempFile n(Layout().Chunk(kTestA, Pattern(30, 1)).b);
-  EXPECT_EQ(riff64_DeleteChunk(n.h(), kTestA, &removed), KVRIFF_E_NORIFF);
+  EXPECT_EQ(riff64_DeleteChunk(n.h(), kTestA, &removed), KV_E_NORIFF);
 }
 
 TEST(Riff64Edit, FailedSizeUpdateIsReported) {
@@ -445,12 +445,12 @@ TEST(Riff64Edit, FailedSizeUpdateIsReported) {
   CloseHandle(w);
   HANDLE r = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(r, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(riff64_UpdateRIFFSize(r, 8), KVRIFF_E_WRITE);
-  EXPECT_EQ(riff64_SetRIFFSize(r, 8), KVRIFF_E_WRITE);
+  EXPECT_EQ(riff64_UpdateRIFFSize(r, 8), KV_E_WRITE);
+  EXPECT_EQ(riff64_SetRIFFSize(r, 8), KV_E_WRITE);
   uint64_t removed = 0;
   EXPECT_NE(riff64_DeleteChunk(r, kTestD, &removed), S_OK);
   uint64_t written = 0;
-  EXPECT_EQ(riff64_WriteChunk(r, kTestA, file.data(), 4, &written), KVRIFF_E_WRITE);
+  EXPECT_EQ(riff64_WriteChunk(r, kTestA, file.data(), 4, &written), KV_E_WRITE);
   CloseHandle(r);
   EXPECT_EQ(ReadWhole(name), file);
   DeleteFileW(name);
@@ -722,7 +722,7 @@ TEST_F(Riff64Files, WritesFilesOthersDecode) {
     EXPECT_EQ(removed, 24u + 104u);
     ASSERT_EQ(riff64_DeleteChunk(f.h(), KVRIFF64_JUNK, &removed), S_OK);
     EXPECT_EQ(removed, 24u + 16u);
-    EXPECT_EQ(riff64_DeleteChunk(f.h(), KVRIFF64_JUNK, &removed), KVRIFF_E_NOTFOUND);
+    EXPECT_EQ(riff64_DeleteChunk(f.h(), KVRIFF64_JUNK, &removed), KV_E_NOTFOUND);
     Bytes b = f.Content();
     EXPECT_EQ(b.size(), 40u + 48u + 24u + pcm_.size());
     Keep("junk_deleted.w64", b);

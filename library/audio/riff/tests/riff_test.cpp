@@ -91,9 +91,9 @@ TEST(RiffRead, ChunksAreFoundWhereStructSeesThem) {
     }
     // Absent ids: a chunk and a list type.
     DWORD size = 0, remaining = 0;
-    EXPECT_EQ(riff_FindChunkHeaderInRIFF(f, FourCC("none"), &size, &remaining), KVRIFF_E_NOTFOUND);
+    EXPECT_EQ(riff_FindChunkHeaderInRIFF(f, FourCC("none"), &size, &remaining), KV_E_NOTFOUND);
     EXPECT_LT(remaining, 8u);
-    EXPECT_EQ(riff_FindListChunkFromStart(f, FourCC("none"), &size), KVRIFF_E_NOTFOUND);
+    EXPECT_EQ(riff_FindListChunkFromStart(f, FourCC("none"), &size), KV_E_NOTFOUND);
   }
 }
 
@@ -157,7 +157,7 @@ TEST(RiffRead, InfoListEntriesAreCountedSoughtAndRead) {
       continue;
     }
     if (i > entries.size()) {
-      EXPECT_EQ(hr, KVRIFF_E_NOTFOUND);
+      EXPECT_EQ(hr, KV_E_NOTFOUND);
       EXPECT_EQ(remaining, 0u);
       continue;
     }
@@ -187,7 +187,7 @@ TEST(RiffRead, InfoListEntriesAreCountedSoughtAndRead) {
   EXPECT_STREQ(shortText, L"Riff");
   f.SetPos(at);
   remaining = listSize;
-  EXPECT_EQ(riff_FindChunkHeader(f, FourCC("data"), &size, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff_FindChunkHeader(f, FourCC("data"), &size, &remaining), KV_E_NOTFOUND);
 }
 
 // ---- Editing copies ----
@@ -224,9 +224,9 @@ TEST(RiffEdit, DeletingChunksKeepsTheAudio) {
       DWORD size = 0;
       EXPECT_EQ(c.isList ? riff_FindListChunkFromStart(f, FourCC(c.id), &size)
                          : riff_FindChunkHeaderInRIFF(f, FourCC(c.id), &size, nullptr),
-                KVRIFF_E_NOTFOUND);
+                KV_E_NOTFOUND);
       // Deleting again finds nothing and changes nothing.
-      EXPECT_EQ(riff_DeleteChunk(f, FourCC(c.id), &removed, c.isList), KVRIFF_E_NOTFOUND);
+      EXPECT_EQ(riff_DeleteChunk(f, FourCC(c.id), &removed, c.isList), KV_E_NOTFOUND);
       EXPECT_EQ(removed, 0u);
     }
     std::vector<uint8_t> b = ReadAll(path);
@@ -358,13 +358,13 @@ TEST(RiffSize, UpdateRIFFSizeStopsAtTheFormatsLimit) {
   } cases[] = {
       {100, 20, S_OK, 120, 500},
       {100, -96, S_OK, 4, 500},
-      {100, -97, KVRIFF_E_BADLENGTH, 100, 500},           // below the form type: unchanged
-      {100, -1000, KVRIFF_E_BADLENGTH, 100, 500},         // would wrap: unchanged
+      {100, -97, KV_E_BADLENGTH, 100, 500},           // below the form type: unchanged
+      {100, -1000, KV_E_BADLENGTH, 100, 500},         // would wrap: unchanged
       {100, 0xFFFFFFF7LL - 100, S_OK, 0xFFFFFFF7u, 500},  // exactly the limit
-      {100, 0xFFFFFFF8LL - 100, KVRIFF_E_TOOBIG, 100, 108},
-      {100, 0x100000000LL, KVRIFF_E_TOOBIG, 100, 108},
+      {100, 0xFFFFFFF8LL - 100, KV_E_TOOBIG, 100, 108},
+      {100, 0x100000000LL, KV_E_TOOBIG, 100, 108},
       {0xFFFFFFF0u, 7, S_OK, 0xFFFFFFF7u, 500},
-      {0xFFFFFFF7u, 1, KVRIFF_E_TOOBIG, 0xFFFFFFF7u, 500},  // never lengthens the file
+      {0xFFFFFFF7u, 1, KV_E_TOOBIG, 0xFFFFFFF7u, 500},  // never lengthens the file
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "field " << c.field << " delta " << c.delta);
@@ -397,7 +397,7 @@ TEST(RiffSize, SetAndGetTheRIFFSize) {
   EXPECT_EQ(size, 32u);  // the RIFF size field + 4
   // A field whose sum does not fit 32 bits is reported, not wrapped.
   ASSERT_EQ(riff_SetRIFFSize(f, 0xFFFFFFFCu), S_OK);
-  EXPECT_EQ(riff_GetFileSize(f, &size), KVRIFF_E_TOOBIG);
+  EXPECT_EQ(riff_GetFileSize(f, &size), KV_E_TOOBIG);
   EXPECT_EQ(size, 0u);
   ASSERT_EQ(riff_SetRIFFSize(f, 0xFFFFFFF7u), S_OK);
   ASSERT_EQ(riff_GetFileSize(f, &size), S_OK);
@@ -411,7 +411,7 @@ TEST(RiffSize, PositionsPast4GiBAreNotCut) {
   Handle f(MakeFile(dir, L"far.wav", b.b));
   f.SetPos(0x140000000ull);  // past the end: nothing is written
   DWORD pos = 0x1234;
-  EXPECT_EQ(riff_SaveLocation(f, &pos), KVRIFF_E_TOOBIG);
+  EXPECT_EQ(riff_SaveLocation(f, &pos), KV_E_TOOBIG);
   EXPECT_EQ(pos, 0x1234u);
   f.SetPos(0xFFFFFFFFull);
   ASSERT_EQ(riff_SaveLocation(f, &pos), S_OK);
@@ -487,12 +487,12 @@ TEST(RiffWrite, WritesToAReadOnlyHandleFail) {
   b.Tag("RIFF").U32(4).Tag("WAVE");
   Handle f(MakeFile(dir, L"ro.wav", b.b), false);
   DWORD written = 7;
-  EXPECT_EQ(riff_WriteChunk(f, FourCC("abcd"), "x", 1, &written), KVRIFF_E_WRITE);
+  EXPECT_EQ(riff_WriteChunk(f, FourCC("abcd"), "x", 1, &written), KV_E_WRITE);
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(riff_WriteFileID(f, FourCC("WAVE"), 4), KVRIFF_E_WRITE);
-  EXPECT_EQ(riff_SetRIFFSize(f, 8), KVRIFF_E_WRITE);
-  EXPECT_EQ(riff_UpdateRIFFSize(f, 2), KVRIFF_E_WRITE);
-  EXPECT_EQ(riff_WriteANSIString(f, L"abc", &written), KVRIFF_E_WRITE);
+  EXPECT_EQ(riff_WriteFileID(f, FourCC("WAVE"), 4), KV_E_WRITE);
+  EXPECT_EQ(riff_SetRIFFSize(f, 8), KV_E_WRITE);
+  EXPECT_EQ(riff_UpdateRIFFSize(f, 2), KV_E_WRITE);
+  EXPECT_EQ(riff_WriteANSIString(f, L"abc", &written), KV_E_WRITE);
 }
 
 // ---- Bounds and corrupt headers ----
@@ -510,13 +510,13 @@ TEST(RiffSearch, CountersBoundTheWalk) {
     DWORD remainingAfter;
     uint64_t posAfter;
   } cases[] = {
-      {"aaaa", 7, KVRIFF_E_NOTFOUND, 7, 12},  // fewer than 8 bytes: nothing is read
+      {"aaaa", 7, KV_E_NOTFOUND, 7, 12},  // fewer than 8 bytes: nothing is read
       {"aaaa", 8, S_OK, 0, 20},
       {"bbbb", 23, S_OK, 3, 32},
-      {"bbbb", 18, KVRIFF_E_NOTFOUND, 6, 24},  // 6 bytes after the first chunk: too few
+      {"bbbb", 18, KV_E_NOTFOUND, 6, 24},  // 6 bytes after the first chunk: too few
       {"cccc", 100, S_OK, 100 - 32, 44},
-      {"dddd", 36, KVRIFF_E_NOTFOUND, 4, 44},
-      {"dddd", 200, KVRIFF_E_READ, 200 - 32, 44},  // the body claims more than the file holds
+      {"dddd", 36, KV_E_NOTFOUND, 4, 44},
+      {"dddd", 200, KV_E_READ, 200 - 32, 44},  // the body claims more than the file holds
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.id << " " << c.remaining);
@@ -528,7 +528,7 @@ TEST(RiffSearch, CountersBoundTheWalk) {
   }
   // Without a counter the walk ends at the file's end.
   riff_SeekDataStart(f);
-  EXPECT_EQ(riff_FindChunkHeader(f, FourCC("dddd"), nullptr, nullptr), KVRIFF_E_READ);
+  EXPECT_EQ(riff_FindChunkHeader(f, FourCC("dddd"), nullptr, nullptr), KV_E_READ);
 }
 
 TEST(RiffSearch, CorruptSizesEndTheWalk) {
@@ -543,19 +543,19 @@ TEST(RiffSearch, CorruptSizesEndTheWalk) {
     // Bounded by the RIFF size the walk runs out of counter or of file.
     DWORD size = 0, remaining = 0;
     HRESULT hr = riff_FindChunkHeaderInRIFF(f, FourCC("bbbb"), &size, &remaining);
-    EXPECT_TRUE(hr == KVRIFF_E_READ || hr == KVRIFF_E_NOTFOUND) << std::hex << hr;
+    EXPECT_TRUE(hr == KV_E_READ || hr == KV_E_NOTFOUND) << std::hex << hr;
     riff_SeekDataStart(f);
-    EXPECT_EQ(riff_FindChunkHeader(f, FourCC("bbbb"), &size, nullptr), KVRIFF_E_READ);
+    EXPECT_EQ(riff_FindChunkHeader(f, FourCC("bbbb"), &size, nullptr), KV_E_READ);
     riff_SeekDataStart(f);
-    EXPECT_EQ(riff_FindListChunk(f, FourCC("INFO"), &size, nullptr), KVRIFF_E_READ);
+    EXPECT_EQ(riff_FindListChunk(f, FourCC("INFO"), &size, nullptr), KV_E_READ);
     riff_SeekDataStart(f);
     DWORD count = 0;
-    EXPECT_EQ(riff_GetNumListEntries(f, &count, nullptr), KVRIFF_E_READ);
+    EXPECT_EQ(riff_GetNumListEntries(f, &count, nullptr), KV_E_READ);
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(f.Pos(), 12u);
     DWORD removed = 5;
     hr = riff_DeleteChunk(f, FourCC("bbbb"), &removed, FALSE);
-    EXPECT_TRUE(hr == KVRIFF_E_READ || hr == KVRIFF_E_NOTFOUND) << std::hex << hr;
+    EXPECT_TRUE(hr == KV_E_READ || hr == KV_E_NOTFOUND) << std::hex << hr;
     EXPECT_EQ(removed, 0u);
     EXPECT_EQ(f.Length(), b.b.size());
   }
@@ -582,7 +582,7 @@ TEST(RiffSearch, ListEntriesPastTheListsEndAreNotWalkedInto) {
   EXPECT_EQ(remaining, 0u);
   ASSERT_EQ(riff_FindListChunkFromStart(f, FourCC("INFO"), &size), S_OK);
   remaining = size;
-  EXPECT_EQ(riff_SeekListEntry(f, 3, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff_SeekListEntry(f, 3, &remaining), KV_E_NOTFOUND);
   // Index 0 is where the walk starts.
   ASSERT_EQ(riff_FindListChunkFromStart(f, FourCC("INFO"), &size), S_OK);
   uint64_t at = f.Pos();
@@ -606,17 +606,17 @@ TEST(RiffSearch, ShortAndMissingHeaders) {
   EXPECT_EQ(size, 10u);
   EXPECT_EQ(f.Pos(), 12u + 10 + 22 + 12);
   f.SetPos(12);
-  EXPECT_EQ(riff_ReadListHeader(f, &type, &size), KVRIFF_E_BADLENGTH);
+  EXPECT_EQ(riff_ReadListHeader(f, &type, &size), KV_E_BADLENGTH);
   f.SetPos(22);
   ASSERT_EQ(riff_ReadListHeader(f, &type, &size), S_OK);
   EXPECT_EQ(type, FourCC("adtl"));
   EXPECT_EQ(size, 10u);
   f.SetPos(34);
-  EXPECT_EQ(riff_ReadListHeader(f, &type, &size), KVRIFF_E_NOLIST);
+  EXPECT_EQ(riff_ReadListHeader(f, &type, &size), KV_E_NOLIST);
   // The list type with fewer than 4 bytes counted after the LIST header.
   riff_SeekDataStart(f);
   DWORD remaining = 8 + 2 + 8 + 3;
-  EXPECT_EQ(riff_FindListChunk(f, FourCC("adtl"), &size, &remaining), KVRIFF_E_NOTFOUND);
+  EXPECT_EQ(riff_FindListChunk(f, FourCC("adtl"), &size, &remaining), KV_E_NOTFOUND);
   // A list deleted by type.
   DWORD removed = 0;
   ASSERT_EQ(riff_DeleteChunk(f, FourCC("adtl"), &removed, TRUE), S_OK);
@@ -628,11 +628,11 @@ TEST(RiffSearch, ShortAndMissingHeaders) {
     std::vector<uint8_t> bytes;
     HRESULT hr;
   } files[] = {
-      {Bytes().Tag("RIFX").U32(4).Tag("WAVE").b, KVRIFF_E_NORIFF},
-      {Bytes().Tag("RIFF").U32(2).Tag("WAVE").b, KVRIFF_E_BADLENGTH},
-      {Bytes().Tag("RIFF").U32(4).Fill(2, 0).b, KVRIFF_E_READ},
-      {Bytes().Tag("RIF").b, KVRIFF_E_READ},
-      {{}, KVRIFF_E_READ},
+      {Bytes().Tag("RIFX").U32(4).Tag("WAVE").b, KV_E_NORIFF},
+      {Bytes().Tag("RIFF").U32(2).Tag("WAVE").b, KV_E_BADLENGTH},
+      {Bytes().Tag("RIFF").U32(4).Fill(2, 0).b, KV_E_READ},
+      {Bytes().Tag("RIF").b, KV_E_READ},
+      {{}, KV_E_READ},
   };
   for (const Case& c : files) {
     SCOPED_TRACE(c.bytes.size());
@@ -658,7 +658,7 @@ TEST(RiffRead, DataReadsStayInsideTheirBuffersAndTheFile) {
   // A block larger than the rest of the file is refused before allocating.
   f.SetPos(12 + 14 + 8);
   KVRIFFDATA block = {1000000, reinterpret_cast<void*>(1)};
-  EXPECT_EQ(riff_ReadDataAlloc(f, &block), KVRIFF_E_READ);
+  EXPECT_EQ(riff_ReadDataAlloc(f, &block), KV_E_READ);
   EXPECT_EQ(block.data, nullptr);
   block.size = 0;
   EXPECT_EQ(riff_ReadDataAlloc(f, &block), S_OK);
@@ -675,7 +675,7 @@ TEST(RiffRead, DataReadsStayInsideTheirBuffersAndTheFile) {
   EXPECT_EQ(f.Pos(), 20u);
   f.SetPos(34);
   uint8_t big[64];
-  EXPECT_EQ(riff_ReadData(f, big, 64), KVRIFF_E_READ);
+  EXPECT_EQ(riff_ReadData(f, big, 64), KV_E_READ);
 
   // ANSI strings: an empty chunk, and a buffer of one character.
   wchar_t text[8] = {L'z', L'z', 0};
@@ -696,9 +696,9 @@ TEST(RiffRead, DataReadsStayInsideTheirBuffersAndTheFile) {
 }
 
 TEST(RiffRead, ValidateChunkHeader) {
-  EXPECT_EQ(riff_ValidateChunkHeader(FourCC("abcd"), -1), KVRIFF_E_BADLENGTH);
-  EXPECT_EQ(riff_ValidateChunkHeader(FourCC("abcd"), static_cast<LONG>(0x80000000u)), KVRIFF_E_BADLENGTH);
-  EXPECT_EQ(riff_ValidateChunkHeader(0, 0), KVRIFF_E_ZEROLENGTH);
+  EXPECT_EQ(riff_ValidateChunkHeader(FourCC("abcd"), -1), KV_E_BADLENGTH);
+  EXPECT_EQ(riff_ValidateChunkHeader(FourCC("abcd"), static_cast<LONG>(0x80000000u)), KV_E_BADLENGTH);
+  EXPECT_EQ(riff_ValidateChunkHeader(0, 0), KV_E_ZEROLENGTH);
   EXPECT_EQ(riff_ValidateChunkHeader(0, 1), S_OK);
   EXPECT_EQ(riff_ValidateChunkHeader(0, 0x7FFFFFFF), S_OK);
 }
@@ -740,10 +740,10 @@ TEST(RiffCda, FailuresStillSetEveryOutput) {
     std::wstring path;
     HRESULT hr;
   } cases[] = {
-      {dir.Path(L"missing.cda"), KVRIFF_E_OPEN},
-      {MakeFile(dir, L"fmt16.cda", fmt16.b), KVRIFF_E_VERSION},
-      {MakeFile(dir, L"wave.cda", wave.b), KVRIFF_E_CORRUPT},
-      {MakeFile(dir, L"nofmt.cda", nofmt.b), KVRIFF_E_NOTFOUND},
+      {dir.Path(L"missing.cda"), KV_E_OPEN},
+      {MakeFile(dir, L"fmt16.cda", fmt16.b), KV_E_VERSION},
+      {MakeFile(dir, L"wave.cda", wave.b), KV_E_CORRUPT},
+      {MakeFile(dir, L"nofmt.cda", nofmt.b), KV_E_NOTFOUND},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.path));
@@ -752,7 +752,7 @@ TEST(RiffCda, FailuresStillSetEveryOutput) {
     for (DWORD x : v) EXPECT_EQ(x, 0u);
   }
   DWORD t = 7;
-  EXPECT_EQ(riff_ReadCDAFile(nullptr, &t, nullptr, nullptr, nullptr, nullptr), KVRIFF_E_OPEN);
+  EXPECT_EQ(riff_ReadCDAFile(nullptr, &t, nullptr, nullptr, nullptr, nullptr), KV_E_OPEN);
   EXPECT_EQ(t, 0u);
 }
 

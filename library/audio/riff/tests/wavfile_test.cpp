@@ -89,12 +89,12 @@ TEST(WavHeaders, InitializeWritesTheCanonicalHeader) {
   SaveFile(path, {1, 2, 3});
   WAVEFORMATEX bad = w;
   bad.nBlockAlign = 3;
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWav(path.c_str(), &bad, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWav(path.c_str(), &bad, CREATE_ALWAYS));
   WAVEFORMATEX b20 = Pcm(1, 2, 44100, 20);
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWav(path.c_str(), &b20, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWav(path.c_str(), &b20, CREATE_ALWAYS));
   WAVEFORMATEX extra = w;
   extra.cbSize = 2;
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWav(path.c_str(), &extra, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWav(path.c_str(), &extra, CREATE_ALWAYS));
   EXPECT_EQ(E_INVALIDARG, KvInitializeWav(path.c_str(), nullptr, CREATE_ALWAYS));
   EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), LoadFile(path));
 
@@ -104,10 +104,10 @@ TEST(WavHeaders, InitializeWritesTheCanonicalHeader) {
   SaveFile(path, std::vector<uint8_t>(500, 7));
   ASSERT_EQ(S_OK, KvInitializeWav(path.c_str(), &w, OPEN_ALWAYS));
   EXPECT_EQ(want.v, LoadFile(path));
-  EXPECT_EQ(KVRIFF_E_OPEN, KvInitializeWav(path.c_str(), &w, CREATE_NEW));
+  EXPECT_EQ(KV_E_OPEN, KvInitializeWav(path.c_str(), &w, CREATE_NEW));
   DeleteFileW(path.c_str());
-  EXPECT_EQ(KVRIFF_E_OPEN, KvInitializeWav(path.c_str(), &w, OPEN_EXISTING));
-  EXPECT_EQ(KVRIFF_E_OPEN, KvInitializeWav(L"Z:\\no\\such\\folder\\x.wav", &w, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_OPEN, KvInitializeWav(path.c_str(), &w, OPEN_EXISTING));
+  EXPECT_EQ(KV_E_OPEN, KvInitializeWav(L"Z:\\no\\such\\folder\\x.wav", &w, CREATE_ALWAYS));
 }
 
 TEST(WavHeaders, HeadersWithJunk) {
@@ -146,8 +146,8 @@ TEST(WavHeaders, InsertRewritesTheHeaderOfAnOpenFile) {
   struct {
     DWORD header;
     HRESULT hr;
-  } sizes[] = {{46, S_OK}, {48, KVRIFF_E_BADLENGTH}, {50, KVRIFF_E_BADLENGTH}, {52, KVRIFF_E_BADLENGTH},
-               {47, KVRIFF_E_BADLENGTH}, {44, KVRIFF_E_BADLENGTH}, {56, S_OK}, {0, KVRIFF_E_BADLENGTH}};
+  } sizes[] = {{46, S_OK}, {48, KV_E_BADLENGTH}, {50, KV_E_BADLENGTH}, {52, KV_E_BADLENGTH},
+               {47, KV_E_BADLENGTH}, {44, KV_E_BADLENGTH}, {56, S_OK}, {0, KV_E_BADLENGTH}};
   for (auto& s : sizes) {
     TempFile g(std::vector<uint8_t>(100, 0xEE));
     g.Seek(7);
@@ -159,14 +159,14 @@ TEST(WavHeaders, InsertRewritesTheHeaderOfAnOpenFile) {
   }
   // A file shorter than the header.
   TempFile small(std::vector<uint8_t>(45, 0));
-  EXPECT_EQ(KVRIFF_E_BADLENGTH, KvInsertWavHeader(small.handle(), &w, 0, 46));
+  EXPECT_EQ(KV_E_BADLENGTH, KvInsertWavHeader(small.handle(), &w, 0, 46));
   // The RIFF size field cannot pass 0xFFFFFFF7: nothing is written.
   TempFile big(std::vector<uint8_t>(100, 0xEE));
   EXPECT_EQ(S_OK, KvInsertWavHeader(big.handle(), &w, 0xFFFFFFF7u - 38, 46));
   EXPECT_EQ(0xFFFFFFF7u, GetLE32(big.Bytes(), 4));
   TempFile big2(std::vector<uint8_t>(100, 0xEE));
-  EXPECT_EQ(KVRIFF_E_TOOBIG, KvInsertWavHeader(big2.handle(), &w, 0xFFFFFFF7u - 37, 46));
-  EXPECT_EQ(KVRIFF_E_TOOBIG, KvInsertWavHeader(big2.handle(), &w, 0xFFFFFFF0u, 100));
+  EXPECT_EQ(KV_E_TOOBIG, KvInsertWavHeader(big2.handle(), &w, 0xFFFFFFF7u - 37, 46));
+  EXPECT_EQ(KV_E_TOOBIG, KvInsertWavHeader(big2.handle(), &w, 0xFFFFFFF0u, 100));
   EXPECT_EQ(std::vector<uint8_t>(100, 0xEE), big2.Bytes());
 }
 
@@ -195,11 +195,11 @@ TEST(WavHeaders, Wave64Layouts) {
   EXPECT_EQ(264u, data);
   for (uint64_t h : {104ull, 113ull, 120ull, 128ull, 0ull}) {
     TempFile g(std::vector<uint8_t>(200, 0xEE));
-    EXPECT_EQ(KVRIFF_E_BADLENGTH, KvInsertW64Header(g.handle(), &w, 8, h)) << h;
+    EXPECT_EQ(KV_E_BADLENGTH, KvInsertW64Header(g.handle(), &w, 8, h)) << h;
     EXPECT_EQ(std::vector<uint8_t>(200, 0xEE), g.Bytes());
   }
   TempFile small(std::vector<uint8_t>(111, 0));
-  EXPECT_EQ(KVRIFF_E_BADLENGTH, KvInsertW64Header(small.handle(), &w, 0, 112));
+  EXPECT_EQ(KV_E_BADLENGTH, KvInsertW64Header(small.handle(), &w, 0, 112));
 }
 
 TEST(WavHeaders, RecordOverloads) {
@@ -217,9 +217,9 @@ TEST(WavHeaders, RecordOverloads) {
   _kvwaveformat side;
   side.Init(48000, KVST_S16, 6, 0x60F, 40);
   SaveFile(path, {5});
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWav(path.c_str(), side, CREATE_ALWAYS));
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWav64(path.c_str(), side, CREATE_ALWAYS));
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvInitializeWavWithJunk(path.c_str(), side, CREATE_ALWAYS, 100));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWav(path.c_str(), side, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWav64(path.c_str(), side, CREATE_ALWAYS));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvInitializeWavWithJunk(path.c_str(), side, CREATE_ALWAYS, 100));
   EXPECT_EQ((std::vector<uint8_t>{5}), LoadFile(path));
   // Six channels with the default layout go into the plain header.
   _kvwaveformat six;
@@ -448,14 +448,14 @@ TEST(WavRepair, DataThatCannotBeLocatedIsNotTouched) {
   noData.str("RIFF").le32(0).str("WAVE").str("fmt ").le32(16).raw(Pattern(16, 1).data(), 16);
   noData.raw(Pattern(3000, 9).data(), 3000);
   Repaired r = Fix(noData.v, nullptr, 1000);
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, r.hr);
+  EXPECT_EQ(KV_E_NOTFOUND, r.hr);
   EXPECT_EQ(noData.v, r.bytes);
   Repaired r64 = Fix(noData.v, nullptr, 1000, true);
-  EXPECT_EQ(KVRIFF_E_NOTFOUND, r64.hr);
+  EXPECT_EQ(KV_E_NOTFOUND, r64.hr);
   EXPECT_EQ(noData.v, r64.bytes);
   // Too short for a format body.
   Repaired tiny = Fix(std::vector<uint8_t>(30, 0), nullptr, 1000);
-  EXPECT_EQ(KVRIFF_E_READ, tiny.hr);
+  EXPECT_EQ(KV_E_READ, tiny.hr);
   EXPECT_EQ(std::vector<uint8_t>(30, 0), tiny.bytes);
   // Room reserved for a header and never written: the audio starts at the
   // limit.
@@ -563,7 +563,7 @@ TEST(WavSetFormat, ReplacesTheFormatOfWaveAndAiff) {
   std::wstring s16 = FixtureW("wavfile/out/set_fmt16.wav");
   auto src16 = LoadFile(FixtureW("wavfile/sox_s16.wav"));
   ASSERT_TRUE(SaveFile(s16, src16));
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_FILE, KvSetFileWfx(s16.c_str(), &w));
+  EXPECT_EQ(KV_E_UNSUPPORTEDFILE, KvSetFileWfx(s16.c_str(), &w));
   EXPECT_EQ(src16, LoadFile(s16));
 
   // AIFF: the COMM chunk takes the new channels, bits and rate; frames stay.
@@ -580,16 +580,16 @@ TEST(WavSetFormat, ReplacesTheFormatOfWaveAndAiff) {
   EXPECT_EQ(4410u, frames);
   free(got);
   WAVEFORMATEX flt = Pcm(3, 1, 22050, 32);
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_FILE, KvSetFileWfx(aiff.c_str(), &flt));
+  EXPECT_EQ(KV_E_UNSUPPORTEDFILE, KvSetFileWfx(aiff.c_str(), &flt));
 
   // Neither WAVE nor AIFF; refused formats; missing files.
   TempFile other(Bytes().str("OggS").zeros(100).v);
   other.Close();
-  EXPECT_EQ(KVRIFF_E_CORRUPT, KvSetFileWfx(other.path().c_str(), &w));
+  EXPECT_EQ(KV_E_CORRUPT, KvSetFileWfx(other.path().c_str(), &w));
   WAVEFORMATEX bad = w;
   bad.nBlockAlign = 5;
-  EXPECT_EQ(KVRIFF_E_UNSUPPORTED_MEDIA, KvSetFileWfx(ext.c_str(), &bad));
-  EXPECT_EQ(KVRIFF_E_OPEN, KvSetFileWfx(L"Z:\\no\\such\\file.wav", &w));
+  EXPECT_EQ(KV_E_UNSUPPORTEDMEDIA, KvSetFileWfx(ext.c_str(), &bad));
+  EXPECT_EQ(KV_E_OPEN, KvSetFileWfx(L"Z:\\no\\such\\file.wav", &w));
 }
 
 TEST(WavSetFormat, FmtChunksOfOddSizes) {

@@ -33,7 +33,7 @@ TEST(MetaSummaryExports, TheDllExportsEveryEntryUnderItsDecoratedName) {
   ASSERT_TRUE(create && read && destroy);
   MetaSummary* object = create();
   ASSERT_NE(object, nullptr);
-  EXPECT_EQ(read(object, 1), kMetaSummaryNoPath);
+  EXPECT_EQ(read(object, 1), KV_E_BADFILENAME);
   EXPECT_EQ(destroy(object), S_OK);
   EXPECT_EQ(destroy(nullptr), S_OK);
   FreeLibrary(dll);
@@ -51,10 +51,10 @@ TEST(MetaSummaryObject, FailedReadsTouchNoOutputAndBadBlocksAreRefused) {
   EXPECT_EQ(MetaSummary_AddPictureBlock(object, block), S_OK);
   // Every query reads first; with no path it fails and leaves its outputs.
   DWORD blockSize = 0, dataSize = 0;
-  EXPECT_EQ(MetaSummary_GetPictureInfo(object, 3, &blockSize, &dataSize, 0), kMetaSummaryNoPath);
+  EXPECT_EQ(MetaSummary_GetPictureInfo(object, 3, &blockSize, &dataSize, 0), KV_E_BADFILENAME);
   EXPECT_EQ(blockSize, 0u);
   wchar_t text[4] = {L'#', L'#', L'#', L'#'};
-  EXPECT_EQ(MetaSummary_GetText(object, 0x4D414E49, text, 4, 1), kMetaSummaryNoPath);
+  EXPECT_EQ(MetaSummary_GetText(object, 0x4D414E49, text, 4, 1), KV_E_BADFILENAME);
   EXPECT_EQ(text[0], L'#');
   GlobalUnlock(GlobalHandle(block));
   GlobalFree(GlobalHandle(block));

@@ -49,8 +49,8 @@ if g.get('Title') != 'Saved Title' or g.get('Genre') != 'Jazz':
 PY
 
 # Optional parts written by later tests.
-if [ -f "$VOG_SOURCE_DIR/library/metadata/tests/riff/link_layout_check.py" ]; then
-  /usr/bin/python3 "$VOG_SOURCE_DIR/library/metadata/tests/riff/link_layout_check.py" "$w" || fail "project-link layouts"
+if [ -f "$VOG_SOURCE_DIR/library/metariff/tests/riff/link_layout_check.py" ]; then
+  /usr/bin/python3 "$VOG_SOURCE_DIR/library/metariff/tests/riff/link_layout_check.py" "$w" || fail "project-link layouts"
 fi
 
 [ $status -eq 0 ] && echo "metariff oracles: ok ($(ls "$w" | wc -l) written files)"

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "kvbyteorder.h"
 #include "kvglobalblock.h"
 #include "kverror.h"
 #include "kvfmmeta.h"
@@ -139,7 +140,7 @@ bool WriteZeros(HANDLE file, DWORD count) {
 // the recorded size is the chunk's. The size is checked against the file before allocating.
 HRESULT LoadBuffer(HANDLE file, CKvLinkProjectInfo* info, DWORD bit, DWORD size, bool wide64) {
   uint64_t ahead = 0;
-  if (!BytesAhead(file, &ahead) || size > ahead || size > 0xFFFFFFF0u) return KVLINK_E_READ;
+  if (!BytesAhead(file, &ahead) || size > ahead || size > 0xFFFFFFF0u) return KV_E_READ;
   void** ptr = nullptr;
   DWORD* fieldSize = nullptr;
   if (!Access::Field(info, bit, &ptr, &fieldSize)) return E_UNEXPECTED;
@@ -148,7 +149,7 @@ HRESULT LoadBuffer(HANDLE file, CKvLinkProjectInfo* info, DWORD bit, DWORD size,
   HRESULT hr = wide64 ? riff64_ReadDataBounded(file, p, size, size) : riff_ReadDataBounded(file, p, size, size);
   if (FAILED(hr)) {
     kvblock::Free(p);
-    return KVLINK_E_READ;
+    return KV_E_READ;
   }
   kvblock::Free(*ptr);
   *ptr = p;
@@ -211,13 +212,12 @@ HRESULT LoadInfo(HANDLE file, CKvLinkProjectInfo* info, int* loaded) {
 
   DWORD size = 0;
   hr = find(kVersionId, &KVLINK64_VERSION, &size);
-  if (FAILED(hr) || size != 4) return ReleaseWith(info, KVLINK_E_CORRUPT);
+  if (FAILED(hr) || size != 4) return ReleaseWith(info, KV_E_CORRUPT);
   BYTE v[4] = {0, 0, 0, 0};
   hr = Is64 ? riff64_ReadDataBounded(file, v, 4, 4) : riff_ReadDataBounded(file, v, 4, 4);
-  if (FAILED(hr)) return ReleaseWith(info, KVLINK_E_READ);
-  DWORD version = static_cast<DWORD>(v[0]) | (static_cast<DWORD>(v[1]) << 8) | (static_cast<DWORD>(v[2]) << 16) |
-                  (static_cast<DWORD>(v[3]) << 24);
-  if (!VersionAccepted(version)) return ReleaseWith(info, KVLINK_E_VERSION);
+  if (FAILED(hr)) return ReleaseWith(info, KV_E_READ);
+  DWORD version = GetLE32(v);
+  if (!VersionAccepted(version)) return ReleaseWith(info, KV_E_VERSION);
   Access::Version(info) = version;
 
   for (const FieldChunk& f : kFields) {
@@ -227,13 +227,13 @@ HRESULT LoadInfo(HANDLE file, CKvLinkProjectInfo* info, int* loaded) {
     bool present = SUCCEEDED(hr) && size >= minSize;
     if (f.bit == KVLINK_RENDERERGUID) present = SUCCEEDED(hr) && size == sizeof(GUID);
     if (!present) {
-      if (Is64 && f.required64) return ReleaseWith(info, KVLINK_E_CORRUPT);
+      if (Is64 && f.required64) return ReleaseWith(info, KV_E_CORRUPT);
       continue;
     }
     if (f.bit == KVLINK_RENDERERGUID) {
       GUID g;
       hr = Is64 ? riff64_ReadDataBounded(file, &g, sizeof(g), size) : riff_ReadDataBounded(file, &g, sizeof(g), size);
-      if (FAILED(hr)) return ReleaseWith(info, KVLINK_E_READ);
+      if (FAILED(hr)) return ReleaseWith(info, KV_E_READ);
       Access::Guid(info) = g;
       Access::Flags(info) |= KVLINK_RENDERERGUID;
       continue;
@@ -291,14 +291,14 @@ HRESULT KVAPI ProjectLinkRiff_WriteChunk(HANDLE file, DWORD id, const void* data
   const uint64_t body = 12;
   DWORD remaining = content, old = 0;
   hr = riff_FindChunkHeader(file, id, &old, &remaining);
-  if (FAILED(hr) && hr != KVRIFF_E_NOTFOUND) return hr;
+  if (FAILED(hr) && hr != KV_E_NOTFOUND) return hr;
   uint64_t padNew = static_cast<uint64_t>(size) + (size & 1);
   bool inPlace = false;
   uint64_t filler = 0;  // bytes after the new data that become a JUNK chunk
   uint64_t header = 0;
   if (SUCCEEDED(hr)) {
     uint64_t pos = 0;
-    if (!Tell(file, &pos)) return KVLINK_E_READ;
+    if (!Tell(file, &pos)) return KV_E_READ;
     header = pos - 8;
     uint64_t padOld = static_cast<uint64_t>(old) + (old & 1), ahead = 0;
     // The old chunk can take the new data when its (whole) payload is as
@@ -309,21 +309,21 @@ HRESULT KVAPI ProjectLinkRiff_WriteChunk(HANDLE file, DWORD id, const void* data
       filler = padOld - padNew;
     } else {
       // Too small: the old chunk stays in place as padding.
-      if (!SeekTo(file, header) || !WriteExact(file, &kJunk, 4)) return KVLINK_E_WRITE;
+      if (!SeekTo(file, header) || !WriteExact(file, &kJunk, 4)) return KV_E_WRITE;
     }
   }
   DWORD growth = 0;
   if (inPlace) {
-    if (!SeekTo(file, header)) return KVLINK_E_WRITE;
+    if (!SeekTo(file, header)) return KV_E_WRITE;
   } else {
-    if (static_cast<uint64_t>(content) + 8 + padNew > 0xFFFFFFF7u - 4) return KVRIFF_E_TOOBIG;
-    if (!SeekTo(file, body + content)) return KVLINK_E_WRITE;
+    if (static_cast<uint64_t>(content) + 8 + padNew > 0xFFFFFFF7u - 4) return KV_E_TOOBIG;
+    if (!SeekTo(file, body + content)) return KV_E_WRITE;
     growth = static_cast<DWORD>(8 + padNew);
   }
   hr = riff_WriteChunkHeader(file, id, size);
   if (FAILED(hr)) return hr;
-  if (!WriteExact(file, data, size)) return KVLINK_E_WRITE;
-  if ((size & 1) && !WriteZeros(file, 1)) return KVLINK_E_WRITE;
+  if (!WriteExact(file, data, size)) return KV_E_WRITE;
+  if ((size & 1) && !WriteZeros(file, 1)) return KV_E_WRITE;
   if (filler) {
     hr = riff_WriteChunkHeader(file, kJunk, static_cast<DWORD>(filler - 8));
     if (FAILED(hr)) return hr;
@@ -346,14 +346,14 @@ HRESULT KVAPI ProjectLinkRiff64_WriteChunk(HANDLE file, const GUID* id, const vo
   int64_t remaining = content > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(content);
   uint64_t old = 0;
   hr = riff64_FindChunkHeader(file, *id, &old, &remaining);
-  if (FAILED(hr) && hr != KVRIFF_E_NOTFOUND) return hr;
+  if (FAILED(hr) && hr != KV_E_NOTFOUND) return hr;
   auto round8 = [](uint64_t n) { return (n + 7) & ~uint64_t(7); };
   uint64_t padNew = round8(size);
   bool inPlace = false;
   uint64_t filler = 0, header = 0;
   if (SUCCEEDED(hr)) {
     uint64_t pos = 0, ahead = 0;
-    if (!Tell(file, &pos)) return KVLINK_E_READ;
+    if (!Tell(file, &pos)) return KV_E_READ;
     header = pos - 24;
     uint64_t padOld = old > UINT64_MAX - 7 ? UINT64_MAX : round8(old);
     if (BytesAhead(file, &ahead) && old <= ahead && old >= size && (padOld == padNew || padOld - padNew >= 24)) {
@@ -361,20 +361,20 @@ HRESULT KVAPI ProjectLinkRiff64_WriteChunk(HANDLE file, const GUID* id, const vo
       filler = padOld - padNew;
     } else {
       static const BYTE zeroId[16] = {0};
-      if (!SeekTo(file, header) || !WriteExact(file, zeroId, 16)) return KVLINK_E_WRITE;
+      if (!SeekTo(file, header) || !WriteExact(file, zeroId, 16)) return KV_E_WRITE;
     }
   }
   uint64_t growth = 0;
   if (inPlace) {
-    if (!SeekTo(file, header)) return KVLINK_E_WRITE;
+    if (!SeekTo(file, header)) return KV_E_WRITE;
   } else {
-    if (!SeekTo(file, body + content)) return KVLINK_E_WRITE;
+    if (!SeekTo(file, body + content)) return KV_E_WRITE;
     growth = 24 + padNew;
   }
   hr = riff64_WriteChunkHeader(file, *id, size);
   if (FAILED(hr)) return hr;
-  if (!WriteExact(file, data, static_cast<DWORD>(size))) return KVLINK_E_WRITE;
-  if (!WriteZeros(file, static_cast<DWORD>(padNew - size))) return KVLINK_E_WRITE;
+  if (!WriteExact(file, data, static_cast<DWORD>(size))) return KV_E_WRITE;
+  if (!WriteZeros(file, static_cast<DWORD>(padNew - size))) return KV_E_WRITE;
   if (filler) {
     GUID none;
     memset(&none, 0, sizeof(none));
@@ -391,7 +391,7 @@ HRESULT KVAPI ProjectLinkRiff64_DeleteChunks(HANDLE file, uint64_t* removed) {
   for (const GUID* g : kDeleteGuids) {
     uint64_t n = 0;
     HRESULT hr = riff64_DeleteChunk(file, *g, &n);
-    if (hr == KVRIFF_E_NOTFOUND) continue;
+    if (hr == KV_E_NOTFOUND) continue;
     if (FAILED(hr)) return hr;
     if (removed) *removed += n;
   }
@@ -400,10 +400,10 @@ HRESULT KVAPI ProjectLinkRiff64_DeleteChunks(HANDLE file, uint64_t* removed) {
 
 HRESULT KVAPI ProjectLinkRiff_SaveInfo(HANDLE file, CKvLinkProjectInfo* info) {
   if (!info) return E_INVALIDARG;
-  if (FAILED(info->Validate())) return KVLINK_E_INVALID;
+  if (FAILED(info->Validate())) return KV_E_INVALIDLINK;
   for (DWORD id : kDeleteIds) {
     HRESULT hr = riff_DeleteChunk(file, id, nullptr, FALSE);
-    if (FAILED(hr) && hr != KVRIFF_E_NOTFOUND) return hr;
+    if (FAILED(hr) && hr != KV_E_NOTFOUND) return hr;
   }
   SaveItem items[10];
   int n = CollectSaveItems(info, items);
@@ -418,7 +418,7 @@ HRESULT KVAPI ProjectLinkRiff_SaveInfo(HANDLE file, CKvLinkProjectInfo* info) {
 
 HRESULT KVAPI ProjectLinkRiff64_SaveInfo(HANDLE file, CKvLinkProjectInfo* info) {
   if (!info) return E_INVALIDARG;
-  if (FAILED(info->Validate())) return KVLINK_E_INVALID;
+  if (FAILED(info->Validate())) return KV_E_INVALIDLINK;
   HRESULT hr = ProjectLinkRiff64_DeleteChunks(file, nullptr);
   if (FAILED(hr)) return hr;
   SaveItem items[10];
@@ -472,13 +472,13 @@ HRESULT KVAPI ProjectLinkReadMeta_ReadAll(IStream* stream, void** block, DWORD* 
   HRESULT hr = StreamSize(stream, &n);
   if (FAILED(hr)) return hr;
   // Zero bytes follow the data, so the limit keeps that sum in 32 bits.
-  if (n >= 0xFFFFFFF0u) return KVLINK_E_STREAMREAD;
+  if (n >= 0xFFFFFFF0u) return KV_E_STREAMREAD;
   if (n != 0 && block) {
     void* p = kvblock::Alloc(static_cast<DWORD>(n) + 4);
     if (!p) return E_OUTOFMEMORY;
     if (!ReadExactly(stream, p, static_cast<DWORD>(n))) {
       kvblock::Free(p);
-      return KVLINK_E_STREAMREAD;
+      return KV_E_STREAMREAD;
     }
     *block = p;
   }
@@ -492,10 +492,10 @@ HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bu
   uint64_t n = 0;
   HRESULT hr = StreamSize(stream, &n);
   if (FAILED(hr)) return hr;
-  if (n > 0xFFFFFFFFu) return KVLINK_E_STREAMREAD;
+  if (n > 0xFFFFFFFFu) return KV_E_STREAMREAD;
   DWORD want = n < bufSize ? static_cast<DWORD>(n) : bufSize;
   if (want && !buf) return E_INVALIDARG;
-  if (want && !ReadExactly(stream, buf, want)) return KVLINK_E_STREAMREAD;
+  if (want && !ReadExactly(stream, buf, want)) return KV_E_STREAMREAD;
   if (size) *size = static_cast<DWORD>(n);
   return S_OK;
 }
@@ -525,7 +525,7 @@ HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProject
   for (const auto& f : order) {
     IStream* stream = nullptr;
     hr = (link->*f.get)(&stream);
-    if (hr == KVLINK_E_NOTFOUND || (SUCCEEDED(hr) && !stream)) {
+    if (hr == KV_E_NOTFOUND || (SUCCEEDED(hr) && !stream)) {
       hr = S_OK;
       continue;
     }
@@ -560,8 +560,7 @@ HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProject
       BYTE v[4] = {0x00, 0x01, 0x00, 0x01};
       DWORD n = 0;
       if (SUCCEEDED(ProjectLinkReadMeta_ReadFixed(stream, v, 4, &n)))
-        version = static_cast<DWORD>(v[0]) | (static_cast<DWORD>(v[1]) << 8) | (static_cast<DWORD>(v[2]) << 16) |
-                  (static_cast<DWORD>(v[3]) << 24);
+        version = GetLE32(v);
       stream->Release();
     }
     ex->Release();

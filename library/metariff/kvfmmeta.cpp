@@ -95,7 +95,7 @@ bool ReadAll(HANDLE file, void* data, DWORD size) {
 HRESULT DeleteAll(HANDLE file, DWORD id, BOOL isList) {
   for (int i = 0; i < kMaxRepeats; ++i) {
     HRESULT hr = riff_DeleteChunk(file, id, nullptr, isList);
-    if (hr == KVFMMETA_E_NOTFOUND) return S_OK;
+    if (hr == KV_E_NOTFOUND) return S_OK;
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -104,7 +104,7 @@ HRESULT DeleteAll(HANDLE file, DWORD id, BOOL isList) {
 HRESULT DeleteAll64(HANDLE file, const GUID& id) {
   for (int i = 0; i < kMaxRepeats; ++i) {
     HRESULT hr = riff64_DeleteChunk(file, id, nullptr);
-    if (hr == KVFMMETA_E_NOTFOUND) return S_OK;
+    if (hr == KV_E_NOTFOUND) return S_OK;
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -113,7 +113,7 @@ HRESULT DeleteAll64(HANDLE file, const GUID& id) {
 HRESULT DeleteAllIff(HANDLE file, DWORD id) {
   for (int i = 0; i < kMaxRepeats; ++i) {
     HRESULT hr = iff_DeleteChunk(file, id, nullptr);
-    if (hr == KVFMMETA_E_NOTFOUND) return S_OK;
+    if (hr == KV_E_NOTFOUND) return S_OK;
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -343,7 +343,7 @@ HRESULT KvFMMeta_DeleteRawChunks(HANDLE file, IKvReadMeta* meta) {
       DWORD size = 0;
       HRESULT hr = KvMetaChunks_ReadEntryHeader(stream, &size);
       if (FAILED(hr)) return hr;
-      if (size < 8) return KVFMMETA_E_READ;
+      if (size < 8) return KV_E_READ;
       DWORD head[2];
       hr = KvMetaChunks_Read(stream, head, 8);
       if (FAILED(hr)) return hr;
@@ -395,14 +395,14 @@ HRESULT KvFMMeta64_WriteChunks(HANDLE file, unsigned long rate, IKvReadMeta* met
 
 HRESULT KvFMMeta_BeginChunk(HANDLE file, DWORD id, int64_t* sizePos) {
   DWORD content = 0, form = 0;
-  if (!Seek(file, 0)) return KVFMMETA_E_READ;
+  if (!Seek(file, 0)) return KV_E_READ;
   HRESULT hr = riff_ReadFileID(file, &content, &form);
   if (FAILED(hr)) return hr;
   // The end of the RIFF content; a size that claims more than the file
   // holds would leave a gap of undefined bytes before the chunk.
   uint64_t end = static_cast<uint64_t>(content) + 12;
-  if (end > FileLength(file)) return KVRIFF_E_BADLENGTH;
-  if (!Seek(file, static_cast<int64_t>(end))) return KVFMMETA_E_WRITE;
+  if (end > FileLength(file)) return KV_E_BADLENGTH;
+  if (!Seek(file, static_cast<int64_t>(end))) return KV_E_WRITE;
   hr = riff_WriteChunkHeader(file, id, 0);
   if (FAILED(hr)) return hr;
   if (sizePos) *sizePos = static_cast<int64_t>(end) + 4;
@@ -411,12 +411,12 @@ HRESULT KvFMMeta_BeginChunk(HANDLE file, DWORD id, int64_t* sizePos) {
 
 HRESULT KvFMMeta_EndChunk(HANDLE file, int64_t sizePos, DWORD size) {
   if (size & 1) {
-    if (size == 0xFFFFFFFFu) return KVRIFF_E_TOOBIG;
+    if (size == 0xFFFFFFFFu) return KV_E_TOOBIG;
     BYTE zero = 0;
-    if (!WriteAll(file, &zero, 1)) return KVFMMETA_E_WRITE;
+    if (!WriteAll(file, &zero, 1)) return KV_E_WRITE;
     ++size;
   }
-  if (!Seek(file, sizePos) || !WriteAll(file, &size, 4)) return KVFMMETA_E_WRITE;
+  if (!Seek(file, sizePos) || !WriteAll(file, &size, 4)) return KV_E_WRITE;
   HRESULT hr = riff_UpdateRIFFSize(file, static_cast<int64_t>(size) + 8);
   if (FAILED(hr)) return hr;
   Seek(file, sizePos + 4 + size);
@@ -427,13 +427,13 @@ HRESULT KvFMMeta64_BeginChunk(HANDLE file, const GUID& id, int64_t* sizePos) {
   uint64_t riffSize = 0;
   GUID riff;
   if (!Seek(file, 0) || !ReadAll(file, &riff, sizeof(riff)) || !ReadAll(file, &riffSize, 8))
-    return KVFMMETA_E_READ;
-  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KVFMMETA_E_NORIFF;
+    return KV_E_READ;
+  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KV_E_NORIFF;
   if (riffSize < 40 || riffSize > FileLength(file) || riffSize > static_cast<uint64_t>(INT64_MAX))
-    return KVRIFF_E_BADLENGTH;
-  if (!Seek(file, static_cast<int64_t>(riffSize))) return KVFMMETA_E_WRITE;
+    return KV_E_BADLENGTH;
+  if (!Seek(file, static_cast<int64_t>(riffSize))) return KV_E_WRITE;
   uint64_t zero = 0;
-  if (!WriteAll(file, &id, sizeof(GUID)) || !WriteAll(file, &zero, 8)) return KVFMMETA_E_WRITE;
+  if (!WriteAll(file, &id, sizeof(GUID)) || !WriteAll(file, &zero, 8)) return KV_E_WRITE;
   if (sizePos) *sizePos = static_cast<int64_t>(riffSize) + 16;
   return S_OK;
 }
@@ -441,9 +441,9 @@ HRESULT KvFMMeta64_BeginChunk(HANDLE file, const GUID& id, int64_t* sizePos) {
 HRESULT KvFMMeta64_EndChunk(HANDLE file, int64_t sizePos, uint64_t size) {
   static const BYTE zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   DWORD pad = static_cast<DWORD>((8 - (size & 7)) & 7);
-  if (!WriteAll(file, zeros, pad)) return KVFMMETA_E_WRITE;
+  if (!WriteAll(file, zeros, pad)) return KV_E_WRITE;
   uint64_t total = size + pad + 24;
-  if (!Seek(file, sizePos) || !WriteAll(file, &total, 8)) return KVFMMETA_E_WRITE;
+  if (!Seek(file, sizePos) || !WriteAll(file, &total, 8)) return KV_E_WRITE;
   HRESULT hr = riff64_UpdateRIFFSize(file, static_cast<int64_t>(total));
   if (FAILED(hr)) return hr;
   Seek(file, sizePos - 16 + static_cast<int64_t>(total));
@@ -498,7 +498,7 @@ HRESULT KvFMMeta_WriteAttachedFilename(HANDLE file, const wchar_t* mediaPath) {
   int64_t sizePos = 0;
   HRESULT hr = KvFMMeta_BeginChunk(file, kKvpi, &sizePos);
   if (FAILED(hr)) return hr;
-  if (!WriteAll(file, ansi, static_cast<DWORD>(n) + 1)) return KVFMMETA_E_WRITE;
+  if (!WriteAll(file, ansi, static_cast<DWORD>(n) + 1)) return KV_E_WRITE;
   return KvFMMeta_EndChunk(file, sizePos, static_cast<DWORD>(n) + 1);
 }
 
@@ -552,13 +552,13 @@ HRESULT KVAPI KvFMMeta_ChangeAttachedFilename(const wchar_t* sidecarPath, const 
 }
 
 HRESULT KVAPI KvFMMeta_LookForMarkers(const wchar_t* path) {
-  if (!path) return KVFMMETA_E_NOTFOUND;
+  if (!path) return KV_E_NOTFOUND;
   HANDLE file = OpenFile(path, false, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return KVFMMETA_E_NOTFOUND;
+  if (file == INVALID_HANDLE_VALUE) return KV_E_NOTFOUND;
   DWORD size = 0;
   HRESULT hr = riff_FindChunkHeaderInRIFF(file, Four("cue "), &size, nullptr);
   CloseHandle(file);
-  return SUCCEEDED(hr) ? S_OK : KVFMMETA_E_NOTFOUND;
+  return SUCCEEDED(hr) ? S_OK : KV_E_NOTFOUND;
 }
 
 HRESULT KVAPI KvFMMeta_DeleteMetaChunksEx(const wchar_t* path, KVFIO_TYPESOFMETADATA kinds, BOOL riff64) {

@@ -182,18 +182,18 @@ extern "C" HRESULT KVAPI KvErrorHandler_TranslateWin32Error(DWORD error) {
     case 0: return S_OK;
     case 1: return E_INVALIDARG;
     case 2: case 3: case 126: case 127: return KV_E_NOTFOUND;
-    case 4: return static_cast<HRESULT>(0x8004E026);
+    case 4: return KV_E_TOOMANYOPENFILES;
     case 5: return E_ACCESSDENIED;
     case 6: return E_HANDLE;
     case 14: case 84: return E_OUTOFMEMORY;
-    case 15: return static_cast<HRESULT>(0x800404B0);
-    case 32: return static_cast<HRESULT>(0x8004E05A);
+    case 15: return KV_E_INVALIDDRIVE;
+    case 32: return KV_E_SHARINGVIOLATION;
     case 39: case 112: return KV_E_DISKFULL;
-    case 80: return static_cast<HRESULT>(0x8004E032);
+    case 80: return KV_E_FILEEXISTS;
     case 110: return KV_E_OPEN;
     case 120: return E_NOTIMPL;
     case 123: return KV_E_BADFILENAME;
-    case 170: return static_cast<HRESULT>(0x8004E005);
+    case 170: return KV_E_BUSY;
     case 183: return KV_E_ALREADYEXISTS;
   }
   return E_FAIL;

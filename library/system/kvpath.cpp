@@ -985,7 +985,7 @@ extern "C" HRESULT KVAPI KvFilenameFormatForWidth(HFONT font, int width, const w
 }
 
 extern "C" HRESULT KVAPI KvFilenameFormatForCtl(HWND control, const wchar_t* path, wchar_t* out, int cch, int mode) {
-  if (!control) return static_cast<HRESULT>(0x0004E001);
+  if (!control) return KV_S_NOCONTROL;
   RECT r = {};
   GetClientRect(control, &r);
   return KvFilenameFormatForWidth(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)),

@@ -4,7 +4,7 @@
 // byte-identical.
 #pragma once
 
-#include "kvportable.h"
+#include "kvapi.h"
 
 #ifdef _WIN32
 #include <mmreg.h>
@@ -43,12 +43,3 @@ static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is 18 bytes");
 static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40, "WAVEFORMATEXTENSIBLE is 40 bytes");
 static_assert(offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask) == 20, "mask at 20");
 static_assert(offsetof(WAVEFORMATEXTENSIBLE, SubFormat) == 24, "SubFormat at 24");
-
-// Calling convention of the library's exported functions.
-#ifndef KVAPI
-#if defined(_WIN32) && defined(__i386__)
-#define KVAPI __stdcall
-#else
-#define KVAPI
-#endif
-#endif

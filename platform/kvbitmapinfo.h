@@ -3,7 +3,7 @@
 // declared here, so that headers written on either build are byte-identical.
 #pragma once
 
-#include "kvportable.h"
+#include "kvapi.h"
 
 #ifndef _WIN32
 
@@ -44,15 +44,6 @@ typedef struct tagRECT {
 
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(RGBQUAD) == 4, "RGBQUAD is 4 bytes");
-
-// Calling convention of the library's exported functions.
-#ifndef KVAPI
-#if defined(_WIN32) && defined(__i386__)
-#define KVAPI __stdcall
-#else
-#define KVAPI
-#endif
-#endif
 
 // A FourCC as stored in biCompression: first character in the lowest byte.
 #define KV_FOURCC(a, b, c, d) \

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kvbyteorder.h"
 #include "kvdisplist.h"
 #include "kviff.h"
 #include "kvriff.h"
@@ -64,14 +65,8 @@ struct OutBE : Out {
   }
 };
 
-DWORD GetU32(const Bytes& b, size_t at) {
-  return static_cast<DWORD>(b[at]) | (static_cast<DWORD>(b[at + 1]) << 8) | (static_cast<DWORD>(b[at + 2]) << 16) |
-         (static_cast<DWORD>(b[at + 3]) << 24);
-}
-
-uint64_t GetU64(const Bytes& b, size_t at) {
-  return static_cast<uint64_t>(GetU32(b, at)) | (static_cast<uint64_t>(GetU32(b, at + 4)) << 32);
-}
+DWORD GetU32(const Bytes& b, size_t at) { return GetLE32(&b[at]); }
+uint64_t GetU64(const Bytes& b, size_t at) { return GetLE64(&b[at]); }
 
 bool Fits32(uint64_t v) { return v <= 0xFFFFFFFFull; }
 
@@ -127,11 +122,11 @@ std::wstring TextOf(const BYTE* p, DWORD bytes) {
 // The end of the RIFF content, where chunks are appended.
 HRESULT RiffEnd(HANDLE file, int64_t* end) {
   DWORD content = 0, form = 0;
-  if (!Seek(file, 0)) return KVFMMETA_E_READ;
+  if (!Seek(file, 0)) return KV_E_READ;
   HRESULT hr = riff_ReadFileID(file, &content, &form);
   if (FAILED(hr)) return hr;
   uint64_t e = static_cast<uint64_t>(content) + 12;
-  if (e > FileLength(file)) return KVRIFF_E_BADLENGTH;
+  if (e > FileLength(file)) return KV_E_BADLENGTH;
   *end = static_cast<int64_t>(e);
   return S_OK;
 }
@@ -142,9 +137,9 @@ HRESULT Riff64End(HANDLE file, int64_t* end) {
   DWORD got = 0;
   if (!Seek(file, 0) || !ReadFile(file, &riff, 16, &got, nullptr) || got != 16 ||
       !ReadFile(file, &size, 8, &got, nullptr) || got != 8)
-    return KVFMMETA_E_READ;
-  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KVFMMETA_E_NORIFF;
-  if (size < 40 || size > FileLength(file)) return KVRIFF_E_BADLENGTH;
+    return KV_E_READ;
+  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KV_E_NORIFF;
+  if (size < 40 || size > FileLength(file)) return KV_E_BADLENGTH;
   *end = static_cast<int64_t>(size);
   return S_OK;
 }
@@ -163,14 +158,14 @@ HRESULT AppendChunk(HANDLE file, BOOL riff64, DWORD id, const GUID& guid, const 
   if (riff64) {
     hr = KvFMMeta64_BeginChunk(file, guid, &sizePos);
     if (FAILED(hr)) return hr;
-    hr = WriteAll(file, payload.data(), static_cast<DWORD>(payload.size())) ? S_OK : KVFMMETA_E_WRITE;
+    hr = WriteAll(file, payload.data(), static_cast<DWORD>(payload.size())) ? S_OK : KV_E_WRITE;
     if (SUCCEEDED(hr)) hr = KvFMMeta64_EndChunk(file, sizePos, payload.size());
     if (FAILED(hr)) CutBack(file, sizePos - 16, oldLength);
   } else {
-    if (payload.size() > 0xFFFFFFF0u) return KVRIFF_E_TOOBIG;
+    if (payload.size() > 0xFFFFFFF0u) return KV_E_TOOBIG;
     hr = KvFMMeta_BeginChunk(file, id, &sizePos);
     if (FAILED(hr)) return hr;
-    hr = WriteAll(file, payload.data(), static_cast<DWORD>(payload.size())) ? S_OK : KVFMMETA_E_WRITE;
+    hr = WriteAll(file, payload.data(), static_cast<DWORD>(payload.size())) ? S_OK : KV_E_WRITE;
     if (SUCCEEDED(hr)) hr = KvFMMeta_EndChunk(file, sizePos, static_cast<DWORD>(payload.size()));
     if (FAILED(hr)) CutBack(file, sizePos - 4, oldLength);
   }
@@ -186,7 +181,7 @@ HRESULT ListOf(IStream* stream, DWORD count, DWORD size, Out* out) {
   for (DWORD i = 0; i < count; ++i) {
     HRESULT hr = ReadItem(stream, &item);
     if (FAILED(hr)) return hr;
-    if (item.size() != size) return KVFMMETA_E_READ;
+    if (item.size() != size) return KV_E_READ;
     out->Raw(item.data(), size);
   }
   return S_OK;
@@ -198,7 +193,7 @@ HRESULT RecordOf(IStream* stream, DWORD size, bool atMost, Out* out) {
   Bytes item;
   HRESULT hr = ReadItem(stream, &item);
   if (FAILED(hr)) return hr;
-  if (!atMost && item.size() < size) return KVFMMETA_E_READ;
+  if (!atMost && item.size() < size) return KV_E_READ;
   out->Raw(item.data(), item.size() < size ? item.size() : size);
   return S_OK;
 }
@@ -209,9 +204,9 @@ HRESULT Kv03Of(IStream* stream, DWORD count, Out* out) {
   for (DWORD i = 0; i < count; ++i) {
     HRESULT hr = ReadItem(stream, &item);
     if (FAILED(hr)) return hr;
-    if (item.size() < 8) return KVFMMETA_E_READ;
+    if (item.size() < 8) return KV_E_READ;
     uint64_t whole = static_cast<uint64_t>(GetU32(item, 0)) + GetU32(item, 4);
-    if (whole < 8 || whole > item.size()) return KVFMMETA_E_READ;
+    if (whole < 8 || whole > item.size()) return KV_E_READ;
     out->Raw(item.data(), static_cast<size_t>(whole));
   }
   return S_OK;
@@ -223,10 +218,10 @@ HRESULT Kv04Of(IStream* stream, DWORD count, Out* out) {
   for (DWORD i = 0; i < count; ++i) {
     HRESULT hr = ReadItem(stream, &item);
     if (FAILED(hr)) return hr;
-    if (item.size() < 62) return KVFMMETA_E_READ;
+    if (item.size() < 62) return KV_E_READ;
     uint64_t first = GetU32(item, 54), second = GetU32(item, 58);
     // The two parts together hold at most 4096 bytes; a larger entry is refused.
-    if (first + second > kKv04Parts || 62 + first + second > item.size()) return KVFMMETA_E_READ;
+    if (first + second > kKv04Parts || 62 + first + second > item.size()) return KV_E_READ;
     out->U32(GetU32(item, 4));
     out->U32(0);
     for (int v = 0; v < 4; ++v) out->U32(GetU32(item, 8 + 4 * v));
@@ -253,7 +248,7 @@ HRESULT PlayList(HANDLE file, IStream* stream, DWORD count, BOOL riff64) {
   for (DWORD i = 0; i < count; ++i) {
     HRESULT hr = ReadItem(stream, &item);
     if (FAILED(hr)) return hr;
-    if (item.size() != 24) return KVFMMETA_E_READ;
+    if (item.size() != 24) return KV_E_READ;
     all.Raw(item.data(), 24);
     uint64_t length = GetU64(item, 8);
     if (!Fits32(length)) {
@@ -286,10 +281,10 @@ struct Loop {
 HRESULT ReadSampler(IStream* stream, Bytes* item, std::vector<Loop>* loops, size_t* dataAt, DWORD* dataSize) {
   HRESULT hr = ReadItem(stream, item);
   if (FAILED(hr)) return hr;
-  if (item->size() < 36) return KVFMMETA_E_READ;
+  if (item->size() < 36) return KV_E_READ;
   uint64_t n = GetU32(*item, 28);
   *dataSize = GetU32(*item, 32);
-  if (36 + n * 32 + *dataSize > item->size()) return KVFMMETA_E_READ;
+  if (36 + n * 32 + *dataSize > item->size()) return KV_E_READ;
   for (uint64_t i = 0; i < n; ++i) {
     size_t at = static_cast<size_t>(36 + i * 32);
     loops->push_back({GetU32(*item, at), GetU32(*item, at + 4), GetU64(*item, at + 8), GetU64(*item, at + 16),
@@ -391,20 +386,20 @@ HRESULT AiffInstrument(HANDLE file, IStream* stream) {
   // Both chunks go at the end of the FORM content, which grows by them.
   const uint64_t end = static_cast<uint64_t>(formSize) + 8;
   const uint64_t oldLength = FileLength(file);
-  if (end > oldLength) return KVRIFF_E_BADLENGTH;
+  if (end > oldLength) return KV_E_BADLENGTH;
   DWORD added = 8 + static_cast<DWORD>(inst.b.size()) + 8 + static_cast<DWORD>(mark.b.size());
-  if (static_cast<uint64_t>(formSize) + added > 0xFFFFFFF7ull) return KVRIFF_E_TOOBIG;
+  if (static_cast<uint64_t>(formSize) + added > 0xFFFFFFF7ull) return KV_E_TOOBIG;
   DWORD instHead[2] = {KVIFF_INST, static_cast<DWORD>(inst.b.size())};
   DWORD markHead[2] = {KVIFF_MARK, static_cast<DWORD>(mark.b.size())};
-  hr = Seek(file, static_cast<int64_t>(end)) ? S_OK : KVFMMETA_E_WRITE;
+  hr = Seek(file, static_cast<int64_t>(end)) ? S_OK : KV_E_WRITE;
   if (SUCCEEDED(hr)) hr = iff_WriteChunk(file, instHead);
-  if (SUCCEEDED(hr) && !WriteAll(file, inst.b.data(), static_cast<DWORD>(inst.b.size()))) hr = KVFMMETA_E_WRITE;
+  if (SUCCEEDED(hr) && !WriteAll(file, inst.b.data(), static_cast<DWORD>(inst.b.size()))) hr = KV_E_WRITE;
   if (SUCCEEDED(hr)) hr = iff_WriteChunk(file, markHead);
-  if (SUCCEEDED(hr) && !WriteAll(file, mark.b.data(), static_cast<DWORD>(mark.b.size()))) hr = KVFMMETA_E_WRITE;
+  if (SUCCEEDED(hr) && !WriteAll(file, mark.b.data(), static_cast<DWORD>(mark.b.size()))) hr = KV_E_WRITE;
   if (SUCCEEDED(hr)) {
     DWORD size = formSize + added;
     iff_ByteSwap32(&size, 1);
-    if (!Seek(file, 4) || !WriteAll(file, &size, 4)) hr = KVFMMETA_E_WRITE;
+    if (!Seek(file, 4) || !WriteAll(file, &size, 4)) hr = KV_E_WRITE;
   }
   if (FAILED(hr)) CutBack(file, static_cast<int64_t>(end), oldLength);
   return hr;
@@ -423,7 +418,7 @@ HRESULT DisplayList(HANDLE file, IStream* stream, BOOL riff64) {
   if (SUCCEEDED(hr)) hr = riff64 ? Riff64End(file, &end) : RiffEnd(file, &end);
   if (SUCCEEDED(hr)) {
     const uint64_t oldLength = FileLength(file);
-    hr = Seek(file, end) ? S_OK : KVFMMETA_E_WRITE;
+    hr = Seek(file, end) ? S_OK : KV_E_WRITE;
     if (riff64) {
       uint64_t written = 0;
       if (SUCCEEDED(hr)) hr = displist64_Save(file, list, &written);
@@ -448,9 +443,9 @@ struct SummaryText {
 
 // A summary item {u32, FourCC id, u32 text bytes} and its text, from a buffer.
 HRESULT SummaryItemOf(const Bytes& item, std::vector<SummaryText>* out) {
-  if (item.size() < 12) return KVFMMETA_E_READ;
+  if (item.size() < 12) return KV_E_READ;
   DWORD bytes = GetU32(item, 8);
-  if (bytes > item.size() - 12) return KVFMMETA_E_READ;
+  if (bytes > item.size() - 12) return KV_E_READ;
   out->push_back({GetU32(item, 4), TextOf(item.data() + 12, bytes)});
   return S_OK;
 }
@@ -462,7 +457,7 @@ HRESULT WriteSummary(HANDLE file, const std::vector<SummaryText>& texts, BOOL ri
     DWORD count = 0;
     for (const SummaryText& t : texts) {
       DWORD bytes = static_cast<DWORD>((t.text.size() + 1) * 2);
-      if (bytes > kSummaryText64) return KVFMMETA_E_READ;
+      if (bytes > kSummaryText64) return KV_E_READ;
       out.U32(t.id);
       out.U32(bytes);
       out.Raw(t.text.c_str(), bytes);
@@ -484,7 +479,7 @@ HRESULT WriteSummary(HANDLE file, const std::vector<SummaryText>& texts, BOOL ri
   if (SUCCEEDED(hr) && s.count) {
     const uint64_t oldLength = FileLength(file);
     DWORD written = 0;
-    hr = Seek(file, end) ? S_OK : KVFMMETA_E_WRITE;
+    hr = Seek(file, end) ? S_OK : KV_E_WRITE;
     if (SUCCEEDED(hr)) hr = KvSummary_Save(file, &s, &written);
     if (SUCCEEDED(hr)) hr = riff_UpdateRIFFSize(file, written);
     if (FAILED(hr)) CutBack(file, end, oldLength);
@@ -583,9 +578,9 @@ HRESULT GenericMarkers(HANDLE file, IStream* stream, DWORD count, BOOL riff64) {
   for (DWORD i = 0; i < count; ++i) {
     HRESULT hr = ReadItem(stream, &item);
     if (FAILED(hr)) return hr;
-    if (item.size() < 28) return KVFMMETA_E_READ;
+    if (item.size() < 28) return KV_E_READ;
     DWORD bytes = GetU32(item, 24);
-    if (bytes > item.size() - 28) return KVFMMETA_E_READ;
+    if (bytes > item.size() - 28) return KV_E_READ;
     Marker m;
     m.cueId = GetU32(item, 4);
     m.position = static_cast<int64_t>(GetU64(item, 8));
@@ -608,7 +603,7 @@ HRESULT KvMetaChunks_Read(IStream* stream, void* buffer, ULONG n) {
   if (n == 0) return S_OK;
   ULONG got = 0;
   HRESULT hr = stream->Read(buffer, n, &got);
-  return FAILED(hr) || got != n ? KVFMMETA_E_READ : S_OK;
+  return FAILED(hr) || got != n ? KV_E_READ : S_OK;
 }
 
 HRESULT KvMetaChunks_ReadEntryHeader(IStream* stream, DWORD* payloadSize) {
@@ -619,7 +614,7 @@ HRESULT KvMetaChunks_ReadEntryHeader(IStream* stream, DWORD* payloadSize) {
   } head;
   HRESULT hr = KvMetaChunks_Read(stream, &head, sizeof(head));
   if (FAILED(hr)) return hr;
-  if (head.size != 28 || head.version != 100) return KVFMMETA_E_READ;
+  if (head.size != 28 || head.version != 100) return KV_E_READ;
   *payloadSize = head.dataSize;
   return S_OK;
 }
@@ -672,11 +667,11 @@ HRESULT RawChunks(HANDLE file, IStream* stream, DWORD count) {
     DWORD size = 0;
     HRESULT hr = KvMetaChunks_ReadEntryHeader(stream, &size);
     if (FAILED(hr)) return hr;
-    if (size < 8) return KVFMMETA_E_READ;
+    if (size < 8) return KV_E_READ;
     DWORD head[2];
     hr = KvMetaChunks_Read(stream, head, 8);
     if (FAILED(hr)) return hr;
-    if (head[1] > size - 8) return KVFMMETA_E_READ;
+    if (head[1] > size - 8) return KV_E_READ;
     DWORD rest = size - 8 - head[1];
     if (KvMetaChunks_IsAudioChunk(head[0])) {
       hr = KvMetaChunks_Skip(stream, size - 8);
@@ -688,20 +683,20 @@ HRESULT RawChunks(HANDLE file, IStream* stream, DWORD count) {
     if (FAILED(hr)) return hr;
     const uint64_t oldLength = FileLength(file);
     DWORD pad = head[1] & 1;
-    if (static_cast<uint64_t>(head[1]) + pad + 8 > 0xFFFFFFF0ull) return KVRIFF_E_TOOBIG;
-    hr = Seek(file, end) && WriteAll(file, head, 8) ? S_OK : KVFMMETA_E_WRITE;
+    if (static_cast<uint64_t>(head[1]) + pad + 8 > 0xFFFFFFF0ull) return KV_E_TOOBIG;
+    hr = Seek(file, end) && WriteAll(file, head, 8) ? S_OK : KV_E_WRITE;
     BYTE* buffer = new (std::nothrow) BYTE[kPiece];
     if (!buffer) hr = E_OUTOFMEMORY;
     for (DWORD left = head[1]; SUCCEEDED(hr) && left;) {
       DWORD piece = left < kPiece ? left : kPiece;
       hr = KvMetaChunks_Read(stream, buffer, piece);
-      if (SUCCEEDED(hr) && !WriteAll(file, buffer, piece)) hr = KVFMMETA_E_WRITE;
+      if (SUCCEEDED(hr) && !WriteAll(file, buffer, piece)) hr = KV_E_WRITE;
       left -= piece;
     }
     delete[] buffer;
     if (SUCCEEDED(hr) && pad) {
       BYTE zero = 0;
-      if (!WriteAll(file, &zero, 1)) hr = KVFMMETA_E_WRITE;
+      if (!WriteAll(file, &zero, 1)) hr = KV_E_WRITE;
     }
     if (SUCCEEDED(hr)) hr = riff_UpdateRIFFSize(file, static_cast<int64_t>(head[1]) + pad + 8);
     if (SUCCEEDED(hr)) hr = KvMetaChunks_Skip(stream, rest);
@@ -727,7 +722,7 @@ HRESULT GenericSummary(HANDLE file, IStream* stream, DWORD count, BOOL riff64) {
 HRESULT LegacyMarkers(HANDLE file, IStream* stream, unsigned long rate, BOOL riff64) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
-  if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return KVFMMETA_E_READ;
+  if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return KV_E_READ;
   DWORD header[3];
   HRESULT hr = KvMetaChunks_Read(stream, header, sizeof(header));
   if (FAILED(hr)) return hr;
@@ -757,7 +752,7 @@ HRESULT LegacyMarkers(HANDLE file, IStream* stream, unsigned long rate, BOOL rif
 HRESULT LegacySummary(HANDLE file, IStream* stream, BOOL riff64) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
-  if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return KVFMMETA_E_READ;
+  if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return KV_E_READ;
   DWORD header[3];
   HRESULT hr = KvMetaChunks_Read(stream, header, sizeof(header));
   if (FAILED(hr)) return hr;

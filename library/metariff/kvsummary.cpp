@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "kvbyteorder.h"
 #include "kvglobalblock.h"
 #include "kvriff.h"
 
@@ -99,7 +100,7 @@ bool WriteExact(HANDLE file, const void* data, DWORD size) {
 // wide text. The size was checked against the list and the file.
 HRESULT ReadText(HANDLE file, DWORD size, bool wide, wchar_t** text) {
   *text = nullptr;
-  if (size > 0xFFFFFFF0u) return KVSUMMARY_E_READ;
+  if (size > 0xFFFFFFF0u) return KV_E_READ;
   // Room for the data and a terminator of either width, also after an odd
   // byte count (the last, odd byte of a wide text is not part of it).
   BYTE* raw = static_cast<BYTE*>(kvblock::Alloc(size + 4));
@@ -146,14 +147,14 @@ HRESULT LoadList(HANDLE file, KvSummary* out, DWORD* listBytes, bool wide) {
   DWORD left = *listBytes;
   for (DWORD i = 0; i < count; ++i) {
     DWORD id = 0, size = 0;
-    hr = left < 8 ? KVSUMMARY_E_READ : riff_ReadChunkHeader(file, &id, &size);
+    hr = left < 8 ? KV_E_READ : riff_ReadChunkHeader(file, &id, &size);
     if (FAILED(hr)) break;
     left -= 8;
     // The size comes from the file: it must lie within the list and the
     // file before anything is allocated for it.
     uint64_t ahead = 0;
     if (size > left || !BytesAhead(file, &ahead) || size > ahead) {
-      hr = KVSUMMARY_E_READ;
+      hr = KV_E_READ;
       break;
     }
     wchar_t* text = nullptr;
@@ -174,7 +175,7 @@ HRESULT SaveList(HANDLE file, const KvSummary* s, DWORD* written, bool wide) {
   if (!s) return E_INVALIDARG;
   if (s->count == 0 || !s->items) return S_OK;
   uint64_t start = 0;
-  if (!Tell(file, &start)) return KVSUMMARY_E_WRITE;
+  if (!Tell(file, &start)) return KV_E_WRITE;
   HRESULT hr = riff_WriteListHeader(file, wide ? kUnfo : kInfo, 0);
   if (FAILED(hr)) return hr;
   uint64_t listSize = 4;
@@ -204,14 +205,14 @@ HRESULT SaveList(HANDLE file, const KvSummary* s, DWORD* written, bool wide) {
     bool ok = SUCCEEDED(riff_WriteChunkHeader(file, s->items[i].id, n)) &&
               WriteExact(file, wide ? static_cast<const void*>(text) : ansi, n) && (!(n & 1) || WriteExact(file, &pad, 1));
     kvblock::Free(ansi);
-    if (!ok) return KVSUMMARY_E_WRITE;
+    if (!ok) return KV_E_WRITE;
     listSize += 8 + padded;
   }
   uint64_t end = 0;
-  BYTE field[4] = {static_cast<BYTE>(listSize), static_cast<BYTE>(listSize >> 8), static_cast<BYTE>(listSize >> 16),
-                   static_cast<BYTE>(listSize >> 24)};
+  BYTE field[4];
+  PutLE32(field, static_cast<DWORD>(listSize));
   if (!Tell(file, &end) || !SeekTo(file, start + 4) || !WriteExact(file, field, 4) || !SeekTo(file, end))
-    return KVSUMMARY_E_WRITE;
+    return KV_E_WRITE;
   if (written) *written = static_cast<DWORD>(listSize + 8);
   return S_OK;
 }
@@ -231,7 +232,7 @@ HRESULT KVAPI KvSummary_Free(KvSummary* s) {
 
 HRESULT KVAPI KvSummary_GetItemIndex(const KvSummary* s, DWORD id) {
   long i = FindIndex(s, id);
-  return i < 0 ? KVSUMMARY_E_NOTFOUND : static_cast<HRESULT>(i);
+  return i < 0 ? KV_E_NOTFOUND : static_cast<HRESULT>(i);
 }
 
 const wchar_t* KVAPI KvSummary_GetItemText(const KvSummary* s, DWORD id) {
@@ -345,7 +346,7 @@ HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, wchar_t* buf, i
   if (!buf || cch < 1) return E_INVALIDARG;
   buf[0] = 0;
   uint64_t start = 0;
-  if (!Tell(file, &start)) return KVSUMMARY_E_READ;
+  if (!Tell(file, &start)) return KV_E_READ;
   DWORD remaining = listBytes, listSize = 0, size = 0;
   HRESULT hr = riff_FindListChunk(file, kInfo, &listSize, &remaining);
   if (SUCCEEDED(hr)) {
@@ -353,7 +354,7 @@ HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, wchar_t* buf, i
     DWORD inList = listSize < remaining ? listSize : remaining;
     hr = riff_FindChunkHeader(file, id, &size, &inList);
     uint64_t ahead = 0;
-    if (SUCCEEDED(hr) && (size > inList || !BytesAhead(file, &ahead) || size > ahead)) hr = KVSUMMARY_E_READ;
+    if (SUCCEEDED(hr) && (size > inList || !BytesAhead(file, &ahead) || size > ahead)) hr = KV_E_READ;
   }
   if (SUCCEEDED(hr)) {
     wchar_t* text = nullptr;

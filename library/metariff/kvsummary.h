@@ -20,10 +20,6 @@ typedef struct KvSummary {
   KvSummaryItem* items;
 } KvSummary;
 
-#define KVSUMMARY_E_READ ((HRESULT)0x8004E008L)
-#define KVSUMMARY_E_WRITE ((HRESULT)0x8004E009L)
-#define KVSUMMARY_E_NOTFOUND ((HRESULT)0x8004E00AL)
-
 KV_EXTERN_C_BEGIN
 
 // Releases every text and the array: count 0, array null.

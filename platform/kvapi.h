@@ -3,13 +3,13 @@
 // calling convention; the DLL exports them MSVC-style (_Name@N).
 #pragma once
 
-#include <windows.h>
+#include "kvportable.h"
 
 #ifndef KVAPI
-#if defined(__i386__)
+#if defined(_WIN32) && defined(__i386__)
 #define KVAPI __stdcall
 #else
-#define KVAPI  // one calling convention on 64-bit Windows
+#define KVAPI  // one calling convention on 64-bit Windows and natively
 #endif
 #endif
 

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "kvbyteorder.h"
 #include "kvglobalblock.h"
 #include "kvmriff.h"
 #include "kvstr.h"
@@ -12,18 +13,6 @@ namespace {
 
 const DWORD kList = KVRIFF_FOURCC('L', 'I', 'S', 'T');
 const DWORD kSpel = KVRIFF_FOURCC('s', 'p', 'e', 'l');
-
-void PutU32(BYTE* p, DWORD v) {
-  p[0] = static_cast<BYTE>(v);
-  p[1] = static_cast<BYTE>(v >> 8);
-  p[2] = static_cast<BYTE>(v >> 16);
-  p[3] = static_cast<BYTE>(v >> 24);
-}
-
-DWORD GetU32(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-         (static_cast<DWORD>(p[3]) << 24);
-}
 
 template <typename T>
 void ReleaseField(DWORD* flags, DWORD bit, T** ptr, DWORD* size) {
@@ -84,7 +73,7 @@ HRESULT FindItem(void* buffer, DWORD bufferSize, DWORD id, BYTE** item, DWORD* i
   hr = mriff_FindChunkHeader(&m, id, &size, &remaining);
   if (FAILED(hr)) return hr;
   // An item that runs past the buffer is a short read.
-  if (size > remaining) return KVLINK_E_READ;
+  if (size > remaining) return KV_E_READ;
   *item = mriff_GetFilePointer(&m);
   *itemSize = size;
   return S_OK;
@@ -274,23 +263,23 @@ HRESULT CKvLinkProjectInfo::SetProjectData(DWORD id, const void* data, DWORD siz
   if (!m_projectData || m_projectDataSize == 0) {
     BYTE* empty = static_cast<BYTE*>(AllocProjectData(12));
     if (!empty) return E_OUTOFMEMORY;
-    PutU32(empty, kList);
-    PutU32(empty + 4, 4);
-    PutU32(empty + 8, kSpel);
+    PutLE32(empty, kList);
+    PutLE32(empty + 4, 4);
+    PutLE32(empty + 8, kSpel);
   }
   // A list that does not start with "LIST" / "spel", or whose size does not
   // fit its buffer, is not a project-data list.
   BYTE* list = static_cast<BYTE*>(m_projectData);
-  DWORD listSize = m_projectDataSize >= 12 ? GetU32(list + 4) : 0;
-  if (m_projectDataSize < 12 || GetU32(list) != kList || GetU32(list + 8) != kSpel || listSize < 4 ||
+  DWORD listSize = m_projectDataSize >= 12 ? GetLE32(list + 4) : 0;
+  if (m_projectDataSize < 12 || GetLE32(list) != kList || GetLE32(list + 8) != kSpel || listSize < 4 ||
       listSize > m_projectDataSize - 8) {
     _FreeProjectData();
-    return KVLINK_E_NOTFOUND;
+    return KV_E_NOTFOUND;
   }
   BYTE* item = nullptr;
   DWORD itemSize = 0;
   HRESULT hr = FindItem(list, 8 + listSize, id, &item, &itemSize);
-  if (SUCCEEDED(hr)) return KVLINK_E_DUPLICATE;
+  if (SUCCEEDED(hr)) return KV_E_DUPLICATE;
   DWORD end = 8 + listSize;
   if (static_cast<uint64_t>(end) + 8 + padded > 0xFFFFFFF0u) return E_UNEXPECTED;
   DWORD newSize = end + 8 + padded;
@@ -299,11 +288,11 @@ HRESULT CKvLinkProjectInfo::SetProjectData(DWORD id, const void* data, DWORD siz
   if (!grown) return E_OUTOFMEMORY;
   m_projectData = grown;
   m_projectDataSize = newSize;
-  PutU32(grown + end, id);
-  PutU32(grown + end + 4, size);
+  PutLE32(grown + end, id);
+  PutLE32(grown + end + 4, size);
   memcpy(grown + end + 8, data, size);
   if (size & 1) grown[end + 8 + size] = 0;
-  PutU32(grown + 4, listSize + 8 + padded);
+  PutLE32(grown + 4, listSize + 8 + padded);
   m_flags |= KVLINK_PROJECTDATA;
   return S_OK;
 }
@@ -329,7 +318,7 @@ HRESULT CKvLinkProjectInfo::GetProjectData(DWORD id, void* buf, DWORD* size) {
   if (!size) return E_INVALIDARG;
   if (!m_projectData || m_projectDataSize == 0) {
     *size = 0;
-    return KVLINK_E_NOTFOUND;
+    return KV_E_NOTFOUND;
   }
   BYTE* item = nullptr;
   DWORD itemSize = 0;
@@ -383,8 +372,8 @@ HRESULT CKvLinkProjectInfo::WriteProjectDataToStream(IStream* stream) {
 HRESULT CKvLinkProjectInfo::WriteVersionToStream(IStream* stream) { return WriteField(stream, &m_version, 4); }
 
 HRESULT CKvLinkProjectInfo::ValidateProjectLink() {
-  if (!(m_flags & KVLINK_PROJECTPATH) || !(m_flags & KVLINK_COMMANDLINE)) return KVLINK_E_INVALID;
-  if (!m_projectPath || !m_projectPathSize || !m_commandLine || !m_commandLineSize) return KVLINK_E_INVALID;
+  if (!(m_flags & KVLINK_PROJECTPATH) || !(m_flags & KVLINK_COMMANDLINE)) return KV_E_INVALIDLINK;
+  if (!m_projectPath || !m_projectPathSize || !m_commandLine || !m_commandLineSize) return KV_E_INVALIDLINK;
   struct {
     DWORD bit;
     const void* ptr;
@@ -398,7 +387,7 @@ HRESULT CKvLinkProjectInfo::ValidateProjectLink() {
       {KVLINK_PROJECTDATA, m_projectData, m_projectDataSize},
   };
   for (const auto& f : fields)
-    if ((m_flags & f.bit) && (!f.ptr || !f.size)) return KVLINK_E_INVALID;
+    if ((m_flags & f.bit) && (!f.ptr || !f.size)) return KV_E_INVALIDLINK;
   HRESULT hr = S_OK;
   if (!(m_flags & KVLINK_TEMPLATENAME) && (m_templateName || m_templateNameSize)) hr = S_FALSE;
   if (!(m_flags & KVLINK_PROJECTDATA) && (m_projectData || m_projectDataSize)) hr = S_FALSE;
@@ -406,7 +395,7 @@ HRESULT CKvLinkProjectInfo::ValidateProjectLink() {
 }
 
 HRESULT CKvLinkProjectInfo::ValidateProjectData() {
-  return (m_flags & KVLINK_PROJECTDATA) && m_projectData && m_projectDataSize ? S_OK : KVLINK_E_INVALID;
+  return (m_flags & KVLINK_PROJECTDATA) && m_projectData && m_projectDataSize ? S_OK : KV_E_INVALIDLINK;
 }
 
 HRESULT CKvLinkProjectInfo::Validate() {

@@ -15,9 +15,6 @@
 #include "kvlinkproject.h"
 
 #define KVLINK_VERSION 0x01000100u
-#define KVLINK_E_CORRUPT ((HRESULT)0x8004E00BL)         // required chunk missing
-#define KVLINK_E_VERSION ((HRESULT)0x8004E01CL)         // version not supported
-#define KVLINK_E_STREAMREAD ((HRESULT)0x8004E038L)      // short read from a stream
 
 KV_EXTERN_C_BEGIN
 

@@ -40,11 +40,6 @@ typedef DWORD KVFIO_TYPESOFMETADATA;
 #define KVFIO_META_BMPI 0x200000u       // "bmpi"
 #define KVFIO_META_BMPM 0x400000u       // "bmpm"
 
-#define KVFMMETA_E_READ ((HRESULT)0x8004E008L)      // short or malformed reader stream
-#define KVFMMETA_E_WRITE ((HRESULT)0x8004E009L)     // failed or short write
-#define KVFMMETA_E_NOTFOUND ((HRESULT)0x8004E00AL)  // chunk absent
-#define KVFMMETA_E_NORIFF ((HRESULT)0x8004E080L)    // not a RIFF file
-
 // Kind GUIDs: the id of a reader's generic stream of that kind, and the
 // chunk id of the kind in 64-bit RIFF files.
 // {925F94BC-525A-11D2-86DC-00C04F8EDB8A}

@@ -41,12 +41,6 @@
 #define KVLINK_FIELD_CREATORAPPINFO 8
 #define KVLINK_FIELD_CREATORAPPWINDOWCLASSNAME 9
 
-#define KVLINK_E_INVALID ((HRESULT)0x8004E05DL)    // the record is not a valid project link
-#define KVLINK_E_DUPLICATE ((HRESULT)0x8004E0A9L)  // item already in the project data
-#define KVLINK_E_NOTFOUND ((HRESULT)0x8004E00AL)   // item or list absent
-#define KVLINK_E_READ ((HRESULT)0x8004E008L)
-#define KVLINK_E_WRITE ((HRESULT)0x8004E009L)
-
 class CKvLinkProjectInfo {
  public:
   CKvLinkProjectInfo();

@@ -16,24 +16,7 @@ typedef struct KvErrorTableEntry {
   UINT_PTR text;
 } KvErrorTableEntry;
 
-// Result codes of the library used across the code.
-#define KV_E_DISKFULL ((HRESULT)0x8004E002)
-#define KV_E_CREATE ((HRESULT)0x8004E006)
-#define KV_E_OPEN ((HRESULT)0x8004E007)
-#define KV_E_READ ((HRESULT)0x8004E008)
-#define KV_E_WRITE ((HRESULT)0x8004E009)
-#define KV_E_NOTFOUND ((HRESULT)0x8004E00A)
-#define KV_E_CORRUPT ((HRESULT)0x8004E00B)
-#define KV_E_CANCELLED ((HRESULT)0x8004E00C)
-#define KV_E_BADFILENAME ((HRESULT)0x8004E00D)
-#define KV_E_MISSINGRESOURCE ((HRESULT)0x8004E00E)
-#define KV_E_EXCEPTION ((HRESULT)0x8004E017)
-#define KV_E_NOTINITIALIZED ((HRESULT)0x8004E01B)
-#define KV_E_BUFFERTOOSMALL ((HRESULT)0x8004E03C)
-#define KV_E_NOTADMIN ((HRESULT)0x8004E142)
-#define KV_E_FILESINUSE ((HRESULT)0x8004E16E)
-#define KV_E_ALREADYEXISTS ((HRESULT)0x8004E170)
-#define KV_E_DESTUNDERSOURCE ((HRESULT)0x8004E186)
+// The result codes are declared in kvresult.h.
 
 // Library string ids of the error handler.
 #define IDS_KV_LEAD_DEFAULT 48160
