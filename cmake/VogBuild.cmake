@@ -23,6 +23,8 @@ set(VOG_TESTSUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
 
 add_library(vog_testsupport INTERFACE)
 target_include_directories(vog_testsupport INTERFACE ${VOG_TESTSUPPORT_DIR})
+# The shared stand-ins (the file-IO manager) implement the plug-in interfaces.
+target_link_libraries(vog_testsupport INTERFACE vog_interfaces)
 target_compile_definitions(vog_testsupport INTERFACE
   VOG_SHARED_DIR="${VOG_SHARED_DIR}"
   VOG_FIXTURE_DIR="${VOG_FIXTURE_DIR}"

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "ffbase_guid.h"
+#include "kvcomobject.h"
 
 namespace ffbase {
 
@@ -51,14 +52,8 @@ class TemplClassFactory : public IClassFactory {
   virtual ~TemplClassFactory() {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualId(riid, IID_IUnknown) || IsEqualId(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    IClassFactory* self = this;
+    return kvcom::QueryFaces(this, riid, ppv, {{IID_IUnknown, self}, {IID_IClassFactory, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refCount_; }
   ULONG STDMETHODCALLTYPE Release() override {

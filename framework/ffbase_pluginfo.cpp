@@ -1,19 +1,14 @@
 // Generic plug-in info object.
 #include "ffbase_pluginfo.h"
 
-#include "ffbase_guid.h"
+#include "kvcomobject.h"
 #include "kvstr.h"
 
 namespace ffbase {
 
 HRESULT STDMETHODCALLTYPE BaseUnsharedFIOPluginInfo::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualId(riid, IID_IKvUnsharedFIOPluginInfo) || IsEqualId(riid, IID_IUnknown)) {
-    *ppv = static_cast<IKvUnsharedFIOPluginInfo*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
+  IKvUnsharedFIOPluginInfo* self = this;
+  return kvcom::QueryFaces(this, riid, ppv, {{IID_IKvUnsharedFIOPluginInfo, self}, {IID_IUnknown, self}});
 }
 
 ULONG STDMETHODCALLTYPE BaseUnsharedFIOPluginInfo::AddRef() { return ++refCount_; }

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "ffbase_guid.h"
 #include "ffbase_plugintext.h"
 #include "ffbase_streamformat.h"
+#include "kvcomobject.h"
 #include "kvmemorytoken.h"
 #include "kvprintf.h"
 #include "kvstr.h"
@@ -29,21 +29,16 @@ BaseReadAudioStream::~BaseReadAudioStream() {
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadAudioStream::QueryInterface(REFIID riid, void** ppv) {
-  void* face = nullptr;
-  if (IsEqualId(riid, IID_IKvReadAudioStream) || IsEqualId(riid, IID_IKvReadStream) || IsEqualId(riid, IID_IUnknown))
-    face = static_cast<IKvReadAudioStream*>(this);
-  else if (IsEqualId(riid, IID_IStreamInfo))
-    face = static_cast<IStreamInfo*>(this);
-  else if (IsEqualId(riid, IID_BaseReadAudioStreamObject))
-    face = this;
-  if (!face) {
-    if (ppv) *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  if (!ppv) return S_OK;
-  AddRef();
-  *ppv = face;
-  return S_OK;
+  IKvReadAudioStream* primary = this;
+  const std::initializer_list<kvcom::Face> faces = {{IID_IKvReadAudioStream, primary},
+                                                    {IID_IKvReadStream, primary},
+                                                    {IID_IUnknown, primary},
+                                                    {IID_IStreamInfo, static_cast<IStreamInfo*>(this)},
+                                                    {IID_BaseReadAudioStreamObject, this}};
+  // A null ppv asks whether the stream answers an id: S_OK for its own ids,
+  // and no reference is added.
+  if (!ppv) return kvcom::FindFace(riid, faces) ? S_OK : E_NOINTERFACE;
+  return kvcom::QueryFaces(this, riid, ppv, faces);
 }
 
 ULONG STDMETHODCALLTYPE BaseReadAudioStream::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
-#include "ffbase_guid.h"
 #include "ffbase_plugintext.h"
 #include "ffbase_readaudiostream.h"
 #include "ffbase_streamformat.h"
+#include "kvcomobject.h"
 #include "kvprintf.h"
 #include "kvstr.h"
 
@@ -115,25 +115,13 @@ BaseReadFile::~BaseReadFile() {
 }
 
 HRESULT STDMETHODCALLTYPE BaseReadFile::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualId(riid, IID_IKvReadFile) || IsEqualId(riid, IID_IUnknown)) {
-    *ppv = static_cast<IKvReadFile*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
+  IKvReadFile* self = this;
+  return kvcom::QueryFaces(this, riid, ppv, {{IID_IKvReadFile, self}, {IID_IUnknown, self}});
 }
 
-ULONG STDMETHODCALLTYPE BaseReadFile::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE BaseReadFile::AddRef() { return kvcom::AddRefCount(refCount_); }
 
-ULONG STDMETHODCALLTYPE BaseReadFile::Release() {
-  LONG count = InterlockedDecrement(&refCount_);
-  if (count == 0) {
-    delete this;
-    return 0;
-  }
-  return static_cast<ULONG>(count);
-}
+ULONG STDMETHODCALLTYPE BaseReadFile::Release() { return kvcom::ReleaseRef(this, refCount_); }
 
 UINT BaseReadFile::StreamCount() {
   UINT count = 0;

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "ffbase_guid.h"
+#include "kvcomobject.h"
 #include "kvdizuvo.h"
 #include "kvstr.h"
 
@@ -18,13 +18,8 @@ BaseReadFileClass::BaseReadFileClass() : refCount_(0), classIndex_(0), manager_(
 BaseReadFileClass::~BaseReadFileClass() {}
 
 HRESULT STDMETHODCALLTYPE BaseReadFileClass::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualId(riid, IID_IKvReadFileClass) || IsEqualId(riid, IID_IUnknown)) {
-    *ppv = static_cast<IKvReadFileClass*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
+  IKvReadFileClass* self = this;
+  return kvcom::QueryFaces(this, riid, ppv, {{IID_IKvReadFileClass, self}, {IID_IUnknown, self}});
 }
 
 ULONG STDMETHODCALLTYPE BaseReadFileClass::AddRef() { return ++refCount_; }

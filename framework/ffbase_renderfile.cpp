@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "ffbase_guid.h"
 #include "ffbase_hostmeta.h"
+#include "kvcomobject.h"
 #include "kvlinkproject.h"
 #include "kvlinkstorage.h"
 #include "kvstr.h"
@@ -75,23 +75,13 @@ BaseRenderFile::~BaseRenderFile() {
 }
 
 HRESULT STDMETHODCALLTYPE BaseRenderFile::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualId(riid, IID_IKvRenderFile) || IsEqualId(riid, IID_IUnknown)) {
-    *ppv = static_cast<IKvRenderFile*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  IKvRenderFile* self = this;
+  return kvcom::QueryFaces(this, riid, ppv, {{IID_IKvRenderFile, self}, {IID_IUnknown, self}});
 }
 
-ULONG STDMETHODCALLTYPE BaseRenderFile::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE BaseRenderFile::AddRef() { return kvcom::AddRefCount(refCount_); }
 
-ULONG STDMETHODCALLTYPE BaseRenderFile::Release() {
-  LONG count = InterlockedDecrement(&refCount_);
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
-}
+ULONG STDMETHODCALLTYPE BaseRenderFile::Release() { return kvcom::ReleaseRef(this, refCount_); }
 
 HRESULT STDMETHODCALLTYPE BaseRenderFile::GetRenderFileClass(IKvRenderFileClass** owner) {
   if (!owner_) return E_NOINTERFACE;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ffbase_guid.h"
+#include "kvcomobject.h"
 #include "kvdizuvo.h"
 #include "kvtemplate.h"
 
@@ -22,17 +23,13 @@ BaseRenderFileClass::~BaseRenderFileClass() {
 }
 
 HRESULT STDMETHODCALLTYPE BaseRenderFileClass::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualId(riid, IID_IKvRenderFileClass) || IsEqualId(riid, IID_IUnknown)) {
-    *ppv = static_cast<IKvRenderFileClass*>(this);
-  } else if (IsEqualId(riid, IID_IKvRenderMetaSupport) || IsEqualId(riid, IID_IKvRenderMetaSupport2)) {
-    *ppv = static_cast<IKvRenderMetaSupport2*>(this);
-  } else {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  IKvRenderFileClass* primary = this;
+  IKvRenderMetaSupport2* metaSupport = this;
+  return kvcom::QueryFaces(this, riid, ppv,
+                           {{IID_IKvRenderFileClass, primary},
+                            {IID_IUnknown, primary},
+                            {IID_IKvRenderMetaSupport, metaSupport},
+                            {IID_IKvRenderMetaSupport2, metaSupport}});
 }
 
 ULONG STDMETHODCALLTYPE BaseRenderFileClass::AddRef() { return ++refCount_; }

@@ -3,13 +3,18 @@
 
 #include "kvhelp.h"
 #include "kvkernel.h"
+#include "kvui.h"
 #include "metafactories.h"
 
 namespace vogaac2 {
 
 // The utility library's start-up: error mode, its own language handle, locale
-// data, clocks. The module passes no host instance.
-BOOL InitializeLibrary(HMODULE module) { return KvKernel_Initialize(module, nullptr); }
+// data, clocks, the UI colours (the UI toolkit's hooks go in first). The
+// module passes no host instance.
+BOOL InitializeLibrary(HMODULE module) {
+  KvUI_InstallKernelHooks();
+  return KvKernel_Initialize(module, nullptr);
+}
 void TerminateLibrary() { KvKernel_Terminate(); }
 
 // The plug-in's HTML Help file (empty when there is none), installed as the

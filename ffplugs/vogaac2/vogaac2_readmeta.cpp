@@ -6,13 +6,13 @@
 
 #include "boxreader.h"
 #include "ffbase_hostmeta.h"
-#include "ffbase_guid.h"
 #include "kvguid.h"
 #include "meta3gpp.h"
 #include "metaid3.h"
 #include "metaitunes.h"
 #include "metastream.h"
 #include "filestream.h"
+#include "kvcomobject.h"
 #include "trackreader.h"
 #include "vogaac2_ids.h"
 
@@ -126,24 +126,15 @@ HRESULT VogAacReadMeta::Load(const wchar_t* path) {
 }
 
 HRESULT STDMETHODCALLTYPE VogAacReadMeta::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  using ffbase::IsEqualId;
-  if (IsEqualId(riid, IID_IKvReadMeta) || IsEqualId(riid, IID_IUnknown))
-    *ppv = static_cast<IKvReadMeta*>(this);
-  else if (IsEqualId(riid, IID_IKvReadGenericMeta))
-    *ppv = static_cast<IKvReadGenericMeta*>(this);
-  else if (IsEqualId(riid, IID_IKvReadProjectLinkMeta))
-    *ppv = static_cast<IKvReadProjectLinkMeta*>(this);
-  else if (IsEqualId(riid, IID_IKvReadProjectLinkMetaEx))
-    *ppv = static_cast<IKvReadProjectLinkMetaEx*>(this);
-  else if (IsEqualId(riid, IID_IKvReadMediaMgrMeta))
-    *ppv = static_cast<IKvReadMediaMgrMeta*>(this);
-  else if (IsEqualId(riid, IID_IKvReadPlimMeta))
-    *ppv = static_cast<IKvReadPlimMeta*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+  IKvReadMeta* primary = this;
+  return kvcom::QueryFaces(this, riid, ppv,
+                           {{IID_IKvReadMeta, primary},
+                            {IID_IUnknown, primary},
+                            {IID_IKvReadGenericMeta, static_cast<IKvReadGenericMeta*>(this)},
+                            {IID_IKvReadProjectLinkMeta, static_cast<IKvReadProjectLinkMeta*>(this)},
+                            {IID_IKvReadProjectLinkMetaEx, static_cast<IKvReadProjectLinkMetaEx*>(this)},
+                            {IID_IKvReadMediaMgrMeta, static_cast<IKvReadMediaMgrMeta*>(this)},
+                            {IID_IKvReadPlimMeta, static_cast<IKvReadPlimMeta*>(this)}});
 }
 
 ULONG STDMETHODCALLTYPE VogAacReadMeta::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }

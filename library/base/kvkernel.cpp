@@ -6,7 +6,6 @@
 #include "kvclock.h"
 #include "kvlang.h"
 #include "kvprintf.h"
-#include "kvui.h"
 
 namespace {
 
@@ -22,6 +21,9 @@ struct KernelState {
 };
 
 KernelState g_kernel;
+KvKernelUiHooks g_uiHooks = {nullptr, nullptr};
+
+BOOL ResetUIColors(BOOL loadDefaults) { return g_uiHooks.resetColors ? g_uiHooks.resetColors(loadDefaults) : TRUE; }
 
 bool SystemVersion(OSVERSIONINFOW* v) {
   ZeroMemory(v, sizeof *v);
@@ -51,6 +53,8 @@ BOOL CALLBACK MonitorDepth(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
 }
 
 }  // namespace
+
+void KvKernel_SetUiHooks(const KvKernelUiHooks& hooks) { g_uiHooks = hooks; }
 
 HMODULE KvKernel_GetModule() { return g_kernel.module; }
 HINSTANCE KvKernel_GetHostModule() { return g_kernel.host; }
@@ -150,8 +154,8 @@ extern "C" LRESULT KVAPI KvKernel_UserPrefChanges(HWND, UINT msg, WPARAM, LPARAM
     KvIsHighColorEx(TRUE);
     KvIsAllMonitorsHighColorEx(TRUE);
     // The cached pens and brushes of the old colours go first.
-    KvResetUIColors(FALSE);
-    return KvResetUIColors(TRUE);
+    ResetUIColors(FALSE);
+    return ResetUIColors(TRUE);
   }
   if (msg == WM_DISPLAYCHANGE) {
     KvIsHighColorEx(TRUE);
@@ -187,7 +191,7 @@ extern "C" BOOL KVAPI KvKernel_Initialize(HMODULE module, HINSTANCE host) {
   g_kernel.host = host ? host : GetModuleHandleW(nullptr);
   g_kernel.splash = nullptr;
   g_kernel.uiWindow = nullptr;
-  KvResetUIColors(TRUE);
+  ResetUIColors(TRUE);
   if (!KvPrintF_CreateTokenList()) return FALSE;
   // A second initialisation replaces the library's handle instead of leaking it.
   HKVLANG old = KvLang_GetLibraryHandle();
@@ -208,8 +212,7 @@ extern "C" BOOL KVAPI KvKernel_Terminate(void) {
   KvLang_SetLibraryHandle(nullptr);
   if (lang) KvLang_Close(lang);
   KvPrintF_DestroyTokenList();
-  KvFreeUIObjects();
-  KvFreeUICursors();
+  if (g_uiHooks.freeCaches) g_uiHooks.freeCaches();
   g_kernel.module = nullptr;
   return TRUE;
 }

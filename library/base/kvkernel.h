@@ -27,6 +27,18 @@ HWND KVAPI KvKernel_SetSplash(HWND splash);
 UINT KVAPI KvSetQuietErrorMode(void);
 }
 
+// Library-internal: the UI toolkit's part in the library's life. The kernel
+// sits below the UI toolkit and never calls it directly: the toolkit hands it
+// these at start-up, before KvKernel_Initialize. Initialisation loads the
+// default UI colours (resetColors(TRUE)); a system colour change frees the
+// cached pens and brushes (resetColors(FALSE)) and reloads them; termination
+// frees every UI cache (freeCaches). Without them these steps do nothing.
+struct KvKernelUiHooks {
+  BOOL(KVAPI* resetColors)(BOOL loadDefaults);
+  void (*freeCaches)();
+};
+void KvKernel_SetUiHooks(const KvKernelUiHooks& hooks);
+
 // Library-internal: what initialisation recorded.
 HMODULE KvKernel_GetModule();
 HINSTANCE KvKernel_GetHostModule();

@@ -9,6 +9,7 @@
 
 #include <new>
 
+#include "kvcomobject.h"
 #include "kvdizuvo.h"
 #include "kvgitholder.h"
 
@@ -54,15 +55,10 @@ class Blanket : public I, public BlanketLinks {
   IUnknown* Face() { return static_cast<I*>(this); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, Derived::kIid)) {
-      *out = Face();
-      AddRef();
-      return S_OK;
-    }
+    HRESULT hr = kvcom::QueryFaces(this, iid, out, {{IID_IUnknown, Face()}, {Derived::kIid, Face()}});
+    if (hr != E_NOINTERFACE) return hr;
     I* proxy = nullptr;
-    HRESULT hr = Proxy(&proxy);
+    hr = Proxy(&proxy);
     if (FAILED(hr)) return hr;
     hr = proxy->QueryInterface(iid, out);
     if (IsUnreachable(hr) && SUCCEEDED(Refresh(proxy, &proxy))) hr = proxy->QueryInterface(iid, out);

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "kvcomobject.h"
 #include "kvfileio.h"
 #include "kvstr.h"
 
@@ -68,23 +69,13 @@ int KvFio_PreferenceRank(const GUID& pluginId, bool renderer) {
 // --- CKvFIOPluginEnum ---------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CKvFIOPluginEnum::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualGUID(riid, IID_IKvFIOPluginEnum) || IsEqualGUID(riid, IID_IUnknown)) {
-    *out = static_cast<IKvFIOPluginEnum*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  IKvFIOPluginEnum* self = this;
+  return kvcom::QueryFaces(this, riid, out, {{IID_IKvFIOPluginEnum, self}, {IID_IUnknown, self}});
 }
 
-ULONG STDMETHODCALLTYPE CKvFIOPluginEnum::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
+ULONG STDMETHODCALLTYPE CKvFIOPluginEnum::AddRef() { return kvcom::AddRefCount(refs_); }
 
-ULONG STDMETHODCALLTYPE CKvFIOPluginEnum::Release() {
-  LONG n = InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return ULONG(n);
-}
+ULONG STDMETHODCALLTYPE CKvFIOPluginEnum::Release() { return kvcom::ReleaseRef(this, refs_); }
 
 void CKvFIOPluginEnum::Attach(tKVLIST* plugins, KvFioClassLoader* manager) {
   plugins_ = plugins;
@@ -150,23 +141,13 @@ CKvDizuVOTypeEnum::~CKvDizuVOTypeEnum() {
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOTypeEnum::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualGUID(riid, IID_IKvDizuVOTypeEnum) || IsEqualGUID(riid, IID_IUnknown)) {
-    *out = static_cast<IKvDizuVOTypeEnum*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  IKvDizuVOTypeEnum* self = this;
+  return kvcom::QueryFaces(this, riid, out, {{IID_IKvDizuVOTypeEnum, self}, {IID_IUnknown, self}});
 }
 
-ULONG STDMETHODCALLTYPE CKvDizuVOTypeEnum::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
+ULONG STDMETHODCALLTYPE CKvDizuVOTypeEnum::AddRef() { return kvcom::AddRefCount(refs_); }
 
-ULONG STDMETHODCALLTYPE CKvDizuVOTypeEnum::Release() {
-  LONG n = InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return ULONG(n);
-}
+ULONG STDMETHODCALLTYPE CKvDizuVOTypeEnum::Release() { return kvcom::ReleaseRef(this, refs_); }
 
 KvFioPluginRecord* CKvDizuVOTypeEnum::RecordAt(int index) const {
   if (index < 0 || index >= Count()) return nullptr;

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "kvcomobject.h"
 #include "kverror.h"
 #include "kvfiomanager.h"
 #include "kvfioplugin.h"
@@ -185,15 +186,11 @@ class CKvFioFilterBuilder : public IKvFioFilterBuilder2 {
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IKvFioFilterBuilder2)) {
-      *out = static_cast<IKvFioFilterBuilder2*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (outer_) return outer_->QueryInterface(riid, out);
-    *out = nullptr;
-    return E_NOINTERFACE;
+    IKvFioFilterBuilder2* self = this;
+    HRESULT hr = kvcom::QueryFaces(this, riid, out, {{IID_IUnknown, self}, {IID_IKvFioFilterBuilder2, self}});
+    // Every other interface is the outer object's (the manager's).
+    if (hr == E_NOINTERFACE && outer_) return outer_->QueryInterface(riid, out);
+    return hr;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
   ULONG STDMETHODCALLTYPE Release() override {

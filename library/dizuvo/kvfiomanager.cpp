@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <new>
 
+#include "kvcomobject.h"
 #include "kverror.h"
 #include "kvfiodiscovery.h"
 #include "kvfileid.h"
@@ -162,31 +163,21 @@ CKvDizuVOManager::~CKvDizuVOManager() {
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IKvDizuVOManager) ||
-      IsEqualGUID(riid, IID_IKvDizuVOMgrForApp)) {
-    *out = static_cast<IKvDizuVOMgrForApp*>(this);
-    AddRef();
-    return S_OK;
-  }
   // A filter builder over the plug-in list, with the manager as its outer
   // object.
-  if (IsEqualGUID(riid, IID_IKvFioFilterBuilder2))
+  if (out && kvcom::SameIid(riid, IID_IKvFioFilterBuilder2))
     return KvFio_CreateFilterBuilder(static_cast<IKvDizuVOMgrForApp*>(this), plugins_,
                                      reinterpret_cast<IKvFioFilterBuilder2**>(out));
-  *out = nullptr;
-  return E_NOINTERFACE;
+  IKvDizuVOMgrForApp* self = this;
+  return kvcom::QueryFaces(this, riid, out,
+                           {{IID_IUnknown, self}, {IID_IKvDizuVOManager, self}, {IID_IKvDizuVOMgrForApp, self}});
 }
 
 // Plug-in class objects may call back from other threads: the count is
 // interlocked.
-ULONG STDMETHODCALLTYPE CKvDizuVOManager::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+ULONG STDMETHODCALLTYPE CKvDizuVOManager::AddRef() { return kvcom::AddRefCount(refs_); }
 
-ULONG STDMETHODCALLTYPE CKvDizuVOManager::Release() {
-  LONG n = InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return static_cast<ULONG>(n);
-}
+ULONG STDMETHODCALLTYPE CKvDizuVOManager::Release() { return kvcom::ReleaseRef(this, refs_); }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetLanguageID(LCID* lcid, DWORD reserved) {
   if (reserved != 0) return E_INVALIDARG;

@@ -11,11 +11,11 @@
 
 #include "kvapi.h"
 #include "kvdizuvo.h"
+#include "kvdizuvomanager.h"
 #include "kvfileio.h"
 #include "kvfioenum.h"
 #include "kvfioplugin.h"
 
-inline constexpr IID IID_IKvDizuVOMgrForApp = {0xd4ff4750, 0x8ace, 0x457e, {0xa8, 0x78, 0xd4, 0xad, 0x33, 0x21, 0x74, 0xba}};
 // Optional interface of a reader class: its first method checks a file by path.
 inline constexpr IID IID_IKvReadFileCheck = {0xe769409f, 0x5ce7, 0x459f, {0x8f, 0x30, 0x4a, 0xf5, 0xa1, 0x64, 0xe0, 0x2a}};
 
@@ -53,70 +53,13 @@ static_assert(offsetof(_KVFIO_KEYED_INFO, metrics) == kKvFioKeyedHeadBytes32, "m
 static_assert(sizeof(_KVFIO_KEYED_INFO) == 192, "keyed record is 192 bytes");
 #endif
 
-// The manager's interface in full (slots 3 to 41), with the layout of
-// IKvDizuVOManager in its first slots: a pointer to one is a valid
-// IKvDizuVOManager pointer.
-struct IKvDizuVOMgrForApp : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetLanguageID(LCID* lcid, DWORD reserved) = 0;                       // 3
-  virtual HRESULT STDMETHODCALLTYPE Reserved4() = 0;                                                     // 4
-  virtual HRESULT STDMETHODCALLTYPE GetMetric(int id, DWORD* value) = 0;                                 // 5
-  virtual HRESULT STDMETHODCALLTYPE SetMetric(int id, DWORD value) = 0;                                  // 6
-  virtual HRESULT STDMETHODCALLTYPE GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) = 0;  // 7
-  virtual HRESULT STDMETHODCALLTYPE SetMetricString(int id, const wchar_t* text) = 0;                    // 8
-  virtual HRESULT STDMETHODCALLTYPE DeleteMetric(int id, DWORD type) = 0;                                // 9
-  virtual HRESULT STDMETHODCALLTYPE GetMetricBinary(int id, void* buf, DWORD cb, DWORD* cbOut) = 0;      // 10
-  virtual HRESULT STDMETHODCALLTYPE SetMetricBinary(int id, const DWORD* words, DWORD count) = 0;        // 11
-  virtual HRESULT STDMETHODCALLTYPE Reserved12() = 0;                                                    // 12
-  virtual HRESULT STDMETHODCALLTYPE GetReaderClassByFormatId(IKvReadFileClass** out, DWORD formatId) = 0;  // 13
-  virtual HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass** out, const GUID* readerId) = 0;      // 14
-  virtual HRESULT STDMETHODCALLTYPE GetRendererClass(IKvRenderFileClass** out, const GUID* rendererId) = 0;  // 15
-  virtual HRESULT STDMETHODCALLTYPE FindReaderClassByExtension(IKvReadFileClass** out, const wchar_t* ext,
-                                                               int* position) = 0;                       // 16
-  virtual HRESULT STDMETHODCALLTYPE FindRendererClassByExtension(IKvRenderFileClass** out, const wchar_t* ext,
-                                                                 int* position) = 0;                     // 17
-  virtual HRESULT STDMETHODCALLTYPE OpenFile(const wchar_t* path, IKvReadFile** out, DWORD flags) = 0;     // 18
-  virtual HRESULT STDMETHODCALLTYPE OpenFileEx(const wchar_t* path, IKvReadFile** out, DWORD ignored,
-                                               DWORD flags) = 0;                                         // 19
-  virtual HRESULT STDMETHODCALLTYPE EditTemplate(HWND owner, IKvRenderFileClass* cls, DWORD value,
-                                                 const DWORD* placement, DWORD* flags, IStream* templates,
-                                                 const tagKVTEMPLATExV2* current,
-                                                 tagKVTEMPLATExV2** result) = 0;                         // 20
-  virtual HRESULT STDMETHODCALLTYPE InitializeDefault(DWORD flags) = 0;                                  // 21
-  virtual HRESULT STDMETHODCALLTYPE Shutdown() = 0;                                                      // 22
-  virtual HRESULT STDMETHODCALLTYPE GetAppValue(DWORD* value) = 0;                                       // 23
-  virtual HRESULT STDMETHODCALLTYPE GetReaderEnum(IKvDizuVOTypeEnum** out) = 0;                          // 24
-  virtual HRESULT STDMETHODCALLTYPE GetRendererEnum(IKvDizuVOTypeEnum** out) = 0;                        // 25
-  virtual int STDMETHODCALLTYPE GetReaderCount() = 0;                                                    // 26
-  virtual int STDMETHODCALLTYPE GetRendererCount() = 0;                                                  // 27
-  virtual HRESULT STDMETHODCALLTYPE FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
-                                                      DWORD flags) = 0;                                  // 28
-  virtual HRESULT STDMETHODCALLTYPE FindReaderForPath(const wchar_t* path, int* readerIndex) = 0;          // 29
-  virtual HRESULT STDMETHODCALLTYPE GetReaderClassByIndex(IKvReadFileClass** out, int index) = 0;          // 30
-  virtual HRESULT STDMETHODCALLTYPE GetRendererClassByIndex(IKvRenderFileClass** out, int index) = 0;      // 31
-  virtual HRESULT STDMETHODCALLTYPE FindRendererClassForExtension(IKvRenderFileClass** out,
-                                                                  const wchar_t* ext) = 0;               // 32
-  virtual HRESULT STDMETHODCALLTYPE Reserved33() = 0;                                                    // 33
-  virtual HRESULT STDMETHODCALLTYPE FindReaderClassForFile(const wchar_t* path, IKvReadFileClass** out) = 0;  // 34
-  virtual HRESULT STDMETHODCALLTYPE CheckFileWithReader(const wchar_t* path, DWORD flags) = 0;             // 35
-  virtual HRESULT STDMETHODCALLTYPE GetPluginCount(int* count) = 0;                                      // 36
-  virtual HRESULT STDMETHODCALLTYPE HasPlugin(const GUID* id) = 0;                                       // 37
-  virtual HRESULT STDMETHODCALLTYPE GetPluginEnum(IKvFIOPluginEnum** out) = 0;                           // 38
-  virtual HRESULT STDMETHODCALLTYPE GetPluginInfo(const GUID* id, KVFIO_PLUGININFO* info) = 0;           // 39
-  virtual HRESULT STDMETHODCALLTYPE CreateFilterBuilder(IUnknown** out, DWORD kind, DWORD value,
-                                                        DWORD flags) = 0;                                // 40
-  virtual HRESULT STDMETHODCALLTYPE CreateFilterBuilderEx(IUnknown** out, DWORD kind, DWORD mask, DWORD value,
-                                                          DWORD flags) = 0;                              // 41
-};
-
-__CRT_UUID_DECL(IKvDizuVOMgrForApp, 0xd4ff4750, 0x8ace, 0x457e, 0xa8, 0x78, 0xd4, 0xad, 0x33, 0x21, 0x74, 0xba)
-
 class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
  public:
   explicit CKvDizuVOManager(bool isSurrogate = false);
   virtual ~CKvDizuVOManager();
 
   // The same object as the plug-ins' manager interface.
-  IKvDizuVOManager* AsManager() { return reinterpret_cast<IKvDizuVOManager*>(static_cast<IKvDizuVOMgrForApp*>(this)); }
+  IKvDizuVOManager* AsManager() { return static_cast<IKvDizuVOMgrForApp*>(this); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "kvcomobject.h"
 #include "metablocks.h"
 
 namespace fileutil {
@@ -33,26 +34,13 @@ MetaStream::~MetaStream() {
 }
 
 HRESULT STDMETHODCALLTYPE MetaStream::QueryInterface(REFIID riid, void** object) {
-  if (!object) return E_POINTER;
-  if (IsEqualIID(riid, IID_IStream) || IsEqualIID(riid, IID_IUnknown)) {
-    *object = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  IStream* self = this;
+  return kvcom::QueryFaces(this, riid, object, {{IID_IStream, self}, {IID_IUnknown, self}});
 }
 
-ULONG STDMETHODCALLTYPE MetaStream::AddRef() { return ULONG(InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE MetaStream::AddRef() { return kvcom::AddRefCount(refCount_); }
 
-ULONG STDMETHODCALLTYPE MetaStream::Release() {
-  LONG count = InterlockedDecrement(&refCount_);
-  if (count == 0) {
-    delete this;
-    return 0;
-  }
-  return ULONG(count);
-}
+ULONG STDMETHODCALLTYPE MetaStream::Release() { return kvcom::ReleaseRef(this, refCount_); }
 
 HRESULT STDMETHODCALLTYPE MetaStream::Read(void* buffer, ULONG requested, ULONG* read) {
   if (!buffer || !read) return E_FAIL;

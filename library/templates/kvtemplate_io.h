@@ -8,14 +8,12 @@
 #include <objidl.h>
 #include <oleauto.h>
 
+#include "kvdizuvomanager.h"
 #include "kvfileio.h"
 #include "kvlang.h"
 #include "kvlist.h"
 #include "kvtemplate.h"
 #include "kvtemplate_v1.h"
-
-struct IKvDizuVOManager;
-struct IKvDizuVOMgrForApp;
 
 // Reads a whole template file from an open handle (from its start) and
 // checks it. A V1 record is returned as read, for the caller to lift.

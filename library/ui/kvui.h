@@ -25,3 +25,7 @@ KV_EXTERN_C_BEGIN
 BOOL KVAPI KvFreeUIObjects(void);
 
 KV_EXTERN_C_END
+
+// Hands the library kernel the toolkit's colour reset and cache teardown
+// (KvKernel_SetUiHooks). Called once at start-up, before KvKernel_Initialize.
+void KvUI_InstallKernelHooks();

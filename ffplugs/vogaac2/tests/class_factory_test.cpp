@@ -97,6 +97,7 @@ TEST_F(ClassFactoryTest, KeyInterfacesCreateTheirObjects) {
     EXPECT_EQ(unknown->Release(), 1u) << c.what;
     void* other = UntouchedPointer();
     EXPECT_EQ(unknown->QueryInterface(IID_IClassFactory, &other), E_NOINTERFACE) << c.what;
+    EXPECT_EQ(other, nullptr) << c.what << ": a refusal clears the out-pointer";
     EXPECT_EQ(unknown->Release(), 0u) << c.what;
   }
   EXPECT_EQ(factory->Release(), 0u);

@@ -107,7 +107,7 @@ TEST_F(PluginInfoTest, AnswersOnlyItsInterface) {
   info_->Release();
   p = UntouchedPointer();
   EXPECT_EQ(info_->QueryInterface(IID_IKvReadFileClass, &p), E_NOINTERFACE);
-  EXPECT_EQ(p, UntouchedPointer());
+  EXPECT_EQ(p, nullptr) << "a refusal clears the out-pointer";
 }
 
 }  // namespace

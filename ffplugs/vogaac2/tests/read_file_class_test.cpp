@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_dizuvo_manager.h"
 #include "kvdizuvo.h"
 #include "read_support.h"
 
@@ -41,41 +42,6 @@ std::vector<BYTE> Header(const char* type, size_t size) {
   for (size_t i = 0; i < 4 && 4 + i < size; ++i) b[4 + i] = static_cast<BYTE>(type[i]);
   return b;
 }
-
-class FakeManager : public IKvDizuVOManager {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    if (ppv) *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetLanguageID(LCID* lcid, DWORD reserved) override {
-    ++languageCalls;
-    if (reserved != 0) return E_INVALIDARG;
-    *lcid = 1033;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric5(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric6(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric7(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric8(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric9(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric10(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric11(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReaderClassByFormatId(IKvReadFileClass**, DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass**, const GUID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRendererClass(IKvRenderFileClass** out, const GUID* id) override {
-    askedRenderer = *id;
-    *out = nullptr;
-    return static_cast<HRESULT>(0x8004E016);
-  }
-  ULONG refs = 1;
-  int languageCalls = 0;
-  GUID askedRenderer = {};
-};
 
 class ReadFileClass : public ::testing::Test {
  protected:
@@ -173,15 +139,15 @@ TEST_F(ReadFileClass, ClassSlotsAndManager) {
   IKvDizuVOManager* got = nullptr;
   EXPECT_EQ(cls_->GetDizuVOManager(&got), E_NOINTERFACE);
 
-  FakeManager manager;
+  vogtest::FakeDizuVOManager manager;
   EXPECT_EQ(cls_->SetDizuVOManager(&manager), S_OK);
   EXPECT_EQ(manager.languageCalls, 1);
-  EXPECT_EQ(manager.refs, 1u);  // kept without a reference
+  EXPECT_EQ(manager.refs, 1);  // kept without a reference
   EXPECT_EQ(cls_->GetRendererClass(&renderer), static_cast<HRESULT>(0x8004E016));
   EXPECT_TRUE(IsEqualGUID(manager.askedRenderer, kRendererId));
   EXPECT_EQ(cls_->GetDizuVOManager(&got), S_OK);
   EXPECT_EQ(got, &manager);
-  EXPECT_EQ(manager.refs, 2u);
+  EXPECT_EQ(manager.refs, 2);
   EXPECT_EQ(cls_->SetDizuVOManager(nullptr), S_OK);
   EXPECT_EQ(cls_->GetDizuVOManager(&got), E_NOINTERFACE);
 }

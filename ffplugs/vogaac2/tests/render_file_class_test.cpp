@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kvaudio.h"
+#include "fake_dizuvo_manager.h"
 #include "kvdizuvo.h"
 #include "kvfileio.h"
 #include "kvtemplate.h"
@@ -200,61 +201,25 @@ TEST_F(RenderFileClass, InformationTexts) {
 
 // The manager is kept with a reference of its own; handing in the same
 // manager again never frees it in between.
-class CountingManager : public IKvDizuVOManager {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (refs == 0) ++underflows;
-    return refs ? --refs : 0;
-  }
-  HRESULT STDMETHODCALLTYPE GetLanguageID(LCID* lcid, DWORD) override {
-    *lcid = 1033;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric5(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric6(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric7(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric8(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric9(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric10(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Metric11(DWORD_PTR, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReaderClassByFormatId(IKvReadFileClass**, DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReaderClass(IKvReadFileClass** out, const GUID* id) override {
-    askedReader = *id;
-    *out = nullptr;
-    return HRESULT(0x8004E016);
-  }
-  HRESULT STDMETHODCALLTYPE GetRendererClass(IKvRenderFileClass**, const GUID*) override { return E_NOTIMPL; }
-  ULONG refs = 1;
-  int underflows = 0;
-  GUID askedReader = {};
-};
-
 TEST_F(RenderFileClass, KeepsItsManagerCounted) {
   const GUID readerId = {0x249f8688, 0xfb9a, 0x4fae, {0x9e, 0xd5, 0x2e, 0xc6, 0x6d, 0x1d, 0xd3, 0x9c}};
-  CountingManager manager;
+  vogtest::FakeDizuVOManager manager;
   EXPECT_EQ(S_OK, cls_->SetDizuVOManager(&manager));
-  EXPECT_EQ(2u, manager.refs);
+  EXPECT_EQ(2, manager.refs);
   manager.refs = 1;  // the host lets go of its own reference: the class holds the last one
   EXPECT_EQ(S_OK, cls_->SetDizuVOManager(&manager));
-  EXPECT_EQ(1u, manager.refs);
+  EXPECT_EQ(1, manager.refs);
   EXPECT_EQ(0, manager.underflows);
   IKvDizuVOManager* kept = nullptr;
   EXPECT_EQ(S_OK, cls_->GetDizuVOManager(&kept));
   EXPECT_EQ(&manager, kept);
-  EXPECT_EQ(2u, manager.refs);
+  EXPECT_EQ(2, manager.refs);
   kept->Release();
   IKvReadFileClass* reader = nullptr;
   EXPECT_EQ(HRESULT(0x8004E016), cls_->GetReaderClass(&reader));
   EXPECT_TRUE(IsEqualGUID(readerId, manager.askedReader));
   EXPECT_EQ(S_OK, cls_->SetDizuVOManager(nullptr));
-  EXPECT_EQ(0u, manager.refs);
+  EXPECT_EQ(0, manager.refs);
   EXPECT_EQ(0, manager.underflows);
   EXPECT_EQ(S_OK, cls_->GetDizuVOManager(&kept));
   EXPECT_EQ(nullptr, kept);

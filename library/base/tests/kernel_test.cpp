@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "kvkernel.h"
 #include "kvprintf.h"
@@ -248,6 +249,32 @@ TEST(Kernel, InitialiseAndTerminate) {
   KvPrintF(out, L"$(SMPTE.Drop)$d", 1000);
   EXPECT_EQ(std::wstring(out), std::wstring(KvTestGerman() ? L",1.000" : L",1,000"));
   EXPECT_TRUE(KvKernel_Terminate());
+}
+
+// The UI toolkit's hooks: the colours are loaded at start-up, freed and
+// reloaded on a system colour change (whose answer is the reload's), and every
+// cache is freed at termination; a display change leaves them alone.
+std::vector<int> g_uiCalls;  // 1: load colours, 0: free colours, -1: free caches
+BOOL KVAPI RecordColourReset(BOOL load) {
+  g_uiCalls.push_back(load ? 1 : 0);
+  return load ? 7 : 0;
+}
+void RecordCacheTeardown() { g_uiCalls.push_back(-1); }
+
+TEST(Kernel, UiHooksAtStartColourChangeAndEnd) {
+  g_uiCalls.clear();
+  KvKernel_SetUiHooks(KvKernelUiHooks{RecordColourReset, RecordCacheTeardown});
+  ASSERT_TRUE(KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr));
+  EXPECT_EQ(g_uiCalls, std::vector<int>({1}));
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_SYSCOLORCHANGE, 0, 0), 7);
+  EXPECT_EQ(KvKernel_UserPrefChanges(nullptr, WM_DISPLAYCHANGE, 0, 0), 0);
+  EXPECT_EQ(g_uiCalls, std::vector<int>({1, 0, 1}));
+  EXPECT_TRUE(KvKernel_Terminate());
+  EXPECT_EQ(g_uiCalls, std::vector<int>({1, 0, 1, -1}));
+  KvKernel_SetUiHooks(KvKernelUiHooks{nullptr, nullptr});
+  ASSERT_TRUE(KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr));
+  EXPECT_TRUE(KvKernel_Terminate());
+  EXPECT_EQ(g_uiCalls.size(), 4u) << "no hooks, no calls";
 }
 
 template <typename T>

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_dizuvo_manager.h"
 #include "kvblanket.h"
 #include "kvdizuvo.h"
 #include "kvreadroad_proxy_api.h"
@@ -79,22 +80,6 @@ class PluginReader {
     return object;
   }
   HMODULE module_;
-};
-
-// A manager that only answers QueryInterface: the class blankets hand it out.
-class FakeManager : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IKvDizuVOManager)) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
-  LONG refs = 1;
 };
 
 // True when nothing holds the file open: a reader's file or stream object
@@ -474,7 +459,8 @@ TEST_F(Blankets, AnsweredSlotsAndIdentities) {
 }
 
 TEST_F(Blankets, RenderClassBlanketWithItsManager) {
-  FakeManager manager;
+  // The class blankets hand the manager out.
+  vogtest::FakeDizuVOManager manager;
   IKvRenderFileClass* real = reader_.NewRenderClass();
   ASSERT_NE(real, nullptr);
   // What the object says directly (its slots may still be unimplemented: the

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "kvfileio.h"
+#include "kvcomobject.h"
 
 namespace {
 
@@ -52,13 +53,8 @@ class ReadClass : public IKvReadFileClass {
  public:
   explicit ReadClass(int which) : which_(which) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IKvReadFileClass)) {
-      *out = static_cast<IKvReadFileClass*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    IKvReadFileClass* self = this;
+    return kvcom::QueryFaces(this, riid, out, {{IID_IUnknown, self}, {IID_IKvReadFileClass, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -122,13 +118,8 @@ class ReadClass : public IKvReadFileClass {
 class Info : public IKvUnsharedFIOPluginInfo {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IKvUnsharedFIOPluginInfo)) {
-      *out = static_cast<IKvUnsharedFIOPluginInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    IKvUnsharedFIOPluginInfo* self = this;
+    return kvcom::QueryFaces(this, riid, out, {{IID_IUnknown, self}, {IID_IKvUnsharedFIOPluginInfo, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -163,13 +154,8 @@ class Factory : public IClassFactory {
  public:
   explicit Factory(const CLSID& cls) : cls_(cls) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    IClassFactory* self = this;
+    return kvcom::QueryFaces(this, riid, out, {{IID_IUnknown, self}, {IID_IClassFactory, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <string>
@@ -16,6 +17,7 @@
 #include "kverror.h"
 #include "kvfiodiscovery.h"
 #include "kvfiomanager.h"
+#include "kvtemplate_io.h"
 #include "vog_exports.h"
 
 using namespace fiotest;
@@ -269,6 +271,87 @@ TEST_F(Manager, MetricsInMemoryAndInTheMetricsFile) {
   int index = 0;
   EXPECT_EQ(impl_->GetReaderIndexForFormat(0x5FFF, &index), E_INVALIDARG);
   EXPECT_EQ(impl_->GetReaderIndexForFormat(0x6000, &index), KV_E_UNSUPPORTEDFILE);
+}
+
+// How far the stack pointer moved across one call. Under __stdcall the callee
+// removes its arguments: a caller whose declaration of a slot has other
+// arguments than the implementation's finds its stack moved. The 64-bit
+// calling convention has the caller clean up, so there the answer is 0.
+template <class Call>
+__attribute__((noinline)) long StackDrift(Call call) {
+#if defined(__i386__)
+  char* before = nullptr;
+  char* after = nullptr;
+  __asm__ volatile("movl %%esp, %0" : "=r"(before));
+  call();
+  __asm__ volatile("movl %%esp, %0" : "=r"(after));
+  return static_cast<long>(after - before);
+#else
+  call();
+  return 0;
+#endif
+}
+
+// Slots 5 to 11 through the interface the plug-ins hold (queried by its own
+// id), and through the template library's forwarders over it: results and
+// values come back as stored, and every call leaves the stack where it was.
+TEST_F(Manager, SettingsSlotsThroughThePluginInterface) {
+  IKvDizuVOManager* m = nullptr;
+  ASSERT_EQ(mgr_->QueryInterface(IID_IKvDizuVOManager, reinterpret_cast<void**>(&m)), S_OK);
+  ASSERT_EQ(static_cast<void*>(m), static_cast<void*>(mgr_)) << "one object answers both ids";
+  HRESULT hr = E_FAIL;
+  DWORD value = 0, size = 0;
+  wchar_t text[16] = {};
+  const DWORD words[] = {3, 0xFFFFFFFE};
+  DWORD back[4] = {};
+  struct Step {
+    const char* slot;
+    std::function<HRESULT()> call;
+    HRESULT expected;
+  } const steps[] = {
+      {"SetMetric (6)", [&] { return m->SetMetric(44, 1234); }, S_OK},
+      {"GetMetric (5)", [&] { return m->GetMetric(44, &value); }, S_OK},
+      {"SetMetricString (8)", [&] { return m->SetMetricString(52, L"slots"); }, S_OK},
+      {"GetMetricString (7)", [&] { return m->GetMetricString(52, text, 16, &size); }, S_OK},
+      {"SetMetricBinary (11)", [&] { return m->SetMetricBinary(62, words, 2); }, S_OK},
+      {"GetMetricBinary (10)", [&] { return m->GetMetricBinary(62, back, sizeof back, &size); }, S_OK},
+      {"DeleteMetric (9)", [&] { return m->DeleteMetric(44, 4); }, S_OK},
+      {"GetMetric after delete (5)", [&] { return m->GetMetric(44, &value); }, KVFIO_E_ABSENT},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(StackDrift([&] { hr = step.call(); }), 0) << step.slot;
+    EXPECT_EQ(hr, step.expected) << step.slot;
+    if (std::string(step.slot) == "GetMetric (5)") EXPECT_EQ(value, 1234u);
+    if (std::string(step.slot) == "GetMetricString (7)") {
+      EXPECT_STREQ(text, L"slots");
+      EXPECT_EQ(size, 6u) << "characters with the terminator";
+    }
+    if (std::string(step.slot) == "GetMetricBinary (10)") {
+      EXPECT_EQ(size, 8u);
+      EXPECT_EQ(back[0], 3u);
+      EXPECT_EQ(back[1], 0xFFFFFFFEu);
+    }
+  }
+
+  // The template library's forwarders reach the same slots.
+  DWORD got = 0;
+  EXPECT_EQ(StackDrift([&] { hr = KvFioMgr_SetMetric(m, 45, 99); }), 0);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(StackDrift([&] { got = KvFioMgr_GetMetric(m, 45, 5); }), 0);
+  EXPECT_EQ(got, 99u);
+  EXPECT_EQ(StackDrift([&] { hr = KvFioMgr_SetMetricString(m, 53, L"abc"); }), 0);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(StackDrift([&] { got = KvFioMgr_GetMetricString(m, 53, text, 16); }), 0);
+  EXPECT_EQ(got, 3u);
+  EXPECT_STREQ(text, L"abc");
+  EXPECT_EQ(StackDrift([&] { hr = KvFioMgr_SetMetricBinary(m, 63, words, 2); }), 0);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(StackDrift([&] { got = KvFioMgr_GetMetricBinary(m, 63, back, sizeof back); }), 0);
+  EXPECT_EQ(got, 8u);
+  EXPECT_EQ(StackDrift([&] { hr = KvFioMgr_DeleteMetric(m, 45, 4); }), 0);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(KvFioMgr_GetMetric(m, 45, 5), 5u) << "deleted: the default";
+  m->Release();
 }
 
 TEST(ManagerParts, AccessMutexName) {

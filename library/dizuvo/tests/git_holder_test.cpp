@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kvblanket.h"
+#include "kvcomobject.h"
 #include "kvgitholder.h"
 #include "kvreadroad_proxy_api.h"
 
@@ -50,12 +51,8 @@ namespace {
 class FakeMeta : public IKvReadMeta {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IKvReadMeta)) return E_NOINTERFACE;
-    *out = static_cast<IKvReadMeta*>(this);
-    AddRef();
-    return S_OK;
+    IKvReadMeta* self = this;
+    return kvcom::QueryFaces(this, iid, out, {{IID_IUnknown, self}, {IID_IKvReadMeta, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
   ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs_)); }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kvblanket.h"
+#include "kvcomobject.h"
 #include "kvreadroad_proxy_api.h"
 
 namespace {
@@ -19,15 +20,9 @@ namespace {
 class FakeVideo : public IKvReadVideoStream {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IKvReadStream) &&
-        !IsEqualGUID(iid, IID_IKvReadVideoStream)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IKvReadVideoStream*>(this);
-    AddRef();
-    return S_OK;
+    IKvReadVideoStream* self = this;
+    return kvcom::QueryFaces(this, iid, out,
+                             {{IID_IUnknown, self}, {IID_IKvReadStream, self}, {IID_IKvReadVideoStream, self}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
   ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <string>
 
-#include "kvdizuvo.h"
+#include "fake_dizuvo_manager.h"
 #include "kvlang.h"
 #include "kvtemplate_io.h"
 #include "template_test_util.h"
@@ -392,61 +392,11 @@ TEST(TemplateListStream, RecordsAreAppended) {
 
 // ---- settings through the manager -----------------------------------------------------
 
-// A manager that answers its metric slots (5 to 11) from a script.
-class FakeManager : public IUnknown {
- public:
-  HRESULT result = S_OK;
-  DWORD outCount = 0;
-  int lastId = 0;
-  DWORD lastValue = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  virtual HRESULT STDMETHODCALLTYPE GetLanguageID(LCID*, DWORD) { return E_NOTIMPL; }
-  virtual HRESULT STDMETHODCALLTYPE Reserved4() { return E_NOTIMPL; }
-  virtual HRESULT STDMETHODCALLTYPE GetMetric(int id, DWORD* value) {
-    lastId = id;
-    *value = 77;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE SetMetric(int id, DWORD value) {
-    lastId = id;
-    lastValue = value;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE GetMetricString(int id, wchar_t* buf, DWORD cch, DWORD* cchOut) {
-    lastId = id;
-    if (SUCCEEDED(result) && cch >= 6) std::wcscpy(buf, L"hello");
-    *cchOut = outCount;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE SetMetricString(int id, const wchar_t*) {
-    lastId = id;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE DeleteMetric(int id, DWORD type) {
-    lastId = id;
-    lastValue = type;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE GetMetricBinary(int id, void*, DWORD, DWORD* cbOut) {
-    lastId = id;
-    *cbOut = outCount;
-    return result;
-  }
-  virtual HRESULT STDMETHODCALLTYPE SetMetricBinary(int id, const DWORD*, DWORD count) {
-    lastId = id;
-    lastValue = count;
-    return result;
-  }
-  IKvDizuVOManager* AsManager() { return reinterpret_cast<IKvDizuVOManager*>(static_cast<IUnknown*>(this)); }
-};
-
 TEST(ManagerMetrics, ForwardersAndTheirResults) {
-  FakeManager m;
+  vogtest::FakeDizuVOManager m;
   EXPECT_EQ(KvFioMgr_GetMetric(m.AsManager(), 40, 5), 77u);
   EXPECT_EQ(m.lastId, 40);
-  m.result = static_cast<HRESULT>(0x8004E00A);
+  m.metricResult = static_cast<HRESULT>(0x8004E00A);
   EXPECT_EQ(KvFioMgr_GetMetric(m.AsManager(), 41, 5), 5u) << "the default when the manager fails";
   EXPECT_EQ(KvFioMgr_SetMetric(m.AsManager(), 42, 9), static_cast<HRESULT>(0x8004E00A));
   EXPECT_EQ(m.lastValue, 9u);
@@ -463,14 +413,14 @@ TEST(ManagerMetrics, ForwardersAndTheirResults) {
       {static_cast<HRESULT>(0x8004E00A), 4, 0, 0},
   };
   for (const Case& c : cases) {
-    m.result = c.result;
+    m.metricResult = c.result;
     m.outCount = c.count;
     wchar_t text[8] = {};
     DWORD words[4] = {};
     EXPECT_EQ(KvFioMgr_GetMetricString(m.AsManager(), 50, text, 8), c.stringResult) << std::hex << c.result;
     EXPECT_EQ(KvFioMgr_GetMetricBinary(m.AsManager(), 51, words, sizeof words), c.binaryResult) << std::hex << c.result;
   }
-  m.result = S_OK;
+  m.metricResult = S_OK;
   const DWORD words[2] = {1, 2};
   EXPECT_EQ(KvFioMgr_SetMetricBinary(m.AsManager(), 52, words, 2), S_OK);
   EXPECT_EQ(m.lastValue, 2u);

@@ -22,7 +22,10 @@ namespace {
 
 class About : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr); }
+  static void SetUpTestSuite() {
+    KvUI_InstallKernelHooks();
+    KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr);
+  }
 };
 
 std::wstring Text(HWND w) {

@@ -32,6 +32,7 @@ HKVLANG g_lang = nullptr;
 class Dialogs : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    KvUI_InstallKernelHooks();
     KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr);
     KvLang_Open(&g_lang, GetModuleHandleW(nullptr), 1033, 0);
   }

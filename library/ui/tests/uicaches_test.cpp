@@ -19,7 +19,10 @@ namespace {
 
 class UICaches : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr); }
+  static void SetUpTestSuite() {
+    KvUI_InstallKernelHooks();
+    KvKernel_Initialize(GetModuleHandleW(nullptr), nullptr);
+  }
   void SetUp() override { KvResetUIColors(TRUE); }
   void TearDown() override { KvResetUIColors(FALSE); }
 };

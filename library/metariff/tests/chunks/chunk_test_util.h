@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kvfileio.h"
+#include "kvcomobject.h"
 #include "metariff_test_util.h"
 
 namespace chunktest {
@@ -146,14 +147,12 @@ class StandInMeta : public IKvReadMeta, public IKvReadGenericMeta {
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvReadMeta))
-      *ppv = static_cast<IKvReadMeta*>(this);
-    else if (hasGeneric && IsEqualIID(riid, IID_IKvReadGenericMeta))
-      *ppv = static_cast<IKvReadGenericMeta*>(this);
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IKvReadMeta* primary = this;
+    IKvReadGenericMeta* generic = this;
+    return kvcom::QueryFaces(this, riid, ppv,
+                             {{IID_IUnknown, primary},
+                              {IID_IKvReadMeta, primary},
+                              {IID_IKvReadGenericMeta, hasGeneric ? generic : nullptr}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }

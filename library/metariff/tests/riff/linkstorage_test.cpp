@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kvcomobject.h"
 #include "kvglobalblock.h"
 #include "kvlinkstorage.h"
 #include "kvriff.h"
@@ -423,16 +424,14 @@ class FakeMeta : public IKvReadMeta, public IKvReadProjectLinkMeta, public IKvRe
   LONG refs = 1;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvReadMeta))
-      *ppv = static_cast<IKvReadMeta*>(this);
-    else if (hasLink && IsEqualIID(riid, IID_IKvReadProjectLinkMeta))
-      *ppv = static_cast<IKvReadProjectLinkMeta*>(this);
-    else if (hasEx && IsEqualIID(riid, IID_IKvReadProjectLinkMetaEx))
-      *ppv = static_cast<IKvReadProjectLinkMetaEx*>(this);
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IKvReadMeta* primary = this;
+    IKvReadProjectLinkMeta* link = this;
+    IKvReadProjectLinkMetaEx* ex = this;
+    return kvcom::QueryFaces(this, riid, ppv,
+                             {{IID_IUnknown, primary},
+                              {IID_IKvReadMeta, primary},
+                              {IID_IKvReadProjectLinkMeta, hasLink ? link : nullptr},
+                              {IID_IKvReadProjectLinkMetaEx, hasEx ? ex : nullptr}});
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }
