@@ -8,7 +8,8 @@
 
 #include "kvstr.h"
 #include "kvsysfmt.h"
-#include "kvui.h"
+#include "kvuifont.h"
+#include "kvwndplace.h"
 
 namespace {
 

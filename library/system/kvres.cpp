@@ -8,7 +8,7 @@
 #include "kvkernel.h"
 #include "kvstr.h"
 #include "kvsysfmt.h"
-#include "kvui.h"
+#include "kvuifont.h"
 
 namespace {
 
