@@ -316,7 +316,7 @@ TEST_F(Manager, SettingsSlotsThroughThePluginInterface) {
       {"SetMetricBinary (11)", [&] { return m->SetMetricBinary(62, words, 2); }, S_OK},
       {"GetMetricBinary (10)", [&] { return m->GetMetricBinary(62, back, sizeof back, &size); }, S_OK},
       {"DeleteMetric (9)", [&] { return m->DeleteMetric(44, 4); }, S_OK},
-      {"GetMetric after delete (5)", [&] { return m->GetMetric(44, &value); }, KVFIO_E_ABSENT},
+      {"GetMetric after delete (5)", [&] { return m->GetMetric(44, &value); }, KV_E_NOTFOUND},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(StackDrift([&] { hr = step.call(); }), 0) << step.slot;
