@@ -13,31 +13,25 @@ reading side (track reader, aacdec, mp4dump, the plug-in's read road).
 The file is written again as 'ftyp', 'moov', 'mdat' with the units in order
 in one chunk (the 'huge' form aside); every other box of the track is kept.
 """
+import os
 import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import mp4walk  # noqa: E402
 
 CONTAINERS = {b"moov", b"trak", b"mdia", b"minf", b"stbl", b"dinf", b"edts", b"udta"}
 
 
 def read_boxes(data, start, end):
+    # The shared walker finds the boxes; containers become nested lists so
+    # that a box can be replaced and the file written again.
     boxes = []
-    at = start
-    while at + 8 <= end:
-        size, kind = struct.unpack(">I4s", data[at:at + 8])
-        header = 8
-        if size == 1:
-            size = struct.unpack(">Q", data[at + 8:at + 16])[0]
-            header = 16
-        elif size == 0:
-            size = end - at
-        if size < header or at + size > end:
-            break
-        body = data[at + header:at + size]
+    for kind, body, stop in mp4walk.boxes(data, start, end):
         if kind in CONTAINERS:
-            boxes.append([kind, read_boxes(data, at + header, at + size)])
+            boxes.append([kind, read_boxes(data, body, stop)])
         else:
-            boxes.append([kind, body])
-        at += size
+            boxes.append([kind, data[body:stop]])
     return boxes
 
 
