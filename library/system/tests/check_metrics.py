@@ -28,8 +28,14 @@ def main():
     for line in open(os.path.join(fixture, 'metrics_expected.txt'), encoding='utf-8'):
         key, name, rtype, hexdata = line.rstrip('\n').split('\t')
         expected[(key.upper(), name)] = (rtype, display(rtype, bytes.fromhex(hexdata)))
-    out = subprocess.run([wine_run, 'reg', 'query', r'HKCU\Software\Calbrey\VogMetricTest\5.2\Metrics', '/s'],
-                         capture_output=True, check=True).stdout.decode('cp437')
+    query = subprocess.run([wine_run, 'reg', 'query', r'HKCU\Software\Calbrey\VogMetricTest\5.2\Metrics', '/s'],
+                           capture_output=True)
+    if query.returncode != 0:
+        # What the company key holds, to tell a lost write from a wrong path.
+        tree = subprocess.run([wine_run, 'reg', 'query', r'HKCU\Software\Calbrey', '/s'], capture_output=True)
+        print('FAIL reg query of the metrics key: status %d\n%s' % (query.returncode, tree.stdout.decode('cp437')))
+        return 1
+    out = query.stdout.decode('cp437')
     got, key = {}, None
     for line in out.split('\r\n'):
         if line.startswith('HKEY_'):
