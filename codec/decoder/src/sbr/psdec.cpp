@@ -223,9 +223,11 @@ int psReadData(PsDec* ps, SbrBitReader* br, int bitsAvail) {
     }
   }
   if (ps->iidMode > 5 || ps->iccMode > 5 || !ps->headerSeen) {
+    // Unusable: the block is passed over whole. A block too short for its
+    // own header reads past bitsAvail; the caller is told no more than it gave.
     ps->newData = 0;
     skipRest();
-    return br->bitsRead - start;
+    return bitsAvail > 0 ? bitsAvail : 0;
   }
   ps->iidFine = ps->iidMode >= 3;
   ps->iccRb = ps->iccMode >= 3;
