@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<float> time(size_t(2 * frameLength * outChannels));
   size_t pos = 1;
   int frames = 0;
-  while (pos < size && frames < 48) {
+  while (pos < size && frames < 12) {
     const size_t len = data[pos++];
     const size_t n = len < size - pos ? len : size - pos;
     // A quiet core signal, so that the envelope adjuster sees energy.

@@ -369,11 +369,15 @@ void psDecodeParameters(PsDec* ps) {
   const int iidLim = ps->iidFine ? 15 : 7;
   int env = ps->numEnv;
   if (env == 0) {
-    // No new envelopes: the last parameters hold for the whole frame.
+    // No new envelopes: the last parameters hold for the whole frame. They
+    // may have been coded with the fine IID steps while this frame's header
+    // chose the normal ones: they are held within this frame's range, which
+    // the mixing tables are indexed by.
     ps->decEnv = 1;
     ps->decBorders[0] = ps->slots;
     int tmp[34];
-    for (int b = 0; b < 34; b++) tmp[b] = ps->prevIid[b];
+    for (int b = 0; b < 34; b++)
+      tmp[b] = ps->prevIid[b] < -iidLim ? -iidLim : ps->prevIid[b] > iidLim ? iidLim : ps->prevIid[b];
     mapTo20(tmp, ps->prevNIid, ps->iid[0]);
     for (int b = 0; b < 34; b++) tmp[b] = ps->prevIcc[b];
     mapTo20(tmp, ps->prevNIcc, ps->icc[0]);
