@@ -38,6 +38,12 @@ for entry in "${build[@]}"; do
     cmake --build --preset "$preset" -j "$jobs"
   fi
 done
+# The fuzz targets, built with clang, replay every committed corpus under
+# address, undefined and bounds sanitizers that stop at the first report: a
+# replay, not fuzzing (only the fuzz programs are built in that tree).
+cmake --preset native-fuzz >/dev/null
+cmake --build --preset native-fuzz -j "$jobs" --target vog_fuzz_targets
+run+=(native-fuzz)
 for preset in "${run[@]}"; do
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs" || status=1
