@@ -35,8 +35,6 @@ void BoxFactory::RegisterBoxes() {
   Add(NEW(ChunkOffsetBox));
   Add(NEW(ChunkLargeOffsetBox));
   Add(NEW(TimeToSampleBox));
-  Add(NEW(EdtsBox));
-  Add(NEW(EditListBox));
   Add(NEW(SampleSizeBox));
   Add(NEW(SampleToChunkBox));
   Add(NEW(SampleDescriptionBox));
