@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The AAC-LC renders that aac_render_test leaves (run after vogaac2_tests):
-# ffmpeg decodes each without an error; its default decode (edit list
-# honoured) returns exactly the source's frames, aligned with the source
-# (cross-correlation lag 0, GCC-PHAT) and with a signal-to-noise ratio above
-# the preset's floor; the raw stream (edit list ignored) lasts the source plus
+# ffmpeg decodes each without an error; the edit list presents exactly the
+# source (it skips the 2624-frame delay and lasts the source's frames); ffmpeg's
+# default decode honours its start: aligned with the source (cross-correlation
+# lag 0, GCC-PHAT), covering it to within the last unit (this ffmpeg keeps the
+# padding of the last unit), with a signal-to-noise ratio above the preset's
+# floor; the raw stream (edit list ignored) lasts the source plus
 # the encoder's 2624-frame delay padded to a whole 1024-frame unit and starts
 # 2624 frames late; ffprobe sees AAC LC at the preset's rate and channels;
 # mediainfo reads it; the 'esds' maximum bit rate is no less than the stream's
@@ -109,15 +111,23 @@ config = descriptor_body(es + 3, 4)                   # after ES_ID and the flag
 maxrate = struct.unpack('>I', data[config + 5:config + 9])[0]  # after type, stream type, buffer size
 window = math.ceil(rate / 1024)
 peak = max(sum(sizes[i:i + window]) * 8 * rate / (window * 1024) for i in range(max(1, count - window + 1)))
-print(lag, round(float(snr), 2), len(dec), lag_of(raw), maxrate, int(peak))
+elst = mp4walk.find(data, 0, len(data), ['moov', 'trak', 'edts', 'elst'])
+mvhd = mp4walk.find(data, 0, len(data), ['moov', 'mvhd'])
+edit = 'none'
+if elst and mvhd:
+    count, duration, start = struct.unpack('>III', data[elst[0] + 4:elst[0] + 16])
+    timescale = struct.unpack('>I', data[mvhd[0] + 12:mvhd[0] + 16])[0]
+    edit = '%d/%d/%d/%d' % (count, timescale, duration, start)
+print(lag, round(float(snr), 2), len(dec), lag_of(raw), maxrate, int(peak), edit)
 PY
 )
-  read -r lag snr decoded rawlag maxrate peak <<< "$out"
+  read -r lag snr decoded rawlag maxrate peak edit <<< "$out"
   perch=$((bitrate / ch))
   floor=22
   [ "$perch" -le 32000 ] && floor=20
   echo "$name: lag $lag, SNR $snr dB (floor $floor), $decoded frames, raw lag $rawlag, max rate $maxrate >= peak $peak"
-  check "$name decoded frames" "$frames" "$decoded"
+  check "$name edit list (entries/timescale/duration/start)" "1/$rate/$frames/2624" "$edit"
+  check "$name decode covers the source within one unit" "1" "$(( decoded >= frames && decoded < frames + 1024 ? 1 : 0 ))"
   check "$name lag" "0" "$lag"
   check "$name raw lag" "2624" "$rawlag"
   check "$name SNR >= $floor" "1" "$(awk -v s="$snr" -v f="$floor" 'BEGIN{print (s >= f) ? 1 : 0}')"

@@ -42,7 +42,8 @@ TEST_F(TemplateDescription, EveryPresetDescribesItsFormat) {
     ASSERT_EQ(S_OK, describe(t, 0, text, 512));
     std::free(t);
 
-    const wchar_t* channels = rec.channelMode == kAacChannelModeMono ? L"Mono" : L"Stereo";
+    // Parametric-stereo presets name the one channel they code.
+    const wchar_t* channels = AacTemplateChannels(rec.channelMode) == 1 ? L"Mono" : L"Stereo";
     const DWORD tag = rec.objectType == kAacObjectTypeLc ? 0xAAC0 : rec.objectType == kAacObjectTypeHe ? 0xAAC1 : 0xAAC2;
     wchar_t name[64];
     ASSERT_EQ(S_OK, audioName(tag, name, 64, TRUE));
