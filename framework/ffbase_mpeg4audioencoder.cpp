@@ -37,6 +37,23 @@ bool IsItunesExtension(const wchar_t* path) {
   return false;
 }
 
+// Counts the source frames the compressor pulls: the length the file presents.
+class CountingReader : public IAudioSampleReader {
+ public:
+  explicit CountingReader(IAudioSampleReader& inner) : inner_(inner) {}
+  HRESULT GetLength(LONGLONG* frames) override { return inner_.GetLength(frames); }
+  HRESULT Read(void* buffer, DWORD frames, DWORD* framesRead) override {
+    HRESULT hr = inner_.Read(buffer, frames, framesRead);
+    if (SUCCEEDED(hr) && framesRead) count += *framesRead;
+    return hr;
+  }
+  HRESULT SetOutputFormat(const WAVEFORMATEX* target) override { return inner_.SetOutputFormat(target); }
+  uint64_t count = 0;
+
+ private:
+  IAudioSampleReader& inner_;
+};
+
 // Adds `box` to `parent`; a null box (memory short) clears `ok`.
 template <class Parent, class Child>
 Child* Add(Parent* parent, Child* box, bool& ok) {
@@ -179,10 +196,11 @@ HRESULT Mpeg4AudioEncoder::Encode(IAudioSampleReader* reader) {
   }
   // Any success of the length query goes on: the length itself is not needed.
   std::vector<uint8_t> accessUnit;
+  CountingReader counted(*reader);
   hr = S_OK;
   while (hr == S_OK) {
     DWORD duration = 0;
-    hr = compressor_->Encode(&accessUnit, reader, &duration);
+    hr = compressor_->Encode(&accessUnit, &counted, &duration);
     if (FAILED(hr)) {
       out.close();
       return hr;
@@ -192,6 +210,9 @@ HRESULT Mpeg4AudioEncoder::Encode(IAudioSampleReader* reader) {
       return E_FAIL;
     }
   }
+  // Players start after the encoder's delay and stop at the source's end.
+  const DWORD priming = compressor_->GetPrimingFrames();
+  if (priming > 0) writer.SetPresentation(priming, counted.count);
   writer.Finish();
   // Every byte must have reached the file, or the render failed.
   const bool streamOk = bool(out) && out.GetBuffer() && !out.GetBuffer()->HadError();

@@ -128,6 +128,8 @@ class VogAacAudioCompressor : public ffbase::IAudioCompressor {
     return S_OK;
   }
 
+  DWORD GetPrimingFrames() override { return info_.totalDelay > 0 ? DWORD(info_.totalDelay) : 0; }
+
   // Harmless when repeated: the encoder's handle is cleared.
   HRESULT Close() override {
     mp4EncClose(&encoder_);

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -1117,3 +1118,38 @@ HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags) {
 }
 
 extern "C" DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void) { return 0; }
+
+// The class's manager knows the plug-ins: the one whose renderer id is the
+// class's own names the DLL.
+extern "C" HRESULT KVAPI KvFio_GetRendererModulePath(IKvRenderFileClass* cls, wchar_t* path, int cch) {
+  if (!cls || !path || cch < 1) return E_INVALIDARG;
+  path[0] = 0;
+  GUID renderer = {};
+  HRESULT hr = cls->GetRendererGuid(&renderer);
+  if (FAILED(hr)) return hr;
+  IKvDizuVOManager* manager = nullptr;
+  hr = cls->GetDizuVOManager(&manager);
+  if (FAILED(hr)) return hr;
+  if (!manager) return E_UNEXPECTED;
+  IKvFIOPluginEnum* plugins = nullptr;
+  hr = manager->GetPluginEnum(&plugins);
+  manager->Release();
+  if (FAILED(hr)) return hr;
+  if (!plugins) return E_UNEXPECTED;
+  hr = KV_E_NOTFOUND;
+  KVFIO_PLUGININFO info;
+  ULONG fetched = 0;
+  plugins->Reset();
+  for (;;) {
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (plugins->Next(1, &info, &fetched) != S_OK || fetched != 1) break;
+    if (IsEqualGUID(info.rendererId, renderer)) {
+      KvStrCpyN(path, info.dllPath, cch);
+      hr = S_OK;
+      break;
+    }
+  }
+  plugins->Release();
+  return hr;
+}

@@ -177,4 +177,7 @@ KV_EXTERN_C_BEGIN
 // Process id of the surrogate process this module talks to; 0 when none runs
 // (this library starts none).
 DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void);
+// The DLL path of the plug-in whose renderer is `cls`, found through the
+// class's manager; KV_E_NOTFOUND when no plug-in names it.
+HRESULT KVAPI KvFio_GetRendererModulePath(IKvRenderFileClass* cls, wchar_t* path, int cch);
 KV_EXTERN_C_END

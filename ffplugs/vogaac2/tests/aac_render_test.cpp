@@ -249,7 +249,12 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
     EXPECT_EQ(5u, es.values[1]);
     EXPECT_GT(es.values[2], 0u);
     EXPECT_GE(es.values[3], es.values[4]);
+    // The maximum is no less than the largest unit (the buffer size) at the
+    // unit rate: a second of the stream never carries more.
+    EXPECT_GE(uint64_t(es.values[3]) * 1024, uint64_t(es.values[2]) * 8 * c.wantRate);
     EXPECT_EQ(AacPreset(c.preset).bitRate, es.values[4]);
+    // The delay the file's edit list skips.
+    EXPECT_EQ(2624u, comp->GetPrimingFrames());
     ASSERT_GE(es.asc.size(), 2u);
     EXPECT_EQ(2, es.asc[0] >> 3) << "AAC-LC object type";
     EXPECT_EQ(c.wantChannels, (es.asc[1] >> 3) & 15);

@@ -355,7 +355,10 @@ int mp4EncGetInfo(mp4EncHandle s, mp4EncInfo* info) {
   info->bitRate = s->bitRate;
   info->maxBitsPerFrame = 6144 * s->count - ((s->channelMode == 6 || s->channelMode == 7 || s->channelMode == 64) ? 6144 : 0);
   const int32_t frameLength = isSbrType(s->objectType) ? 2048 : 1024;
-  info->maxBitRate = static_cast<int32_t>(static_cast<int64_t>(s->encoderRate / frameLength) * info->maxBitsPerFrame);
+  // The largest frame at the frame rate, rounded up: no second of the stream
+  // can carry more.
+  info->maxBitRate = static_cast<int32_t>(
+      (static_cast<int64_t>(info->maxBitsPerFrame) * s->encoderRate + frameLength - 1) / frameLength);
   info->sampleRate = s->encoderRate;
   info->frameLength = frameLength;
   info->ancillaryBytes = core.ancillaryBytes;
