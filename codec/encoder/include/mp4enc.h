@@ -78,3 +78,7 @@ int mp4EncEncode(mp4EncHandle handle, const float* input, int32_t sampleCount, i
 // accepted. Always 0.
 int mp4EncClose(mp4EncHandle* handle);
 const char* mp4EncGetErrorText(int code);
+// The frequency range (Hz) that SBR codes: from the crossover (the core's
+// bandwidth) to the stop frequency; both 0 without SBR. 0, or 2 for a bad
+// handle.
+int mp4EncGetSbrRange(mp4EncHandle handle, int32_t* crossoverHz, int32_t* stopHz);

@@ -259,8 +259,8 @@ TEST_F(RenderFileTest, SlotsOfANewFile) {
   EXPECT_EQ(0u, file->Release());
 }
 
-// A source is there, but the encoder cannot take the preset (HE-AAC): the
-// render stops before any file is made.
+// A source is there, but the encoder cannot take the preset (HE-AAC v2,
+// parametric stereo): the render stops before any file is made.
 TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
   std::wstring path = RenderDir() + L"no_encoder.mp4";
   DeleteFileW(path.c_str());
@@ -268,7 +268,7 @@ TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
                        WAVEFORMATEX{WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0});
   IKvReadStream* source = &stream;
   tagKVTEMPLATExV2* t = nullptr;
-  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 9));
+  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 12));
   IKvRenderFile* file = nullptr;
   ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 1, &source, t));
   std::free(t);  // the file keeps its own copy
