@@ -47,7 +47,7 @@ void ReadByPath(const std::vector<uint8_t>& bytes) {
   static const std::string path = "/tmp/kvriff-wavrepair-" + std::to_string(getpid()) + ".wav";
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
   const std::wstring wide(path.begin(), path.end());
   uint64_t frames = 0, offset = 0;
