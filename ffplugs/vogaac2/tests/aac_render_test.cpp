@@ -320,7 +320,7 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
 // The encoder's refusals surface as E_FAIL from Open, with the format it
 // would have asked for still written.
 TEST(AacCompressor, RefusedSettingsFailOpen) {
-  for (int preset : {9, 10, 11, 12, 13, 14}) {
+  for (int preset : {12, 13}) {  // HE-AAC v2: parametric stereo is not coded yet
     SCOPED_TRACE("preset " + std::to_string(preset));
     ffbase::IAudioCompressor* comp = nullptr;
     ASSERT_EQ(S_OK, CreateAacCompressor(AacPreset(preset), &comp));
