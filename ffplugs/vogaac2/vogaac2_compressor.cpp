@@ -128,7 +128,7 @@ class VogAacAudioCompressor : public ffbase::IAudioCompressor {
     return S_OK;
   }
 
-  DWORD GetPrimingFrames() override { return info_.totalDelay > 0 ? DWORD(info_.totalDelay) : 0; }
+  DWORD GetPrimingFrames() override { return DWORD(mp4EncEditListPriming(config_.objectType, info_.totalDelay)); }
 
   // Harmless when repeated: the encoder's handle is cleared.
   HRESULT Close() override {

@@ -111,6 +111,7 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
     mp4EncConfig c;
     std::memset(&c, 0, sizeof c);
     c.objectType = p.objectType;
+    objectType_ = p.objectType;
     c.bitRate = p.bitRate;
     c.qualityMode = p.quality;
     c.channelMode = p.channelMode;
@@ -197,8 +198,9 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
   // Players start after the encoder's delay and stop at the source's end,
   // as in the plug-in's renders.
   bool GetPresentation(uint64_t* priming, uint64_t* length) override {
-    if (info_.totalDelay <= 0) return false;
-    *priming = uint64_t(info_.totalDelay);
+    const int32_t primingSamples = mp4EncEditListPriming(objectType_, info_.totalDelay);
+    if (primingSamples <= 0) return false;
+    *priming = uint64_t(primingSamples);
     *length = SourceFrames();
     return true;
   }
@@ -214,6 +216,7 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
   mp4EncHandle enc_ = nullptr;
   mp4EncInfo info_{};
   int channels_ = 0;
+  int32_t objectType_ = 0;
   int32_t block_ = 0;
   std::vector<float> input_;
   size_t pos_ = 0;

@@ -55,6 +55,17 @@ struct mp4EncInfo {
 struct mp4EncInstance;
 typedef mp4EncInstance* mp4EncHandle;
 
+// True for the object types whose stream carries SBR (HE-AAC and HE-AAC v2).
+inline bool mp4EncObjectTypeHasSbr(int32_t objectType) { return objectType == 5 || objectType == 29; }
+
+// The priming samples a file's edit list should hide, or 0 for none. SBR
+// streams get none: ffmpeg applies an edit list's start twice on them (at the
+// core rate and again at the output rate), so a correct list would cut the
+// source's first samples and its end for every player built on it.
+inline int32_t mp4EncEditListPriming(int32_t objectType, int32_t totalDelay) {
+  return (mp4EncObjectTypeHasSbr(objectType) || totalDelay <= 0) ? 0 : totalDelay;
+}
+
 // Channels carried by a channel mode (0 for an unknown mode).
 int32_t mp4EncChannelCount(int32_t channelMode);
 // Bitrate range of a mode and object type (whole stream); 0, 2 or 4.

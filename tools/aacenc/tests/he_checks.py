@@ -87,7 +87,7 @@ def main():
     # Bitrate: the file's audio bytes over the source's duration.
     sizes = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "packet=size",
                             "-of", "csv=p=0", m4a], capture_output=True, text=True, check=True).stdout.split()
-    rate = sum(int(s) for s in sizes) * 8 / ((delay + n) / RATE)
+    rate = sum(int(s.split(",")[0]) for s in sizes) * 8 / ((delay + n) / RATE)
     print("bitrate %.0f bit/s (preset %.0f)" % (rate, bitrate))
     if kind not in ("silence", "robust", "clicks") and abs(rate / bitrate - 1) > 0.05:
         bad.append("bitrate %.0f is not within 5%% of %.0f" % (rate, bitrate))
