@@ -33,11 +33,12 @@ while read -r src preset rate ch frames; do
   got=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,profile,sample_rate,channels,duration_ts \
     -of default=nw=1:nk=1 "$out" | paste -sd/)
   ts=${got##*/}
-  # No edit list: the encoder's delay leads (2624 frames for LC; 6324 at the
-  # output rate for HE-AAC), padded to a whole unit (1024 or 2048 frames).
+  # LC renders present exactly the source through their edit list; HE-AAC
+  # renders have none, so the encoder's delay (6324 frames at the output
+  # rate) leads, padded to a whole unit of 2048 frames.
   case "$preset" in
     9 | 10 | 11 | 14) profile=HE-AAC delay=6324 unit=2048 ;;
-    *) profile=LC delay=2624 unit=1024 ;;
+    *) profile=LC delay=0 unit=1 ;;
   esac
   [ "${got%/*}" = "aac/$profile/$rate/$ch" ] || fail "ffprobe preset $preset: $got"
   [ "$ts" -ge $((frames + delay)) ] && [ "$ts" -lt $((frames + delay + unit)) ] ||
