@@ -25,8 +25,9 @@ else
   run=(win64 native)
   skipped="win32 tests not run: $(vog_no_i386_reason); the win32 DLL and programs were built and the tests ran as the win64 build"
 fi
-# The 32-bit product alone: the DLL, the stand-in host and the tools.
-product_targets=(vogaac2 host aacdec mp4dump tokenowner)
+# The 32-bit product alone: the DLL, its surrogate and proxy DLL, the stand-in
+# host and the tools.
+product_targets=(vogaac2 host aacdec aacenc mp4dump tokenowner DizuVOSurrogate kvfioproxy)
 
 status=0
 for entry in "${build[@]}"; do
