@@ -22,6 +22,7 @@
 #include "audiofilewriter.h"
 #include "factories.h"
 #include "mp4enc.h"
+#include "mp4encunits.h"
 #include "textencoding.h"
 #include "toolmain.h"
 
@@ -181,12 +182,8 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
         r = mp4EncEncode(enc_, nullptr, 0, &consumed, &next, buffer_.data(), int32_t(buffer_.size()), &bytes, &units);
         if (r == kMp4EncOk && bytes == 0) ended_ = true;
       }
-      if (r != kMp4EncOk) return E_FAIL;
-      int32_t offset = 0;
-      for (int32_t i = 0; units && i < units->count; ++i) {
-        pending_.emplace_back(buffer_.begin() + offset, buffer_.begin() + offset + units->sizes[i]);
-        offset += units->sizes[i];
-      }
+      if (r != kMp4EncOk || bytes < 0 || bytes > int32_t(buffer_.size())) return E_FAIL;
+      if (!mp4EncSplitUnits(buffer_.data(), bytes, units, &pending_)) return E_FAIL;
     }
     unit->swap(pending_.front());
     pending_.erase(pending_.begin());
