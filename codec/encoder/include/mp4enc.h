@@ -55,8 +55,11 @@ struct mp4EncInfo {
 struct mp4EncInstance;
 typedef mp4EncInstance* mp4EncHandle;
 
-// True for the object types whose stream carries SBR (HE-AAC and HE-AAC v2).
-inline bool mp4EncObjectTypeHasSbr(int32_t objectType) { return objectType == 5 || objectType == 29; }
+// True for the object types whose stream carries SBR: 5, 29 and 132 (frames
+// of 2048 samples, a core at half the rate).
+inline bool mp4EncObjectTypeHasSbr(int32_t objectType) {
+  return objectType == 5 || objectType == 29 || objectType == 132;
+}
 
 // The priming samples a file's edit list should hide, or 0 for none. SBR
 // streams get none: ffmpeg applies an edit list's start twice on them (at the

@@ -42,7 +42,7 @@ const RateRow kSbrPairs[] = {{4000, 0, 0, 0},           {8000, 32000, 32000, 480
                              {14000, 32000, 44100, 48000}, {32000, 32000, 44100, 48000}, {64001, 48000, 48000, 48000},
                              {kEnd, 0, 0, 0}};
 
-bool isSbrType(int32_t t) { return t == 5 || t == 29 || t == 132; }
+bool isSbrType(int32_t t) { return mp4EncObjectTypeHasSbr(t); }
 bool isLcFamily(int32_t t) { return t == 2 || t == 4 || t == 17 || t == 19 || t == 129; }
 bool isKnownType(int32_t t) { return isLcFamily(t) || isSbrType(t); }
 
@@ -364,7 +364,6 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
     if (he) {
       const int32_t converterDelay = 2 * GetResamplerDelay(s->downsampler);
       s->sbrDelay = 2 * s->coreDelay + converterDelay;
-      s->bandwidth = static_cast<int32_t>(info.bandwidth);
       SbrEncoderSettings set;
       sbrEncoderGetSettings(s->sbr, &set);
       s->bandwidth = set.stopHz;
