@@ -5,9 +5,9 @@
 #include <string.h>
 
 #include "kvbyteorder.h"
-#include "kvglobalblock.h"
+#include "kvmemblock.h"
 #include "kvmriff.h"
-#include "kvstr.h"
+#include "kvwidetext.h"
 
 namespace {
 
@@ -34,14 +34,14 @@ T* AllocField(DWORD* flags, DWORD bit, T** ptr, DWORD* size, DWORD bytes) {
 
 // Copies a text field into a caller's buffer. The copy never reads past the
 // field's recorded size, so a buffer without a terminator is safe.
-int CopyTextOut(DWORD flags, DWORD bit, const wchar_t* text, DWORD size, wchar_t* buf, int cch) {
+int CopyTextOut(DWORD flags, DWORD bit, const WCHAR* text, DWORD size, WCHAR* buf, int cch) {
   if (!buf) return 0;
   if (cch <= 0) return 0;
   if (!(flags & bit) || !text) {
     buf[0] = 0;
     return 0;
   }
-  DWORD chars = size / sizeof(wchar_t);
+  DWORD chars = size / sizeof(WCHAR);
   DWORD limit = static_cast<DWORD>(cch - 1);
   DWORD n = 0;
   while (n < limit && n < chars && text[n]) {
@@ -161,33 +161,33 @@ CKvLinkProjectInfo& CKvLinkProjectInfo::operator=(const CKvLinkProjectInfo& othe
     m_##member##Size = size;                                                                     \
   }
 
-KVLINK_FIELD_OPS(ProjectPath, projectPath, wchar_t, KVLINK_PROJECTPATH)
-KVLINK_FIELD_OPS(CommandLine, commandLine, wchar_t, KVLINK_COMMANDLINE)
-KVLINK_FIELD_OPS(TemplateName, templateName, wchar_t, KVLINK_TEMPLATENAME)
+KVLINK_FIELD_OPS(ProjectPath, projectPath, WCHAR, KVLINK_PROJECTPATH)
+KVLINK_FIELD_OPS(CommandLine, commandLine, WCHAR, KVLINK_COMMANDLINE)
+KVLINK_FIELD_OPS(TemplateName, templateName, WCHAR, KVLINK_TEMPLATENAME)
 KVLINK_FIELD_OPS(TemplateData, templateData, void, KVLINK_TEMPLATEDATA)
 KVLINK_FIELD_OPS(AppTemplateData, appTemplateData, void, KVLINK_APPTEMPLATEDATA)
-KVLINK_FIELD_OPS(CreatorAppInfo, creatorAppInfo, wchar_t, KVLINK_CREATORAPPINFO)
-KVLINK_FIELD_OPS(CreatorAppWindowClassName, creatorAppWindowClassName, wchar_t, KVLINK_CREATORAPPWINDOWCLASSNAME)
+KVLINK_FIELD_OPS(CreatorAppInfo, creatorAppInfo, WCHAR, KVLINK_CREATORAPPINFO)
+KVLINK_FIELD_OPS(CreatorAppWindowClassName, creatorAppWindowClassName, WCHAR, KVLINK_CREATORAPPWINDOWCLASSNAME)
 KVLINK_FIELD_OPS(ProjectData, projectData, void, KVLINK_PROJECTDATA)
 #undef KVLINK_FIELD_OPS
 
-wchar_t* CKvLinkProjectInfo::GetProjectPath() { return m_projectPath; }
-wchar_t* CKvLinkProjectInfo::GetCommandLineW() { return m_commandLine; }
-wchar_t* CKvLinkProjectInfo::GetTemplateName() { return m_templateName; }
-wchar_t* CKvLinkProjectInfo::GetCreatorAppInfo() { return m_creatorAppInfo; }
-wchar_t* CKvLinkProjectInfo::GetCreatorAppWindowClassName() { return m_creatorAppWindowClassName; }
+WCHAR* CKvLinkProjectInfo::GetProjectPath() { return m_projectPath; }
+WCHAR* CKvLinkProjectInfo::GetCommandLineW() { return m_commandLine; }
+WCHAR* CKvLinkProjectInfo::GetTemplateName() { return m_templateName; }
+WCHAR* CKvLinkProjectInfo::GetCreatorAppInfo() { return m_creatorAppInfo; }
+WCHAR* CKvLinkProjectInfo::GetCreatorAppWindowClassName() { return m_creatorAppWindowClassName; }
 void* CKvLinkProjectInfo::GetTemplateData() { return m_templateData; }
 void* CKvLinkProjectInfo::GetAppTemplateData() { return m_appTemplateData; }
 void* CKvLinkProjectInfo::GetProjectData() { return m_projectData; }
 GUID* CKvLinkProjectInfo::GetRendererGuid() { return &m_rendererGuid; }
 DWORD CKvLinkProjectInfo::GetVersion() { return m_version; }
 
-HRESULT CKvLinkProjectInfo::_AllocSetString(const wchar_t* text, wchar_t** field, DWORD* size, DWORD bit) {
+HRESULT CKvLinkProjectInfo::_AllocSetString(const WCHAR* text, WCHAR** field, DWORD* size, DWORD bit) {
   if (!text) return E_INVALIDARG;
-  size_t len = wcslen(text);
+  size_t len = kvwide::Length(text);
   if (len >= 0x7FFFFFFEu) return E_OUTOFMEMORY;
-  DWORD bytes = static_cast<DWORD>((len + 1) * sizeof(wchar_t));
-  wchar_t* p = static_cast<wchar_t*>(kvblock::Alloc(bytes));
+  DWORD bytes = static_cast<DWORD>((len + 1) * sizeof(WCHAR));
+  WCHAR* p = static_cast<WCHAR*>(kvblock::Alloc(bytes));
   if (!p) return E_OUTOFMEMORY;
   memcpy(p, text, bytes);
   *field = p;
@@ -196,23 +196,23 @@ HRESULT CKvLinkProjectInfo::_AllocSetString(const wchar_t* text, wchar_t** field
   return S_OK;
 }
 
-HRESULT CKvLinkProjectInfo::_AllocSetStringW(const wchar_t* text, wchar_t** field, DWORD* size, DWORD bit) {
+HRESULT CKvLinkProjectInfo::_AllocSetStringW(const WCHAR* text, WCHAR** field, DWORD* size, DWORD bit) {
   return _AllocSetString(text, field, size, bit);
 }
 
-HRESULT CKvLinkProjectInfo::SetProjectPath(const wchar_t* text) {
+HRESULT CKvLinkProjectInfo::SetProjectPath(const WCHAR* text) {
   return _AllocSetString(text, &m_projectPath, &m_projectPathSize, KVLINK_PROJECTPATH);
 }
-HRESULT CKvLinkProjectInfo::SetCommandLine(const wchar_t* text) {
+HRESULT CKvLinkProjectInfo::SetCommandLine(const WCHAR* text) {
   return _AllocSetString(text, &m_commandLine, &m_commandLineSize, KVLINK_COMMANDLINE);
 }
-HRESULT CKvLinkProjectInfo::SetTemplateName(const wchar_t* text) {
+HRESULT CKvLinkProjectInfo::SetTemplateName(const WCHAR* text) {
   return _AllocSetStringW(text, &m_templateName, &m_templateNameSize, KVLINK_TEMPLATENAME);
 }
-HRESULT CKvLinkProjectInfo::SetCreatorAppInfo(const wchar_t* text) {
+HRESULT CKvLinkProjectInfo::SetCreatorAppInfo(const WCHAR* text) {
   return _AllocSetString(text, &m_creatorAppInfo, &m_creatorAppInfoSize, KVLINK_CREATORAPPINFO);
 }
-HRESULT CKvLinkProjectInfo::SetCreatorAppWindowClassName(const wchar_t* text) {
+HRESULT CKvLinkProjectInfo::SetCreatorAppWindowClassName(const WCHAR* text) {
   return _AllocSetString(text, &m_creatorAppWindowClassName, &m_creatorAppWindowClassNameSize,
                          KVLINK_CREATORAPPWINDOWCLASSNAME);
 }
@@ -297,19 +297,19 @@ HRESULT CKvLinkProjectInfo::SetProjectData(DWORD id, const void* data, DWORD siz
   return S_OK;
 }
 
-int CKvLinkProjectInfo::GetProjectPath(wchar_t* buf, int cch) {
+int CKvLinkProjectInfo::GetProjectPath(WCHAR* buf, int cch) {
   return CopyTextOut(m_flags, KVLINK_PROJECTPATH, m_projectPath, m_projectPathSize, buf, cch);
 }
-int CKvLinkProjectInfo::GetCommandLineW(wchar_t* buf, int cch) {
+int CKvLinkProjectInfo::GetCommandLineW(WCHAR* buf, int cch) {
   return CopyTextOut(m_flags, KVLINK_COMMANDLINE, m_commandLine, m_commandLineSize, buf, cch);
 }
-int CKvLinkProjectInfo::GetTemplateName(wchar_t* buf, int cch) {
+int CKvLinkProjectInfo::GetTemplateName(WCHAR* buf, int cch) {
   return CopyTextOut(m_flags, KVLINK_TEMPLATENAME, m_templateName, m_templateNameSize, buf, cch);
 }
-int CKvLinkProjectInfo::GetCreatorAppInfo(wchar_t* buf, int cch) {
+int CKvLinkProjectInfo::GetCreatorAppInfo(WCHAR* buf, int cch) {
   return CopyTextOut(m_flags, KVLINK_CREATORAPPINFO, m_creatorAppInfo, m_creatorAppInfoSize, buf, cch);
 }
-int CKvLinkProjectInfo::GetCreatorAppWindowClassName(wchar_t* buf, int cch) {
+int CKvLinkProjectInfo::GetCreatorAppWindowClassName(WCHAR* buf, int cch) {
   return CopyTextOut(m_flags, KVLINK_CREATORAPPWINDOWCLASSNAME, m_creatorAppWindowClassName,
                      m_creatorAppWindowClassNameSize, buf, cch);
 }

@@ -13,9 +13,9 @@
 // ids are unique within the list.
 #pragma once
 
-#include <objidl.h>
 
 #include "kvapi.h"
+#include "kvstream.h"
 
 // Presence bits.
 #define KVLINK_PROJECTPATH 0x001u
@@ -55,21 +55,21 @@ class CKvLinkProjectInfo {
   CKvLinkProjectInfo& operator=(const CKvLinkProjectInfo& other);
 
   // Plain accessors: no checks, no copies.
-  wchar_t* GetProjectPath();
-  wchar_t* GetCommandLineW();
-  wchar_t* GetTemplateName();
-  wchar_t* GetCreatorAppInfo();
-  wchar_t* GetCreatorAppWindowClassName();
+  WCHAR* GetProjectPath();
+  WCHAR* GetCommandLineW();
+  WCHAR* GetTemplateName();
+  WCHAR* GetCreatorAppInfo();
+  WCHAR* GetCreatorAppWindowClassName();
   void* GetTemplateData();
   void* GetAppTemplateData();
   void* GetProjectData();
-  wchar_t** GetProjectPathPtr();
-  wchar_t** GetCommandLinePtr();
-  wchar_t** GetTemplateNamePtr();
+  WCHAR** GetProjectPathPtr();
+  WCHAR** GetCommandLinePtr();
+  WCHAR** GetTemplateNamePtr();
   void** GetTemplateDataPtr();
   void** GetAppTemplateDataPtr();
-  wchar_t** GetCreatorAppInfoPtr();
-  wchar_t** GetCreatorAppWindowClassNamePtr();
+  WCHAR** GetCreatorAppInfoPtr();
+  WCHAR** GetCreatorAppWindowClassNamePtr();
   void** GetProjectDataPtr();
   DWORD GetProjectPathSize();
   DWORD GetCommandLineSize();
@@ -92,33 +92,33 @@ class CKvLinkProjectInfo {
 
   // Release the field's buffer, then allocate a zero-filled one of size
   // bytes and record it; null on failure. The bit is not set.
-  wchar_t* AllocProjectPath(DWORD size);
-  wchar_t* AllocCommandLine(DWORD size);
-  wchar_t* AllocTemplateName(DWORD size);
+  WCHAR* AllocProjectPath(DWORD size);
+  WCHAR* AllocCommandLine(DWORD size);
+  WCHAR* AllocTemplateName(DWORD size);
   void* AllocTemplateData(DWORD size);
   void* AllocAppTemplateData(DWORD size);
-  wchar_t* AllocCreatorAppInfo(DWORD size);
-  wchar_t* AllocCreatorAppWindowClassName(DWORD size);
+  WCHAR* AllocCreatorAppInfo(DWORD size);
+  WCHAR* AllocCreatorAppWindowClassName(DWORD size);
   void* AllocProjectData(DWORD size);
 
   // Release the field's buffer, then adopt the given one. The bit is not set.
-  void SetProjectPathToBuffer(wchar_t* buffer, DWORD size);
-  void SetCommandLineToBuffer(wchar_t* buffer, DWORD size);
-  void SetTemplateNameToBuffer(wchar_t* buffer, DWORD size);
+  void SetProjectPathToBuffer(WCHAR* buffer, DWORD size);
+  void SetCommandLineToBuffer(WCHAR* buffer, DWORD size);
+  void SetTemplateNameToBuffer(WCHAR* buffer, DWORD size);
   void SetTemplateDataToBuffer(void* buffer, DWORD size);
   void SetAppTemplateDataToBuffer(void* buffer, DWORD size);
-  void SetCreatorAppInfoToBuffer(wchar_t* buffer, DWORD size);
-  void SetCreatorAppWindowClassNameToBuffer(wchar_t* buffer, DWORD size);
+  void SetCreatorAppInfoToBuffer(WCHAR* buffer, DWORD size);
+  void SetCreatorAppWindowClassNameToBuffer(WCHAR* buffer, DWORD size);
   void SetProjectDataToBuffer(void* buffer, DWORD size);
 
   // Setters: a copy of the text with its terminator (size in bytes) and the
   // bit set; E_INVALIDARG for null, E_OUTOFMEMORY. They expect the field
   // empty (a fresh record).
-  HRESULT SetProjectPath(const wchar_t* text);
-  HRESULT SetCommandLine(const wchar_t* text);
-  HRESULT SetTemplateName(const wchar_t* text);
-  HRESULT SetCreatorAppInfo(const wchar_t* text);
-  HRESULT SetCreatorAppWindowClassName(const wchar_t* text);
+  HRESULT SetProjectPath(const WCHAR* text);
+  HRESULT SetCommandLine(const WCHAR* text);
+  HRESULT SetTemplateName(const WCHAR* text);
+  HRESULT SetCreatorAppInfo(const WCHAR* text);
+  HRESULT SetCreatorAppWindowClassName(const WCHAR* text);
   HRESULT SetTemplateData(const void* data, DWORD size);
   HRESULT SetAppTemplateData(const void* data, DWORD size);
   HRESULT SetRendererGuid(GUID guid);
@@ -128,11 +128,11 @@ class CKvLinkProjectInfo {
 
   // Copy the text into buf (at most cch - 1 characters and a terminator;
   // empty when the field is absent); the result is the length copied.
-  int GetProjectPath(wchar_t* buf, int cch);
-  int GetCommandLineW(wchar_t* buf, int cch);
-  int GetTemplateName(wchar_t* buf, int cch);
-  int GetCreatorAppInfo(wchar_t* buf, int cch);
-  int GetCreatorAppWindowClassName(wchar_t* buf, int cch);
+  int GetProjectPath(WCHAR* buf, int cch);
+  int GetCommandLineW(WCHAR* buf, int cch);
+  int GetTemplateName(WCHAR* buf, int cch);
+  int GetCreatorAppInfo(WCHAR* buf, int cch);
+  int GetCreatorAppWindowClassName(WCHAR* buf, int cch);
   // One item of the project-data list: with buf null, *size receives the
   // item's size; otherwise the item is copied when *size is large enough.
   HRESULT GetProjectData(DWORD id, void* buf, DWORD* size);
@@ -168,25 +168,25 @@ class CKvLinkProjectInfo {
   void _FreeCreatorAppInfo();
   void _FreeCreatorAppWindowClassName();
   void _FreeProjectData();
-  HRESULT _AllocSetString(const wchar_t* text, wchar_t** field, DWORD* size, DWORD bit);
-  HRESULT _AllocSetStringW(const wchar_t* text, wchar_t** field, DWORD* size, DWORD bit);
+  HRESULT _AllocSetString(const WCHAR* text, WCHAR** field, DWORD* size, DWORD bit);
+  HRESULT _AllocSetStringW(const WCHAR* text, WCHAR** field, DWORD* size, DWORD bit);
 
   DWORD m_flags;
   DWORD m_version;
-  wchar_t* m_projectPath;
+  WCHAR* m_projectPath;
   DWORD m_projectPathSize;
-  wchar_t* m_commandLine;
+  WCHAR* m_commandLine;
   DWORD m_commandLineSize;
   GUID m_rendererGuid;
-  wchar_t* m_templateName;
+  WCHAR* m_templateName;
   DWORD m_templateNameSize;
   void* m_templateData;
   DWORD m_templateDataSize;
   void* m_appTemplateData;
   DWORD m_appTemplateDataSize;
-  wchar_t* m_creatorAppInfo;
+  WCHAR* m_creatorAppInfo;
   DWORD m_creatorAppInfoSize;
-  wchar_t* m_creatorAppWindowClassName;
+  WCHAR* m_creatorAppWindowClassName;
   DWORD m_creatorAppWindowClassNameSize;
   void* m_projectData;
   DWORD m_projectDataSize;

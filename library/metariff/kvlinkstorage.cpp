@@ -5,11 +5,13 @@
 #include <string.h>
 
 #include "kvbyteorder.h"
-#include "kvglobalblock.h"
+#include "kvmemblock.h"
+#include "kvriff.h"
+#ifdef _WIN32
 #include "kverror.h"
 #include "kvfmmeta.h"
-#include "kvriff.h"
 #include "kvstr.h"
+#endif
 
 // Field access for the loaders: they fill buffers, sizes and bits directly.
 struct KvLinkProjectAccess {
@@ -100,25 +102,13 @@ const GUID* const kDeleteGuids[] = {&KVLINK64_VERSION,      &KVLINK64_CREATORAPP
 
 bool VersionAccepted(DWORD v) { return (v & 0xFF000000u) <= 0x01000000u; }
 
-bool SeekTo(HANDLE file, uint64_t pos) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
-}
+bool SeekTo(HANDLE file, uint64_t pos) { return kvfile::Seek(file, static_cast<int64_t>(pos), FILE_BEGIN); }
 
-bool Tell(HANDLE file, uint64_t* pos) {
-  LARGE_INTEGER zero, now;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &now, FILE_CURRENT)) return false;
-  *pos = static_cast<uint64_t>(now.QuadPart);
-  return true;
-}
+bool Tell(HANDLE file, uint64_t* pos) { return kvfile::Seek(file, 0, FILE_CURRENT, pos); }
 
 bool BytesAhead(HANDLE file, uint64_t* ahead) {
-  uint64_t pos = 0;
-  LARGE_INTEGER len;
-  if (!Tell(file, &pos) || !GetFileSizeEx(file, &len)) return false;
-  uint64_t l = static_cast<uint64_t>(len.QuadPart);
+  uint64_t pos = 0, l = 0;
+  if (!Tell(file, &pos) || !kvfile::Length(file, &l)) return false;
   *ahead = l > pos ? l - pos : 0;
   return true;
 }
@@ -126,7 +116,7 @@ bool BytesAhead(HANDLE file, uint64_t* ahead) {
 bool WriteExact(HANDLE file, const void* data, DWORD size) {
   DWORD put = 0;
   if (size == 0) return true;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
+  return kvfile::Write(file, data, size, &put) && put == size;
 }
 
 bool WriteZeros(HANDLE file, DWORD count) {
@@ -500,6 +490,7 @@ HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bu
   return S_OK;
 }
 
+#ifdef _WIN32
 HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProjectLinkMeta* link,
                                                CKvLinkProjectInfo* info) {
   if (!meta || !link || !info) return E_INVALIDARG;
@@ -663,3 +654,4 @@ HRESULT KVAPI ProjectLinkRiff_SaveFromReadMeta(const wchar_t* mediaPath, IKvRead
 HRESULT KVAPI ProjectLinkRiff64_SaveFromReadMeta(const wchar_t* path, IKvReadMeta* meta) {
   return SaveFromReadMeta<true>(path, meta, false);
 }
+#endif  // _WIN32

@@ -11,8 +11,12 @@
 #include <stdint.h>
 
 #include "kvapi.h"
-#include "kvfileio.h"
+#include "kvfile.h"
 #include "kvlinkproject.h"
+#include "kvstream.h"
+#ifdef _WIN32
+#include "kvfileio.h"
+#endif
 
 #define KVLINK_VERSION 0x01000100u
 
@@ -35,16 +39,18 @@ HRESULT KVAPI ProjectLinkRiff64_WriteChunk(HANDLE file, const GUID* id, const vo
 // Deletes the ten project-link chunks of a 64-bit RIFF file.
 HRESULT KVAPI ProjectLinkRiff64_DeleteChunks(HANDLE file, uint64_t* removed);
 
-// The project link of a reader: *loaded = 1 when the record is valid.
-HRESULT KVAPI ProjectLinkReadMeta_LoadInfo(IKvReadMeta* meta, CKvLinkProjectInfo* info, int* loaded);
-// The field-by-field copy: S_FALSE when the reader gives no field.
-HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProjectLinkMeta* link,
-                                               CKvLinkProjectInfo* info);
 // Whole-stream readers. ReadAll gives a zero-filled global memory block with
 // four zero bytes after the stream's data (so a text is always terminated);
 // *size is the stream's size. ReadFixed reads at most bufSize bytes.
 HRESULT KVAPI ProjectLinkReadMeta_ReadAll(IStream* stream, void** block, DWORD* size);
 HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bufSize, DWORD* size);
+
+#ifdef _WIN32
+// The project link of a reader: *loaded = 1 when the record is valid.
+HRESULT KVAPI ProjectLinkReadMeta_LoadInfo(IKvReadMeta* meta, CKvLinkProjectInfo* info, int* loaded);
+// The field-by-field copy: S_FALSE when the reader gives no field.
+HRESULT KVAPI ProjectLinkReadMeta_LoadInfoFrom(IKvReadMeta* meta, IKvReadProjectLinkMeta* link,
+                                               CKvLinkProjectInfo* info);
 
 // Copy a reader's project link into a file by path: the media file itself
 // (which must exist) or, with sidecar set, its sidecar "<media path>.kvl"
@@ -54,6 +60,7 @@ HRESULT KVAPI ProjectLinkReadMeta_ReadFixed(IStream* stream, void* buf, DWORD bu
 // was saved into it.
 HRESULT KVAPI ProjectLinkRiff_SaveFromReadMeta(const wchar_t* mediaPath, IKvReadMeta* meta, BOOL sidecar);
 HRESULT KVAPI ProjectLinkRiff64_SaveFromReadMeta(const wchar_t* path, IKvReadMeta* meta);
+#endif  // _WIN32
 
 KV_EXTERN_C_END
 

@@ -5,8 +5,9 @@
 #include <string.h>
 
 #include "kvbyteorder.h"
-#include "kvglobalblock.h"
+#include "kvmemblock.h"
 #include "kvriff.h"
+#include "kvwidetext.h"
 
 namespace {
 
@@ -18,16 +19,16 @@ const uint64_t kMaxListSize = 0xFFFFFFF7u - 4 - 8;
 
 // A copy of text in its own block; null stays null. *failed tells an
 // allocation failure apart from a null text.
-wchar_t* CopyText(const wchar_t* text, bool* failed) {
+WCHAR* CopyText(const WCHAR* text, bool* failed) {
   *failed = false;
   if (!text) return nullptr;
-  size_t len = wcslen(text);
+  size_t len = kvwide::Length(text);
   if (len >= 0x7FFFFFFEu) {
     *failed = true;
     return nullptr;
   }
-  DWORD bytes = static_cast<DWORD>((len + 1) * sizeof(wchar_t));
-  wchar_t* p = static_cast<wchar_t*>(kvblock::Alloc(bytes));
+  DWORD bytes = static_cast<DWORD>((len + 1) * sizeof(WCHAR));
+  WCHAR* p = static_cast<WCHAR*>(kvblock::Alloc(bytes));
   if (!p) {
     *failed = true;
     return nullptr;
@@ -37,7 +38,7 @@ wchar_t* CopyText(const wchar_t* text, bool* failed) {
 }
 
 // Appends one item holding text as it is (the list takes the block over).
-HRESULT AppendItem(KvSummary* s, DWORD id, wchar_t* text) {
+HRESULT AppendItem(KvSummary* s, DWORD id, WCHAR* text) {
   if (s->count >= 0x1FFFFFFFu) return E_OUTOFMEMORY;
   DWORD bytes = (s->count + 1) * sizeof(KvSummaryItem);
   KvSummaryItem* items = static_cast<KvSummaryItem*>(kvblock::Resize(s->items, bytes));
@@ -50,9 +51,9 @@ HRESULT AppendItem(KvSummary* s, DWORD id, wchar_t* text) {
 }
 
 // Grows the list by one item with a copy of text (null stays null).
-HRESULT GrowSummaryItems(KvSummary* s, DWORD id, const wchar_t* text) {
+HRESULT GrowSummaryItems(KvSummary* s, DWORD id, const WCHAR* text) {
   bool failed = false;
-  wchar_t* copy = CopyText(text, &failed);
+  WCHAR* copy = CopyText(text, &failed);
   if (failed) return E_OUTOFMEMORY;
   HRESULT hr = AppendItem(s, id, copy);
   if (FAILED(hr)) kvblock::Free(copy);
@@ -66,26 +67,14 @@ long FindIndex(const KvSummary* s, DWORD id) {
   return -1;
 }
 
-bool Tell(HANDLE file, uint64_t* pos) {
-  LARGE_INTEGER zero, now;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &now, FILE_CURRENT)) return false;
-  *pos = static_cast<uint64_t>(now.QuadPart);
-  return true;
-}
+bool Tell(HANDLE file, uint64_t* pos) { return kvfile::Seek(file, 0, FILE_CURRENT, pos); }
 
-bool SeekTo(HANDLE file, uint64_t pos) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
-}
+bool SeekTo(HANDLE file, uint64_t pos) { return kvfile::Seek(file, static_cast<int64_t>(pos), FILE_BEGIN); }
 
 // Bytes of the file after the current position.
 bool BytesAhead(HANDLE file, uint64_t* ahead) {
-  uint64_t pos = 0;
-  LARGE_INTEGER len;
-  if (!Tell(file, &pos) || !GetFileSizeEx(file, &len)) return false;
-  uint64_t l = static_cast<uint64_t>(len.QuadPart);
+  uint64_t pos = 0, l = 0;
+  if (!Tell(file, &pos) || !kvfile::Length(file, &l)) return false;
   *ahead = l > pos ? l - pos : 0;
   return true;
 }
@@ -93,12 +82,12 @@ bool BytesAhead(HANDLE file, uint64_t* ahead) {
 bool WriteExact(HANDLE file, const void* data, DWORD size) {
   DWORD put = 0;
   if (size == 0) return true;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
+  return kvfile::Write(file, data, size, &put) && put == size;
 }
 
 // Reads a sub-chunk's data of size bytes (and its pad byte) into a new
 // wide text. The size was checked against the list and the file.
-HRESULT ReadText(HANDLE file, DWORD size, bool wide, wchar_t** text) {
+HRESULT ReadText(HANDLE file, DWORD size, bool wide, WCHAR** text) {
   *text = nullptr;
   if (size > 0xFFFFFFF0u) return KV_E_READ;
   // Room for the data and a terminator of either width, also after an odd
@@ -110,20 +99,27 @@ HRESULT ReadText(HANDLE file, DWORD size, bool wide, wchar_t** text) {
     kvblock::Free(raw);
     return hr;
   }
+  static_assert(sizeof(WCHAR) == 2, "texts are held as the file's 16-bit units");
   if (wide) {
-    // size / 2 characters, terminated.
-    *text = reinterpret_cast<wchar_t*>(raw);
+    // size / 2 characters, terminated: the terminator's two bytes start at
+    // byte size & ~1, inside the size + 4 allocated.
+    *text = reinterpret_cast<WCHAR*>(raw);
     (*text)[size / 2] = 0;
     return S_OK;
   }
-  wchar_t* out = static_cast<wchar_t*>(kvblock::Alloc(size * 2 + 2));
+  // One character per byte and the terminator.
+  if (size >= 0x7FFFFFFFu) {
+    kvblock::Free(raw);
+    return E_OUTOFMEMORY;
+  }
+  WCHAR* out = static_cast<WCHAR*>(kvblock::Alloc((size + 1) * sizeof(WCHAR)));
   if (!out) {
     kvblock::Free(raw);
     return E_OUTOFMEMORY;
   }
   // raw[size] is the added terminating zero.
-  int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, reinterpret_cast<const char*>(raw), static_cast<int>(size) + 1,
-                              out, static_cast<int>(size) + 1);
+  int n = kvwide::FromAnsi(reinterpret_cast<const char*>(raw), static_cast<int>(size) + 1, out,
+                           static_cast<int>(size) + 1);
   if (n <= 0) out[0] = 0;
   out[size] = 0;
   kvblock::Free(raw);
@@ -157,7 +153,7 @@ HRESULT LoadList(HANDLE file, KvSummary* out, DWORD* listBytes, bool wide) {
       hr = KV_E_READ;
       break;
     }
-    wchar_t* text = nullptr;
+    WCHAR* text = nullptr;
     hr = ReadText(file, size, wide, &text);
     if (FAILED(hr)) break;
     uint64_t padded = static_cast<uint64_t>(size) + (size & 1);
@@ -180,20 +176,20 @@ HRESULT SaveList(HANDLE file, const KvSummary* s, DWORD* written, bool wide) {
   if (FAILED(hr)) return hr;
   uint64_t listSize = 4;
   for (DWORD i = 0; i < s->count; ++i) {
-    const wchar_t* text = s->items[i].text;
+    const WCHAR* text = s->items[i].text;
     if (!text) continue;
-    size_t len = wcslen(text);
+    size_t len = kvwide::Length(text);
     DWORD n = 0;
     char* ansi = nullptr;
     if (wide) {
       if (len >= kMaxListSize / 2) return E_OUTOFMEMORY;
       n = static_cast<DWORD>((len + 1) * 2);
     } else {
-      int need = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+      int need = kvwide::ToAnsi(text, nullptr, 0);
       n = need > 0 ? static_cast<DWORD>(need) : 1;
       ansi = static_cast<char*>(kvblock::Alloc(n));
       if (!ansi) return E_OUTOFMEMORY;
-      if (need > 0) WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, need, nullptr, nullptr);
+      if (need > 0) kvwide::ToAnsi(text, ansi, need);
       ansi[n - 1] = 0;
     }
     uint64_t padded = static_cast<uint64_t>(n) + (n & 1);
@@ -235,12 +231,12 @@ HRESULT KVAPI KvSummary_GetItemIndex(const KvSummary* s, DWORD id) {
   return i < 0 ? KV_E_NOTFOUND : static_cast<HRESULT>(i);
 }
 
-const wchar_t* KVAPI KvSummary_GetItemText(const KvSummary* s, DWORD id) {
+const WCHAR* KVAPI KvSummary_GetItemText(const KvSummary* s, DWORD id) {
   long i = FindIndex(s, id);
   return i < 0 ? nullptr : s->items[i].text;
 }
 
-HRESULT KVAPI KvSummary_SetItem(KvSummary* s, DWORD id, const wchar_t* text) {
+HRESULT KVAPI KvSummary_SetItem(KvSummary* s, DWORD id, const WCHAR* text) {
   if (!s || id == 0) return E_INVALIDARG;
   long i = FindIndex(s, id);
   if (i < 0) return GrowSummaryItems(s, id, text);
@@ -251,7 +247,7 @@ HRESULT KVAPI KvSummary_SetItem(KvSummary* s, DWORD id, const wchar_t* text) {
     return S_OK;
   }
   bool failed = false;
-  wchar_t* copy = CopyText(text, &failed);
+  WCHAR* copy = CopyText(text, &failed);
   if (failed) return E_OUTOFMEMORY;
   kvblock::Free(item.text);
   item.text = copy;
@@ -276,10 +272,10 @@ HRESULT KVAPI KvSummary_Copy(KvSummary* dst, const KvSummary* src) {
 BOOL KVAPI KvSummary_Compare(const KvSummary* a, const KvSummary* b) {
   if (!a || !b || a->count != b->count) return FALSE;
   for (DWORD i = 0; i < a->count; ++i) {
-    const wchar_t* x = a->items[i].text;
-    const wchar_t* y = b->items[i].text;
+    const WCHAR* x = a->items[i].text;
+    const WCHAR* y = b->items[i].text;
     if (!x && !y) continue;
-    if (!x || !y || lstrcmpW(x, y) != 0) return FALSE;
+    if (!x || !y || kvwide::Compare(x, y) != 0) return FALSE;
   }
   return TRUE;
 }
@@ -342,7 +338,7 @@ HRESULT KVAPI KvSummary_SaveUNFO(HANDLE file, const KvSummary* s, DWORD* written
   return SaveList(file, s, written, true);
 }
 
-HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, wchar_t* buf, int cch, DWORD listBytes) {
+HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, WCHAR* buf, int cch, DWORD listBytes) {
   if (!buf || cch < 1) return E_INVALIDARG;
   buf[0] = 0;
   uint64_t start = 0;
@@ -357,11 +353,10 @@ HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, wchar_t* buf, i
     if (SUCCEEDED(hr) && (size > inList || !BytesAhead(file, &ahead) || size > ahead)) hr = KV_E_READ;
   }
   if (SUCCEEDED(hr)) {
-    wchar_t* text = nullptr;
+    WCHAR* text = nullptr;
     hr = ReadText(file, size, false, &text);
     if (SUCCEEDED(hr)) {
-      lstrcpynW(buf, text, cch);
-      buf[cch - 1] = 0;
+      kvwide::CopyN(buf, text, static_cast<size_t>(cch));
       kvblock::Free(text);
     }
   }

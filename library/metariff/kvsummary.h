@@ -9,10 +9,11 @@
 #pragma once
 
 #include "kvapi.h"
+#include "kvfile.h"
 
 typedef struct KvSummaryItem {
   DWORD id;       // four-character code, first character in the low byte
-  wchar_t* text;  // zero-terminated; may be null
+  WCHAR* text;  // zero-terminated; may be null
 } KvSummaryItem;
 
 typedef struct KvSummary {
@@ -27,10 +28,10 @@ HRESULT KVAPI KvSummary_Free(KvSummary* s);
 // Index of the first item with id, or 0x8004E00A.
 HRESULT KVAPI KvSummary_GetItemIndex(const KvSummary* s, DWORD id);
 // Text of the first item with id, or null.
-const wchar_t* KVAPI KvSummary_GetItemText(const KvSummary* s, DWORD id);
+const WCHAR* KVAPI KvSummary_GetItemText(const KvSummary* s, DWORD id);
 // Sets (or, with a null text, empties) the text of id, appending a new item
 // for a new id. Id 0: E_INVALIDARG.
-HRESULT KVAPI KvSummary_SetItem(KvSummary* s, DWORD id, const wchar_t* text);
+HRESULT KVAPI KvSummary_SetItem(KvSummary* s, DWORD id, const WCHAR* text);
 // dst becomes a deep copy of src; dst must not own anything (it is not
 // released). On a failure dst is freed.
 HRESULT KVAPI KvSummary_Copy(KvSummary* dst, const KvSummary* src);
@@ -52,6 +53,6 @@ HRESULT KVAPI KvSummary_Save(HANDLE file, const KvSummary* s, DWORD* written);
 HRESULT KVAPI KvSummary_SaveUNFO(HANDLE file, const KvSummary* s, DWORD* written);
 // One text of the "INFO" list found from the current position within
 // listBytes; buf always ends in a zero. The file position is kept.
-HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, wchar_t* buf, int cch, DWORD listBytes);
+HRESULT KVAPI KvSummary_GetStringFromFile(HANDLE file, DWORD id, WCHAR* buf, int cch, DWORD listBytes);
 
 KV_EXTERN_C_END
