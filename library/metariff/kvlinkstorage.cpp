@@ -119,6 +119,12 @@ bool WriteExact(HANDLE file, const void* data, DWORD size) {
   return kvfile::Write(file, data, size, &put) && put == size;
 }
 
+// The end of the RIFF content lies within the file.
+bool ContentInFile(HANDLE file, uint64_t end) {
+  uint64_t length = 0;
+  return kvfile::Length(file, &length) && end <= length;
+}
+
 bool WriteZeros(HANDLE file, DWORD count) {
   static const BYTE zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   return WriteExact(file, zeros, count);
@@ -307,6 +313,9 @@ HRESULT KVAPI ProjectLinkRiff_WriteChunk(HANDLE file, DWORD id, const void* data
     if (!SeekTo(file, header)) return KV_E_WRITE;
   } else {
     if (static_cast<uint64_t>(content) + 8 + padNew > 0xFFFFFFF7u - 4) return KV_E_TOOBIG;
+    // A RIFF size that claims more than the file holds would put the chunk
+    // past the end, after a gap of undefined bytes.
+    if (!ContentInFile(file, body + content)) return KV_E_BADLENGTH;
     if (!SeekTo(file, body + content)) return KV_E_WRITE;
     growth = static_cast<DWORD>(8 + padNew);
   }
@@ -358,6 +367,7 @@ HRESULT KVAPI ProjectLinkRiff64_WriteChunk(HANDLE file, const GUID* id, const vo
   if (inPlace) {
     if (!SeekTo(file, header)) return KV_E_WRITE;
   } else {
+    if (content > UINT64_MAX - body || !ContentInFile(file, body + content)) return KV_E_BADLENGTH;
     if (!SeekTo(file, body + content)) return KV_E_WRITE;
     growth = 24 + padNew;
   }

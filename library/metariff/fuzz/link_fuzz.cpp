@@ -4,7 +4,7 @@
 // buffers, its project-data list is searched, it is saved into a new file of
 // the same family and loaded back, where every field must be the same bytes,
 // and it is saved over the input file itself (whose hostile chunks the
-// in-place rewrite must walk). The file must never be read or written
+// in-place rewrite must walk, and which grows by the record's chunks only). The file must never be read or written
 // outside its bytes, every block must be released, and a walk must end.
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Use(info);
   SaveAndReload(info, is64);
+  // Saved over the input, the file grows by the record's chunks at most:
+  // never by what a header claims beyond the file's end.
+  const uint64_t record = uint64_t(info.GetProjectPathSize()) + info.GetCommandLineSize() +
+                          info.GetTemplateNameSize() + info.GetTemplateDataSize() + info.GetAppTemplateDataSize() +
+                          info.GetCreatorAppInfoSize() + info.GetCreatorAppWindowClassNameSize() +
+                          info.GetProjectDataSize() + sizeof(GUID) + 4;
   Save(h, is64, &info);
+  if (file.Bytes().size() > size + record + 10 * 32) abort();
   return 0;
 }
