@@ -3,8 +3,10 @@
 # address, undefined and bounds sanitizers), until each has run its hour in
 # total, counted across sessions.
 #
-#   scripts/fuzz-hours.sh start [LANES]  run in the background, LANES targets
-#                                        at a time (default 2, at most 2)
+#   scripts/fuzz-hours.sh start [LANES] [TARGET...]
+#                                        run in the background, LANES targets
+#                                        at a time (default 2, at most 2),
+#                                        over the TARGETs named (default all)
 #   scripts/fuzz-hours.sh stop           interrupt the running targets (their
 #                                        time so far is logged) and the lanes
 #   scripts/fuzz-hours.sh status         time, execs and coverage per target
@@ -60,6 +62,7 @@ run_one() {  # target seed
   local t=$1 seed=$2 left dir out start end pid rc outcome last execs cov ft corp
   left=$(( hour - $(seconds_done "$t") ))
   [ "$left" -gt 0 ] || return 0
+  if [ -n "${FUZZ_HOURS_SLICE:-}" ] && [ "$FUZZ_HOURS_SLICE" -lt "$left" ]; then left=$FUZZ_HOURS_SLICE; fi
   dir=$runs/$t
   mkdir -p "$dir/corpus"
   # A copy of the program: the build may relink it while it runs.
@@ -120,12 +123,17 @@ case ${1:-status} in
   start)
     lanes=${2:-2}
     [ "$lanes" -le 2 ] || lanes=2
+    shift $(( $# < 2 ? $# : 2 ))
     if ls "$state"/lane.* >/dev/null 2>&1; then
       echo "fuzz-hours: already running (scripts/fuzz-hours.sh stop first)" >&2; exit 1
     fi
     mkdir -p "$state"
     rm -f "$state"/claimed.* "$state/stop"
-    ordered >"$state/list"
+    if [ $# -gt 0 ]; then
+      ordered | grep -P "^($(IFS='|'; echo "$*"))\t" >"$state/list"
+    else
+      ordered >"$state/list"
+    fi
     for i in $(seq 1 "$lanes"); do
       ( lane; rm -f "$state/lane.$i" ) </dev/null >/dev/null 2>&1 &
       echo $! >"$state/lane.$i"
