@@ -53,12 +53,16 @@ int32_t AacCoreMaxBitrate(int32_t qualityMode, int32_t channels, int32_t variant
 }
 
 int32_t AacCoreBandwidth(int32_t bitRatePerChannel, int32_t sampleRate) {
+  // Bits per line decide how wide a band the coder can keep clean. A frame
+  // at a lower sample rate lasts longer and its lines lie closer together,
+  // so a bandwidth in Hz costs about the same bitrate at any rate.
   static const struct {
     int32_t below;
     int32_t hz;
-  } kRows[] = {{12000, 5000}, {16000, 6500}, {20000, 8000}, {28000, 10000}, {36000, 11500},
-               {48000, 15000}, {80000, 16000}, {112000, 17000}, {0x7fffffff, 19000}};
-  int32_t hz = 19000;
+  } kRows[] = {{12000, 5000},  {16000, 6500},  {20000, 8000},  {24000, 9500},  {28000, 10500},
+               {32000, 11000}, {40000, 13000}, {48000, 15000}, {56000, 16000}, {64000, 16500},
+               {80000, 17000}, {96000, 18000}, {112000, 19000}, {128000, 19500}, {0x7fffffff, 20000}};
+  int32_t hz = 20000;
   for (const auto& r : kRows) {
     if (bitRatePerChannel < r.below) {
       hz = r.hz;
@@ -132,7 +136,10 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   }
   bitRate = std::max(0, bitRate - cfg->reservedRate);
   c->bitRate = bitRate;
-  c->bandwidth = AacCoreBandwidth(bitRate / ch, cfg->sampleRate);
+  // A lone channel lacks the mid/side saving of a pair: it is given the
+  // bandwidth of a somewhat lower rate.
+  const int32_t perChannel = bitRate / ch;
+  c->bandwidth = AacCoreBandwidth(ch == 1 ? perChannel * 3 / 4 : perChannel, cfg->sampleRate);
   c->samplingRateIndex = findSamplingRateIndex(cfg->sampleRate);
   if (psyInit(&c->psy, bitRate, cfg->sampleRate, c->bandwidth, ch) != 0) {
     AacCoreClose(c);

@@ -28,6 +28,7 @@ struct PsyConfiguration {
   int32_t altActiveBands;  // for the reduced analysis
   const uint16_t* bandOffsets;  // numBands + 1 borders
   float thrQuiet[kAacMaxBands];
+  float thrWeight[kAacMaxBands];  // tilt of the allowed noise over frequency
   float spreadLowThr[kAacMaxBands], spreadHighThr[kAacMaxBands];
   float spreadLowEn[kAacMaxBands], spreadHighEn[kAacMaxBands];
   float maxAllowedIncrease;
@@ -68,6 +69,7 @@ struct PsyOutChannel {
   float energy[kPsyBands];
   float threshold[kPsyBands];
   float spreadEnergy[kPsyBands];
+  float quietThreshold[kPsyBands];  // the threshold in quiet: no band is coded finer
   float spectrum[1024];
 };
 

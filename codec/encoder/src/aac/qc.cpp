@@ -10,7 +10,7 @@ const float kQcRounding = 0.4054f;
 namespace {
 
 const int32_t kMaxOffset = 100;
-const int32_t kMinOffset = -16;
+const int32_t kMinOffset = -60;
 
 struct BandPlan {
   int32_t coded[2][kAacMaxGroups][kAacMaxBands];
