@@ -263,6 +263,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
           const float base = work[c].thrExp[i] + x;
           t = base * base * base * base;
           if (r->ahFlag[c][i] == 1 && t > e * r->minSnr[c][i]) t = e * r->minSnr[c][i];
+          t = std::max(t, o->quietThreshold[i]);
         }
         thr[c][i] = t;
       }
@@ -297,7 +298,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
       best = hi;  // the side at or under the goal
       newPe = thresholdsAt(best);
     }
-    for (int32_t c = 0; c < numChannels; ++c) {
+    for (int32_t c = 0; c < numChannels && c < 2; ++c) {
       const int32_t count = std::min<int32_t>(kPsyBands, ch[c]->numGroups * ch[c]->bandsPerGroup);
       for (int32_t i = 0; i < count; ++i) ch[c]->threshold[i] = thr[c][i];
     }
