@@ -88,6 +88,9 @@ class IAudioCompressor {
   virtual HRESULT SetProfileLevels(fileutil::ISetInitialObjectDescriptor* iod) = 0;
   virtual HRESULT FillDecoderConfig(fileutil::ISetElementaryStreamInfo* es) = 0;
   virtual HRESULT Close() = 0;
+  // Samples of delay the decoded stream starts with (after Open); 0 when the
+  // compressor adds none or does not know.
+  virtual DWORD GetPrimingFrames() { return 0; }
 };
 
 // Writes one audio file around a compressor; without one, adds metadata to a file.

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <new>
 
+#include "audiofilewriter.h"
 #include "boxreader.h"
 #include "descriptors.h"
 #include "filestream.h"
@@ -14,7 +15,6 @@
 #include "metaid3.h"
 #include "metaitunes.h"
 #include "rewrite.h"
-#include "trackwriter.h"
 
 namespace ffbase {
 
@@ -37,16 +37,53 @@ bool IsItunesExtension(const wchar_t* path) {
   return false;
 }
 
-// Adds `box` to `parent`; a null box (memory short) clears `ok`.
-template <class Parent, class Child>
-Child* Add(Parent* parent, Child* box, bool& ok) {
-  if (!box) {
-    ok = false;
-    return nullptr;
+// Counts the source frames the compressor pulls: the length the file presents.
+class CountingReader : public IAudioSampleReader {
+ public:
+  explicit CountingReader(IAudioSampleReader& inner) : inner_(inner) {}
+  HRESULT GetLength(LONGLONG* frames) override { return inner_.GetLength(frames); }
+  HRESULT Read(void* buffer, DWORD frames, DWORD* framesRead) override {
+    HRESULT hr = inner_.Read(buffer, frames, framesRead);
+    if (SUCCEEDED(hr) && framesRead) count += *framesRead;
+    return hr;
   }
-  parent->AddChild(box);
-  return box;
-}
+  HRESULT SetOutputFormat(const WAVEFORMATEX* target) override { return inner_.SetOutputFormat(target); }
+  uint64_t count = 0;
+
+ private:
+  IAudioSampleReader& inner_;
+};
+
+// The compressor seen by the file writer: its descriptors, its access units
+// pulled from the sample reader, and the part of them a player presents.
+class CompressorTrack : public fileutil::IAudioTrackDescription, public fileutil::IAccessUnitSource {
+ public:
+  CompressorTrack(IAudioCompressor* compressor, CountingReader* reader)
+      : compressor_(compressor), reader_(reader) {}
+  HRESULT SetProfileLevels(fileutil::ISetInitialObjectDescriptor* iod) override {
+    return compressor_ ? compressor_->SetProfileLevels(iod) : S_OK;
+  }
+  HRESULT FillDecoderConfig(fileutil::ISetElementaryStreamInfo* es) override {
+    return compressor_ ? compressor_->FillDecoderConfig(es) : S_OK;
+  }
+  HRESULT NextAccessUnit(std::vector<uint8_t>* unit, uint32_t* duration) override {
+    DWORD d = 0;
+    const HRESULT hr = compressor_->Encode(unit, reader_, &d);
+    *duration = d;
+    return hr;
+  }
+  // Players start after the encoder's delay and stop at the source's end.
+  bool GetPresentation(uint64_t* priming, uint64_t* length) override {
+    if (!compressor_ || !reader_) return false;
+    *priming = compressor_->GetPrimingFrames();
+    *length = reader_->count;
+    return *priming > 0;
+  }
+
+ private:
+  IAudioCompressor* compressor_;
+  CountingReader* reader_;
+};
 
 }  // namespace
 
@@ -81,86 +118,9 @@ HRESULT Mpeg4AudioEncoder::Open(const wchar_t* path) {
   return hr;
 }
 
-// ftyp; moov [mvhd, iods, trak [tkhd, mdia [mdhd, hdlr, minf [smhd, dinf [dref [url]],
-// stbl [stts, stsd [mp4a [esds]], stsz, stsc, stco]]]]]; free; mdat.
 HRESULT Mpeg4AudioEncoder::BuildTree() {
-  using namespace fileutil;
-  bool ok = true;
-  FileTypeBox* ftyp = new (std::nothrow) FileTypeBox();
-  if (!ftyp) return E_FAIL;
-  boxes_.push_back(ftyp);
-  ftyp->majorBrand = FourCC(FCC("mp42"));
-  ftyp->minorVersion = FourCC(0u);
-  for (uint32_t brand : {FCC("isom"), FCC("3gp4"), FCC("3gp5"), FCC("3gp6"), FCC("3gp7")}) ftyp->AddBrand(brand);
-
-  MoovBox* moov = new (std::nothrow) MoovBox();
-  if (!moov) return E_FAIL;
-  boxes_.push_back(moov);
-  MovieHeaderBox* mvhd = Add(moov, new (std::nothrow) MovieHeaderBox(), ok);
-  if (mvhd) mvhd->nextTrackId = 2;
-
-  InitialObjectDescriptorBox* iods = Add(moov, new (std::nothrow) InitialObjectDescriptorBox(), ok);
-  if (iods) {
-    esds::InitialObjectDescriptor* iod = new (std::nothrow) esds::InitialObjectDescriptor();
-    esds::ESIDIncDescriptor* inc = new (std::nothrow) esds::ESIDIncDescriptor();
-    if (!iod || !inc) {
-      delete iod;
-      delete inc;
-      return E_FAIL;
-    }
-    inc->trackId = 1;
-    iod->children.push_back(inc);
-    iods->SetDescriptor(iod);
-    if (compressor_ && FAILED(compressor_->SetProfileLevels(iod))) return E_FAIL;
-  }
-
-  TrakBox* trak = Add(moov, new (std::nothrow) TrakBox(), ok);
-  if (!ok) return E_FAIL;
-  Add(trak, new (std::nothrow) TrackHeaderBox(), ok);
-  MdiaBox* mdia = Add(trak, new (std::nothrow) MdiaBox(), ok);
-  if (!ok) return E_FAIL;
-  Add(mdia, new (std::nothrow) MediaHeaderBox(), ok);
-  MediaHandlerReferenceBox* hdlr = Add(mdia, new (std::nothrow) MediaHandlerReferenceBox(), ok);
-  if (hdlr) hdlr->InitSoundHandler();
-  MinfBox* minf = Add(mdia, new (std::nothrow) MinfBox(), ok);
-  if (!ok) return E_FAIL;
-  Add(minf, new (std::nothrow) SoundMediaInfoHeaderBox(), ok);
-  DinfBox* dinf = Add(minf, new (std::nothrow) DinfBox(), ok);
-  if (!ok) return E_FAIL;
-  DataReferenceBox* dref = Add(dinf, new (std::nothrow) DataReferenceBox(), ok);
-  if (!ok) return E_FAIL;
-  Add(dref, new (std::nothrow) UrlBox(), ok);
-  dref->entryCount = 1;
-  StblBox* stbl = Add(minf, new (std::nothrow) StblBox(), ok);
-  if (!ok) return E_FAIL;
-  Add(stbl, new (std::nothrow) TimeToSampleBox(), ok);
-  SampleDescriptionBox* stsd = Add(stbl, new (std::nothrow) SampleDescriptionBox(), ok);
-  Add(stbl, new (std::nothrow) SampleSizeBox(), ok);
-  Add(stbl, new (std::nothrow) SampleToChunkBox(), ok);
-  Add(stbl, new (std::nothrow) ChunkOffsetBox(), ok);
-  if (!ok) return E_FAIL;
-  Mpeg4AudioSampleEntry* mp4a = Add(stsd, new (std::nothrow) Mpeg4AudioSampleEntry(), ok);
-  if (!ok) return E_FAIL;
-  stsd->entryCount = 1;
-  mp4a->dataReferenceIndex = 1;
-  mp4a->channelCount = outputFormat_.nChannels;
-  mp4a->sampleSize = 16;
-  mp4a->sampleRate = outputFormat_.nSamplesPerSec << 16;
-  ElementaryStreamDescriptorBox* esdsBox = Add(mp4a, new (std::nothrow) ElementaryStreamDescriptorBox(), ok);
-  if (!ok) return E_FAIL;
-  esds::ElementaryStreamDescriptor* es = new (std::nothrow) esds::ElementaryStreamDescriptor();
-  if (!es) return E_FAIL;
-  esdsBox->SetDescriptor(es);
-  if (compressor_ && FAILED(compressor_->FillDecoderConfig(es))) return E_FAIL;
-
-  FreeBox* freeBox = new (std::nothrow) FreeBox();
-  if (!freeBox) return E_FAIL;
-  freeBox->SetSize(8);
-  boxes_.push_back(freeBox);
-  MediaDataBox* mdat = new (std::nothrow) MediaDataBox();
-  if (!mdat) return E_FAIL;
-  boxes_.push_back(mdat);
-  return S_OK;
+  CompressorTrack track(compressor_, nullptr);
+  return fileutil::BuildAudioFileTree(boxes_, outputFormat_.nChannels, outputFormat_.nSamplesPerSec, &track);
 }
 
 HRESULT Mpeg4AudioEncoder::Encode(IAudioSampleReader* reader) {
@@ -168,36 +128,10 @@ HRESULT Mpeg4AudioEncoder::Encode(IAudioSampleReader* reader) {
   LONGLONG frames = 0;
   HRESULT hr = reader->GetLength(&frames);
   if (FAILED(hr)) return hr;
-  fileutil::ofstream out;
-  out.open(path_.c_str(), kOutputBufferSize, fileutil::kGenericWrite,
-           fileutil::kFileShareRead | fileutil::kFileShareWrite, nullptr, fileutil::kCreateAlways,
-           fileutil::kFlagsSequentialScan, nullptr);
-  fileutil::TrackWriter writer(boxes_, out, kMpeg4ReservedHeaderSpace);
-  if (!out.is_open() || !writer.Init()) {
-    out.close();
-    return E_FAIL;
-  }
   // Any success of the length query goes on: the length itself is not needed.
-  std::vector<uint8_t> accessUnit;
-  hr = S_OK;
-  while (hr == S_OK) {
-    DWORD duration = 0;
-    hr = compressor_->Encode(&accessUnit, reader, &duration);
-    if (FAILED(hr)) {
-      out.close();
-      return hr;
-    }
-    if (!accessUnit.empty() && !writer.WriteSample(accessUnit, duration)) {
-      out.close();
-      return E_FAIL;
-    }
-  }
-  writer.Finish();
-  // Every byte must have reached the file, or the render failed.
-  const bool streamOk = bool(out) && out.GetBuffer() && !out.GetBuffer()->HadError();
-  const bool closed = out.close();
-  if (!streamOk || !closed) return E_FAIL;
-  return RewriteFile(path_.c_str(), boxes_);
+  CountingReader counted(*reader);
+  CompressorTrack track(compressor_, &counted);
+  return fileutil::WriteAudioFile(path_.c_str(), boxes_, track);
 }
 
 HRESULT Mpeg4AudioEncoder::Close() { return compressor_ ? compressor_->Close() : S_OK; }

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "audiofilewriter.h"
 #include "boxes.h"
 #include "ffbase_interfaces.h"
 
 namespace ffbase {
 
 // Bytes kept free in front of the media data for the header boxes.
-const uint64_t kMpeg4ReservedHeaderSpace = 102400;
+const uint64_t kMpeg4ReservedHeaderSpace = fileutil::kAudioFileReservedHeaderSpace;
 
 class Mpeg4AudioEncoder : public IAudioEncoder {
  public:

@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "ffbase_hostmeta.h"
 #include "kvcomobject.h"
 #include "kvlinkproject.h"
 #include "kvlinkstorage.h"
+#include "kvprintf.h"
 #include "kvstr.h"
 #include "kvtemplate.h"
 #include "metadataset.h"
@@ -139,18 +141,67 @@ HRESULT STDMETHODCALLTYPE BaseRenderFile::GetTemplate(tagKVTEMPLATExV2** tmpl, D
   return KvFio_SetTemplate(*tmpl, tmpl_, kKvSetTemplateCopy);
 }
 
+namespace {
+
+// A new, empty file in the folder of `target` with the same extension (the
+// writer chooses the tag form by it): "~vog" and eight hexadecimal digits.
+HRESULT CreateTemporaryBeside(const wchar_t* target, std::wstring& temp) {
+  const std::wstring path(target);
+  const size_t slash = path.find_last_of(L"\\/:");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    wchar_t unique[16];
+    KvPrintFN(unique, 16, L"~vog%08x", static_cast<unsigned>(seed + static_cast<DWORD>(attempt) * 0x9E3779B9u));
+    temp = folder + unique + extension;
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      return S_OK;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return HRESULT_FROM_WIN32(error);
+  }
+  return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+}
+
+}  // namespace
+
+// The render goes into a new file beside the target, which takes the target's
+// name only once it is complete (a rename on the same volume, replacing an
+// existing file in one step): a render that fails, is cancelled or finds the
+// disk full leaves no partial file, and an existing file stays untouched.
 HRESULT STDMETHODCALLTYPE BaseRenderFile::Render(IUnknown* progress) {
-  HRESULT hr = RenderStreams(path_, tmpl_, sources_, progress);
-  if (FAILED(hr)) return hr;
   // The sample rate of the template's output format (its third 32-bit word).
   DWORD rate = 0;
   if (tmpl_) std::memcpy(&rate, tmpl_->wfOutput + 8, sizeof rate);
-  hr = WriteMetadata(rate, 0);
+  if (!path_[0]) {
+    // No target: the plug-in's own refusal answers.
+    HRESULT hr = RenderStreams(path_, tmpl_, sources_, progress);
+    return FAILED(hr) ? hr : E_FAIL;
+  }
+  std::wstring temp;
+  HRESULT hr = CreateTemporaryBeside(path_, temp);
   if (FAILED(hr)) return hr;
+  hr = RenderStreams(temp.c_str(), tmpl_, sources_, progress);
+  if (SUCCEEDED(hr)) hr = WriteMetadataTo(temp.c_str(), rate);
+  if (SUCCEEDED(hr) && !MoveFileExW(temp.c_str(), path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    hr = HRESULT_FROM_WIN32(GetLastError());
+  if (FAILED(hr)) {
+    DeleteFileW(temp.c_str());
+    return hr;
+  }
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE BaseRenderFile::WriteMetadata(DWORD sampleRate, DWORD) {
+  return WriteMetadataTo(path_, sampleRate);
+}
+
+HRESULT BaseRenderFile::WriteMetadataTo(const wchar_t* path, DWORD sampleRate) {
   fileutil::MetaDataSet collection;
   HRESULT hr = S_OK;
   HRESULT (BaseRenderFile::*const collectors[])(fileutil::MetaDataSet&) = {
@@ -165,7 +216,7 @@ HRESULT STDMETHODCALLTYPE BaseRenderFile::WriteMetadata(DWORD sampleRate, DWORD)
     hr = CollectMarkerMeta(collection, sampleRate);
     if (FAILED(hr)) return hr;
   }
-  hr = WriteFileMetadata(collection, path_, sampleRate);
+  hr = WriteFileMetadata(collection, path, sampleRate);
   collection.Clear();
   return hr;
 }

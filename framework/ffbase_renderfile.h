@@ -50,6 +50,8 @@ class BaseRenderFile : public IKvRenderFile {
                                 IUnknown* progress) = 0;
 
  protected:
+  // The host's metadata gathered and written into the file at `path`.
+  HRESULT WriteMetadataTo(const wchar_t* path, DWORD sampleRate);
   HRESULT CollectSummaryMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectGenericMeta(fileutil::MetaDataSet& collection);
   HRESULT CollectProjectLinkMeta(fileutil::MetaDataSet& collection);

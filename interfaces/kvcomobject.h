@@ -11,13 +11,14 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <cstring>
 #include <initializer_list>
+
+#include "kvguid.h"
 
 namespace kvcom {
 
-// Interface ids are compared byte for byte.
-inline bool SameIid(REFIID a, REFIID b) { return std::memcmp(&a, &b, sizeof(IID)) == 0; }
+// Interface ids are compared byte for byte, as every id of the system is.
+inline bool SameIid(REFIID a, REFIID b) { return KvGuidEquals(a, b); }
 
 // One interface an object answers: its id and the pointer handed out for it
 // (the object cast to that interface, so that the pointer's virtual table is

@@ -174,6 +174,7 @@ class MetaBox;
 class MediaDataBox;
 class UnknownBox;
 class FileTypeBox;
+class EditListBox;
 
 typedef ContainerBox<FCC("MTSM")> MTSMBox;
 typedef TagBox<FCC("name")> NameBox;
@@ -218,6 +219,7 @@ typedef ContainerBox<FCC("mdia")> MdiaBox;
 typedef ContainerBox<FCC("trak")> TrakBox;
 typedef ContainerBox<FCC("moov")> MoovBox;
 typedef ContainerBox<FCC("udta")> UdtaBox;
+typedef ContainerBox<FCC("edts")> EdtsBox;
 
 // The 3GPP asset boxes ('albm' .. 'titl') and the 'data' boxes by data type,
 // each in visitor slot order: the visitors treat the members of a group alike.
@@ -240,7 +242,8 @@ typedef ContainerBox<FCC("udta")> UdtaBox;
   X(InitialObjectDescriptorBox) X(ElementaryStreamDescriptorBox) X(SampleDescriptionBox)           \
   X(SampleToChunkBox) X(SampleSizeBox) X(TimeToSampleBox) X(ChunkLargeOffsetBox) X(ChunkOffsetBox) \
   X(MediaHandlerReferenceBox) X(IlstBox) X(MetaBox) X(StblBox) X(MediaDataBox) X(MinfBox)          \
-  X(MdiaBox) X(TrakBox) X(MoovBox) X(UdtaBox) X(UnknownBox) X(FileTypeBox)
+  X(MdiaBox) X(TrakBox) X(MoovBox) X(UdtaBox) X(UnknownBox) X(FileTypeBox) X(EdtsBox)          \
+  X(EditListBox)
 
 class IBoxVisitor {
  public:
@@ -253,8 +256,8 @@ class IBoxVisitor {
 };
 
 // The default visitor: walks the children of 'MTSM', the card user-data box,
-// '----', 'mp4a', 'stsd', 'ilst', 'meta', 'stbl', 'minf', 'mdia', 'trak', 'moov'
-// and 'udta'; every other slot does nothing.
+// '----', 'mp4a', 'stsd', 'ilst', 'meta', 'stbl', 'minf', 'mdia', 'trak', 'moov',
+// 'udta' and 'edts'; every other slot does nothing.
 class BoxVisitor : public IBoxVisitor {
  public:
 #define FILEUTIL_VISIT_DECL(C) uint32_t Visit(C& box) override;

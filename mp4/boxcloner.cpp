@@ -120,6 +120,8 @@ DEEP(MdiaBox)
 DEEP(TrakBox)
 DEEP(MoovBox)
 DEEP(UdtaBox)
+DEEP(EdtsBox)
+COPY(EditListBox)
 COPY(UnknownBox)
 COPY(FileTypeBox)
 

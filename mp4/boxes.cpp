@@ -2,6 +2,8 @@
 // default walking visitor.
 #include "boxes.h"
 
+#include <cstdint>
+
 #include "descriptors.h"
 #include "kvbyteorder.h"
 #include "sync.h"
@@ -75,6 +77,13 @@ uint64_t TimeToSampleBox::GetTotalDuration() const {
   uint64_t total = 0;
   for (const TimeToSampleEntry& e : entries) total += uint64_t(e.sampleCount) * e.sampleDelta;
   return total;
+}
+
+uint32_t EditListBox::WriteVersion() const {
+  if ((versionAndFlags >> 24) == 1) return 1;
+  for (const EditListEntry& e : entries)
+    if (e.segmentDuration > 0xFFFFFFFFull || e.mediaTime > INT32_MAX || e.mediaTime < INT32_MIN) return 1;
+  return 0;
 }
 
 ElementaryStreamDescriptorBox::ElementaryStreamDescriptorBox(const ElementaryStreamDescriptorBox& o)
@@ -183,6 +192,8 @@ WALK(MoovBox)
 WALK(UdtaBox)
 NO_WALK(UnknownBox)
 NO_WALK(FileTypeBox)
+WALK(EdtsBox)
+NO_WALK(EditListBox)
 
 #undef WALK
 #undef NO_WALK

@@ -300,6 +300,27 @@ class TimeToSampleBox : public FullBox<FCC("stts")> {
   FILEUTIL_ACCEPT
 };
 
+// One segment of a track's presentation: `segmentDuration` in the movie's
+// timescale, starting at `mediaTime` in the media's timescale (-1: an empty
+// segment), played at rate 1.
+struct EditListEntry {
+  uint64_t segmentDuration;
+  int64_t mediaTime;
+  int16_t rateInteger;
+  int16_t rateFraction;
+};
+
+// 'elst': version 0 holds 32-bit durations and times, version 1 64-bit ones.
+class EditListBox : public FullBox<FCC("elst")> {
+ public:
+  uint32_t entryCount = 0;
+  std::vector<EditListEntry> entries;
+  // The version the box is written with: 1 when it was read so or a value
+  // does not fit 32 bits, else 0.
+  uint32_t WriteVersion() const;
+  FILEUTIL_ACCEPT
+};
+
 struct SampleToChunkEntry {
   uint32_t firstChunk;
   uint32_t samplesPerChunk;

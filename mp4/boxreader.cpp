@@ -263,6 +263,7 @@ CONTAINER(MdiaBox)
 CONTAINER(TrakBox)
 CONTAINER(MoovBox)
 CONTAINER(UdtaBox)
+CONTAINER(EdtsBox)
 #undef CONTAINER
 
 uint32_t BoxReader::Visit(IlstBox& box) {
@@ -349,6 +350,31 @@ uint32_t BoxReader::Visit(TimeToSampleBox& box) {
     const uint8_t* p = &raw[i * 8];
     box.entries[i].sampleCount = GetBE32(p);
     box.entries[i].sampleDelta = GetBE32(p + 4);
+  }
+  return 1;
+}
+
+uint32_t BoxReader::Visit(EditListBox& box) {
+  if (!Read32(box, box.versionAndFlags) || !Read32(box, box.entryCount)) return 0;
+  const bool wide = (box.versionAndFlags >> 24) == 1;
+  const uint64_t size = wide ? 20 : 12;
+  ByteVector raw;
+  if (!ReadBytes(box, raw, Left(box) / size * size)) return 0;
+  box.entries.resize(raw.size() / size);
+  for (size_t i = 0; i < box.entries.size(); ++i) {
+    const uint8_t* p = &raw[i * size];
+    EditListEntry& e = box.entries[i];
+    if (wide) {
+      e.segmentDuration = uint64_t(GetBE32(p)) << 32 | GetBE32(p + 4);
+      e.mediaTime = int64_t(uint64_t(GetBE32(p + 8)) << 32 | GetBE32(p + 12));
+      p += 16;
+    } else {
+      e.segmentDuration = GetBE32(p);
+      e.mediaTime = int32_t(GetBE32(p + 4));
+      p += 8;
+    }
+    e.rateInteger = int16_t(p[0] << 8 | p[1]);
+    e.rateFraction = int16_t(p[2] << 8 | p[3]);
   }
   return 1;
 }

@@ -130,6 +130,7 @@ CONTAINER(MdiaBox)
 CONTAINER(TrakBox)
 CONTAINER(MoovBox)
 CONTAINER(UdtaBox)
+CONTAINER(EdtsBox)
 #undef CONTAINER
 
 #define KEPT(C) \
@@ -285,6 +286,25 @@ uint32_t BoxWriter::Visit(TimeToSampleBox& box) {
   for (const TimeToSampleEntry& e : box.entries) {
     Put32(e.sampleCount);
     Put32(e.sampleDelta);
+  }
+  return 0;
+}
+
+// 64-bit fields when the box was read with them or a value needs them.
+uint32_t BoxWriter::Visit(EditListBox& box) {
+  Header(box, 8);
+  const uint32_t version = box.WriteVersion();
+  Put32(version << 24 | (box.versionAndFlags & 0xFFFFFFu));
+  Put32(uint32_t(box.entries.size()));
+  for (const EditListEntry& e : box.entries) {
+    if (version == 1) {
+      Put64(e.segmentDuration);
+      Put64(uint64_t(e.mediaTime));
+    } else {
+      Put32(uint32_t(e.segmentDuration));
+      Put32(uint32_t(int32_t(e.mediaTime)));
+    }
+    Put32(uint32_t(uint16_t(e.rateInteger)) << 16 | uint16_t(e.rateFraction));
   }
   return 0;
 }

@@ -79,6 +79,7 @@ CONTAINER(MdiaBox, 8)
 CONTAINER(TrakBox, 8)
 CONTAINER(MoovBox, 8)
 CONTAINER(UdtaBox, 8)
+CONTAINER(EdtsBox, 8)
 CONTAINER(MetaBox, 12)
 CONTAINER(SampleDescriptionBox, 16)
 CONTAINER(DataReferenceBox, 16)
@@ -141,6 +142,10 @@ uint32_t PrepareWrite::Visit(MediaHandlerReferenceBox& box) {
 }
 uint32_t PrepareWrite::Visit(TimeToSampleBox& box) {
   Place(box, 16 + 8 * uint64_t(box.entries.size()));
+  return 0;
+}
+uint32_t PrepareWrite::Visit(EditListBox& box) {
+  Place(box, 16 + (box.WriteVersion() == 1 ? 20 : 12) * uint64_t(box.entries.size()));
   return 0;
 }
 uint32_t PrepareWrite::Visit(SampleToChunkBox& box) {

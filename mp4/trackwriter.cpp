@@ -1,6 +1,8 @@
 // The track writer.
 #include "trackwriter.h"
 
+#include <new>
+
 namespace fileutil {
 
 TrackWriter::TrackWriter(BoxList& boxes, std::ostream& out, uint64_t reservedSpace)
@@ -92,6 +94,44 @@ bool TrackWriter::WriteSample(const std::vector<uint8_t>& accessUnit, uint32_t d
   return bool(out_);
 }
 
+void TrackWriter::SetPresentation(uint64_t priming, uint64_t length) {
+  presentation_ = true;
+  priming_ = priming;
+  length_ = length;
+}
+
+namespace {
+
+// The track's edit list ('edts' with one 'elst'), placed after its header box;
+// an earlier one is replaced.
+bool PutEditList(TrakBox& trak, const EditListEntry& entry) {
+  BoxList& children = trak.Children();
+  for (auto it = children.begin(); it != children.end();) {
+    if ((*it)->GetType() == FourCC(FCC("edts"))) {
+      delete *it;
+      it = children.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  EdtsBox* edts = new (std::nothrow) EdtsBox();
+  EditListBox* elst = new (std::nothrow) EditListBox();
+  if (!edts || !elst) {
+    delete edts;
+    delete elst;
+    return false;
+  }
+  elst->entries.push_back(entry);
+  elst->entryCount = 1;
+  edts->AddChild(elst);
+  auto at = children.begin();
+  if (at != children.end() && (*at)->GetType() == FourCC(FCC("tkhd"))) ++at;
+  children.insert(at, edts);
+  return true;
+}
+
+}  // namespace
+
 void TrackWriter::Finish() {
   if (!mdat_) return;
   uint32_t header = (mdat_->payloadLength + 8 > 0xFFFFFFFFull) ? 16 : 8;
@@ -102,9 +142,20 @@ void TrackWriter::Finish() {
   mdat_->SetWriteSize(mdat_->payloadLength + header);
   uint32_t rate = mp4a_ ? mp4a_->GetIntegerSampleRate() : 0;
   // Movie and track durations at timescale 600; without a rate they stay 0.
+  uint32_t movieTimescale = 600;
   uint64_t movieDuration = rate ? totalDuration_ * 600 / rate : 0;
+  if (presentation_ && rate && trak_ && priming_ < totalDuration_) {
+    // The presentation skips the priming samples and ends with the source. The
+    // movie counts in samples so that the edit is exact to the sample.
+    const uint64_t length = priming_ + length_ > totalDuration_ ? totalDuration_ - priming_ : length_;
+    const EditListEntry entry{length, int64_t(priming_), 1, 0};
+    if (PutEditList(*trak_, entry)) {
+      movieTimescale = rate;
+      movieDuration = length;
+    }
+  }
   if (mvhd_) {
-    mvhd_->timescale = 600;
+    mvhd_->timescale = movieTimescale;
     mvhd_->duration = uint32_t(movieDuration);
   }
   if (tkhd_) {

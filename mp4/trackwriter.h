@@ -28,6 +28,10 @@ class TrackWriter : public BoxVisitor, public ITrackWriter {
   // reserved space could not be written.
   bool Init();
   bool WriteSample(const std::vector<uint8_t>& accessUnit, uint32_t duration) override;
+  // The part of the media a player presents: `length` samples after the
+  // first `priming` ones (the encoder's delay). Finish then gives the track an
+  // edit list, and the movie and track durations become that length.
+  void SetPresentation(uint64_t priming, uint64_t length);
   void Finish();
   uint64_t GetTotalDuration() const { return totalDuration_; }
 
@@ -63,6 +67,9 @@ class TrackWriter : public BoxVisitor, public ITrackWriter {
   MovieHeaderBox* mvhd_ = nullptr;
   TrackHeaderBox* tkhd_ = nullptr;
   MediaHeaderBox* mdhd_ = nullptr;
+  bool presentation_ = false;
+  uint64_t priming_ = 0;
+  uint64_t length_ = 0;
 };
 
 }  // namespace fileutil

@@ -1,4 +1,4 @@
-// BITMAPINFOHEADER, RGBQUAD and RECT for image code that also builds natively. On
+// BITMAPINFOHEADER, BITMAPCOREHEADER, RGBQUAD and RECT for image code that also builds natively. On
 // Windows they come from the platform headers; elsewhere the same layouts are
 // declared here, so that headers written on either build are byte-identical.
 #pragma once
@@ -23,6 +23,14 @@ typedef struct tagBITMAPINFOHEADER {
 } BITMAPINFOHEADER;
 #pragma pack(pop)
 
+typedef struct tagBITMAPCOREHEADER {
+  DWORD bcSize;
+  WORD bcWidth;
+  WORD bcHeight;
+  WORD bcPlanes;
+  WORD bcBitCount;
+} BITMAPCOREHEADER;
+
 typedef struct tagRGBQUAD {
   BYTE rgbBlue;
   BYTE rgbGreen;
@@ -38,12 +46,15 @@ typedef struct tagRECT {
 } RECT;
 
 #define BI_RGB 0
+#define BI_RLE8 1
+#define BI_RLE4 2
 #define BI_BITFIELDS 3
 
 #endif  // _WIN32
 
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(RGBQUAD) == 4, "RGBQUAD is 4 bytes");
+static_assert(sizeof(BITMAPCOREHEADER) == 12, "BITMAPCOREHEADER is 12 bytes");
 
 // A FourCC as stored in biCompression: first character in the lowest byte.
 #define KV_FOURCC(a, b, c, d) \

@@ -25,8 +25,9 @@ else
   run=(win64 native)
   skipped="win32 tests not run: $(vog_no_i386_reason); the win32 DLL and programs were built and the tests ran as the win64 build"
 fi
-# The 32-bit product alone: the DLL, the stand-in host and the tools.
-product_targets=(vogaac2 host aacdec mp4dump tokenowner)
+# The 32-bit product alone: the DLL, its surrogate and proxy DLL, the stand-in
+# host and the tools.
+product_targets=(vogaac2 host aacdec aacenc mp4dump tokenowner DizuVOSurrogate kvfioproxy)
 
 status=0
 for entry in "${build[@]}"; do
@@ -38,6 +39,12 @@ for entry in "${build[@]}"; do
     cmake --build --preset "$preset" -j "$jobs"
   fi
 done
+# The fuzz targets, built with clang, replay every committed corpus under
+# address, undefined and bounds sanitizers that stop at the first report: a
+# replay, not fuzzing (only the fuzz programs are built in that tree).
+cmake --preset native-fuzz >/dev/null
+cmake --build --preset native-fuzz -j "$jobs" --target vog_fuzz_targets
+run+=(native-fuzz)
 for preset in "${run[@]}"; do
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs" || status=1

@@ -11,6 +11,7 @@
 
 #include "descriptors.h"
 #include "mp4enc.h"
+#include "mp4encunits.h"
 
 namespace {
 
@@ -128,6 +129,8 @@ class VogAacAudioCompressor : public ffbase::IAudioCompressor {
     return S_OK;
   }
 
+  DWORD GetPrimingFrames() override { return DWORD(mp4EncEditListPriming(config_.objectType, info_.totalDelay)); }
+
   // Harmless when repeated: the encoder's handle is cleared.
   HRESULT Close() override {
     mp4EncClose(&encoder_);
@@ -145,20 +148,7 @@ class VogAacAudioCompressor : public ffbase::IAudioCompressor {
                                &outBytes, &units);
     if (r != kMp4EncOk || outBytes < 0 || outBytes > kAccessUnitRoom) return E_FAIL;
     if (count > 0 && consumed != int32_t(count)) return E_FAIL;
-    if (outBytes == 0) return S_OK;
-    int32_t offset = 0;
-    if (units && units->count > 0 && units->sizes) {
-      for (int32_t i = 0; i < units->count; ++i) {
-        const int32_t size = units->sizes[i];
-        if (size < 0 || offset + size > outBytes) return E_FAIL;
-        if (size > 0) pending_.emplace_back(unitBytes_.begin() + offset, unitBytes_.begin() + offset + size);
-        offset += size;
-      }
-      if (offset != outBytes) return E_FAIL;
-    } else {
-      pending_.emplace_back(unitBytes_.begin(), unitBytes_.begin() + outBytes);
-    }
-    return S_OK;
+    return mp4EncSplitUnits(unitBytes_.data(), outBytes, units, &pending_) ? S_OK : E_FAIL;
   }
 
   HRESULT TakePending(std::vector<uint8_t>* accessUnit, DWORD* duration) {

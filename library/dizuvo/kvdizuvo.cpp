@@ -4,10 +4,10 @@
 namespace {
 
 // The calling thread's last error as an HRESULT; a value that is not positive
-// passes unchanged (it is not a Win32 error code).
+// is no Win32 error code and says nothing about the failure: E_FAIL.
 HRESULT LastErrorResult() {
   DWORD error = GetLastError();
-  if (static_cast<LONG>(error) <= 0) return static_cast<HRESULT>(error);
+  if (static_cast<LONG>(error) <= 0) return E_FAIL;
   return HRESULT_FROM_WIN32(error);
 }
 
@@ -17,15 +17,11 @@ extern "C" HRESULT KVAPI DuplicateHandleFromProcessId(HANDLE handle, DWORD proce
   if (!out) return E_POINTER;
   *out = nullptr;
   HANDLE owner = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
-  if (!owner) {
-    HRESULT hr = LastErrorResult();
-    return hr == S_OK ? E_FAIL : hr;
-  }
+  if (!owner) return LastErrorResult();
   HRESULT hr = S_OK;
   if (!DuplicateHandle(owner, handle, GetCurrentProcess(), out, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     *out = nullptr;
     hr = LastErrorResult();
-    if (hr == S_OK) hr = E_FAIL;
   }
   CloseHandle(owner);
   return hr;

@@ -660,13 +660,14 @@ namespace {
 
 // Scans one DLL whose first record is at `index`; the number of records the
 // DLL now has goes to *records.
-HRESULT ScanDll(tKVLIST* list, int index, int* records) {
+HRESULT ScanDll(tKVLIST* list, int index, int* records, KvFioSurrogateLink* link) {
   *records = 1;
   KvFioPluginRecord* first = KvFio_RecordAt(list, index);
   first->state &= ~KVFIO_PLUGIN_CHANGED;
-  if (first->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) {
-    // Out-of-process plug-ins need the surrogate process, which this
-    // library does not start: the DLL stays unusable and is cached as such.
+  const bool outOfProcess = (first->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) != 0;
+  if (outOfProcess && !link) {
+    // Out-of-process plug-ins need the surrogate process: without a manager
+    // to start it the DLL stays unusable and is cached as such.
     first->state |= KVFIO_PLUGIN_UNUSABLE | KVFIO_PLUGIN_CHANGED;
     return S_OK;
   }
@@ -681,8 +682,12 @@ HRESULT ScanDll(tKVLIST* list, int index, int* records) {
   work.module = first->module;
   first->module = nullptr;
   IKvUnsharedFIOPluginInfo* info = nullptr;
-  HRESULT hr = KvFio_LoadPluginModule(&work, &CLSID_KvUnsharedFIOPluginInfo, IID_IKvUnsharedFIOPluginInfo,
-                                      reinterpret_cast<void**>(&info));
+  // A DLL that must not run in the host describes itself from the surrogate.
+  HRESULT hr = outOfProcess ? link->CreateInSurrogate(&work, &CLSID_KvUnsharedFIOPluginInfo,
+                                                      IID_IKvUnsharedFIOPluginInfo, reinterpret_cast<void**>(&info))
+                            : KvFio_LoadPluginModule(&work, &CLSID_KvUnsharedFIOPluginInfo,
+                                                     IID_IKvUnsharedFIOPluginInfo, reinterpret_cast<void**>(&info));
+  if (outOfProcess && (work.state & KVFIO_PLUGIN_IN_SURROGATE)) first->state |= KVFIO_PLUGIN_IN_SURROGATE;
   auto finish = [&](HRESULT result) {
     if (info) info->Release();
     info = nullptr;
@@ -764,7 +769,7 @@ HRESULT ScanDll(tKVLIST* list, int index, int* records) {
 
 }  // namespace
 
-HRESULT KvFio_LoadPluginInfo(tKVLIST* list, BOOL force, IKvDizuVOManager*) {
+HRESULT KvFio_LoadPluginInfo(tKVLIST* list, BOOL force, IKvDizuVOManager*, KvFioSurrogateLink* link) {
   if (!list) return E_POINTER;
   for (int i = 0; i < list->count;) {
     KvFioPluginRecord* r = KvFio_RecordAt(list, i);
@@ -776,14 +781,15 @@ HRESULT KvFio_LoadPluginInfo(tKVLIST* list, BOOL force, IKvDizuVOManager*) {
     }
     r->state &= ~KVFIO_PLUGIN_NOT_CACHED;
     int records = 1;
-    HRESULT hr = ScanDll(list, i, &records);
+    HRESULT hr = ScanDll(list, i, &records, link);
     if (hr == E_OUTOFMEMORY) return hr;
     i += records;
   }
   return S_OK;
 }
 
-HRESULT KvFio_RegisterPlugins(tKVLIST* list, DWORD flags, IKvDizuVOManager* manager, const wchar_t* cachePath) {
+HRESULT KvFio_RegisterPlugins(tKVLIST* list, DWORD flags, IKvDizuVOManager* manager, const wchar_t* cachePath,
+                              KvFioSurrogateLink* link) {
   if (!list || list->count == 0) return S_OK;
   bool forced = (flags & 0x84) != 0;
   if (!forced) {
@@ -792,7 +798,7 @@ HRESULT KvFio_RegisterPlugins(tKVLIST* list, DWORD flags, IKvDizuVOManager* mana
     if (SUCCEEDED(hr) && complete) return S_OK;
     if (hr == E_OUTOFMEMORY) return hr;
   }
-  return KvFio_LoadPluginInfo(list, forced ? TRUE : FALSE, manager);
+  return KvFio_LoadPluginInfo(list, forced ? TRUE : FALSE, manager, link);
 }
 
 namespace {
@@ -806,9 +812,13 @@ HRESULT ClassId(IKvRenderFileClass* face, GUID* id) { return face->GetRendererGu
 
 // The reader and renderer faces share the slots used here.
 template <typename Face>
-HRESULT LoadEntry(KvFioPluginRecord* record, KvFioClassEntry* entry, IKvDizuVOManager* manager, REFIID iid) {
+HRESULT LoadEntry(KvFioPluginRecord* record, KvFioClassEntry* entry, IKvDizuVOManager* manager, REFIID iid,
+                  KvFioSurrogateLink* link) {
   Face* face = nullptr;
-  HRESULT hr = KvFio_LoadPluginModule(record, nullptr, iid, reinterpret_cast<void**>(&face));
+  // Out of process the class object comes from the surrogate, in a blanket
+  // that answers the manager slots on this side.
+  HRESULT hr = link ? link->CreateInSurrogate(record, nullptr, iid, reinterpret_cast<void**>(&face))
+                    : KvFio_LoadPluginModule(record, nullptr, iid, reinterpret_cast<void**>(&face));
   if (SUCCEEDED(hr)) hr = face->SetDizuVOManager(manager);
   if (FAILED(hr)) {
     if (face) face->Release();
@@ -855,7 +865,8 @@ const GUID kBaseReaderPlugin = {0xaeb1c9fc, 0x78ea, 0x4ab1, {0xaa, 0xe7, 0x00, 0
 
 }  // namespace
 
-HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool renderer, IKvDizuVOManager* manager) {
+HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool renderer, IKvDizuVOManager* manager,
+                             KvFioSurrogateLink* link) {
   if (!record) return E_POINTER;
   KvFioClassEntry* entry = renderer ? &record->renderer : &record->reader;
   if (entry->loadState != KVFIO_LOAD_NOT_CREATED) {
@@ -866,16 +877,17 @@ HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool rend
     KvFioPluginRecord* base = nullptr;
     for (int i = 0; i < list->count && !base; ++i)
       if (IsEqualGUID(KvFio_RecordAt(list, i)->pluginId, kBaseReaderPlugin)) base = KvFio_RecordAt(list, i);
-    if (!base || FAILED(KvFio_LoadClassEntry(list, base, false, manager))) hr = KV_E_PLUGINNOTINITIALIZED;
+    if (!base || FAILED(KvFio_LoadClassEntry(list, base, false, manager, link))) hr = KV_E_PLUGINNOTINITIALIZED;
   }
   if (SUCCEEDED(hr) && (record->state & KVFIO_PLUGIN_UNUSABLE)) hr = KV_E_PLUGINNOTINITIALIZED;
-  // Out-of-process plug-ins are served by the surrogate process, which this
-  // library does not run.
-  if (SUCCEEDED(hr) && (record->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)))
-    hr = REGDB_E_CLASSNOTREG;
+  // Out-of-process plug-ins are served by the surrogate process, which only
+  // a manager with a link to it can reach.
+  const bool outOfProcess = (record->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) != 0;
+  if (SUCCEEDED(hr) && outOfProcess && !link) hr = REGDB_E_CLASSNOTREG;
+  KvFioSurrogateLink* via = outOfProcess ? link : nullptr;
   if (SUCCEEDED(hr)) {
-    hr = renderer ? LoadEntry<IKvRenderFileClass>(record, entry, manager, IID_IKvRenderFileClass)
-                  : LoadEntry<IKvReadFileClass>(record, entry, manager, IID_IKvReadFileClass);
+    hr = renderer ? LoadEntry<IKvRenderFileClass>(record, entry, manager, IID_IKvRenderFileClass, via)
+                  : LoadEntry<IKvReadFileClass>(record, entry, manager, IID_IKvReadFileClass, via);
   }
   entry->loadState = SUCCEEDED(hr) ? KVFIO_LOAD_CREATED : KVFIO_LOAD_NOT_AVAILABLE;
   return hr;

@@ -93,7 +93,10 @@ HRESULT KvFio_SavePluginCache(tKVLIST* list, DWORD flags, const wchar_t* cachePa
 // else only those flagged both KVFIO_PLUGIN_NOT_CACHED and
 // KVFIO_PLUGIN_FIRST_OF_DLL. Records of further plug-ins of a DLL are
 // inserted after its first one.
-HRESULT KvFio_LoadPluginInfo(tKVLIST* list, BOOL force, IKvDizuVOManager* manager);
+// DLLs that must run out of process are asked in the surrogate through `link`;
+// without one they stay unusable.
+HRESULT KvFio_LoadPluginInfo(tKVLIST* list, BOOL force, IKvDizuVOManager* manager,
+                             KvFioSurrogateLink* link = nullptr);
 // Creates an object of class `classId` (null: the record's plug-in id) with
 // interface `iid` from the record's DLL, loading the DLL when needed.
 HRESULT KvFio_LoadPluginModule(KvFioPluginRecord* record, const GUID* classId, REFIID iid, void** out);
@@ -101,13 +104,15 @@ HRESULT KvFio_LoadPluginModule(KvFioPluginRecord* record, const GUID* classId, R
 // covers every candidate, nothing is scanned; otherwise the DLLs not covered
 // (every DLL when flags & 0x84) are scanned.
 HRESULT KvFio_RegisterPlugins(tKVLIST* list, DWORD flags, IKvDizuVOManager* manager,
-                              const wchar_t* cachePath = nullptr);
+                              const wchar_t* cachePath = nullptr, KvFioSurrogateLink* link = nullptr);
 // Creates a record's reader (renderer) class object in process, hands it the
 // manager, takes its id, extension list and dialog name, and gives it its
 // index. A load state other than KVFIO_LOAD_NOT_CREATED: nothing to do.
-// Records that must run out of process cannot be loaded here
-// (REGDB_E_CLASSNOTREG), nor can listed classes.
-HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool renderer, IKvDizuVOManager* manager);
+// Records that must run out of process are created in the surrogate through
+// `link`; without one they cannot be loaded (REGDB_E_CLASSNOTREG). Listed
+// classes are never loaded.
+HRESULT KvFio_LoadClassEntry(tKVLIST* list, KvFioPluginRecord* record, bool renderer, IKvDizuVOManager* manager,
+                             KvFioSurrogateLink* link = nullptr);
 // Creates the class objects of every record whose preload bit is set.
 HRESULT KvFio_PreloadPlugins(tKVLIST* list, IKvDizuVOManager* manager);
 // Formats a GUID in registry form ({xxxxxxxx-...}); `out` holds 39 characters.

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -12,6 +13,8 @@
 #include "kverror.h"
 #include "kvfiodiscovery.h"
 #include "kvfileid.h"
+#include "kvblanket.h"
+#include "kvsurrogate.h"
 #include "kvprofile.h"
 #include "kvbyteorder.h"
 #include "kvstr.h"
@@ -151,6 +154,12 @@ CKvDizuVOManager::CKvDizuVOManager(bool isSurrogate) : isSurrogate_(isSurrogate)
 
 CKvDizuVOManager::~CKvDizuVOManager() {
   Shutdown();
+  DisconnectSurrogate();
+  if (worker_) {
+    worker_->Stop();
+    delete worker_;
+    worker_ = nullptr;
+  }
   // A manager that was never initialised still owns what it was given.
   if (readerEnum_) readerEnum_->Release();
   if (rendererEnum_) rendererEnum_->Release();
@@ -168,6 +177,10 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::QueryInterface(REFIID riid, void** o
   if (out && kvcom::SameIid(riid, IID_IKvFioFilterBuilder2))
     return KvFio_CreateFilterBuilder(static_cast<IKvDizuVOMgrForApp*>(this), plugins_,
                                      reinterpret_cast<IKvFioFilterBuilder2**>(out));
+  // Inside the surrogate process the manager also serves hosts, through a face
+  // of its own.
+  if (out && isSurrogate_ && kvcom::SameIid(riid, IID_IKvSurrogateManager))
+    return KvFio_CreateSurrogateFace(this, reinterpret_cast<IKvSurrogateManager**>(out));
   IKvDizuVOMgrForApp* self = this;
   return kvcom::QueryFaces(this, riid, out,
                            {{IID_IUnknown, self}, {IID_IKvDizuVOManager, self}, {IID_IKvDizuVOMgrForApp, self}});
@@ -512,7 +525,19 @@ HRESULT CKvDizuVOManager::SetLastRenderer(IKvRenderFileClass* cls) {
 
 HRESULT CKvDizuVOManager::IdentifyWithReader(IKvReadFileClass* cls, int index, HANDLE file, const BYTE* header,
                                              DWORD cb, const wchar_t* ext) {
-  if (!readerEnum_ || !readerEnum_->RecordAt(index)) return E_UNEXPECTED;
+  if (!readerEnum_) return E_UNEXPECTED;
+  KvFioPluginRecord* record = readerEnum_->RecordAt(index);
+  if (!record) return E_UNEXPECTED;
+  if (record->state & KVFIO_PLUGIN_IN_SURROGATE) {
+    // A reader in the surrogate sees the file through a handle of its own,
+    // made once per selection.
+    if (!selectionHandle_) {
+      HANDLE copy = nullptr;
+      if (FAILED(DuplicateHandleToProcessId(file, surrogateProcessId_, &copy)) || !copy) copy = INVALID_HANDLE_VALUE;
+      selectionHandle_ = copy;
+    }
+    return cls->IdentifyFile(selectionHandle_, header, cb, ext);
+  }
   return cls->IdentifyFile(file, header, cb, ext);
 }
 
@@ -537,7 +562,23 @@ void CKvDizuVOManager::ForEachReaderClass(Visit visit) {
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::FindReaderForFile(HANDLE file, const wchar_t* path, int* readerIndex,
-                                                              DWORD) {
+                                                              DWORD flags) {
+  CheckSurrogate();
+  selectionHandle_ = nullptr;
+  HRESULT hr = FindReaderForFileImpl(file, path, readerIndex, flags);
+  if (selectionHandle_ && selectionHandle_ != INVALID_HANDLE_VALUE) {
+    // The surrogate closes its duplicate.
+    IKvSurrogateManager* link = nullptr;
+    if (SUCCEEDED(GetSurrogateManager(&link)) && link) {
+      link->CloseDuplicateHandle(static_cast<ULONGLONG>(reinterpret_cast<ULONG_PTR>(selectionHandle_)));
+      link->Release();
+    }
+  }
+  selectionHandle_ = nullptr;
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::FindReaderForFileImpl(HANDLE file, const wchar_t* path, int* readerIndex, DWORD) {
   if (!readerIndex) return E_POINTER;
   *readerIndex = -1;
   BYTE* header = new (std::nothrow) BYTE[4096];
@@ -707,6 +748,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::OpenFile(const wchar_t* path, IKvRea
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!path || !*path) return KV_E_BADFILENAME;
+  CheckSurrogate();
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   int index = -1;
@@ -887,13 +929,263 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::GetPluginInfo(const GUID* id, KVFIO_
 }
 
 HRESULT CKvDizuVOManager::LoadClassObject(KvFioPluginRecord* record, bool renderer) {
-  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
-  HRESULT hr = KvFio_LoadClassEntry(plugins_, record, renderer, AsManager());
-  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  return RunOnWorkerThread(record, renderer);
+}
+
+HRESULT CKvDizuVOManager::PreloadPlugins() {
+  if (!plugins_) return S_OK;
+  for (int i = 0; i < plugins_->count; ++i) {
+    KvFioPluginRecord* r = KvFio_RecordAt(plugins_, i);
+    if (!(r->preload & 1)) continue;
+    if (r->access & KVFIO_ACCESS_READER) LoadClassObject(r, false);
+    if (r->access & KVFIO_ACCESS_RENDERER) LoadClassObject(r, true);
+    r->preload &= ~1u;
+  }
+  return S_OK;
+}
+
+// --- The access mutex, the worker thread and the surrogate --------------------------
+
+void CKvDizuVOManager::LockAccess() {
+  if (mutex_ == INVALID_HANDLE_VALUE || !mutex_) return;
+  WaitForSingleObject(mutex_, INFINITE);
+  if (accessDepth_++ == 0) accessOwner_ = GetCurrentThreadId();
+}
+
+void CKvDizuVOManager::UnlockAccess() {
+  if (mutex_ == INVALID_HANDLE_VALUE || !mutex_) return;
+  if (--accessDepth_ == 0) accessOwner_ = 0;
+  ReleaseMutex(mutex_);
+}
+
+DWORD CKvDizuVOManager::WorkerThreadId() const { return worker_ ? worker_->ThreadId() : 0; }
+
+namespace {
+
+struct LoadRequest {
+  CKvDizuVOManager* manager;
+  KvFioPluginRecord* record;
+  bool renderer;
+};
+
+DWORD __stdcall RunLoad(DWORD_PTR argument) {
+  LoadRequest* request = reinterpret_cast<LoadRequest*>(argument);
+  request->manager->LockAccess();
+  HRESULT hr = KvFio_LoadClassEntry(request->manager->Plugins(), request->record, request->renderer,
+                                    request->manager->AsManager(), request->manager);
+  request->manager->UnlockAccess();
+  return static_cast<DWORD>(hr);
+}
+
+// How long a connection waits at most, after the tries, for a surrogate it
+// started that is still starting.
+constexpr DWORD kSlowStartMs = 10000;
+
+bool ProcessRunning(DWORD processId) {
+  if (!processId) return false;
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!h) return false;
+  bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
+}
+
+}  // namespace
+
+HRESULT CKvDizuVOManager::RunOnWorkerThread(KvFioPluginRecord* record, bool renderer) {
+  LoadRequest request = {this, record, renderer};
+  // A caller that holds the access mutex already runs the load itself: the
+  // worker would wait for the mutex while the caller waits for the worker.
+  if (OwnsAccess()) return static_cast<HRESULT>(RunLoad(reinterpret_cast<DWORD_PTR>(&request)));
+  if (!worker_) {
+    worker_ = new (std::nothrow) CKvWorkerThread();
+    if (!worker_) return E_OUTOFMEMORY;
+  }
+  DWORD result = 0;
+  HRESULT hr = worker_->Run(&RunLoad, reinterpret_cast<DWORD_PTR>(&request), &result);
+  return FAILED(hr) ? hr : static_cast<HRESULT>(result);
+}
+
+namespace {
+DWORD __stdcall RunConnect(DWORD_PTR manager) {
+  return static_cast<DWORD>(reinterpret_cast<CKvDizuVOManager*>(manager)->ConnectSurrogateHeld());
+}
+}  // namespace
+
+HRESULT CKvDizuVOManager::ConnectSurrogate() {
+  LockAccess();
+  if (surrogate_.registered()) {
+    UnlockAccess();
+    return S_OK;
+  }
+  // The link is made on the worker thread, in the multithreaded apartment:
+  // every thread then fetches it from the Global Interface Table without
+  // needing the apartment of the thread that happened to connect first (an
+  // apartment that may not be serving calls). The caller's hold of the access
+  // mutex covers the worker's work.
+  HRESULT hr = E_OUTOFMEMORY;
+  if (!worker_) worker_ = new (std::nothrow) CKvWorkerThread();
+  if (worker_) {
+    DWORD result = 0;
+    hr = worker_->Run(&RunConnect, reinterpret_cast<DWORD_PTR>(this), &result);
+    if (SUCCEEDED(hr)) hr = static_cast<HRESULT>(result);
+  }
+  UnlockAccess();
   return hr;
 }
 
-HRESULT CKvDizuVOManager::PreloadPlugins() { return KvFio_PreloadPlugins(plugins_, AsManager()); }
+HRESULT CKvDizuVOManager::ConnectSurrogateHeld() {
+  if (surrogate_.registered()) return S_OK;
+  const LONG users = KvFio_AddSurrogateUser(1);
+  surrogateUser_ = true;
+  DWORD processId = KVDizuVO_GetSurrogateProcessID();
+  bool startedHere = false;
+  // The first user starts the surrogate; so does any user that finds the
+  // process-wide surrogate gone (it ended or was ended).
+  if (users == 1 || !ProcessRunning(processId)) {
+    DWORD started = 0;
+    KvFio_StartSurrogateProcess(&started);
+    KvFio_SetSurrogateProcessId(started);
+    processId = started;
+    startedHere = started != 0;
+  }
+  CLSID cls = CLSID_KvSurrogateManagerFallback;
+  cls.Data1 ^= processId;
+  IKvSurrogateManager* link = nullptr;
+  HRESULT hr = REGDB_E_CLASSNOTREG;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    hr = CoCreateInstance(cls, nullptr, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateManager, reinterpret_cast<void**>(&link));
+    if (hr != REGDB_E_CLASSNOTREG) break;
+    if (attempt < 9) Sleep(100);
+  }
+  if (FAILED(hr)) {
+    link = nullptr;
+    hr = CoCreateInstance(CLSID_KvSurrogateManagerFallback, nullptr, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateManager,
+                          reinterpret_cast<void**>(&link));
+  }
+  // A loaded machine may start the surrogate more slowly than the tries
+  // allow: while the surrogate this call started still runs, its own id is
+  // tried on for a bounded time (a surrogate that was killed may have left the
+  // fallback registration behind, which then answers "unavailable").
+  const DWORD waitStart = GetTickCount();
+  while (FAILED(hr) && startedHere && ProcessRunning(processId) && GetTickCount() - waitStart < kSlowStartMs) {
+    Sleep(100);
+    link = nullptr;
+    hr = CoCreateInstance(cls, nullptr, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateManager, reinterpret_cast<void**>(&link));
+  }
+  if (SUCCEEDED(hr) && !link) hr = E_NOINTERFACE;
+  if (FAILED(hr)) {
+    // Nothing connected: this manager is no user, and a surrogate this call
+    // started (which never answered) is ended and forgotten.
+    KvFio_AddSurrogateUser(-1);
+    surrogateUser_ = false;
+    if (startedHere) {
+      HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+      if (h) {
+        TerminateProcess(h, 1);
+        WaitForSingleObject(h, 5000);
+        CloseHandle(h);
+      }
+      KvFio_SetSurrogateProcessId(0);
+    }
+    return hr;
+  }
+  // The process that really serves this manager: the fallback id may have
+  // reached another surrogate.
+  DWORD served = 0;
+  if (FAILED(link->GetProcessId(&served)) || !served) served = processId;
+  surrogateProcessId_ = served;
+  if (surrogateProcess_) CloseHandle(surrogateProcess_);
+  surrogateProcess_ = OpenProcess(SYNCHRONIZE, FALSE, served);
+  HRESULT registered = surrogate_.Register(link);
+  link->Release();
+  return FAILED(registered) ? registered : hr;
+}
+
+HRESULT CKvDizuVOManager::GetSurrogateManager(IKvSurrogateManager** out) {
+  if (!out) return E_INVALIDARG;
+  *out = nullptr;
+  LockAccess();
+  HRESULT hr = S_OK;
+  if (!surrogate_.registered()) hr = ConnectSurrogate();
+  IUnknown* link = nullptr;
+  if (SUCCEEDED(hr)) hr = surrogate_.GetForCurrentThread(&link);
+  if (SUCCEEDED(hr) && link) hr = link->QueryInterface(IID_IKvSurrogateManager, reinterpret_cast<void**>(out));
+  else if (SUCCEEDED(hr)) hr = E_UNEXPECTED;
+  UnlockAccess();
+  return hr;
+}
+
+HRESULT CKvDizuVOManager::DisconnectSurrogate() {
+  LockAccess();
+  if (surrogate_.registered()) {
+    // Tell the surrogate that this host lets go; it ends once no host holds it.
+    IUnknown* link = nullptr;
+    if (SUCCEEDED(surrogate_.GetForCurrentThread(&link)) && link) {
+      IKvSurrogateManager* face = nullptr;
+      if (SUCCEEDED(link->QueryInterface(IID_IKvSurrogateManager, reinterpret_cast<void**>(&face))) && face) {
+        face->Detach();
+        face->Release();
+      }
+    }
+  }
+  if (surrogateUser_) {
+    surrogateUser_ = false;
+    if (KvFio_AddSurrogateUser(-1) == 0) {
+      KvFio_ErrorReportStop(surrogateProcessId_);
+      KvFio_SetSurrogateProcessId(0);
+    }
+  }
+  surrogate_.Revoke();
+  surrogateProcessId_ = 0;
+  if (surrogateProcess_) CloseHandle(surrogateProcess_);
+  surrogateProcess_ = nullptr;
+  UnlockAccess();
+  return S_OK;
+}
+
+HRESULT CKvDizuVOManager::CreateInSurrogate(KvFioPluginRecord* record, const GUID* classId, REFIID iid, void** out) {
+  if (!record || !out) return E_INVALIDARG;
+  *out = nullptr;
+  IKvSurrogateManager* link = nullptr;
+  HRESULT hr = GetSurrogateManager(&link);
+  if (FAILED(hr)) return hr;
+  IUnknown* object = nullptr;
+  hr = link->CreateClassObject(record->dllPath, classId ? classId : &record->pluginId, iid, &object);
+  link->Release();
+  if (FAILED(hr)) return hr;
+  if (!object) return E_NOINTERFACE;
+  record->state |= KVFIO_PLUGIN_IN_SURROGATE;
+  *out = object;
+  // The plug-in's class objects are used from any thread of the host.
+  if (kvcom::SameIid(iid, IID_IKvReadFileClass) || kvcom::SameIid(iid, IID_IKvRenderFileClass))
+    return KvFio_CreateBlanket(iid, out, nullptr, AsManager());
+  return S_OK;
+}
+
+void CKvDizuVOManager::DropSurrogateObjects() {
+  if (!plugins_) return;
+  for (int i = 0; i < plugins_->count; ++i) {
+    KvFioPluginRecord* r = KvFio_RecordAt(plugins_, i);
+    if (!(r->state & KVFIO_PLUGIN_IN_SURROGATE)) continue;
+    for (KvFioClassEntry* e : {&r->reader, &r->renderer}) {
+      if (e->classObject) e->classObject->Release();
+      e->classObject = nullptr;
+      e->loadState = KVFIO_LOAD_NOT_CREATED;
+    }
+    r->state &= ~KVFIO_PLUGIN_IN_SURROGATE;
+  }
+}
+
+void CKvDizuVOManager::CheckSurrogate() {
+  if (!surrogateProcess_ || WaitForSingleObject(surrogateProcess_, 0) != WAIT_OBJECT_0) return;
+  // The surrogate has ended: its objects are gone. The next use starts a new one.
+  LockAccess();
+  DropSurrogateObjects();
+  if (KVDizuVO_GetSurrogateProcessID() == surrogateProcessId_) KvFio_SetSurrogateProcessId(0);
+  DisconnectSurrogate();
+  UnlockAccess();
+}
 
 HRESULT CKvDizuVOManager::CreateEnumerators(tKVLIST* list, DWORD listMode, const GUID* ids, int idCount) {
   if (list && list != plugins_) {
@@ -915,31 +1207,49 @@ HRESULT CKvDizuVOManager::CreateEnumerators(tKVLIST* list, DWORD listMode, const
 
 HRESULT CKvDizuVOManager::WritePluginCache(DWORD flags) {
   if (!plugins_) return S_OK;
-  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  LockAccess();
   HRESULT hr = KvFio_SavePluginCache(plugins_, flags);
-  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  UnlockAccess();
   return hr;
 }
 
 HRESULT CKvDizuVOManager::RegisterPlugins(tKVLIST* list, DWORD flags) {
-  return KvFio_RegisterPlugins(list, flags, AsManager());
+  // A manager inside the surrogate runs every plug-in itself.
+  HRESULT hr = KvFio_RegisterPlugins(list, flags, AsManager(), nullptr, isSurrogate_ ? nullptr : this);
+  if (FAILED(hr) || isSurrogate_ || !list) return hr;
+  // The surrogate's manager learns the plug-ins it serves.
+  bool any = false;
+  for (int i = 0; i < list->count && !any; ++i)
+    any = (KvFio_RecordAt(list, i)->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) &&
+          !(KvFio_RecordAt(list, i)->state & KVFIO_PLUGIN_UNUSABLE);
+  if (!any) return hr;
+  IKvSurrogateManager* link = nullptr;
+  if (FAILED(GetSurrogateManager(&link)) || !link) return hr;
+  for (int i = 0; i < list->count; ++i) {
+    KvFioPluginRecord* r = KvFio_RecordAt(list, i);
+    if ((r->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) && (r->state & KVFIO_PLUGIN_FIRST_OF_DLL))
+      link->AddPluginDLL(r->dllPath);
+  }
+  link->FinishRegistration();
+  link->Release();
+  return hr;
 }
 
 HRESULT CKvDizuVOManager::AddPluginDLLs(tKVLIST** list, const wchar_t** dlls, long count, DWORD flags, int* added) {
   if (!list) return E_POINTER;
   if (added) *added = 0;
-  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  LockAccess();
   HRESULT hr = KvFio_SetPluginCandidateDLLs(list, dlls, count);
   if (SUCCEEDED(hr)) hr = RegisterPlugins(*list, flags);
   if (added && *list) *added = (*list)->count;
-  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  UnlockAccess();
   return hr;
 }
 
 HRESULT CKvDizuVOManager::AddDefaultPluginDLLs(tKVLIST** list, DWORD flags, int* added) {
   if (!list) return E_POINTER;
   if (added) *added = 0;
-  if (mutex_ != INVALID_HANDLE_VALUE) WaitForSingleObject(mutex_, INFINITE);
+  LockAccess();
   // The default candidates: the module that carries this library when it is
   // a DLL (it is itself a plug-in), then the DLLs its configuration files name.
   HRESULT hr = KvFio_CreatePluginList(list);
@@ -956,7 +1266,7 @@ HRESULT CKvDizuVOManager::AddDefaultPluginDLLs(tKVLIST** list, DWORD flags, int*
   if (SUCCEEDED(hr)) hr = KvFio_FindPluginConfigFiles(list);
   if (SUCCEEDED(hr)) hr = RegisterPlugins(*list, flags);
   if (added && *list) *added = (*list)->count;
-  if (mutex_ != INVALID_HANDLE_VALUE) ReleaseMutex(mutex_);
+  UnlockAccess();
   return hr;
 }
 
@@ -1009,7 +1319,7 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::InitializeDefault(DWORD flags) { ret
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::Shutdown() {
   if (mutex_ == INVALID_HANDLE_VALUE || !mutex_) return S_OK;
-  WaitForSingleObject(mutex_, INFINITE);
+  LockAccess();
   if (readerEnum_) readerEnum_->Release();
   if (rendererEnum_) rendererEnum_->Release();
   if (pluginEnum_) pluginEnum_->Release();
@@ -1018,9 +1328,10 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::Shutdown() {
   pluginEnum_ = nullptr;
   KvFio_DestroyPluginList(plugins_);
   plugins_ = nullptr;
+  DisconnectSurrogate();
   if (comInitialised_) CoUninitialize();
   comInitialised_ = false;
-  ReleaseMutex(mutex_);
+  UnlockAccess();
   CloseHandle(mutex_);
   mutex_ = INVALID_HANDLE_VALUE;
   return S_OK;
@@ -1116,4 +1427,37 @@ HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags) {
   return KVDizuVO_CreateInstance(out, flags, static_cast<DWORD>(0x0FFFFFFF));
 }
 
-extern "C" DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void) { return 0; }
+// The class's manager knows the plug-ins: the one whose renderer id is the
+// class's own names the DLL.
+extern "C" HRESULT KVAPI KvFio_GetRendererModulePath(IKvRenderFileClass* cls, wchar_t* path, int cch) {
+  if (!cls || !path || cch < 1) return E_INVALIDARG;
+  path[0] = 0;
+  GUID renderer = {};
+  HRESULT hr = cls->GetRendererGuid(&renderer);
+  if (FAILED(hr)) return hr;
+  IKvDizuVOManager* manager = nullptr;
+  hr = cls->GetDizuVOManager(&manager);
+  if (FAILED(hr)) return hr;
+  if (!manager) return E_UNEXPECTED;
+  IKvFIOPluginEnum* plugins = nullptr;
+  hr = manager->GetPluginEnum(&plugins);
+  manager->Release();
+  if (FAILED(hr)) return hr;
+  if (!plugins) return E_UNEXPECTED;
+  hr = KV_E_NOTFOUND;
+  KVFIO_PLUGININFO info;
+  ULONG fetched = 0;
+  plugins->Reset();
+  for (;;) {
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (plugins->Next(1, &info, &fetched) != S_OK || fetched != 1) break;
+    if (IsEqualGUID(info.rendererId, renderer)) {
+      KvStrCpyN(path, info.dllPath, cch);
+      hr = S_OK;
+      break;
+    }
+  }
+  plugins->Release();
+  return hr;
+}

@@ -15,6 +15,12 @@
 #include "kvfileio.h"
 #include "kvfioenum.h"
 #include "kvfioplugin.h"
+#include "kvgitholder.h"
+
+struct IKvSurrogateManager;
+
+// The manager's worker thread (declared with the surrogate, kvsurrogate.h).
+class CKvWorkerThread;
 
 // Optional interface of a reader class: its first method checks a file by path.
 inline constexpr IID IID_IKvReadFileCheck = {0xe769409f, 0x5ce7, 0x459f, {0x8f, 0x30, 0x4a, 0xf5, 0xa1, 0x64, 0xe0, 0x2a}};
@@ -53,7 +59,10 @@ static_assert(offsetof(_KVFIO_KEYED_INFO, metrics) == kKvFioKeyedHeadBytes32, "m
 static_assert(sizeof(_KVFIO_KEYED_INFO) == 192, "keyed record is 192 bytes");
 #endif
 
-class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
+// The surrogate manager's interface id (kvsurrogate.h), for the link's holder.
+inline constexpr IID IID_IKvSurrogateManagerLink = {0x7618d4f5, 0xdf31, 0x45e9, {0x9d, 0x39, 0x40, 0xfd, 0x90, 0xd4, 0x4c, 0x9b}};
+
+class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader, public KvFioSurrogateLink {
  public:
   explicit CKvDizuVOManager(bool isSurrogate = false);
   virtual ~CKvDizuVOManager();
@@ -127,6 +136,34 @@ class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
   HRESULT LoadClassObject(KvFioPluginRecord* record, bool renderer) override;
   HRESULT PreloadPlugins();
 
+  // The surrogate process. ConnectSurrogate starts it when this process has
+  // none running and connects this manager to its manager; DisconnectSurrogate
+  // lets go (the surrogate ends by itself once no host holds it).
+  HRESULT ConnectSurrogate();
+  // The connection itself, run on the worker thread while the caller of
+  // ConnectSurrogate holds the access mutex.
+  HRESULT ConnectSurrogateHeld();
+  HRESULT DisconnectSurrogate();
+  // The surrogate's manager for the calling thread (connecting first when
+  // needed); one new reference.
+  HRESULT GetSurrogateManager(IKvSurrogateManager** out);
+  DWORD SurrogateProcessId() const { return surrogateProcessId_; }
+  bool SurrogateConnected() const { return surrogate_.registered(); }
+  // Creates an object of a plug-in that must not run in the host in the
+  // surrogate (KvFioSurrogateLink).
+  HRESULT CreateInSurrogate(KvFioPluginRecord* record, const GUID* classId, REFIID iid, void** out) override;
+  // Runs the class-object load of a record on the worker thread under the
+  // access mutex; a caller that already holds the mutex runs it itself (the
+  // worker would wait for the mutex while the caller waits for the worker).
+  HRESULT RunOnWorkerThread(KvFioPluginRecord* record, bool renderer);
+  DWORD WorkerThreadId() const;
+
+  // The access mutex, re-entrant on the owning thread; the owner is known so
+  // that hand-overs to the worker thread never wait on their own caller.
+  void LockAccess();
+  void UnlockAccess();
+  bool OwnsAccess() const { return accessOwner_ == GetCurrentThreadId(); }
+
   tKVLIST* Plugins() const { return plugins_; }
   HANDLE AccessMutex() const { return mutex_; }
   const DWORD* Metrics() const { return metrics_; }
@@ -157,6 +194,22 @@ class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader {
   DWORD metrics_[37] = {};
   HANDLE mutex_ = INVALID_HANDLE_VALUE;
   bool isSurrogate_ = false;
+  volatile DWORD accessOwner_ = 0;
+  LONG accessDepth_ = 0;
+  // The link to the surrogate's manager, for every thread.
+  CKvGITHolder surrogate_{IID_IKvSurrogateManagerLink, false};
+  DWORD surrogateProcessId_ = 0;
+  HANDLE surrogateProcess_ = nullptr;  // to notice that the surrogate has ended
+  bool surrogateUser_ = false;         // counted among the surrogate's users
+  CKvWorkerThread* worker_ = nullptr;
+  // A duplicate of the file handle in the surrogate, made once per reader selection.
+  HANDLE selectionHandle_ = nullptr;
+
+  // Drops what came from a surrogate that has ended, so that the next use
+  // starts a new one.
+  void CheckSurrogate();
+  void DropSurrogateObjects();
+  HRESULT FindReaderForFileImpl(HANDLE file, const wchar_t* path, int* readerIndex, DWORD flags);
 };
 
 // The access mutex's name for an application key: "Local\Calbrey " followed
@@ -174,7 +227,9 @@ HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags, DWO
 HRESULT KVAPI KVDizuVO_CreateInstance(IKvDizuVOMgrForApp** out, DWORD flags);
 
 KV_EXTERN_C_BEGIN
-// Process id of the surrogate process this module talks to; 0 when none runs
-// (this library starts none).
+// Process id of the surrogate process this process started; 0 when none.
 DWORD KVAPI KVDizuVO_GetSurrogateProcessID(void);
+// The DLL path of the plug-in whose renderer is `cls`, found through the
+// class's manager; KV_E_NOTFOUND when no plug-in names it.
+HRESULT KVAPI KvFio_GetRendererModulePath(IKvRenderFileClass* cls, wchar_t* path, int cch);
 KV_EXTERN_C_END

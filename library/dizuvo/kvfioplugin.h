@@ -101,6 +101,19 @@ class KvFioClassLoader {
   ~KvFioClassLoader() = default;
 };
 
+// How plug-ins that must not run in the host (records flagged
+// KVFIO_PLUGIN_OTHER_WIDTH or KVFIO_PLUGIN_FORCED_OUT) get their objects: the
+// manager creates them in the surrogate process. On success the record is
+// flagged KVFIO_PLUGIN_IN_SURROGATE, and a reader or renderer class object
+// comes back wrapped in a blanket.
+class KvFioSurrogateLink {
+ public:
+  virtual HRESULT CreateInSurrogate(KvFioPluginRecord* record, const GUID* classId, REFIID iid, void** out) = 0;
+
+ protected:
+  ~KvFioSurrogateLink() = default;
+};
+
 // Fills `info` from `record`: E_POINTER for null arguments, E_FAIL when the
 // caller's cbSize is below 592; the word at offset 4 is left alone.
 HRESULT KvFio_FillPluginInfo(const KvFioPluginRecord* record, KVFIO_PLUGININFO* info);

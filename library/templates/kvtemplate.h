@@ -117,7 +117,8 @@ struct tagKVTEMPLATExV2 {
   DWORD dwVideoFlags;        // 424
   BYTE reserved428[12];      // 428
   LONGLONG llVideoDataRate;  // 440: bytes per second, 0 or less = derived
-  BYTE reserved448[80];      // 448
+  DWORD dwOptions;           // 448: output options (KVFIO_TEMPLATE_OPTION_*)
+  BYTE reserved452[76];      // 452
   DWORD cchStrings;          // 528: string-area length in UTF-16 code units
   DWORD cbCodecBlock;        // 532
   BYTE abData[4];            // 536: codec block, then the string area
@@ -133,6 +134,7 @@ static_assert(offsetof(tagKVTEMPLATExV2, videoExt) == 304, "layout");
 static_assert(offsetof(tagKVTEMPLATExV2, bihOutput) == 368, "layout");
 static_assert(offsetof(tagKVTEMPLATExV2, dwVideoFlags) == 424, "layout");
 static_assert(offsetof(tagKVTEMPLATExV2, llVideoDataRate) == 440, "layout");
+static_assert(offsetof(tagKVTEMPLATExV2, dwOptions) == 448, "layout");
 static_assert(offsetof(tagKVTEMPLATExV2, cchStrings) == 528, "layout");
 static_assert(offsetof(tagKVTEMPLATExV2, abData) == 536, "layout");
 

@@ -220,3 +220,71 @@ TEST(Mutex, LocksAcrossThreads) {
   EXPECT_FALSE(busy);
   { MutexLock lock(m); }
 }
+
+TEST(Event, AutoResetSignalAcrossThreads) {
+  Event e;
+  EXPECT_FALSE(e.Wait(0)) << "not signalled at first";
+  EXPECT_FALSE(e.IsSet());
+  e.Set();
+  EXPECT_TRUE(e.IsSet());
+  EXPECT_FALSE(e.IsSet()) << "a true answer consumed the signal";
+  e.Set();
+  e.Reset();
+  EXPECT_FALSE(e.Wait(10));
+  // Another thread's Set wakes an unbounded wait.
+  std::thread setter([&] { e.Set(); });
+  EXPECT_TRUE(e.Wait(Event::kInfinite));
+  setter.join();
+}
+
+#ifdef _WIN32
+namespace {
+
+// Waits for its event, then answers `result`; the exit hook adds 1000.
+class WorkerThread : public Thread {
+ public:
+  Event go;
+  uint32_t result = 7;
+  uint32_t ran = 0;
+  uint32_t Run() override {
+    go.Wait(Event::kInfinite);
+    ++ran;
+    return result;
+  }
+  uint32_t OnExit(uint32_t code) override { return code + 1000; }
+};
+
+// Never ends by itself.
+class EndlessThread : public Thread {
+ public:
+  uint32_t Run() override {
+    for (;;) Sleep(10);
+  }
+};
+
+}  // namespace
+
+TEST(Thread, StartJoinTerminate) {
+  WorkerThread w;
+  EXPECT_EQ(0u, w.Join()) << "never started";
+  ASSERT_TRUE(w.Start());
+  EXPECT_TRUE(w.IsRunning());
+  EXPECT_NE(0u, w.GetThreadId());
+  EXPECT_TRUE(w.Start()) << "already running: nothing new starts";
+  w.go.Set();
+  EXPECT_EQ(1007u, w.Join()) << "the exit hook's answer is the exit code";
+  EXPECT_EQ(1u, w.ran);
+  EXPECT_FALSE(w.IsRunning());
+  EXPECT_EQ(0u, w.Join());
+
+  EndlessThread endless;
+  ASSERT_TRUE(endless.Start());
+  endless.Terminate();
+  EXPECT_FALSE(endless.IsRunning());
+  EXPECT_EQ(0u, endless.Join());
+  {
+    EndlessThread dropped;
+    ASSERT_TRUE(dropped.Start());
+  }  // the destructor ends it
+}
+#endif

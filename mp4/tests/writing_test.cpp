@@ -6,6 +6,7 @@
 
 #include "boxes.h"
 #include "boxwriter.h"
+#include "factories.h"
 #include "fileio.h"
 #include "preparewrite.h"
 #include "rewrite.h"
@@ -324,6 +325,127 @@ TEST(TrackWriter, TablesAndDurations) {
   TrackWriter refused(u.boxes, none, 100);
   EXPECT_FALSE(refused.Init());
   EXPECT_TRUE(none.str().empty());
+}
+
+// The reading factories keep edit lists as unknown boxes (the read road
+// counts every sample); this one parses them.
+class EditListFactory : public FourCCFactory {
+ public:
+  EditListFactory() { RegisterBoxes(); }
+  void RegisterBoxes() override {
+    Add(new MoovBox());
+    Add(new TrakBox());
+    Add(new EdtsBox());
+    Add(new EditListBox());
+  }
+};
+
+// Edit lists read and written in both layouts: version 0 with 32-bit fields,
+// version 1 with 64-bit ones (kept when read so, chosen when a value needs it).
+TEST(EditList, ReadWriteBothLayouts) {
+  struct Case {
+    const char* name;
+    Bytes box;
+    uint64_t duration;
+    int64_t mediaTime;
+  };
+  const Case cases[] = {
+      {"version 0", FB("elst", 0, U32(1) + U32(66150) + U32(2624) + U32(0x10000)), 66150, 2624},
+      {"empty segment", FB("elst", 0, U32(1) + U32(1000) + U32(0xFFFFFFFF) + U32(0x10000)), 1000, -1},
+      {"version 1", FB("elst", 1u << 24, U32(1) + U64(0x123456789ull) + U64(2624) + U32(0x10000)), 0x123456789ull, 2624},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes file = B("moov", B("trak", B("edts", c.box)));
+    EditListFactory factory;
+    Tree tree(file, &factory);
+    EditListBox* elst = tree.Find<EditListBox>("elst");
+    ASSERT_NE(elst, nullptr) << tree.Dump();
+    ASSERT_EQ(1u, elst->entries.size());
+    EXPECT_EQ(c.duration, elst->entries[0].segmentDuration);
+    EXPECT_EQ(c.mediaTime, elst->entries[0].mediaTime);
+    EXPECT_EQ(1, elst->entries[0].rateInteger);
+    EXPECT_EQ(0, elst->entries[0].rateFraction);
+    PrepareWrite pass(*tree.boxes);
+    pass.Run();
+    std::stringstream out;
+    BoxWriter writer(out, *tree.boxes, 0);
+    EXPECT_EQ(file.size(), writer.Write());
+    EXPECT_EQ(file, out.str());
+  }
+  // A value past 32 bits takes the 64-bit layout.
+  OwnedList t;
+  EditListBox* wide = Own(t.boxes, new EditListBox());
+  wide->entries.push_back(EditListEntry{0x100000000ull, 5, 1, 0});
+  PrepareWrite pass(t.boxes);
+  pass.Run();
+  EXPECT_EQ(12u + 4 + 20, wide->GetWriteSize());
+  std::stringstream out;
+  BoxWriter writer(out, t.boxes, 0);
+  writer.Write();
+  EXPECT_EQ(FB("elst", 1u << 24, U32(1) + U64(0x100000000ull) + U64(5) + U32(0x10000)), out.str());
+}
+
+// With a presentation set, the track gets an edit list after its header that
+// skips the priming samples and ends with the source, and the movie counts in
+// samples; the media keeps every sample.
+TEST(TrackWriter, EditListSkipsPrimingAndPadding) {
+  struct Case {
+    uint64_t priming, length;
+    uint64_t wantLength;  // what the edit presents
+  };
+  const Case cases[] = {{2624, 2000, 2000}, {2624, 2500, 5120 - 2624}, {0, 5120, 5120}};
+  for (const Case& c : cases) {
+    OwnedList t;
+    MoovBox* moov = Own(t.boxes, new MoovBox());
+    MovieHeaderBox* mvhd = new MovieHeaderBox();
+    moov->AddChild(mvhd);
+    TrakBox* trak = new TrakBox();
+    moov->AddChild(trak);
+    TrackHeaderBox* tkhd = new TrackHeaderBox();
+    trak->AddChild(tkhd);
+    MdiaBox* mdia = new MdiaBox();
+    trak->AddChild(mdia);
+    MediaHeaderBox* mdhd = new MediaHeaderBox();
+    mdia->AddChild(mdhd);
+    MinfBox* minf = new MinfBox();
+    mdia->AddChild(minf);
+    StblBox* stbl = new StblBox();
+    minf->AddChild(stbl);
+    SampleDescriptionBox* stsd = new SampleDescriptionBox();
+    Mpeg4AudioSampleEntry* mp4a = new Mpeg4AudioSampleEntry();
+    mp4a->sampleRate = 44100u << 16;
+    stsd->AddChild(mp4a);
+    for (IBox* b : std::initializer_list<IBox*>{new TimeToSampleBox(), stsd, new SampleSizeBox(), new SampleToChunkBox(),
+                                                new ChunkOffsetBox()})
+      stbl->AddChild(b);
+    Own(t.boxes, new MediaDataBox());
+    std::ostringstream out;
+    TrackWriter writer(t.boxes, out, 1024);
+    ASSERT_TRUE(writer.Init());
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(writer.WriteSample(std::vector<uint8_t>(100, 1), 1024));
+    writer.SetPresentation(c.priming, c.length);
+    writer.Finish();
+    std::vector<uint32_t> types;
+    for (IBox* b : trak->Children()) types.push_back(b->GetType().GetValue());
+    ASSERT_EQ((std::vector<uint32_t>{FCC("tkhd"), FCC("edts"), FCC("mdia")}), types);
+    EdtsBox* edts = dynamic_cast<EdtsBox*>(*std::next(trak->Children().begin()));
+    ASSERT_NE(edts, nullptr);
+    ASSERT_EQ(1u, edts->Children().size());
+    EditListBox* elst = dynamic_cast<EditListBox*>(edts->Children().front());
+    ASSERT_NE(elst, nullptr);
+    ASSERT_EQ(1u, elst->entries.size());
+    EXPECT_EQ(c.wantLength, elst->entries[0].segmentDuration);
+    EXPECT_EQ(int64_t(c.priming), elst->entries[0].mediaTime);
+    EXPECT_EQ(1, elst->entries[0].rateInteger);
+    EXPECT_EQ(44100u, mvhd->timescale);
+    EXPECT_EQ(c.wantLength, mvhd->duration);
+    EXPECT_EQ(c.wantLength, tkhd->duration);
+    EXPECT_EQ(5u * 1024, mdhd->duration);
+    // Finishing again replaces the edit list instead of adding one.
+    writer.Finish();
+    EXPECT_EQ(3u, trak->Children().size());
+  }
 }
 
 TEST(Rewrite, KeepsTheUsersBackup) {

@@ -21,6 +21,7 @@
 #include "filestream.h"
 #include "mp4AudioDecIfc.h"
 #include "textencoding.h"
+#include "toolmain.h"
 #include "trackreader.h"
 
 namespace {
@@ -226,27 +227,6 @@ int run(const std::vector<std::wstring>& args) {
   return failures || track.missing() ? 3 : 0;
 }
 
-int runWithFactories(const std::vector<std::wstring>& args) {
-  fileutil::CreateGlobalFactories();
-  esds::CreateDescriptorFactory();
-  const int r = run(args);
-  esds::DestroyDescriptorFactory();
-  fileutil::DestroyGlobalFactories();
-  return r;
-}
-
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return runWithFactories(std::vector<std::wstring>(argv + 1, argv + argc)); }
-#else
-int main(int argc, char** argv) {
-  std::vector<std::wstring> args;
-  for (int i = 1; i < argc; ++i) {
-    std::wstring w;
-    fileutil::Utf8ToWide(reinterpret_cast<const uint8_t*>(argv[i]), std::strlen(argv[i]), w);
-    args.push_back(w);
-  }
-  return runWithFactories(args);
-}
-#endif
+VOG_TOOL_MAIN(run)

@@ -55,6 +55,20 @@ struct mp4EncInfo {
 struct mp4EncInstance;
 typedef mp4EncInstance* mp4EncHandle;
 
+// True for the object types whose stream carries SBR: 5, 29 and 132 (frames
+// of 2048 samples, a core at half the rate).
+inline bool mp4EncObjectTypeHasSbr(int32_t objectType) {
+  return objectType == 5 || objectType == 29 || objectType == 132;
+}
+
+// The priming samples a file's edit list should hide, or 0 for none. SBR
+// streams get none: ffmpeg applies an edit list's start twice on them (at the
+// core rate and again at the output rate), so a correct list would cut the
+// source's first samples and its end for every player built on it.
+inline int32_t mp4EncEditListPriming(int32_t objectType, int32_t totalDelay) {
+  return (mp4EncObjectTypeHasSbr(objectType) || totalDelay <= 0) ? 0 : totalDelay;
+}
+
 // Channels carried by a channel mode (0 for an unknown mode).
 int32_t mp4EncChannelCount(int32_t channelMode);
 // Bitrate range of a mode and object type (whole stream); 0, 2 or 4.
@@ -78,3 +92,7 @@ int mp4EncEncode(mp4EncHandle handle, const float* input, int32_t sampleCount, i
 // accepted. Always 0.
 int mp4EncClose(mp4EncHandle* handle);
 const char* mp4EncGetErrorText(int code);
+// The frequency range (Hz) that SBR codes: from the crossover (the core's
+// bandwidth) to the stop frequency; both 0 without SBR. 0, or 2 for a bad
+// handle.
+int mp4EncGetSbrRange(mp4EncHandle handle, int32_t* crossoverHz, int32_t* stopHz);

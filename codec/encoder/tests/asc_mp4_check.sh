@@ -2,10 +2,14 @@
 # The preset AudioSpecificConfigs written by codec_encoder_asc_tests, each put
 # into an MP4 file with silent frames (asc_mp4.py): mediainfo must name the
 # profile ("LC", "LC SBR", "LC SBR PS"), rate and channels; ffprobe must
-# report the output rate; ffmpeg must decode the file without an error.
+# report the output rate; ffmpeg must decode the file without an error; faad
+# must report the output rate too (it takes a core of 24 kHz or less without
+# an explicit "no SBR" for an SBR stream at twice the rate).
 set -euo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 require_tool ffmpeg ffprobe mediainfo
+have_faad=0
+optional_tool faad && have_faad=1
 dir="$VOG_FIXTURE_DIR/aacenc"
 here="$(dirname "$0")"
 fail=0
@@ -26,6 +30,10 @@ print("%s|%s|%s|%s" % (a.get("Format"), a.get("Format_AdditionalFeatures"), a.ge
   if [[ $probed != "$rate" ]]; then echo "$name: ffprobe rate $probed, expected $rate"; fail=1; fi
   if ! err=$(ffmpeg -nostdin -v error -err_detect explode -xerror -i "$m4a" -f null - 2>&1) || [[ -n $err ]]; then
     echo "$name: ffmpeg decode failed: $err"; fail=1
+  fi
+  if [[ $have_faad == 1 ]]; then
+    heard=$(faad -i "$m4a" 2>&1 | grep -o '[0-9]* Hz' | head -1 | cut -d' ' -f1 || true)
+    if [[ $heard != "$rate" ]]; then echo "$name: faad rate $heard, expected $rate"; fail=1; fi
   fi
   echo "$name: $got"
 done <<'TABLE'

@@ -132,7 +132,8 @@ std::vector<PresetCase> presetCases() {
   return {
       {"lc44_stereo", lc44, 16, {0x12, 0x10}, 2, 44100, 2, -1, -1, 0},
       {"lc32_stereo", lc32, 16, {0x12, 0x90}, 2, 32000, 2, -1, -1, 0},
-      {"lc22_stereo", lc22, 16, {0x13, 0x90}, 2, 22050, 2, -1, -1, 0},
+      // At 24 kHz or less the sync extension says explicitly: no SBR.
+      {"lc22_stereo", lc22, 33, {0x13, 0x90, 0x56, 0xe5, 0x00}, 2, 22050, 2, 0, -1, 0},
       {"lc32_mono", mono32, 16, {0x12, 0x88}, 2, 32000, 1, -1, -1, 0},
       {"he_stereo", he, 37, {0x13, 0x90, 0x56, 0xe5, 0xa0}, 2, 22050, 2, 1, -1, 44100},
       {"hev2", hev2, 49, {0x13, 0x88, 0x56, 0xe5, 0xa5, 0x48, 0x80}, 2, 22050, 1, 1, 1, 44100},

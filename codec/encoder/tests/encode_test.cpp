@@ -251,7 +251,11 @@ TEST(EncoderInterface, TablesAndRefusals) {
       {{2, 64000, 1, 9, 44100, 0, 1}, 4, -1},   // unknown mode
       {{2, 64000, 1, 65, 44100, 0, 1}, 2, -1},
       {{2, 64000, 4, 2, 44100, 0, 1}, 2, -1},   // quality mode
-      {{5, 48000, 1, 2, 44100, 0, 1}, 0, 4},    // SBR is not coded by this encoder
+      {{5, 48000, 1, 2, 44100, 0, 1}, 0, 0},    // HE-AAC of one channel pair
+      {{5, 24000, 1, 1, 44100, 0, 1}, 0, 0},    // HE-AAC of one single channel
+      {{5, 96000, 1, 2, 44100, 0, 1}, 0, 0},    // HE-AAC at the top of the pair's range: still 44.1 kHz
+      {{5, 48000, 1, 2, 22050, 0, 1}, 0, 4},    // HE-AAC wants 44.1 kHz here: would need a rate converter
+      {{5, 160000, 1, 5, 44100, 0, 1}, 0, 4},   // SBR over several elements is not coded
       {{2, 128000, 1, 2, 22050, 0, 1}, 0, 4},   // would need a rate converter
       {{0, 0, 0, 1, 32000, 0, 1}, 0, 0},        // defaults: 32000 bit/s, LC
       {{2, 112000, 1, 16, 44100, 0, 1}, 0, 0},  // two single-channel elements with a PCE

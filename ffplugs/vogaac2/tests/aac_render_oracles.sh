@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # The AAC-LC renders that aac_render_test leaves (run after vogaac2_tests):
-# ffmpeg decodes each without an error; ffprobe sees AAC LC at the preset's
-# rate and channels, lasting the source plus the encoder's 2624-frame delay
-# (the files carry no edit list) padded to a whole 1024-frame unit; mediainfo
-# reads it; and the decoded audio, aligned with the source by cross-correlation
-# (GCC-PHAT), keeps a signal-to-noise ratio above the preset's floor.
+# ffmpeg decodes each without an error; the edit list presents exactly the
+# source (it skips the 2624-frame delay and lasts the source's frames); ffmpeg's
+# default decode honours its start: aligned with the source (cross-correlation
+# lag 0, GCC-PHAT), covering it to within the last unit (this ffmpeg keeps the
+# padding of the last unit), with a signal-to-noise ratio above the preset's
+# floor; the raw stream (edit list ignored) lasts the source plus
+# the encoder's 2624-frame delay padded to a whole 1024-frame unit and starts
+# 2624 frames late; ffprobe sees AAC LC at the preset's rate and channels;
+# mediainfo reads it; the 'esds' maximum bit rate is no less than the stream's
+# peak over one second; and faad plays the low-rate renders at their rate.
 set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 require_tool ffmpeg ffprobe mediainfo py:numpy
+have_faad=0
+optional_tool faad && have_faad=1
 dir="$VOG_FIXTURE_DIR/aacrender"
 list="$dir/renders.txt"
 pass=0
@@ -27,7 +34,9 @@ while read -r base srcch frames rate ch bitrate; do
   name=$(basename "$base")
   f="$base.m4a"
   if ffmpeg -nostdin -v error -err_detect explode -xerror -i "$f" -f f32le "$tmp/dec.f32" -y 2> "$tmp/err" &&
-     [ ! -s "$tmp/err" ]; then
+     [ ! -s "$tmp/err" ] &&
+     ffmpeg -nostdin -v error -err_detect explode -xerror -ignore_editlist 1 -i "$f" -f f32le "$tmp/raw.f32" -y \
+       2> "$tmp/err" && [ ! -s "$tmp/err" ]; then
     pass=$((pass + 1))
   else
     fail=$((fail + 1))
@@ -37,19 +46,30 @@ while read -r base srcch frames rate ch bitrate; do
   check "$name ffprobe" "aac/LC/$rate/$ch" "$(ffprobe -v error -select_streams a:0 \
     -show_entries stream=codec_name,profile,sample_rate,channels -of default=nw=1:nk=1 "$f" | paste -sd/ |
     awk -F/ '{print $1"/"$2"/"$3"/"$4}')"
-  ts=$(ffprobe -v error -select_streams a:0 -show_entries stream=duration_ts -of default=nw=1:nk=1 "$f")
+  ts=$(ffprobe -v error -ignore_editlist 1 -select_streams a:0 -show_entries stream=duration_ts \
+    -of default=nw=1:nk=1 "$f")
   want=$((frames + 2624))
-  check "$name duration within one frame of source + delay" "1" \
+  check "$name raw duration within one frame of source + delay" "1" \
     "$(( ts >= want && ts < want + 1024 ? 1 : 0 ))"
   check "$name mediainfo" "AAC/LC/$ch/$rate" \
     "$(mediainfo --Inform="Audio;%Format%/%Format_AdditionalFeatures%/%Channels%/%SamplingRate%" "$f")"
-  # Alignment and SNR; the floor falls with the bit rate per channel.
-  out=$(/usr/bin/python3 - "$base.f32" "$tmp/dec.f32" "$srcch" "$ch" "$bitrate" <<'PY'
+  if [ "$have_faad" = 1 ] && [ "$rate" -le 24000 ]; then
+    # No SBR is signalled explicitly: faad takes the stream at its own rate.
+    check "$name faad rate" "$rate" "$(faad -i "$f" 2>&1 | grep -o '[0-9]* Hz' | head -1 | cut -d' ' -f1)"
+  fi
+  # Alignment, length and SNR; the floor falls with the bit rate per channel.
+  out=$(PYTHONPATH="$VOG_SOURCE_DIR/tests/support" /usr/bin/python3 - "$base.f32" "$tmp/dec.f32" "$tmp/raw.f32" \
+        "$srcch" "$ch" "$f" "$rate" <<'PY'
+import math
+import struct
 import sys
 import numpy as np
-src = np.fromfile(sys.argv[1], dtype='<f4').reshape(-1, int(sys.argv[3])).astype(np.float64)
-dec = np.fromfile(sys.argv[2], dtype='<f4').reshape(-1, int(sys.argv[4])).astype(np.float64)
-ch = int(sys.argv[4])
+import mp4walk
+src = np.fromfile(sys.argv[1], dtype='<f4').reshape(-1, int(sys.argv[4])).astype(np.float64)
+dec = np.fromfile(sys.argv[2], dtype='<f4').reshape(-1, int(sys.argv[5])).astype(np.float64)
+raw = np.fromfile(sys.argv[3], dtype='<f4').reshape(-1, int(sys.argv[5])).astype(np.float64)
+ch = int(sys.argv[5])
+rate = int(sys.argv[7])
 # What the converter chain gives the encoder: a mono source is copied to
 # both channels, a stereo source averaged for one.
 if src.shape[1] == 1 and ch == 2:
@@ -58,27 +78,60 @@ elif src.shape[1] == 2 and ch == 1:
     ref = src.mean(axis=1, keepdims=True)
 else:
     ref = src
-a = ref[:, 0]
-b = dec[:, 0]
-n = 1 << int(np.ceil(np.log2(len(a) + len(b))))
-X = np.fft.rfft(b, n) * np.conj(np.fft.rfft(a, n))
-cc = np.fft.irfft(X / (np.abs(X) + 1e-12), n)
-lag = int(np.argmax(cc[:8192]))
+
+def lag_of(sig):
+    a = ref[:, 0]
+    b = sig[:, 0]
+    n = 1 << int(np.ceil(np.log2(len(a) + len(b))))
+    X = np.fft.rfft(b, n) * np.conj(np.fft.rfft(a, n))
+    cc = np.fft.irfft(X / (np.abs(X) + 1e-12), n)
+    return int(np.argmax(cc[:8192]))
+
+lag = lag_of(dec)
 seg = dec[lag:lag + len(ref)]
-if len(seg) < len(ref):
-    print(lag, -99.0)
-    sys.exit(0)
-snr = 10 * np.log10(np.sum(ref ** 2) / max(np.sum((seg - ref) ** 2), 1e-30))
-print(lag, round(float(snr), 2))
+snr = -99.0
+if len(seg) == len(ref):
+    snr = 10 * np.log10(np.sum(ref ** 2) / max(np.sum((seg - ref) ** 2), 1e-30))
+# The 'esds' maximum bit rate against the peak of any second of units.
+data = open(sys.argv[6], 'rb').read()
+path = ['moov', 'trak', 'mdia', 'minf', 'stbl']
+stbl = mp4walk.find(data, 0, len(data), path)
+stsz = mp4walk.find(data, stbl[0], stbl[1], ['stsz'])
+count = struct.unpack('>I', data[stsz[0] + 8:stsz[0] + 12])[0]
+sizes = struct.unpack('>%dI' % count, data[stsz[0] + 12:stsz[0] + 12 + 4 * count])
+def descriptor_body(pos, tag):
+    assert data[pos] == tag, (pos, tag)
+    pos += 1
+    while data[pos] & 0x80:
+        pos += 1
+    return pos + 1
+
+es = descriptor_body(data.find(b'esds') + 8, 3)     # after the box type and version
+config = descriptor_body(es + 3, 4)                   # after ES_ID and the flags byte
+maxrate = struct.unpack('>I', data[config + 5:config + 9])[0]  # after type, stream type, buffer size
+window = math.ceil(rate / 1024)
+peak = max(sum(sizes[i:i + window]) * 8 * rate / (window * 1024) for i in range(max(1, count - window + 1)))
+elst = mp4walk.find(data, 0, len(data), ['moov', 'trak', 'edts', 'elst'])
+mvhd = mp4walk.find(data, 0, len(data), ['moov', 'mvhd'])
+edit = 'none'
+if elst and mvhd:
+    count, duration, start = struct.unpack('>III', data[elst[0] + 4:elst[0] + 16])
+    timescale = struct.unpack('>I', data[mvhd[0] + 12:mvhd[0] + 16])[0]
+    edit = '%d/%d/%d/%d' % (count, timescale, duration, start)
+print(lag, round(float(snr), 2), len(dec), lag_of(raw), maxrate, int(peak), edit)
 PY
 )
-  read -r lag snr <<< "$out"
+  read -r lag snr decoded rawlag maxrate peak edit <<< "$out"
   perch=$((bitrate / ch))
   floor=22
   [ "$perch" -le 32000 ] && floor=20
-  echo "$name: lag $lag, SNR $snr dB (floor $floor)"
-  check "$name lag" "2624" "$lag"
+  echo "$name: lag $lag, SNR $snr dB (floor $floor), $decoded frames, raw lag $rawlag, max rate $maxrate >= peak $peak"
+  check "$name edit list (entries/timescale/duration/start)" "1/$rate/$frames/2624" "$edit"
+  check "$name decode covers the source within one unit" "1" "$(( decoded >= frames && decoded < frames + 1024 ? 1 : 0 ))"
+  check "$name lag" "0" "$lag"
+  check "$name raw lag" "2624" "$rawlag"
   check "$name SNR >= $floor" "1" "$(awk -v s="$snr" -v f="$floor" 'BEGIN{print (s >= f) ? 1 : 0}')"
+  check "$name max bit rate >= peak" "1" "$(( maxrate >= peak ? 1 : 0 ))"
 done < "$list"
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]

@@ -1,8 +1,9 @@
 // AAC renders end to end through the DLL's render class: a stand-in host
-// stream of 440 Hz plus noise (stereo and mono) goes through every AAC-LC
-// preset into an MP4 file, which aac_render_oracles.sh then checks with
-// ffmpeg, ffprobe, mediainfo and numpy against the source written beside it.
-// Presets the encoder cannot take fail before any file exists.
+// stream of 440 Hz plus noise (stereo and mono) goes through every AAC-LC and
+// HE-AAC preset into an MP4 file, which aac_render_oracles.sh and
+// he_render_oracles.sh then check with ffmpeg, ffprobe, mediainfo, faad and
+// numpy against the source written beside it. Presets the encoder cannot
+// take fail before any file exists.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -105,13 +106,44 @@ TEST_F(AacRenderTest, LcPresetsRenderStereoAndMonoSources) {
   fclose(list);
 }
 
-// HE-AAC and HE-AAC v2 presets: the encoder refuses them, the render fails
-// with E_FAIL and leaves no file (nor touches one that was there).
+// The HE-AAC presets, from a stereo and a mono source at 44.1 kHz: the files
+// and their sources stay in the fixture folder for the oracles, listed in
+// he_renders.txt.
+TEST_F(AacRenderTest, HePresetsRenderStereoAndMonoSources) {
+  const std::string dir = OutDir();
+  FILE* list = _wfopen(WinePath(dir + "he_renders.txt").c_str(), L"wb");
+  ASSERT_NE(list, nullptr);
+  int rendered = 0;
+  for (int index = 0; index < kAacPresetCount; ++index) {
+    const AacPresetRecord& p = AacPreset(index);
+    if (p.objectType != kAacObjectTypeHe) continue;
+    for (WORD channels : {WORD(2), WORD(1)}) {
+      SCOPED_TRACE("preset " + std::to_string(index) + ", " + std::to_string(channels) + " channels");
+      const size_t frames = size_t(p.sampleRate) * 3 / 2;
+      const std::vector<float> source = MakeSource(p.sampleRate, channels, frames);
+      const std::string base = dir + "he" + std::to_string(index) + "_" + std::to_string(channels) + "ch";
+      ASSERT_TRUE(WriteFloats(base + ".f32", source));
+      const std::wstring path = WinePath(base + ".m4a");
+      DeleteFileW(path.c_str());
+      ASSERT_EQ(S_OK, Render(index, source, p.sampleRate, channels, path));
+      ASSERT_TRUE(Exists(path));
+      std::fprintf(list, "%s %u %u %lu %u %lu\n", base.c_str(), unsigned(channels), unsigned(frames),
+                   static_cast<unsigned long>(p.sampleRate), unsigned(AacTemplateChannels(p.channelMode)),
+                   static_cast<unsigned long>(p.bitRate));
+      ++rendered;
+    }
+  }
+  fclose(list);
+  EXPECT_EQ(8, rendered) << "presets 9, 10, 11 and 14";
+}
+
+// HE-AAC v2 presets (parametric stereo): the encoder refuses them, the render
+// fails with E_FAIL and leaves no file (nor touches one that was there).
 TEST_F(AacRenderTest, PresetsTheEncoderCannotTakeFailBeforeAnyFile) {
   const std::string dir = OutDir();
   for (int index = 0; index < kAacPresetCount; ++index) {
     const AacPresetRecord& p = AacPreset(index);
-    if (p.objectType == kAacObjectTypeLc) continue;
+    if (p.objectType != kAacObjectTypeHeV2) continue;
     SCOPED_TRACE("preset " + std::to_string(index));
     const std::vector<float> source = MakeSource(p.sampleRate, 2, 4096);
     const std::wstring path = WinePath(dir + "refused_" + std::to_string(index) + ".m4a");
@@ -125,7 +157,7 @@ TEST_F(AacRenderTest, PresetsTheEncoderCannotTakeFailBeforeAnyFile) {
   ASSERT_NE(f, nullptr);
   fputs("keep me", f);
   fclose(f);
-  EXPECT_EQ(E_FAIL, Render(9, MakeSource(44100, 2, 4096), 44100, 2, kept));
+  EXPECT_EQ(E_FAIL, Render(12, MakeSource(44100, 2, 4096), 44100, 2, kept));
   WIN32_FILE_ATTRIBUTE_DATA a;
   ASSERT_TRUE(GetFileAttributesExW(kept.c_str(), GetFileExInfoStandard, &a));
   EXPECT_EQ(7u, a.nFileSizeLow);
@@ -189,6 +221,8 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
       {8, 2, 32000, 1, 32000},  // a mono preset takes one channel whatever the source has
       {4, 1, 44100, 2, 44100},
       {6, 2, 8000, 2, 32000},   // a rate outside the range becomes the encoder's default
+      {10, 2, 44100, 2, 44100}, // HE-AAC: 2048-frame units, SBR signalled
+      {9, 2, 48000, 2, 48000},  // HE-AAC takes 48 kHz as it is
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("preset " + std::to_string(c.preset) + " from " + std::to_string(c.sourceRate));
@@ -206,6 +240,12 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
     EXPECT_EQ(out.nBlockAlign * out.nSamplesPerSec, out.nAvgBytesPerSec);
 
     const size_t frames = 10000;
+    const bool he = AacPreset(c.preset).objectType == kAacObjectTypeHe;
+    // LC: 1024-frame units behind the core's 2624 frames. HE-AAC: 2048-frame
+    // units behind the core's delay at the full rate (5248), the 2:1
+    // converter's (114) and the decoder's SBR banks' (962).
+    const DWORD unitFrames = he ? 2048 : 1024;
+    const size_t delay = he ? 6324 : 2624;
     std::vector<uint8_t> unit;
     uint64_t total = 0;
     int units = 0, calls = 0;
@@ -218,17 +258,17 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
       if (!unit.empty()) {
         ++units;
         total += duration;
-        EXPECT_EQ(1024u, duration);
+        EXPECT_EQ(unitFrames, duration);
         EXPECT_LE(unit.size(), 8000u);
       } else {
         EXPECT_EQ(0u, duration);
       }
     }
     EXPECT_EQ(S_FALSE, hr);
-    // Every source frame and the 2624-frame delay are in the units, padded to
+    // Every source frame and the encoder's delay are in the units, padded to
     // a whole frame.
-    EXPECT_EQ((frames + 2624 + 1023) / 1024, size_t(units));
-    EXPECT_GE(total, frames + 2624);
+    EXPECT_EQ((frames + delay + unitFrames - 1) / unitFrames, size_t(units));
+    EXPECT_GE(total, frames + delay);
     DWORD d = 5;
     EXPECT_EQ(S_FALSE, comp->Encode(&unit, &reader2, &d)) << "stays ended";
     EXPECT_TRUE(unit.empty());
@@ -249,10 +289,26 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
     EXPECT_EQ(5u, es.values[1]);
     EXPECT_GT(es.values[2], 0u);
     EXPECT_GE(es.values[3], es.values[4]);
+    // The maximum is no less than the largest unit (the buffer size) at the
+    // unit rate: a second of the stream never carries more.
+    EXPECT_GE(uint64_t(es.values[3]) * unitFrames, uint64_t(es.values[2]) * 8 * c.wantRate);
     EXPECT_EQ(AacPreset(c.preset).bitRate, es.values[4]);
+    // The delay the file's edit list skips; SBR streams get no edit list.
+    EXPECT_EQ(he ? 0u : 2624u, comp->GetPrimingFrames());
     ASSERT_GE(es.asc.size(), 2u);
-    EXPECT_EQ(2, es.asc[0] >> 3) << "AAC-LC object type";
-    EXPECT_EQ(c.wantChannels, (es.asc[1] >> 3) & 15);
+    if (he) {
+      // Type 5, the core's rate index, the channels, the output rate's
+      // index, then type 2.
+      ASSERT_GE(es.asc.size(), 4u);
+      EXPECT_EQ(5, es.asc[0] >> 3) << "SBR object type first";
+      EXPECT_EQ(c.wantRate == 44100 ? 7 : 6, ((es.asc[0] & 7) << 1) | (es.asc[1] >> 7)) << "the core's rate";
+      EXPECT_EQ(c.wantChannels, (es.asc[1] >> 3) & 15);
+      EXPECT_EQ(c.wantRate == 44100 ? 4 : 3, ((es.asc[1] & 7) << 1) | (es.asc[2] >> 7)) << "the output rate";
+      EXPECT_EQ(2, (es.asc[2] >> 2) & 31) << "AAC-LC core";
+    } else {
+      EXPECT_EQ(2, es.asc[0] >> 3) << "AAC-LC object type";
+      EXPECT_EQ(c.wantChannels, (es.asc[1] >> 3) & 15);
+    }
 
     EXPECT_EQ(S_OK, comp->Close());
     EXPECT_EQ(S_OK, comp->Close()) << "a second Close is harmless";
@@ -264,7 +320,7 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
 // The encoder's refusals surface as E_FAIL from Open, with the format it
 // would have asked for still written.
 TEST(AacCompressor, RefusedSettingsFailOpen) {
-  for (int preset : {9, 10, 11, 12, 13, 14}) {
+  for (int preset : {12, 13}) {  // HE-AAC v2: parametric stereo is not coded yet
     SCOPED_TRACE("preset " + std::to_string(preset));
     ffbase::IAudioCompressor* comp = nullptr;
     ASSERT_EQ(S_OK, CreateAacCompressor(AacPreset(preset), &comp));

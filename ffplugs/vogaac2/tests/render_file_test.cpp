@@ -157,6 +157,37 @@ class ReplayRenderFile : public VogAacRenderFile {
   Units units_;
 };
 
+// A replayed render whose compressor fails at its `failAt`-th call: a source
+// or encoder that gives out half-way.
+class FailingCompressor : public PullingReplayCompressor {
+ public:
+  FailingCompressor(const Units& u, int failAt) : PullingReplayCompressor(u), failAt_(failAt) {}
+  HRESULT Encode(std::vector<uint8_t>* accessUnit, ffbase::IAudioSampleReader* reader, DWORD* duration) override {
+    if (++calls_ >= failAt_) return E_FAIL;
+    return PullingReplayCompressor::Encode(accessUnit, reader, duration);
+  }
+
+ private:
+  int failAt_;
+  int calls_ = 0;
+};
+
+class FailingRenderFile : public VogAacRenderFile {
+ public:
+  FailingRenderFile(IKvRenderFileClass* owner, tagKVTEMPLATExV2* tmpl, const Units& u, int failAt)
+      : VogAacRenderFile(owner, tmpl), units_(u), failAt_(failAt) {}
+
+ protected:
+  HRESULT NewCompressor(const AacPresetRecord&, ffbase::IAudioCompressor** out) override {
+    *out = new FailingCompressor(units_, failAt_);
+    return S_OK;
+  }
+
+ private:
+  Units units_;
+  int failAt_;
+};
+
 // The host's metadata: a summary stream with a title, nothing else.
 class SummaryMeta : public IKvReadMeta {
  public:
@@ -228,8 +259,8 @@ TEST_F(RenderFileTest, SlotsOfANewFile) {
   EXPECT_EQ(0u, file->Release());
 }
 
-// A source is there, but the encoder cannot take the preset (HE-AAC): the
-// render stops before any file is made.
+// A source is there, but the encoder cannot take the preset (HE-AAC v2,
+// parametric stereo): the render stops before any file is made.
 TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
   std::wstring path = RenderDir() + L"no_encoder.mp4";
   DeleteFileW(path.c_str());
@@ -237,7 +268,7 @@ TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
                        WAVEFORMATEX{WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0});
   IKvReadStream* source = &stream;
   tagKVTEMPLATExV2* t = nullptr;
-  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 9));
+  ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 12));
   IKvRenderFile* file = nullptr;
   ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 1, &source, t));
   std::free(t);  // the file keeps its own copy
@@ -250,6 +281,72 @@ TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
 // The render loop end to end with the replaying compressor: the host's float
 // PCM (ffmpeg's decode of the file whose units are replayed) is pulled through
 // the reader, the units go into the MP4 file, and the host's title follows.
+// Names in `dir` that start with "~vog": renders' temporary files.
+std::vector<std::wstring> TemporaryFiles(const std::wstring& dir) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW d;
+  HANDLE h = FindFirstFileW((dir + L"~vog*").c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return found;
+  do found.push_back(d.cFileName);
+  while (FindNextFileW(h, &d));
+  FindClose(h);
+  return found;
+}
+
+// A render that fails half-way or is cancelled leaves an existing file of the
+// target's name as it was and no temporary file; a complete render replaces it.
+TEST(RenderLoop, ExistingFileSurvivesFailedRenders) {
+  Units units;
+  ASSERT_TRUE(LoadUnits(WinePath(ReadFixtureDir() + "lc_2ch_44100.m4a"), units));
+  std::vector<BYTE> pcm = LoadFile(ReadFixtureDir() + "lc_2ch_44100.f32");
+  ASSERT_FALSE(pcm.empty());
+  const WAVEFORMATEX sourceFormat = {WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 352800, 8, 32, 0};
+  const std::wstring dir = RenderDir() + L"replace\\";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  const std::wstring path = dir + L"existing.m4a";
+  const std::string before = "the user's earlier file";
+  {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(before.data(), 1, before.size(), f);
+    std::fclose(f);
+  }
+  VogAacRenderFileClass* cls = new VogAacRenderFileClass();
+  cls->AddRef();
+  struct Run {
+    const char* what;
+    int failAt;    // compressor call that fails (large: none)
+    int cancelAt;  // progress step that cancels (large: none)
+    HRESULT expect;
+  } runs[] = {
+      {"source fails half-way", 20, 1 << 30, E_FAIL},
+      {"cancelled", 1 << 30, 5, HRESULT(0x8004E00C)},
+      {"complete", 1 << 30, 1 << 30, S_OK},
+  };
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.what);
+    StandInStream stream(pcm, sourceFormat);
+    ProgressSink sink;
+    sink.cancelAt = r.cancelAt;
+    FailingRenderFile* file = new FailingRenderFile(cls, cls->MakePresetTemplate(0), units, r.failAt);
+    file->AddRef();
+    ASSERT_EQ(S_OK, file->SetPath(path.c_str()));
+    ASSERT_EQ(S_OK, file->SetSourceStream(&stream, 0));
+    EXPECT_EQ(r.expect, file->Render(&sink));
+    EXPECT_EQ(0u, file->Release());
+    EXPECT_TRUE(TemporaryFiles(dir).empty());
+    const std::vector<BYTE> now = vogtest::ReadBytes(path);
+    if (r.expect == S_OK) {
+      Units written;
+      ASSERT_TRUE(LoadUnits(path, written));
+      EXPECT_TRUE(units.units == written.units);
+    } else {
+      EXPECT_EQ(before, std::string(now.begin(), now.end()));
+    }
+  }
+  EXPECT_EQ(0u, cls->Release());
+}
+
 TEST(RenderLoop, RendersThroughReaderCompressorAndWriter) {
   Units units;
   ASSERT_TRUE(LoadUnits(WinePath(ReadFixtureDir() + "lc_2ch_44100.m4a"), units));

@@ -7,6 +7,7 @@
 // that are really there before anything is allocated, and a DIB is checked
 // to hold its header, colour table and bits before GDI sees it.
 #include "kvdisplist.h"
+#include "kvmemblock.h"
 #include "kvriff_io.h"
 
 #include <new>
@@ -25,25 +26,13 @@ constexpr DWORD kRiffHeader = 8;
 constexpr uint64_t kRiff64Header = 24;
 
 void ReleaseData(displist_item* item) {
-  if (item->data) {
-    HGLOBAL mem = GlobalHandle(item->data);
-    if (mem) {
-      GlobalUnlock(mem);
-      GlobalFree(mem);
-    }
-  }
+  kvblock::Free(item->data);
   item->data = nullptr;
   item->size = 0;
 }
 
 // A zero-filled, movable, locked block of size bytes, or null.
-void* AllocLocked(DWORD size) {
-  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-  if (!mem) return nullptr;
-  void* p = GlobalLock(mem);
-  if (!p) GlobalFree(mem);
-  return p;
-}
+void* AllocLocked(DWORD size) { return kvblock::Alloc(size); }
 
 displist_item* FindItem(displist* list, DWORD format) {
   if (!list || !list->items) return nullptr;
@@ -71,9 +60,7 @@ HRESULT ReadItemData(HANDLE file, displist_item* item, DWORD size) {
   void* p = AllocLocked(size ? size : 1);
   if (!p) return E_OUTOFMEMORY;
   if (!ReadAll(file, p, size)) {
-    HGLOBAL mem = GlobalHandle(p);
-    GlobalUnlock(mem);
-    GlobalFree(mem);
+    kvblock::Free(p);
     return KV_E_READ;
   }
   ReleaseData(item);
@@ -87,8 +74,8 @@ uint64_t DibStride(int32_t width, WORD bits) {
   return ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
 }
 
-// True when a packed DIB of size bytes holds its header, colour table (and
-// BI_BITFIELDS masks) and all of its bits, with a sane geometry.
+}  // namespace
+
 bool DibIsWhole(const void* dib, DWORD size) {
   if (!dib || size < sizeof(BITMAPCOREHEADER)) return false;
   const BYTE* p = static_cast<const BYTE*>(dib);
@@ -127,8 +114,6 @@ bool DibIsWhole(const void* dib, DWORD size) {
   return static_cast<uint64_t>(headerSize) + table + bitsSize <= size;
 }
 
-}  // namespace
-
 DWORD DibColorTableSize(const void* dib) {
   const BYTE* p = static_cast<const BYTE*>(dib);
   DWORD headerSize;
@@ -148,6 +133,7 @@ DWORD DibColorTableSize(const void* dib) {
   return entries * perEntry;
 }
 
+#ifdef _WIN32
 HBITMAP CreateBitmapFromDib(const void* dib, HPALETTE palette) {
   HDC dc = GetDC(nullptr);
   if (!dc) return nullptr;
@@ -166,6 +152,7 @@ HBITMAP CreateBitmapFromDib(const void* dib, HPALETTE palette) {
   ReleaseDC(nullptr, dc);
   return bmp;
 }
+#endif  // _WIN32
 
 extern "C" {
 
@@ -287,6 +274,7 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
   return hr;
 }
 
+#ifdef _WIN32
 HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
   if (!list || !stream) return E_INVALIDARG;
   // Bytes of the stream still ahead, when the stream can tell.
@@ -320,9 +308,7 @@ HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
     void* p = AllocLocked(head[1]);
     if (!p) return E_OUTOFMEMORY;
     if (!readAll(p, head[1])) {
-      HGLOBAL mem = GlobalHandle(p);
-      GlobalUnlock(mem);
-      GlobalFree(mem);
+      kvblock::Free(p);
       return KV_E_READ;
     }
     item->data = p;
@@ -330,6 +316,7 @@ HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
   }
   return S_OK;
 }
+#endif  // _WIN32
 
 HRESULT KVAPI displist64_Save(HANDLE file, displist* list, uint64_t* written) {
   if (written) *written = 0;
@@ -401,6 +388,7 @@ HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining) {
   return hr;
 }
 
+#ifdef _WIN32
 HBITMAP KVAPI displist_CreateBitmapFromFile(const wchar_t* path) {
   if (!path) return nullptr;
   displist_item item = {CF_DIB, 0, nullptr};
@@ -417,5 +405,6 @@ HBITMAP KVAPI displist_CreateBitmapFromFile(const wchar_t* path) {
   ReleaseData(&item);
   return bmp;
 }
+#endif  // _WIN32
 
 }  // extern "C"

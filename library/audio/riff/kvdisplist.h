@@ -2,13 +2,22 @@
 // of data each), carried by media files to show a text (CF_TEXT) or a
 // picture (CF_DIB) about the file. Saved as "DISP" chunks in RIFF files and
 // as display-list GUID chunks in 64-bit RIFF files; read back from files and
-// from IStream records; the bitmap item of a file becomes a GDI bitmap.
+// from IStream records; the bitmap item of a file becomes a GDI bitmap. The
+// stream and bitmap functions exist only in the Windows build.
 #pragma once
 
+#ifdef _WIN32
 #include <objidl.h>
+#endif
 #include <stdint.h>
 
+#include "kvbitmapinfo.h"
 #include "kvriff.h"
+
+#ifndef _WIN32
+#define CF_TEXT 1
+#define CF_DIB 8
+#endif
 
 // "DISP": chunk id of a display-list item in a RIFF file.
 #define KVDISPLIST_CHUNK KVRIFF_FOURCC('D', 'I', 'S', 'P')
@@ -47,20 +56,29 @@ HRESULT KVAPI displist_Save(HANDLE file, displist* list, DWORD* written);
 // Reads "DISP" chunks of the listed formats from the current position,
 // bounded by *remaining (required); the position is given back.
 HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining);
+#ifdef _WIN32
 // Reads a stream record: u32 count, then per item u32 format, u32 size, data.
 HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream);
+#endif
 // The 64-bit RIFF forms: display-list GUID chunks padded to 8, the padding
 // counted in the size field.
 HRESULT KVAPI displist64_Save(HANDLE file, displist* list, uint64_t* written);
 HRESULT KVAPI displist64_Load(HANDLE file, displist* list, int64_t* remaining);
+#ifdef _WIN32
 // A GDI bitmap from the CF_DIB item of a RIFF file, or null.
 HBITMAP KVAPI displist_CreateBitmapFromFile(const wchar_t* path);
+#endif
 
 KV_EXTERN_C_END
 
 // Library-internal helpers for packed DIBs (header, colour table, bits).
 // Bytes of the colour table after a packed DIB's header.
 DWORD DibColorTableSize(const void* dib);
+// True when a packed DIB of size bytes holds its header, colour table (and
+// BI_BITFIELDS masks) and all of its bits, with a sane geometry.
+bool DibIsWhole(const void* dib, DWORD size);
+#ifdef _WIN32
 // A device-dependent bitmap of the screen from a packed DIB, with the palette
 // selected and realised when one is given; null on failure.
 HBITMAP CreateBitmapFromDib(const void* dib, HPALETTE palette);
+#endif

@@ -1,4 +1,4 @@
-// IFF and AIFF/AIFC chunk I/O on Win32 file handles. Every number in these
+// IFF and AIFF/AIFC chunk I/O on file handles. Every number in these
 // files is big-endian; this code swaps on every read and write. Sizes and
 // offsets read from a file are checked against the bytes really there before
 // they are used.
@@ -8,6 +8,8 @@
 
 #include <math.h>
 #include <string.h>
+
+#include <vector>
 
 namespace {
 
@@ -314,26 +316,17 @@ HRESULT KVAPI iff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed) {
   uint64_t tail = fileLength > readPos ? fileLength - readPos : 0;
   if (tail > 0) {
     DWORD block = tail < kMoveBlock ? static_cast<DWORD>(tail) : kMoveBlock;
-    HGLOBAL mem = GlobalAlloc(GMEM_FIXED, block);
-    if (!mem) return E_OUTOFMEMORY;
-    BYTE* buffer = static_cast<BYTE*>(mem);
+    std::vector<BYTE> buffer(block);
     while (tail > 0) {
       DWORD n = tail < block ? static_cast<DWORD>(tail) : block;
-      if (!SetPos(file, readPos) || !ReadAll(file, buffer, n)) {
-        GlobalFree(mem);
-        return KV_E_READ;
-      }
-      if (!SetPos(file, writePos) || !WriteAll(file, buffer, n)) {
-        GlobalFree(mem);
-        return KV_E_WRITE;
-      }
+      if (!SetPos(file, readPos) || !ReadAll(file, buffer.data(), n)) return KV_E_READ;
+      if (!SetPos(file, writePos) || !WriteAll(file, buffer.data(), n)) return KV_E_WRITE;
       readPos += n;
       writePos += n;
       tail -= n;
     }
-    GlobalFree(mem);
   }
-  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KV_E_WRITE;
+  if (!SetPos(file, writePos) || !kvfile::SetEnd(file)) return KV_E_WRITE;
   DWORD newForm = formSize > total ? static_cast<DWORD>(formSize - total) : 0;
   if (!SetPos(file, 4) || FAILED(iff_WriteDWORD(file, newForm))) return KV_E_WRITE;
   SetPos(file, writePos);

@@ -1,4 +1,4 @@
-// IFF chunk I/O of the utility library on Win32 file handles, with the AIFF
+// IFF chunk I/O of the utility library on file handles, with the AIFF
 // and AIFC audio forms: big-endian chunk headers and numbers, identification,
 // the wave format of an AIFF file, markers, chunk deletion and the 80-bit
 // extended sample rate of the "COMM" chunk. Result codes are the RIFF
@@ -8,8 +8,7 @@
 #include <stdint.h>
 
 #include "kvriff.h"
-
-#include <mmreg.h>
+#include "kvwavefmt.h"
 
 // Four-character code of this family: the first character is the most
 // significant byte ("FORM" is 0x464F524D).

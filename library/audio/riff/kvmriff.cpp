@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "kvbyteorder.h"
+#include "kvmemblock.h"
 
 namespace {
 
@@ -318,16 +319,11 @@ HRESULT KVAPI mriff_ReadDataAlloc(_tMRIFF* m, KVRIFFDATA* block) {
   Normalize(m);
   // The size comes from the image: allocate only what is there to read.
   if (Available(m) < block->size) return KV_E_READ;
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
-  void* p = h ? GlobalLock(h) : nullptr;
-  if (!p) {
-    if (h) GlobalFree(h);
-    return E_OUTOFMEMORY;
-  }
+  void* p = kvblock::Alloc(block->size);
+  if (!p) return E_OUTOFMEMORY;
   HRESULT hr = mriff_ReadData(m, p, block->size);
   if (FAILED(hr)) {
-    GlobalUnlock(h);
-    GlobalFree(h);
+    kvblock::Free(p);
     return hr;
   }
   block->data = p;

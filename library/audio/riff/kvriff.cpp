@@ -1,4 +1,4 @@
-// RIFF chunk I/O on Win32 file handles (the riff_ family): reading, writing,
+// RIFF chunk I/O on file handles (the riff_ family): reading, writing,
 // searching and editing chunks of RIFF files with 32-bit sizes.
 //
 // Every function works at the handle's current position; the search functions
@@ -8,9 +8,12 @@
 // forward and ends at the file's end.
 #include "kvriff.h"
 #include "kvriff_io.h"
+#include "kvansitext.h"
 #include "kvbyteorder.h"
+#include "kvmemblock.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <new>
 
@@ -38,13 +41,7 @@ const DWORD kMoveBlock = 4096;
 // Size of a CD track file's "fmt " chunk.
 const DWORD kCDDAFormatSize = 24;
 
-bool Seek(HANDLE file, int64_t distance, DWORD method, uint64_t* newPos = nullptr) {
-  LARGE_INTEGER d, p;
-  d.QuadPart = distance;
-  if (!SetFilePointerEx(file, d, &p, method)) return false;
-  if (newPos) *newPos = static_cast<uint64_t>(p.QuadPart);
-  return true;
-}
+using kvfile::Seek;
 
 // Four-character codes and sizes are stored little-endian whatever the host.
 bool ReadU32(HANDLE file, DWORD* value) {
@@ -158,16 +155,11 @@ HRESULT KVAPI riff_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   // allocating that much.
   uint64_t pos = 0, length = 0;
   if (!GetPos(file, &pos) || !GetLength(file, &length) || pos > length || length - pos < block->size) return KV_E_READ;
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
-  void* p = h ? GlobalLock(h) : nullptr;
-  if (!p) {
-    if (h) GlobalFree(h);
-    return E_OUTOFMEMORY;
-  }
+  void* p = kvblock::Alloc(block->size);
+  if (!p) return E_OUTOFMEMORY;
   HRESULT hr = riff_ReadData(file, p, block->size);
   if (FAILED(hr)) {
-    GlobalUnlock(h);
-    GlobalFree(h);
+    kvblock::Free(p);
     return hr;
   }
   block->data = p;
@@ -270,7 +262,7 @@ HRESULT KVAPI riff_UpdateRIFFSize(HANDLE file, int64_t delta) {
       // described (never longer than it is) and report it.
       uint64_t keep = static_cast<uint64_t>(old) + 8, length = 0;
       if (GetLength(file, &length) && length > keep && Seek(file, static_cast<int64_t>(keep), FILE_BEGIN))
-        SetEndOfFile(file);
+        kvfile::SetEnd(file);
       hr = KV_E_TOOBIG;
     } else if (updated < 4) {
       // A size below the form type's 4 bytes would wrap or leave no form:
@@ -402,7 +394,7 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
   uint64_t readPos = start + total, writePos = start;
   for (;;) {
     DWORD got = 0;
-    if (!Seek(file, static_cast<int64_t>(readPos), FILE_BEGIN) || !ReadFile(file, buffer, kMoveBlock, &got, nullptr))
+    if (!Seek(file, static_cast<int64_t>(readPos), FILE_BEGIN) || !kvfile::Read(file, buffer, kMoveBlock, &got))
       return KV_E_READ;
     if (got) {
       if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !WriteAll(file, buffer, got))
@@ -412,7 +404,7 @@ HRESULT KVAPI riff_DeleteChunk(HANDLE file, DWORD id, DWORD* removed, BOOL isLis
     writePos += got;
     if (got < kMoveBlock) break;
   }
-  if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !SetEndOfFile(file)) return KV_E_WRITE;
+  if (!Seek(file, static_cast<int64_t>(writePos), FILE_BEGIN) || !kvfile::SetEnd(file)) return KV_E_WRITE;
   hr = riff_UpdateRIFFSize(file, -static_cast<int64_t>(total));
   if (removed) *removed = static_cast<DWORD>(total);
   return hr;
@@ -427,13 +419,13 @@ HRESULT KVAPI riff_WriteANSIString(HANDLE file, const wchar_t* text, DWORD* writ
   // pages): size the buffer by the converted length so nothing is cut.
   int bytes = 0;
   if (n) {
-    bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    bytes = KvAnsiFromWide(text, static_cast<int>(n), nullptr, 0);
     if (bytes <= 0 || bytes > 0x7FFFFFF0) return E_INVALIDARG;
   }
   DWORD total = static_cast<DWORD>(bytes) + 1;
   char* buf = new (std::nothrow) char[total];
   if (!buf) return E_OUTOFMEMORY;
-  if (n) WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), buf, bytes, nullptr, nullptr);
+  if (n) KvAnsiFromWide(text, static_cast<int>(n), buf, bytes);
   buf[bytes] = 0;
   bool ok = WriteAll(file, buf, total);
   delete[] buf;
@@ -464,7 +456,7 @@ HRESULT KVAPI riff_ReadANSIString(HANDLE file, wchar_t* buffer, DWORD bufferChar
     }
     tmp[m - 1] = 0;
     // At most m wide characters come out of m bytes, and m <= bufferChars.
-    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, tmp, -1, buffer, static_cast<int>(bufferChars)) <= 0) buffer[0] = 0;
+    if (KvWideFromAnsi(tmp, buffer, static_cast<int>(bufferChars)) <= 0) buffer[0] = 0;
     delete[] tmp;
   }
   buffer[bufferChars - 1] = 0;
@@ -494,12 +486,10 @@ HRESULT KVAPI riff_ReadCDAFile(const wchar_t* path, DWORD* track, DWORD* firstSe
   BYTE rec[kCDDAFormatSize];
   memset(rec, 0, sizeof rec);
   HRESULT hr = KV_E_OPEN;
-  HANDLE file = path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
-                     : INVALID_HANDLE_VALUE;
+  HANDLE file = path ? kvfile::Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
   if (file != INVALID_HANDLE_VALUE) {
     hr = riff_ReadRIFFCDDA(file, rec);
-    CloseHandle(file);
+    kvfile::Close(file);
   }
   // Record: u16 version, u16 track, u32 serial, u32 first sector, u32 length
   // in sectors, start {frame, second, minute, reserved}, length likewise.

@@ -1,4 +1,4 @@
-// RIFF-family chunk I/O of the utility library on Win32 file handles: RIFF
+// RIFF-family chunk I/O of the utility library on file handles: RIFF
 // files with 32-bit sizes (riff_) and 64-bit RIFF files of the Wave64 layout
 // (riff64_). No state of their own: every function works at the handle's
 // current position; search functions are bounded by a caller-held counter
@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "kvapi.h"
+#include "kvfile.h"
 #include "kvwave64.h"
 
 // Four-character code as a 32-bit value: the first character is the low byte.

@@ -1,4 +1,4 @@
-// 64-bit RIFF (Wave64) chunk I/O on Win32 file handles.
+// 64-bit RIFF (Wave64) chunk I/O on file handles.
 //
 // Chunks carry a 16-byte GUID id and a 64-bit little-endian size that counts
 // the 24-byte header; the data is followed by zero bytes up to the next
@@ -11,6 +11,7 @@
 // reads that would need more bytes than the file holds fail cleanly.
 #include <string.h>
 
+#include "kvmemblock.h"
 #include "kvriff.h"
 #include "kvriff_io.h"
 
@@ -156,17 +157,11 @@ HRESULT KVAPI riff64_ReadDataAlloc(HANDLE file, KVRIFFDATA* block) {
   // A size from a corrupt file must not make us allocate what is not there.
   uint64_t ahead = 0;
   if (!BytesAhead(file, &ahead) || block->size > ahead) return KV_E_READ;
-  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, block->size);
-  if (!mem) return E_OUTOFMEMORY;
-  void* data = GlobalLock(mem);
-  if (!data) {
-    GlobalFree(mem);
-    return E_OUTOFMEMORY;
-  }
+  void* data = kvblock::Alloc(block->size);
+  if (!data) return E_OUTOFMEMORY;
   HRESULT hr = riff64_ReadData(file, data, block->size);
   if (FAILED(hr)) {
-    GlobalUnlock(mem);
-    GlobalFree(mem);
+    kvblock::Free(data);
     return hr;
   }
   block->data = data;
@@ -444,7 +439,7 @@ HRESULT KVAPI riff64_DeleteChunk(HANDLE file, GUID id, uint64_t* removed) {
     writePos += n;
     left -= n;
   }
-  if (!SetPos(file, writePos) || !SetEndOfFile(file)) return KV_E_WRITE;
+  if (!SetPos(file, writePos) || !kvfile::SetEnd(file)) return KV_E_WRITE;
   hr = riff64_UpdateRIFFSize(file, -static_cast<int64_t>(total));
   if (removed) *removed = total;
   return hr;

@@ -1,23 +1,17 @@
 // File-handle primitives shared by the RIFF-family functions: exact reads and
-// writes, 64-bit positions, and moves that never go backwards.
+// writes, 64-bit positions, and moves that never go backwards. They work on
+// the file handles of kvfile.h, so the same code builds natively.
 #pragma once
 
 #include <stdint.h>
 #include <string.h>
 
-#include <windows.h>
-
+#include "kvfile.h"
 #include "kvguid.h"
 
 namespace kvriffio {
 
-inline bool GetPos(HANDLE file, uint64_t* pos) {
-  LARGE_INTEGER zero, now;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(file, zero, &now, FILE_CURRENT)) return false;
-  *pos = static_cast<uint64_t>(now.QuadPart);
-  return true;
-}
+inline bool GetPos(HANDLE file, uint64_t* pos) { return kvfile::Seek(file, 0, FILE_CURRENT, pos); }
 
 // The current position, 0 when it cannot be had.
 inline uint64_t Tell(HANDLE file) {
@@ -28,23 +22,12 @@ inline uint64_t Tell(HANDLE file) {
 // Moves to an absolute position; positions a file cannot have are refused.
 inline bool SetPos(HANDLE file, uint64_t pos) {
   if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(pos);
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
+  return kvfile::Seek(file, static_cast<int64_t>(pos), FILE_BEGIN);
 }
 
-inline bool SeekBy(HANDLE file, int64_t distance) {
-  LARGE_INTEGER by;
-  by.QuadPart = distance;
-  return SetFilePointerEx(file, by, nullptr, FILE_CURRENT) != FALSE;
-}
+inline bool SeekBy(HANDLE file, int64_t distance) { return kvfile::Seek(file, distance, FILE_CURRENT); }
 
-inline bool GetLength(HANDLE file, uint64_t* length) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return false;
-  *length = static_cast<uint64_t>(size.QuadPart);
-  return true;
-}
+inline bool GetLength(HANDLE file, uint64_t* length) { return kvfile::Length(file, length); }
 
 // The file's length, 0 when it cannot be had.
 inline uint64_t FileLength(HANDLE file) {
@@ -58,11 +41,7 @@ inline bool Forward(HANDLE file, uint64_t amount) {
   if (amount == 0) return true;
   uint64_t pos = 0;
   if (!GetPos(file, &pos)) return false;
-  if (amount > static_cast<uint64_t>(INT64_MAX) - pos) {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    return SetFilePointerEx(file, zero, nullptr, FILE_END) != FALSE;
-  }
+  if (amount > static_cast<uint64_t>(INT64_MAX) - pos) return kvfile::Seek(file, 0, FILE_END);
   return SetPos(file, pos + amount);
 }
 
@@ -78,13 +57,13 @@ inline bool BytesAhead(HANDLE file, uint64_t* ahead) {
 inline bool ReadAll(HANDLE file, void* buffer, DWORD size) {
   if (size == 0) return true;
   DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
+  return kvfile::Read(file, buffer, size, &got) && got == size;
 }
 
 inline bool WriteAll(HANDLE file, const void* data, DWORD size) {
   if (size == 0) return true;
   DWORD put = 0;
-  return WriteFile(file, data, size, &put, nullptr) && put == size;
+  return kvfile::Write(file, data, size, &put) && put == size;
 }
 
 // A RIFF chunk's size with its pad byte.

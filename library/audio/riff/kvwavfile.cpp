@@ -62,7 +62,7 @@ class FileCloser {
  public:
   explicit FileCloser(HANDLE file) : file_(file) {}
   ~FileCloser() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    if (file_ != INVALID_HANDLE_VALUE) kvfile::Close(file_);
   }
   FileCloser(const FileCloser&) = delete;
   FileCloser& operator=(const FileCloser&) = delete;
@@ -73,7 +73,7 @@ class FileCloser {
 
 HANDLE OpenForReading(const wchar_t* path) {
   if (!path) return INVALID_HANDLE_VALUE;
-  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return kvfile::Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 // Files created by the writers are always emptied first.
@@ -81,8 +81,7 @@ HANDLE CreateForWriting(const wchar_t* path, DWORD disposition) {
   if (!path) return INVALID_HANDLE_VALUE;
   if (disposition == OPEN_EXISTING) disposition = TRUNCATE_EXISTING;
   if (disposition == OPEN_ALWAYS) disposition = CREATE_ALWAYS;
-  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  return kvfile::Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition);
 }
 
 // The formats the header writers take: a plain header (cbSize 0) and, for
@@ -230,7 +229,7 @@ WAVEFORMATEX* ReadWave64Fmt(HANDLE file, int64_t* remaining) {
   SetPos(file, 0);
   uint64_t content = 0;
   GUID form{};
-  if (FAILED(riff64_ReadFileID(file, &content, &form)) || !IsEqualGUID(form, KVRIFF64_WAVE)) return nullptr;
+  if (FAILED(riff64_ReadFileID(file, &content, &form)) || !KvGuidEquals(form, KVRIFF64_WAVE)) return nullptr;
   uint64_t size = 0;
   int64_t left = content > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(content);
   if (FAILED(riff64_FindChunkHeader(file, KVRIFF64_FMT, &size, &left))) return nullptr;
@@ -405,10 +404,9 @@ HRESULT ReadTrashedFmt(HANDLE file, bool found, DWORD size, uint64_t canonical, 
 extern "C" {
 
 int64_t KVAPI KvSetFilePointer(HANDLE file, int64_t distance, DWORD method) {
-  LARGE_INTEGER by, pos;
-  by.QuadPart = distance;
-  if (!SetFilePointerEx(file, by, &pos, method)) return -1;
-  return pos.QuadPart;
+  uint64_t pos = 0;
+  if (!kvfile::Seek(file, distance, method, &pos)) return -1;
+  return static_cast<int64_t>(pos);
 }
 
 BOOL KVAPI KvFileIsWave(const wchar_t* path, BOOL allowCompressed) {
@@ -603,8 +601,7 @@ HRESULT KVAPI KvSetFileWfx(const wchar_t* path, const WAVEFORMATEX* wfx) {
   HRESULT hr = CheckFormat(wfx);
   if (FAILED(hr)) return hr;
   if (!path) return E_INVALIDARG;
-  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = kvfile::Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return KV_E_OPEN;
   FileCloser closer(file);
 

@@ -8,8 +8,7 @@
 #include <stdint.h>
 
 #include "kvriff.h"
-
-#include <mmreg.h>
+#include "kvwavefmt.h"
 
 #include "kvaudio.h"
 

@@ -114,7 +114,17 @@ TEST_F(Manager, RegistersOurPluginAndItsClasses) {
   IKvRenderFileClass* render = nullptr;
   EXPECT_EQ(mgr_->GetRendererClass(&render, &renderer), S_OK);
   EXPECT_NE(render, nullptr);
-  if (render) render->Release();
+  if (render) {
+    // Its DLL through the class's manager.
+    wchar_t path[MAX_PATH] = L"x";
+    EXPECT_EQ(KvFio_GetRendererModulePath(render, path, MAX_PATH), S_OK);
+    EXPECT_EQ(lstrcmpiW(path, (dir_ + L"vogaac2.dll").c_str()), 0) << path;
+    wchar_t small[4];
+    EXPECT_EQ(KvFio_GetRendererModulePath(render, small, 4), S_OK);
+    EXPECT_EQ(std::wstring(small), std::wstring(path, 3));
+    EXPECT_EQ(KvFio_GetRendererModulePath(nullptr, path, MAX_PATH), E_INVALIDARG);
+    render->Release();
+  }
   // The reader by its extension list ("*.mp4"), "." and letter case ignored.
   int position = -1;
   IKvReadFileClass* cls = nullptr;

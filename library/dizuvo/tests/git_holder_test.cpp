@@ -392,9 +392,43 @@ namespace {
 // Without marshaling support for the interface the table refuses the
 // pointer: no blanket is handed out (it could not serve another thread), the
 // failure is returned and the caller's reference is given back.
+// An object that refuses to be marshaled (its own marshaler fails), so that
+// the table cannot register it whatever proxies the system has.
+class RefusingMarshal : public IMarshal {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!kvcom::SameIid(iid, IID_IUnknown) && !kvcom::SameIid(iid, IID_IMarshal)) return E_NOINTERFACE;
+    *out = static_cast<IMarshal*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID*) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD*) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream*, REFIID, void**) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE ReleaseMarshalData(IStream*) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE DisconnectObject(DWORD) override { return E_FAIL; }
+};
+
+class UnmarshalableMeta : public FakeMeta {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out && kvcom::SameIid(iid, IID_IMarshal)) return refusing_.QueryInterface(iid, out);
+    return FakeMeta::QueryInterface(iid, out);
+  }
+
+ private:
+  RefusingMarshal refusing_;
+};
+
 TEST(BlanketRegistration, APointerTheTableRefusesGivesNoBlanket) {
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // no test proxies in this apartment
-  FakeMeta fake;
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  // The system may hold proxies of the plug-in interfaces (the surrogate's
+  // proxy/stub DLL): the object itself refuses to be marshaled.
+  UnmarshalableMeta fake;
   IKvReadMeta* meta = &fake;
   meta->AddRef();
   const long before = gLiveBlocks.load();

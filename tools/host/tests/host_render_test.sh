@@ -3,8 +3,9 @@
 # ffmpeg renders through an AAC-LC template into a file that ffmpeg decodes
 # without an error and ffprobe sees as AAC LC of the WAV's rate, channels and
 # length plus the encoder's delay; a mono float WAV renders through the mono
-# template; an HE-AAC template fails cleanly and leaves no file; bad usage is
-# refused.
+# template; the HE-AAC templates give HE-AAC that ffprobe sees at 44.1 kHz in
+# two channels; an HE-AAC v2 template fails cleanly and leaves no file; bad
+# usage is refused.
 set -uo pipefail
 run="$VOG_SOURCE_DIR/scripts/wine-run"
 host="$VOG_BIN_DIR/host.exe"
@@ -32,22 +33,32 @@ while read -r src preset rate ch frames; do
   got=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,profile,sample_rate,channels,duration_ts \
     -of default=nw=1:nk=1 "$out" | paste -sd/)
   ts=${got##*/}
-  [ "${got%/*}" = "aac/LC/$rate/$ch" ] || fail "ffprobe preset $preset: $got"
-  # No edit list: the encoder's 2624-frame delay leads, padded to a whole unit.
-  [ "$ts" -ge $((frames + 2624)) ] && [ "$ts" -lt $((frames + 2624 + 1024)) ] ||
+  # LC renders present exactly the source through their edit list; HE-AAC
+  # renders have none, so the encoder's delay (6324 frames at the output
+  # rate) leads, padded to a whole unit of 2048 frames.
+  case "$preset" in
+    9 | 10 | 11 | 14) profile=HE-AAC delay=6324 unit=2048 ;;
+    *) profile=LC delay=0 unit=1 ;;
+  esac
+  [ "${got%/*}" = "aac/$profile/$rate/$ch" ] || fail "ffprobe preset $preset: $got"
+  [ "$ts" -ge $((frames + delay)) ] && [ "$ts" -lt $((frames + delay + unit)) ] ||
     fail "preset $preset duration_ts $ts for $frames frames"
 done <<'LIST'
 in.wav 4 44100 2 88200
 in.wav 0 44100 2 88200
 mono.wav 8 32000 1 32000
+in.wav 9 44100 2 88200
+in.wav 10 44100 2 88200
+in.wav 11 44100 2 88200
+in.wav 14 44100 2 88200
 LIST
 
-# HE-AAC: refused before any file exists.
-msg=$("$run" "$host" --dll "$dll" render "$(hostpath "$work/in.wav")" "$(hostpath "$work/he.m4a")" --preset 9 2>&1 |
+# HE-AAC v2: refused before any file exists.
+msg=$("$run" "$host" --dll "$dll" render "$(hostpath "$work/in.wav")" "$(hostpath "$work/ps.m4a")" --preset 12 2>&1 |
   tr -d '\r'); rc=$?
-[ "$rc" -eq 1 ] || fail "HE-AAC render exited $rc: $msg"
-case "$msg" in *"failed: 0x80004005"*) ;; *) fail "HE-AAC message: $msg" ;; esac
-[ ! -e "$work/he.m4a" ] || fail "HE-AAC render left a file"
+[ "$rc" -eq 1 ] || fail "HE-AAC v2 render exited $rc: $msg"
+case "$msg" in *"failed: 0x80004005"*) ;; *) fail "HE-AAC v2 message: $msg" ;; esac
+[ ! -e "$work/ps.m4a" ] || fail "HE-AAC v2 render left a file"
 
 # Bad usage and a file that is no WAV.
 "$run" "$host" --dll "$dll" render "$(hostpath "$work/in.wav")" > /dev/null 2>&1

@@ -223,9 +223,11 @@ int psReadData(PsDec* ps, SbrBitReader* br, int bitsAvail) {
     }
   }
   if (ps->iidMode > 5 || ps->iccMode > 5 || !ps->headerSeen) {
+    // Unusable: the block is passed over whole. A block too short for its
+    // own header reads past bitsAvail; the caller is told no more than it gave.
     ps->newData = 0;
     skipRest();
-    return br->bitsRead - start;
+    return bitsAvail > 0 ? bitsAvail : 0;
   }
   ps->iidFine = ps->iidMode >= 3;
   ps->iccRb = ps->iccMode >= 3;
@@ -367,11 +369,15 @@ void psDecodeParameters(PsDec* ps) {
   const int iidLim = ps->iidFine ? 15 : 7;
   int env = ps->numEnv;
   if (env == 0) {
-    // No new envelopes: the last parameters hold for the whole frame.
+    // No new envelopes: the last parameters hold for the whole frame. They
+    // may have been coded with the fine IID steps while this frame's header
+    // chose the normal ones: they are held within this frame's range, which
+    // the mixing tables are indexed by.
     ps->decEnv = 1;
     ps->decBorders[0] = ps->slots;
     int tmp[34];
-    for (int b = 0; b < 34; b++) tmp[b] = ps->prevIid[b];
+    for (int b = 0; b < 34; b++)
+      tmp[b] = ps->prevIid[b] < -iidLim ? -iidLim : ps->prevIid[b] > iidLim ? iidLim : ps->prevIid[b];
     mapTo20(tmp, ps->prevNIid, ps->iid[0]);
     for (int b = 0; b < 34; b++) tmp[b] = ps->prevIcc[b];
     mapTo20(tmp, ps->prevNIcc, ps->icc[0]);

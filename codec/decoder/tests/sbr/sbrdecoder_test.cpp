@@ -141,6 +141,8 @@ std::vector<uint8_t> payload(int coreRate, bool pair, int startValue) {
   const std::string zeroNoiseT = codeword("t_huffman_noise_3_0dB", 0);
   const std::string zeroBalF = codeword("f_huffman_env_bal_1_5dB", 0);
   const std::string zeroBalNoiseT = codeword("t_huffman_noise_bal_3_0dB", 0);
+  // Without the codeword list (the tables are absent) no payload can be made.
+  if (zeroF15.empty() || zeroNoiseT.empty() || zeroBalF.empty() || zeroBalNoiseT.empty()) return {};
   w.put(0, 1);  // bs_data_extra
   if (pair) w.put(1, 1);  // coupling
   w.put(0, 2); w.put(0, 2); w.put(1, 1);  // FIXFIX, 1 envelope, high resolution

@@ -444,3 +444,35 @@ int32_t aacWriteEndElement(bit_buf* b, int32_t bitsSoFar) {
   bits += WriteBits(b, 0, (8 - ((bitsSoFar + bits) & 7)) & 7);
   return bits;
 }
+
+int32_t aacSbrFillElementBits(int32_t payloadBits) {
+  if (payloadBits <= 0) return 0;
+  const int32_t count = (4 + payloadBits + 7) / 8;
+  if (count > 269) return -1;
+  return 3 + 4 + (count >= 15 ? 8 : 0) + 8 * count;
+}
+
+int32_t aacWriteSbrFillElement(bit_buf* b, const uint8_t* payload, int32_t payloadBits) {
+  const int32_t total = aacSbrFillElementBits(payloadBits);
+  if (total <= 0) return total;
+  const int32_t count = (4 + payloadBits + 7) / 8;
+  int32_t bits = WriteBits(b, kAacElementFil, 3);
+  if (count < 15) {
+    bits += WriteBits(b, static_cast<uint32_t>(count), 4);
+  } else {
+    bits += WriteBits(b, 15, 4);
+    bits += WriteBits(b, static_cast<uint32_t>(count - 14), 8);
+  }
+  // Extension type 13 (SBR data) in the first nibble, then the SBR payload
+  // and zero bits up to the counted bytes.
+  bits += WriteBits(b, 13, 4);
+  int32_t left = payloadBits;
+  for (int32_t i = 0; left > 0; ++i) {
+    const int32_t n = left < 8 ? left : 8;
+    bits += WriteBits(b, static_cast<uint32_t>(payload[i] >> (8 - n)), n);
+    left -= n;
+  }
+  const int32_t pad = 8 * count - 4 - payloadBits;
+  if (pad > 0) bits += WriteBits(b, 0, pad);
+  return bits;
+}

@@ -69,6 +69,13 @@ int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow
                                    const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right);
 // A fill element carrying `count` fill bytes (count up to 269); returns its bits.
 int32_t aacWriteFillElement(bit_buf* b, int32_t count);
+// Bits of a fill element that carries an SBR payload of payloadBits bits
+// (extension type 13, padded to whole bytes); 0 for an empty payload, -1 when
+// the payload does not fit one fill element (269 bytes).
+int32_t aacSbrFillElementBits(int32_t payloadBits);
+// Writes that fill element: payload holds the bits MSB first. Returns its bits
+// (also for a null buffer), 0 or -1 as aacSbrFillElementBits.
+int32_t aacWriteSbrFillElement(bit_buf* b, const uint8_t* payload, int32_t payloadBits);
 // The END element and the zero bits that end the raw data block on a byte
 // boundary; bitsSoFar is the bits of the block written before it.
 int32_t aacWriteEndElement(bit_buf* b, int32_t bitsSoFar);

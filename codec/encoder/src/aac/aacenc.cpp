@@ -43,6 +43,8 @@ struct AacCore {
   int32_t delay;
   int32_t toggle;
   float meanPe[15];  // running mean of each element's PE
+  uint8_t sbrPayload[272];
+  int32_t sbrBits;   // bits of the SBR payload of the next frame (0: none)
 };
 
 int32_t AacCoreMaxBitrate(int32_t qualityMode, int32_t channels, int32_t variant) {
@@ -137,9 +139,11 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   bitRate = std::max(0, bitRate - cfg->reservedRate);
   c->bitRate = bitRate;
   // A lone channel lacks the mid/side saving of a pair: it is given the
-  // bandwidth of a somewhat lower rate.
+  // bandwidth of a somewhat lower rate. An explicit bandwidth overrides the rule.
   const int32_t perChannel = bitRate / ch;
-  c->bandwidth = AacCoreBandwidth(ch == 1 ? perChannel * 3 / 4 : perChannel, cfg->sampleRate);
+  c->bandwidth = cfg->bandwidth > 0
+                     ? std::min(cfg->bandwidth, cfg->sampleRate / 2)
+                     : AacCoreBandwidth(ch == 1 ? perChannel * 3 / 4 : perChannel, cfg->sampleRate);
   c->samplingRateIndex = findSamplingRateIndex(cfg->sampleRate);
   if (psyInit(&c->psy, bitRate, cfg->sampleRate, c->bandwidth, ch) != 0) {
     AacCoreClose(c);
@@ -211,6 +215,17 @@ int AacCoreGetInfo(const AacCore* c, AacCoreInfo* info) {
   return kAacCoreOk;
 }
 
+int AacCoreSetSbrPayload(AacCore* c, const uint8_t* payload, int32_t bits) {
+  if (!c || bits < 0 || (bits > 0 && !payload)) return kAacCoreFailed;
+  if (bits > 0 && (aacSbrFillElementBits(bits) < 0 || bits > 8 * static_cast<int32_t>(sizeof c->sbrPayload))) {
+    c->sbrBits = 0;
+    return kAacCoreFailed;
+  }
+  if (bits > 0) std::memcpy(c->sbrPayload, payload, static_cast<size_t>((bits + 7) / 8));
+  c->sbrBits = bits;
+  return kAacCoreOk;
+}
+
 int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint8_t* out, int32_t outSize,
                        int32_t* outBytes) {
   if (!c || !outBytes) return kAacCoreFailed;
@@ -232,13 +247,17 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
   PsyOutElement* previousElement = c->psyOutElement[!c->toggle];
   bit_buf* b = c->writer;
   const int32_t endBits = 3 + 7;  // END element and the byte alignment at most
-  int32_t frameBudget = std::min(c->averageBits + c->bitresLevel, c->maxBits) - endBits;
+  // The SBR side information rides in the first element's fill element and
+  // comes off this frame's budget and off the elements' mean shares.
+  const int32_t sbrFillBits = c->sbrBits > 0 ? aacSbrFillElementBits(c->sbrBits) : 0;
+  const int32_t coreAverage = std::max(0, c->averageBits - sbrFillBits);
+  int32_t frameBudget = std::min(c->averageBits + c->bitresLevel, c->maxBits) - endBits - sbrFillBits;
   int32_t used = 0;
   int status = kAacCoreOk;
   for (int32_t e = 0; e < c->numElements && status == kAacCoreOk; ++e) {
     const Element& el = c->elements[e];
     PsyOutChannel* outs[2] = {&previous[el.firstChannel], el.numChannels == 2 ? &previous[el.firstChannel + 1] : nullptr};
-    const int32_t share = c->averageBits * el.numChannels / ch;
+    const int32_t share = coreAverage * el.numChannels / ch;
     const int32_t shareRes = c->bitresLevel * el.numChannels / ch;
     const int32_t shareMaxRes = c->bitresMax * el.numChannels / ch;
     AdjThrBands bands;
@@ -246,7 +265,7 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
                      &bands);
     // The remaining elements keep at least their mean share.
     int32_t later = 0;
-    for (int32_t k = e + 1; k < c->numElements; ++k) later += c->averageBits * c->elements[k].numChannels / ch;
+    for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].numChannels / ch;
     const int32_t maxBits = std::max(0, frameBudget - used - later);
     // A frame that asks for much more than its share may also spend the
     // reservoir above its lowest fifth, which would otherwise soon be
@@ -273,7 +292,9 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
       break;
     }
     used += bits;
+    if (e == 0 && sbrFillBits > 0) used += aacWriteSbrFillElement(b, c->sbrPayload, c->sbrBits);
   }
+  c->sbrBits = 0;
   if (status != kAacCoreOk) {
     // Drop what was written of the unit.
     const int32_t avail = GetBitsAvail(b);

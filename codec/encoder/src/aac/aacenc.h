@@ -31,7 +31,7 @@ struct AacCoreConfig {
   int32_t ancillaryOption;
   int32_t transportType;  // 0 raw data blocks only
   int32_t writerOption;
-  int32_t reserved13;
+  int32_t bandwidth;      // Hz coded; 0: from the bitrate per channel
   int32_t reservedRate;   // bit/s taken off the budget
   int32_t erFlag;
   int32_t erTools[3];
@@ -61,3 +61,8 @@ int AacCoreEncodeFrame(AacCore* core, const float* input, int32_t sampleCount, u
                        int32_t* outBytes);
 void AacCoreClose(AacCore* core);
 int AacCoreGetInfo(const AacCore* core, AacCoreInfo* info);
+// The SBR payload of the next frame (bits MSB first, copied): written in a
+// fill element right after the channel element, its bits taken off that
+// frame's budget. A payload that cannot be carried is refused (failure);
+// 0 bits clears it.
+int AacCoreSetSbrPayload(AacCore* core, const uint8_t* payload, int32_t bits);

@@ -34,6 +34,12 @@ CodecError* writeAudioSpecificConfig(const AscWriteRecord* r, bit_buf* b) {
     written = r->objectType - 127;
   } else if (r->extensionObjectType == 0) {
     written = r->objectType;
+    // A plain AAC core at 24 kHz or less: decoders assume SBR at twice the
+    // rate unless told there is none, so the sync extension says so (with
+    // sbrPresentFlag 0); hierarchical signalling carries no sync extension.
+    if (r->objectType >= 1 && r->objectType <= 4 && r->samplingFrequency <= 24000 &&
+        r->sbrSignalling != kAscSbrHierarchical)
+      trailing = 5;
   } else {
     switch (r->sbrSignalling) {
       case kAscSbrImplicit: written = r->objectType; break;
@@ -70,8 +76,9 @@ CodecError* writeAudioSpecificConfig(const AscWriteRecord* r, bit_buf* b) {
   if (!err && trailing == 5) {
     WriteBits(b, 0x2b7, 11);
     WriteBits(b, 5, 5);
-    WriteBits(b, r->sbrPresentFlag ? 1u : 0u, 1);
-    if (r->sbrPresentFlag) {
+    const bool sbr = r->extensionObjectType != 0 && r->sbrPresentFlag;
+    WriteBits(b, sbr ? 1u : 0u, 1);
+    if (sbr) {
       writeFrequency(b, r->extensionSamplingFrequency);
       if (r->psPresentFlag) {
         WriteBits(b, 0x548, 11);

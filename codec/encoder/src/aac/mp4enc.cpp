@@ -2,6 +2,7 @@
 #include "mp4enc.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,8 +11,14 @@
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
 #include "prconfig.h"
+#include "resampler.h"
+#include "sbr_encoder.h"
 
 namespace {
+
+// Delay of the decoder's SBR stage at the output rate: its 32-band QMF
+// analysis and 64-band synthesis.
+const int32_t kSbrDecoderDelay = 962;
 
 // The nominal sampling frequencies the encoder codes, in ascending order: the
 // table's indices 11 down to 0 (7350 Hz is not offered).
@@ -32,10 +39,10 @@ const RateRow kSbrSingle[] = {{8000, 22050, 24000, 24000}, {12000, 32000, 32000,
                               {18000, 32000, 44100, 48000}, {40000, 32000, 48000, 48000}, {64001, 48000, 48000, 48000},
                               {kEnd, 0, 0, 0}};
 const RateRow kSbrPairs[] = {{4000, 0, 0, 0},           {8000, 32000, 32000, 48000}, {12000, 32000, 32000, 48000},
-                             {14000, 32000, 44100, 48000}, {32000, 32000, 48000, 48000}, {64001, 48000, 48000, 48000},
+                             {14000, 32000, 44100, 48000}, {32000, 32000, 44100, 48000}, {64001, 48000, 48000, 48000},
                              {kEnd, 0, 0, 0}};
 
-bool isSbrType(int32_t t) { return t == 5 || t == 29 || t == 132; }
+bool isSbrType(int32_t t) { return mp4EncObjectTypeHasSbr(t); }
 bool isLcFamily(int32_t t) { return t == 2 || t == 4 || t == 17 || t == 19 || t == 129; }
 bool isKnownType(int32_t t) { return isLcFamily(t) || isSbrType(t); }
 
@@ -106,6 +113,17 @@ struct mp4EncInstance {
   int32_t coreDelay;
   int32_t totalDelay;
   int32_t initialised;
+  // HE-AAC: the SBR encoder over the full-rate input, the 2:1 converter in
+  // front of the core, and the delay line that holds the SBR encoder's input
+  // back until the core frame that carries its payload.
+  SbrEncoder* sbr;
+  HANDLE_RESAMPLER downsampler;
+  float* sbrDelayLine;     // (sbrDelay + 2048) frames, interleaved
+  int32_t sbrDelay;        // frames
+  float* fifo;             // full-rate input not yet taken by the converter
+  int32_t fifoCount;       // samples (all channels)
+  int32_t converterNeed;   // samples the converter's next run takes
+  uint8_t sbrPayload[kSbrEncMaxPayloadBytes];
   mp4EncInstance* self;
 };
 
@@ -251,6 +269,14 @@ static int buildAsc(mp4EncInstance* s) {
   std::memset(&r, 0, sizeof(r));
   r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr : 2;
   r.samplingFrequency = s->coreRate;
+  if (s->sbr) {
+    // SBR signalled explicitly: extension type 5 first, the output rate,
+    // then the core's type.
+    r.extensionObjectType = 5;
+    r.sbrSignalling = kAscSbrHierarchical;
+    r.sbrPresentFlag = 1;
+    r.extensionSamplingFrequency = s->encoderRate;
+  }
   r.channelConfiguration = s->channelMode <= 7 ? s->channelMode : 0;
   r.ga = &ga;
   r.specificWriter = writeGaSpecificConfig;
@@ -293,6 +319,29 @@ static int buildAsc(mp4EncInstance* s) {
   return status;
 }
 
+// The SBR side of an HE-AAC encoder: SBR encoder, converter and delay line.
+// The core frame that leaves the encoder with input frame n decodes to core
+// samples from 1024 n - coreDelay on; the converter puts its own delay in
+// front. The SBR encoder therefore sees the input later by twice the core
+// delay plus the converter's delay, so that each payload describes the
+// stretch of signal its core frame holds.
+static int openSbr(mp4EncInstance* s) {
+  SbrEncoderConfig sc = {s->encoderRate, s->coded, s->bitRate};
+  if (sbrEncoderOpen(&s->sbr, &sc) != kSbrEncOk) return kMp4EncInit;
+  SbrEncoderSettings set;
+  sbrEncoderGetSettings(s->sbr, &set);
+  s->core.bandwidth = set.crossoverHz;
+  int32_t need = 0, outBlock = 0;
+  if (CreateResampler(&s->downsampler, nullptr, static_cast<uint32_t>(s->encoderRate),
+                      static_cast<uint32_t>(s->coreRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
+      outBlock != 1024 * s->count || need <= 0 || need > 2048 * s->count)
+    return kMp4EncInit;
+  s->converterNeed = need;
+  s->fifo = static_cast<float*>(std::calloc(static_cast<size_t>(4096) * s->count, sizeof(float)));
+  if (!s->fifo) return kMp4EncMemory;
+  return kMp4EncOk;
+}
+
 int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   if (!handle || !*handle || (*handle)->self != *handle) {
     if (inputSamplesPerFrame) *inputSamplesPerFrame = 0;
@@ -300,21 +349,38 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   mp4EncInstance* s = *handle;
   int status = kMp4EncOk;
-  // This encoder codes AAC-LC at the input rate: object types with SBR,
-  // long-term prediction or the error-resilient syntax, and input that would
-  // need a rate converter, are refused.
-  if (!(s->objectType == 2 || s->objectType == 129) || s->encoderRate != s->inputRate) status = kMp4EncInit;
+  // This encoder codes AAC-LC, and HE-AAC (AAC-LC with SBR) of one single
+  // channel or channel pair element, at the input rate: parametric stereo,
+  // long-term prediction, the error-resilient syntax and input that would
+  // need a rate converter are refused.
+  const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
+  if (!(s->objectType == 2 || s->objectType == 129 || he) || s->encoderRate != s->inputRate) status = kMp4EncInit;
+  if (status == kMp4EncOk && he) status = openSbr(s);
   if (status == kMp4EncOk && AacCoreOpen(&s->coreHandle, &s->core) != kAacCoreOk) status = kMp4EncInit;
   if (status == kMp4EncOk) {
     AacCoreInfo info;
     AacCoreGetInfo(s->coreHandle, &info);
-    s->bandwidth = std::min(s->inputRate / 2, static_cast<int32_t>(info.bandwidth));
     s->coreDelay = info.delay;
-    s->totalDelay = info.delay;
-    status = buildAsc(s);
+    if (he) {
+      const int32_t converterDelay = 2 * GetResamplerDelay(s->downsampler);
+      s->sbrDelay = 2 * s->coreDelay + converterDelay;
+      SbrEncoderSettings set;
+      sbrEncoderGetSettings(s->sbr, &set);
+      s->bandwidth = set.stopHz;
+      // Core delay and converter at the full rate, and the decoder's QMF
+      // analysis and synthesis banks.
+      s->totalDelay = s->sbrDelay + kSbrDecoderDelay;
+      s->sbrDelayLine = static_cast<float*>(
+          std::calloc(static_cast<size_t>(s->sbrDelay + kSbrEncFrameLength) * s->count, sizeof(float)));
+      if (!s->sbrDelayLine) status = kMp4EncMemory;
+    } else {
+      s->bandwidth = std::min(s->inputRate / 2, static_cast<int32_t>(info.bandwidth));
+      s->totalDelay = info.delay;
+    }
   }
+  if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->count * 1024;
+    s->inputSamplesPerFrame = s->count * (he ? kSbrEncFrameLength : 1024);
     s->input = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
     s->scaled = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
     if (!s->input || !s->scaled) status = kMp4EncMemory;
@@ -327,6 +393,34 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   s->initialised = 1;
   if (inputSamplesPerFrame) *inputSamplesPerFrame = s->inputSamplesPerFrame;
   return kMp4EncOk;
+}
+
+// One HE-AAC frame from s->scaled (2048 full-rate frames): the SBR payload of
+// the delayed input, then the converter's 1024 frames through the core.
+static int encodeSbrFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int32_t* bytes) {
+  const int32_t ch = s->count;
+  const size_t frameSamples = static_cast<size_t>(kSbrEncFrameLength) * ch;
+  float* line = s->sbrDelayLine;
+  std::memcpy(line + static_cast<size_t>(s->sbrDelay) * ch, s->scaled, frameSamples * sizeof(float));
+  int32_t bits = 0;
+  if (sbrEncoderEncodeFrame(s->sbr, line, ch, s->sbrPayload, &bits) != kSbrEncOk) return kMp4EncFatal;
+  std::memmove(line, line + frameSamples, static_cast<size_t>(s->sbrDelay) * ch * sizeof(float));
+  if (AacCoreSetSbrPayload(s->coreHandle, s->sbrPayload, bits) != kAacCoreOk) return kMp4EncFatal;
+  // The converter takes what it asks for and gives one core frame.
+  std::memcpy(s->fifo + s->fifoCount, s->scaled, frameSamples * sizeof(float));
+  s->fifoCount += static_cast<int32_t>(frameSamples);
+  if (s->fifoCount < s->converterNeed) return kMp4EncFatal;
+  float* core = nullptr;
+  int32_t made = 0, next = 0;
+  const int32_t used = s->converterNeed;
+  if (RunResampler(s->downsampler, used, s->fifo, &core, &made, &next) != 0 || made != 1024 * ch ||
+      next <= 0 || next > static_cast<int32_t>(frameSamples) + 1)
+    return kMp4EncFatal;
+  s->fifoCount -= used;
+  std::memmove(s->fifo, s->fifo + used, static_cast<size_t>(s->fifoCount) * sizeof(float));
+  s->converterNeed = next;
+  const int r = AacCoreEncodeFrame(s->coreHandle, core, made, out, outSize, bytes);
+  return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
 }
 
 static int32_t profileLevel(const mp4EncInstance* s) {
@@ -355,7 +449,10 @@ int mp4EncGetInfo(mp4EncHandle s, mp4EncInfo* info) {
   info->bitRate = s->bitRate;
   info->maxBitsPerFrame = 6144 * s->count - ((s->channelMode == 6 || s->channelMode == 7 || s->channelMode == 64) ? 6144 : 0);
   const int32_t frameLength = isSbrType(s->objectType) ? 2048 : 1024;
-  info->maxBitRate = static_cast<int32_t>(static_cast<int64_t>(s->encoderRate / frameLength) * info->maxBitsPerFrame);
+  // The largest frame at the frame rate, rounded up: no second of the stream
+  // can carry more.
+  info->maxBitRate = static_cast<int32_t>(
+      (static_cast<int64_t>(info->maxBitsPerFrame) * s->encoderRate + frameLength - 1) / frameLength);
   info->sampleRate = s->encoderRate;
   info->frameLength = frameLength;
   info->ancillaryBytes = core.ancillaryBytes;
@@ -379,11 +476,20 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
   auto runFrame = [&]() -> int {
     int32_t bytes = 0;
     // The core works in the scale of 16-bit sample values.
-    for (int32_t i = 0; i < frame; ++i) s->scaled[i] = s->input[i] * 32768.0f;
-    const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr, outSize - written,
-                                     &bytes);
+    // Non-finite input is coded as silence, and values far beyond full
+    // scale are held at eight times it.
+    for (int32_t i = 0; i < frame; ++i) {
+      const float v = s->input[i];
+      s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
+    }
     s->held = 0;
-    if (r != kAacCoreOk) return kMp4EncFatal;
+    if (s->sbr) {
+      if (encodeSbrFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
+    } else {
+      const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr,
+                                       outSize - written, &bytes);
+      if (r != kAacCoreOk) return kMp4EncFatal;
+    }
     s->unitSizes[s->units.count++] = bytes;
     written += bytes;
     return kMp4EncOk;
@@ -426,6 +532,10 @@ int mp4EncClose(mp4EncHandle* handle) {
   if (!handle || !*handle) return kMp4EncOk;
   mp4EncInstance* s = *handle;
   AacCoreClose(s->coreHandle);
+  sbrEncoderClose(s->sbr);
+  DeleteResampler(&s->downsampler);
+  std::free(s->sbrDelayLine);
+  std::free(s->fifo);
   std::free(s->input);
   std::free(s->scaled);
   s->self = nullptr;
@@ -444,4 +554,13 @@ const char* mp4EncGetErrorText(int code) {
     case 5: return "Fatal error";
     default: return code < 0 ? "Unknown error" : "Illegal error text";
   }
+}
+
+int mp4EncGetSbrRange(mp4EncHandle s, int32_t* crossoverHz, int32_t* stopHz) {
+  if (!s || s->self != s) return kMp4EncBadParameter;
+  SbrEncoderSettings set = {};
+  if (s->sbr) sbrEncoderGetSettings(s->sbr, &set);
+  if (crossoverHz) *crossoverHz = set.crossoverHz;
+  if (stopHz) *stopHz = set.stopHz;
+  return kMp4EncOk;
 }
