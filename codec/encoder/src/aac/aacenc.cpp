@@ -42,7 +42,6 @@ struct AacCore {
   int32_t maxBytesPerFrame;
   int32_t delay;
   int32_t toggle;
-  float meanPe[15];  // running mean of each element's PE
   uint8_t sbrPayload[272];
   int32_t sbrBits;   // bits of the SBR payload of the next frame (0: none)
 };
@@ -267,16 +266,14 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     int32_t later = 0;
     for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].numChannels / ch;
     const int32_t maxBits = std::max(0, frameBudget - used - later);
-    // A frame that asks for much more than its share may also spend the
-    // reservoir above its lowest fifth, which would otherwise soon be
-    // written out as fill bits.
-    int32_t target = bands.desiredBits;
-    float& meanPe = c->meanPe[e];
-    if (bands.peBefore > 2.0f * meanPe && bands.peBefore > bands.desiredPe) {
-      const float want = std::min(1.0f, bands.peBefore / (2.0f * meanPe) - 1.0f);
-      target += static_cast<int32_t>(want * std::max(0, shareRes - shareMaxRes / 5));
+    // The next frame's PE (its analysis is done) lets a hard frame leave
+    // reservoir bits to a hard successor.
+    float nextPe = 0.0f;
+    for (int32_t k = 0; k < el.numChannels; ++k) {
+      float bandPe[kPsyBands], lines[kPsyBands], constPart[kPsyBands];
+      nextPe += calcChannelPe(&current[el.firstChannel + k], current[el.firstChannel + k].threshold, bandPe, lines, constPart);
     }
-    meanPe = meanPe == 0.0f ? bands.peBefore : 0.9f * meanPe + 0.1f * bands.peBefore;
+    int32_t target = bitresFrameBits(c->adjThr, e, bands.peBefore, nextPe, bands, shareRes, shareMaxRes);
     target = std::min(target, maxBits);
     QcElement q;
     CodecError* err = qcEncodeElement(outs, el.numChannels, &previousElement[e], c->samplingRateIndex, target,

@@ -11,7 +11,6 @@ namespace {
 
 const float kBitresParams[16] = {0.2f, 0.95f, -0.05f, 0.3f, 0.1f, 0.95f, -0.1f, 0.5f,
                                  0.2f, 0.75f, 0.0f,   0.2f, 0.1f, 0.75f, -0.05f, 0.6f};
-const float kInitialMinSnr = 0.0631f;    // -12 dB: the noise a band may hold before it counts as a hole
 
 float clip(float v, float lo, float hi) { return std::max(lo, std::min(hi, v)); }
 
@@ -115,6 +114,13 @@ void adjThrInit(AdjThrState* s, float meanPe, const int32_t* bitrates, int32_t c
       el->startSfbLong = 0;
       el->startSfbShort = 0;
     }
+    // The noise a band may hold before it counts as a hole: -12 dB from 48
+    // kbit/s per channel on, up to -7 dB at 32 kbit/s and under. Holding
+    // every band of a starved frame at -12 dB leaves its loud bands no
+    // better off than its quiet ones.
+    const float perChannel = static_cast<float>(bitrates[e]);
+    const float low = clip((48000.0f - perChannel) / 16000.0f, 0.0f, 1.0f);
+    el->minSnr = std::pow(10.0f, -(12.0f - 5.0f * low) / 10.0f);
     el->maxRed = 0.25f;
     el->startRatio = 10.0f;
     el->maxRatio = 1000.0f;
@@ -160,6 +166,26 @@ void adjustPeMinMax(float pe, float* peMin, float* peMax) {
       *peMin = std::max(0.0f, pe - pe / 12.0f);
     }
   }
+}
+
+int32_t bitresFrameBits(AdjThrState* s, int32_t elementIndex, float pe, float nextPe, const AdjThrBands& bands,
+                        int32_t bitresBits, int32_t maxBitresBits) {
+  AdjThrElementState* el = s->element[elementIndex];
+  float& meanPe = el->meanPe;
+  if (meanPe <= 0.0f) meanPe = pe;
+  int32_t target = bands.desiredBits;
+  // How far each frame lies above the mean, in means: from 0 at 1.5 means to
+  // 1 at 3 means and more.
+  const auto hardness = [&](float p) { return meanPe > 0.0f ? clip(p / meanPe / 1.5f - 1.0f, 0.0f, 1.0f) : 0.0f; };
+  const float hard = hardness(pe), nextHard = hardness(nextPe);
+  if (hard > 0.0f && pe > bands.desiredPe) {
+    // The reservoir above its lowest fifth, which would otherwise soon be
+    // written out as fill bits; a hard next frame keeps its part.
+    const int32_t spendable = std::max(0, bitresBits - maxBitresBits / 5);
+    target += static_cast<int32_t>(hard * hard / (hard + nextHard) * spendable);
+  }
+  meanPe = 0.9f * meanPe + 0.1f * pe;
+  return target;
 }
 
 float calcChannelPe(const PsyOutChannel* ch, const float* thr, float* bandPe, float* bandLines, float* constPart) {
@@ -215,7 +241,7 @@ void adjustThresholds(AdjThrState* s, int32_t elementIndex, PsyOutChannel* const
       }
     mean = count ? mean / count : 0.0f;
     for (int32_t i = 0; i < o->numGroups * n; ++i) {
-      float minSnr = kInitialMinSnr;
+      float minSnr = el->minSnr;
       const float e = o->energy[i];
       if (e * el->startRatio < mean) {
         const float dbRatio = 10.0f * std::log10((mean + FLT_MIN) / (e + FLT_MIN));

@@ -22,12 +22,6 @@ double athDb(double f) {
   return 3.64 * std::pow(k, -0.8) - 6.5 * std::exp(-0.6 * (k - 3.3) * (k - 3.3)) + 1e-3 * k * k * k * k;
 }
 
-// Bark per Hz at f: the derivative of bark().
-double barkSlope(double f) {
-  const double a = 0.00076 * f, b = (f / 7500.0) * (f / 7500.0);
-  return 13.0 * 0.00076 / (1.0 + a * a) + 3.5 * (2.0 * f / (7500.0 * 7500.0)) / (1.0 + b * b);
-}
-
 double bark(double f) { return 13.0 * std::atan(0.00076 * f) + 3.5 * std::atan((f / 7500.0) * (f / 7500.0)); }
 
 // Threshold in quiet: the input is in the scale of 16-bit sample values, and
@@ -75,7 +69,7 @@ void analyseBlock(float* spectrum, const PsyConfiguration* c, int32_t reduced, i
   const int32_t active = reduced ? c->altActiveBands : c->activeBands;
   for (int32_t b = 0; b < active; ++b) thr[b] = std::min(energy[b] * c->ratio, c->clipEnergy);
   spread(thr, c->spreadLowThr, c->spreadHighThr, active);
-  for (int32_t b = 0; b < active; ++b) thr[b] = std::max(thr[b] * c->thrWeight[b], c->thrQuiet[b]);
+  for (int32_t b = 0; b < active; ++b) thr[b] = std::max(thr[b], c->thrQuiet[b]);
   if (!reduced) {
     if (sequence == kLongStopSequence) {
       for (int32_t b = 0; b < active; ++b) prevThr[b] = kHugeThreshold;
@@ -267,11 +261,6 @@ int psyInitConfiguration(PsyConfiguration* c, int32_t sampleRate, int32_t bandwi
     for (int32_t i = lo; i < hi; ++i) quiet = std::min(quiet, athDb((i + 0.5) * lineHz));
     quiet = std::min(quiet, kQuietCapDb) - kQuietMarginDb;
     c->thrQuiet[b] = static_cast<float>(kFullScaleSineEnergy * scale * (hi - lo) * std::pow(10.0, (quiet - kFullScaleSpl) / 10.0));
-    // The allowed noise grows with the band's width in Bark terms: where a
-    // critical band spans many lines, its noise is spread thin and cheap
-    // lines are better spent below, where every line is a critical band's
-    // worth.
-    c->thrWeight[b] = static_cast<float>(barkSlope(1000.0) / barkSlope(std::max(0.5 * (lo + hi) * lineHz, 50.0)));
     const double centre = bark(0.5 * (lo + hi) * lineHz);
     const double distance = b == 0 ? 0.0 : centre - previousBark;
     previousBark = centre;

@@ -28,7 +28,6 @@ struct PsyConfiguration {
   int32_t altActiveBands;  // for the reduced analysis
   const uint16_t* bandOffsets;  // numBands + 1 borders
   float thrQuiet[kAacMaxBands];
-  float thrWeight[kAacMaxBands];  // tilt of the allowed noise over frequency
   float spreadLowThr[kAacMaxBands], spreadHighThr[kAacMaxBands];
   float spreadLowEn[kAacMaxBands], spreadHighEn[kAacMaxBands];
   float maxAllowedIncrease;
