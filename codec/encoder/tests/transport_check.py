@@ -109,6 +109,38 @@ with tempfile.TemporaryDirectory() as tmp:
         failures.append("a flipped bit under the CRC went unnoticed")
     print("%d streams decoded" % len(cases))
 
+    # Converted input: the tone's pitch within 0.1 %, the burst's length
+    # within one frame, its start where the reported delay puts it (within
+    # one frame).
+    for line in open(os.path.join(folder, "cv_cases.txt")):
+        if not line.strip():
+            continue
+        name, rin, rout, delay = line.split()
+        rin, rout, delay = int(rin), int(rout), int(delay)
+        path = os.path.join(folder, "cv_%s.aac" % name)
+        code, err, pcm = ffmpeg_decode(path)
+        if code != 0 or err or probe(path) != [str(rout), "2"]:
+            failures.append("cv %s: ffmpeg %s %s" % (name, probe(path), err.strip()[:200]))
+            continue
+        y = np.frombuffer(pcm, np.float32).reshape(-1, 2)[:, 0].astype(float)
+        env = np.convolve(np.abs(y), np.ones(64) / 64, "same")
+        on = np.nonzero(env > 0.5 * env.max())[0]
+        start, end = on[0], on[-1]
+        mid = y[start + rout // 10:end - rout // 10]
+        n = 1 << 22
+        spec = np.abs(np.fft.rfft(mid * np.hanning(len(mid)), n))
+        f = np.argmax(spec) * rout / n
+        length = (end - start) / rout
+        lag = start / rout - 0.25
+        print("cv %s: %.2f Hz, burst %.4f s, start %.4f s after the source's (delay %.4f s)"
+              % (name, f, length, lag, delay / rin))
+        if abs(f - 3000.0) > 3.0:
+            failures.append("cv %s: tone at %.2f Hz" % (name, f))
+        if abs(length - 1.0) > 1024.0 / rout:
+            failures.append("cv %s: burst lasts %.4f s" % (name, length))
+        if abs(lag - delay / rin) > 1024.0 / rout:
+            failures.append("cv %s: burst starts %.4f s late, the delay says %.4f" % (name, lag, delay / rin))
+
 for f in failures:
     print("FAIL: " + f)
 sys.exit(1 if failures else 0)

@@ -12,8 +12,11 @@
 
 #include "aacenc.h"
 #include "encoder_test_util.h"
+#include "mp4enc.h"
 
 namespace {
+
+const double kPi = 3.14159265358979323846;
 
 const int32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
 
@@ -34,7 +37,7 @@ std::vector<float> signal(int32_t rate, int32_t channels, int32_t frames) {
       seed = seed * 1664525u + 1013904223u;
       const double noise = (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 200.0;
       const double f = rate / (c == 0 ? 16.0 : 10.0);
-      x[i * channels + c] = static_cast<float>(8000.0 * std::sin(2.0 * M_PI * f * i / rate) + noise);
+      x[i * channels + c] = static_cast<float>(8000.0 * std::sin(2.0 * kPi * f * i / rate) + noise);
     }
   }
   return x;
@@ -113,6 +116,56 @@ TEST(Transport, RefusedTransport) {
     EXPECT_EQ(AacCoreOpen(&core, &cfg), 1) << t;
     EXPECT_EQ(core, nullptr);
   }
+}
+
+// Input at another rate than the encoder's: a 3 kHz tone burst (0.25 s of
+// silence, 1 s of tone, silence) through the interface's converter, written
+// as an ADTS stream with the reported delay for transport_check.py, which
+// holds the decoded pitch and the burst's length and place.
+TEST(Transport, ConvertedInputKeepsPitchAndLength) {
+  struct Conversion {
+    int32_t inputRate, qualityMode, expectedRate;
+  };
+  // Quality mode 3 takes the rate table's default (44.1 kHz at 64 kbit/s
+  // per channel); 96 kHz is above every row and comes down to 48 kHz.
+  const Conversion kConversions[] = {{48000, 3, 44100}, {96000, 1, 48000}, {32000, 3, 44100}};
+  std::string list;
+  for (const Conversion& cv : kConversions) {
+    const std::string name = std::to_string(cv.inputRate) + "_" + std::to_string(cv.expectedRate);
+    SCOPED_TRACE(name);
+    mp4EncConfig cfg = {2, 128000, cv.qualityMode, 2, cv.inputRate, 0, 0};
+    mp4EncHandle enc = nullptr;
+    ASSERT_EQ(mp4EncOpen(&enc, &cfg), kMp4EncOk);
+    ASSERT_EQ(mp4EncSetTransport(enc, 2, 0), kMp4EncOk);
+    int32_t block = 0;
+    ASSERT_EQ(mp4EncInit(&enc, &block), kMp4EncOk);
+    ASSERT_EQ(mp4EncSetTransport(enc, 0, 0), kMp4EncInit);  // too late
+    mp4EncInfo info;
+    ASSERT_EQ(mp4EncGetInfo(enc, &info), kMp4EncOk);
+    EXPECT_EQ(info.sampleRate, cv.expectedRate);
+    const int32_t n = cv.inputRate * 2;
+    std::vector<float> x(static_cast<size_t>(n) * 2, 0.0f);
+    for (int32_t i = cv.inputRate / 4; i < cv.inputRate / 4 + cv.inputRate; ++i)
+      x[2 * i] = x[2 * i + 1] = static_cast<float>(0.25 * std::sin(2.0 * kPi * 3000.0 * i / cv.inputRate));
+    std::vector<uint8_t> stream, out(30 * 1600);
+    int32_t pos = 0;
+    for (int guard = 0; guard < 100000; ++guard) {
+      int32_t consumed = 0, next = 0, bytes = 0;
+      mp4EncUnits* units = nullptr;
+      const int32_t give = pos < 2 * n ? std::min(2 * n - pos, 4000) : 0;
+      ASSERT_EQ(mp4EncEncode(enc, give ? &x[pos] : nullptr, give, &consumed, &next, out.data(),
+                             static_cast<int32_t>(out.size()), &bytes, &units),
+                kMp4EncOk);
+      pos += consumed;
+      stream.insert(stream.end(), out.begin(), out.begin() + bytes);
+      if (give == 0 && bytes == 0) break;
+    }
+    mp4EncClose(&enc);
+    EXPECT_TRUE(writeFile(fixturePath("cv_" + name + ".aac"), stream.data(), stream.size()));
+    list += name + " " + std::to_string(cv.inputRate) + " " + std::to_string(cv.expectedRate) + " " +
+            std::to_string(info.totalDelay) + "\n";
+  }
+  EXPECT_TRUE(writeFile(fixturePath("cv_cases.txt"), list.data(), list.size()));
 }
 
 }  // namespace

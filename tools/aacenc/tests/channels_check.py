@@ -33,7 +33,7 @@ LAYOUTS = {
 # Speakers that a layout of the same channel count names differently
 # (surround pairs placed as side or back): the source's speaker, then the
 # names accepted for it.
-SAME = {"BL": {"BL", "SL"}, "BR": {"BR", "SR"}, "SL": {"SL", "BL", "FLC"}, "SR": {"SR", "BR", "FRC"}}
+SAME = {"BL": {"BL", "SL"}, "BR": {"BR", "SR"}}
 
 
 def write_wav(path, x):
