@@ -15,8 +15,10 @@
 //                  the WAV order (L R C LFE, then the surrounds)
 //   --mode M       an encoder channel mode instead (e.g. 16-24: all single
 //                  channel or all pair elements)
-//   --rate R       the rate the encoder is asked for (the encoder converts
-//                  the source when the bitrate's rate range does not hold it)
+//   --rate R       the rate asked for; the source must be at R (status 2
+//                  otherwise). The encoder codes at the source's rate when
+//                  the bitrate's rate range holds it, else it converts the
+//                  source to the range's nearest standard rate
 //   --adif         a .aac stream with one ADIF header instead of ADTS
 //   --crc          ADTS headers with their CRC word
 // The input is 16-bit PCM or 32-bit float WAV. A mono source feeds every
@@ -162,6 +164,7 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
       return error_.c_str();
     }
     block_ = block;
+    inputRate_ = wav.rate;
     // The source in the encoder's channel count.
     const size_t frames = wav.samples.size() / wav.channels;
     input_.resize(frames * channels_);
@@ -226,11 +229,13 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
 
   // Players start after the encoder's delay and stop at the source's end,
   // as in the plug-in's renders.
+  // The encoder counts its delay at the source's rate; the track counts at
+  // the encoder's.
   bool GetPresentation(uint64_t* priming, uint64_t* length) override {
     const int32_t primingSamples = mp4EncEditListPriming(objectType_, info_.totalDelay);
-    if (primingSamples <= 0) return false;
-    *priming = uint64_t(primingSamples);
-    *length = SourceFrames();
+    if (primingSamples <= 0 || inputRate_ <= 0) return false;
+    *priming = uint64_t(primingSamples) * uint64_t(info_.sampleRate) / uint64_t(inputRate_);
+    *length = uint64_t(SourceFrames()) * uint64_t(info_.sampleRate) / uint64_t(inputRate_);
     return true;
   }
 
@@ -248,6 +253,7 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
   int32_t objectType_ = 0;
   int32_t block_ = 0;
   std::string error_;
+  int32_t inputRate_ = 0;
   std::vector<float> input_;
   size_t pos_ = 0;
   std::vector<uint8_t> buffer_;
