@@ -3,6 +3,7 @@
 # distinct tone per channel: ffmpeg decodes them without a message, ffprobe
 # reports the channel count and a layout of that count, and every tone comes
 # out of its own speaker (channels_check.py). faad plays the ADTS streams.
+# Then the transport options --crc and --adif.
 set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 require_tool ffmpeg ffprobe faad py:numpy
@@ -33,4 +34,21 @@ for n in 6 8; do
     fi
   done
 done
+# The transport options: ADTS with CRC words (ffmpeg checks them), ADIF
+# (faad reads it), and --adif for an MP4 name is a usage error.
+if run_build_tool aacenc "$out/ch6.wav" "$out/crc.aac" --channels 6 --bitrate 336000 --crc >"$out/log" 2>&1; then
+  ffmpeg -nostdin -v error -err_detect crccheck+explode -xerror -i "$out/crc.aac" -f null - 2>"$out/err"
+  [ -s "$out/err" ] && fail "--crc: ffmpeg: $(head -c 300 "$out/err")"
+else
+  fail "--crc: aacenc: $(cat "$out/log")"
+fi
+if run_build_tool aacenc "$out/ch6.wav" "$out/adif.aac" --channels 6 --bitrate 336000 --adif >"$out/log" 2>&1; then
+  [ "$(head -c 4 "$out/adif.aac")" = ADIF ] || fail "--adif: no ADIF header"
+  faad -o "$out/faad.wav" "$out/adif.aac" >"$out/flog" 2>&1 && ! grep -q rror "$out/flog" \
+    || fail "--adif: faad: $(tail -c 300 "$out/flog")"
+else
+  fail "--adif: aacenc: $(cat "$out/log")"
+fi
+run_build_tool aacenc "$out/ch6.wav" "$out/adif.m4a" --adif >/dev/null 2>&1
+[ $? -eq 1 ] || fail "--adif with an MP4 name is not a usage error"
 exit $status
