@@ -1,13 +1,29 @@
 // aacenc: encodes a WAV file with the project's AAC encoder at the settings of
-// one of the render presets and writes the MP4 file through the same writer
-// as the plug-in's render road.
-//   aacenc IN.wav OUT.m4a [--preset N]   N = 0-14 (default 4: AAC-LC 128 kbit/s)
-//   aacenc --bench IN.wav [--preset N]   encodes to nothing and prints audio
+// one of the render presets (or the options below) and writes an MP4 file
+// through the same writer as the plug-in's render road, or a bare AAC stream.
+//   aacenc IN.wav OUT [options]          encodes; OUT ending in .aac gets an
+//                                        ADTS stream, any other name an MP4 file
+//   aacenc --bench IN.wav [options]      encodes to nothing and prints audio
 //                                        seconds, CPU time and x real time
-// The input is 16-bit PCM or 32-bit float WAV. A mono source feeds both
-// channels of a stereo preset and a stereo source is mixed down for a mono
-// one; the source rate must be one the preset's encoder takes (the plug-in's
-// converter chain does the resampling the tool leaves out).
+// Options:
+//   --preset N     a render preset's settings, N = 0-14 (default 4: AAC-LC
+//                  128 kbit/s); the options below override them
+//   --aot T        object type (2 AAC-LC, 5 HE-AAC, 29 HE-AAC v2, ...)
+//   --bitrate B    bit/s of the whole stream
+//   --channels N   channels coded: 1-6 or 8 (6 is 5.1, 8 is 7.1 with the
+//                  low-frequency channel); a WAV of 6 or 8 channels is read in
+//                  the WAV order (L R C LFE, then the surrounds)
+//   --mode M       an encoder channel mode instead (e.g. 16-24: all single
+//                  channel or all pair elements)
+//   --rate R       the rate asked for; the source must be at R (status 2
+//                  otherwise). The encoder codes at the source's rate when
+//                  the bitrate's rate range holds it, else it converts the
+//                  source to the range's nearest standard rate
+//   --adif         a .aac stream with one ADIF header instead of ADTS
+//   --crc          ADTS headers with their CRC word
+// The input is 16-bit PCM or 32-bit float WAV. A mono source feeds every
+// channel of a multichannel setting and a multichannel source is mixed down
+// for a mono one.
 // Exit status: 0 written, 1 usage, 2 input refused, 3 encoder or write failure.
 #include <algorithm>
 #include <chrono>
@@ -15,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -33,6 +50,18 @@ namespace {
 struct PresetSettings {
   int32_t sampleRate, bitRate, objectType, channelMode, quality, erOption, sbrSignalling;
 };
+
+// How the stream leaves the encoder.
+struct Output {
+  int32_t transport = 0;  // 0 MP4 access units, 1 ADIF, 2 ADTS
+  int32_t crc = 0;
+  int32_t rate = 0;       // the rate asked for; 0: the source's
+};
+
+// WAV channel order (L R C LFE, surrounds) to the stream's element order
+// (C, L R, pairs front to back, LFE) for 5.1 and 7.1.
+const int32_t kWavOrder6[6] = {2, 0, 1, 4, 5, 3};
+const int32_t kWavOrder8[8] = {2, 0, 1, 6, 7, 4, 5, 3};
 const PresetSettings kPresets[] = {
     {44100, 128000, 2, 2, 1, 0, 1}, {44100, 256000, 2, 2, 1, 0, 1}, {44100, 192000, 2, 2, 1, 0, 1},
     {44100, 160000, 2, 2, 1, 0, 1}, {44100, 128000, 2, 2, 1, 0, 1}, {44100, 96000, 2, 2, 1, 0, 1},
@@ -109,7 +138,7 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
  public:
   ~Encoder() { mp4EncClose(&enc_); }
 
-  const char* Open(const PresetSettings& p, const Wav& wav) {
+  const char* Open(const PresetSettings& p, const Output& o, const Wav& wav) {
     mp4EncConfig c;
     std::memset(&c, 0, sizeof c);
     c.objectType = p.objectType;
@@ -120,26 +149,31 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
     c.sampleRate = wav.rate;
     c.erOption = p.erOption;
     c.sbrSignalling = p.sbrSignalling;
-    channels_ = mp4EncChannelCount(p.channelMode == 64 ? 2 : p.channelMode);
-    int32_t minRate = 0, maxRate = 0, defaultRate = 0;
-    if (mp4EncGetRateRange(c.bitRate, c.channelMode, c.objectType, c.qualityMode, &minRate, &maxRate, &defaultRate) !=
-        kMp4EncOk)
-      return "the preset's settings have no rate";
-    if (wav.rate < minRate || wav.rate > maxRate) return "the source rate is outside the preset's rates";
+    channels_ = mp4EncChannelCount(p.channelMode);
+    if (channels_ == 0) return "unknown channel mode";
+    if (o.rate != 0 && o.rate != wav.rate) return "the source is not at the rate asked for";
     int32_t block = 0;
-    if (mp4EncOpen(&enc_, &c) != kMp4EncOk || mp4EncInit(&enc_, &block) != kMp4EncOk ||
-        mp4EncGetInfo(enc_, &info_) != kMp4EncOk || block <= 0 || block % channels_ != 0)
-      return "the encoder refused the preset";
+    int r = mp4EncOpen(&enc_, &c);
+    if (r == kMp4EncOk) r = mp4EncSetTransport(enc_, o.transport, o.crc);
+    if (r == kMp4EncOk && wav.channels == channels_ && (channels_ == 6 || channels_ == 8) && p.channelMode < 16)
+      r = mp4EncSetChannelOrder(enc_, channels_, channels_ == 6 ? kWavOrder6 : kWavOrder8);
+    if (r == kMp4EncOk) r = mp4EncInit(&enc_, &block);
+    if (r == kMp4EncOk) r = mp4EncGetInfo(enc_, &info_);
+    if (r != kMp4EncOk || block <= 0 || block % channels_ != 0) {
+      error_ = std::string("the encoder refused the settings: ") + mp4EncGetErrorText(r);
+      return error_.c_str();
+    }
     block_ = block;
+    inputRate_ = wav.rate;
     // The source in the encoder's channel count.
     const size_t frames = wav.samples.size() / wav.channels;
     input_.resize(frames * channels_);
     for (size_t i = 0; i < frames; ++i) {
       const float* s = &wav.samples[i * wav.channels];
-      if (channels_ == 1) {
+      if (channels_ == 1 || (wav.channels > channels_ && wav.channels != 2)) {
         float sum = 0;
         for (int k = 0; k < wav.channels; ++k) sum += s[k];
-        input_[i] = sum / float(wav.channels);
+        for (int k = 0; k < channels_; ++k) input_[i * channels_ + k] = sum / float(wav.channels);
       } else {
         for (int k = 0; k < channels_; ++k) input_[i * channels_ + k] = s[wav.channels == 1 ? 0 : k % wav.channels];
       }
@@ -195,11 +229,13 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
 
   // Players start after the encoder's delay and stop at the source's end,
   // as in the plug-in's renders.
+  // The encoder counts its delay at the source's rate; the track counts at
+  // the encoder's.
   bool GetPresentation(uint64_t* priming, uint64_t* length) override {
     const int32_t primingSamples = mp4EncEditListPriming(objectType_, info_.totalDelay);
-    if (primingSamples <= 0) return false;
-    *priming = uint64_t(primingSamples);
-    *length = SourceFrames();
+    if (primingSamples <= 0 || inputRate_ <= 0) return false;
+    *priming = uint64_t(primingSamples) * uint64_t(info_.sampleRate) / uint64_t(inputRate_);
+    *length = uint64_t(SourceFrames()) * uint64_t(info_.sampleRate) / uint64_t(inputRate_);
     return true;
   }
 
@@ -216,6 +252,8 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
   int channels_ = 0;
   int32_t objectType_ = 0;
   int32_t block_ = 0;
+  std::string error_;
+  int32_t inputRate_ = 0;
   std::vector<float> input_;
   size_t pos_ = 0;
   std::vector<uint8_t> buffer_;
@@ -225,25 +263,112 @@ class Encoder : public fileutil::IAudioTrackDescription, public fileutil::IAcces
 };
 
 int usage() {
-  std::fprintf(stderr, "usage: aacenc IN.wav OUT.m4a [--preset N]\n       aacenc --bench IN.wav [--preset N]\n");
+  std::fprintf(stderr,
+               "usage: aacenc IN.wav OUT.m4a|OUT.aac [options]\n       aacenc --bench IN.wav [options]\n"
+               "options: --preset N --aot T --bitrate B --channels N --mode M --rate R --adif --crc\n");
   return 1;
 }
 
+bool endsWith(const std::wstring& s, const wchar_t* tail) {
+  const size_t n = std::wcslen(tail);
+  if (s.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (wchar_t(std::towlower(wint_t(s[s.size() - n + i]))) != tail[i]) return false;
+  return true;
+}
+
+// A whole number option value; false for anything else.
+bool number(const std::wstring& text, long* value) {
+  if (text.empty()) return false;
+  wchar_t* end = nullptr;
+  *value = std::wcstol(text.c_str(), &end, 10);
+  return end && *end == 0;
+}
+
+int32_t modeOfChannels(long n) {
+  switch (n) {
+    case 1: case 2: case 3: case 4: case 5: return int32_t(n);
+    case 6: return 6;
+    case 8: return 7;
+    default: return 0;
+  }
+}
+
+bool writeStream(const std::wstring& path, Encoder& enc) {
+#ifdef _WIN32
+  FILE* f = _wfopen(path.c_str(), L"wb");
+#else
+  std::string p;
+  fileutil::WideToUtf8(path, p);
+  FILE* f = std::fopen(p.c_str(), "wb");
+#endif
+  if (!f) return false;
+  std::vector<uint8_t> unit;
+  uint32_t duration = 0;
+  HRESULT hr;
+  bool ok = true;
+  while ((hr = enc.NextAccessUnit(&unit, &duration)) == S_OK)
+    if (!unit.empty() && std::fwrite(unit.data(), 1, unit.size(), f) != unit.size()) ok = false;
+  if (FAILED(hr)) ok = false;
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) {
+#ifdef _WIN32
+    _wremove(path.c_str());
+#else
+    std::remove(p.c_str());
+#endif
+  }
+  return ok;
+}
+
 int run(const std::vector<std::wstring>& args) {
-  bool bench = false;
+  bool bench = false, adif = false, crc = false;
   int preset = 4;
+  long aot = -1, bitrate = -1, channels = -1, mode = -1, rate = -1;
   std::vector<std::wstring> files;
   for (size_t i = 0; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    long v = 0;
     if (args[i] == L"--bench") {
       bench = true;
-    } else if (args[i] == L"--preset" && i + 1 < args.size()) {
-      preset = int(std::wcstol(args[++i].c_str(), nullptr, 10));
-      if (preset < 0 || preset >= kPresetCount) return usage();
+    } else if (args[i] == L"--adif") {
+      adif = true;
+    } else if (args[i] == L"--crc") {
+      crc = true;
+    } else if (args[i] == L"--preset" && hasValue) {
+      if (!number(args[++i], &v) || v < 0 || v >= kPresetCount) return usage();
+      preset = int(v);
+    } else if ((args[i] == L"--aot" || args[i] == L"--bitrate" || args[i] == L"--channels" || args[i] == L"--mode" ||
+                args[i] == L"--rate") &&
+               hasValue) {
+      const std::wstring& name = args[i];
+      if (!number(args[++i], &v) || v < 0) return usage();
+      if (name == L"--aot") aot = v;
+      else if (name == L"--bitrate") bitrate = v;
+      else if (name == L"--channels") channels = v;
+      else if (name == L"--mode") mode = v;
+      else rate = v;
+    } else if (args[i].size() > 1 && args[i][0] == L'-' && args[i][1] == L'-') {
+      return usage();
     } else {
       files.push_back(args[i]);
     }
   }
   if (files.size() != (bench ? 1u : 2u)) return usage();
+  PresetSettings settings = kPresets[preset];
+  if (aot >= 0) settings.objectType = int32_t(aot);
+  if (bitrate >= 0) settings.bitRate = int32_t(bitrate);
+  if (channels >= 0) {
+    settings.channelMode = modeOfChannels(channels);
+    if (settings.channelMode == 0) return usage();
+  }
+  if (mode >= 0) settings.channelMode = int32_t(mode);
+  Output output;
+  const bool stream = !bench && endsWith(files[1], L".aac");
+  if ((adif || crc) && !stream) return usage();
+  if (adif && crc) return usage();
+  output.transport = stream ? (adif ? 1 : 2) : 0;
+  output.crc = crc ? 1 : 0;
   std::vector<uint8_t> bytes;
   if (!readFile(files[0], bytes)) {
     std::fprintf(stderr, "aacenc: cannot read the input\n");
@@ -255,8 +380,9 @@ int run(const std::vector<std::wstring>& args) {
     return 2;
   }
   bytes.clear();
+  if (rate > 0) output.rate = int32_t(rate);
   Encoder enc;
-  if (const char* e = enc.Open(kPresets[preset], wav)) {
+  if (const char* e = enc.Open(settings, output, wav)) {
     std::fprintf(stderr, "aacenc: preset %d: %s\n", preset, e);
     return 2;
   }
@@ -277,6 +403,15 @@ int run(const std::vector<std::wstring>& args) {
     std::printf("preset %d: %.3f audio seconds, %.3f s CPU, %.3f s wall, %.1f x real time, %.1f kbit/s\n", preset,
                 seconds, cpu, wall, cpu > 0 ? seconds / cpu : 0.0,
                 seconds > 0 ? enc.Bytes() * 8.0 / seconds / 1000.0 : 0.0);
+    return 0;
+  }
+  if (stream) {
+    if (!writeStream(files[1], enc)) {
+      std::fprintf(stderr, "aacenc: encoding or writing the stream failed\n");
+      return 3;
+    }
+    std::fprintf(stderr, "aacenc: %s stream, %.3f s, %llu units, %d Hz, %d bit/s\n", adif ? "ADIF" : "ADTS", seconds,
+                 static_cast<unsigned long long>(enc.Units()), int(enc.Rate()), int(enc.BitRate()));
     return 0;
   }
   fileutil::BoxList boxes;

@@ -84,6 +84,17 @@ int mp4EncGetRateRange(int32_t bitRate, int32_t channelMode, int32_t objectType,
                        int32_t* minRate, int32_t* maxRate, int32_t* defaultRate);
 int mp4EncOpen(mp4EncHandle* handle, const mp4EncConfig* config);
 int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame);
+// The stream's transport, between open and init: 0 bare access units (the
+// MP4 road, the default), 1 an ADIF header in front of the first unit, 2 an
+// ADTS header in front of every unit, with its CRC word when withCrc is set.
+// 2 for bad values, 4 once the encoder is initialised.
+int mp4EncSetTransport(mp4EncHandle handle, int32_t transport, int32_t withCrc);
+// The input channel that carries each channel of the stream, in the stream's
+// element order: centre, the pairs front to back (left before right), the
+// low-frequency channel last. count must be the mode's channel count and the
+// list a permutation (2 otherwise). The default is the input in that order.
+// A 5.1 WAV (L R C LFE Ls Rs) takes {2, 0, 1, 4, 5, 3}.
+int mp4EncSetChannelOrder(mp4EncHandle handle, int32_t count, const int32_t* inputChannels);
 int mp4EncGetInfo(mp4EncHandle handle, mp4EncInfo* info);
 // sampleCount counts all interleaved samples; 0 flushes, one frame a call.
 int mp4EncEncode(mp4EncHandle handle, const float* input, int32_t sampleCount, int32_t* consumed,

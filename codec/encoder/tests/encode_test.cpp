@@ -256,10 +256,12 @@ TEST(EncoderInterface, TablesAndRefusals) {
       {{5, 96000, 1, 2, 44100, 0, 1}, 0, 0},    // HE-AAC at the top of the pair's range: still 44.1 kHz
       {{5, 48000, 1, 2, 22050, 0, 1}, 0, 4},    // HE-AAC wants 44.1 kHz here: would need a rate converter
       {{5, 160000, 1, 5, 44100, 0, 1}, 0, 4},   // SBR over several elements is not coded
-      {{2, 128000, 1, 2, 22050, 0, 1}, 0, 4},   // would need a rate converter
+      {{2, 128000, 1, 2, 22050, 0, 1}, 0, 0},   // up to the row's 44.1 kHz through the converter
       {{0, 0, 0, 1, 32000, 0, 1}, 0, 0},        // defaults: 32000 bit/s, LC
       {{2, 112000, 1, 16, 44100, 0, 1}, 0, 0},  // two single-channel elements with a PCE
-      {{2, 64000, 1, 2, 44100, 0, 1}, 0, 4},    // the rate row is 32000 Hz: would need a rate converter
+      {{2, 64000, 1, 2, 44100, 0, 1}, 0, 0},    // the rate row is 32000 Hz: down through the converter
+      {{2, 320000, 1, 6, 48000, 0, 1}, 0, 0},   // 5.1: five coded channels and the low-frequency one
+      {{2, 448000, 1, 7, 48000, 0, 1}, 0, 0},   // 7.1
   };
   for (const auto& c : configs) {
     mp4EncHandle h = nullptr;

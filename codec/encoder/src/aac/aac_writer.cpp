@@ -386,13 +386,38 @@ CodecError* aacSectionChannel(AacIcs* ics) {
   return nullptr;
 }
 
-int32_t aacWriteSingleChannelElement(bit_buf* b, int32_t tag, const AacIcs* ics) {
+namespace {
+
+// Element marks for the ADTS CRC are kept only while the buffer collects
+// several of them (a frame with a protected header).
+int32_t openMark(bit_buf* b, int32_t kind) { return (b && b->severalMarks) ? SetElementMark(b, kind) : -1; }
+void closeMark(bit_buf* b, int32_t entry) {
+  if (entry >= 0) SetElementMarkEnd(b, entry);
+}
+
+int32_t writeSingle(bit_buf* b, int32_t id, int32_t markKind, int32_t tag, const AacIcs* ics) {
   Layout layout;
   if (!writable(ics, &layout)) return -1;
-  int32_t bits = WriteBits(b, kAacElementSce, 3);
+  // Check the whole element before a bit of it is written.
+  if (b && writeIcs(nullptr, ics, false) < 0) return -1;
+  const int32_t mark = openMark(b, markKind);
+  int32_t bits = WriteBits(b, static_cast<uint32_t>(id), 3);
   bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
   const int32_t icsBits = writeIcs(b, ics, false);
+  closeMark(b, mark);
   return icsBits < 0 ? -1 : bits + icsBits;
+}
+
+}  // namespace
+
+int32_t aacWriteSingleChannelElement(bit_buf* b, int32_t tag, const AacIcs* ics) {
+  return writeSingle(b, kAacElementSce, kMarkSce, tag, ics);
+}
+
+int32_t aacWriteLfeElement(bit_buf* b, int32_t tag, const AacIcs* ics) {
+  // The low-frequency channel has long windows only.
+  if (!ics || ics->windowSequence != 0) return -1;
+  return writeSingle(b, kAacElementLfe, kMarkLfe, tag, ics);
 }
 
 int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
@@ -407,6 +432,11 @@ int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow
     for (int32_t g = 0; g < left->numWindowGroups; ++g)
       if (left->windowGroupLength[g] != right->windowGroupLength[g]) return -1;
   }
+  if (b && (writeIcs(nullptr, left, commonWindow != 0) < 0 || writeIcs(nullptr, right, commonWindow != 0) < 0))
+    return -1;
+  // The first mark runs from the element id to the end of the first
+  // channel's stream, the second covers the second channel's stream.
+  const int32_t first = openMark(b, kMarkCpe);
   int32_t bits = WriteBits(b, kAacElementCpe, 3);
   bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
   bits += WriteBits(b, commonWindow ? 1u : 0u, 1);
@@ -419,7 +449,10 @@ int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow
     }
   }
   const int32_t leftBits = writeIcs(b, left, commonWindow != 0);
+  closeMark(b, first);
+  const int32_t second = openMark(b, kMarkCpeSecond);
   const int32_t rightBits = writeIcs(b, right, commonWindow != 0);
+  closeMark(b, second);
   return (leftBits < 0 || rightBits < 0) ? -1 : bits + leftBits + rightBits;
 }
 

@@ -21,6 +21,7 @@ enum {
   kAacMaxQuant = 8191,
   kAacElementSce = 0,
   kAacElementCpe = 1,
+  kAacElementLfe = 3,
   kAacElementFil = 6,
   kAacElementEnd = 7,
 };
@@ -62,8 +63,13 @@ void aacBandBookCosts(const int16_t* values, int32_t n, int32_t maxAbs, int32_t*
 // channels must have been sectioned. With a common window both channels of
 // the pair must share the window sequence, shape, grouping and maxSfb. A
 // record the syntax cannot carry (layout, books, scalefactor steps) gives -1
-// and nothing is written.
+// and nothing is written. While the buffer collects element marks
+// (EnableElementMarks), each element marks the ranges that a protected ADTS
+// header's CRC covers.
 int32_t aacWriteSingleChannelElement(bit_buf* b, int32_t tag, const AacIcs* ics);
+// The low-frequency element: the single-channel syntax under its own id;
+// long windows only (-1 otherwise).
+int32_t aacWriteLfeElement(bit_buf* b, int32_t tag, const AacIcs* ics);
 // msMaskPresent: 0 none, 1 per band (msUsed[group][band]), 2 all bands.
 int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
                                    const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right);

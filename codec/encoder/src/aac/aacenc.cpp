@@ -10,16 +10,27 @@
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
 #include "psy.h"
+#include "crc.h"
+#include "prconfig.h"
 #include "qc.h"
+#include "transport.h"
 
 namespace {
 
 struct Element {
-  int32_t type;          // kAacElementSce or kAacElementCpe
+  int32_t type;          // kAacElementSce, kAacElementCpe or kAacElementLfe
   int32_t tag;
   int32_t firstChannel;
   int32_t numChannels;
+  int32_t weight;        // share of the frame's bits, in quarter channels
 };
+
+// Bit shares: a full channel counts four quarters, the low-frequency channel
+// (a few bands of long windows) one.
+const int32_t kChannelWeight = 4;
+const int32_t kLfeWeight = 1;
+// The low-frequency channel codes the bands below this frequency.
+const int32_t kLfeBandwidthHz = 240;
 
 }  // namespace
 
@@ -42,6 +53,12 @@ struct AacCore {
   int32_t maxBytesPerFrame;
   int32_t delay;
   int32_t toggle;
+  int32_t totalWeight;
+  int32_t channelConfiguration;  // 1-7, or 0 when a PCE describes the elements
+  PceRecord* pce;     // for the ADIF header and the PCE of unnumbered layouts
+  crc* crcRegister;   // ADTS CRC, when protected
+  int32_t framesWritten;
+  int32_t lfeBands;   // long bands the low-frequency channel codes
   uint8_t sbrPayload[272];
   int32_t sbrBits;   // bits of the SBR payload of the next frame (0: none)
 };
@@ -73,39 +90,81 @@ int32_t AacCoreBandwidth(int32_t bitRatePerChannel, int32_t sampleRate) {
   return std::min(hz, sampleRate / 2);
 }
 
+// The low-frequency channel's coded bands: nothing above its bandwidth.
+static void limitLfe(PsyOutChannel* o, int32_t bands) {
+  if (o->maxSfb <= bands) return;
+  o->maxSfb = bands;
+  for (int32_t k = o->bandOffsets[bands]; k < 1024; ++k) o->spectrum[k] = 0.0f;
+  for (int32_t b = bands; b < o->bandsPerGroup; ++b) {
+    o->energy[b] = 0.0f;
+    o->spreadEnergy[b] = 0.0f;
+  }
+}
+
 static bool buildElements(AacCore* c) {
   const int32_t ch = c->config.nChannels;
   const int32_t variant = c->config.channelVariant;
   int32_t types[12];
   int32_t n = 0;
+  c->channelConfiguration = 0;
   if (variant == 1) {
     for (int32_t i = 0; i < ch; ++i) types[n++] = kAacElementSce;
   } else if (variant == 2) {
     if (ch % 2) return false;
     for (int32_t i = 0; i < ch / 2; ++i) types[n++] = kAacElementCpe;
   } else {
-    // Configurations 1-5: SCE, CPE, SCE+CPE, SCE+CPE+SCE, SCE+CPE+CPE. The
-    // low-frequency element of configurations 6 and 7 is not coded.
-    switch (ch) {
-      case 1: types[n++] = kAacElementSce; break;
-      case 2: types[n++] = kAacElementCpe; break;
-      case 3: types[n++] = kAacElementSce; types[n++] = kAacElementCpe; break;
-      case 4: types[n++] = kAacElementSce; types[n++] = kAacElementCpe; types[n++] = kAacElementSce; break;
-      case 5: types[n++] = kAacElementSce; types[n++] = kAacElementCpe; types[n++] = kAacElementCpe; break;
-      default: return false;
-    }
+    // Channel configurations 1-7: centre first, then the pairs front to
+    // back, the low-frequency element last (6 channels: configuration 6,
+    // 8 channels: configuration 7).
+    static const int32_t kFirst[9] = {0, 1, 0, 1, 1, 1, 1, 0, 1};  // a centre SCE
+    static const int32_t kPairs[9] = {0, 0, 1, 1, 1, 2, 2, 0, 3};
+    static const int32_t kTrailingSce[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
+    static const int32_t kLfe[9] = {0, 0, 0, 0, 0, 0, 1, 0, 1};
+    static const int32_t kConfiguration[9] = {0, 1, 2, 3, 4, 5, 6, 0, 7};
+    if (ch < 1 || ch > 8 || kConfiguration[ch] == 0) return false;
+    if (kFirst[ch]) types[n++] = kAacElementSce;
+    for (int32_t i = 0; i < kPairs[ch]; ++i) types[n++] = kAacElementCpe;
+    if (kTrailingSce[ch]) types[n++] = kAacElementSce;
+    if (kLfe[ch]) types[n++] = kAacElementLfe;
+    c->channelConfiguration = kConfiguration[ch];
   }
-  int32_t channel = 0, sceTag = 0, cpeTag = 0;
+  int32_t channel = 0, sceTag = 0, cpeTag = 0, lfeTag = 0;
+  c->totalWeight = 0;
   for (int32_t i = 0; i < n; ++i) {
     Element& e = c->elements[i];
     e.type = types[i];
     e.numChannels = types[i] == kAacElementCpe ? 2 : 1;
-    e.tag = types[i] == kAacElementCpe ? cpeTag++ : sceTag++;
+    e.tag = types[i] == kAacElementCpe ? cpeTag++ : (types[i] == kAacElementLfe ? lfeTag++ : sceTag++);
     e.firstChannel = channel;
+    e.weight = types[i] == kAacElementLfe ? kLfeWeight : kChannelWeight * e.numChannels;
+    c->totalWeight += e.weight;
     channel += e.numChannels;
   }
   c->numElements = n;
   return true;
+}
+
+// The program config element of the layout: the numbered configuration's, or
+// one that lists the elements (all single channels or all pairs at the front).
+static bool buildPce(AacCore* c) {
+  CodecError* e;
+  if (c->channelConfiguration > 0) {
+    e = createPce(&c->pce, 1, c->channelConfiguration, c->config.sampleRate, 0, nullptr, nullptr);
+  } else {
+    PceElement elements[15];
+    for (int32_t i = 0; i < c->numElements; ++i) {
+      elements[i].type = c->elements[i].type == kAacElementCpe ? kPceCpe : kPceSce;
+      elements[i].instanceTag = c->elements[i].tag;
+      elements[i].channelCount = c->elements[i].numChannels;
+      elements[i].ccElementIsIndSw = 0;
+    }
+    e = createPce(&c->pce, 1, 0, c->config.sampleRate, c->numElements, elements, nullptr);
+  }
+  if (e) {
+    deleteError(e);
+    return false;
+  }
+  return c->pce != nullptr;
 }
 
 int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
@@ -120,15 +179,26 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   const int32_t rateIndex = findSamplingRateIndex(cfg->sampleRate);
   if (rateIndex < 0 || rateIndex > 11) return kAacCoreFailed;
   if (static_cast<float>(cfg->bitRate) > static_cast<float>(cfg->sampleRate) * 5.2734375f * ch) return kAacCoreFailed;
-  // Raw data blocks only: the MP4 file carries its configuration elsewhere.
-  // Long-term prediction and the error-resilient syntax are not coded.
-  if (cfg->transportType != 0 || cfg->ltpFlag || cfg->erFlag || cfg->channelMapping) return kAacCoreFailed;
+  // Transport 0 writes bare raw data blocks (the MP4 file carries the
+  // configuration), 1 an ADIF header before the first one, 2 an ADTS header
+  // before each. Long-term prediction and the error-resilient syntax are not
+  // coded.
+  if (cfg->transportType < 0 || cfg->transportType > 2 || cfg->ltpFlag || cfg->erFlag || cfg->channelMapping)
+    return kAacCoreFailed;
   AacCore* c = static_cast<AacCore*>(std::calloc(1, sizeof(AacCore)));
   if (!c) return kAacCoreFailed;
   c->config = *cfg;
-  if (!buildElements(c)) {
+  if (!buildElements(c) || (cfg->transportType != 0 && !buildPce(c))) {
     AacCoreClose(c);
     return kAacCoreFailed;
+  }
+  if (cfg->transportType == 2 && cfg->crcOption) {
+    CodecError* e = CreateCrc(&c->crcRegister, 0x8005, 0xFFFF);
+    if (e) {
+      deleteError(e);
+      AacCoreClose(c);
+      return kAacCoreFailed;
+    }
   }
   int32_t bitRate = cfg->bitRate ? cfg->bitRate : AacCoreMaxBitrate(cfg->qualityMode, ch, cfg->channelVariant);
   if (bitRate - cfg->reservedRate < 0) {
@@ -147,6 +217,16 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   if (psyInit(&c->psy, bitRate, cfg->sampleRate, c->bandwidth, ch) != 0) {
     AacCoreClose(c);
     return kAacCoreFailed;
+  }
+  // The low-frequency channel keeps long windows (the reduced analysis
+  // resets its block switching) and codes the bands below its bandwidth.
+  c->lfeBands = 1;
+  for (int32_t i = 0; i < c->numElements; ++i) {
+    if (c->elements[i].type != kAacElementLfe) continue;
+    c->psy->channels[c->elements[i].firstChannel]->reducedAnalysis = 1;
+    const PsyConfiguration& lc = c->psy->longConfig;
+    const double lineHz = cfg->sampleRate * 0.5 / 1024.0;
+    while (c->lfeBands < lc.numBands && lc.bandOffsets[c->lfeBands] * lineHz < kLfeBandwidthHz) ++c->lfeBands;
   }
   for (int t = 0; t < 2; ++t) {
     c->psyOut[t] = static_cast<PsyOutChannel*>(std::calloc(ch, sizeof(PsyOutChannel)));
@@ -176,7 +256,9 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
     return kAacCoreFailed;
   }
   int32_t rates[15];
-  for (int32_t i = 0; i < c->numElements; ++i) rates[i] = bitRate / ch;
+  for (int32_t i = 0; i < c->numElements; ++i)
+    rates[i] = static_cast<int32_t>(static_cast<int64_t>(bitRate) * c->elements[i].weight /
+                                    (c->totalWeight * c->elements[i].numChannels));
   adjThrInit(c->adjThr, bitsToPe(static_cast<float>(c->averageBits)), rates, c->numElements);
   c->writer = CreateBitBuffer(c->maxBits + 8 * 1024);
   if (!c->writer) {
@@ -199,6 +281,8 @@ void AacCoreClose(AacCore* c) {
   }
   psyDelete(&c->psy);
   if (c->writer) DeleteBitBuffer(c->writer);
+  deletePce(c->pce);
+  DeleteCrc(c->crcRegister);
   std::free(c);
 }
 
@@ -240,32 +324,55 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     PsyData* data[2] = {c->psy->channels[el.firstChannel], el.numChannels == 2 ? c->psy->channels[el.firstChannel + 1] : nullptr};
     PsyOutChannel* outs[2] = {&current[el.firstChannel], el.numChannels == 2 ? &current[el.firstChannel + 1] : nullptr};
     psyMain(c->psy, el.numChannels, data, outs, &currentElement[e]);
+    if (el.type == kAacElementLfe) limitLfe(outs[0], c->lfeBands);
   }
   // Quantise and code the previous frame's record.
   PsyOutChannel* previous = c->psyOut[!c->toggle];
   PsyOutElement* previousElement = c->psyOutElement[!c->toggle];
   bit_buf* b = c->writer;
   const int32_t endBits = 3 + 7;  // END element and the byte alignment at most
+  // The transport header of the frame: ADTS in front of every unit (with
+  // the PCE when no channel configuration names the layout), ADIF once.
+  const int32_t transport = c->config.transportType;
+  AdtsHeader adts = {1, c->samplingRateIndex, c->channelConfiguration, c->crcRegister != nullptr};
+  int32_t headerStart = 0;
+  int32_t headerBits = 0;
+  if (transport == 2) {
+    if (c->crcRegister) {
+      ResetElementMarks(b);
+      EnableElementMarks(b, 1);
+    }
+    headerBits = adtsWriteHeader(b, &adts, &headerStart);
+    if (c->channelConfiguration == 0) {
+      const int32_t before = GetBitsAvail(b);
+      CodecError* err = writePce(c->pce, b, 1);
+      if (err) deleteError(err);
+      headerBits += GetBitsAvail(b) - before;
+    }
+  } else if (transport == 1 && c->framesWritten == 0) {
+    headerBits = adifWriteHeader(b, c->pce, c->maxBits * c->config.sampleRate / 1024);
+    if (headerBits < 0) headerBits = 0;
+  }
   // The SBR side information rides in the first element's fill element and
   // comes off this frame's budget and off the elements' mean shares.
   const int32_t sbrFillBits = c->sbrBits > 0 ? aacSbrFillElementBits(c->sbrBits) : 0;
   const int32_t coreAverage = std::max(0, c->averageBits - sbrFillBits);
-  int32_t frameBudget = std::min(c->averageBits + c->bitresLevel, c->maxBits) - endBits - sbrFillBits;
-  int32_t used = 0;
+  int32_t frameBudget = std::min(c->averageBits + c->bitresLevel, c->maxBits) - endBits - sbrFillBits - headerBits;
+  int32_t used = headerBits;
   int status = kAacCoreOk;
   for (int32_t e = 0; e < c->numElements && status == kAacCoreOk; ++e) {
     const Element& el = c->elements[e];
     PsyOutChannel* outs[2] = {&previous[el.firstChannel], el.numChannels == 2 ? &previous[el.firstChannel + 1] : nullptr};
-    const int32_t share = coreAverage * el.numChannels / ch;
-    const int32_t shareRes = c->bitresLevel * el.numChannels / ch;
-    const int32_t shareMaxRes = c->bitresMax * el.numChannels / ch;
+    const int32_t share = coreAverage * el.weight / c->totalWeight;
+    const int32_t shareRes = c->bitresLevel * el.weight / c->totalWeight;
+    const int32_t shareMaxRes = c->bitresMax * el.weight / c->totalWeight;
     AdjThrBands bands;
     adjustThresholds(c->adjThr, e, outs, el.numChannels, &previousElement[e], share, shareRes, shareMaxRes, 4.0f,
                      &bands);
     // The remaining elements keep at least their mean share.
     int32_t later = 0;
-    for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].numChannels / ch;
-    const int32_t maxBits = std::max(0, frameBudget - used - later);
+    for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].weight / c->totalWeight;
+    const int32_t maxBits = std::max(0, frameBudget + headerBits - used - later);
     // The next frame's PE (its analysis is done) lets a hard frame leave
     // reservoir bits to a hard successor.
     float nextPe = 0.0f;
@@ -283,7 +390,8 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
       status = kAacCoreFailed;
       break;
     }
-    const int32_t bits = qcWriteElement(b, el.tag, &q);
+    const int32_t bits =
+        el.type == kAacElementLfe ? aacWriteLfeElement(b, el.tag, &q.ics[0]) : qcWriteElement(b, el.tag, &q);
     if (bits < 0) {
       status = kAacCoreFailed;
       break;
@@ -296,6 +404,7 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     // Drop what was written of the unit.
     const int32_t avail = GetBitsAvail(b);
     if (avail > 0) SeekReadPosition(b, avail);
+    EnableElementMarks(b, 0);
     c->toggle = !c->toggle;
     return status;
   }
@@ -316,7 +425,12 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
   c->bitresLevel = std::min(c->bitresMax, c->bitresLevel + c->averageBits - used);
   c->toggle = !c->toggle;
   const int32_t bytes = (GetBitsAvail(b) + 7) / 8;
-  if (GetBitsAvail(b) > c->maxBits) {
+  bool complete = true;
+  if (transport == 2) {
+    complete = adtsCompleteHeader(b, &adts, headerStart, bytes, c->crcRegister);
+    EnableElementMarks(b, 0);
+  }
+  if (GetBitsAvail(b) > c->maxBits || !complete) {
     SeekReadPosition(b, GetBitsAvail(b));
     return kAacCoreFailed;
   }
@@ -326,5 +440,6 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
   }
   ReadBytes(b, out, bytes);
   *outBytes = bytes;
+  ++c->framesWritten;
   return kAacCoreOk;
 }

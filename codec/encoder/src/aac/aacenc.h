@@ -23,13 +23,15 @@ struct AacCoreConfig {
   int32_t nChannels;      // 1-12
   int32_t reserved3;
   int32_t qualityMode;    // 0-2
-  int32_t channelVariant; // 0 normal, 1 all single-channel elements, 2 all pairs
+  int32_t channelVariant; // 0 configurations 1-7 (6 channels: 5.1, 8: 7.1, the
+                          // low-frequency channel last), 1 all single-channel
+                          // elements, 2 all pairs
   int32_t toolOption;
   int32_t psyOption;
   int32_t ltpFlag;
-  int32_t crcOption;
+  int32_t crcOption;      // with ADTS: each header carries the CRC word
   int32_t ancillaryOption;
-  int32_t transportType;  // 0 raw data blocks only
+  int32_t transportType;  // 0 raw data blocks only, 1 ADIF header first, 2 ADTS headers
   int32_t writerOption;
   int32_t bandwidth;      // Hz coded; 0: from the bitrate per channel
   int32_t reservedRate;   // bit/s taken off the budget

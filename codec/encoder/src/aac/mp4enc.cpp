@@ -124,6 +124,13 @@ struct mp4EncInstance {
   int32_t fifoCount;       // samples (all channels)
   int32_t converterNeed;   // samples the converter's next run takes
   uint8_t sbrPayload[kSbrEncMaxPayloadBytes];
+  // A converter from the input rate to the encoder rate (no SBR): each of
+  // its runs takes frameNeed input samples and gives one core frame.
+  HANDLE_RESAMPLER inputConverter;
+  int32_t frameNeed;          // input samples (all channels) of the next frame
+  int32_t bufferSamples;      // room of input and scaled
+  int32_t channelOrder[12];  // input channel of each stream channel
+  int32_t reordered;         // the order is not the identity
   mp4EncInstance* self;
 };
 
@@ -243,7 +250,9 @@ static int configure(mp4EncInstance* s, const mp4EncConfig* cfg) {
   std::memset(&s->core, 0, sizeof(s->core));
   s->core.sampleRate = s->coreRate;
   s->core.bitRate = s->bitRate;
-  s->core.nChannels = m.coded;
+  // The low-frequency channel of modes 6 and 7 is coded too, in its own
+  // element; parametric stereo codes one channel of two.
+  s->core.nChannels = (cfg->channelMode == 6 || cfg->channelMode == 7) ? m.count : m.coded;
   s->core.qualityMode = quality;
   s->core.channelVariant = m.variant;
   s->self = s;
@@ -349,13 +358,26 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   mp4EncInstance* s = *handle;
   int status = kMp4EncOk;
-  // This encoder codes AAC-LC, and HE-AAC (AAC-LC with SBR) of one single
-  // channel or channel pair element, at the input rate: parametric stereo,
-  // long-term prediction, the error-resilient syntax and input that would
-  // need a rate converter are refused.
+  // This encoder codes AAC-LC (from input at any rate, through a converter
+  // when the encoder rate differs), and HE-AAC (AAC-LC with SBR) of one
+  // single channel or channel pair element at the input rate: parametric
+  // stereo, long-term prediction and the error-resilient syntax are refused.
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
-  if (!(s->objectType == 2 || s->objectType == 129 || he) || s->encoderRate != s->inputRate) status = kMp4EncInit;
+  if (!(s->objectType == 2 || s->objectType == 129 || he) || (he && s->encoderRate != s->inputRate))
+    status = kMp4EncInit;
   if (status == kMp4EncOk && he) status = openSbr(s);
+  // AAC-LC from input at another rate: a converter in front of the core.
+  int32_t converterDelay = 0;  // at the input rate
+  if (status == kMp4EncOk && !he && s->encoderRate != s->inputRate) {
+    int32_t need = 0, outBlock = 0;
+    if (CreateResampler(&s->inputConverter, nullptr, static_cast<uint32_t>(s->inputRate),
+                        static_cast<uint32_t>(s->encoderRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
+        outBlock != 1024 * s->count || need <= 0 || need % s->count != 0)
+      status = kMp4EncInit;
+    s->frameNeed = need;
+    converterDelay = static_cast<int32_t>(static_cast<int64_t>(GetResamplerDelay(s->inputConverter)) *
+                                              s->inputRate / s->encoderRate);
+  }
   if (status == kMp4EncOk && AacCoreOpen(&s->coreHandle, &s->core) != kAacCoreOk) status = kMp4EncInit;
   if (status == kMp4EncOk) {
     AacCoreInfo info;
@@ -374,15 +396,24 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
           std::calloc(static_cast<size_t>(s->sbrDelay + kSbrEncFrameLength) * s->count, sizeof(float)));
       if (!s->sbrDelayLine) status = kMp4EncMemory;
     } else {
-      s->bandwidth = std::min(s->inputRate / 2, static_cast<int32_t>(info.bandwidth));
-      s->totalDelay = info.delay;
+      s->bandwidth = std::min(std::min(s->inputRate, s->encoderRate) / 2, static_cast<int32_t>(info.bandwidth));
+      // At the input rate: the converter's delay and the core's.
+      s->totalDelay = converterDelay +
+                      static_cast<int32_t>(static_cast<int64_t>(info.delay) * s->inputRate / s->encoderRate);
     }
   }
   if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->count * (he ? kSbrEncFrameLength : 1024);
-    s->input = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
-    s->scaled = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
+    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * (he ? kSbrEncFrameLength : 1024);
+    s->frameNeed = s->inputSamplesPerFrame;
+    // A converter asks for about a core frame's worth of input per run, a
+    // little more on the first.
+    s->bufferSamples = s->inputConverter
+                           ? std::max(s->frameNeed, static_cast<int32_t>((static_cast<int64_t>(1024) * s->inputRate /
+                                                                          s->encoderRate + 64) * s->count))
+                           : s->inputSamplesPerFrame;
+    s->input = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
+    s->scaled = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
     if (!s->input || !s->scaled) status = kMp4EncMemory;
   }
   if (status != kMp4EncOk) {
@@ -438,6 +469,29 @@ static int32_t profileLevel(const mp4EncInstance* s) {
   return 4;
 }
 
+int mp4EncSetTransport(mp4EncHandle s, int32_t transport, int32_t withCrc) {
+  if (!s || s->self != s || transport < 0 || transport > 2 || (withCrc && transport != 2)) return kMp4EncBadParameter;
+  if (s->initialised || s->coreHandle) return kMp4EncInit;
+  s->core.transportType = transport;
+  s->core.crcOption = withCrc ? 1 : 0;
+  return kMp4EncOk;
+}
+
+int mp4EncSetChannelOrder(mp4EncHandle s, int32_t count, const int32_t* inputChannels) {
+  if (!s || s->self != s || !inputChannels || count != s->count || count > 12) return kMp4EncBadParameter;
+  uint32_t seen = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (inputChannels[i] < 0 || inputChannels[i] >= count || ((seen >> inputChannels[i]) & 1u)) return kMp4EncBadParameter;
+    seen |= 1u << inputChannels[i];
+  }
+  s->reordered = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    s->channelOrder[i] = inputChannels[i];
+    if (inputChannels[i] != i) s->reordered = 1;
+  }
+  return kMp4EncOk;
+}
+
 int mp4EncGetInfo(mp4EncHandle s, mp4EncInfo* info) {
   if (!s || !info || s->self != s) return kMp4EncBadParameter;
   AacCoreInfo core;
@@ -471,20 +525,32 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
   if (!s || s->self != s || !s->initialised) return kMp4EncBadParameter;
   s->units.count = 0;
   if (sampleCount < 0 || (sampleCount > 0 && !input) || (!out && outSize > 0) || outSize < 0) return kMp4EncBadParameter;
-  const int32_t frame = s->inputSamplesPerFrame;
+  int32_t frame = s->frameNeed;
   int32_t used = 0, written = 0;
   auto runFrame = [&]() -> int {
     int32_t bytes = 0;
     // The core works in the scale of 16-bit sample values.
     // Non-finite input is coded as silence, and values far beyond full
     // scale are held at eight times it.
+    // The stream's channel order is taken from the input's here.
+    const int32_t ch = s->count;
     for (int32_t i = 0; i < frame; ++i) {
-      const float v = s->input[i];
+      const float v = s->reordered ? s->input[i - i % ch + s->channelOrder[i % ch]] : s->input[i];
       s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
     }
     s->held = 0;
     if (s->sbr) {
       if (encodeSbrFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
+    } else if (s->inputConverter) {
+      float* core = nullptr;
+      int32_t made = 0, next = 0;
+      if (RunResampler(s->inputConverter, frame, s->scaled, &core, &made, &next) != 0 || made != 1024 * ch ||
+          next <= 0 || next > s->bufferSamples || next % ch != 0)
+        return kMp4EncFatal;
+      s->frameNeed = next;
+      const int r = AacCoreEncodeFrame(s->coreHandle, core, made, out ? out + written : nullptr, outSize - written,
+                                       &bytes);
+      if (r != kAacCoreOk) return kMp4EncFatal;
     } else {
       const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr,
                                        outSize - written, &bytes);
@@ -503,6 +569,7 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       used += take;
       if (s->held == frame) {
         status = runFrame();
+        frame = s->frameNeed;
         if (status != kMp4EncOk) break;
       }
     }
@@ -520,6 +587,7 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       used = take;
       s->held = frame;
       status = runFrame();
+      frame = s->frameNeed;
     }
   }
   if (consumed) *consumed = used;
@@ -534,6 +602,7 @@ int mp4EncClose(mp4EncHandle* handle) {
   AacCoreClose(s->coreHandle);
   sbrEncoderClose(s->sbr);
   DeleteResampler(&s->downsampler);
+  DeleteResampler(&s->inputConverter);
   std::free(s->sbrDelayLine);
   std::free(s->fifo);
   std::free(s->input);
