@@ -45,10 +45,13 @@ constexpr float kDecoderDomain = 0.25f;
 constexpr double kLevelTrim = 1.23;
 // The transient detector's tuning: the summed candidate value a transient
 // must reach (over the bands it watches), how far it must stand above the
-// running mean, and the factor on the frame splitter's threshold.
+// running mean, and the factor on the frame splitter's threshold. At 1 the
+// splitter cut nearly every frame of steady pink noise in two (66 of 68)
+// for nothing; at 10 it cuts 5 of those, 8 of 68 of the music source
+// (its attacks) and 22 of the speech source (its syllables).
 constexpr float kTransientThreshold = 13000.0f;
 constexpr float kTransientMeanFactor = 1.5f;
-constexpr float kSplitFactor = 1.0f;
+constexpr float kSplitFactor = 10.0f;
 // Coupling codes left and right as level and balance, and the balance steps
 // are coarse: it is taken only while its error (mean square, in log2 of
 // energy) stays within this much of coding the channels apart.
