@@ -10,6 +10,8 @@
 #include "freq_sca.h"
 #include "qmf_dec.h"
 #include "sbr_tables.h"
+#include "ton_corr.h"
+#include "tran_det.h"
 
 namespace {
 
@@ -18,7 +20,18 @@ constexpr int kHistory = 640 - 64;  // QMF input kept from frame to frame
 constexpr int kMaxSfb = 48;
 constexpr int kMaxNoise = 5;
 constexpr int kTimeSlots = 16;      // grid units of two QMF slots per frame
-constexpr int kMaxEnv = 4;
+constexpr int kMaxEnv = 5;
+// The decoder applies a frame's envelopes to its QMF slots six slots later
+// than the core frame's own analysis slots (its high-band generator runs
+// that far ahead of the envelope adjuster). The frame the grid describes
+// therefore ends six slots before the newest analysed slot, which leaves
+// the look-ahead a grid reaching into the next frame needs (three grid
+// units) and the transient detector's three slots. kBack slots are kept in
+// front of the frame for the detector's window.
+constexpr int kBack = 8;
+constexpr int kAhead = 6;
+constexpr int kRows = kBack + kSbrEncSlots + kAhead;
+constexpr int kNoOnset = 1 << 20;
 
 // The decoder analyses the half-rate core output with a 32-band bank whose
 // window is every second tap of the prototype: for the same signal its
@@ -30,6 +43,24 @@ constexpr float kDecoderDomain = 0.25f;
 // noise and music through ffmpeg's decoder); the envelopes are raised by as
 // much.
 constexpr double kLevelTrim = 1.23;
+// The transient detector's tuning: the summed candidate value a transient
+// must reach (over the bands it watches), how far it must stand above the
+// running mean, and the factor on the frame splitter's threshold. At 1 the
+// splitter cut nearly every frame of steady pink noise in two (66 of 68)
+// for nothing; at 10 it cuts 5 of those, 8 of 68 of the music source
+// (its attacks) and 22 of the speech source (its syllables).
+constexpr float kTransientThreshold = 13000.0f;
+constexpr float kTransientMeanFactor = 1.5f;
+constexpr float kSplitFactor = 10.0f;
+// Coupling codes left and right as level and balance, and the balance steps
+// are coarse: it is taken only while its error (mean square, in log2 of
+// energy) stays within this much of coding the channels apart.
+constexpr double kCouplingError = 0.02;
+// Whitening the copied band (inverse filtering) lets the decoder's gain
+// limiter leave it lower than the envelope sent: the envelope is raised by
+// as much per inverse-filtering level (measured over noise, speech and
+// music through ffmpeg's decoder).
+constexpr double kInvfTrim[4] = {1.0, 1.25, 1.4, 1.5};
 
 // A canonical code for every value of one of the SBR Huffman trees.
 struct HuffCode {
@@ -83,20 +114,43 @@ struct BitWriter {
   void huff(const HuffCode& h, int v) { put(h.code[v + 64], h.length[v + 64]); }
 };
 
+// The time grid of a frame, in units of two QMF slots: envelope borders
+// (the first one continues the previous frame's last, the last one may reach
+// up to three units into the next frame), the frequency resolution of each
+// envelope, the envelope a transient starts, and the noise envelopes the
+// decoder derives from them.
 struct Grid {
-  int frameClass = 0;  // 0 FIXFIX
+  int frameClass = 0;  // 0 FIXFIX, 1 FIXVAR, 2 VARFIX, 3 VARVAR
   int numEnv = 1;
   int borders[kMaxEnv + 1] = {0, kTimeSlots};
   int freqRes[kMaxEnv] = {1};
+  int numRel0 = 0;  // borders counted from the first one
+  int numRel1 = 0;  // borders counted back from the last one
+  int pointer = 0;
   int numNoiseEnv = 1;
   int noiseBorders[3] = {0, kTimeSlots};
 };
 
 struct Channel {
   float history[kHistory];
-  float re[kSbrEncSlots][kBands];
-  float im[kSbrEncSlots][kBands];
-  float energy[kSbrEncSlots][kBands];
+  // The QMF matrix: kBack slots before the frame, its 32 slots, kAhead after
+  // it. The row pointers rotate by a frame; re/im/energy[s] is slot s of the
+  // frame (s from -kBack to 32 + kAhead - 1).
+  float reBuf[kRows][kBands];
+  float imBuf[kRows][kBands];
+  float enBuf[kRows][kBands];
+  float* reRow[kRows];
+  float* imRow[kRows];
+  float* enRow[kRows];
+  float** re;
+  float** im;
+  float** energy;
+  TranDetState* detector;
+  TonCorrState* tonality;  // the predictor's tonality quotas and inverse filtering
+  // Measures of this frame: the energy of every envelope and band in the
+  // decoder's domain, and the noise wanted per noise band (the decoder's Q).
+  double envRaw[kMaxEnv][kMaxSfb];
+  double noiseQ[kMaxNoise];
   // Quantised values of this frame.
   int env[kMaxEnv][kMaxSfb];
   int noise[2][kMaxNoise];
@@ -107,10 +161,14 @@ struct Channel {
   int harmonicPeak[kMaxSfb];  // QMF band of each band's sinusoid
   int owner[kBands];          // the band whose envelope a QMF band counts in
   int anyHarmonic;
-  // The last envelope and noise values sent (the base of time deltas).
+  // What the decoder keeps of the last frame, the base of time deltas: the
+  // envelope values at high frequency resolution (a low-resolution value
+  // stands for each high band it covers), the noise values, and the step
+  // and coupling they were sent in.
   int lastEnv[kMaxSfb];
-  int lastEnvRes;
   int lastNoise[kMaxNoise];
+  int lastAmpRes;
+  int lastCoupling;
   bool haveLast;
 };
 
@@ -127,8 +185,12 @@ struct SbrEncoder {
   int high[kMaxSfb + 1];
   int low[kMaxSfb + 1];
   int noise[kMaxNoise + 1];
+  int lowToHigh[kMaxSfb + 1];  // the high band each low band starts at
   int frame = 0;
-  HuffCode tEnv15, fEnv15, tEnv30, fEnv30, tNoise;
+  int prevEnd = 0;  // how far the last frame's grid reached into this one
+  int carry;        // an onset found for this frame by the last one
+  // Codes by [balance][amp_res] (envelopes) and [balance] (noise).
+  HuffCode tEnv[2][2], fEnv[2][2], tNoise[2], fNoise[2];
   float work[kHistory + kSbrEncFrameLength];
   Channel ch[2];
 };
@@ -192,6 +254,10 @@ bool makeTables(SbrEncoder* e) {
   nq = std::max(1, nq);
   if (nq > kMaxNoise) return false;
   updateNoiseFreqTable(e->noise, nq, e->low, nLow);
+  for (int b = 0, j = 0; b <= nLow; ++b) {
+    while (j < nHigh && e->high[j] < e->low[b]) ++j;
+    e->lowToHigh[b] = j;
+  }
   e->s.k0 = k0;
   e->s.k2 = k2;
   e->s.crossoverHz = k0 * fs / (2 * kBands);
@@ -206,13 +272,28 @@ void analyse(SbrEncoder* e, Channel& c, const float* input, int stride) {
   std::memcpy(e->work, c.history, sizeof c.history);
   for (int i = 0; i < kSbrEncFrameLength; ++i) e->work[kHistory + i] = sanitize(input[i * stride]);
   std::memcpy(c.history, e->work + kSbrEncFrameLength, sizeof c.history);
-  float* re[kSbrEncSlots];
-  float* im[kSbrEncSlots];
-  for (int s = 0; s < kSbrEncSlots; ++s) re[s] = c.re[s], im[s] = c.im[s];
+  // The matrix moves on by a frame; the new slots fill its end.
+  float* keep[3][kSbrEncSlots];
+  for (int s = 0; s < kSbrEncSlots; ++s) keep[0][s] = c.reRow[s], keep[1][s] = c.imRow[s], keep[2][s] = c.enRow[s];
+  for (int s = 0; s + kSbrEncSlots < kRows; ++s) {
+    c.reRow[s] = c.reRow[s + kSbrEncSlots];
+    c.imRow[s] = c.imRow[s + kSbrEncSlots];
+    c.enRow[s] = c.enRow[s + kSbrEncSlots];
+  }
+  float** re = c.reRow + kRows - kSbrEncSlots;
+  float** im = c.imRow + kRows - kSbrEncSlots;
+  float** en = c.enRow + kRows - kSbrEncSlots;
+  for (int s = 0; s < kSbrEncSlots; ++s) re[s] = keep[0][s], im[s] = keep[1][s], en[s] = keep[2][s];
   qmfAnalysisFiltering(e->work, re, im, e->bank);
   for (int s = 0; s < kSbrEncSlots; ++s)
-    for (int k = 0; k < kBands; ++k)
-      c.energy[s][k] = kDecoderDomain * (c.re[s][k] * c.re[s][k] + c.im[s][k] * c.im[s][k]);
+    for (int k = 0; k < kBands; ++k) en[s][k] = kDecoderDomain * (re[s][k] * re[s][k] + im[s][k] * im[s][k]);
+}
+
+void initChannel(Channel& c) {
+  for (int s = 0; s < kRows; ++s) c.reRow[s] = c.reBuf[s], c.imRow[s] = c.imBuf[s], c.enRow[s] = c.enBuf[s];
+  c.re = c.reRow + kBack;
+  c.im = c.imRow + kBack;
+  c.energy = c.enRow + kBack;
 }
 
 // The mean energy of QMF bands [k0, k1) over slots [s0, s1).
@@ -329,8 +410,23 @@ double bandEnergy(const SbrEncoder* e, const Channel& c, int s0, int s1, int b) 
   return sum / (e->high[b + 1] - e->high[b]);
 }
 
-void estimate(SbrEncoder* e, Channel& c, const Grid& g) {
-  const double step = 2.0;  // 1.5 dB: two steps per doubling of energy
+// The measures of one channel for the frame's grid: missing harmonics, the
+// energy of every envelope and band, and per noise band the noise floor
+// and the inverse filtering (the inverse-filtering detector's levels, from
+// the predictor's tonality quotas of the original and of the bands the
+// decoder copies from).
+void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
+  // The predictor's tonality quotas of this frame and the inverse-filtering
+  // levels the detector derives from them.
+  tonCorrCalcQuotas(c.tonality, c.re, c.im, 1);
+  SbrFrameInfo info;
+  info.nEnvelopes = g.numEnv;
+  for (int i = 0; i <= g.numEnv; ++i) info.borders[i] = g.borders[i];
+  const int32_t tran[2] = {at, transient ? 1 : 0};
+  int32_t invf[kMaxNoise] = {0};
+  float levels[kMaxNoise];
+  int32_t mhFrame = 0, mhFurther = 0, mhBands[kMaxSfb];
+  tonCorrExtractFrame(c.tonality, invf, levels, &mhFrame, mhBands, &mhFurther, &info, tran, 0, e->s.nHigh, 1, 0);
   findHarmonics(e, c);
   assignTones(e, c);
   c.anyHarmonic = 0;
@@ -341,14 +437,14 @@ void estimate(SbrEncoder* e, Channel& c, const Grid& g) {
     const int s0 = 2 * g.borders[env], s1 = 2 * g.borders[env + 1];
     for (int b = 0; b < n; ++b) {
       const double raw = g.freqRes[env] ? bandEnergy(e, c, s0, s1, b) : meanEnergy(c, s0, s1, table[b], table[b + 1]);
-      // The decoder restores 64 * 2^(v / 2).
-      const double m = kLevelTrim * raw;
-      int v = m > 64.0 ? static_cast<int>(std::floor(step * std::log2(m / 64.0) + 0.5)) : 0;
-      c.env[env][b] = std::max(0, std::min(127, v));
+      c.envRaw[env][b] = kLevelTrim * raw;
     }
   }
   // Noise floor and inverse filtering per noise band, from how tonal the
   // original high band is against the low band the decoder will copy there.
+  // The noise floor comes from the neighbouring-slot correlation: a floor
+  // from the predictor's quotas instead left the levels and the flatness of
+  // noise and speech further from the source's (measured through ffmpeg).
   for (int q = 0; q < e->s.nNoise; ++q) {
     const int k0 = e->noise[q], k1 = e->noise[q + 1];
     const double tOrig = bandTonality(c, k0, k1);
@@ -367,11 +463,16 @@ void estimate(SbrEncoder* e, Channel& c, const Grid& g) {
     const double patchNoise = 1.0 - tPatch;
     double qRatio = std::max(0.0, noiseShare - 0.7 * patchNoise) / std::max(0.02, 1.0 - noiseShare);
     if (hfEnergy <= 64.0) qRatio = 0.0;
-    int qv = qRatio > 0 ? static_cast<int>(std::floor(6.0 - std::log2(qRatio) + 0.5)) : 30;
-    qv = std::max(0, std::min(30, qv));
-    for (int ne = 0; ne < g.numNoiseEnv; ++ne) c.noise[ne][q] = qv;
-    const double diff = tPatch - tOrig;
-    c.invf[q] = diff > 0.6 ? 3 : diff > 0.4 ? 2 : diff > 0.2 ? 1 : 0;
+    c.noiseQ[q] = qRatio;
+    c.invf[q] = invf[q];
+  }
+  // The envelope of each noise band is raised for its inverse filtering.
+  for (int env = 0; env < g.numEnv; ++env) {
+    const int* table = g.freqRes[env] ? e->high : e->low;
+    const int n = g.freqRes[env] ? e->s.nHigh : e->s.nLow;
+    for (int b = 0; b < n; ++b)
+      for (int q = 0; q < e->s.nNoise; ++q)
+        if (table[b] >= e->noise[q] && table[b] < e->noise[q + 1]) c.envRaw[env][b] *= kInvfTrim[c.invf[q]];
   }
   // A band that gets a sinusoid takes the envelope's energy into it; the
   // copied low band there is held down to the noise floor, so the noise
@@ -379,80 +480,234 @@ void estimate(SbrEncoder* e, Channel& c, const Grid& g) {
   for (int b = 0; b < e->s.nHigh; ++b) {
     if (!c.addHarmonic[b]) continue;
     for (int q = 0; q < e->s.nNoise; ++q)
-      if (e->high[b] >= e->noise[q] && e->high[b] < e->noise[q + 1])
-        for (int ne = 0; ne < g.numNoiseEnv; ++ne) c.noise[ne][q] = std::max(c.noise[ne][q], 20);
+      if (e->high[b] >= e->noise[q] && e->high[b] < e->noise[q + 1]) c.noiseQ[q] = std::min(c.noiseQ[q], std::exp2(-14.0));
   }
 }
 
-int envBits(const SbrEncoder* e, const int* v, int n, const int* prev, bool timeDelta, int startBits) {
+// The decoder restores an envelope value v as 64 * 2^(v / a) (a = 2 at
+// 1.5 dB, 1 at 3 dB) and a noise value q as Q = 2^(6 - q).
+int quantEnergy(double m, int a) {
+  const int v = m > 64.0 ? static_cast<int>(std::floor(a * std::log2(m / 64.0) + 0.5)) : 0;
+  return std::max(0, std::min(35 * a, v));
+}
+
+int quantNoise(double q) {
+  const int v = q > 0 ? static_cast<int>(std::floor(6.0 - std::log2(q) + 0.5)) : 30;
+  return std::max(0, std::min(30, v));
+}
+
+// Balance: the decoder splits a level into left and right by the ratio
+// 2^(2 v / a - 12) (envelopes) or 2^(2 v - 12) (noise).
+int quantBalance(double left, double right, int a) {
+  const double r = std::log2((left + 1e-3) / (right + 1e-3));
+  const int v = static_cast<int>(std::floor(0.5 * a * (r + 12.0) + 0.5));
+  return std::max(0, std::min(12 * a, v));
+}
+
+// Level and balance of one band: the balance steps are coarse (3 dB at the
+// 1.5 dB step), so of the two balances around the ratio the one whose
+// decoded left and right come nearer the measured ones (in dB) wins, with
+// the level that fits it best.
+double quantCoupled(double left, double right, int a, int* level, int* balance) {
+  const int b0 = quantBalance(left, right, a);
+  const double ll = std::log2(left + 1e-3), lr = std::log2(right + 1e-3);
+  double bestErr = 1e300;
+  for (int vb = std::max(0, b0 - 1); vb <= std::min(12 * a, b0 + 1); ++vb) {
+    const double ratio = std::exp2(2.0 * vb / a - 12.0);
+    const double gl = std::log2(2 * ratio / (1 + ratio)), gr = std::log2(2 / (1 + ratio));
+    // The level (log2 of the mean energy) that fits both channels best.
+    const double lev = 0.5 * ((ll - gl) + (lr - gr));
+    const int vl = quantEnergy(std::exp2(lev), a);
+    const double dl = 6.0 + static_cast<double>(vl) / a;  // log2 of the decoded level
+    const double err = (dl + gl - ll) * (dl + gl - ll) + (dl + gr - lr) * (dl + gr - lr);
+    if (err < bestErr) bestErr = err, *level = vl, *balance = vb;
+  }
+  return bestErr;
+}
+
+// The squared error, in (log2 of energy)^2, of a value quantised alone.
+double quantError(double m, int a) {
+  const double d = 6.0 + static_cast<double>(quantEnergy(m, a)) / a - std::log2(std::max(m, 64.0));
+  return d * d;
+}
+
+// Quantises the measures of the channels: left and right apart, or (coupling)
+// channel 0 carrying the level (the mean of both) and channel 1 the balance.
+// Returns the mean squared error of the envelope values (log2 of energy).
+double quantise(SbrEncoder* e, Channel* ch, int nch, const Grid& g, int ampRes, bool coupling) {
+  const int a = ampRes ? 1 : 2;
+  double error = 0;
+  int count = 0;
+  for (int env = 0; env < g.numEnv; ++env) {
+    const int n = g.freqRes[env] ? e->s.nHigh : e->s.nLow;
+    for (int b = 0; b < n; ++b) {
+      const double l = std::max(ch[0].envRaw[env][b], 64.0), r = nch > 1 ? std::max(ch[1].envRaw[env][b], 64.0) : 64.0;
+      if (coupling) {
+        error += quantCoupled(l, r, a, &ch[0].env[env][b], &ch[1].env[env][b]);
+      } else {
+        for (int c = 0; c < nch; ++c) {
+          ch[c].env[env][b] = quantEnergy(ch[c].envRaw[env][b], a);
+          error += quantError(c ? r : l, a);
+        }
+      }
+      count += nch;
+    }
+  }
+  for (int q = 0; q < e->s.nNoise; ++q) {
+    int v[2];
+    if (coupling) {
+      const double l = ch[0].noiseQ[q], r = ch[1].noiseQ[q];
+      v[0] = quantNoise(0.5 * (l + r));
+      v[1] = std::max(0, std::min(12, static_cast<int>(std::floor(0.5 * (std::log2((l + 1e-9) / (r + 1e-9)) + 12.0) + 0.5))));
+    } else {
+      for (int c = 0; c < nch; ++c) v[c] = quantNoise(ch[c].noiseQ[q]);
+    }
+    for (int c = 0; c < nch; ++c)
+      for (int ne = 0; ne < g.numNoiseEnv; ++ne) ch[c].noise[ne][q] = v[c];
+  }
+  if (coupling) {
+    // One set of inverse-filtering levels serves both channels.
+    for (int q = 0; q < e->s.nNoise; ++q) ch[0].invf[q] = std::max(ch[0].invf[q], ch[1].invf[q]);
+  }
+  return count ? error / count : 0.0;
+}
+
+// The codes of a channel's envelope and noise values in this frame's mode.
+struct Books {
+  const HuffCode* tEnv;
+  const HuffCode* fEnv;
+  const HuffCode* tNoise;
+  const HuffCode* fNoise;
+  int envStartBits;
+  int scaleLimit;  // largest value the first frequency value may take
+};
+
+Books books(const SbrEncoder* e, int ampRes, bool balance) {
+  const int bal = balance ? 1 : 0;
+  Books k;
+  k.tEnv = &e->tEnv[bal][ampRes];
+  k.fEnv = &e->fEnv[bal][ampRes];
+  k.tNoise = &e->tNoise[bal];
+  k.fNoise = &e->fNoise[bal];
+  k.envStartBits = (ampRes ? 6 : 7) - bal;
+  k.scaleLimit = (1 << k.envStartBits) - 1;
+  return k;
+}
+
+// The decoder's memory of envelope values after an envelope of resolution
+// res: a low-resolution value stands for every high band it covers.
+void updateLast(const SbrEncoder* e, int* last, const int* v, int res) {
+  if (res) {
+    std::memcpy(last, v, sizeof(int) * static_cast<size_t>(e->s.nHigh));
+    return;
+  }
+  for (int b = 0; b < e->s.nLow; ++b)
+    for (int j = e->lowToHigh[b]; j < e->lowToHigh[b + 1]; ++j) last[j] = v[b];
+}
+
+int baseOf(const SbrEncoder* e, const int* last, int res, int b) { return last[res ? b : e->lowToHigh[b]]; }
+
+int envBits(const SbrEncoder* e, const Books& k, const int* v, int n, int res, const int* last, bool timeDelta) {
   int bits = 0;
   if (timeDelta) {
     for (int b = 0; b < n; ++b) {
-      const int d = v[b] - prev[b];
-      if (std::abs(d) > e->tEnv15.lav) return 1 << 20;
-      bits += e->tEnv15.length[d + 64];
+      const int d = v[b] - baseOf(e, last, res, b);
+      if (std::abs(d) > k.tEnv->lav) return 1 << 20;
+      bits += k.tEnv->length[d + 64];
     }
   } else {
-    bits += startBits;
+    if (v[0] > k.scaleLimit) return 1 << 20;
+    bits += k.envStartBits;
     for (int b = 1; b < n; ++b) {
       const int d = v[b] - v[b - 1];
-      if (std::abs(d) > e->fEnv15.lav) return 1 << 20;
-      bits += e->fEnv15.length[d + 64];
+      if (std::abs(d) > k.fEnv->lav) return 1 << 20;
+      bits += k.fEnv->length[d + 64];
     }
   }
   return bits;
 }
 
-int noiseBits(const SbrEncoder* e, const int* v, int n, const int* prev, bool timeDelta) {
+int noiseBits(const SbrEncoder* e, const Books& k, const int* v, const int* prev, bool timeDelta) {
+  const int n = e->s.nNoise;
   int bits = 0;
   if (timeDelta) {
-    for (int b = 0; b < n; ++b) bits += e->tNoise.length[v[b] - prev[b] + 64];
+    for (int b = 0; b < n; ++b) {
+      const int d = v[b] - prev[b];
+      if (std::abs(d) > k.tNoise->lav) return 1 << 20;
+      bits += k.tNoise->length[d + 64];
+    }
   } else {
     bits += 5;
-    for (int b = 1; b < n; ++b) bits += e->fEnv30.length[v[b] - v[b - 1] + 64];
+    for (int b = 1; b < n; ++b) {
+      const int d = v[b] - v[b - 1];
+      if (std::abs(d) > k.fNoise->lav) return 1 << 20;
+      bits += k.fNoise->length[d + 64];
+    }
   }
   return bits;
 }
 
 // Chooses time or frequency deltas for each envelope and noise envelope,
-// whichever costs fewer bits. A frame that carries the header codes its first
+// whichever costs fewer bits. Time deltas need the decoder's memory in the
+// same step and coupling; a frame that carries the header codes its first
 // envelopes in frequency, so a decoder starting there needs nothing earlier.
-void chooseDeltas(SbrEncoder* e, Channel& c, const Grid& g, bool header) {
-  const int* prev = c.lastEnv;
-  bool prevValid = c.haveLast && !header;
-  int prevRes = c.lastEnvRes;
+void chooseDeltas(SbrEncoder* e, Channel& c, const Grid& g, bool header, int ampRes, int coupling, bool balance) {
+  const Books k = books(e, ampRes, balance);
+  int last[kMaxSfb];
+  std::memcpy(last, c.lastEnv, sizeof last);
+  const bool sameMode = c.haveLast && !header && c.lastAmpRes == ampRes && c.lastCoupling == coupling;
+  bool prevValid = sameMode;
   for (int env = 0; env < g.numEnv; ++env) {
-    const int n = g.freqRes[env] ? e->s.nHigh : e->s.nLow;
-    const bool canTime = prevValid && prevRes == g.freqRes[env];
-    const int fBits = envBits(e, c.env[env], n, nullptr, false, 7);
-    const int tBits = canTime ? envBits(e, c.env[env], n, prev, true, 7) : 1 << 20;
-    c.envDelta[env] = tBits < fBits ? 1 : 0;
+    const int res = g.freqRes[env];
+    const int n = res ? e->s.nHigh : e->s.nLow;
+    int* v = c.env[env];
+    int fBits = envBits(e, k, v, n, res, last, false);
+    const int tBits = prevValid ? envBits(e, k, v, n, res, last, true) : 1 << 20;
     if (fBits >= 1 << 20 && tBits >= 1 << 20) {
-      // Clamp neighbouring steps into the frequency book's range.
-      for (int b = 1; b < n; ++b)
-        c.env[env][b] = std::max(c.env[env][b - 1] - e->fEnv15.lav, std::min(c.env[env][b - 1] + e->fEnv15.lav, c.env[env][b]));
-      c.envDelta[env] = 0;
+      // Clamp the first value and the neighbouring steps into the frequency
+      // book's range.
+      v[0] = std::min(v[0], k.scaleLimit);
+      for (int b = 1; b < n; ++b) v[b] = std::max(v[b - 1] - k.fEnv->lav, std::min(v[b - 1] + k.fEnv->lav, v[b]));
+      fBits = 0;
     }
-    prev = c.env[env];
-    prevRes = g.freqRes[env];
+    c.envDelta[env] = tBits < fBits ? 1 : 0;
+    updateLast(e, last, v, res);
     prevValid = true;
   }
-  const int nq = e->s.nNoise;
   const int* prevNoise = c.lastNoise;
-  bool noiseValid = c.haveLast && !header;
+  bool noiseValid = sameMode;
   for (int ne = 0; ne < g.numNoiseEnv; ++ne) {
-    const int fBits = noiseBits(e, c.noise[ne], nq, nullptr, false);
-    const int tBits = noiseValid ? noiseBits(e, c.noise[ne], nq, prevNoise, true) : 1 << 20;
+    const int fBits = noiseBits(e, k, c.noise[ne], nullptr, false);
+    const int tBits = noiseValid ? noiseBits(e, k, c.noise[ne], prevNoise, true) : 1 << 20;
     c.noiseDelta[ne] = tBits < fBits ? 1 : 0;
     prevNoise = c.noise[ne];
     noiseValid = true;
   }
 }
 
+int ceilLog2(int v) {  // bits that code 0 .. v - 1
+  int n = 0;
+  while ((1 << n) < v) ++n;
+  return n;
+}
+
 void writeGrid(BitWriter& w, const Grid& g) {
-  w.put(0, 2);  // FIXFIX
-  w.put(g.numEnv == 4 ? 2 : g.numEnv == 2 ? 1 : 0, 2);
-  w.put(static_cast<uint32_t>(g.freqRes[0]), 1);
+  const int n = g.numEnv;
+  w.put(static_cast<uint32_t>(g.frameClass), 2);
+  if (g.frameClass == 0) {
+    w.put(n == 4 ? 2 : n == 2 ? 1 : 0, 2);
+    w.put(static_cast<uint32_t>(g.freqRes[0]), 1);
+    return;
+  }
+  const bool varLead = g.frameClass >= 2, varTrail = g.frameClass != 2;
+  if (varLead) w.put(static_cast<uint32_t>(g.borders[0]), 2);
+  if (varTrail) w.put(static_cast<uint32_t>(g.borders[n] - kTimeSlots), 2);
+  if (varLead) w.put(static_cast<uint32_t>(g.numRel0), 2);
+  if (varTrail) w.put(static_cast<uint32_t>(g.numRel1), 2);
+  for (int i = 0; i < g.numRel0; ++i) w.put(static_cast<uint32_t>((g.borders[i + 1] - g.borders[i] - 2) / 2), 2);
+  for (int i = 0; i < g.numRel1; ++i) w.put(static_cast<uint32_t>((g.borders[n - i] - g.borders[n - i - 1] - 2) / 2), 2);
+  w.put(static_cast<uint32_t>(g.pointer), ceilLog2(n + 1));
+  for (int i = 0; i < n; ++i) w.put(static_cast<uint32_t>(g.freqRes[g.frameClass == 1 ? n - 1 - i : i]), 1);
 }
 
 void writeDtdf(BitWriter& w, const Channel& c, const Grid& g) {
@@ -464,28 +719,31 @@ void writeInvf(BitWriter& w, const SbrEncoder* e, const Channel& c) {
   for (int q = 0; q < e->s.nNoise; ++q) w.put(static_cast<uint32_t>(c.invf[q]), 2);
 }
 
-void writeEnvelope(BitWriter& w, const SbrEncoder* e, const Channel& c, const Grid& g) {
-  const int* prev = c.lastEnv;
+void writeEnvelope(BitWriter& w, const SbrEncoder* e, const Channel& c, const Grid& g, const Books& k) {
+  int last[kMaxSfb];
+  std::memcpy(last, c.lastEnv, sizeof last);
   for (int env = 0; env < g.numEnv; ++env) {
-    const int n = g.freqRes[env] ? e->s.nHigh : e->s.nLow;
+    const int res = g.freqRes[env];
+    const int n = res ? e->s.nHigh : e->s.nLow;
+    const int* v = c.env[env];
     if (c.envDelta[env]) {
-      for (int b = 0; b < n; ++b) w.huff(e->tEnv15, c.env[env][b] - prev[b]);
+      for (int b = 0; b < n; ++b) w.huff(*k.tEnv, v[b] - baseOf(e, last, res, b));
     } else {
-      w.put(static_cast<uint32_t>(c.env[env][0]), 7);
-      for (int b = 1; b < n; ++b) w.huff(e->fEnv15, c.env[env][b] - c.env[env][b - 1]);
+      w.put(static_cast<uint32_t>(v[0]), k.envStartBits);
+      for (int b = 1; b < n; ++b) w.huff(*k.fEnv, v[b] - v[b - 1]);
     }
-    prev = c.env[env];
+    updateLast(e, last, v, res);
   }
 }
 
-void writeNoise(BitWriter& w, const SbrEncoder* e, const Channel& c, const Grid& g) {
+void writeNoise(BitWriter& w, const SbrEncoder* e, const Channel& c, const Grid& g, const Books& k) {
   const int* prev = c.lastNoise;
   for (int ne = 0; ne < g.numNoiseEnv; ++ne) {
     if (c.noiseDelta[ne]) {
-      for (int q = 0; q < e->s.nNoise; ++q) w.huff(e->tNoise, c.noise[ne][q] - prev[q]);
+      for (int q = 0; q < e->s.nNoise; ++q) w.huff(*k.tNoise, c.noise[ne][q] - prev[q]);
     } else {
       w.put(static_cast<uint32_t>(c.noise[ne][0]), 5);
-      for (int q = 1; q < e->s.nNoise; ++q) w.huff(e->fEnv30, c.noise[ne][q] - c.noise[ne][q - 1]);
+      for (int q = 1; q < e->s.nNoise; ++q) w.huff(*k.fNoise, c.noise[ne][q] - c.noise[ne][q - 1]);
     }
     prev = c.noise[ne];
   }
@@ -507,13 +765,130 @@ void writeHeader(BitWriter& w, const SbrEncoder* e) {
   w.put(0, 1);  // no extra 2: the limiter and interpolation defaults
 }
 
-void remember(Channel& c, const Grid& g, const SbrEncoder* e) {
-  const int last = g.numEnv - 1;
-  const int n = g.freqRes[last] ? e->s.nHigh : e->s.nLow;
-  std::memcpy(c.lastEnv, c.env[last], sizeof(int) * static_cast<size_t>(n));
-  c.lastEnvRes = g.freqRes[last];
+void remember(Channel& c, const Grid& g, const SbrEncoder* e, int ampRes, int coupling) {
+  for (int env = 0; env < g.numEnv; ++env) updateLast(e, c.lastEnv, c.env[env], g.freqRes[env]);
   std::memcpy(c.lastNoise, c.noise[g.numNoiseEnv - 1], sizeof c.lastNoise);
+  c.lastAmpRes = ampRes;
+  c.lastCoupling = coupling;
   c.haveLast = true;
+}
+
+// Codes the borders b[0..n] (with the envelope `transient` starting at a
+// transient, or -1) as a grid: FIXFIX for the even splits without a
+// transient, otherwise borders counted from the first one (up to three
+// steps of 2, 4, 6 or 8 units) and back from the last one. False when the
+// borders cannot be coded.
+bool codeGrid(const int* b, int n, int transient, Grid* g) {
+  if (n < 1 || n > kMaxEnv || b[0] < 0 || b[0] > 3 || b[n] < kTimeSlots || b[n] > kTimeSlots + 3) return false;
+  for (int i = 0; i < n; ++i)
+    if (b[i + 1] <= b[i]) return false;
+  Grid r;
+  r.numEnv = n;
+  for (int i = 0; i <= n; ++i) r.borders[i] = b[i];
+  const bool plain = transient < 0 && b[0] == 0 && b[n] == kTimeSlots;
+  if (plain && (n == 1 || (n == 2 && b[1] == 8) || (n == 4 && b[1] == 4 && b[2] == 8 && b[3] == 12))) {
+    r.frameClass = 0;
+  } else {
+    auto step = [](int d) { return d == 2 || d == 4 || d == 6 || d == 8; };
+    int best = -1, bestClass = 4;
+    for (int m = 0; m <= std::min(3, n - 1); ++m) {
+      const int r1 = n - 1 - m;
+      if (r1 > 3) continue;
+      bool ok = true;
+      for (int i = 0; i < m; ++i) ok = ok && step(b[i + 1] - b[i]);
+      for (int i = m + 2; i <= n; ++i) ok = ok && step(b[i] - b[i - 1]);
+      if (!ok) continue;
+      const int cls = (m == 0 && b[0] == 0) ? 1 : (r1 == 0 && b[n] == kTimeSlots) ? 2 : 3;
+      if (cls < bestClass) bestClass = cls, best = m;
+    }
+    if (best < 0) return false;
+    r.frameClass = bestClass;
+    r.numRel0 = best;
+    r.numRel1 = n - 1 - best;
+    // The pointer names the transient's envelope; the first envelope cannot
+    // be named (nor need be: nothing before it in the frame is smoothed in).
+    if (transient >= 1) r.pointer = r.frameClass == 2 ? transient + 1 : n + 1 - transient;
+  }
+  // Frequency resolution: short envelopes take the coarse bands.
+  for (int i = 0; i < n; ++i) r.freqRes[i] = (r.frameClass == 0 || b[i + 1] - b[i] >= 4) ? 1 : 0;
+  if (r.frameClass == 0)
+    for (int i = 0; i < n; ++i) r.freqRes[i] = 1;
+  // The noise envelopes the decoder derives: two when there are several
+  // envelopes, split at the transient's envelope or the middle.
+  r.numNoiseEnv = n > 1 ? 2 : 1;
+  r.noiseBorders[0] = b[0];
+  if (n > 1) {
+    int mid;
+    if (r.frameClass == 0)
+      mid = 8;
+    else if (r.frameClass == 2)
+      mid = r.pointer == 0 ? b[1] : r.pointer == 1 ? b[n - 1] : b[r.pointer - 1];
+    else
+      mid = r.pointer <= 1 ? b[n - 1] : b[n + 1 - r.pointer];
+    r.noiseBorders[1] = mid;
+    r.noiseBorders[2] = b[n];
+  } else {
+    r.noiseBorders[1] = b[n];
+  }
+  *g = r;
+  return true;
+}
+
+// Where a transient the detector reported at QMF slot `from` begins in the
+// SBR range: the detector fires as the attack enters the analysis window,
+// some slots before the attack itself, so the onset is the first slot
+// after it whose high-band energy comes within 9 dB of the peak that
+// follows.
+int findOnset(const SbrEncoder* e, const Channel& c, int from) {
+  const int s0 = std::max(-2, from - 2);
+  const int s1 = std::min(kSbrEncSlots + kAhead, from + 24);
+  double h[kSbrEncSlots + kAhead + 2];
+  double peak = 0;
+  for (int s = s0; s < s1; ++s) {
+    double sum = 0;
+    for (int k = e->s.k0; k < e->s.k2; ++k) sum += c.energy[s][k];
+    h[s - s0] = sum;
+    peak = std::max(peak, sum);
+  }
+  for (int s = s0; s < s1; ++s)
+    if (h[s - s0] >= peak / 8) return std::max(0, s);
+  return std::max(0, from);
+}
+
+// The frame generator: a transient gets an envelope border right at it and
+// a short envelope after it, so that the decoder does not spread its energy
+// over the time before it; a transient near the frame's end lets the grid
+// reach into the next frame. Without one, one envelope, or two when the
+// spectrum changes between the frame's halves.
+Grid makeGrid(int start, bool transient, int at, bool split) {
+  Grid g;
+  if (transient) {
+    for (int len : {2, 3, 4, 1}) {
+      for (int shift : {0, -1, 1}) {
+        const int t = std::max(start, at + shift);
+        int b[kMaxEnv + 1], n = 0;
+        b[0] = start;
+        if (t > start) b[++n] = t;
+        const int t2 = t + len;
+        if (t2 < kTimeSlots) {
+          b[++n] = t2;
+          b[++n] = kTimeSlots;
+        } else {
+          b[++n] = std::min(t2, kTimeSlots + 3);
+        }
+        if (codeGrid(b, n, t > start ? 1 : 0, &g)) return g;
+      }
+    }
+  }
+  if (split) {
+    for (int mid : {8, 7, 9, 10, 6}) {
+      const int b[3] = {start, mid, kTimeSlots};
+      if (mid > start && codeGrid(b, 2, -1, &g)) return g;
+    }
+  }
+  const int b[2] = {start, kTimeSlots};
+  codeGrid(b, 1, -1, &g);
+  return g;
 }
 
 }  // namespace
@@ -526,19 +901,54 @@ int sbrEncoderOpen(SbrEncoder** out, const SbrEncoderConfig* cfg) {
   SbrEncoder* e = new (std::nothrow) SbrEncoder();
   if (!e) return kSbrEncFailed;
   e->config = *cfg;
+  e->carry = kNoOnset;
   std::memset(e->ch, 0, sizeof e->ch);
+  for (Channel& c : e->ch) initChannel(c);
   chooseFrequencies(e);
   if (!makeTables(e) || createCplxAnalysisQmfBank(&e->bank, 0, 1, 1, kSbrEncFrameLength, 0)) {
     sbrEncoderClose(e);
     return kSbrEncFailed;
   }
+  // The transient detector watches the bands up to the stop frequency.
+  for (int c = 0; c < cfg->channels; ++c) {
+    CodecError* err = tranDetCreate(&e->ch[c].detector, kSbrEncFrameLength, cfg->sampleRate, kSplitFactor,
+                                    kTransientThreshold, e->s.k2, kTransientMeanFactor, kSbrEncSlots, kBands,
+                                    kBack, kRows);
+    if (err) {
+      deleteError(err);
+      sbrEncoderClose(e);
+      return kSbrEncFailed;
+    }
+  }
   // About two headers a second: a player that starts anywhere soon finds one.
+  // The tonality quotas: two estimates a frame, kept for the frame alone;
+  // inverse filtering over the noise bands.
+  const int32_t* tables[2] = {e->low, e->high};
+  const int32_t counts[2] = {e->s.nLow, e->s.nHigh};
+  for (int c = 0; c < cfg->channels; ++c) {
+    CodecError* err = CreateTonCorrParamExtr(&e->ch[c].tonality, 1, 0, kSbrEncSlots, 0, cfg->sampleRate, kBands, 0,
+                                             e->s.k0, e->master, e->nMaster, 0, tables, counts, 0, 0, 0, 0, 0);
+    if (!err && e->ch[c].tonality->invfDetector->numBands != e->s.nNoise)
+      err = createError(__FILE__, __LINE__, __func__, "noise bands differ");
+    if (err) {
+      deleteError(err);
+      sbrEncoderClose(e);
+      return kSbrEncFailed;
+    }
+  }
   e->s.headerPeriod = std::max(1, cfg->sampleRate / (2 * kSbrEncFrameLength));
-  e->tEnv15 = makeCode(sbrtab::sbrHuff_t_huffman_env_1_5dB);
-  e->fEnv15 = makeCode(sbrtab::sbrHuff_f_huffman_env_1_5dB);
-  e->tEnv30 = makeCode(sbrtab::sbrHuff_t_huffman_env_3_0dB);
-  e->fEnv30 = makeCode(sbrtab::sbrHuff_f_huffman_env_3_0dB);
-  e->tNoise = makeCode(sbrtab::sbrHuff_t_huffman_noise_3_0dB);
+  e->tEnv[0][0] = makeCode(sbrtab::sbrHuff_t_huffman_env_1_5dB);
+  e->fEnv[0][0] = makeCode(sbrtab::sbrHuff_f_huffman_env_1_5dB);
+  e->tEnv[0][1] = makeCode(sbrtab::sbrHuff_t_huffman_env_3_0dB);
+  e->fEnv[0][1] = makeCode(sbrtab::sbrHuff_f_huffman_env_3_0dB);
+  e->tEnv[1][0] = makeCode(sbrtab::sbrHuff_t_huffman_env_bal_1_5dB);
+  e->fEnv[1][0] = makeCode(sbrtab::sbrHuff_f_huffman_env_bal_1_5dB);
+  e->tEnv[1][1] = makeCode(sbrtab::sbrHuff_t_huffman_env_bal_3_0dB);
+  e->fEnv[1][1] = makeCode(sbrtab::sbrHuff_f_huffman_env_bal_3_0dB);
+  e->tNoise[0] = makeCode(sbrtab::sbrHuff_t_huffman_noise_3_0dB);
+  e->tNoise[1] = makeCode(sbrtab::sbrHuff_t_huffman_noise_bal_3_0dB);
+  e->fNoise[0] = e->fEnv[0][1];
+  e->fNoise[1] = e->fEnv[1][1];
   *out = e;
   return kSbrEncOk;
 }
@@ -546,6 +956,10 @@ int sbrEncoderOpen(SbrEncoder** out, const SbrEncoderConfig* cfg) {
 void sbrEncoderClose(SbrEncoder* e) {
   if (!e) return;
   deleteQmfBank(&e->bank);
+  for (Channel& c : e->ch) {
+    tranDetDelete(c.detector);
+    tonCorrDelete(c.tonality, 0);
+  }
   delete e;
 }
 
@@ -553,53 +967,124 @@ void sbrEncoderGetSettings(const SbrEncoder* e, SbrEncoderSettings* s) {
   if (e && s) *s = e->s;
 }
 
-int sbrEncoderEncodeFrame(SbrEncoder* e, const float* input, int32_t stride, uint8_t* out, int32_t* bits) {
-  if (!e || !input || !out || !bits || stride < e->config.channels) return kSbrEncFailed;
-  *bits = 0;
-  const int nch = e->config.channels;
-  Grid g;
-  for (int c = 0; c < nch; ++c) {
-    analyse(e, e->ch[c], input + c, stride);
-    estimate(e, e->ch[c], g);
-  }
-  const bool header = e->frame % e->s.headerPeriod == 0;
-  for (int c = 0; c < nch; ++c) chooseDeltas(e, e->ch[c], g, header);
+namespace {
 
-  BitWriter w;
-  w.data = out;
-  w.capacity = 8 * kSbrEncMaxPayloadBytes;
-  std::memset(out, 0, kSbrEncMaxPayloadBytes);
+// The payload of one frame into w: the header when due, then the element's
+// data, left and right apart or coupled.
+void writePayload(BitWriter& w, SbrEncoder* e, const Grid& g, bool header, int ampRes, bool coupling) {
+  const int nch = e->config.channels;
+  Channel& c0 = e->ch[0];
+  const Books plain = books(e, ampRes, false);
   w.put(header ? 1u : 0u, 1);
   if (header) writeHeader(w, e);
-  Channel& c0 = e->ch[0];
   if (nch == 1) {
     w.put(0, 1);  // no reserved data
     writeGrid(w, g);
     writeDtdf(w, c0, g);
     writeInvf(w, e, c0);
-    writeEnvelope(w, e, c0, g);
-    writeNoise(w, e, c0, g);
+    writeEnvelope(w, e, c0, g, plain);
+    writeNoise(w, e, c0, g, plain);
     writeHarmonics(w, e, c0);
   } else {
     Channel& c1 = e->ch[1];
     w.put(0, 1);  // no reserved data
-    w.put(0, 1);  // left and right coded apart
+    w.put(coupling ? 1u : 0u, 1);
     writeGrid(w, g);
-    writeGrid(w, g);
+    if (!coupling) writeGrid(w, g);
     writeDtdf(w, c0, g);
     writeDtdf(w, c1, g);
     writeInvf(w, e, c0);
-    writeInvf(w, e, c1);
-    writeEnvelope(w, e, c0, g);
-    writeEnvelope(w, e, c1, g);
-    writeNoise(w, e, c0, g);
-    writeNoise(w, e, c1, g);
+    if (coupling) {
+      const Books balance = books(e, ampRes, true);
+      writeEnvelope(w, e, c0, g, plain);
+      writeNoise(w, e, c0, g, plain);
+      writeEnvelope(w, e, c1, g, balance);
+      writeNoise(w, e, c1, g, balance);
+    } else {
+      writeInvf(w, e, c1);
+      writeEnvelope(w, e, c0, g, plain);
+      writeEnvelope(w, e, c1, g, plain);
+      writeNoise(w, e, c0, g, plain);
+      writeNoise(w, e, c1, g, plain);
+    }
     writeHarmonics(w, e, c0);
     writeHarmonics(w, e, c1);
   }
   w.put(0, 1);  // no extended data
+}
+
+// Quantises the frame in one coupling mode and chooses its deltas.
+double prepare(SbrEncoder* e, const Grid& g, bool header, int ampRes, bool coupling) {
+  const int nch = e->config.channels;
+  const double error = quantise(e, e->ch, nch, g, ampRes, coupling);
+  for (int c = 0; c < nch; ++c) chooseDeltas(e, e->ch[c], g, header, ampRes, coupling ? 1 : 0, coupling && c == 1);
+  return error;
+}
+
+}  // namespace
+
+int sbrEncoderEncodeFrame(SbrEncoder* e, const float* input, int32_t stride, uint8_t* out, int32_t* bits) {
+  if (!e || !input || !out || !bits || stride < e->config.channels) return kSbrEncFailed;
+  *bits = 0;
+  const int nch = e->config.channels;
+  for (int c = 0; c < nch; ++c) analyse(e, e->ch[c], input + c, stride);
+  // The transient detector of each channel; the earliest transient of either
+  // sets the grid both channels share.
+  bool split = false;
+  int onset = e->carry;  // QMF slot of the frame, or past the look-ahead for none
+  e->carry = kNoOnset;
+  for (int c = 0; c < nch; ++c) {
+    int32_t result[2] = {0, 0};
+    tranDetDetect(e->ch[c].enRow, e->ch[c].detector, result, 2, 1);
+    tranDetSplitFrame(e->ch[c].enRow, e->ch[c].detector, e->high, e->s.nHigh, 2, kSbrEncSlots, result, 1);
+    if (result[1])
+      onset = std::min(onset, findOnset(e, e->ch[c], 2 * static_cast<int>(result[0])));
+    else if (result[0])
+      split = true;
+  }
+  // An onset the grid cannot reach any more waits for the next frame.
+  if (onset != kNoOnset && onset / 2 > kTimeSlots + 1) {
+    e->carry = onset - kSbrEncSlots;
+    onset = kNoOnset;
+  }
+  const bool transient = onset != kNoOnset;
+  const int at = transient ? onset / 2 : 0;
+  const Grid g = makeGrid(e->prevEnd, transient, at, split);
+  // One envelope in a FIXFIX frame is always sent at 1.5 dB.
+  const int ampRes = (g.frameClass == 0 && g.numEnv == 1) ? 0 : e->s.ampRes;
+  for (int c = 0; c < nch; ++c) measure(e, e->ch[c], g, transient, at);
+  const bool header = e->frame % e->s.headerPeriod == 0;
+
+  // Left and right apart, or level and balance: whichever costs fewer bits.
+  bool coupling = false;
+  int invf[2][kMaxNoise];
+  for (int c = 0; c < nch; ++c) std::memcpy(invf[c], e->ch[c].invf, sizeof invf[c]);
+  if (nch == 2) {
+    BitWriter count;
+    count.capacity = 1 << 20;
+    const double apartError = prepare(e, g, header, ampRes, false);
+    writePayload(count, e, g, header, ampRes, false);
+    const int apart = count.pos;
+    count.pos = 0;
+    const double coupledError = prepare(e, g, header, ampRes, true);
+    writePayload(count, e, g, header, ampRes, true);
+    coupling = count.pos < apart && coupledError <= apartError + kCouplingError;
+    if (!coupling) {
+      std::memcpy(e->ch[0].invf, invf[0], sizeof invf[0]);
+      prepare(e, g, header, ampRes, false);
+    }
+  } else {
+    prepare(e, g, header, ampRes, false);
+  }
+
+  BitWriter w;
+  w.data = out;
+  w.capacity = 8 * kSbrEncMaxPayloadBytes;
+  std::memset(out, 0, kSbrEncMaxPayloadBytes);
+  writePayload(w, e, g, header, ampRes, coupling);
   if (w.overflow) return kSbrEncFailed;
-  for (int c = 0; c < nch; ++c) remember(e->ch[c], g, e);
+  for (int c = 0; c < nch; ++c) remember(e->ch[c], g, e, ampRes, coupling ? 1 : 0);
+  e->prevEnd = g.borders[g.numEnv] - kTimeSlots;
   ++e->frame;
   *bits = w.pos;
   return kSbrEncOk;
