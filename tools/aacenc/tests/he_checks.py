@@ -14,7 +14,9 @@ KIND names the source and the checks it gets:
   tone                 the 11 kHz tone stays a tone: its level within 3 dB and
                        its peak within a third of an octave of 11 kHz, with
                        the band around it not filled with noise
-  sweep                nothing more than the common checks
+  sweep, lag           nothing more than the common checks (lag: for sources
+                       whose channel levels the render may move, as the
+                       parametric-stereo presets do)
   silence              nothing above -90 dBFS
   robust               the common checks only (the source may hold NaN)
 Common to all: the decoder lag equals DELAY, the decode holds all of the
@@ -91,7 +93,7 @@ def main():
     print("bitrate %.0f bit/s (preset %.0f)" % (rate, bitrate))
     if kind not in ("silence", "robust", "clicks") and abs(rate / bitrate - 1) > 0.05:
         bad.append("bitrate %.0f is not within 5%% of %.0f" % (rate, bitrate))
-    energetic = kind in ("music", "speech", "pink", "sweep", "tone")
+    energetic = kind in ("music", "speech", "pink", "sweep", "tone", "lag")
     if energetic:
         lag = lag_by_correlation(src[:, 0], dec[:, 0], lowpass_hz=min(xover, 4000))
         print("decoder lag %d, reported delay %d" % (lag, delay))

@@ -11,6 +11,7 @@
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
 #include "prconfig.h"
+#include "ps_encoder.h"
 #include "resampler.h"
 #include "sbr_encoder.h"
 
@@ -124,6 +125,10 @@ struct mp4EncInstance {
   int32_t fifoCount;       // samples (all channels)
   int32_t converterNeed;   // samples the converter's next run takes
   uint8_t sbrPayload[kSbrEncMaxPayloadBytes];
+  // HE-AAC v2: the parametric-stereo encoder in place of the converter, and
+  // the frames coded (the stereo header rides with the SBR header).
+  PsEncoder* ps;
+  int32_t psFrames;
   mp4EncInstance* self;
 };
 
@@ -277,7 +282,12 @@ static int buildAsc(mp4EncInstance* s) {
     r.sbrPresentFlag = 1;
     r.extensionSamplingFrequency = s->encoderRate;
   }
-  r.channelConfiguration = s->channelMode <= 7 ? s->channelMode : 0;
+  if (s->ps) {
+    // Parametric stereo over a mono core: type 29 first.
+    r.extensionObjectType = 29;
+    r.psPresentFlag = 1;
+  }
+  r.channelConfiguration = s->ps ? 1 : s->channelMode <= 7 ? s->channelMode : 0;
   r.ga = &ga;
   r.specificWriter = writeGaSpecificConfig;
   PceRecord* pce = nullptr;
@@ -342,6 +352,27 @@ static int openSbr(mp4EncInstance* s) {
   return kMp4EncOk;
 }
 
+// HE-AAC v2, before the core opens: the mono SBR encoder over the downmix,
+// whose crossover is the core's bandwidth.
+static int openPsSbr(mp4EncInstance* s) {
+  SbrEncoderConfig sc = {s->encoderRate, 1, s->bitRate};
+  if (sbrEncoderOpen(&s->sbr, &sc) != kSbrEncOk) return kMp4EncInit;
+  SbrEncoderSettings set;
+  sbrEncoderGetSettings(s->sbr, &set);
+  s->core.bandwidth = set.crossoverHz;
+  s->bandwidth = set.stopHz;
+  return kMp4EncOk;
+}
+
+// HE-AAC v2, once the core's delay is known: the parametric-stereo encoder,
+// which aligns the SBR and stereo parameters with the core frames itself.
+static int openPsStereo(mp4EncInstance* s) {
+  PsEncoderConfig pc = {s->encoderRate, s->bitRate, s->coreDelay};
+  if (psEncoderOpen(&s->ps, &pc) != kPsEncOk) return kMp4EncInit;
+  s->totalDelay = psEncoderDelay(s->ps) + kSbrDecoderDelay;
+  return kMp4EncOk;
+}
+
 int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   if (!handle || !*handle || (*handle)->self != *handle) {
     if (inputSamplesPerFrame) *inputSamplesPerFrame = 0;
@@ -354,8 +385,11 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   // long-term prediction, the error-resilient syntax and input that would
   // need a rate converter are refused.
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
-  if (!(s->objectType == 2 || s->objectType == 129 || he) || s->encoderRate != s->inputRate) status = kMp4EncInit;
+  const bool heV2 = s->objectType == 29 && s->channelMode == 64;
+  if (!(s->objectType == 2 || s->objectType == 129 || he || heV2) || s->encoderRate != s->inputRate)
+    status = kMp4EncInit;
   if (status == kMp4EncOk && he) status = openSbr(s);
+  if (status == kMp4EncOk && heV2) status = openPsSbr(s);
   if (status == kMp4EncOk && AacCoreOpen(&s->coreHandle, &s->core) != kAacCoreOk) status = kMp4EncInit;
   if (status == kMp4EncOk) {
     AacCoreInfo info;
@@ -373,6 +407,8 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
       s->sbrDelayLine = static_cast<float*>(
           std::calloc(static_cast<size_t>(s->sbrDelay + kSbrEncFrameLength) * s->count, sizeof(float)));
       if (!s->sbrDelayLine) status = kMp4EncMemory;
+    } else if (heV2) {
+      status = openPsStereo(s);
     } else {
       s->bandwidth = std::min(s->inputRate / 2, static_cast<int32_t>(info.bandwidth));
       s->totalDelay = info.delay;
@@ -380,7 +416,7 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->count * (he ? kSbrEncFrameLength : 1024);
+    s->inputSamplesPerFrame = s->count * (he || heV2 ? kSbrEncFrameLength : 1024);
     s->input = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
     s->scaled = static_cast<float*>(std::calloc(s->inputSamplesPerFrame, sizeof(float)));
     if (!s->input || !s->scaled) status = kMp4EncMemory;
@@ -420,6 +456,24 @@ static int encodeSbrFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int3
   std::memmove(s->fifo, s->fifo + used, static_cast<size_t>(s->fifoCount) * sizeof(float));
   s->converterNeed = next;
   const int r = AacCoreEncodeFrame(s->coreHandle, core, made, out, outSize, bytes);
+  return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
+}
+
+// One HE-AAC v2 frame from s->scaled (2048 stereo frames): the downmix and
+// its parameters from the parametric-stereo encoder, the SBR payload with the
+// stereo data in it, then the half-rate downmix through the core.
+static int encodePsFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int32_t* bytes) {
+  SbrEncoderSettings set;
+  sbrEncoderGetSettings(s->sbr, &set);
+  const bool header = s->psFrames % std::max(1, set.headerPeriod) == 0;
+  PsEncoderFrame f;
+  if (psEncoderEncodeFrame(s->ps, s->scaled, header, &f) != kPsEncOk) return kMp4EncFatal;
+  int32_t bits = 0;
+  if (sbrEncoderEncodeQmfFrame(s->sbr, f.re, f.im, f.data, f.bits, s->sbrPayload, &bits) != kSbrEncOk)
+    return kMp4EncFatal;
+  ++s->psFrames;
+  if (AacCoreSetSbrPayload(s->coreHandle, s->sbrPayload, bits) != kAacCoreOk) return kMp4EncFatal;
+  const int r = AacCoreEncodeFrame(s->coreHandle, f.core, kPsEncCoreFrameLength, out, outSize, bytes);
   return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
 }
 
@@ -483,7 +537,9 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
     }
     s->held = 0;
-    if (s->sbr) {
+    if (s->ps) {
+      if (encodePsFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
+    } else if (s->sbr) {
       if (encodeSbrFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
     } else {
       const int r = AacCoreEncodeFrame(s->coreHandle, s->scaled, frame, out ? out + written : nullptr,
@@ -533,6 +589,7 @@ int mp4EncClose(mp4EncHandle* handle) {
   mp4EncInstance* s = *handle;
   AacCoreClose(s->coreHandle);
   sbrEncoderClose(s->sbr);
+  psEncoderClose(s->ps);
   DeleteResampler(&s->downsampler);
   std::free(s->sbrDelayLine);
   std::free(s->fifo);

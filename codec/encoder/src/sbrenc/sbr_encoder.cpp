@@ -131,6 +131,11 @@ struct SbrEncoder {
   HuffCode tEnv15, fEnv15, tEnv30, fEnv30, tNoise;
   float work[kHistory + kSbrEncFrameLength];
   Channel ch[2];
+  // Set by sbrEncoderEncodeQmfFrame for the frame it encodes: the subband
+  // values are in place, and the parametric-stereo data to send.
+  bool qmfInput = false;
+  const uint8_t* psData = nullptr;
+  int32_t psBits = 0;
 };
 
 namespace {
@@ -203,6 +208,12 @@ bool makeTables(SbrEncoder* e) {
 }
 
 void analyse(SbrEncoder* e, Channel& c, const float* input, int stride) {
+  if (e->qmfInput) {
+    for (int s = 0; s < kSbrEncSlots; ++s)
+      for (int k = 0; k < kBands; ++k)
+        c.energy[s][k] = kDecoderDomain * (c.re[s][k] * c.re[s][k] + c.im[s][k] * c.im[s][k]);
+    return;
+  }
   std::memcpy(e->work, c.history, sizeof c.history);
   for (int i = 0; i < kSbrEncFrameLength; ++i) e->work[kHistory + i] = sanitize(input[i * stride]);
   std::memcpy(c.history, e->work + kSbrEncFrameLength, sizeof c.history);
@@ -507,6 +518,26 @@ void writeHeader(BitWriter& w, const SbrEncoder* e) {
   w.put(0, 1);  // no extra 2: the limiter and interpolation defaults
 }
 
+// Extended data: the parametric-stereo data when there is some, in a
+// block of whole bytes after its 2-bit extension id.
+void writeExtension(BitWriter& w, const SbrEncoder* e) {
+  if (!e->psData || e->psBits <= 0) {
+    w.put(0, 1);  // no extended data
+    return;
+  }
+  w.put(1, 1);
+  const int bytes = (2 + e->psBits + 7) / 8;
+  if (bytes >= 15) {
+    w.put(15, 4);
+    w.put(static_cast<uint32_t>(bytes - 15), 8);
+  } else {
+    w.put(static_cast<uint32_t>(bytes), 4);
+  }
+  w.put(2, 2);  // parametric stereo
+  for (int i = 0; i < e->psBits; ++i) w.put((e->psData[i >> 3] >> (7 - (i & 7))) & 1u, 1);
+  w.put(0, 8 * bytes - 2 - e->psBits);
+}
+
 void remember(Channel& c, const Grid& g, const SbrEncoder* e) {
   const int last = g.numEnv - 1;
   const int n = g.freqRes[last] ? e->s.nHigh : e->s.nLow;
@@ -597,10 +628,28 @@ int sbrEncoderEncodeFrame(SbrEncoder* e, const float* input, int32_t stride, uin
     writeHarmonics(w, e, c0);
     writeHarmonics(w, e, c1);
   }
-  w.put(0, 1);  // no extended data
+  writeExtension(w, e);
   if (w.overflow) return kSbrEncFailed;
   for (int c = 0; c < nch; ++c) remember(e->ch[c], g, e);
   ++e->frame;
   *bits = w.pos;
   return kSbrEncOk;
+}
+
+int sbrEncoderEncodeQmfFrame(SbrEncoder* e, float* const* re, float* const* im, const uint8_t* psData, int32_t psBits,
+                             uint8_t* out, int32_t* bits) {
+  if (!e || !re || !im || e->config.channels != 1 || psBits < 0 || psBits > 8 * 255 - 2 || (psBits && !psData))
+    return kSbrEncFailed;
+  Channel& c = e->ch[0];
+  for (int s = 0; s < kSbrEncSlots; ++s)
+    for (int k = 0; k < kBands; ++k) c.re[s][k] = sanitize(re[s][k]), c.im[s][k] = sanitize(im[s][k]);
+  e->qmfInput = true;
+  e->psData = psData;
+  e->psBits = psBits;
+  const float none = 0.0f;
+  const int r = sbrEncoderEncodeFrame(e, &none, 1, out, bits);
+  e->qmfInput = false;
+  e->psData = nullptr;
+  e->psBits = 0;
+  return r;
 }
