@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kFrame = kPsEncFrameLength;
+constexpr double kPi = 3.14159265358979323846;
 
 struct Matrix {
   std::vector<float> data;
@@ -38,10 +39,10 @@ std::vector<float> bandNoise(std::mt19937& rng, size_t n, int k0, int k1) {
   std::normal_distribution<float> g(0.0f, 1.0f);
   // Cosines 21.5 Hz apart with random amplitudes and phases.
   std::vector<float> out(n, 0.0f);
-  std::uniform_real_distribution<double> ph(0, 2 * M_PI);
+  std::uniform_real_distribution<double> ph(0, 2 * kPi);
   for (double f = k0 * 344.53 + 20; f < k1 * 344.53 - 20; f += 21.5) {
     const double p = ph(rng), a = 300.0 * g(rng);
-    for (size_t i = 0; i < n; ++i) out[i] += static_cast<float>(a * std::cos(2 * M_PI * f * i / 44100.0 + p));
+    for (size_t i = 0; i < n; ++i) out[i] += static_cast<float>(a * std::cos(2 * kPi * f * i / 44100.0 + p));
   }
   return out;
 }
