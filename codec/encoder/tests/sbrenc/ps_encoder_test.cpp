@@ -133,7 +133,9 @@ TEST(PsEncoder, OurDecoderRestoresTheStereoImage) {
       } else {
         EXPECT_GT(d.coherence, 0.97);
       }
-      if (!c.independent && c.panDb == 0) EXPECT_LT(d.sideDb, -40);
+      if (!c.independent && c.panDb == 0) {
+        EXPECT_LT(d.sideDb, -40);
+      }
     }
   }
 }
