@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark, not a test: callgrind instructions per audio second of
-# `aacenc --bench` at each preset given (default: 10, HE-AAC 64 kbit/s, and 4,
-# AAC-LC 128 kbit/s), and of ffmpeg's AAC-LC encoder at 128 kbit/s for scale.
+# `aacenc --bench` at each preset given (default: 10, HE-AAC 64 kbit/s, 13,
+# HE-AAC v2 32 kbit/s, and 4, AAC-LC 128 kbit/s), and of ffmpeg's AAC-LC encoder at 128 kbit/s for scale.
 # Needs valgrind, ffmpeg and ffprobe.
 #   bench_callgrind.sh AACENC SOURCE.wav [PRESET...]
 set -euo pipefail
@@ -9,7 +9,7 @@ aacenc=$1
 src=$2
 shift 2
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(10 4)
+[ ${#presets[@]} -gt 0 ] || presets=(10 13 4)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 seconds=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$src")

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +58,9 @@ bool WriteFloats(const std::string& unix, const std::vector<float>& s) {
 class AacRenderTest : public RenderClassFixture {
  protected:
   // Renders `source` (interleaved float at `rate`) with template `index`.
-  HRESULT Render(int index, const std::vector<float>& source, DWORD rate, WORD channels, const std::wstring& path) {
+  // objectType, when not 0, replaces the template's object type.
+  HRESULT Render(int index, const std::vector<float>& source, DWORD rate, WORD channels, const std::wstring& path,
+                 DWORD objectType = 0) {
     const std::vector<BYTE> bytes(reinterpret_cast<const BYTE*>(source.data()),
                                   reinterpret_cast<const BYTE*>(source.data() + source.size()));
     const WAVEFORMATEX format = {WAVE_FORMAT_IEEE_FLOAT, channels, rate, rate * 4u * channels,
@@ -66,6 +69,7 @@ class AacRenderTest : public RenderClassFixture {
     IKvReadStream* src = &stream;
     tagKVTEMPLATExV2* t = nullptr;
     if (cls_->GetTemplate(&t, index) != S_OK) return E_UNEXPECTED;
+    if (objectType) std::memcpy(t->abData + offsetof(AacPresetRecord, objectType), &objectType, sizeof objectType);
     IKvRenderFile* file = nullptr;
     HRESULT hr = cls_->CreateRenderFile(&file, path.c_str(), 1, &src, t);
     std::free(t);
@@ -106,9 +110,10 @@ TEST_F(AacRenderTest, LcPresetsRenderStereoAndMonoSources) {
   fclose(list);
 }
 
-// The HE-AAC presets, from a stereo and a mono source at 44.1 kHz: the files
-// and their sources stay in the fixture folder for the oracles, listed in
-// he_renders.txt.
+// The HE-AAC presets (v2 with parametric stereo too), from a stereo and a
+// mono source at 44.1 kHz: the files and their sources stay in the fixture
+// folder for the oracles, listed in he_renders.txt with the profile ffprobe
+// should see and the encoder's delay.
 TEST_F(AacRenderTest, HePresetsRenderStereoAndMonoSources) {
   const std::string dir = OutDir();
   FILE* list = _wfopen(WinePath(dir + "he_renders.txt").c_str(), L"wb");
@@ -116,7 +121,8 @@ TEST_F(AacRenderTest, HePresetsRenderStereoAndMonoSources) {
   int rendered = 0;
   for (int index = 0; index < kAacPresetCount; ++index) {
     const AacPresetRecord& p = AacPreset(index);
-    if (p.objectType != kAacObjectTypeHe) continue;
+    if (p.objectType != kAacObjectTypeHe && p.objectType != kAacObjectTypeHeV2) continue;
+    const bool v2 = p.objectType == kAacObjectTypeHeV2;
     for (WORD channels : {WORD(2), WORD(1)}) {
       SCOPED_TRACE("preset " + std::to_string(index) + ", " + std::to_string(channels) + " channels");
       const size_t frames = size_t(p.sampleRate) * 3 / 2;
@@ -127,28 +133,33 @@ TEST_F(AacRenderTest, HePresetsRenderStereoAndMonoSources) {
       DeleteFileW(path.c_str());
       ASSERT_EQ(S_OK, Render(index, source, p.sampleRate, channels, path));
       ASSERT_TRUE(Exists(path));
-      std::fprintf(list, "%s %u %u %lu %u %lu\n", base.c_str(), unsigned(channels), unsigned(frames),
-                   static_cast<unsigned long>(p.sampleRate), unsigned(AacTemplateChannels(p.channelMode)),
-                   static_cast<unsigned long>(p.bitRate));
+      // name, source channels, source frames, rate, decoded channels (the
+      // parametric-stereo core is mono, its decode stereo), bit rate,
+      // profile, delay (v2: the 64-band analysis and 32-band synthesis in
+      // place of the 2:1 converter, and the core's delay rounded up to whole
+      // QMF slots)
+      std::fprintf(list, "%s %u %u %lu %u %lu %s %d\n", base.c_str(), unsigned(channels), unsigned(frames),
+                   static_cast<unsigned long>(p.sampleRate), v2 ? 2u : unsigned(AacTemplateChannels(p.channelMode)),
+                   static_cast<unsigned long>(p.bitRate), v2 ? "HE-AACv2" : "HE-AAC", v2 ? 6787 : 6324);
       ++rendered;
     }
   }
   fclose(list);
-  EXPECT_EQ(8, rendered) << "presets 9, 10, 11 and 14";
+  EXPECT_EQ(12, rendered) << "presets 9, 10, 11, 14, 12 and 13";
 }
 
-// HE-AAC v2 presets (parametric stereo): the encoder refuses them, the render
-// fails with E_FAIL and leaves no file (nor touches one that was there).
-TEST_F(AacRenderTest, PresetsTheEncoderCannotTakeFailBeforeAnyFile) {
+
+// Settings the encoder cannot take (HE-AAC without parametric stereo in the
+// parametric-stereo channel mode): the render fails with E_FAIL and leaves no
+// file (nor touches one that was there).
+TEST_F(AacRenderTest, SettingsTheEncoderCannotTakeFailBeforeAnyFile) {
   const std::string dir = OutDir();
-  for (int index = 0; index < kAacPresetCount; ++index) {
-    const AacPresetRecord& p = AacPreset(index);
-    if (p.objectType != kAacObjectTypeHeV2) continue;
+  for (int index : {12, 13}) {
     SCOPED_TRACE("preset " + std::to_string(index));
-    const std::vector<float> source = MakeSource(p.sampleRate, 2, 4096);
+    const std::vector<float> source = MakeSource(44100, 2, 4096);
     const std::wstring path = WinePath(dir + "refused_" + std::to_string(index) + ".m4a");
     DeleteFileW(path.c_str());
-    EXPECT_EQ(E_FAIL, Render(index, source, p.sampleRate, 2, path));
+    EXPECT_EQ(E_FAIL, Render(index, source, 44100, 2, path, kAacObjectTypeHe));
     EXPECT_FALSE(Exists(path));
   }
   // A file already under the name is left as it was.
@@ -157,7 +168,7 @@ TEST_F(AacRenderTest, PresetsTheEncoderCannotTakeFailBeforeAnyFile) {
   ASSERT_NE(f, nullptr);
   fputs("keep me", f);
   fclose(f);
-  EXPECT_EQ(E_FAIL, Render(12, MakeSource(44100, 2, 4096), 44100, 2, kept));
+  EXPECT_EQ(E_FAIL, Render(12, MakeSource(44100, 2, 4096), 44100, 2, kept, kAacObjectTypeHe));
   WIN32_FILE_ATTRIBUTE_DATA a;
   ASSERT_TRUE(GetFileAttributesExW(kept.c_str(), GetFileExInfoStandard, &a));
   EXPECT_EQ(7u, a.nFileSizeLow);
@@ -223,6 +234,8 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
       {6, 2, 8000, 2, 32000},   // a rate outside the range becomes the encoder's default
       {10, 2, 44100, 2, 44100}, // HE-AAC: 2048-frame units, SBR signalled
       {9, 2, 48000, 2, 48000},  // HE-AAC takes 48 kHz as it is
+      {12, 2, 44100, 2, 44100}, // HE-AAC v2: two input channels, a mono core
+      {13, 1, 44100, 2, 44100},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("preset " + std::to_string(c.preset) + " from " + std::to_string(c.sourceRate));
@@ -240,12 +253,15 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
     EXPECT_EQ(out.nBlockAlign * out.nSamplesPerSec, out.nAvgBytesPerSec);
 
     const size_t frames = 10000;
-    const bool he = AacPreset(c.preset).objectType == kAacObjectTypeHe;
+    const bool v2 = AacPreset(c.preset).objectType == kAacObjectTypeHeV2;
+    const bool he = AacPreset(c.preset).objectType == kAacObjectTypeHe || v2;
     // LC: 1024-frame units behind the core's 2624 frames. HE-AAC: 2048-frame
     // units behind the core's delay at the full rate (5248), the 2:1
-    // converter's (114) and the decoder's SBR banks' (962).
+    // converter's (114) and the decoder's SBR banks' (962). HE-AAC v2: the
+    // core's delay rounded up to whole QMF slots (5248 + 64), the encoder's
+    // 64-band analysis and 32-band synthesis (577) and the decoder's banks.
     const DWORD unitFrames = he ? 2048 : 1024;
-    const size_t delay = he ? 6324 : 2624;
+    const size_t delay = v2 ? 6787 : he ? 6324 : 2624;
     std::vector<uint8_t> unit;
     uint64_t total = 0;
     int units = 0, calls = 0;
@@ -300,9 +316,9 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
       // Type 5, the core's rate index, the channels, the output rate's
       // index, then type 2.
       ASSERT_GE(es.asc.size(), 4u);
-      EXPECT_EQ(5, es.asc[0] >> 3) << "SBR object type first";
+      EXPECT_EQ(v2 ? 29 : 5, es.asc[0] >> 3) << "SBR (or parametric-stereo) object type first";
       EXPECT_EQ(c.wantRate == 44100 ? 7 : 6, ((es.asc[0] & 7) << 1) | (es.asc[1] >> 7)) << "the core's rate";
-      EXPECT_EQ(c.wantChannels, (es.asc[1] >> 3) & 15);
+      EXPECT_EQ(v2 ? 1 : c.wantChannels, (es.asc[1] >> 3) & 15) << "a mono core under parametric stereo";
       EXPECT_EQ(c.wantRate == 44100 ? 4 : 3, ((es.asc[1] & 7) << 1) | (es.asc[2] >> 7)) << "the output rate";
       EXPECT_EQ(2, (es.asc[2] >> 2) & 31) << "AAC-LC core";
     } else {
@@ -320,10 +336,13 @@ TEST(AacCompressor, OpenEncodeFlushDescriptorsClose) {
 // The encoder's refusals surface as E_FAIL from Open, with the format it
 // would have asked for still written.
 TEST(AacCompressor, RefusedSettingsFailOpen) {
-  for (int preset : {12, 13}) {  // HE-AAC v2: parametric stereo is not coded yet
-    SCOPED_TRACE("preset " + std::to_string(preset));
+  for (int preset : {12, 13}) {
+    // HE-AAC without parametric stereo cannot take the parametric-stereo mode.
+    SCOPED_TRACE("preset " + std::to_string(preset) + " as HE-AAC");
+    AacPresetRecord record = AacPreset(preset);
+    record.objectType = kAacObjectTypeHe;
     ffbase::IAudioCompressor* comp = nullptr;
-    ASSERT_EQ(S_OK, CreateAacCompressor(AacPreset(preset), &comp));
+    ASSERT_EQ(S_OK, CreateAacCompressor(record, &comp));
     WAVEFORMATEX source = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
     WAVEFORMATEX out = {};
     EXPECT_EQ(E_FAIL, comp->Open(nullptr, &source, &out));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The HE-AAC renders that aac_render_test leaves (run after vogaac2_tests):
-# ffmpeg decodes each without a single message; ffprobe sees aac, HE-AAC,
-# 44100 Hz, 2 channels; mediainfo reports SBR; faad decodes it; and ffmpeg's
+# The HE-AAC and HE-AAC v2 renders that aac_render_test leaves (run after
+# vogaac2_tests): ffmpeg decodes each without a single message; ffprobe sees
+# aac, the listed profile (HE-AAC or HE-AACv2), 44100 Hz, 2 channels;
+# mediainfo reports SBR (and PS for v2); faad decodes it; and ffmpeg's
 # decode, aligned with the source, lags by the encoder's delay and keeps the
 # 440 Hz tone's level within 1 dB and the noise above the crossover within
 # 2 dB per 1/3-octave band over the file.
@@ -14,8 +15,8 @@ list="$dir/he_renders.txt"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 count=0
-while read -r base srcch frames rate ch bitrate; do
-  bitrate=${bitrate%$'\r'}
+while read -r base srcch frames rate ch bitrate profile delay; do
+  delay=${delay%$'\r'}
   name=$(basename "$base")
   f="$base.m4a"
   count=$((count + 1))
@@ -23,15 +24,16 @@ while read -r base srcch frames rate ch bitrate; do
   [ -s "$tmp/err" ] && { fail "$name: ffmpeg: $(head -c 300 "$tmp/err")"; continue; }
   probe=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,profile,sample_rate,channels \
     -of default=nw=1:nk=1 "$f" | paste -sd/)
-  [ "$probe" = "aac/HE-AAC/$rate/$ch" ] || fail "$name: ffprobe $probe"
+  [ "$probe" = "aac/$profile/$rate/$ch" ] || fail "$name: ffprobe $probe"
   mediainfo "$f" | grep -q SBR || fail "$name: mediainfo reports no SBR"
+  if [ "$profile" = HE-AACv2 ]; then mediainfo "$f" | grep -q PS || fail "$name: mediainfo reports no PS"; fi
   faad -q -o "$tmp/faad.wav" "$f" >"$tmp/faadlog" 2>&1 || fail "$name: faad: $(head -c 300 "$tmp/faadlog")"
-  /usr/bin/python3 - "$base.f32" "$tmp/dec.f32" "$srcch" "$ch" <<'PY' || fail "$name: levels"
+  /usr/bin/python3 - "$base.f32" "$tmp/dec.f32" "$srcch" "$ch" "$delay" <<'PY' || fail "$name: levels"
 import sys
 import numpy as np
 src = np.fromfile(sys.argv[1], dtype="<f4").reshape(-1, int(sys.argv[3])).astype(float)[:, 0]
 dec = np.fromfile(sys.argv[2], dtype="<f4").reshape(-1, int(sys.argv[4])).astype(float)[:, 0]
-delay = 6324
+delay = int(sys.argv[5])
 seg = dec[delay:delay + len(src)]
 assert len(seg) == len(src), ("the decode is short", len(dec), delay + len(src))
 def bands(x, lo, hi):
@@ -53,6 +55,6 @@ bad += abs(b - a) > 1
 sys.exit(1 if bad else 0)
 PY
 done <"$list"
-[ "$count" -eq 8 ] || fail "$count renders listed, 8 expected"
+[ "$count" -eq 12 ] || fail "$count renders listed, 12 expected"
 echo "$count renders checked"
 exit $status

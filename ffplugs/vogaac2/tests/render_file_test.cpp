@@ -5,6 +5,7 @@
 // ffmpeg (render_writer_oracles.sh decodes it).
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -26,6 +27,7 @@
 #include "standin_host.h"
 #include "summaryids.h"
 #include "trackreader.h"
+#include "vogaac2_presets.h"
 #include "vogaac2_renderfile.h"
 #include "vogaac2_readmeta.h"
 #include "vogaac2_renderfileclass.h"
@@ -259,8 +261,9 @@ TEST_F(RenderFileTest, SlotsOfANewFile) {
   EXPECT_EQ(0u, file->Release());
 }
 
-// A source is there, but the encoder cannot take the preset (HE-AAC v2,
-// parametric stereo): the render stops before any file is made.
+// A source is there, but the encoder cannot take the preset (preset 12 made
+// HE-AAC without parametric stereo in the parametric-stereo channel mode):
+// the render stops before any file is made.
 TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
   std::wstring path = RenderDir() + L"no_encoder.mp4";
   DeleteFileW(path.c_str());
@@ -269,6 +272,8 @@ TEST_F(RenderFileTest, RenderWithRefusedPresetMakesNoFile) {
   IKvReadStream* source = &stream;
   tagKVTEMPLATExV2* t = nullptr;
   ASSERT_EQ(S_OK, cls_->GetTemplate(&t, 12));
+  const DWORD he = kAacObjectTypeHe;
+  std::memcpy(t->abData + offsetof(AacPresetRecord, objectType), &he, sizeof he);
   IKvRenderFile* file = nullptr;
   ASSERT_EQ(S_OK, cls_->CreateRenderFile(&file, path.c_str(), 1, &source, t));
   std::free(t);  // the file keeps its own copy

@@ -8,6 +8,8 @@
 // synthesis of both channels.
 #include "psdec.h"
 
+#include "ps_hybrid.h"
+
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -31,16 +33,9 @@ constexpr int kMaxEnv = 6;                 // 4 coded + 1 appended, rounded up
 constexpr int kLongDelay = 14;
 constexpr int kLookahead = 6;              // slots the centred hybrid filters read ahead
 
-// Order of the hybrid bands: filter output feeding hybrid band k (QMF band 0:
-// outputs of the 8-band split; QMF bands 1 and 2: outputs 8/9 and 10/11 of the
-// two 2-band splits).
-constexpr int kHybridOrder[kHybridBands] = {6, 7, 0, 1, 2, 3, 9, 8, 10, 11};
-// The hybrid bands whose centre frequency is negative.
-constexpr bool kNegativeBand[kHybridBands] = {true, true, false, false, false, false, false, false, false, false};
+static_assert(kHybridBands == kPsHybridBands && kHist == kPsHybridHistory, "the shared hybrid bank's layout");
 
 struct Tables {
-  cf g8[8][13];      // 8-band complex filters
-  float g2[2][13];   // 2-band real filters
   cf phiFract[kAllpassBands];
   cf qFract[kAllpassBands][3];
   float decay[kAllpassBands];
@@ -60,17 +55,6 @@ double fCenter(int k) {
 
 void initTables() {
   Tables& t = gTables;
-  for (int q = 0; q < 8; q++)
-    for (int n = 0; n < 13; n++) {
-      double g = sbrtab::psG8Qmf0[n <= 6 ? n : 12 - n];
-      double ph = 2.0 * M_PI / 8.0 * (q + 0.5) * (n - 6);
-      t.g8[q][n] = cf(static_cast<float>(g * std::cos(ph)), static_cast<float>(g * std::sin(ph)));
-    }
-  for (int q = 0; q < 2; q++)
-    for (int n = 0; n < 13; n++) {
-      double g = sbrtab::psG2Qmf12[n <= 6 ? n : 12 - n];
-      t.g2[q][n] = static_cast<float>(g * std::cos(M_PI * q * (n - 6)));
-    }
   for (int k = 0; k < kAllpassBands; k++) {
     double f = fCenter(k);
     double ph = -M_PI * sbrtab::psFracDelayQPhi * f;
@@ -527,26 +511,8 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
   for (int n = 0; n < S; n++)
     for (int b = 0; b < 3; b++)
       ps->inBuf[kHist + n][b] = cf(lRe[firstSlot + kLookahead + n][b], lIm[firstSlot + kLookahead + n][b]);
+  psHybridAnalysis(ps->inBuf, S, &hyb[0][0], kBands);
   for (int n = 0; n < S; n++) {
-    cf out8[8];
-    for (int q = 0; q < 8; q++) {
-      cf acc = 0.0f;
-      for (int i = 0; i < 13; i++) acc += t.g8[q][i] * ps->inBuf[n + kHist - i][0];
-      out8[q] = acc;
-    }
-    out8[2] += out8[5];
-    out8[3] += out8[4];
-    cf out2[4];
-    for (int b = 0; b < 2; b++)
-      for (int q = 0; q < 2; q++) {
-        cf acc = 0.0f;
-        for (int i = 0; i < 13; i++) acc += t.g2[q][i] * ps->inBuf[n + kHist - i][b + 1];
-        out2[2 * b + q] = acc;
-      }
-    for (int k = 0; k < kHybridBands; k++) {
-      int o = kHybridOrder[k];
-      hyb[n][k] = o < 8 ? out8[o] : out2[o - 8];
-    }
     for (int b = 3; b < 64; b++) hyb[n][b + 7] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
   }
   for (int i = 0; i < kHist; i++)
@@ -629,7 +595,7 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
         for (int k = 0; k < kBands; k++) {
           const cf* hb = h[parBandOf(k)];
           cf a11 = hb[0], a12 = hb[1], a21 = hb[2], a22 = hb[3];
-          if (k < kHybridBands && kNegativeBand[k]) {
+          if (k < kHybridBands && psHybridBandIsNegative(k)) {
             a11 = std::conj(a11);
             a12 = std::conj(a12);
             a21 = std::conj(a21);

@@ -11,6 +11,7 @@
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
 #include "prconfig.h"
+#include "ps_encoder.h"
 #include "resampler.h"
 #include "sbr_encoder.h"
 
@@ -131,6 +132,10 @@ struct mp4EncInstance {
   int32_t bufferSamples;      // room of input and scaled
   int32_t channelOrder[12];  // input channel of each stream channel
   int32_t reordered;         // the order is not the identity
+  // HE-AAC v2: the parametric-stereo encoder in place of the converter, and
+  // the frames coded (the stereo header rides with the SBR header).
+  PsEncoder* ps;
+  int32_t psFrames;
   mp4EncInstance* self;
 };
 
@@ -286,7 +291,12 @@ static int buildAsc(mp4EncInstance* s) {
     r.sbrPresentFlag = 1;
     r.extensionSamplingFrequency = s->encoderRate;
   }
-  r.channelConfiguration = s->channelMode <= 7 ? s->channelMode : 0;
+  if (s->ps) {
+    // Parametric stereo over a mono core: type 29 first.
+    r.extensionObjectType = 29;
+    r.psPresentFlag = 1;
+  }
+  r.channelConfiguration = s->ps ? 1 : s->channelMode <= 7 ? s->channelMode : 0;
   r.ga = &ga;
   r.specificWriter = writeGaSpecificConfig;
   PceRecord* pce = nullptr;
@@ -351,6 +361,27 @@ static int openSbr(mp4EncInstance* s) {
   return kMp4EncOk;
 }
 
+// HE-AAC v2, before the core opens: the mono SBR encoder over the downmix,
+// whose crossover is the core's bandwidth.
+static int openPsSbr(mp4EncInstance* s) {
+  SbrEncoderConfig sc = {s->encoderRate, 1, s->bitRate};
+  if (sbrEncoderOpen(&s->sbr, &sc) != kSbrEncOk) return kMp4EncInit;
+  SbrEncoderSettings set;
+  sbrEncoderGetSettings(s->sbr, &set);
+  s->core.bandwidth = set.crossoverHz;
+  s->bandwidth = set.stopHz;
+  return kMp4EncOk;
+}
+
+// HE-AAC v2, once the core's delay is known: the parametric-stereo encoder,
+// which aligns the SBR and stereo parameters with the core frames itself.
+static int openPsStereo(mp4EncInstance* s) {
+  PsEncoderConfig pc = {s->encoderRate, s->bitRate, s->coreDelay};
+  if (psEncoderOpen(&s->ps, &pc) != kPsEncOk) return kMp4EncInit;
+  s->totalDelay = psEncoderDelay(s->ps) + kSbrDecoderDelay;
+  return kMp4EncOk;
+}
+
 int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   if (!handle || !*handle || (*handle)->self != *handle) {
     if (inputSamplesPerFrame) *inputSamplesPerFrame = 0;
@@ -360,15 +391,20 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   int status = kMp4EncOk;
   // This encoder codes AAC-LC (from input at any rate, through a converter
   // when the encoder rate differs), and HE-AAC (AAC-LC with SBR) of one
-  // single channel or channel pair element at the input rate: parametric
-  // stereo, long-term prediction and the error-resilient syntax are refused.
+  // single channel or channel pair element at the input rate, and HE-AAC v2
+  // (a mono core with SBR and parametric stereo from two channels) at the
+  // input rate: long-term prediction and the error-resilient syntax are
+  // refused.
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
-  if (!(s->objectType == 2 || s->objectType == 129 || he) || (he && s->encoderRate != s->inputRate))
+  const bool heV2 = s->objectType == 29 && s->channelMode == 64;
+  if (!(s->objectType == 2 || s->objectType == 129 || he || heV2) ||
+      ((he || heV2) && s->encoderRate != s->inputRate))
     status = kMp4EncInit;
   if (status == kMp4EncOk && he) status = openSbr(s);
+  if (status == kMp4EncOk && heV2) status = openPsSbr(s);
   // AAC-LC from input at another rate: a converter in front of the core.
   int32_t converterDelay = 0;  // at the input rate
-  if (status == kMp4EncOk && !he && s->encoderRate != s->inputRate) {
+  if (status == kMp4EncOk && !he && !heV2 && s->encoderRate != s->inputRate) {
     int32_t need = 0, outBlock = 0;
     if (CreateResampler(&s->inputConverter, nullptr, static_cast<uint32_t>(s->inputRate),
                         static_cast<uint32_t>(s->encoderRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
@@ -395,6 +431,8 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
       s->sbrDelayLine = static_cast<float*>(
           std::calloc(static_cast<size_t>(s->sbrDelay + kSbrEncFrameLength) * s->count, sizeof(float)));
       if (!s->sbrDelayLine) status = kMp4EncMemory;
+    } else if (heV2) {
+      status = openPsStereo(s);
     } else {
       s->bandwidth = std::min(std::min(s->inputRate, s->encoderRate) / 2, static_cast<int32_t>(info.bandwidth));
       // At the input rate: the converter's delay and the core's.
@@ -404,7 +442,7 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * (he ? kSbrEncFrameLength : 1024);
+    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * (he || heV2 ? kSbrEncFrameLength : 1024);
     s->frameNeed = s->inputSamplesPerFrame;
     // A converter asks for about a core frame's worth of input per run, a
     // little more on the first.
@@ -451,6 +489,24 @@ static int encodeSbrFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int3
   std::memmove(s->fifo, s->fifo + used, static_cast<size_t>(s->fifoCount) * sizeof(float));
   s->converterNeed = next;
   const int r = AacCoreEncodeFrame(s->coreHandle, core, made, out, outSize, bytes);
+  return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
+}
+
+// One HE-AAC v2 frame from s->scaled (2048 stereo frames): the downmix and
+// its parameters from the parametric-stereo encoder, the SBR payload with the
+// stereo data in it, then the half-rate downmix through the core.
+static int encodePsFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int32_t* bytes) {
+  SbrEncoderSettings set;
+  sbrEncoderGetSettings(s->sbr, &set);
+  const bool header = s->psFrames % std::max(1, set.headerPeriod) == 0;
+  PsEncoderFrame f;
+  if (psEncoderEncodeFrame(s->ps, s->scaled, header, &f) != kPsEncOk) return kMp4EncFatal;
+  int32_t bits = 0;
+  if (sbrEncoderEncodeQmfFrame(s->sbr, f.re, f.im, f.data, f.bits, s->sbrPayload, &bits) != kSbrEncOk)
+    return kMp4EncFatal;
+  ++s->psFrames;
+  if (AacCoreSetSbrPayload(s->coreHandle, s->sbrPayload, bits) != kAacCoreOk) return kMp4EncFatal;
+  const int r = AacCoreEncodeFrame(s->coreHandle, f.core, kPsEncCoreFrameLength, out, outSize, bytes);
   return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
 }
 
@@ -539,7 +595,9 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
     }
     s->held = 0;
-    if (s->sbr) {
+    if (s->ps) {
+      if (encodePsFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
+    } else if (s->sbr) {
       if (encodeSbrFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
     } else if (s->inputConverter) {
       float* core = nullptr;
@@ -601,6 +659,7 @@ int mp4EncClose(mp4EncHandle* handle) {
   mp4EncInstance* s = *handle;
   AacCoreClose(s->coreHandle);
   sbrEncoderClose(s->sbr);
+  psEncoderClose(s->ps);
   DeleteResampler(&s->downsampler);
   DeleteResampler(&s->inputConverter);
   std::free(s->sbrDelayLine);

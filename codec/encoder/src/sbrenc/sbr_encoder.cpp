@@ -193,6 +193,12 @@ struct SbrEncoder {
   HuffCode tEnv[2][2], fEnv[2][2], tNoise[2], fNoise[2];
   float work[kHistory + kSbrEncFrameLength];
   Channel ch[2];
+  // Set by sbrEncoderEncodeQmfFrame for the frame it encodes: the new
+  // frame's subband values, and the parametric-stereo data to send.
+  float* const* qmfRe = nullptr;
+  float* const* qmfIm = nullptr;
+  const uint8_t* psData = nullptr;
+  int32_t psBits = 0;
 };
 
 namespace {
@@ -269,9 +275,6 @@ bool makeTables(SbrEncoder* e) {
 }
 
 void analyse(SbrEncoder* e, Channel& c, const float* input, int stride) {
-  std::memcpy(e->work, c.history, sizeof c.history);
-  for (int i = 0; i < kSbrEncFrameLength; ++i) e->work[kHistory + i] = sanitize(input[i * stride]);
-  std::memcpy(c.history, e->work + kSbrEncFrameLength, sizeof c.history);
   // The matrix moves on by a frame; the new slots fill its end.
   float* keep[3][kSbrEncSlots];
   for (int s = 0; s < kSbrEncSlots; ++s) keep[0][s] = c.reRow[s], keep[1][s] = c.imRow[s], keep[2][s] = c.enRow[s];
@@ -284,7 +287,16 @@ void analyse(SbrEncoder* e, Channel& c, const float* input, int stride) {
   float** im = c.imRow + kRows - kSbrEncSlots;
   float** en = c.enRow + kRows - kSbrEncSlots;
   for (int s = 0; s < kSbrEncSlots; ++s) re[s] = keep[0][s], im[s] = keep[1][s], en[s] = keep[2][s];
-  qmfAnalysisFiltering(e->work, re, im, e->bank);
+  if (e->qmfRe) {
+    // Input already in the subband domain (the parametric-stereo downmix).
+    for (int s = 0; s < kSbrEncSlots; ++s)
+      for (int k = 0; k < kBands; ++k) re[s][k] = sanitize(e->qmfRe[s][k]), im[s][k] = sanitize(e->qmfIm[s][k]);
+  } else {
+    std::memcpy(e->work, c.history, sizeof c.history);
+    for (int i = 0; i < kSbrEncFrameLength; ++i) e->work[kHistory + i] = sanitize(input[i * stride]);
+    std::memcpy(c.history, e->work + kSbrEncFrameLength, sizeof c.history);
+    qmfAnalysisFiltering(e->work, re, im, e->bank);
+  }
   for (int s = 0; s < kSbrEncSlots; ++s)
     for (int k = 0; k < kBands; ++k) en[s][k] = kDecoderDomain * (re[s][k] * re[s][k] + im[s][k] * im[s][k]);
 }
@@ -464,7 +476,10 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
     double qRatio = std::max(0.0, noiseShare - 0.7 * patchNoise) / std::max(0.02, 1.0 - noiseShare);
     if (hfEnergy <= 64.0) qRatio = 0.0;
     c.noiseQ[q] = qRatio;
-    c.invf[q] = invf[q];
+    // With parametric stereo (subband input) inverse filtering stays off:
+    // ffmpeg's decode and ours of such streams part (down to 27 dB) as soon
+    // as it is on, and agree (above 100 dB) with it off.
+    c.invf[q] = e->qmfRe ? 0 : invf[q];
   }
   // The envelope of each noise band is raised for its inverse filtering.
   for (int env = 0; env < g.numEnv; ++env) {
@@ -765,6 +780,26 @@ void writeHeader(BitWriter& w, const SbrEncoder* e) {
   w.put(0, 1);  // no extra 2: the limiter and interpolation defaults
 }
 
+// Extended data: the parametric-stereo data when there is some, in a
+// block of whole bytes after its 2-bit extension id.
+void writeExtension(BitWriter& w, const SbrEncoder* e) {
+  if (!e->psData || e->psBits <= 0) {
+    w.put(0, 1);  // no extended data
+    return;
+  }
+  w.put(1, 1);
+  const int bytes = (2 + e->psBits + 7) / 8;
+  if (bytes >= 15) {
+    w.put(15, 4);
+    w.put(static_cast<uint32_t>(bytes - 15), 8);
+  } else {
+    w.put(static_cast<uint32_t>(bytes), 4);
+  }
+  w.put(2, 2);  // parametric stereo
+  for (int i = 0; i < e->psBits; ++i) w.put((e->psData[i >> 3] >> (7 - (i & 7))) & 1u, 1);
+  w.put(0, 8 * bytes - 2 - e->psBits);
+}
+
 void remember(Channel& c, const Grid& g, const SbrEncoder* e, int ampRes, int coupling) {
   for (int env = 0; env < g.numEnv; ++env) updateLast(e, c.lastEnv, c.env[env], g.freqRes[env]);
   std::memcpy(c.lastNoise, c.noise[g.numNoiseEnv - 1], sizeof c.lastNoise);
@@ -1010,7 +1045,7 @@ void writePayload(BitWriter& w, SbrEncoder* e, const Grid& g, bool header, int a
     writeHarmonics(w, e, c0);
     writeHarmonics(w, e, c1);
   }
-  w.put(0, 1);  // no extended data
+  writeExtension(w, e);
 }
 
 // Quantises the frame in one coupling mode and chooses its deltas.
@@ -1088,4 +1123,21 @@ int sbrEncoderEncodeFrame(SbrEncoder* e, const float* input, int32_t stride, uin
   ++e->frame;
   *bits = w.pos;
   return kSbrEncOk;
+}
+
+int sbrEncoderEncodeQmfFrame(SbrEncoder* e, float* const* re, float* const* im, const uint8_t* psData, int32_t psBits,
+                             uint8_t* out, int32_t* bits) {
+  if (!e || !re || !im || e->config.channels != 1 || psBits < 0 || psBits > 8 * 255 - 2 || (psBits && !psData))
+    return kSbrEncFailed;
+  e->qmfRe = re;
+  e->qmfIm = im;
+  e->psData = psData;
+  e->psBits = psBits;
+  const float none = 0.0f;
+  const int r = sbrEncoderEncodeFrame(e, &none, 1, out, bits);
+  e->qmfRe = nullptr;
+  e->qmfIm = nullptr;
+  e->psData = nullptr;
+  e->psBits = 0;
+  return r;
 }

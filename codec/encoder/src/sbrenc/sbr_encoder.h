@@ -48,3 +48,11 @@ void sbrEncoderGetSettings(const SbrEncoder* enc, SbrEncoderSettings* settings);
 // into out (kSbrEncMaxPayloadBytes) and their count into *bits. Non-finite
 // input counts as silence.
 int sbrEncoderEncodeFrame(SbrEncoder* enc, const float* input, int32_t stride, uint8_t* out, int32_t* bits);
+
+// One frame of a single-channel element whose input is already in the QMF
+// domain: kSbrEncSlots rows of 64 subband values of the 64-band analysis
+// (the parametric-stereo downmix), aligned as sbrEncoderEncodeFrame's
+// delayed input would be. psData (psBits bits, MSB first) is the frame's
+// parametric-stereo data, sent in the payload's extended data.
+int sbrEncoderEncodeQmfFrame(SbrEncoder* enc, float* const* re, float* const* im, const uint8_t* psData,
+                             int32_t psBits, uint8_t* out, int32_t* bits);
