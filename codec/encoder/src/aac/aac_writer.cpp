@@ -8,6 +8,17 @@
 
 namespace {
 
+// The smallest book whose range holds a band's largest magnitude.
+int32_t smallestBook(int32_t maxAbs) {
+  if (maxAbs == 0) return kAacZeroBook;
+  if (maxAbs <= 1) return 1;
+  if (maxAbs <= 2) return 3;
+  if (maxAbs <= 4) return 5;
+  if (maxAbs <= 7) return 7;
+  if (maxAbs <= 12) return 9;
+  return kAacEscapeBook;
+}
+
 int32_t escapeBits(int32_t magnitude) {
   // N one bits, a zero, then an (N + 4)-bit word: 2^(N+4) <= magnitude < 2^(N+5).
   int32_t n = 0;
@@ -226,97 +237,6 @@ int32_t aacSpectralBits(const int16_t* values, int32_t n, int32_t bookNumber) {
   return bits;
 }
 
-void aacBandBookCosts(const int16_t* v, int32_t n, int32_t maxAbs, int32_t* cost) {
-  for (int32_t b = 0; b < 12; ++b) cost[b] = -1;
-  if (maxAbs == 0) cost[0] = 0;
-  if (maxAbs > kAacMaxQuant) return;
-  // Sign bits of the unsigned books (all but 1, 2, 5 and 6).
-  int32_t signs = 0;
-  for (int32_t i = 0; i < n; ++i) signs += v[i] != 0;
-  if (maxAbs <= 1) {
-    // Books 1 and 2: quads of values -1..1; books 3 and 4: quads of 0..2.
-    const uint8_t* l1 = kAacSpectralBooks[1].lengths;
-    const uint8_t* l2 = kAacSpectralBooks[2].lengths;
-    const uint8_t* l3 = kAacSpectralBooks[3].lengths;
-    const uint8_t* l4 = kAacSpectralBooks[4].lengths;
-    int32_t c1 = 0, c2 = 0, c3 = 0, c4 = 0;
-    for (int32_t i = 0; i < n; i += 4) {
-      const int32_t s = 27 * (v[i] + 1) + 9 * (v[i + 1] + 1) + 3 * (v[i + 2] + 1) + (v[i + 3] + 1);
-      const int32_t u = 27 * std::abs(v[i]) + 9 * std::abs(v[i + 1]) + 3 * std::abs(v[i + 2]) + std::abs(v[i + 3]);
-      c1 += l1[s];
-      c2 += l2[s];
-      c3 += l3[u];
-      c4 += l4[u];
-    }
-    cost[1] = c1;
-    cost[2] = c2;
-    cost[3] = c3 + signs;
-    cost[4] = c4 + signs;
-  } else if (maxAbs <= 2) {
-    const uint8_t* l3 = kAacSpectralBooks[3].lengths;
-    const uint8_t* l4 = kAacSpectralBooks[4].lengths;
-    int32_t c3 = 0, c4 = 0;
-    for (int32_t i = 0; i < n; i += 4) {
-      const int32_t u = 27 * std::abs(v[i]) + 9 * std::abs(v[i + 1]) + 3 * std::abs(v[i + 2]) + std::abs(v[i + 3]);
-      c3 += l3[u];
-      c4 += l4[u];
-    }
-    cost[3] = c3 + signs;
-    cost[4] = c4 + signs;
-  }
-  if (maxAbs <= 4) {
-    const uint8_t* l5 = kAacSpectralBooks[5].lengths;
-    const uint8_t* l6 = kAacSpectralBooks[6].lengths;
-    int32_t c5 = 0, c6 = 0;
-    for (int32_t i = 0; i < n; i += 2) {
-      const int32_t s = 9 * (v[i] + 4) + (v[i + 1] + 4);
-      c5 += l5[s];
-      c6 += l6[s];
-    }
-    cost[5] = c5;
-    cost[6] = c6;
-  }
-  if (maxAbs <= 7) {
-    const uint8_t* l7 = kAacSpectralBooks[7].lengths;
-    const uint8_t* l8 = kAacSpectralBooks[8].lengths;
-    int32_t c7 = 0, c8 = 0;
-    for (int32_t i = 0; i < n; i += 2) {
-      const int32_t u = 8 * std::abs(v[i]) + std::abs(v[i + 1]);
-      c7 += l7[u];
-      c8 += l8[u];
-    }
-    cost[7] = c7 + signs;
-    cost[8] = c8 + signs;
-  }
-  if (maxAbs <= 12) {
-    const uint8_t* l9 = kAacSpectralBooks[9].lengths;
-    const uint8_t* l10 = kAacSpectralBooks[10].lengths;
-    int32_t c9 = 0, c10 = 0;
-    for (int32_t i = 0; i < n; i += 2) {
-      const int32_t u = 13 * std::abs(v[i]) + std::abs(v[i + 1]);
-      c9 += l9[u];
-      c10 += l10[u];
-    }
-    cost[9] = c9 + signs;
-    cost[10] = c10 + signs;
-  }
-  const uint8_t* l11 = kAacSpectralBooks[11].lengths;
-  int32_t c11 = 0;
-  for (int32_t i = 0; i < n; i += 2) {
-    int32_t a = std::abs(v[i]), b = std::abs(v[i + 1]);
-    if (a >= 16) {
-      c11 += escapeBits(a);
-      a = 16;
-    }
-    if (b >= 16) {
-      c11 += escapeBits(b);
-      b = 16;
-    }
-    c11 += l11[17 * a + b];
-  }
-  cost[11] = c11 + signs;
-}
-
 CodecError* aacSectionChannel(AacIcs* ics) {
   if (!ics) return createError(__FILE__, __LINE__, "aacSectionChannel", "null channel");
   Layout layout;
@@ -336,7 +256,10 @@ CodecError* aacSectionChannel(AacIcs* ics) {
       }
       if (maxAbs > kAacMaxQuant)
         return createError(__FILE__, __LINE__, "aacSectionChannel", "quantised value %d out of range", maxAbs);
-      aacBandBookCosts(lines, n, maxAbs, cost[k]);
+      const int32_t smallest = smallestBook(maxAbs);
+      cost[k][0] = maxAbs == 0 ? 0 : -1;
+      for (int32_t book = 1; book <= 11; ++book)
+        cost[k][book] = book < smallest ? -1 : aacSpectralBits(lines, n, book);
     }
     // best[k]: fewest bits for bands [0, k); the last section of the best
     // partition runs [from[k], k) with book bookOf[k].

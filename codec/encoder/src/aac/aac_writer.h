@@ -53,11 +53,6 @@ CodecError* aacSectionChannel(AacIcs* ics);
 // Bits of the values (n a multiple of the book's dimension) coded with a
 // spectral codebook 1-11; -1 when a value exceeds the book's range.
 int32_t aacSpectralBits(const int16_t* values, int32_t n, int32_t book);
-// Bits of one band (n lines, a multiple of 4, largest magnitude maxAbs) in
-// every book at once: cost[book] for books 1-11, -1 where the book cannot
-// code the band; cost[0] is 0 for an all-zero band, else -1. The same counts
-// as aacSpectralBits, from one pass per pair of books that share an index.
-void aacBandBookCosts(const int16_t* values, int32_t n, int32_t maxAbs, int32_t* cost);
 
 // Writes one element and returns its bits (also for a null buffer). The
 // channels must have been sectioned. With a common window both channels of
