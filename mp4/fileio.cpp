@@ -37,6 +37,11 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& wr
   return ok != FALSE && n == count;
 }
 
+bool LastWriteFoundDiskFull() {
+  const DWORD error = GetLastError();
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
 bool FileSeek(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t& position) {
   LARGE_INTEGER distance, result;
   distance.QuadPart = offset;
@@ -129,6 +134,8 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& wr
   }
   return true;
 }
+
+bool LastWriteFoundDiskFull() { return errno == ENOSPC || errno == EDQUOT; }
 
 bool FileSeek(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t& position) {
   int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;

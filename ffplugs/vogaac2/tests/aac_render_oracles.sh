@@ -9,10 +9,13 @@
 # the encoder's 2624-frame delay padded to a whole 1024-frame unit and starts
 # 2624 frames late; ffprobe sees AAC LC at the preset's rate and channels;
 # mediainfo reads it; the 'esds' maximum bit rate is no less than the stream's
-# peak over one second; and faad plays the low-rate renders at their rate.
+# peak over one second; faad plays the low-rate renders at their rate; and
+# the gapless comment of these .m4a files (iTunSMPB) reads the same in
+# ffprobe, exiftool and mediainfo: 2624 frames of priming, the source's
+# frames, and as padding the rest of the raw stream.
 set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
-require_tool ffmpeg ffprobe mediainfo py:numpy
+require_tool ffmpeg ffprobe mediainfo exiftool py:numpy
 have_faad=0
 optional_tool faad && have_faad=1
 dir="$VOG_FIXTURE_DIR/aacrender"
@@ -51,6 +54,12 @@ while read -r base srcch frames rate ch bitrate; do
   want=$((frames + 2624))
   check "$name raw duration within one frame of source + delay" "1" \
     "$(( ts >= want && ts < want + 1024 ? 1 : 0 ))"
+  smpb=$(printf ' %08X %08X %08X %016X' 0 2624 $((ts - 2624 - frames)) "$frames")
+  smpb="$smpb 00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000"
+  check "$name iTunSMPB (ffprobe)" "$smpb" "$(ffprobe -v error -show_entries format_tags=iTunSMPB \
+    -of default=nw=1:nk=1 "$f")"
+  check "$name iTunSMPB (exiftool)" "$(echo $smpb)" "$(echo $(exiftool -s3 -iTunSMPB "$f"))"
+  check "$name iTunSMPB (mediainfo)" "$(echo $smpb)" "$(echo $(mediainfo --Inform="General;%iTunSMPB%" "$f"))"
   check "$name mediainfo" "AAC/LC/$ch/$rate" \
     "$(mediainfo --Inform="Audio;%Format%/%Format_AdditionalFeatures%/%Channels%/%SamplingRate%" "$f")"
   if [ "$have_faad" = 1 ] && [ "$rate" -le 24000 ]; then
