@@ -30,11 +30,20 @@ bool FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t& got) {
   return ok != FALSE;
 }
 
+// A short write is followed by another for the rest: on a volume that fills
+// up, that one fails and says why (LastWriteFoundDiskFull).
 bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& written) {
-  DWORD n = 0;
-  BOOL ok = WriteFile(file, buffer, count, &n, nullptr);
-  written = n;
-  return ok != FALSE && n == count;
+  written = 0;
+  while (written < count) {
+    DWORD n = 0;
+    if (!WriteFile(file, static_cast<const char*>(buffer) + written, count - written, &n, nullptr)) return false;
+    if (n == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    written += n;
+  }
+  return true;
 }
 
 bool LastWriteFoundDiskFull() {
