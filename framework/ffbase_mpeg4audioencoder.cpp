@@ -131,7 +131,11 @@ HRESULT Mpeg4AudioEncoder::Encode(IAudioSampleReader* reader) {
   // Any success of the length query goes on: the length itself is not needed.
   CountingReader counted(*reader);
   CompressorTrack track(compressor_, &counted);
-  return fileutil::WriteAudioFile(path_.c_str(), boxes_, track);
+  // Files of the iTunes family also carry the presentation as the comment
+  // those players read.
+  const fileutil::GaplessComment comment =
+      IsItunesExtension(path_.c_str()) ? fileutil::GaplessComment::kWrite : fileutil::GaplessComment::kNone;
+  return fileutil::WriteAudioFile(path_.c_str(), boxes_, track, comment);
 }
 
 HRESULT Mpeg4AudioEncoder::Close() { return compressor_ ? compressor_->Close() : S_OK; }

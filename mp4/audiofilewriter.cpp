@@ -4,6 +4,7 @@
 #include <new>
 
 #include "filestream.h"
+#include "gaplesscomment.h"
 #include "rewrite.h"
 #include "trackwriter.h"
 
@@ -108,7 +109,7 @@ HRESULT BuildAudioFileTree(BoxList& boxes, uint16_t channels, uint32_t sampleRat
   return S_OK;
 }
 
-HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& source) {
+HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& source, GaplessComment comment) {
   if (!path) return E_INVALIDARG;
   ofstream out;
   out.open(path, kOutputBufferSize, kGenericWrite, kFileShareRead | kFileShareWrite, nullptr, kCreateAlways,
@@ -116,7 +117,7 @@ HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& s
   TrackWriter writer(boxes, out, kAudioFileReservedHeaderSpace);
   if (!out.is_open() || !writer.Init()) {
     out.close();
-    return E_FAIL;
+    return out.HadDiskFull() ? KV_E_DISKFULL : E_FAIL;
   }
   std::vector<uint8_t> accessUnit;
   HRESULT hr = S_OK;
@@ -129,16 +130,26 @@ HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& s
     }
     if (!accessUnit.empty() && !writer.WriteSample(accessUnit, duration)) {
       out.close();
-      return E_FAIL;
+      return out.HadDiskFull() ? KV_E_DISKFULL : E_FAIL;
     }
   }
   uint64_t priming = 0, length = 0;
-  if (source.GetPresentation(&priming, &length)) writer.SetPresentation(priming, length);
+  bool commentOk = true;
+  if (source.GetPresentation(&priming, &length)) {
+    writer.SetPresentation(priming, length);
+    const uint64_t total = writer.GetTotalDuration();
+    if (comment == GaplessComment::kWrite && priming < total) {
+      if (length > total - priming) length = total - priming;
+      commentOk = PutGaplessComment(boxes, priming, total - priming - length, length);
+    }
+  }
   writer.Finish();
-  // Every byte must have reached the file, or the write failed.
+  // Every byte must have reached the file, or the write failed; a full
+  // volume is told apart.
   const bool streamOk = bool(out) && out.GetBuffer() && !out.GetBuffer()->HadError();
   const bool closed = out.close();
-  if (!streamOk || !closed) return E_FAIL;
+  if (out.HadDiskFull()) return KV_E_DISKFULL;
+  if (!streamOk || !closed || !commentOk) return E_FAIL;
   return RewriteBoxFile(path, boxes);
 }
 

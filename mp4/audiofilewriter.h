@@ -55,9 +55,16 @@ class IAccessUnitSource {
 HRESULT BuildAudioFileTree(BoxList& boxes, uint16_t channels, uint32_t sampleRate,
                            IAudioTrackDescription* description);
 
+// Whether the track's presentation is also written as the gapless comment.
+enum class GaplessComment { kNone, kWrite };
+
 // Creates the file at `path`, streams every unit of `source` into it and
-// rewrites the completed header. S_OK, the source's failure, or E_FAIL when
-// the tree lacks a required box or a byte did not reach the file.
-HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& source);
+// rewrites the completed header. When the source gives a presentation, the
+// track gets an edit list, and with `comment` kWrite also the gapless comment.
+// S_OK, the source's failure, KV_E_DISKFULL when the volume filled up, or
+// E_FAIL when the tree lacks a required box, memory ran short or a byte did
+// not reach the file.
+HRESULT WriteAudioFile(const wchar_t* path, BoxList& boxes, IAccessUnitSource& source,
+                       GaplessComment comment = GaplessComment::kNone);
 
 }  // namespace fileutil

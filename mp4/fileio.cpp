@@ -30,11 +30,25 @@ bool FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t& got) {
   return ok != FALSE;
 }
 
+// A short write is followed by another for the rest: on a volume that fills
+// up, that one fails and says why (LastWriteFoundDiskFull).
 bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& written) {
-  DWORD n = 0;
-  BOOL ok = WriteFile(file, buffer, count, &n, nullptr);
-  written = n;
-  return ok != FALSE && n == count;
+  written = 0;
+  while (written < count) {
+    DWORD n = 0;
+    if (!WriteFile(file, static_cast<const char*>(buffer) + written, count - written, &n, nullptr)) return false;
+    if (n == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    written += n;
+  }
+  return true;
+}
+
+bool LastWriteFoundDiskFull() {
+  const DWORD error = GetLastError();
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
 bool FileSeek(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t& position) {
@@ -129,6 +143,8 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& wr
   }
   return true;
 }
+
+bool LastWriteFoundDiskFull() { return errno == ENOSPC || errno == EDQUOT; }
 
 bool FileSeek(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t& position) {
   int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;

@@ -33,6 +33,8 @@ enum SeekOrigin { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 FileHandle FileOpen(const wchar_t* path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags);
 bool FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t& got);
 bool FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t& written);
+// Asked right after a failed FileWrite: true when the volume had no room left.
+bool LastWriteFoundDiskFull();
 bool FileSeek(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t& position);
 // Cuts the file (or extends it) to `size` bytes; the file position is kept.
 bool FileTruncate(FileHandle file, uint64_t size);

@@ -40,7 +40,10 @@ bool StreamBuffer::FlushOutput() {
   if (pending) {
     uint32_t written = 0;
     ok = IsOpen() && FileWrite(file_, pbase(), uint32_t(pending), written) && written == pending;
-    if (!ok) error_ = true;
+    if (!ok) {
+      error_ = true;
+      if (LastWriteFoundDiskFull()) diskFull_ = true;
+    }
   }
   setp(putBlock_.data(), putBlock_.data() + bufferSize_);
   return ok;

@@ -29,6 +29,8 @@ class StreamBuffer : public std::streambuf {
   bool IsOpen() const { return file_ != InvalidFileHandle(); }
   // True once a read or write of the file has failed.
   bool HadError() const { return error_; }
+  // True once a write failed because the volume was full.
+  bool HadDiskFull() const { return diskFull_; }
   // Sends pending output, then cuts the file to `size` bytes.
   bool Truncate(uint64_t size);
 
@@ -48,6 +50,7 @@ class StreamBuffer : public std::streambuf {
   uint32_t bufferSize_;
   FileHandle file_;
   bool error_ = false;
+  bool diskFull_ = false;
 };
 
 template <class Base>
@@ -84,6 +87,7 @@ class FileStream : public Base {
     bool ok = true;
     if (buffer_) {
       ok = buffer_->Close();
+      if (buffer_->HadDiskFull()) diskFull_ = true;
       delete buffer_;
       buffer_ = nullptr;
       this->rdbuf(nullptr);
@@ -92,9 +96,12 @@ class FileStream : public Base {
     return ok;
   }
   StreamBuffer* GetBuffer() { return buffer_; }
+  // True once a write failed because the volume was full (also after close).
+  bool HadDiskFull() const { return diskFull_ || (buffer_ && buffer_->HadDiskFull()); }
 
  private:
   StreamBuffer* buffer_ = nullptr;
+  bool diskFull_ = false;
 };
 
 typedef FileStream<std::istream> ifstream;

@@ -23,6 +23,12 @@
 #define IDS_VOGAAC_ABOUT_WEB 1018
 #define IDS_VOGAAC_SAVE_AS 1019
 
+/* Pictures (bitmaps/make_bitmaps.py draws them): the plug-in's mark, shown
+   in its about box and answered to hosts as info item 10, and the library's
+   tip-of-the-day panel picture. */
+#define IDB_VOGAAC_ABOUT 1020
+#define IDB_KV_TIP_PANEL 2
+
 /* The library's texts. */
 #define IDS_KV_SMPTE_LABEL 48379
 #define IDS_KV_SMPTE_LABEL_FULL 48380

@@ -38,6 +38,16 @@ HRESULT ShowPluginAbout(HWND parent) {
   record.linkText = GetPluginText(14);
   record.linkTarget = GetPluginText(15);
   record.extra = modulePath;
+  // The plug-in's mark (its bitmap resource, a packed DIB) beside the texts.
+  HMODULE module = vogaac2::ModuleHandle();
+  HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(kVogAacAboutBitmapId), RT_BITMAP) : nullptr;
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const BITMAPINFOHEADER* logo = loaded ? static_cast<const BITMAPINFOHEADER*>(LockResource(loaded)) : nullptr;
+  if (logo && SizeofResource(module, found) >= sizeof(BITMAPINFOHEADER) && logo->biSize >= sizeof(BITMAPINFOHEADER)) {
+    record.logo = logo;
+    record.logoWidth = logo->biWidth;
+    record.logoHeight = logo->biHeight;
+  }
   KvAboutBox(parent, kAboutRecordSize, &record);
   return S_OK;
 }

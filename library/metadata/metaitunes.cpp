@@ -5,6 +5,7 @@
 #include <string>
 
 #include "factories.h"
+#include "gaplesscomment.h"
 #include "id3meta.h"
 #include "meta3gpp.h"
 #include "metautil.h"
@@ -40,10 +41,12 @@ bool PutiTunesMetaData::WriteInto(MoovBox& moov) {
     if (!udta) return false;
     moov.AddChild(udta);
   } else {
-    // Every earlier item list goes, with everything its meta box held.
+    // Every earlier item list goes, with everything its meta box held, but
+    // for the gapless comment: it describes the audio, not the tags.
     BoxList& children = udta->Children();
     for (auto it = children.begin(); it != children.end();) {
-      if (dynamic_cast<MetaBox*>(*it)) {
+      if (MetaBox* old = dynamic_cast<MetaBox*>(*it)) {
+        KeepGaplessComment(*old);
         delete *it;
         it = children.erase(it);
       } else {
@@ -75,7 +78,29 @@ bool PutiTunesMetaData::WriteInto(MoovBox& moov) {
   }
   text_.clear();
   WriteCover(*ilst);
+  if (kept_) {
+    ilst->AddChild(kept_);
+    kept_ = nullptr;
+  }
   return true;
+}
+
+// Takes the last gapless comment out of an item list that is about to go.
+void PutiTunesMetaData::KeepGaplessComment(MetaBox& meta) {
+  for (IBox* child : meta.Children()) {
+    IlstBox* ilst = dynamic_cast<IlstBox*>(child);
+    if (!ilst) continue;
+    BoxList& items = ilst->Children();
+    for (auto it = items.begin(); it != items.end();) {
+      if (IsGaplessComment(*it)) {
+        delete kept_;
+        kept_ = *it;
+        it = items.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
 }
 
 uint32_t PutiTunesMetaData::Visit(TrknItemBox& box) {

@@ -1,5 +1,6 @@
 // The iTunes-style item list: the writer puts moov/udta/meta(hdlr 'mdir', ilst)
-// with one item per summary text that has an item form and one cover picture;
+// with one item per summary text that has an item form and one cover picture
+// (an earlier list's gapless comment stays);
 // the reader takes the items of a file back as summary texts, the cover, the
 // track number, the genre and the track length.
 #pragma once
@@ -15,6 +16,9 @@ namespace fileutil {
 class PutiTunesMetaData : public BoxVisitor {
  public:
   PutiTunesMetaData(const MetaDataSet& set, BoxList& boxes) : set_(set), boxes_(boxes) {}
+  ~PutiTunesMetaData() { delete kept_; }
+  PutiTunesMetaData(const PutiTunesMetaData&) = delete;
+  PutiTunesMetaData& operator=(const PutiTunesMetaData&) = delete;
   // Lets every top-level box accept the visitor; only moov changes. False when
   // the tree has no moov or memory ran short (the tree then stays valid).
   bool Apply();
@@ -47,6 +51,7 @@ class PutiTunesMetaData : public BoxVisitor {
   }
   bool WriteInto(MoovBox& moov);
   void WriteCover(IlstBox& ilst);
+  void KeepGaplessComment(MetaBox& meta);
 
   const MetaDataSet& set_;
   BoxList& boxes_;
@@ -56,6 +61,8 @@ class PutiTunesMetaData : public BoxVisitor {
   bool filling_ = false;
   bool written_ = false;
   bool failed_ = false;
+  // The gapless comment of the list being replaced, until the new list takes it.
+  IBox* kept_ = nullptr;
 };
 
 class GetiTunesMetaData : public BoxVisitor {

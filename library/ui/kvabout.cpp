@@ -132,6 +132,10 @@ HBITMAP LoadSecondLogo(int* w, int* h) {
 
 void InitGeneral(HWND page, Context* c) {
   const KvAboutRecord& r = c->record;
+  // The logo is painted by the page into its place; the place's own (empty)
+  // static control would paint over it.
+  if (r.logo)
+    if (HWND place = GetDlgItem(page, KVABOUT_ID_LOGO)) ShowWindow(place, SW_HIDE);
   SetDlgItemTextW(page, KVABOUT_ID_NAME, Or(r.appName));
   SetDlgItemTextW(page, KVABOUT_ID_VERSION, Or(r.version));
   SetDlgItemTextW(page, KVABOUT_ID_COPYRIGHT, Or(r.copyright));

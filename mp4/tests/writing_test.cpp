@@ -1,9 +1,16 @@
 // The size pass, the box writer and copier, the track writer and the checked
-// rewrite with its backup name.
+// rewrite with its backup name; the audio file writer's gapless comment.
 #include "mp4_test_util.h"
 
 #include <cstdio>
 
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#endif
+
+#include "audiofilewriter.h"
 #include "boxes.h"
 #include "boxwriter.h"
 #include "factories.h"
@@ -532,3 +539,106 @@ TEST(PrepareWrite, MediaDataMovingByDifferentDistancesIsRefused) {
   EXPECT_TRUE(pass.NeedsCopy());
   EXPECT_FALSE(pass.CanWrite());
 }
+
+namespace {
+
+// Five units of 1024 samples, presenting `length` after `priming` (none when
+// `priming` is 0).
+class FiveUnits : public IAccessUnitSource {
+ public:
+  FiveUnits(uint64_t priming, uint64_t length, size_t unitSize = 50)
+      : priming_(priming), length_(length), unitSize_(unitSize) {}
+  HRESULT NextAccessUnit(std::vector<uint8_t>* unit, uint32_t* duration) override {
+    unit->assign(unitSize_, uint8_t(count_));
+    *duration = 1024;
+    return ++count_ < 5 ? S_OK : S_FALSE;
+  }
+  bool GetPresentation(uint64_t* priming, uint64_t* length) override {
+    *priming = priming_;
+    *length = length_;
+    return priming_ > 0;
+  }
+
+ private:
+  int count_ = 0;
+  uint64_t priming_, length_;
+  size_t unitSize_;
+};
+
+}  // namespace
+
+// The comment sits in moov/udta/meta (with the 'mdir' handler)/ilst as the one
+// free-form item; its padding is what follows the presented part of the five
+// units, the length is cut to the units written.
+TEST(AudioFileWriter, GaplessCommentOnlyWhenAskedAndPresented) {
+  struct Case {
+    const char* name;
+    uint64_t priming, length;
+    GaplessComment comment;
+    const char* text;  // null: no item list at all
+  };
+  const char* const kTail = " 00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000";
+  const Case cases[] = {
+      {"asked", 2624, 2000, GaplessComment::kWrite, " 00000000 00000A40 000001F0 00000000000007D0"},
+      {"length beyond the units", 2624, 9000, GaplessComment::kWrite, " 00000000 00000A40 00000000 00000000000009C0"},
+      {"not asked", 2624, 2000, GaplessComment::kNone, nullptr},
+      {"no presentation", 0, 5120, GaplessComment::kWrite, nullptr},
+  };
+  const std::string path = HostPath(std::string(VOG_FIXTURE_DIR) + "/gapless_comment.m4a");
+  for (const Case& c : cases) {
+    BoxList boxes;
+    ASSERT_EQ(S_OK, BuildAudioFileTree(boxes, 2, 44100, nullptr)) << c.name;
+    FiveUnits source(c.priming, c.length);
+    EXPECT_EQ(S_OK, WriteAudioFile(Wide(path).c_str(), boxes, source, c.comment)) << c.name;
+    DeleteBoxes(boxes);
+    Bytes file;
+    ASSERT_TRUE(LoadFile(path, file)) << c.name;
+    const size_t udta = file.find("udta");
+    if (!c.text) {
+      EXPECT_EQ(std::string::npos, udta) << c.name;
+      continue;
+    }
+    const std::string text = std::string(c.text) + kTail;
+    const Bytes want = B("udta", FB("meta", 0, FB("hdlr", 0, U32(0) + "mdir" + "appl" + U32(0) + U32(0) + Bytes(2, '\0')) +
+                                                   B("ilst", B("----", FB("mean", 0, "com.apple.iTunes") +
+                                                                          FB("name", 0, "iTunSMPB") +
+                                                                          B("data", U32(1) + U32(0) + text)))));
+    ASSERT_NE(std::string::npos, udta) << c.name;
+    EXPECT_EQ(want, file.substr(udta - 4, want.size())) << c.name;
+  }
+  std::remove(path.c_str());
+}
+
+#ifndef _WIN32
+// A volume that fills up while the file is written is reported as full, not
+// as a generic failure: in the reserved header space, among the units, or
+// not at all when there is room. The small volume is a tmpfs mounted in a
+// private mount namespace of this process (it goes with the process); where
+// mounting is not allowed the test skips.
+TEST(AudioFileWriter, FullVolumeIsReportedAsSuch) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    GTEST_SKIP() << "no private mount namespace here (needs root): the full-volume write is not checked";
+  const std::string dir = std::string(VOG_FIXTURE_DIR) + "/small_volume";
+  mkdir(dir.c_str(), 0755);
+  struct Case {
+    const char* size;
+    size_t unitSize;
+    HRESULT expect;
+  } cases[] = {
+      {"size=64k", 50, KV_E_DISKFULL},     // the reserved header space does not fit
+      {"size=128k", 8000, KV_E_DISKFULL},  // the header fits, the units do not
+      {"size=1m", 8000, S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, c.size) != 0) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    const std::string path = dir + "/full.m4a";
+    BoxList boxes;
+    ASSERT_EQ(S_OK, BuildAudioFileTree(boxes, 2, 44100, nullptr));
+    FiveUnits source(2624, 2000, c.unitSize);
+    EXPECT_EQ(c.expect, WriteAudioFile(Wide(path).c_str(), boxes, source, GaplessComment::kWrite));
+    DeleteBoxes(boxes);
+    umount2(dir.c_str(), MNT_DETACH);
+  }
+}
+#endif

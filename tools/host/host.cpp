@@ -20,8 +20,13 @@ const HostVerb kVerbs[] = {
     {L"info", "", "print the plug-in info items", &RunInfoVerb},
     {L"read", "IN OUT.wav [--first FRAME] [--count N] [--block N]",
      "decode IN through the reader; print its format, sample count and duration; write a 16-bit WAV", &RunReadVerb},
-    {L"render", "IN.wav OUT.m4a [--preset N]",
-     "render a 16-bit or float WAV through the render class with template N (default 0)", &RunRenderVerb},
+    {L"render", "IN.wav OUT.m4a [--preset N] [--tag KEY=VALUE]...",
+     "render a 16-bit or float WAV through the render class with template N (default 0); each --tag hands the "
+     "renderer a summary field as the host's metadata (KEY: title, artist, album, comment, date, genre, track, "
+     "... or four letters such as INAM)",
+     &RunRenderVerb},
+    {L"tags", "IN", "print what the reader's metadata object answers: summary fields, markers, project link",
+     &RunTagsVerb},
 };
 
 void PrintUsage() {

@@ -20,5 +20,10 @@ int RunInfoVerb(PluginModule& plugin, int argc, wchar_t** argv);
 int RunReadVerb(PluginModule& plugin, int argc, wchar_t** argv);
 
 // render: renders a WAV file through the render class with template N
-// (default 0) into an MP4 file.
+// (default 0) into an MP4 file, handing the renderer the --tag fields as the
+// host's metadata.
 int RunRenderVerb(PluginModule& plugin, int argc, wchar_t** argv);
+
+// tags: prints what the reader's read-metadata object answers for a file: the
+// summary fields, the markers and the project link.
+int RunTagsVerb(PluginModule& plugin, int argc, wchar_t** argv);

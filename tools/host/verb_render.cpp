@@ -2,7 +2,10 @@
 // plug-in's render class with one of its templates into an MP4 file, serving
 // the samples as the host's audio stream, and prints the result.
 //
-//   render IN.wav OUT.m4a [--preset N]
+//   render IN.wav OUT.m4a [--preset N] [--tag KEY=VALUE]...
+//
+// Each --tag is a summary field of the host's metadata (IKvReadMeta), handed
+// to the render file before it renders.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host_meta.h"
 #include "host_output.h"
 #include "host_verbs.h"
 #include "kvbyteorder.h"
@@ -82,7 +86,20 @@ bool LoadWav(const std::wstring& path, WAVEFORMATEX& format, std::vector<BYTE>& 
 int RunRenderVerb(PluginModule& plugin, int argc, wchar_t** argv) {
   std::vector<std::wstring> paths;
   long preset = 0;
+  SummaryFields tags;
   for (int i = 0; i < argc; ++i) {
+    if (std::wcscmp(argv[i], L"--tag") == 0 && i + 1 < argc) {
+      const std::wstring tag = argv[++i];
+      const size_t eq = tag.find(L'=');
+      DWORD id = 0;
+      if (eq == std::wstring::npos || !SummaryIdOfKey(tag.substr(0, eq), id)) {
+        std::fprintf(stderr, "host: render: --tag needs KEY=VALUE with KEY one of %s or four letters\n",
+                     SummaryKeyNames().c_str());
+        return 2;
+      }
+      tags.emplace_back(id, tag.substr(eq + 1));
+      continue;
+    }
     if (std::wcscmp(argv[i], L"--preset") == 0 && i + 1 < argc) {
       wchar_t* end = nullptr;
       preset = std::wcstol(argv[++i], &end, 10);
@@ -98,7 +115,7 @@ int RunRenderVerb(PluginModule& plugin, int argc, wchar_t** argv) {
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(stderr, "usage: host render IN.wav OUT.m4a [--preset N]\n");
+    std::fprintf(stderr, "usage: host render IN.wav OUT.m4a [--preset N] [--tag KEY=VALUE]...\n");
     return 2;
   }
   WAVEFORMATEX format;
@@ -130,7 +147,12 @@ int RunRenderVerb(PluginModule& plugin, int argc, wchar_t** argv) {
   std::free(t);
   if (SUCCEEDED(hr) && file) {
     ProgressSink sink;
-    hr = file->Render(&sink);
+    if (!tags.empty()) {
+      HostSummaryMeta* meta = new HostSummaryMeta(std::move(tags));
+      hr = file->SetSourceMeta(meta);
+      meta->Release();
+    }
+    if (SUCCEEDED(hr)) hr = file->Render(&sink);
     file->ReleaseSources();
     file->Release();
   } else if (SUCCEEDED(hr)) {

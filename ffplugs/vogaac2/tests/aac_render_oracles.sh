@@ -9,10 +9,16 @@
 # the encoder's 2624-frame delay padded to a whole 1024-frame unit and starts
 # 2624 frames late; ffprobe sees AAC LC at the preset's rate and channels;
 # mediainfo reads it; the 'esds' maximum bit rate is no less than the stream's
-# peak over one second; and faad plays the low-rate renders at their rate.
+# peak over one second; faad plays the low-rate renders at their rate; and
+# the gapless comment of these .m4a files (iTunSMPB) reads the same in
+# ffprobe, exiftool and faad: 2624 frames of priming, the source's frames,
+# and as padding the rest of the raw stream (mediainfo does not read the
+# comment; it reports the edit list's delay). This ffmpeg applies the
+# comment's priming even when it ignores the edit list, so the raw decode
+# reads a copy whose comment is renamed.
 set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
-require_tool ffmpeg ffprobe mediainfo py:numpy
+require_tool ffmpeg ffprobe mediainfo exiftool py:numpy
 have_faad=0
 optional_tool faad && have_faad=1
 dir="$VOG_FIXTURE_DIR/aacrender"
@@ -35,8 +41,10 @@ while read -r base srcch frames rate ch bitrate; do
   f="$base.m4a"
   if ffmpeg -nostdin -v error -err_detect explode -xerror -i "$f" -f f32le "$tmp/dec.f32" -y 2> "$tmp/err" &&
      [ ! -s "$tmp/err" ] &&
-     ffmpeg -nostdin -v error -err_detect explode -xerror -ignore_editlist 1 -i "$f" -f f32le "$tmp/raw.f32" -y \
-       2> "$tmp/err" && [ ! -s "$tmp/err" ]; then
+     /usr/bin/python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); open(sys.argv[2], "wb").write(
+       d.replace(b"iTunSMPB", b"iTunSMPX"))' "$f" "$tmp/raw.m4a" &&
+     ffmpeg -nostdin -v error -err_detect explode -xerror -ignore_editlist 1 -i "$tmp/raw.m4a" -f f32le \
+       "$tmp/raw.f32" -y 2> "$tmp/err" && [ ! -s "$tmp/err" ]; then
     pass=$((pass + 1))
   else
     fail=$((fail + 1))
@@ -51,11 +59,21 @@ while read -r base srcch frames rate ch bitrate; do
   want=$((frames + 2624))
   check "$name raw duration within one frame of source + delay" "1" \
     "$(( ts >= want && ts < want + 1024 ? 1 : 0 ))"
+  smpb=$(printf ' %08X %08X %08X %016X' 0 2624 $((ts - 2624 - frames)) "$frames")
+  smpb="$smpb 00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000"
+  check "$name iTunSMPB (ffprobe)" "$smpb" "$(ffprobe -v error -show_entries format_tags=iTunSMPB \
+    -of default=nw=1:nk=1 "$f")"
+  # exiftool prints the fields as numbers without leading zeros.
+  check "$name iTunSMPB (exiftool)" "$(printf '0 A40 %X %X 0 0 0 0 0 0 0 0' $((ts - 2624 - frames)) "$frames")" \
+    "$(exiftool -s3 -iTunSMPB "$f")"
+  if [ "$have_faad" = 1 ]; then
+    check "$name iTunSMPB (faad)" "$smpb" "$(faad -i "$f" 2>&1 | grep -a '^iTunSMPB' | grep -ao ' 00000000 .*$')"
+  fi
   check "$name mediainfo" "AAC/LC/$ch/$rate" \
     "$(mediainfo --Inform="Audio;%Format%/%Format_AdditionalFeatures%/%Channels%/%SamplingRate%" "$f")"
   if [ "$have_faad" = 1 ] && [ "$rate" -le 24000 ]; then
     # No SBR is signalled explicitly: faad takes the stream at its own rate.
-    check "$name faad rate" "$rate" "$(faad -i "$f" 2>&1 | grep -o '[0-9]* Hz' | head -1 | cut -d' ' -f1)"
+    check "$name faad rate" "$rate" "$(faad -i "$f" 2>&1 | grep -ao '[0-9]* Hz' | head -1 | cut -d' ' -f1)"
   fi
   # Alignment, length and SNR; the floor falls with the bit rate per channel.
   out=$(PYTHONPATH="$VOG_SOURCE_DIR/tests/support" /usr/bin/python3 - "$base.f32" "$tmp/dec.f32" "$tmp/raw.f32" \

@@ -1,5 +1,6 @@
 // The iTunes item list writer: the bytes of moov/udta/meta, the order of the
-// items, the track number, the one cover picture, and what it replaces.
+// items, the track number, the one cover picture, what it replaces and the
+// gapless comment it keeps.
 #include "metaitunes.h"
 #include "metatest_util.h"
 #include "summaryids.h"
@@ -16,6 +17,11 @@ Bytes Moov(const Bytes& children) { return B("ftyp", "M4A " + U32(0) + "M4A isom
 Bytes Meta(const Bytes& items) { return FB("meta", 0, kHdlr + B("ilst", items)); }
 Bytes Data(uint32_t type, const Bytes& payload) { return B("data", U32(type) + U32(0) + payload); }
 Bytes Item(const char* type, uint32_t dataType, const Bytes& payload) { return B(type, Data(dataType, payload)); }
+Bytes Freeform(const char* mean, const char* name, const Bytes& text) {
+  return B("----", FB("mean", 0, mean) + FB("name", 0, name) + Data(1, text));
+}
+const Bytes kGapless =
+    Freeform("com.apple.iTunes", "iTunSMPB", " 00000000 00000A40 000002C0 0000000000015888 00000000");
 
 struct PutCase {
   const char* name;
@@ -70,6 +76,19 @@ TEST(PutiTunesMetaData, WritesOneItemListWithItemsInIdOrderAndOneCover) {
       {"MIME types compare with case", kMvhd, {}, {{0, "image/JPEG"}}, kMvhd + B("udta", Meta(""))},
       {"cover after the text items", kMvhd, {{kSummaryTitle, "T"}}, {{0, "image/png"}},
        kMvhd + B("udta", Meta(Item("\xA9nam", 1, "T") + B("covr", Data(14, "P0"))))},
+      {"the older list's gapless comment stays, after the new items and the cover",
+       kMvhd + B("udta", Meta(kGapless + Item("\xA9" "ART", 1, "Old"))),
+       {{kSummaryTitle, "T"}},
+       {{0, "image/png"}},
+       kMvhd + B("udta", Meta(Item("\xA9nam", 1, "T") + B("covr", Data(14, "P0")) + kGapless))},
+      {"the gapless comment stays with nothing else to write", kMvhd + B("udta", Meta(kGapless)), {}, {},
+       kMvhd + B("udta", Meta(kGapless))},
+      {"other free-form items go, the comment of another namespace too",
+       kMvhd + B("udta", Meta(Freeform("com.apple.iTunes", "iTunNORM", " 0") +
+                              Freeform("org.example", "iTunSMPB", " 0") + kGapless)),
+       {{kSummaryTitle, "T"}},
+       {},
+       kMvhd + B("udta", Meta(Item("\xA9nam", 1, "T") + kGapless))},
   };
   for (const PutCase& c : cases) {
     WriteTree tree(Moov(c.before));

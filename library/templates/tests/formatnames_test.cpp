@@ -1,13 +1,21 @@
 // Format names: four-character codes as text, compression and format-tag
 // names through their tables and canonical maps, sample-type, bit-depth and
-// channel texts, the one-line format summary and template descriptions. The
-// program carries the English string table and opens the library on itself.
+// channel texts, the one-line format summary and template descriptions; the
+// compression names against what ffprobe and mediainfo call the same formats.
+// The program carries the English string table and opens the library on itself.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "vog_files.h"
+#include "vog_paths.h"
+#include "vog_tools.h"
 
 #include "kvformatnames.h"
 #include "kvkernel.h"
@@ -276,3 +284,121 @@ TEST_F(FormatNames, TemplateDescriptions) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lower-case letters and digits only: "A-Law" and "ALaw" compare equal.
+std::string Squeeze(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text)
+    if (std::isalnum(c)) out.push_back(char(std::tolower(c)));
+  return out;
+}
+
+std::string Narrow(const wchar_t* text) {
+  std::string out;
+  for (; *text; ++text) out.push_back(*text < 0x80 ? char(*text) : '?');
+  return out;
+}
+
+// True when `name` holds one of the `|`-separated terms (both squeezed).
+bool NamesOneOf(const std::string& name, const std::string& terms) {
+  std::stringstream list(terms);
+  std::string term;
+  while (std::getline(list, term, '|'))
+    if (Squeeze(name).find(Squeeze(term)) != std::string::npos) return true;
+  return false;
+}
+
+struct ToolNames {
+  std::string ffprobe, mediainfo;
+};
+
+// FIXTURES/formatnames/tools.tsv by kind and code as ffprobe printed it.
+std::map<std::string, ToolNames> LoadToolNames() {
+  std::map<std::string, ToolNames> names;
+  std::string text;
+  if (!vogtest::ReadText(vogtest::FixturePath("formatnames/tools.tsv"), text)) return names;
+  std::stringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::stringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+    if (fields.size() >= 4) names[fields[0] + " " + fields[1]] = ToolNames{fields[2], fields[3]};
+  }
+  return names;
+}
+
+}  // namespace
+
+// Each format below was made by ffmpeg with that tag or code; ffprobe and
+// mediainfo name it, and our long (audio) or preferred (video) name must
+// name the same format: each of the three names holds one of the row's terms.
+// Where ours differ on purpose, the row gives our exact text and the reason,
+// and only the two tools are checked against the terms.
+TEST_F(FormatNames, NamesAgreeWithFfprobeAndMediainfo) {
+  const std::map<std::string, ToolNames> tools = LoadToolNames();
+  if (tools.empty()) VOG_TOOL_MISSING("ffmpeg/ffprobe/mediainfo") << "formatnames/tools.tsv missing";
+  struct Row {
+    bool audio;
+    DWORD code;
+    const char* toolKey;  // the code as ffprobe prints it
+    const char* terms;
+    bool ffprobeGeneric;  // ffprobe calls every uncompressed picture "raw video"
+    const wchar_t* ours;  // our exact text where it differs on purpose, else null
+    const char* why;
+  };
+  const Row rows[] = {
+      {true, 0x0001, "0x0001", "PCM", false, nullptr, nullptr},
+      {true, 0x0002, "0x0002", "ADPCM", false, nullptr, nullptr},
+      {true, 0x0003, "0x0003", "float", false, nullptr, nullptr},
+      {true, 0x0006, "0x0006", "A-law", false, nullptr, nullptr},
+      {true, 0x0007, "0x0007", "u-law", false, nullptr, nullptr},
+      {true, 0x0050, "0x0050", "MPEG audio", false, nullptr, nullptr},
+      {true, 0x0055, "0x0055", "layer 3", false, nullptr, nullptr},
+      {true, 0x2000, "0x2000", "AC-3", false, nullptr, nullptr},
+      {true, 0x0160, "0x0160", "Windows Media Audio|WMA", false, L"MS Audio",
+       "the first version's own name (\"MSAudio\"), as the product lists it"},
+      {true, 0x0161, "0x0161", "Windows Media Audio|WMA", false, nullptr, nullptr},
+      {true, 0x00FF, "0x00ff", "AAC|Advanced Audio Coding", false, nullptr, nullptr},
+      {true, 0xF1AC, "0xf1ac", "FLAC|Free Lossless Audio Codec", false, nullptr, nullptr},
+      {true, 0x2001, "0x2001", "DTS", false, nullptr, nullptr},
+      {false, Fcc("MJPG"), "MJPG", "JPEG", false, nullptr, nullptr},
+      {false, Fcc("MSVC"), "MSVC", "Microsoft Video 1|MS Video 1", false, nullptr, nullptr},
+      {false, Fcc("HFYU"), "HFYU", "HuffYUV", false, L"Huffman YUV", "the coding spelled out"},
+      {false, Fcc("YUY2"), "YUY2", "YUV", true, nullptr, nullptr},
+      {false, Fcc("UYVY"), "UYVY", "YUV", true, nullptr, nullptr},
+      {false, Fcc("I420"), "I420", "YUV", true, nullptr, nullptr},
+      {false, Fcc("Y800"), "Y800", "grey|gray", true, nullptr, nullptr},
+      {false, 0, "[0][0][0][0]", "RGB", true, nullptr, nullptr},
+      {false, Fcc("WMV1"), "WMV1", "Windows Media Video 7|WMV1|WMV 7", false, nullptr, nullptr},
+      {false, Fcc("WMV2"), "WMV2", "Windows Media Video 8|WMV2|WMV 8", false, nullptr, nullptr},
+      {false, Fcc("XVID"), "XVID", "MPEG-4|Xvid", false, nullptr, nullptr},
+      {false, Fcc("DIVX"), "DIVX", "MPEG-4|DivX", false, nullptr, nullptr},
+      {false, Fcc("DX50"), "DX50", "MPEG-4|DivX", false, nullptr, nullptr},
+      {false, Fcc("MP42"), "MP42", "MPEG-4|MPEG 4", false, nullptr, nullptr},
+      {false, Fcc("MP43"), "MP43", "MPEG-4|MPEG 4", false, nullptr, nullptr},
+      {false, Fcc("dvsd"), "dvsd", "DV", false, nullptr, nullptr},
+      {false, Fcc("CFHD"), "CFHD", "CineForm", false, nullptr, nullptr},
+      {false, Fcc("v210"), "v210", "YUV|uncompressed", false, nullptr, nullptr},
+      {false, Fcc("SVQ1"), "SVQ1", "Sorenson", false, nullptr, nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.audio ? "audio " : "video ") + r.toolKey);
+    auto it = tools.find(std::string(r.audio ? "audio " : "video ") + r.toolKey);
+    ASSERT_NE(it, tools.end()) << "ffmpeg made no file of this format";
+    if (!r.ffprobeGeneric) EXPECT_TRUE(NamesOneOf(it->second.ffprobe, r.terms)) << "ffprobe: " << it->second.ffprobe;
+    EXPECT_TRUE(NamesOneOf(it->second.mediainfo, r.terms)) << "mediainfo: " << it->second.mediainfo;
+    wchar_t name[96] = L"";
+    const HRESULT hr = r.audio ? KvAudio_GetCompressionTypeName(r.code, name, 96, FALSE)
+                               : KvVideo_GetCompressionTypeName(r.code, name, 96, FALSE);
+    EXPECT_EQ(S_OK, hr);
+    if (r.ours) {
+      EXPECT_EQ(std::wstring(r.ours), name) << r.why;
+    } else {
+      EXPECT_TRUE(NamesOneOf(Narrow(name), r.terms)) << "ours: " << Narrow(name);
+    }
+  }
+}
