@@ -12,6 +12,7 @@ set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 require_tool ffmpeg ffprobe mediainfo faad py:numpy
 here="$VOG_SOURCE_DIR/tools/aacenc/tests"
+. "$here/he_render.sh"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 /usr/bin/python3 "$here/make_sources.py" "$out" 3 || { echo "FAIL: sources"; exit 1; }
@@ -46,19 +47,7 @@ pcm_of() {  # our decoder's float WAV of a file
 for preset in 9 10 11 14; do
   for src in music speech pink clicks sweep tone silence nan square dc quiet; do
     name="p${preset}_$src"
-    f="$out/$name.m4a"
-    if ! run_build_tool aacenc "$out/$src.wav" "$f" --preset $preset >"$out/log" 2>&1; then
-      fail "$name: aacenc: $(cat "$out/log")"
-      continue
-    fi
-    read -r delay xover stop rate <<<"$(sed -n 's/.*delay \([0-9]*\), sbr \([0-9]*\)-\([0-9]*\) Hz, \([0-9]*\) bit.*/\1 \2 \3 \4/p' "$out/log")"
-    [ -n "${rate:-}" ] || { fail "$name: no delay or SBR range in: $(cat "$out/log")"; continue; }
-    ffmpeg -nostdin -v error -err_detect explode -xerror -i "$f" -f null - 2>"$out/err"
-    [ -s "$out/err" ] && fail "$name: ffmpeg: $(head -c 300 "$out/err")"
-    probe=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,profile,sample_rate,channels \
-      -of default=nw=1:nk=1 "$f" | paste -sd/)
-    [ "$probe" = "aac/HE-AAC/44100/2" ] || fail "$name: ffprobe $probe"
-    mediainfo "$f" | grep -q "SBR" || fail "$name: mediainfo reports no SBR"
+    he_render "$name" "$src" "$preset" HE-AAC || continue
     faad -q -o "$out/faad.wav" "$f" >"$out/faadlog" 2>&1 || fail "$name: faad: $(head -c 300 "$out/faadlog")"
     case "$src" in
       nan | square | dc | quiet) kind=robust ;;
