@@ -13,10 +13,11 @@ channels_check.py judge WAV PCM N LAYOUT
                                     channel of the same speaker, at least
                                     30 dB above its leak into any other
 """
-import struct
 import sys
 
 import numpy as np
+
+from make_sources import write_wav
 
 RATE = 48000
 TONES = [500.0, 700.0, 900.0, 60.0, 1300.0, 1700.0, 2100.0, 2500.0]
@@ -36,17 +37,6 @@ LAYOUTS = {
 SAME = {"BL": {"BL", "SL"}, "BR": {"BR", "SR"}}
 
 
-def write_wav(path, x):
-    x = np.asarray(x, dtype="<f4")
-    ch = x.shape[1]
-    data = x.tobytes()
-    fmt = struct.pack("<HHIIHH", 3, ch, RATE, RATE * 4 * ch, 4 * ch, 32)
-    with open(path, "wb") as f:
-        f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE")
-        f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
-        f.write(b"data" + struct.pack("<I", len(data)) + data)
-
-
 def level(x, f):
     n = len(x)
     t = np.arange(n) / RATE
@@ -58,7 +48,7 @@ if sys.argv[1] == "make":
     t = np.arange(2 * RATE) / RATE
     for n in (6, 8):
         x = np.stack([0.2 * np.sin(2 * np.pi * TONES[c] * t) for c in range(n)], axis=1)
-        write_wav("%s/ch%d.wav" % (sys.argv[2], n), x)
+        write_wav("%s/ch%d.wav" % (sys.argv[2], n), x, RATE)
     sys.exit(0)
 
 wav, pcm, n, layout = sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]

@@ -19,11 +19,12 @@ import numpy as np
 RATE = 44100
 
 
-def write_wav(path, x):
+def write_wav(path, x, rate=RATE):
+    """A float WAV of x (samples by channels)."""
     x = np.asarray(x, dtype="<f4")
     ch = x.shape[1]
     data = x.tobytes()
-    fmt = struct.pack("<HHIIHH", 3, ch, RATE, RATE * 4 * ch, 4 * ch, 32)
+    fmt = struct.pack("<HHIIHH", 3, ch, rate, rate * 4 * ch, 4 * ch, 32)
     with open(path, "wb") as f:
         f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE")
         f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
