@@ -71,48 +71,50 @@ std::string SummaryKeyNames() {
   return names;
 }
 
-bool ParseSummaryStream(const std::vector<BYTE>& bytes, SummaryFields& fields) {
+namespace {
+
+// Walks the records after a stream's header (its size at 0, the record count
+// at 8): each record's fixed part (its size in its first word, at least
+// minSize) is followed by the bytes of its UTF-16 text, whose count sits at
+// textCountAt. take(record, text) gets each; false for a stream that does not
+// hold what it says.
+template <typename Take>
+bool WalkRecords(const std::vector<BYTE>& bytes, size_t minSize, size_t textCountAt, Take take) {
   if (bytes.size() < kHeaderSize) return false;
   const DWORD header = GetLE32(bytes.data());
   const DWORD count = GetLE32(bytes.data() + 8);
   if (header < kHeaderSize || header > bytes.size()) return false;
   size_t at = header;
   for (DWORD i = 0; i < count; ++i) {
-    if (bytes.size() - at < kSummaryItemSize) return false;
-    const BYTE* item = bytes.data() + at;
-    const DWORD itemSize = GetLE32(item);
-    const DWORD textBytes = GetLE32(item + 8);
-    if (itemSize < kSummaryItemSize || itemSize > bytes.size() - at || textBytes > bytes.size() - at - itemSize)
+    if (bytes.size() - at < minSize) return false;
+    const BYTE* record = bytes.data() + at;
+    const DWORD recordSize = GetLE32(record);
+    const DWORD textBytes = GetLE32(record + textCountAt);
+    if (recordSize < minSize || recordSize > bytes.size() - at || textBytes > bytes.size() - at - recordSize)
       return false;
-    fields.emplace_back(GetLE32(item + 4), Utf16(item + itemSize, textBytes));
-    at += itemSize + textBytes;
+    take(record, Utf16(record + recordSize, textBytes));
+    at += recordSize + textBytes;
   }
   return true;
 }
 
+}  // namespace
+
+bool ParseSummaryStream(const std::vector<BYTE>& bytes, SummaryFields& fields) {
+  return WalkRecords(bytes, kSummaryItemSize, 8, [&](const BYTE* item, std::wstring text) {
+    fields.emplace_back(GetLE32(item + 4), std::move(text));
+  });
+}
+
 bool ParseLegacyMarkers(const std::vector<BYTE>& bytes, std::vector<LegacyMarker>& markers) {
-  if (bytes.size() < kHeaderSize) return false;
-  const DWORD header = GetLE32(bytes.data());
-  const DWORD count = GetLE32(bytes.data() + 8);
-  if (header < kHeaderSize || header > bytes.size()) return false;
-  size_t at = header;
-  for (DWORD i = 0; i < count; ++i) {
-    if (bytes.size() - at < kMarkerRecordSize) return false;
-    const BYTE* r = bytes.data() + at;
-    const DWORD recordSize = GetLE32(r);
-    const DWORD nameBytes = GetLE32(r + 24);
-    if (recordSize < kMarkerRecordSize || recordSize > bytes.size() - at ||
-        nameBytes > bytes.size() - at - recordSize)
-      return false;
+  return WalkRecords(bytes, kMarkerRecordSize, 24, [&](const BYTE* r, std::wstring name) {
     LegacyMarker m;
     m.position = LONGLONG(GetLE64(r + 4));
     m.length = LONGLONG(GetLE64(r + 12));
     m.hasLength = GetLE32(r + 20) != 0;
-    m.name = Utf16(r + recordSize, nameBytes);
+    m.name = std::move(name);
     markers.push_back(m);
-    at += recordSize + nameBytes;
-  }
-  return true;
+  });
 }
 
 bool ReadWholeStream(IStream* stream, std::vector<BYTE>& bytes) {
