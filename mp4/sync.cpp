@@ -64,7 +64,10 @@ uint32_t Thread::Join() {
 
 void Thread::Terminate() {
   if (!running_) return;
+  // TerminateThread only asks: wait until the thread is really gone, so a
+  // caller that starts another one right away does not race the dying one.
   TerminateThread(handle_, 0);
+  WaitForSingleObject(handle_, INFINITE);
   CloseHandle(handle_);
   handle_ = nullptr;
   running_ = false;

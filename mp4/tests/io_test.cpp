@@ -254,10 +254,12 @@ class WorkerThread : public Thread {
   uint32_t OnExit(uint32_t code) override { return code + 1000; }
 };
 
-// Never ends by itself.
+// Never ends by itself; says when it runs its own code.
 class EndlessThread : public Thread {
  public:
+  Event entered;
   uint32_t Run() override {
+    entered.Set();
     for (;;) Sleep(10);
   }
 };
@@ -279,12 +281,16 @@ TEST(Thread, StartJoinTerminate) {
 
   EndlessThread endless;
   ASSERT_TRUE(endless.Start());
+  // Ended only once it runs its loop: a thread killed while the system still
+  // starts it (loader lock held) can keep every later thread from starting.
+  ASSERT_TRUE(endless.entered.Wait(10000));
   endless.Terminate();
   EXPECT_FALSE(endless.IsRunning());
   EXPECT_EQ(0u, endless.Join());
   {
     EndlessThread dropped;
     ASSERT_TRUE(dropped.Start());
+    ASSERT_TRUE(dropped.entered.Wait(10000));
   }  // the destructor ends it
 }
 #endif
