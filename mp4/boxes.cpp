@@ -73,6 +73,24 @@ void MediaHandlerReferenceBox::InitMetadataHandler() {
   name.assign({0, 0});
 }
 
+MetaBox* NewMetaBox(FourCC handlerType) {
+  MetaBox* meta = new (std::nothrow) MetaBox();
+  MediaHandlerReferenceBox* hdlr = new (std::nothrow) MediaHandlerReferenceBox();
+  if (!meta || !hdlr) {
+    delete meta;
+    delete hdlr;
+    return nullptr;
+  }
+  if (handlerType == FourCC(FCC("mdir"))) {
+    hdlr->InitMetadataHandler();
+  } else {
+    hdlr->handlerType = handlerType;
+    hdlr->name.assign(1, 0);
+  }
+  meta->AddChild(hdlr);
+  return meta;
+}
+
 uint64_t TimeToSampleBox::GetTotalDuration() const {
   uint64_t total = 0;
   for (const TimeToSampleEntry& e : entries) total += uint64_t(e.sampleCount) * e.sampleDelta;

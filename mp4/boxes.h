@@ -377,6 +377,10 @@ class MetaBox : public FullBox<FCC("meta")>, public ChildBoxes {
   FILEUTIL_ACCEPT
 };
 
+// A new meta box holding its handler box: the item list's handler for 'mdir',
+// else the given type with an empty name. Null when memory runs out.
+MetaBox* NewMetaBox(FourCC handlerType);
+
 class RecordingYearBox : public FullBox<FCC("yrrc")> {
  public:
   ByteVector payload;

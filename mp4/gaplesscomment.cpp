@@ -58,15 +58,8 @@ bool PutGaplessComment(BoxList& boxes, uint64_t priming, uint64_t padding, uint6
   for (IBox* box : udta->Children())
     if (MetaBox* m = dynamic_cast<MetaBox*>(box)) meta = m;
   if (!meta) {
-    meta = new (std::nothrow) MetaBox();
-    MediaHandlerReferenceBox* hdlr = new (std::nothrow) MediaHandlerReferenceBox();
-    if (!meta || !hdlr) {
-      delete meta;
-      delete hdlr;
-      return false;
-    }
-    hdlr->InitMetadataHandler();
-    meta->AddChild(hdlr);
+    meta = NewMetaBox(FourCC(FCC("mdir")));
+    if (!meta) return false;
     udta->AddChild(meta);
   }
   IlstBox* ilst = FindOrAdd<IlstBox>(*meta);

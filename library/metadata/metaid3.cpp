@@ -168,17 +168,11 @@ bool PutId3v2MetaData::Apply() {
     for (IBox* child : moov->Children())
       if (IsId3Meta(child)) meta = static_cast<MetaBox*>(child);
     if (!meta) {
-      meta = new (std::nothrow) MetaBox();
-      MediaHandlerReferenceBox* hdlr = new (std::nothrow) MediaHandlerReferenceBox();
-      if (!meta || !hdlr) {
-        delete meta;
-        delete hdlr;
+      meta = NewMetaBox(FourCC(FCC("ID32")));
+      if (!meta) {
         delete tag;
         return false;
       }
-      hdlr->handlerType = FourCC(FCC("ID32"));
-      hdlr->name.assign(1, 0);
-      meta->AddChild(hdlr);
       moov->AddChild(meta);
     }
     id3 = new (std::nothrow) ID3v2MetaBox();

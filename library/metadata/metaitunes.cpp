@@ -55,13 +55,9 @@ bool PutiTunesMetaData::WriteInto(MoovBox& moov) {
     }
   }
 
-  MetaBox* meta = new (std::nothrow) MetaBox();
+  MetaBox* meta = NewMetaBox(FourCC(FCC("mdir")));
   if (!meta) return false;
   udta->AddChild(meta);
-  MediaHandlerReferenceBox* hdlr = new (std::nothrow) MediaHandlerReferenceBox();
-  if (!hdlr) return false;
-  hdlr->InitMetadataHandler();
-  meta->AddChild(hdlr);
   IlstBox* ilst = new (std::nothrow) IlstBox();
   if (!ilst) return false;
   meta->AddChild(ilst);
