@@ -476,10 +476,7 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
     double qRatio = std::max(0.0, noiseShare - 0.7 * patchNoise) / std::max(0.02, 1.0 - noiseShare);
     if (hfEnergy <= 64.0) qRatio = 0.0;
     c.noiseQ[q] = qRatio;
-    // With parametric stereo (subband input) inverse filtering stays off:
-    // ffmpeg's decode and ours of such streams part (down to 27 dB) as soon
-    // as it is on, and agree (above 100 dB) with it off.
-    c.invf[q] = e->qmfRe ? 0 : invf[q];
+    c.invf[q] = invf[q];
   }
   // The envelope of each noise band is raised for its inverse filtering.
   for (int env = 0; env < g.numEnv; ++env) {
