@@ -68,6 +68,8 @@ struct SbrDecoder {
   SbrChannelDec* ch[2] = {nullptr, nullptr};
   float work[4096] = {};
   PsDec* ps = nullptr;
+  float keepRe[SBR_HF_ADJ][QMF_CHANNELS] = {};  // mono slots the stereo step overwrites
+  float keepIm[SBR_HF_ADJ][QMF_CHANNELS] = {};
   int coreRate = 0;
   int coreFrameLength = 0;
 };
@@ -352,6 +354,15 @@ int sbrDecoderApply(SbrDecoder* d, const SbrElementRecord* rec, float* timeData,
   *psApplied = 0;
   int outChannels = channels;
   if (psOn) {
+    // The stereo output replaces the mono slots in place, but the frame's last
+    // SBR_HF_ADJ output slots are also the next frame's first history slots,
+    // which the transposer's prediction and covariance read as the core's
+    // analysis: keep them as they are before the stereo step.
+    SbrChannelDec* m = d->ch[0];
+    for (int i = 0; i < SBR_HF_ADJ; i++) {
+      std::memcpy(d->keepRe[i], m->re[m->slotsPerFrame + i], sizeof d->keepRe[i]);
+      std::memcpy(d->keepIm[i], m->im[m->slotsPerFrame + i], sizeof d->keepIm[i]);
+    }
     psApply(d->ps, !psData, d->ch[0]->re, d->ch[0]->im, d->ch[1]->re, d->ch[1]->im, SBR_HF_ADJ);
     *psApplied = psData;
     outChannels = 2;
@@ -382,6 +393,13 @@ int sbrDecoderApply(SbrDecoder* d, const SbrElementRecord* rec, float* timeData,
     for (int c = 0; c < outChannels; c++) {
       synthesise(d->ch[c], d->work);
       for (int i = 0; i < ofl; i++) timeData[i * outChannels + c] = d->work[i];
+    }
+  }
+  if (psOn) {
+    SbrChannelDec* m = d->ch[0];
+    for (int i = 0; i < SBR_HF_ADJ; i++) {
+      std::memcpy(m->re[m->slotsPerFrame + i], d->keepRe[i], sizeof d->keepRe[i]);
+      std::memcpy(m->im[m->slotsPerFrame + i], d->keepIm[i], sizeof d->keepIm[i]);
     }
   }
   for (int c = 0; c < channels; c++) shiftOverlap(d->ch[c]);

@@ -195,7 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"heaac", 2, 16000, 2, false, 0}, Case{"heaac_aot29", 2, 16000, 2, false, 0},
                       Case{"heaac_implicit", 2, 16000, 2, true, 0}, Case{"heaac-3frame_remux", 2, 48000, 2, true, 0},
                       Case{"truncated_remux", 2, 44100, 2, true, 0},
-                      Case{"count-deutsch-audio", 1, 22050, 1, false, kAnyShift}),
+                      Case{"count-deutsch-audio", 1, 22050, 1, false, kAnyShift},
+                      // Parametric stereo with inverse filtering: the stereo step
+                      // must not feed the next frame's high-band prediction.
+                      Case{"ps_invf", 2, 44100, 2, false, 0}),
     [](const ::testing::TestParamInfo<Case>& info) {
       std::string n = info.param.base;
       for (char& ch : n)

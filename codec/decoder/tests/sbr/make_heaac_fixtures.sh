@@ -9,11 +9,17 @@ require_tool ffmpeg
 out="$1/sbrdec"
 mkdir -p "$out"
 vec="${2:-$(dirname "$0")/../../../../../shared}/vectors/mp4"
+here="$(dirname "$0")"
+# Our own HE-AAC v2 stream (a second of partly correlated pink noise through
+# aacenc at preset 13, remuxed without the writer's padding): parametric
+# stereo with inverse filtering on in the high band.
+cp "$here/data/ps_invf.m4a" "$out/ps_invf.m4a"
+/usr/bin/python3 "$here/extract_au.py" "$out/ps_invf.m4a" "$out/ps_invf"
+ffmpeg -nostdin -v error -y -ignore_editlist 1 -i "$out/ps_invf.m4a" -f f32le "$out/ps_invf.ref.f32"
 if [ ! -f "$vec/heaac.mp4" ]; then
   echo "vectors not found; skipping" >&2
   exit 0
 fi
-here="$(dirname "$0")"
 /usr/bin/python3 - "$vec/heaac.mp4" "$out" <<'PY'
 import sys
 d = open(sys.argv[1], 'rb').read()

@@ -351,14 +351,29 @@ int sourceBand(const SbrEncoder* e, int k) {
   return lowStart + (k - k0) % width;
 }
 
-// Missing harmonics: a high band whose energy sits in one steady sinusoid
-// that the copied low band does not bring gets a sinusoid of its own from the
-// decoder (at the band's middle QMF band). A band keeps its sinusoid while
-// the tone lasts somewhat less clearly, so it does not flicker.
-void findHarmonics(const SbrEncoder* e, Channel& c) {
+// Missing harmonics, from the predictor's tonality quotas of the frame's
+// estimates (two of 14 slots each). Per high band, the quota of the original
+// at its most tonal QMF band is held against the most tonal QMF band that
+// the decoder's patch copies into the band: a sinusoid the copy does not
+// bring shows as an original far more predictable than its copy. A new
+// sinusoid needs that margin in every estimate from the frame's transient on
+// (a tone that starts within the frame is taken in the next one, whole); a
+// band that has one keeps it at smaller margins while the tone lasts, so it
+// does not flicker. The band must also hold its energy in the one tone
+// (its peak QMF band and the leakage beside it), and be loud enough to
+// matter.
+constexpr double kToneQuotaNew = 40.0;   // about 16 dB of prediction gain
+constexpr double kToneQuotaKeep = 10.0;
+constexpr double kToneMarginNew = 8.0;   // original over copy
+constexpr double kToneMarginKeep = 2.5;
+
+void findHarmonics(const SbrEncoder* e, Channel& c, bool transient, int at) {
   c.anyHarmonic = 0;
-  const int lowStart = sourceBand(e, e->s.k0);
-  const double lowMean = meanEnergy(c, 0, kSbrEncSlots, lowStart, e->s.k0);
+  const TonCorrState* t = c.tonality;
+  const int epf = t->estimatesPerFrame;
+  // The estimates that lie after the transient (each spans 16 slots).
+  int firstEst = 0;
+  if (transient) firstEst = std::min(epf - 1, std::max(0, 2 * at) / t->estimateStep);
   for (int b = 0; b < e->s.nHigh; ++b) {
     const int k0 = e->high[b], k1 = e->high[b + 1];
     double total = 0, peak = 0;
@@ -374,13 +389,21 @@ void findHarmonics(const SbrEncoder* e, Channel& c) {
     if (kp + 1 < kBands) neighbours += meanEnergy(c, 0, kSbrEncSlots, kp + 1, kp + 2);
     const bool was = c.addHarmonic[b] != 0;
     const double share = total > 0 ? (peak + neighbours) / (total + neighbours) : 0.0;
-    const double ton = tonality(c, kp);
-    const int src = sourceBand(e, kp);
-    // The copy brings a tone of its own when its source QMF band holds one
-    // that stands out of the low band the decoder copies from.
-    const bool copyTonal = tonality(c, src) > 0.7 && meanEnergy(c, 0, kSbrEncSlots, src, src + 1) > 4.0 * lowMean;
+    const double needQuota = was ? kToneQuotaKeep : kToneQuotaNew;
+    const double needMargin = was ? kToneMarginKeep : kToneMarginNew;
+    bool missing = true;
+    for (int l = was ? 0 : firstEst; l < epf && missing; ++l) {
+      const float* q = t->quotaMatrix[t->startIndexMatrix + l];
+      double orig = 0, copy = 0;
+      for (int k = k0; k < k1; ++k) {
+        orig = std::max(orig, static_cast<double>(q[k]));
+        const int src = t->indexVector[k];
+        if (src >= 0) copy = std::max(copy, static_cast<double>(q[src]));
+      }
+      missing = orig > needQuota && orig > needMargin * (copy + 1.0);
+    }
     const bool loud = peak > 64.0 * 256.0;
-    const bool on = loud && ton > (was ? 0.6 : 0.8) && share > (was ? 0.5 : 0.7) && !copyTonal;
+    const bool on = loud && missing && share > (was ? 0.5 : 0.7);
     c.addHarmonic[b] = on ? 1 : 0;
     c.harmonicPeak[b] = kp;
     if (on) c.anyHarmonic = 1;
@@ -439,7 +462,7 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
   float levels[kMaxNoise];
   int32_t mhFrame = 0, mhFurther = 0, mhBands[kMaxSfb];
   tonCorrExtractFrame(c.tonality, invf, levels, &mhFrame, mhBands, &mhFurther, &info, tran, 0, e->s.nHigh, 1, 0);
-  findHarmonics(e, c);
+  findHarmonics(e, c, transient, at);
   assignTones(e, c);
   c.anyHarmonic = 0;
   for (int b = 0; b < e->s.nHigh; ++b) c.anyHarmonic |= c.addHarmonic[b];
@@ -476,10 +499,7 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
     double qRatio = std::max(0.0, noiseShare - 0.7 * patchNoise) / std::max(0.02, 1.0 - noiseShare);
     if (hfEnergy <= 64.0) qRatio = 0.0;
     c.noiseQ[q] = qRatio;
-    // With parametric stereo (subband input) inverse filtering stays off:
-    // ffmpeg's decode and ours of such streams part (down to 27 dB) as soon
-    // as it is on, and agree (above 100 dB) with it off.
-    c.invf[q] = e->qmfRe ? 0 : invf[q];
+    c.invf[q] = invf[q];
   }
   // The envelope of each noise band is raised for its inverse filtering.
   for (int env = 0; env < g.numEnv; ++env) {
