@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "kvnanotime.h"
 #include "kvnumtext.h"
 #include "kvprintf.h"
 #include "kvtextlocale.h"
@@ -149,17 +150,12 @@ int LastFieldDigits(const wchar_t* text) {
   return d;
 }
 
-LONGLONG RoundToNano(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 9.2e18) return 0x7FFFFFFFFFFFFFFFLL;
-  if (v <= -9.2e18) return static_cast<LONGLONG>(0x8000000000000000ULL);
-  return static_cast<LONGLONG>(std::floor(v + 0.5));
-}
+LONGLONG RoundToNano(double v) { return KvRoundToInteger(v); }
 
 }  // namespace
 
 extern "C" LONGLONG KVAPI KvNanoTimeToSamples(LONGLONG time, DWORD rate) {
-  return RoundToNano(static_cast<double>(time) / kNanoPerSecond * rate);
+  return KvNanoToSamples(time, rate);
 }
 
 extern "C" LONGLONG KVAPI KvSamplesToNanoTime(LONGLONG samples, DWORD rate) {

@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
 #include "kverror.h"
 #include "kvfileio.h"
+#include "kvfiolist.h"
 #include "kvpath.h"
 #include "kvprofile.h"
 #include "kvstr.h"
@@ -90,28 +92,6 @@ struct CachePlace {
     PathRemoveFileSpecW(folder);
   }
 };
-
-// Normalises an extension list: ";"-separated tokens with blanks trimmed,
-// empty tokens dropped.
-void NormaliseExtensionList(const wchar_t* text, wchar_t* out, int cch) {
-  int n = 0;
-  out[0] = 0;
-  const wchar_t* p = text;
-  while (p && *p) {
-    while (*p == L' ' || *p == L'\t') ++p;
-    const wchar_t* start = p;
-    while (*p && *p != L';') ++p;
-    const wchar_t* end = p;
-    while (end > start && (end[-1] == L' ' || end[-1] == L'\t')) --end;
-    int len = static_cast<int>(end - start);
-    if (len > 0) {
-      if (n > 0 && n + 1 < cch) out[n++] = L';';
-      for (int i = 0; i < len && n + 1 < cch; ++i) out[n++] = start[i];
-      out[n] = 0;
-    }
-    if (*p == L';') ++p;
-  }
-}
 
 }  // namespace
 
@@ -621,12 +601,14 @@ HRESULT KvFio_LoadPluginModule(KvFioPluginRecord* record, const GUID* classId, R
     if (!record->module && record->preloadModules) {
       wchar_t names[1024];
       KvStrCpyNLen(names, record->preloadModules, 1024);
-      for (wchar_t* token = names; token && *token && SUCCEEDED(hr);) {
-        wchar_t* next = wcschr(token, L';');
-        if (next) *next++ = 0;
-        while (*token == L' ') ++token;
-        if (*token && !LoadLibraryW(token)) hr = KvErrorHandler_TranslateWin32Error(GetLastError());
-        token = next;
+      kvfiolist::Tokens modules(names, kvfiolist::kLeadingSpaces);
+      const wchar_t* start;
+      int length;
+      while (SUCCEEDED(hr) && modules.Next(&start, &length)) {
+        wchar_t name[1024];
+        memcpy(name, start, length * sizeof(wchar_t));
+        name[length] = 0;
+        if (!LoadLibraryW(name)) hr = KvErrorHandler_TranslateWin32Error(GetLastError());
       }
     }
     if (SUCCEEDED(hr) && !record->module) {
@@ -842,7 +824,7 @@ HRESULT LoadEntry(KvFioPluginRecord* record, KvFioClassEntry* entry, IKvDizuVOMa
     if (SUCCEEDED(face->GetInfoTexts(kInfoTextIds, 3, texts))) {
       if (!entry->extensions && texts[0]) {
         wchar_t list[1024];
-        NormaliseExtensionList(texts[0], list, 1024);
+        kvfiolist::Normalise(texts[0], list, 1024);
         KvFio_SetText(&entry->extensions, list);
       }
       if (!record->dialogName && texts[1]) KvFio_SetText(&record->dialogName, texts[1]);

@@ -7,6 +7,7 @@
 
 #include "kvcomobject.h"
 #include "kverror.h"
+#include "kvfiolist.h"
 #include "kvfiomanager.h"
 #include "kvfioplugin.h"
 
@@ -64,35 +65,8 @@ bool Visible(const KVFIO_FILTER_ENTRY* e) { return !(e->flags & (KVFIO_FILTER_HI
 // One entry's description and patterns make a dialog pair.
 bool HasPair(const KVFIO_FILTER_ENTRY* e) { return e->description && e->patterns && e->patterns[0]; }
 
-// Walks the non-empty ';'-separated tokens of a pattern text.
-struct Tokens {
-  const wchar_t* p;
-  explicit Tokens(const wchar_t* s) : p(s ? s : L"") {}
-  bool Next(const wchar_t** start, int* len) {
-    while (*p == L';') ++p;
-    if (!*p) return false;
-    *start = p;
-    while (*p && *p != L';') ++p;
-    *len = static_cast<int>(p - *start);
-    return true;
-  }
-};
-
-DWORD CountTokens(const wchar_t* s) {
-  Tokens t(s);
-  const wchar_t* a;
-  int n;
-  DWORD c = 0;
-  while (t.Next(&a, &n)) ++c;
-  return c;
-}
-
-bool TokenAt(const wchar_t* s, DWORD index, const wchar_t** a, int* n) {
-  Tokens t(s);
-  for (DWORD i = 0; t.Next(a, n); ++i)
-    if (i == index) return true;
-  return false;
-}
+using kvfiolist::CountTokens;
+using kvfiolist::TokenAt;
 
 bool Contains(const wchar_t* a, int n, const wchar_t* what) {
   int w = lstrlenW(what);
@@ -746,19 +720,14 @@ HRESULT KVAPI KvFio_BuildUniqueExtensionList(tKVLIST* out, IKvFioFilterBuilder2*
     hr = builder->GetEntry(info, i);
     if (FAILED(hr)) break;
     if (!info->patterns[0] || (info->flags & (KVFIO_FILTER_HIDDEN | KVFIO_FILTER_MARKED))) continue;
-    Tokens t(info->patterns);
+    kvfiolist::Tokens t(info->patterns, kvfiolist::kKeepBlanks);
     const wchar_t* a;
     int k;
     while (t.Next(&a, &k)) {
-      if (Contains(a, k, L"*.*") || Contains(a, k, L"?")) continue;
-      if (*a == L'*') {
-        ++a;
-        --k;
-      }
-      if (k <= 0) continue;
+      // A token whose extension does not fit the item is skipped.
       wchar_t item[261];
-      memcpy(item, a, k * sizeof(wchar_t));
-      item[k] = 0;
+      if (!kvfiolist::PatternExtension(a, k, item, 261)) continue;
+      k = lstrlenW(item);
       if (KvList_FindSortedItemRange(out, item, 0, out->count, CompareText) >= 0) continue;
       int at = KvList_FindSortedInsertIndexRange(out, item, 0, out->count, CompareText);
       hr = KvList_AllocAndInsertItem(out, item, (k + 1) * sizeof(wchar_t), at, nullptr);

@@ -12,6 +12,7 @@
 #include "kvcomobject.h"
 #include "kverror.h"
 #include "kvfiodiscovery.h"
+#include "kvfiolist.h"
 #include "kvfileid.h"
 #include "kvblanket.h"
 #include "kvsurrogate.h"
@@ -109,35 +110,6 @@ void NormaliseExtension(const wchar_t* ext, wchar_t* out, int cch) {
   CharUpperW(out);
   if (wcslen(out) >= 5 && wcsncmp(out, L"KVAP", 4) == 0 && out[4] >= L'0' && out[4] <= L'9')
     KvStrCpyNLen(out, L"W64", cch);
-}
-
-// True when the ";"-separated list holds `ext` as a whole token (each token
-// stripped of a leading "*.").
-bool ListHoldsExtension(const wchar_t* list, const wchar_t* ext) {
-  if (!list) return false;
-  wchar_t token[260];
-  const wchar_t* p = list;
-  while (*p) {
-    const wchar_t* start = p;
-    while (*p && *p != L';') ++p;
-    int len = static_cast<int>(p - start);
-    if (*p) ++p;
-    while (len > 0 && *start == L' ') {
-      ++start;
-      --len;
-    }
-    if (len >= 2 && start[0] == L'*' && start[1] == L'.') {
-      start += 2;
-      len -= 2;
-    }
-    if (len <= 0 || len >= 260) continue;
-    memcpy(token, start, len * sizeof(wchar_t));
-    token[len] = 0;
-    while (len > 0 && token[len - 1] == L' ') token[--len] = 0;
-    CharUpperW(token);
-    if (wcscmp(token, ext) == 0) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -423,7 +395,7 @@ HRESULT CKvDizuVOManager::FindByExtension(bool renderer, IUnknown** out, const w
   for (int i = start; i < static_cast<int>(e->GetCount()); ++i) {
     KvFioPluginRecord* r = e->RecordAt(i);
     KvFioClassEntry* entry = renderer ? &r->renderer : &r->reader;
-    if (!ListHoldsExtension(entry->extensions, wanted)) continue;
+    if (!kvfiolist::HoldsExtension(entry->extensions, wanted)) continue;
     if (FAILED(LoadClassObject(r, renderer)) || !entry->classObject) continue;
     HRESULT hr = entry->classObject->QueryInterface(renderer ? IID_IKvRenderFileClass : IID_IKvReadFileClass,
                                                     reinterpret_cast<void**>(out));

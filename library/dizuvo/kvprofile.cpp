@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "kverror.h"
+#include "kvfiolist.h"
 #include "kvpath.h"
 #include "kvstr.h"
 
@@ -21,12 +22,6 @@ HRESULT LastWriteError() {
   return SUCCEEDED(hr) ? E_FAIL : hr;
 }
 
-bool ParseGuid(const wchar_t* text, GUID* out) {
-  // Only registry forms are taken: CLSIDFromString would also look up
-  // program ids in the registry.
-  if (!text || text[0] != L'{' || KvStrLen(text) != 38) return false;
-  return SUCCEEDED(CLSIDFromString(const_cast<LPOLESTR>(text), out));
-}
 
 }  // namespace
 
@@ -65,7 +60,7 @@ int CKvProfile::GetGUID(const wchar_t* key, GUID* ids, int max) {
   if (key) {
     wchar_t value[kValueChars];
     GetPrivateProfileStringW(section_, key, L"", value, kValueChars, path_);
-    if (ParseGuid(value, &ids[0])) found = 1;
+    if (kvfiolist::ParseGuid(value, &ids[0])) found = 1;
     return found;
   }
   // The key names, each terminated, the list ending with an empty name.
@@ -73,8 +68,11 @@ int CKvProfile::GetGUID(const wchar_t* key, GUID* ids, int max) {
   GetPrivateProfileStringW(section_, nullptr, L"", names, kKeyNamesChars, path_);
   names[kKeyNamesChars] = 0;
   names[kKeyNamesChars + 1] = 0;
-  for (const wchar_t* p = names; *p && found < max; p += KvStrLen(p) + 1)
-    if (ParseGuid(p, &ids[found])) ++found;
+  size_t cursor = 0;
+  const wchar_t* name;
+  size_t length;
+  while (found < max && kvfiolist::NextKeyName(names, kKeyNamesChars + 2, &cursor, &name, &length))
+    if (kvfiolist::ParseGuid(name, &ids[found])) ++found;
   return found;
 }
 

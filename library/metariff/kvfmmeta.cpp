@@ -1,7 +1,7 @@
-// Metadata chunks in RIFF-family files and sidecar files: the kinds and
-// their GUIDs, the probe of a reader's streams, the deletion of stale
-// chunks, the sidecar files, the chunk frame and the dispatcher over the
-// reader's streams. The payload of each kind is written by kvmetachunks.cpp.
+// Metadata chunks in RIFF-family files and sidecar files: the probe of a
+// reader's streams, the sidecar files and the dispatcher over the reader's
+// streams. The kinds, the deletion of stale chunks and the chunk frame are in
+// kvmetaframe.cpp; the payload of each kind is written by kvmetachunks.cpp.
 #include "kvfmmeta.h"
 
 #include <string.h>
@@ -21,51 +21,6 @@ constexpr DWORD Four(const char (&s)[5]) { return KVRIFF_FOURCC(s[0], s[1], s[2]
 const DWORD kFormKvpl = Four("KVPL");
 const DWORD kKvpi = Four("KVPI");
 const long kMaxPath = 260;
-// Deleting one id again and again ends here at the latest (a display list
-// has a "DISP" chunk per item; a damaged file cannot make it loop).
-const int kMaxRepeats = 256;
-
-struct KindGuid {
-  KVFIO_TYPESOFMETADATA kind;
-  const GUID* guid;
-};
-
-const KindGuid kKinds[] = {
-    {KVFIO_META_SUMMARY, &KVFIO_METAGUID_SUMMARY}, {KVFIO_META_TYPE2, &KVFIO_METAGUID_TYPE2},
-    {KVFIO_META_MARKERS, &KVFIO_METAGUID_MARKERS}, {KVFIO_META_SCOT, &KVFIO_METAGUID_SCOT},
-    {KVFIO_META_PLAYLIST, &KVFIO_METAGUID_PLAYLIST}, {KVFIO_META_TLST, &KVFIO_METAGUID_TLST},
-    {KVFIO_META_DISPLAY, &KVFIO_METAGUID_DISPLAY}, {KVFIO_META_SAMPLER, &KVFIO_METAGUID_SAMPLER},
-    {KVFIO_META_RAW, &KVFIO_METAGUID_RAW},         {KVFIO_META_STR2, &KVFIO_METAGUID_STR2},
-    {KVFIO_META_BMRK, &KVFIO_METAGUID_BMRK},       {KVFIO_META_DTBT, &KVFIO_METAGUID_DTBT},
-    {KVFIO_META_KV03, &KVFIO_METAGUID_KV03},       {KVFIO_META_PICTURES, &KVFIO_METAGUID_PICTURES},
-    {KVFIO_META_KV04, &KVFIO_METAGUID_KV04},       {KVFIO_META_BMPI, &KVFIO_METAGUID_BMPI},
-    {KVFIO_META_BMPM, &KVFIO_METAGUID_BMPM},
-};
-
-// The RIFF deletion table, in the order it is walked.
-struct RiffRow {
-  KVFIO_TYPESOFMETADATA kind;
-  DWORD id;
-  BOOL isList;
-};
-const RiffRow kRiffRows[] = {
-    {KVFIO_META_SUMMARY, Four("INFO"), TRUE}, {KVFIO_META_MARKERS, Four("cue "), FALSE},
-    {KVFIO_META_MARKERS, Four("adtl"), TRUE}, {KVFIO_META_MARKERS, Four("kv01"), FALSE},
-    {KVFIO_META_KV04, Four("kv04"), FALSE},   {KVFIO_META_SCOT, Four("scot"), FALSE},
-    {KVFIO_META_PLAYLIST, Four("plst"), FALSE}, {KVFIO_META_PLAYLIST, Four("kv02"), FALSE},
-    {KVFIO_META_TLST, Four("tlst"), FALSE},   {KVFIO_META_DISPLAY, Four("DISP"), FALSE},
-    {KVFIO_META_SAMPLER, Four("smpl"), FALSE}, {KVFIO_META_STR2, Four("str2"), FALSE},
-    {KVFIO_META_BMRK, Four("bmrk"), FALSE},   {KVFIO_META_DTBT, Four("dtbt"), FALSE},
-    {KVFIO_META_PICTURES, Four("pic "), TRUE}, {KVFIO_META_BMPI, Four("bmpi"), FALSE},
-    {KVFIO_META_BMPM, Four("bmpm"), FALSE},
-};
-
-// The 64-bit RIFF deletion table: one GUID chunk per kind.
-const KVFIO_TYPESOFMETADATA kRiff64Rows[] = {
-    KVFIO_META_SUMMARY, KVFIO_META_TYPE2, KVFIO_META_MARKERS, KVFIO_META_KV04, KVFIO_META_SCOT,
-    KVFIO_META_PLAYLIST, KVFIO_META_TLST, KVFIO_META_DISPLAY, KVFIO_META_SAMPLER, KVFIO_META_STR2,
-    KVFIO_META_BMRK, KVFIO_META_DTBT, KVFIO_META_PICTURES, KVFIO_META_BMPI, KVFIO_META_BMPM,
-};
 
 HANDLE OpenFile(const wchar_t* path, bool write, DWORD disposition) {
   return CreateFileW(path, GENERIC_READ | (write ? GENERIC_WRITE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -74,49 +29,9 @@ HANDLE OpenFile(const wchar_t* path, bool write, DWORD disposition) {
 
 HRESULT LastError() { return KvErrorHandler_TranslateWin32Error(GetLastError()); }
 
-bool Seek(HANDLE file, int64_t pos) { return KvSetFilePointer(file, pos, FILE_BEGIN) == pos; }
-
-uint64_t FileLength(HANDLE file) {
-  LARGE_INTEGER n;
-  return GetFileSizeEx(file, &n) ? static_cast<uint64_t>(n.QuadPart) : 0;
-}
-
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
   DWORD put = 0;
   return size == 0 || (WriteFile(file, data, size, &put, nullptr) && put == size);
-}
-
-bool ReadAll(HANDLE file, void* data, DWORD size) {
-  DWORD got = 0;
-  return ReadFile(file, data, size, &got, nullptr) && got == size;
-}
-
-// Deletes every top-level chunk with the id (absent is fine).
-HRESULT DeleteAll(HANDLE file, DWORD id, BOOL isList) {
-  for (int i = 0; i < kMaxRepeats; ++i) {
-    HRESULT hr = riff_DeleteChunk(file, id, nullptr, isList);
-    if (hr == KV_E_NOTFOUND) return S_OK;
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT DeleteAll64(HANDLE file, const GUID& id) {
-  for (int i = 0; i < kMaxRepeats; ++i) {
-    HRESULT hr = riff64_DeleteChunk(file, id, nullptr);
-    if (hr == KV_E_NOTFOUND) return S_OK;
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT DeleteAllIff(HANDLE file, DWORD id) {
-  for (int i = 0; i < kMaxRepeats; ++i) {
-    HRESULT hr = iff_DeleteChunk(file, id, nullptr);
-    if (hr == KV_E_NOTFOUND) return S_OK;
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
 }
 
 // Calls visit(stream, header kind, item count) for each generic stream of the
@@ -165,16 +80,12 @@ bool LegacyHasItems(IStream* stream) {
          SUCCEEDED(KvMetaChunks_Read(stream, header, sizeof(header))) && header[2] > 0;
 }
 
-bool IsAiff(HANDLE file) {
-  DWORD formSize = 0;
-  return iff_IsAIFFFile(file, &formSize) != FALSE;
-}
-
 HRESULT WriteChunksOf(HANDLE file, unsigned long rate, IKvReadMeta* meta, KVFIO_TYPESOFMETADATA kinds,
                       bool riff64) {
   if (!meta) return S_OK;
   // An AIFF file takes only its own instrument and markers.
-  if (!riff64 && IsAiff(file)) kinds &= KVFIO_META_AIFFINST;
+  DWORD formSize = 0;
+  if (!riff64 && iff_IsAIFFFile(file, &formSize)) kinds &= KVFIO_META_AIFFINST;
   HRESULT hr = KvFMMeta_WriteGenericStreams(file, meta, &kinds, riff64 ? TRUE : FALSE);
   if (FAILED(hr)) return hr;
   if (kinds & KVFIO_META_MARKERS) {
@@ -266,21 +177,6 @@ HRESULT Update(const wchar_t* path, unsigned long rate, IKvReadMeta* meta, KVFIO
 
 }  // namespace
 
-// ---- kinds ----
-
-KVFIO_TYPESOFMETADATA KvFMMeta_KindFromGuid(const GUID& guid) {
-  for (const KindGuid& k : kKinds)
-    if (IsEqualGUID(guid, *k.guid)) return k.kind;
-  return 0;
-}
-
-const GUID* KvFMMeta_GuidFromKind(KVFIO_TYPESOFMETADATA kind) {
-  if (kind == KVFIO_META_AIFFINST) kind = KVFIO_META_SAMPLER;
-  for (const KindGuid& k : kKinds)
-    if (k.kind == kind) return k.guid;
-  return nullptr;
-}
-
 KVFIO_TYPESOFMETADATA KvFMMeta_ProbeKinds(IKvReadMeta* meta, KVFIO_TYPESOFMETADATA wanted, BOOL acceptEmpty) {
   if (!meta || !wanted) return 0;
   KVFIO_TYPESOFMETADATA found = 0;
@@ -307,32 +203,6 @@ KVFIO_TYPESOFMETADATA KvFMMeta_ProbeKinds(IKvReadMeta* meta, KVFIO_TYPESOFMETADA
     stream->Release();
   }
   return found;
-}
-
-// ---- deletion ----
-
-HRESULT KvFMMeta_DeleteChunksOfKinds(HANDLE file, KVFIO_TYPESOFMETADATA kinds) {
-  // An AIFF file has only its own instrument and markers to lose.
-  if (IsAiff(file)) {
-    if (!(kinds & KVFIO_META_AIFFINST)) return S_OK;
-    HRESULT hr = DeleteAllIff(file, KVIFF_INST);
-    return SUCCEEDED(hr) ? DeleteAllIff(file, KVIFF_MARK) : hr;
-  }
-  for (const RiffRow& row : kRiffRows) {
-    if (!(kinds & row.kind)) continue;
-    HRESULT hr = DeleteAll(file, row.id, row.isList);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT KvFMMeta64_DeleteChunksOfKinds(HANDLE file, KVFIO_TYPESOFMETADATA kinds) {
-  for (KVFIO_TYPESOFMETADATA kind : kRiff64Rows) {
-    if (!(kinds & kind)) continue;
-    HRESULT hr = DeleteAll64(file, *KvFMMeta_GuidFromKind(kind));
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
 }
 
 HRESULT KvFMMeta_DeleteRawChunks(HANDLE file, IKvReadMeta* meta) {
@@ -391,65 +261,6 @@ HRESULT KvFMMeta64_WriteChunks(HANDLE file, unsigned long rate, IKvReadMeta* met
   return WriteChunksOf(file, rate, meta, kinds, true);
 }
 
-// ---- the chunk frame ----
-
-HRESULT KvFMMeta_BeginChunk(HANDLE file, DWORD id, int64_t* sizePos) {
-  DWORD content = 0, form = 0;
-  if (!Seek(file, 0)) return KV_E_READ;
-  HRESULT hr = riff_ReadFileID(file, &content, &form);
-  if (FAILED(hr)) return hr;
-  // The end of the RIFF content; a size that claims more than the file
-  // holds would leave a gap of undefined bytes before the chunk.
-  uint64_t end = static_cast<uint64_t>(content) + 12;
-  if (end > FileLength(file)) return KV_E_BADLENGTH;
-  if (!Seek(file, static_cast<int64_t>(end))) return KV_E_WRITE;
-  hr = riff_WriteChunkHeader(file, id, 0);
-  if (FAILED(hr)) return hr;
-  if (sizePos) *sizePos = static_cast<int64_t>(end) + 4;
-  return S_OK;
-}
-
-HRESULT KvFMMeta_EndChunk(HANDLE file, int64_t sizePos, DWORD size) {
-  if (size & 1) {
-    if (size == 0xFFFFFFFFu) return KV_E_TOOBIG;
-    BYTE zero = 0;
-    if (!WriteAll(file, &zero, 1)) return KV_E_WRITE;
-    ++size;
-  }
-  if (!Seek(file, sizePos) || !WriteAll(file, &size, 4)) return KV_E_WRITE;
-  HRESULT hr = riff_UpdateRIFFSize(file, static_cast<int64_t>(size) + 8);
-  if (FAILED(hr)) return hr;
-  Seek(file, sizePos + 4 + size);
-  return S_OK;
-}
-
-HRESULT KvFMMeta64_BeginChunk(HANDLE file, const GUID& id, int64_t* sizePos) {
-  uint64_t riffSize = 0;
-  GUID riff;
-  if (!Seek(file, 0) || !ReadAll(file, &riff, sizeof(riff)) || !ReadAll(file, &riffSize, 8))
-    return KV_E_READ;
-  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KV_E_NORIFF;
-  if (riffSize < 40 || riffSize > FileLength(file) || riffSize > static_cast<uint64_t>(INT64_MAX))
-    return KV_E_BADLENGTH;
-  if (!Seek(file, static_cast<int64_t>(riffSize))) return KV_E_WRITE;
-  uint64_t zero = 0;
-  if (!WriteAll(file, &id, sizeof(GUID)) || !WriteAll(file, &zero, 8)) return KV_E_WRITE;
-  if (sizePos) *sizePos = static_cast<int64_t>(riffSize) + 16;
-  return S_OK;
-}
-
-HRESULT KvFMMeta64_EndChunk(HANDLE file, int64_t sizePos, uint64_t size) {
-  static const BYTE zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  DWORD pad = static_cast<DWORD>((8 - (size & 7)) & 7);
-  if (!WriteAll(file, zeros, pad)) return KV_E_WRITE;
-  uint64_t total = size + pad + 24;
-  if (!Seek(file, sizePos) || !WriteAll(file, &total, 8)) return KV_E_WRITE;
-  HRESULT hr = riff64_UpdateRIFFSize(file, static_cast<int64_t>(total));
-  if (FAILED(hr)) return hr;
-  Seek(file, sizePos - 16 + static_cast<int64_t>(total));
-  return S_OK;
-}
-
 // ---- sidecar files ----
 
 HRESULT KVAPI KvFMMeta_CreateMetaName(const wchar_t* mediaPath, wchar_t* out, long cch, BOOL append) {
@@ -472,18 +283,12 @@ BOOL KVAPI KvFMMeta_IsMetaFile(const wchar_t* mediaPath, const wchar_t* sidecarP
   HANDLE file = OpenFile(sidecarPath, false, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   BOOL match = FALSE;
-  DWORD content = 0, form = 0, size = 0;
-  if (SUCCEEDED(riff_ReadFileID(file, &content, &form)) && form == kFormKvpl &&
-      SUCCEEDED(riff_FindChunkHeader(file, kKvpi, &size, &content))) {
-    char ansi[kMaxPath] = {};
-    DWORD n = size < kMaxPath - 1 ? size : kMaxPath - 1;
-    if (ReadAll(file, ansi, n)) {
-      ansi[n] = 0;
-      wchar_t wide[kMaxPath];
-      KvMultiByteToWide(wide, ansi, kMaxPath, static_cast<int>(strlen(ansi)), CP_ACP);
-      const wchar_t* name = KvGetFileNamePtrW(mediaPath);
-      match = lstrcmpW(wide, name ? name : mediaPath) == 0;
-    }
+  char ansi[kMaxPath] = {};
+  if (SUCCEEDED(KvFMMeta_ReadAttachedName(file, ansi, kMaxPath))) {
+    wchar_t wide[kMaxPath];
+    KvMultiByteToWide(wide, ansi, kMaxPath, static_cast<int>(strlen(ansi)), CP_ACP);
+    const wchar_t* name = KvGetFileNamePtrW(mediaPath);
+    match = lstrcmpW(wide, name ? name : mediaPath) == 0;
   }
   CloseHandle(file);
   return match;
@@ -545,7 +350,7 @@ HRESULT KVAPI KvFMMeta_ChangeAttachedFilename(const wchar_t* sidecarPath, const 
   if (!sidecarPath || !mediaPath) return E_FAIL;
   HANDLE file = OpenFile(sidecarPath, true, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return LastError();
-  HRESULT hr = DeleteAll(file, kKvpi, FALSE);
+  HRESULT hr = KvFMMeta_DeleteAll(file, kKvpi, FALSE);
   if (SUCCEEDED(hr)) hr = KvFMMeta_WriteAttachedFilename(file, mediaPath);
   CloseHandle(file);
   return hr;

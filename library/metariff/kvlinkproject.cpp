@@ -190,6 +190,9 @@ HRESULT CKvLinkProjectInfo::_AllocSetString(const WCHAR* text, WCHAR** field, DW
   WCHAR* p = static_cast<WCHAR*>(kvblock::Alloc(bytes));
   if (!p) return E_OUTOFMEMORY;
   memcpy(p, text, bytes);
+  // The new text replaces the old one, whose block is freed (the text may
+  // be the field's own, so only after the copy).
+  kvblock::Free(*field);
   *field = p;
   *size = bytes;
   m_flags |= bit;
@@ -220,12 +223,12 @@ HRESULT CKvLinkProjectInfo::SetCreatorAppWindowClassName(const WCHAR* text) {
 HRESULT CKvLinkProjectInfo::SetTemplateData(const void* data, DWORD size) {
   if (!data || size == 0) return E_INVALIDARG;
   void* p = kvblock::Alloc(size);
-  m_templateData = p;
-  if (!p) {
-    m_templateDataSize = 0;
-    return E_OUTOFMEMORY;
-  }
+  if (!p) return E_OUTOFMEMORY;
   memcpy(p, data, size);
+  // The copy replaces the old data, whose block is freed (the data may be
+  // the field's own, so only after the copy); a failed copy keeps the old.
+  kvblock::Free(m_templateData);
+  m_templateData = p;
   m_templateDataSize = size;
   m_flags |= KVLINK_TEMPLATEDATA;
   return S_OK;
@@ -234,12 +237,12 @@ HRESULT CKvLinkProjectInfo::SetTemplateData(const void* data, DWORD size) {
 HRESULT CKvLinkProjectInfo::SetAppTemplateData(const void* data, DWORD size) {
   if (!data || size == 0) return E_INVALIDARG;
   void* p = kvblock::Alloc(size);
-  m_appTemplateData = p;
-  if (!p) {
-    m_appTemplateDataSize = 0;
-    return E_OUTOFMEMORY;
-  }
+  if (!p) return E_OUTOFMEMORY;
   memcpy(p, data, size);
+  // The copy replaces the old data, whose block is freed (the data may be
+  // the field's own, so only after the copy); a failed copy keeps the old.
+  kvblock::Free(m_appTemplateData);
+  m_appTemplateData = p;
   m_appTemplateDataSize = size;
   m_flags |= KVLINK_APPTEMPLATEDATA;
   return S_OK;

@@ -112,8 +112,8 @@ class CKvLinkProjectInfo {
   void SetProjectDataToBuffer(void* buffer, DWORD size);
 
   // Setters: a copy of the text with its terminator (size in bytes) and the
-  // bit set; E_INVALIDARG for null, E_OUTOFMEMORY. They expect the field
-  // empty (a fresh record).
+  // bit set; E_INVALIDARG for null, E_OUTOFMEMORY (the old value kept). A
+  // value already there is replaced and its block freed.
   HRESULT SetProjectPath(const WCHAR* text);
   HRESULT SetCommandLine(const WCHAR* text);
   HRESULT SetTemplateName(const WCHAR* text);

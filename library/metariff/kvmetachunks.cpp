@@ -12,22 +12,29 @@
 
 #include "kvbyteorder.h"
 #include "kvdisplist.h"
+#include "kvguid.h"
 #include "kviff.h"
+#include "kvnanotime.h"
+#include "kvresult.h"
 #include "kvriff.h"
-#include "kvstr.h"
+#include "kvriff_io.h"
 #include "kvsummary.h"
-#include "kvtimetext.h"
 #include "kvwavfile.h"
+#include "kvwidetext.h"
 
 namespace {
 
 constexpr DWORD Four(const char (&s)[5]) { return KVRIFF_FOURCC(s[0], s[1], s[2], s[3]); }
 
+// RIFF chunks are named by their FourCC; the GUID is for 64-bit RIFF only.
+const GUID kNoGuid = {};
 const DWORD kPiece = 16384;
 const DWORD kKv04Parts = 4096;
 const DWORD kSummaryText64 = 2048;
 
 typedef std::vector<BYTE> Bytes;
+// Texts as the files hold them: 16-bit units.
+typedef std::basic_string<WCHAR> Text;
 
 // A payload being built, little-endian.
 struct Out {
@@ -70,17 +77,23 @@ uint64_t GetU64(const Bytes& b, size_t at) { return GetLE64(&b[at]); }
 
 bool Fits32(uint64_t v) { return v <= 0xFFFFFFFFull; }
 
-bool Seek(HANDLE file, int64_t pos) { return KvSetFilePointer(file, pos, FILE_BEGIN) == pos; }
-
-uint64_t FileLength(HANDLE file) {
-  LARGE_INTEGER n;
-  return GetFileSizeEx(file, &n) ? static_cast<uint64_t>(n.QuadPart) : 0;
+int64_t SaturatedAdd(int64_t a, int64_t b) {
+  if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+  if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+  return a + b;
 }
 
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  DWORD put = 0;
-  return size == 0 || (WriteFile(file, data, size, &put, nullptr) && put == size);
+int64_t SaturatedSub(int64_t a, int64_t b) {
+  if (b < 0 && a > INT64_MAX + b) return INT64_MAX;
+  if (b > 0 && a < INT64_MIN + b) return INT64_MIN;
+  return a - b;
 }
+
+bool Seek(HANDLE file, int64_t pos) { return pos >= 0 && kvriffio::SetPos(file, static_cast<uint64_t>(pos)); }
+
+uint64_t FileLength(HANDLE file) { return kvriffio::FileLength(file); }
+
+bool WriteAll(HANDLE file, const void* data, DWORD size) { return kvriffio::WriteAll(file, data, size); }
 
 // Exactly n bytes of the stream, read in pieces (a size from the stream
 // never allocates more than the stream really gives).
@@ -109,10 +122,10 @@ HRESULT ReadItem(IStream* stream, Bytes* payload) {
 }
 
 // A wide text of n bytes up to its first zero.
-std::wstring TextOf(const BYTE* p, DWORD bytes) {
-  std::wstring t;
+Text TextOf(const BYTE* p, DWORD bytes) {
+  Text t;
   for (DWORD i = 0; i + 1 < bytes; i += 2) {
-    wchar_t c = static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
+    WCHAR c = static_cast<WCHAR>(p[i] | (p[i + 1] << 8));
     if (!c) break;
     t += c;
   }
@@ -134,11 +147,8 @@ HRESULT RiffEnd(HANDLE file, int64_t* end) {
 HRESULT Riff64End(HANDLE file, int64_t* end) {
   GUID riff;
   uint64_t size = 0;
-  DWORD got = 0;
-  if (!Seek(file, 0) || !ReadFile(file, &riff, 16, &got, nullptr) || got != 16 ||
-      !ReadFile(file, &size, 8, &got, nullptr) || got != 8)
-    return KV_E_READ;
-  if (!IsEqualGUID(riff, KVRIFF64_RIFF)) return KV_E_NORIFF;
+  if (!Seek(file, 0) || !kvriffio::ReadAll(file, &riff, 16) || !kvriffio::ReadAll(file, &size, 8)) return KV_E_READ;
+  if (!KvGuidEquals(riff, KVRIFF64_RIFF)) return KV_E_NORIFF;
   if (size < 40 || size > FileLength(file)) return KV_E_BADLENGTH;
   *end = static_cast<int64_t>(size);
   return S_OK;
@@ -146,7 +156,7 @@ HRESULT Riff64End(HANDLE file, int64_t* end) {
 
 // Removes what a failed append left past the old end of the file.
 void CutBack(HANDLE file, int64_t start, uint64_t oldLength) {
-  if (static_cast<uint64_t>(start) >= oldLength && Seek(file, start)) SetEndOfFile(file);
+  if (static_cast<uint64_t>(start) >= oldLength && Seek(file, start)) kvfile::SetEnd(file);
 }
 
 // One whole chunk appended through the frame: a FourCC id in RIFF files, the
@@ -264,8 +274,8 @@ HRESULT PlayList(HANDLE file, IStream* stream, DWORD count, BOOL riff64) {
   if (riff64) return AppendChunk(file, TRUE, 0, KVFIO_METAGUID_PLAYLIST, all.b);
   // The count is that of the segments written.
   plst.PutU32(0, segments);
-  HRESULT hr = AppendChunk(file, FALSE, Four("plst"), GUID_NULL, plst.b);
-  if (SUCCEEDED(hr) && long64) hr = AppendChunk(file, FALSE, Four("kv02"), GUID_NULL, all.b);
+  HRESULT hr = AppendChunk(file, FALSE, Four("plst"), kNoGuid, plst.b);
+  if (SUCCEEDED(hr) && long64) hr = AppendChunk(file, FALSE, Four("kv02"), kNoGuid, all.b);
   return hr;
 }
 
@@ -438,7 +448,7 @@ HRESULT DisplayList(HANDLE file, IStream* stream, BOOL riff64) {
 
 struct SummaryText {
   DWORD id;
-  std::wstring text;
+  Text text;
 };
 
 // A summary item {u32, FourCC id, u32 text bytes} and its text, from a buffer.
@@ -494,7 +504,7 @@ struct Marker {
   DWORD cueId;
   int64_t position, length;  // in samples
   bool region;
-  std::wstring text;
+  Text text;
   bool Fits() const {
     return position >= 0 && length >= 0 && Fits32(static_cast<uint64_t>(position)) &&
            Fits32(static_cast<uint64_t>(length));
@@ -545,8 +555,8 @@ HRESULT WriteMarkers(HANDLE file, const std::vector<Marker>& markers, bool allow
   }
   // The count is that of the cue points written.
   cue.PutU32(0, points);
-  HRESULT hr = AppendChunk(file, FALSE, Four("cue "), GUID_NULL, cue.b);
-  if (SUCCEEDED(hr) && needKv01 && allowKv01) hr = AppendChunk(file, FALSE, Four("kv01"), GUID_NULL, kv01.b);
+  HRESULT hr = AppendChunk(file, FALSE, Four("cue "), kNoGuid, cue.b);
+  if (SUCCEEDED(hr) && needKv01 && allowKv01) hr = AppendChunk(file, FALSE, Four("kv01"), kNoGuid, kv01.b);
   if (FAILED(hr) || !needAdtl) return hr;
   adtl.U32(Four("adtl"));
   for (const Marker& m : markers) {
@@ -562,14 +572,17 @@ HRESULT WriteMarkers(HANDLE file, const std::vector<Marker>& markers, bool allow
     if (!m.Fits() || m.text.empty()) continue;
     Out labl;
     labl.U32(m.cueId);
+    // The label in the ANSI code page, with its terminator.
     std::vector<char> ansi(m.text.size() * 4 + 2);
-    int n = KvWideToMultiByte(ansi.data(), m.text.c_str(), static_cast<int>(ansi.size()), CP_ACP);
-    if (n < 0) n = 0;
-    labl.Raw(ansi.data(), static_cast<size_t>(n));
-    labl.U8(0);
+    int n = kvwide::ToAnsi(m.text.c_str(), ansi.data(), static_cast<int>(ansi.size()));
+    if (n <= 0) {
+      labl.U8(0);
+    } else {
+      labl.Raw(ansi.data(), static_cast<size_t>(n));
+    }
     SubChunk(&adtl, Four("labl"), labl.b);
   }
-  return AppendChunk(file, FALSE, Four("LIST"), GUID_NULL, adtl.b);
+  return AppendChunk(file, FALSE, Four("LIST"), kNoGuid, adtl.b);
 }
 
 HRESULT GenericMarkers(HANDLE file, IStream* stream, DWORD count, BOOL riff64) {
@@ -740,8 +753,9 @@ HRESULT LegacyMarkers(HANDLE file, IStream* stream, unsigned long rate, BOOL rif
     int64_t time = static_cast<int64_t>(GetU64(record, 4)), span = static_cast<int64_t>(GetU64(record, 12));
     Marker m;
     m.cueId = i + 1;
-    m.position = KvNanoTimeToSamples(time, rate);
-    m.length = KvNanoTimeToSamples(time + span, rate) - m.position;
+    // Sums past 64 bits saturate; such markers fit no chunk and are left out.
+    m.position = KvNanoToSamples(time, rate);
+    m.length = SaturatedSub(KvNanoToSamples(SaturatedAdd(time, span), rate), m.position);
     m.region = GetU32(record, 20) != 0;
     m.text = TextOf(text.data(), bytes);
     markers.push_back(m);

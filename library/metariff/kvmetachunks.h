@@ -5,14 +5,15 @@
 // Reader streams are checked as they are read: an entry header whose size
 // is not 28 or version not 100, a payload shorter than its record or a
 // stream that ends early gives 0x8004E008 and writes nothing of that kind;
-// a failed write gives 0x8004E009.
+// a failed write gives 0x8004E009. Built natively as well: files are the
+// handles of kvfile.h, streams the IStream of kvstream.h and texts 16-bit
+// units, so the fuzz target and the sanitizers reach every payload.
 #pragma once
 
-#include <objidl.h>
 #include <stdint.h>
 
-#include "kvapi.h"
-#include "kvfmmeta.h"
+#include "kvmetakinds.h"
+#include "kvstream.h"
 
 // A generic stream of one kind: the stream stands after its 28-byte header,
 // which gave count items. kind 0x100 with asAiff set writes the AIFF

@@ -274,17 +274,21 @@ HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining) {
   return hr;
 }
 
-#ifdef _WIN32
 HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
   if (!list || !stream) return E_INVALIDARG;
-  // Bytes of the stream still ahead, when the stream can tell.
+  // Bytes of the stream still ahead, when the stream can tell (its end found
+  // by a move there and back).
   uint64_t ahead = UINT64_MAX;
-  STATSTG stat;
-  LARGE_INTEGER zero;
+  LARGE_INTEGER zero, back;
   zero.QuadPart = 0;
-  ULARGE_INTEGER pos;
-  if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &pos)))
-    ahead = stat.cbSize.QuadPart > pos.QuadPart ? stat.cbSize.QuadPart - pos.QuadPart : 0;
+  ULARGE_INTEGER pos, end;
+  if (SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &pos)) && pos.QuadPart <= uint64_t(INT64_MAX)) {
+    back.QuadPart = static_cast<LONGLONG>(pos.QuadPart);
+    if (SUCCEEDED(stream->Seek(zero, STREAM_SEEK_END, &end))) {
+      if (FAILED(stream->Seek(back, STREAM_SEEK_SET, nullptr))) return KV_E_READ;
+      ahead = end.QuadPart > pos.QuadPart ? end.QuadPart - pos.QuadPart : 0;
+    }
+  }
   auto readAll = [&](void* buffer, DWORD size) {
     ULONG got = 0;
     HRESULT hr = stream->Read(buffer, size, &got);
@@ -316,7 +320,6 @@ HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream) {
   }
   return S_OK;
 }
-#endif  // _WIN32
 
 HRESULT KVAPI displist64_Save(HANDLE file, displist* list, uint64_t* written) {
   if (written) *written = 0;

@@ -2,17 +2,16 @@
 // of data each), carried by media files to show a text (CF_TEXT) or a
 // picture (CF_DIB) about the file. Saved as "DISP" chunks in RIFF files and
 // as display-list GUID chunks in 64-bit RIFF files; read back from files and
-// from IStream records; the bitmap item of a file becomes a GDI bitmap. The
-// stream and bitmap functions exist only in the Windows build.
+// from IStream records (the IStream of kvstream.h on both builds); the
+// bitmap item of a file becomes a GDI bitmap. The bitmap functions exist only
+// in the Windows build.
 #pragma once
 
-#ifdef _WIN32
-#include <objidl.h>
-#endif
 #include <stdint.h>
 
 #include "kvbitmapinfo.h"
 #include "kvriff.h"
+#include "kvstream.h"
 
 #ifndef _WIN32
 #define CF_TEXT 1
@@ -56,10 +55,8 @@ HRESULT KVAPI displist_Save(HANDLE file, displist* list, DWORD* written);
 // Reads "DISP" chunks of the listed formats from the current position,
 // bounded by *remaining (required); the position is given back.
 HRESULT KVAPI displist_Load(HANDLE file, displist* list, DWORD* remaining);
-#ifdef _WIN32
 // Reads a stream record: u32 count, then per item u32 format, u32 size, data.
 HRESULT KVAPI displist_LoadFromStream(displist* list, IStream* stream);
-#endif
 // The 64-bit RIFF forms: display-list GUID chunks padded to 8, the padding
 // counted in the size field.
 HRESULT KVAPI displist64_Save(HANDLE file, displist* list, uint64_t* written);
