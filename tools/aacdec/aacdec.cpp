@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -76,7 +78,7 @@ class Track {
         track_(boxes_ ? *boxes_ : empty_, in_),
         file_(fileutil::FileOpen(path.c_str(), fileutil::kGenericRead, fileutil::kFileShareRead,
                                  fileutil::kOpenExisting, fileutil::kFlagsSequentialScan)),
-        window_(kWindow) {
+        window_(new (std::nothrow) uint8_t[kWindow]) {
     ok_ = boxes_ && track_.Init();
   }
   ~Track() {
@@ -103,31 +105,31 @@ class Track {
   // past the window's reach, the end of the file, or a read error).
   bool readWindowed(std::vector<uint8_t>* unit) {
     const uint64_t at = track_.GetCurrentSampleOffset(), size = track_.GetCurrentSampleSize();
-    if (file_ == fileutil::InvalidFileHandle() || size == 0 || size > kWindow / 2) return false;
+    if (!window_ || file_ == fileutil::InvalidFileHandle() || size == 0 || size > kWindow / 2) return false;
     if (at < windowAt_ || at + size > windowAt_ + windowFill_) {
       uint64_t pos = 0;
       uint32_t got = 0;
       windowFill_ = 0;
       if (!fileutil::FileSeek(file_, static_cast<int64_t>(at), fileutil::kSeekBegin, pos) || pos != at ||
-          !fileutil::FileRead(file_, window_.data(), kWindow, got))
+          !fileutil::FileRead(file_, window_.get(), kWindow, got))
         return false;
       windowAt_ = at;
       windowFill_ = got;
       if (at + size > windowAt_ + windowFill_) return false;
     }
-    const uint8_t* p = window_.data() + (at - windowAt_);
+    const uint8_t* p = window_.get() + (at - windowAt_);
     unit->assign(p, p + size);
     return true;
   }
 
-  static const uint32_t kWindow = 1u << 20;
+  static const uint32_t kWindow = 1u << 18;
   fileutil::BoxReader reader_;
   fileutil::ifstream in_;
   fileutil::BoxList empty_;
   fileutil::BoxList* boxes_;
   fileutil::TrackReader track_;
   fileutil::FileHandle file_;
-  std::vector<uint8_t> window_;
+  std::unique_ptr<uint8_t[]> window_;  // not zeroed: only bytes read are used
   uint64_t windowAt_ = 0;
   uint32_t windowFill_ = 0;
   bool ok_ = false;
