@@ -540,16 +540,33 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
   if (!copy) {
     // Decorrelation with transient ducking.
     for (int n = 0; n < S; n++) {
-      // Band energies summed in k order by parameter band: the bands from 3
-      // on come in runs of one parameter band, summed in a register (a sum
-      // kept in memory would wait on its own store at every band).
+      // Band energies, two bands per vector, then summed by parameter band
+      // (the bands from 3 on come in runs of one parameter band) with four
+      // partial sums, so that no sum waits on its previous addition.
+      alignas(16) float en[kBands + 1];
+      const float* hn = reinterpret_cast<const float*>(hyb[n]);
+      for (int k = 0; k + 1 < kBands; k += 2) {
+        const __m128 v = _mm_loadu_ps(hn + 2 * k);
+        const __m128 sq = _mm_mul_ps(v, v);
+        const __m128 e = _mm_add_ps(_mm_shuffle_ps(sq, sq, _MM_SHUFFLE(3, 3, 2, 0)), _mm_shuffle_ps(sq, sq, _MM_SHUFFLE(3, 3, 3, 1)));
+        _mm_storel_pi(reinterpret_cast<__m64*>(en + k), e);
+      }
+      en[kBands - 1] = std::norm(hyb[n][kBands - 1]);
       float P[kParBands] = {};
-      for (int k = 0; k < 3; k++) P[parBandOf(k)] += std::norm(hyb[n][k]);
+      for (int k = 0; k < 3; k++) P[parBandOf(k)] += en[k];
       for (int k = 3; k < kBands;) {
         const int i = parBandOf(k);
-        float acc = P[i];
-        for (; k < kBands && parBandOf(k) == i; k++) acc += std::norm(hyb[n][k]);
-        P[i] = acc;
+        int end = k;
+        while (end < kBands && parBandOf(end) == i) end++;
+        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
+        for (; k + 4 <= end; k += 4) {
+          a0 += en[k];
+          a1 += en[k + 1];
+          a2 += en[k + 2];
+          a3 += en[k + 3];
+        }
+        for (; k < end; k++) a0 += en[k];
+        P[i] += (a0 + a1) + (a2 + a3);
       }
       float gTr[kParBands];
       for (int i = 0; i < kParBands; i++) {
