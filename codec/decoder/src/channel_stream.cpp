@@ -418,7 +418,27 @@ struct UnpackedBooks {
   uint8_t nonzero[12][289];
   // sign(v) |v|^(4/3) of each value of the signed books (1, 2, 5, 6)
   alignas(16) float fvalues[7][81][4];
+  // Unsigned books: |v|^(4/3) of each value, which of the values are
+  // non-zero (bit i for value i) and whether one is an escape (16, book 11).
+  alignas(16) float fmag[12][289][4];
+  uint8_t nonzeroLanes[12][289];
+  uint8_t escapes[12][289];
+  // Sign masks by non-zero lanes and sign bits: the first non-zero value
+  // takes the highest of its sign bits.
+  alignas(16) uint32_t signMask[16][16][4];
   UnpackedBooks() {
+    const float* iq = aacInvQuantTable();
+    for (int lanes = 0; lanes < 16; ++lanes)
+      for (int bits = 0; bits < 16; ++bits) {
+        int nz = 0;
+        for (int i = 0; i < 4; ++i) nz += (lanes >> i) & 1;
+        for (int i = 0; i < 4; ++i) {
+          signMask[lanes][bits][i] = 0;
+          if (!((lanes >> i) & 1)) continue;
+          --nz;
+          if ((bits >> nz) & 1) signMask[lanes][bits][i] = 0x80000000u;
+        }
+      }
     for (int cb = 1; cb <= 11; ++cb) {
       const AacHuffmanBook& b = kAacSpectralBooks[cb];
       const int m = b.modulo;
@@ -440,6 +460,13 @@ struct UnpackedBooks {
           nz += v[i] != 0;
         }
         nonzero[cb][idx] = static_cast<uint8_t>(nz);
+        nonzeroLanes[cb][idx] = 0;
+        escapes[cb][idx] = 0;
+        for (int i = 0; i < 4; ++i) {
+          fmag[cb][idx][i] = b.isUnsigned ? iq[v[i] < 0 ? -v[i] : v[i]] : 0.0f;
+          if (v[i]) nonzeroLanes[cb][idx] = static_cast<uint8_t>(nonzeroLanes[cb][idx] | (1 << i));
+          if (b.escape && v[i] == 16) escapes[cb][idx] = 1;
+        }
         if (!b.isUnsigned)
           for (int i = 0; i < 4; ++i)
             fvalues[cb][idx][i] = static_cast<float>((v[i] < 0 ? -1.0 : 1.0) * std::pow(std::abs(v[i]), 4.0 / 3.0));
@@ -548,6 +575,41 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
           continue;
         }
         const int dim = book.dimension;
+#if defined(__SSE2__)
+        if (Direct) {
+          // The values' magnitudes from the book, the signs by one mask,
+          // without a branch per value; only escapes take the long way.
+          const float(*fm)[4] = ub.fmag[cb];
+          const uint8_t* lanes = ub.nonzeroLanes[cb];
+          const uint8_t* escapes = ub.escapes[cb];
+          const __m128 sc = _mm_set1_ps(scale);
+          for (int k = start; k < end; k += dim) {
+            const int idx = r.spectral(fast, tree);
+            int nz = nonzero[idx];
+            const uint32_t signs = r.read(nz);
+            if (escapes[idx]) {
+              const int8_t* v = values[idx];
+              int32_t x[2];
+              for (int i = 0; i < 2; ++i) {
+                x[i] = v[i];
+                if (x[i] && ((signs >> --nz) & 1)) x[i] = -x[i];
+              }
+              if ((x[0] == 16 || x[0] == -16) && !readEscape(r, &x[0])) return AAC_ERR_CHANNEL_STREAM;
+              if ((x[1] == 16 || x[1] == -16) && !readEscape(r, &x[1])) return AAC_ERR_CHANNEL_STREAM;
+              fx[k] = invq[x[0]] * scale;
+              fx[k + 1] = invq[x[1]] * scale;
+              continue;
+            }
+            const __m128 sm = _mm_load_ps(reinterpret_cast<const float*>(ub.signMask[lanes[idx]][signs]));
+            const __m128 y = _mm_mul_ps(_mm_xor_ps(_mm_load_ps(fm[idx]), sm), sc);
+            if (dim == 4)
+              _mm_storeu_ps(fx + k, y);
+            else
+              _mm_storel_pi(reinterpret_cast<__m64*>(fx + k), y);
+          }
+          continue;
+        }
+#endif
         for (int k = start; k < end; k += dim) {
           const int idx = r.spectral(fast, tree);
           const int8_t* v = values[idx];
