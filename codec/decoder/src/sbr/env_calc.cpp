@@ -301,18 +301,19 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
     // Complex path: noise only where no sinusoid is and the envelope is not
     // a transient one; bands below the parametric-stereo start keep their
     // values (yet draw their noise entries).
-    float noiseOn[64], sgnS[64];
+    alignas(16) uint32_t noiseMask[64];
+    float sgnS[64];
     int m0 = psStartBand - kx;
     if (m0 < 0) m0 = 0;
     for (int m = 0; m < M; m++) {
-      noiseOn[m] = (sM[m] == 0.0f && !transient) ? 1.0f : 0.0f;
+      noiseMask[m] = (sM[m] == 0.0f && !transient) ? 0xFFFFFFFFu : 0u;
       sgnS[m] = ((m + kx) & 1) ? -sM[m] : sM[m];
     }
     for (int i = iStart; i < iEnd && !lowPower; i++) {
       const int r = i + SBR_HF_ADJ;
       float* xr = re[r] + kx;
       float* xi = im[r] + kx;
-      float gs[64], qs[64], nr[64], ni[64];
+      float gs[64], qs[64];
       const float* gf = gain;
       const float* qf = qM;
       if (smooth) {
@@ -327,33 +328,36 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
         gf = gs;
         qf = qs;
       }
-      // The noise entries of this slot (band m takes entry noiseIndex + m + 1),
-      // zero where no noise is added.
-      const int n0 = ec->noiseIndex + 1;
-      for (int m = 0; m < M; m++) {
-        const float* nz = sbrtab::noiseTable[(n0 + m) & 511];
-        const float q = noiseOn[m] != 0.0f ? qf[m] : 0.0f;
-        nr[m] = q * nz[0];
-        ni[m] = q * nz[1];
-      }
+      // Band m takes noise entry noiseIndex + m + 1 (zero where no noise is
+      // added); the entries of a slot are consecutive unless they wrap.
+      const int n0 = (ec->noiseIndex + 1) & 511;
       ec->noiseIndex = (ec->noiseIndex + M) & 511;
       const float pr = sbrtab::harmonicPhaseRe[ec->phaseIndex], pim = sbrtab::harmonicPhaseIm[ec->phaseIndex];
       int m = m0;
 #if defined(__SSE2__)
-      const __m128 vpr = _mm_set1_ps(pr), vpi = _mm_set1_ps(pim);
-      for (; m + 4 <= M; m += 4) {
-        const __m128 g = _mm_loadu_ps(gf + m);
-        __m128 yr = _mm_mul_ps(_mm_loadu_ps(xr + m), g);
-        __m128 yi = _mm_mul_ps(_mm_loadu_ps(xi + m), g);
-        yr = _mm_add_ps(_mm_add_ps(yr, _mm_mul_ps(_mm_loadu_ps(sM + m), vpr)), _mm_loadu_ps(nr + m));
-        yi = _mm_add_ps(_mm_add_ps(yi, _mm_mul_ps(_mm_loadu_ps(sgnS + m), vpi)), _mm_loadu_ps(ni + m));
-        _mm_storeu_ps(xr + m, yr);
-        _mm_storeu_ps(xi + m, yi);
+      if (n0 + M <= 512) {
+        const __m128 vpr = _mm_set1_ps(pr), vpi = _mm_set1_ps(pim);
+        for (; m + 4 <= M; m += 4) {
+          const float* nz = sbrtab::noiseTable[n0 + m];
+          const __m128 a = _mm_loadu_ps(nz), b = _mm_loadu_ps(nz + 4);
+          const __m128 q = _mm_and_ps(_mm_loadu_ps(qf + m), _mm_load_ps(reinterpret_cast<const float*>(noiseMask + m)));
+          const __m128 g = _mm_loadu_ps(gf + m);
+          __m128 yr = _mm_mul_ps(_mm_loadu_ps(xr + m), g);
+          __m128 yi = _mm_mul_ps(_mm_loadu_ps(xi + m), g);
+          yr = _mm_add_ps(_mm_add_ps(yr, _mm_mul_ps(_mm_loadu_ps(sM + m), vpr)),
+                          _mm_mul_ps(q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
+          yi = _mm_add_ps(_mm_add_ps(yi, _mm_mul_ps(_mm_loadu_ps(sgnS + m), vpi)),
+                          _mm_mul_ps(q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+          _mm_storeu_ps(xr + m, yr);
+          _mm_storeu_ps(xi + m, yi);
+        }
       }
 #endif
       for (; m < M; m++) {
-        xr[m] = xr[m] * gf[m] + sM[m] * pr + nr[m];
-        xi[m] = xi[m] * gf[m] + sgnS[m] * pim + ni[m];
+        const float* nz = sbrtab::noiseTable[(n0 + m) & 511];
+        const float q = noiseMask[m] ? qf[m] : 0.0f;
+        xr[m] = xr[m] * gf[m] + sM[m] * pr + q * nz[0];
+        xi[m] = xi[m] * gf[m] + sgnS[m] * pim + q * nz[1];
       }
       ec->phaseIndex = (ec->phaseIndex + 1) & 3;
       std::memmove(ec->gainHist[0], ec->gainHist[1], sizeof(ec->gainHist[0]) * 3);
