@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -73,11 +75,15 @@ class Track {
         in_(path.c_str(), 65536, fileutil::kGenericRead, fileutil::kFileShareRead, nullptr, fileutil::kOpenExisting,
             fileutil::kFlagsRandomAccess, nullptr),
         boxes_(reader_.ReadAllBoxes()),
-        track_(boxes_ ? *boxes_ : empty_, in_) {
+        track_(boxes_ ? *boxes_ : empty_, in_),
+        file_(fileutil::FileOpen(path.c_str(), fileutil::kGenericRead, fileutil::kFileShareRead,
+                                 fileutil::kOpenExisting, fileutil::kFlagsSequentialScan)),
+        window_(new (std::nothrow) uint8_t[kWindow]) {
     ok_ = boxes_ && track_.Init();
   }
   ~Track() {
     if (boxes_) fileutil::DeleteBoxList(boxes_);
+    if (file_ != fileutil::InvalidFileHandle()) fileutil::FileClose(file_);
   }
   bool ok() const { return ok_; }
   // Units the tables list that the file does not hold.
@@ -88,16 +94,44 @@ class Track {
   // decodes as a failure).
   bool next(std::vector<uint8_t>* unit) {
     if (!track_.NextSample()) return false;
-    if (!track_.ReadSample(*unit)) unit->clear();
+    if (!readWindowed(unit) && !track_.ReadSample(*unit)) unit->clear();
     return true;
   }
 
  private:
+  // The unit's bytes from a window of the file read ahead in one piece
+  // (units follow each other in the file), so that a unit costs no seek and
+  // no read of its own; false leaves the unit to the track reader (a unit
+  // past the window's reach, the end of the file, or a read error).
+  bool readWindowed(std::vector<uint8_t>* unit) {
+    const uint64_t at = track_.GetCurrentSampleOffset(), size = track_.GetCurrentSampleSize();
+    if (!window_ || file_ == fileutil::InvalidFileHandle() || size == 0 || size > kWindow / 2) return false;
+    if (at < windowAt_ || at + size > windowAt_ + windowFill_) {
+      uint64_t pos = 0;
+      uint32_t got = 0;
+      windowFill_ = 0;
+      if (!fileutil::FileSeek(file_, static_cast<int64_t>(at), fileutil::kSeekBegin, pos) || pos != at ||
+          !fileutil::FileRead(file_, window_.get(), kWindow, got))
+        return false;
+      windowAt_ = at;
+      windowFill_ = got;
+      if (at + size > windowAt_ + windowFill_) return false;
+    }
+    const uint8_t* p = window_.get() + (at - windowAt_);
+    unit->assign(p, p + size);
+    return true;
+  }
+
+  static const uint32_t kWindow = 1u << 18;
   fileutil::BoxReader reader_;
   fileutil::ifstream in_;
   fileutil::BoxList empty_;
   fileutil::BoxList* boxes_;
   fileutil::TrackReader track_;
+  fileutil::FileHandle file_;
+  std::unique_ptr<uint8_t[]> window_;  // not zeroed: only bytes read are used
+  uint64_t windowAt_ = 0;
+  uint32_t windowFill_ = 0;
   bool ok_ = false;
 };
 

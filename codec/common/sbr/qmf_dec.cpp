@@ -127,6 +127,76 @@ void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
   }
 }
 
+// The synthesis's pair of transforms in one pass: C = DCT-IV(xr) and
+// S = DST-IV(xi) as dct4() computes them, combined straight into
+// v[m] = S[m] - C[m] and v[M + m] = C[M-1-m] + S[M-1-m] (the same operations
+// in the same order, without the interleaved intermediate outputs). buf holds
+// 4M floats of scratch.
+void dctDstPair(const QmfBank* b, const float* xr, const float* xi, float* v, float* buf) {
+  const int M = b->M, h = M / 2;
+  const float* pc = b->preRot;
+  const float* ps = b->preRot + h;
+  float* ar = buf;
+  float* ai = buf + h;
+  float* sr = buf + M;
+  float* si = buf + M + h;
+  for (int j = 0; j < h; j += 4) {
+    const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
+    {
+      __m128 a0 = _mm_loadu_ps(xr + 2 * j), a1 = _mm_loadu_ps(xr + 2 * j + 4);
+      __m128 c0 = _mm_loadu_ps(xr + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(xr + (M - 4 - 2 * j));
+      __m128 re = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));
+      __m128 im = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));
+      _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+      _mm_storeu_ps(ai + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
+    }
+    {
+      __m128 a0 = _mm_loadu_ps(xi + 2 * j), a1 = _mm_loadu_ps(xi + 2 * j + 4);
+      __m128 c0 = _mm_loadu_ps(xi + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(xi + (M - 4 - 2 * j));
+      __m128 im = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));
+      __m128 re = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));
+      _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+      _mm_storeu_ps(si + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
+    }
+  }
+  if (h == 32) {
+    qmfFft32(ar, ai);
+    qmfFft32(sr, si);
+  } else {
+    qmfFft16(ar, ai);
+    qmfFft16(sr, si);
+  }
+  // Post-rotation: even outputs E (y[2j]) and odd outputs O (y[M-1-2j]),
+  // kept in place of the transforms.
+  const float* qc = b->postRot;
+  const float* qs = b->postRot + h;
+  const __m128 minus = _mm_set1_ps(-1.0f), plus = _mm_set1_ps(1.0f);
+  for (int j = 0; j < h; j += 4) {
+    const __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
+    __m128 re = _mm_loadu_ps(ar + j), im = _mm_loadu_ps(ai + j);
+    _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(ai + j, _mm_mul_ps(minus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+    re = _mm_loadu_ps(sr + j);
+    im = _mm_loadu_ps(si + j);
+    _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+  }
+  // v[2j] = Es[j] - Ea[j], v[M-1-2j] = Os[j] - Oa[j], v[M+2j] = Oa[j] + Os[j],
+  // v[2M-1-2j] = Ea[j] + Es[j].
+  auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
+  for (int j = 0; j < h; j += 4) {
+    const int k = h - 4 - j;
+    const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(sr + j), _mm_loadu_ps(ar + j));
+    const __m128 d2 = rev(_mm_sub_ps(_mm_loadu_ps(si + k), _mm_loadu_ps(ai + k)));
+    _mm_storeu_ps(v + 2 * j, _mm_unpacklo_ps(d1, d2));
+    _mm_storeu_ps(v + 2 * j + 4, _mm_unpackhi_ps(d1, d2));
+    const __m128 s2 = _mm_add_ps(_mm_loadu_ps(ai + j), _mm_loadu_ps(si + j));
+    const __m128 s1 = rev(_mm_add_ps(_mm_loadu_ps(ar + k), _mm_loadu_ps(sr + k)));
+    _mm_storeu_ps(v + M + 2 * j, _mm_unpacklo_ps(s2, s1));
+    _mm_storeu_ps(v + M + 2 * j + 4, _mm_unpackhi_ps(s2, s1));
+  }
+}
+
 }  // namespace
 
 SbrError createCplxAnalysisQmfBank(QmfBank** bank, int mode, int D, int A, int frameLength, int lowPower) {
@@ -319,15 +389,7 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
           xi[k] = sr[k] * gs[k];
         }
       }
-      float* a = b->work;
-      float* sn = b->work + M;
-      float* buf = b->work + 2 * M;
-      dct4(b, xr, a, buf, false);
-      dct4(b, xi, sn, buf, true);
-      for (int m = 0; m < M; m++) {
-        v[m] = sn[m] - a[m];
-        v[M + m] = a[M - 1 - m] + sn[M - 1 - m];
-      }
+      dctDstPair(b, xr, xi, v, b->work);
     }
     // Windowing: out[j] = sum_i v[4Mi + j] c[2Mi + j] + v[4Mi + 3M + j] c[2Mi + M + j],
     // four outputs at a time kept in a register.

@@ -51,6 +51,64 @@ const SignedInvQuant& signedInvQuant() {
 const int kMaxStoredScale = 155;
 const int kMinStoredScale = -100;
 
+// Spectral books as lookup tables: the next 9 bits index a first table
+// whose entry holds the codeword's length and symbol, or, for the longer
+// codewords sharing those 9 bits, the place and width of a second table
+// indexed by the bits after them (codewords have at most 16 bits).
+const int kFastBits = 9;
+const int kFastSize = (1 << kFastBits) + 2048;
+const uint32_t kFastLink = 0x80000000u;
+struct FastBooks {
+  uint32_t table[12][kFastSize];
+  bool ok[12];
+  FastBooks() {
+    for (int cb = 0; cb < 12; ++cb) ok[cb] = cb >= 1 && build(kAacSpectralBooks[cb], table[cb]);
+  }
+  // False when the book does not fit (the tree then serves it).
+  static bool build(const AacHuffmanBook& b, uint32_t* t) {
+    for (int i = 0; i < kFastSize; ++i) t[i] = 0;
+    int longest[1 << kFastBits] = {};
+    for (int s = 0; s < b.size; ++s) {
+      const int len = b.lengths[s];
+      if (len < 1 || len > 16) return false;
+      if (len <= kFastBits) {
+        const uint32_t first = b.codes[s] << (kFastBits - len);
+        for (uint32_t j = 0; j < (1u << (kFastBits - len)); ++j)
+          t[first | j] = (static_cast<uint32_t>(len) << 16) | static_cast<uint32_t>(s);
+      } else {
+        const uint32_t prefix = b.codes[s] >> (len - kFastBits);
+        if (prefix >= (1u << kFastBits)) return false;
+        if (len > longest[prefix]) longest[prefix] = len;
+      }
+    }
+    int next = 1 << kFastBits;
+    for (int p = 0; p < (1 << kFastBits); ++p) {
+      if (!longest[p]) continue;
+      const int width = longest[p] - kFastBits;
+      if (t[p] || next + (1 << width) > kFastSize) return false;
+      t[p] = kFastLink | (static_cast<uint32_t>(width) << 16) | static_cast<uint32_t>(next);
+      next += 1 << width;
+    }
+    for (int s = 0; s < b.size; ++s) {
+      const int len = b.lengths[s];
+      if (len <= kFastBits) continue;
+      const uint32_t link = t[b.codes[s] >> (len - kFastBits)];
+      const int width = static_cast<int>((link >> 16) & 31), rest = len - kFastBits;
+      const uint32_t first = (link & 0xFFFF) + ((b.codes[s] & ((1u << rest) - 1)) << (width - rest));
+      for (uint32_t j = 0; j < (1u << (width - rest)); ++j)
+        t[first + j] = (static_cast<uint32_t>(rest) << 16) | static_cast<uint32_t>(s);
+    }
+    // A complete code fills every entry.
+    for (int i = 0; i < next; ++i)
+      if (!t[i]) return false;
+    return true;
+  }
+};
+const FastBooks& fastBooks() {
+  static const FastBooks t;
+  return t;
+}
+
 // The look-ahead reader's cache held in locals while the spectral data is
 // read (the hot loop of the decoder); written back when done. Same bits,
 // same refills as aacReadBits in look-ahead mode.
@@ -92,6 +150,22 @@ struct LocalBits {
     }
     return 0;  // not reached: no spectral codeword is longer than 16 bits
   }
+  // A spectral codeword through the book's lookup tables (or its tree).
+  int spectral(const uint32_t* fast, const uint32_t* tree) {
+    if (!fast) return huffman(tree);
+    if (bits < 16) {
+      cache = (cache << 16) | bs->read(bs, 16);
+      bits += 16;
+    }
+    uint32_t e = fast[(cache >> (bits - kFastBits)) & ((1u << kFastBits) - 1)];
+    if (e & kFastLink) {
+      bits -= kFastBits;
+      const int width = static_cast<int>((e >> 16) & 31);
+      e = fast[(e & 0xFFFF) + ((cache >> (bits - width)) & ((1u << width) - 1))];
+    }
+    bits -= static_cast<int>(e >> 16);
+    return static_cast<int>(e & 0xFFFF);
+  }
   // Any codeword (the scalefactor book has up to 19 bits).
   int huffmanLong(const uint32_t* tree) {
     uint32_t node = 0;
@@ -120,6 +194,7 @@ struct GenericBits {
   void writeBack() {}
   uint32_t read(int n) { return aacReadBits(bs, 0, n); }
   int huffmanLong(const uint32_t* tree) { return huffman(tree); }
+  int spectral(const uint32_t*, const uint32_t* tree) { return huffman(tree); }
   int huffman(const uint32_t* tree) {
     uint32_t node = 0;
     for (int step = 0; step < 5; ++step) {
@@ -343,7 +418,27 @@ struct UnpackedBooks {
   uint8_t nonzero[12][289];
   // sign(v) |v|^(4/3) of each value of the signed books (1, 2, 5, 6)
   alignas(16) float fvalues[7][81][4];
+  // Unsigned books: |v|^(4/3) of each value, which of the values are
+  // non-zero (bit i for value i) and whether one is an escape (16, book 11).
+  alignas(16) float fmag[12][289][4];
+  uint8_t nonzeroLanes[12][289];
+  uint8_t escapes[12][289];
+  // Sign masks by non-zero lanes and sign bits: the first non-zero value
+  // takes the highest of its sign bits.
+  alignas(16) uint32_t signMask[16][16][4];
   UnpackedBooks() {
+    const float* iq = aacInvQuantTable();
+    for (int lanes = 0; lanes < 16; ++lanes)
+      for (int bits = 0; bits < 16; ++bits) {
+        int nz = 0;
+        for (int i = 0; i < 4; ++i) nz += (lanes >> i) & 1;
+        for (int i = 0; i < 4; ++i) {
+          signMask[lanes][bits][i] = 0;
+          if (!((lanes >> i) & 1)) continue;
+          --nz;
+          if ((bits >> nz) & 1) signMask[lanes][bits][i] = 0x80000000u;
+        }
+      }
     for (int cb = 1; cb <= 11; ++cb) {
       const AacHuffmanBook& b = kAacSpectralBooks[cb];
       const int m = b.modulo;
@@ -365,6 +460,13 @@ struct UnpackedBooks {
           nz += v[i] != 0;
         }
         nonzero[cb][idx] = static_cast<uint8_t>(nz);
+        nonzeroLanes[cb][idx] = 0;
+        escapes[cb][idx] = 0;
+        for (int i = 0; i < 4; ++i) {
+          fmag[cb][idx][i] = b.isUnsigned ? iq[v[i] < 0 ? -v[i] : v[i]] : 0.0f;
+          if (v[i]) nonzeroLanes[cb][idx] = static_cast<uint8_t>(nonzeroLanes[cb][idx] | (1 << i));
+          if (b.escape && v[i] == 16) escapes[cb][idx] = 1;
+        }
         if (!b.isUnsigned)
           for (int i = 0; i < 4; ++i)
             fvalues[cb][idx][i] = static_cast<float>((v[i] < 0 ? -1.0 : 1.0) * std::pow(std::abs(v[i]), 4.0 / 3.0));
@@ -401,6 +503,7 @@ template <bool Direct, class Bits>
 int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
   const AacIcsInfo& ics = ch->ics;
   const UnpackedBooks& ub = unpackedBooks();
+  const FastBooks& fb = fastBooks();
   const float* invq = signedInvQuant().v + kMaxQuant;
   const float* gain = gains().v;
   const float invM = 1.0f / static_cast<float>(ics.windowLength);
@@ -418,6 +521,7 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
       }
       const AacHuffmanBook& book = kAacSpectralBooks[cb];
       const uint32_t* tree = book.tree;
+      const uint32_t* fast = fb.ok[cb] ? fb.table[cb] : nullptr;
       const int8_t(*values)[4] = ub.values[cb];
       const uint8_t* nonzero = ub.nonzero[cb];
       const float scale = Direct ? gain[ch->sf[g][s] + 100] * invM : 0.0f;
@@ -433,17 +537,17 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
             const __m128 sc = _mm_set1_ps(scale);
             if (book.dimension == 4) {
               for (int k = start; k < end; k += 4)
-                _mm_storeu_ps(fx + k, _mm_mul_ps(_mm_load_ps(fv[r.huffman(tree)]), sc));
+                _mm_storeu_ps(fx + k, _mm_mul_ps(_mm_load_ps(fv[r.spectral(fast, tree)]), sc));
             } else {
               for (int k = start; k < end; k += 2)
-                _mm_storel_pi(reinterpret_cast<__m64*>(fx + k), _mm_mul_ps(_mm_load_ps(fv[r.huffman(tree)]), sc));
+                _mm_storel_pi(reinterpret_cast<__m64*>(fx + k), _mm_mul_ps(_mm_load_ps(fv[r.spectral(fast, tree)]), sc));
             }
             continue;
           }
 #endif
           if (book.dimension == 4) {
             for (int k = start; k < end; k += 4) {
-              const int8_t* v = values[r.huffman(tree)];
+              const int8_t* v = values[r.spectral(fast, tree)];
               if (Direct) {
                 fx[k] = invq[v[0]] * scale;
                 fx[k + 1] = invq[v[1]] * scale;
@@ -458,7 +562,7 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
             }
           } else {
             for (int k = start; k < end; k += 2) {
-              const int8_t* v = values[r.huffman(tree)];
+              const int8_t* v = values[r.spectral(fast, tree)];
               if (Direct) {
                 fx[k] = invq[v[0]] * scale;
                 fx[k + 1] = invq[v[1]] * scale;
@@ -471,8 +575,43 @@ int32_t readSpectralLines(AacChannel* ch, Bits& r, AacChannelContext* ctx) {
           continue;
         }
         const int dim = book.dimension;
+#if defined(__SSE2__)
+        if (Direct) {
+          // The values' magnitudes from the book, the signs by one mask,
+          // without a branch per value; only escapes take the long way.
+          const float(*fm)[4] = ub.fmag[cb];
+          const uint8_t* lanes = ub.nonzeroLanes[cb];
+          const uint8_t* escapes = ub.escapes[cb];
+          const __m128 sc = _mm_set1_ps(scale);
+          for (int k = start; k < end; k += dim) {
+            const int idx = r.spectral(fast, tree);
+            int nz = nonzero[idx];
+            const uint32_t signs = r.read(nz);
+            if (escapes[idx]) {
+              const int8_t* v = values[idx];
+              int32_t x[2];
+              for (int i = 0; i < 2; ++i) {
+                x[i] = v[i];
+                if (x[i] && ((signs >> --nz) & 1)) x[i] = -x[i];
+              }
+              if ((x[0] == 16 || x[0] == -16) && !readEscape(r, &x[0])) return AAC_ERR_CHANNEL_STREAM;
+              if ((x[1] == 16 || x[1] == -16) && !readEscape(r, &x[1])) return AAC_ERR_CHANNEL_STREAM;
+              fx[k] = invq[x[0]] * scale;
+              fx[k + 1] = invq[x[1]] * scale;
+              continue;
+            }
+            const __m128 sm = _mm_load_ps(reinterpret_cast<const float*>(ub.signMask[lanes[idx]][signs]));
+            const __m128 y = _mm_mul_ps(_mm_xor_ps(_mm_load_ps(fm[idx]), sm), sc);
+            if (dim == 4)
+              _mm_storeu_ps(fx + k, y);
+            else
+              _mm_storel_pi(reinterpret_cast<__m64*>(fx + k), y);
+          }
+          continue;
+        }
+#endif
         for (int k = start; k < end; k += dim) {
-          const int idx = r.huffman(tree);
+          const int idx = r.spectral(fast, tree);
           const int8_t* v = values[idx];
           int nz = nonzero[idx];
           const uint32_t signs = nz ? r.read(nz) : 0;

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 SbrError createSbrEnvelopeCalc(SbrEnvCalc** out, int slotsPerFrame, int timeSlots, int mode) {
   (void)slotsPerFrame;
   (void)timeSlots;
@@ -294,7 +298,74 @@ void sbrAdjustEnvelope(SbrEnvCalc* ec, const SbrHeader* h, SbrFrameData* fd, flo
     }
     // The real-valued path applies each envelope's gains as they are.
     const bool smooth = h->smoothingMode == 0 && !transient && !lowPower;
-    for (int i = iStart; i < iEnd; i++) {
+    // Complex path: noise only where no sinusoid is and the envelope is not
+    // a transient one; bands below the parametric-stereo start keep their
+    // values (yet draw their noise entries).
+    alignas(16) uint32_t noiseMask[64];
+    float sgnS[64];
+    int m0 = psStartBand - kx;
+    if (m0 < 0) m0 = 0;
+    for (int m = 0; m < M; m++) {
+      noiseMask[m] = (sM[m] == 0.0f && !transient) ? 0xFFFFFFFFu : 0u;
+      sgnS[m] = ((m + kx) & 1) ? -sM[m] : sM[m];
+    }
+    for (int i = iStart; i < iEnd && !lowPower; i++) {
+      const int r = i + SBR_HF_ADJ;
+      float* xr = re[r] + kx;
+      float* xi = im[r] + kx;
+      float gs[64], qs[64];
+      const float* gf = gain;
+      const float* qf = qM;
+      if (smooth) {
+        for (int m = 0; m < M; m++) {
+          gs[m] = gain[m] * sbrtab::hSmooth[0] + ec->gainHist[3][m] * sbrtab::hSmooth[1] +
+                  ec->gainHist[2][m] * sbrtab::hSmooth[2] + ec->gainHist[1][m] * sbrtab::hSmooth[3] +
+                  ec->gainHist[0][m] * sbrtab::hSmooth[4];
+          qs[m] = qM[m] * sbrtab::hSmooth[0] + ec->noiseHist[3][m] * sbrtab::hSmooth[1] +
+                  ec->noiseHist[2][m] * sbrtab::hSmooth[2] + ec->noiseHist[1][m] * sbrtab::hSmooth[3] +
+                  ec->noiseHist[0][m] * sbrtab::hSmooth[4];
+        }
+        gf = gs;
+        qf = qs;
+      }
+      // Band m takes noise entry noiseIndex + m + 1 (zero where no noise is
+      // added); the entries of a slot are consecutive unless they wrap.
+      const int n0 = (ec->noiseIndex + 1) & 511;
+      ec->noiseIndex = (ec->noiseIndex + M) & 511;
+      const float pr = sbrtab::harmonicPhaseRe[ec->phaseIndex], pim = sbrtab::harmonicPhaseIm[ec->phaseIndex];
+      int m = m0;
+#if defined(__SSE2__)
+      if (n0 + M <= 512) {
+        const __m128 vpr = _mm_set1_ps(pr), vpi = _mm_set1_ps(pim);
+        for (; m + 4 <= M; m += 4) {
+          const float* nz = sbrtab::noiseTable[n0 + m];
+          const __m128 a = _mm_loadu_ps(nz), b = _mm_loadu_ps(nz + 4);
+          const __m128 q = _mm_and_ps(_mm_loadu_ps(qf + m), _mm_load_ps(reinterpret_cast<const float*>(noiseMask + m)));
+          const __m128 g = _mm_loadu_ps(gf + m);
+          __m128 yr = _mm_mul_ps(_mm_loadu_ps(xr + m), g);
+          __m128 yi = _mm_mul_ps(_mm_loadu_ps(xi + m), g);
+          yr = _mm_add_ps(_mm_add_ps(yr, _mm_mul_ps(_mm_loadu_ps(sM + m), vpr)),
+                          _mm_mul_ps(q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
+          yi = _mm_add_ps(_mm_add_ps(yi, _mm_mul_ps(_mm_loadu_ps(sgnS + m), vpi)),
+                          _mm_mul_ps(q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+          _mm_storeu_ps(xr + m, yr);
+          _mm_storeu_ps(xi + m, yi);
+        }
+      }
+#endif
+      for (; m < M; m++) {
+        const float* nz = sbrtab::noiseTable[(n0 + m) & 511];
+        const float q = noiseMask[m] ? qf[m] : 0.0f;
+        xr[m] = xr[m] * gf[m] + sM[m] * pr + q * nz[0];
+        xi[m] = xi[m] * gf[m] + sgnS[m] * pim + q * nz[1];
+      }
+      ec->phaseIndex = (ec->phaseIndex + 1) & 3;
+      std::memmove(ec->gainHist[0], ec->gainHist[1], sizeof(ec->gainHist[0]) * 3);
+      std::memmove(ec->noiseHist[0], ec->noiseHist[1], sizeof(ec->noiseHist[0]) * 3);
+      std::memcpy(ec->gainHist[3], gain, sizeof(float) * M);
+      std::memcpy(ec->noiseHist[3], qM, sizeof(float) * M);
+    }
+    for (int i = iStart; i < iEnd && lowPower; i++) {
       const int r = i + SBR_HF_ADJ;
       float* xr = re[r];
       float* xi = im[r];

@@ -117,8 +117,7 @@ namespace {
 void accumulateCovariance(int np, const float* __restrict y0r, const float* __restrict y0i,
                           const float* __restrict y1r, const float* __restrict y1i, const float* __restrict y2r,
                           const float* __restrict y2i, double* __restrict r01r, double* __restrict r01i,
-                          double* __restrict r02r, double* __restrict r02i, double* __restrict r11,
-                          double* __restrict r12r, double* __restrict r12i, double* __restrict r22) {
+                          double* __restrict r02r, double* __restrict r02i, double* __restrict r11) {
   for (int q = 0; q < np; q++) {
     double x0r = y0r[q], x0i = y0i[q];
     double x1r = y1r[q], x1i = y1i[q];
@@ -128,9 +127,6 @@ void accumulateCovariance(int np, const float* __restrict y0r, const float* __re
     r02r[q] += x0r * x2r + x0i * x2i;
     r02i[q] += x0i * x2r - x0r * x2i;
     r11[q] += x1r * x1r + x1i * x1i;
-    r12r[q] += x1r * x2r + x1i * x2i;
-    r12i[q] += x1i * x2r - x1r * x2i;
-    r22[q] += x2r * x2r + x2i * x2i;
   }
 }
 
@@ -199,7 +195,18 @@ void sbrTranspose(float** re, float** im, SbrFrameData* fd, LppTrans* t, int usb
     for (int n = 0; n < nLen; n++) {
       int m = n + SBR_HF_ADJ;
       accumulateCovariance(np, re[m] + p0, im[m] + p0, re[m - 1] + p0, im[m - 1] + p0, re[m - 2] + p0,
-                           im[m - 2] + p0, r01r, r01i, r02r, r02i, r11, r12r, r12i, r22);
+                           im[m - 2] + p0, r01r, r01i, r02r, r02i, r11);
+    }
+    // phi(1, 2) and phi(2, 2) are phi(0, 1) and phi(1, 1) one slot earlier:
+    // the sums less their newest term, plus the term one slot before the first.
+    const int last = nLen - 1 + SBR_HF_ADJ, first = SBR_HF_ADJ;
+    for (int q = 0; q < np; q++) {
+      const int p = p0 + q;
+      const double lr = re[last][p], li = im[last][p], l1r = re[last - 1][p], l1i = im[last - 1][p];
+      const double fr = re[first - 1][p], fi = im[first - 1][p], f2r = re[first - 2][p], f2i = im[first - 2][p];
+      r12r[q] = r01r[q] - (lr * l1r + li * l1i) + (fr * f2r + fi * f2i);
+      r12i[q] = r01i[q] - (li * l1r - lr * l1i) + (fi * f2r - fr * f2i);
+      r22[q] = r11[q] - (l1r * l1r + l1i * l1i) + (f2r * f2r + f2i * f2i);
     }
   }
   for (int p = p0; p < p1 && p < 64; p++) {

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <new>
 
+#include <emmintrin.h>
+
 namespace {
 
 using cf = std::complex<float>;
@@ -43,6 +45,12 @@ struct Tables {
   float iidScaleFine[31];
   float iccAngle[8];
   float iccValue[8];
+  // The all-pass coefficients for two bands per vector: per complex c of
+  // band k, (re c, re c) at 2k and (-im c, im c) at 2k + 2 kAllpassBands;
+  // the link gains (decay included) twice at 2k.
+  alignas(16) float phiPair[4 * kAllpassBands];
+  alignas(16) float qPair[3][4 * kAllpassBands];
+  alignas(16) float gPair[3][2 * kAllpassBands];
 };
 
 Tables gTables;
@@ -65,6 +73,16 @@ void initTables() {
     }
     double d = k <= kDecayCutoff ? 1.0 : 1.0 - 0.05 * (k - kDecayCutoff);
     t.decay[k] = static_cast<float>(d < 0.0 ? 0.0 : d);
+    auto pair = [k](float* dst, cf c) {
+      dst[2 * k] = dst[2 * k + 1] = c.real();
+      dst[2 * kAllpassBands + 2 * k] = -c.imag();
+      dst[2 * kAllpassBands + 2 * k + 1] = c.imag();
+    };
+    pair(t.phiPair, t.phiFract[k]);
+    for (int m = 0; m < 3; m++) {
+      pair(t.qPair[m], t.qFract[k][m]);
+      t.gPair[m][2 * k] = t.gPair[m][2 * k + 1] = static_cast<float>(sbrtab::psAllpassA[m]) * t.decay[k];
+    }
   }
   for (int i = 0; i < 15; i++) t.iidScaleNormal[i] = static_cast<float>(std::sqrt(2.0 / (1.0 + std::pow(10.0, sbrtab::psIidNormalDb[i] / 10.0))));
   for (int i = 0; i < 31; i++) t.iidScaleFine[i] = static_cast<float>(std::sqrt(2.0 / (1.0 + std::pow(10.0, sbrtab::psIidFineDb[i] / 10.0))));
@@ -522,8 +540,34 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
   if (!copy) {
     // Decorrelation with transient ducking.
     for (int n = 0; n < S; n++) {
+      // Band energies, two bands per vector, then summed by parameter band
+      // (the bands from 3 on come in runs of one parameter band) with four
+      // partial sums, so that no sum waits on its previous addition.
+      alignas(16) float en[kBands + 1];
+      const float* hn = reinterpret_cast<const float*>(hyb[n]);
+      for (int k = 0; k + 1 < kBands; k += 2) {
+        const __m128 v = _mm_loadu_ps(hn + 2 * k);
+        const __m128 sq = _mm_mul_ps(v, v);
+        const __m128 e = _mm_add_ps(_mm_shuffle_ps(sq, sq, _MM_SHUFFLE(3, 3, 2, 0)), _mm_shuffle_ps(sq, sq, _MM_SHUFFLE(3, 3, 3, 1)));
+        _mm_storel_pi(reinterpret_cast<__m64*>(en + k), e);
+      }
+      en[kBands - 1] = std::norm(hyb[n][kBands - 1]);
       float P[kParBands] = {};
-      for (int k = 0; k < kBands; k++) P[parBandOf(k)] += std::norm(hyb[n][k]);
+      for (int k = 0; k < 3; k++) P[parBandOf(k)] += en[k];
+      for (int k = 3; k < kBands;) {
+        const int i = parBandOf(k);
+        int end = k;
+        while (end < kBands && parBandOf(end) == i) end++;
+        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
+        for (; k + 4 <= end; k += 4) {
+          a0 += en[k];
+          a1 += en[k + 1];
+          a2 += en[k + 2];
+          a3 += en[k + 3];
+        }
+        for (; k < end; k++) a0 += en[k];
+        P[i] += (a0 + a1) + (a2 + a3);
+      }
       float gTr[kParBands];
       for (int i = 0; i < kParBands; i++) {
         ps->peakDecay[i] = std::max(sbrtab::psPeakDecay * ps->peakDecay[i], P[i]);
@@ -532,23 +576,33 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
         float den = sbrtab::psTransientImpact * ps->peakDiff[i];
         gTr[i] = den > ps->smoothEnergy[i] ? ps->smoothEnergy[i] / den : 1.0f;
       }
+      // The all-pass chain, two bands per vector (complex values
+      // interleaved): c v = (re c, re c) v + (-im c, im c) swap(v).
       const int pre = ps->preDelayPos;
-      for (int k = 0; k < kAllpassBands; k++) {
-        cf x = ps->preDelay[pre][k];  // input of two slots ago
-        ps->preDelay[pre][k] = hyb[n][k];
-        cf w = x * t.phiFract[k];
+      float* xp = reinterpret_cast<float*>(ps->preDelay[pre]);
+      const float* hp = reinterpret_cast<const float*>(hyb[n]);
+      float* dp = reinterpret_cast<float*>(dec[n]);
+      float* bufs[3];
+      for (int m = 0; m < 3; m++) bufs[m] = reinterpret_cast<float*>(ps->apBuf[m][ps->apPos[m]]);
+      auto cmul = [](__m128 v, const float* c) {
+        const __m128 sw = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1));
+        return _mm_add_ps(_mm_mul_ps(v, _mm_load_ps(c)), _mm_mul_ps(sw, _mm_load_ps(c + 2 * kAllpassBands)));
+      };
+      static_assert(kAllpassBands % 2 == 0, "pairs of all-pass bands");
+      for (int k = 0; k < kAllpassBands; k += 2) {
+        const __m128 x = _mm_loadu_ps(xp + 2 * k);  // input of two slots ago
+        _mm_storeu_ps(xp + 2 * k, _mm_loadu_ps(hp + 2 * k));
+        __m128 w = cmul(x, t.phiPair + 2 * k);
         for (int m = 0; m < 3; m++) {
-          const int len = sbrtab::psAllpassDelay[m];
-          cf* buf = ps->apBuf[m][ps->apPos[m]];
-          cf vOld = buf[k];  // v(n - d)
-          float g = static_cast<float>(sbrtab::psAllpassA[m]) * t.decay[k];
-          cf v = w + g * t.qFract[k][m] * vOld;
-          cf y = t.qFract[k][m] * vOld - g * v;
-          buf[k] = v;
-          w = y;
-          (void)len;
+          float* buf = bufs[m] + 2 * k;
+          const __m128 qv = cmul(_mm_loadu_ps(buf), t.qPair[m] + 2 * k);  // q v(n - d)
+          const __m128 g = _mm_load_ps(t.gPair[m] + 2 * k);
+          const __m128 v = _mm_add_ps(w, _mm_mul_ps(g, qv));
+          _mm_storeu_ps(buf, v);
+          w = _mm_sub_ps(qv, _mm_mul_ps(g, v));
         }
-        dec[n][k] = w * gTr[parBandOf(k)];
+        const __m128 gt = _mm_set_ps(gTr[parBandOf(k + 1)], gTr[parBandOf(k + 1)], gTr[parBandOf(k)], gTr[parBandOf(k)]);
+        _mm_storeu_ps(dp + 2 * k, _mm_mul_ps(w, gt));
       }
       for (int m = 0; m < 3; m++) ps->apPos[m] = (ps->apPos[m] + 1) % sbrtab::psAllpassDelay[m];
       ps->preDelayPos ^= 1;
@@ -592,7 +646,8 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
         cf h[kParBands][4];
         for (int b = 0; b < kParBands; b++)
           for (int j = 0; j < 4; j++) h[b][j] = hStart[b][j] + step[b][j] * f;
-        for (int k = 0; k < kBands; k++) {
+        int k = 0;
+        for (; k < kHybridBands; k++) {
           const cf* hb = h[parBandOf(k)];
           cf a11 = hb[0], a12 = hb[1], a21 = hb[2], a22 = hb[3];
           if (k < kHybridBands && psHybridBandIsNegative(k)) {
@@ -604,6 +659,42 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
           cf sv = hyb[n][k], dv = dec[n][k];
           hyb[n][k] = a11 * sv + a21 * dv;
           dec[n][k] = a12 * sv + a22 * dv;
+        }
+        // The QMF bands above, two at a time where two share a parameter
+        // band: a v = re(a) v + im(a) (i v), with i v = (-im v, re v).
+        const __m128 flip = _mm_castsi128_ps(_mm_set_epi32(0, static_cast<int>(0x80000000u), 0, static_cast<int>(0x80000000u)));
+        float* hv = reinterpret_cast<float*>(&hyb[n][0]);
+        float* dvp = reinterpret_cast<float*>(&dec[n][0]);
+        while (k < kBands) {
+          const int i = parBandOf(k);
+          const cf* hb = h[i];
+          const __m128 a11r = _mm_set1_ps(hb[0].real()), a11i = _mm_set1_ps(hb[0].imag());
+          const __m128 a12r = _mm_set1_ps(hb[1].real()), a12i = _mm_set1_ps(hb[1].imag());
+          const __m128 a21r = _mm_set1_ps(hb[2].real()), a21i = _mm_set1_ps(hb[2].imag());
+          const __m128 a22r = _mm_set1_ps(hb[3].real()), a22i = _mm_set1_ps(hb[3].imag());
+          auto mix = [&](__m128 sv, __m128 dv, __m128* l, __m128* r) {
+            const __m128 si = _mm_xor_ps(_mm_shuffle_ps(sv, sv, _MM_SHUFFLE(2, 3, 0, 1)), flip);
+            const __m128 di = _mm_xor_ps(_mm_shuffle_ps(dv, dv, _MM_SHUFFLE(2, 3, 0, 1)), flip);
+            *l = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a11r, sv), _mm_mul_ps(a11i, si)),
+                            _mm_add_ps(_mm_mul_ps(a21r, dv), _mm_mul_ps(a21i, di)));
+            *r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a12r, sv), _mm_mul_ps(a12i, si)),
+                            _mm_add_ps(_mm_mul_ps(a22r, dv), _mm_mul_ps(a22i, di)));
+          };
+          for (; k + 1 < kBands && parBandOf(k) == i && parBandOf(k + 1) == i; k += 2) {
+            __m128 l, r;
+            mix(_mm_loadu_ps(hv + 2 * k), _mm_loadu_ps(dvp + 2 * k), &l, &r);
+            _mm_storeu_ps(hv + 2 * k, l);
+            _mm_storeu_ps(dvp + 2 * k, r);
+          }
+          if (k < kBands && parBandOf(k) == i) {
+            __m128 l, r;
+            const __m128 z = _mm_setzero_ps();
+            mix(_mm_loadl_pi(z, reinterpret_cast<const __m64*>(hv + 2 * k)),
+                _mm_loadl_pi(z, reinterpret_cast<const __m64*>(dvp + 2 * k)), &l, &r);
+            _mm_storel_pi(reinterpret_cast<__m64*>(hv + 2 * k), l);
+            _mm_storel_pi(reinterpret_cast<__m64*>(dvp + 2 * k), r);
+            k++;
+          }
         }
       }
       startSlot = endSlot;
