@@ -207,7 +207,9 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   c->bandwidth = cfg->bandwidth > 0 ? std::min(cfg->bandwidth, cfg->sampleRate / 2)
                                     : AacCoreBandwidth(bitRate / ch, cfg->sampleRate);
   c->samplingRateIndex = findSamplingRateIndex(cfg->sampleRate);
-  if (psyInit(&c->psy, bitRate, cfg->sampleRate, c->bandwidth, ch) != 0) {
+  // The tool option switches temporal noise shaping on for long and short
+  // windows.
+  if (psyInit(&c->psy, bitRate, cfg->sampleRate, c->bandwidth, ch, cfg->toolOption ? 15 : 0) != 0) {
     AacCoreClose(c);
     return kAacCoreFailed;
   }

@@ -260,6 +260,9 @@ static int configure(mp4EncInstance* s, const mp4EncConfig* cfg) {
   s->core.nChannels = (cfg->channelMode == 6 || cfg->channelMode == 7) ? m.count : m.coded;
   s->core.qualityMode = quality;
   s->core.channelVariant = m.variant;
+  // Types 129 and 132 code without the encoder's tools (temporal noise
+  // shaping); every other type uses them.
+  s->core.toolOption = s->objectType != 129 && s->objectType != 132;
   s->self = s;
   return kMp4EncOk;
 }
