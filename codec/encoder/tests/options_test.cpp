@@ -4,6 +4,7 @@
 // effect on the next frames without a jump in the decoded signal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>

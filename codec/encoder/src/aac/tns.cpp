@@ -92,7 +92,7 @@ int tnsDetect(const TnsConfig* c, const float* x, const float* quiet, TnsWindow*
   }
   const int32_t n = hi - lo;
   const int32_t order = c->maxOrder;
-  double r[kTnsMaxOrderLong + 1];
+  double r[kTnsMaxOrderLong + 1] = {0.0};
   for (int32_t k = 0; k <= order; ++k) {
     double s = 0.0;
     for (int32_t i = 0; i + k < n; ++i) s += double(weighted[i]) * weighted[i + k];
