@@ -8,7 +8,8 @@
 // Options:
 //   --preset N     a render preset's settings, N = 0-14 (default 4: AAC-LC
 //                  128 kbit/s); the options below override them
-//   --aot T        object type (2 AAC-LC, 5 HE-AAC, 29 HE-AAC v2, ...)
+//   --aot T        object type (2 AAC-LC, 5 HE-AAC, 29 HE-AAC v2, 129 AAC-LC
+//                  without temporal noise shaping, ...)
 //   --bitrate B    bit/s of the whole stream
 //   --channels N   channels coded: 1-6 or 8 (6 is 5.1, 8 is 7.1 with the
 //                  low-frequency channel); a WAV of 6 or 8 channels is read in

@@ -95,6 +95,20 @@ int mp4EncSetTransport(mp4EncHandle handle, int32_t transport, int32_t withCrc);
 // list a permutation (2 otherwise). The default is the input in that order.
 // A 5.1 WAV (L R C LFE Ls Rs) takes {2, 0, 1, 4, 5, 3}.
 int mp4EncSetChannelOrder(mp4EncHandle handle, int32_t count, const int32_t* inputChannels);
+// Configures again from a host record of at least 23 words: word 0 object
+// type, 7 bitrate, 8 quality mode, 5 channel mode, 1 input rate, 22
+// error-resilience option, 10 SBR signalling. Before mp4EncInit the
+// instance is configured anew (the statuses of mp4EncOpen). Once it runs,
+// only the bitrate of a stream without SBR may change, from the next frame
+// on, and only where the new bitrate keeps the encoder rate; anything else
+// gives 4 and leaves the stream as it was.
+int mp4EncReconfigure(mp4EncHandle handle, const int32_t* record);
+// Ancillary data for the stream: every frame takes up to its share
+// (mp4EncInfo::ancillaryBytes) from bytes, in order, carries them in a data
+// stream element after its channel elements, and takes them off *count. Both
+// stay the caller's until the count reaches 0 or another call replaces them.
+// 2 for null arguments or a negative count.
+int mp4EncSetUserData(mp4EncHandle handle, const uint8_t* bytes, int32_t* count);
 int mp4EncGetInfo(mp4EncHandle handle, mp4EncInfo* info);
 // sampleCount counts all interleaved samples; 0 flushes, one frame a call.
 int mp4EncEncode(mp4EncHandle handle, const float* input, int32_t sampleCount, int32_t* consumed,

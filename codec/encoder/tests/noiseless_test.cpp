@@ -274,6 +274,20 @@ TEST(NoiselessCoding, GarbageRecordsAreRefusedCleanly) {
       for (int16_t& q : ics.quant) q = static_cast<int16_t>(static_cast<int32_t>(rng() % 41) - 20);
       for (auto& row : ics.scalefactor)
         for (int32_t& sf : row) sf = 90 + static_cast<int32_t>(rng() % 20);
+      // TNS filters within their fields, on a third of the records.
+      const bool isShort = ics.windowSequence == 2;
+      ics.tns.present = rng() % 3 == 0;
+      ics.tns.numWindows = isShort ? 8 : 1;
+      for (TnsWindow& w : ics.tns.window) {
+        w.numFilters = static_cast<int32_t>(rng() % 2);
+        w.coefRes = static_cast<int32_t>(rng() % 2);
+        w.length = static_cast<int32_t>(rng() % (isShort ? 16 : 64));
+        w.order = static_cast<int32_t>(rng() % (isShort ? 8 : 13));
+        w.direction = static_cast<int32_t>(rng() % 2);
+        w.coefCompress = static_cast<int32_t>(rng() % 2);
+        const int32_t bits = 3 + w.coefRes - w.coefCompress;
+        for (int8_t& k : w.coef) k = static_cast<int8_t>(static_cast<int32_t>(rng() % (1u << bits)) - (1 << (bits - 1)));
+      }
     }
     CodecError* e = aacSectionChannel(&ics);
     if (e) {

@@ -153,10 +153,12 @@ int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics) {
   return bits;
 }
 
-// Checks what the writer relies on: the layout, books 0-11 and coded
+bool tnsWritable(const AacIcs* ics);
+
+// Checks what the writer relies on: the layout, the TNS fields, books 0-11 and coded
 // scalefactor steps within the scalefactor book.
 bool writable(const AacIcs* ics, Layout* layout) {
-  if (!ics || !layoutOf(ics, layout)) return false;
+  if (!ics || !layoutOf(ics, layout) || !tnsWritable(ics)) return false;
   if (ics->globalGain < 0 || ics->globalGain > 255) return false;
   int32_t last = ics->globalGain;
   for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
@@ -169,6 +171,47 @@ bool writable(const AacIcs* ics, Layout* layout) {
     }
   }
   return true;
+}
+
+// The filters a channel stream can carry: one or eight windows as the
+// sequence has, orders and lengths within their fields.
+bool tnsWritable(const AacIcs* ics) {
+  const TnsInfo& t = ics->tns;
+  if (!t.present) return true;
+  const bool isShort = ics->windowSequence == 2;
+  if (t.numWindows != (isShort ? 8 : 1)) return false;
+  for (int32_t w = 0; w < t.numWindows; ++w) {
+    const TnsWindow& f = t.window[w];
+    if (f.numFilters < 0 || f.numFilters > 1) return false;
+    if (!f.numFilters) continue;
+    if (f.order < 0 || f.order > (isShort ? kTnsMaxOrderShort : kTnsMaxOrderLong)) return false;
+    if (f.length < 0 || f.length > (isShort ? 15 : 63)) return false;
+    const int32_t bits = (f.coefRes ? 4 : 3) - (f.coefCompress ? 1 : 0);
+    for (int32_t i = 0; i < f.order; ++i)
+      if (f.coef[i] < -(1 << (bits - 1)) || f.coef[i] >= (1 << (bits - 1))) return false;
+  }
+  return true;
+}
+
+int32_t writeTnsData(bit_buf* b, const AacIcs* ics) {
+  const TnsInfo& t = ics->tns;
+  const bool isShort = ics->windowSequence == 2;
+  int32_t bits = 0;
+  for (int32_t w = 0; w < t.numWindows; ++w) {
+    const TnsWindow& f = t.window[w];
+    bits += WriteBits(b, static_cast<uint32_t>(f.numFilters), isShort ? 1 : 2);
+    if (!f.numFilters) continue;
+    bits += WriteBits(b, f.coefRes ? 1u : 0u, 1);
+    bits += WriteBits(b, static_cast<uint32_t>(f.length), isShort ? 4 : 6);
+    bits += WriteBits(b, static_cast<uint32_t>(f.order), isShort ? 3 : 5);
+    if (!f.order) continue;
+    bits += WriteBits(b, f.direction ? 1u : 0u, 1);
+    bits += WriteBits(b, f.coefCompress ? 1u : 0u, 1);
+    const int32_t coefBits = (f.coefRes ? 4 : 3) - (f.coefCompress ? 1 : 0);
+    for (int32_t i = 0; i < f.order; ++i)
+      bits += WriteBits(b, static_cast<uint32_t>(f.coef[i]) & ((1u << coefBits) - 1u), coefBits);
+  }
+  return bits;
 }
 
 int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
@@ -205,7 +248,8 @@ int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
     }
   }
   bits += WriteBits(b, 0, 1);  // pulse_data_present
-  bits += WriteBits(b, 0, 1);  // tns_data_present
+  bits += WriteBits(b, ics->tns.present ? 1u : 0u, 1);
+  if (ics->tns.present) bits += writeTnsData(b, ics);
   bits += WriteBits(b, 0, 1);  // gain_control_data_present
   // spectral_data
   int16_t lines[1024];

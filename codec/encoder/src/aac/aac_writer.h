@@ -12,6 +12,7 @@
 
 #include "bit_buf.h"
 #include "errorhnd.h"
+#include "tns.h"
 
 enum {
   kAacMaxBands = 64,      // long-window bands of any rate fit
@@ -37,6 +38,7 @@ struct AacIcs {
   int32_t windowGroupLength[kAacMaxGroups];
   int32_t scalefactor[kAacMaxGroups][kAacMaxBands];  // per group and band
   int16_t quant[1024];
+  TnsInfo tns;  // written when tns.present (numWindows must match the sequence)
   // Filled by aacSectionChannel:
   int32_t codebook[kAacMaxGroups][kAacMaxBands];
   int32_t globalGain;

@@ -30,7 +30,9 @@ struct AacCoreConfig {
   int32_t psyOption;
   int32_t ltpFlag;
   int32_t crcOption;      // with ADTS: each header carries the CRC word
-  int32_t ancillaryOption;
+  int32_t ancillaryOption;  // bit/s of ancillary data: -1 a twentieth of the
+                            // sample rate, 0 none, else below 22500 and at
+                            // most half the sample rate
   int32_t transportType;  // 0 raw data blocks only, 1 ADIF header first, 2 ADTS headers
   int32_t writerOption;
   int32_t bandwidth;      // Hz coded; 0: from the bitrate per channel
@@ -68,3 +70,12 @@ int AacCoreGetInfo(const AacCore* core, AacCoreInfo* info);
 // frame's budget. A payload that cannot be carried is refused (failure);
 // 0 bits clears it.
 int AacCoreSetSbrPayload(AacCore* core, const uint8_t* payload, int32_t bits);
+// The caller's ancillary bytes: each frame takes up to its ancillary share
+// (AacCoreInfo::ancillaryBytes) from bytes, in order, writes them in a data
+// stream element after the channel elements and takes them off *count. The
+// record stays the caller's; a new call starts again at bytes. Null clears.
+int AacCoreSetUserData(AacCore* core, const uint8_t* bytes, int32_t* count);
+// A new bitrate from the next frame on (the same checks as at open); the
+// bandwidth and the band layout stay, the reservoir keeps its fill up to its
+// new size.
+int AacCoreSetBitrate(AacCore* core, int32_t bitRate);

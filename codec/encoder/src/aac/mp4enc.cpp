@@ -136,6 +136,8 @@ struct mp4EncInstance {
   // the frames coded (the stereo header rides with the SBR header).
   PsEncoder* ps;
   int32_t psFrames;
+  const uint8_t* userBytes;  // the caller's ancillary data and its count
+  int32_t* userCount;
   mp4EncInstance* self;
 };
 
@@ -260,6 +262,12 @@ static int configure(mp4EncInstance* s, const mp4EncConfig* cfg) {
   s->core.nChannels = (cfg->channelMode == 6 || cfg->channelMode == 7) ? m.count : m.coded;
   s->core.qualityMode = quality;
   s->core.channelVariant = m.variant;
+  // Frames carry up to a twentieth of the sample rate of the caller's
+  // ancillary data (mp4EncSetUserData).
+  s->core.ancillaryOption = -1;
+  // Types 129 and 132 code without the encoder's tools (temporal noise
+  // shaping); every other type uses them.
+  s->core.toolOption = s->objectType != 129 && s->objectType != 132;
   s->self = s;
   return kMp4EncOk;
 }
@@ -415,6 +423,7 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
                                               s->inputRate / s->encoderRate);
   }
   if (status == kMp4EncOk && AacCoreOpen(&s->coreHandle, &s->core) != kAacCoreOk) status = kMp4EncInit;
+  if (status == kMp4EncOk && s->userBytes) AacCoreSetUserData(s->coreHandle, s->userBytes, s->userCount);
   if (status == kMp4EncOk) {
     AacCoreInfo info;
     AacCoreGetInfo(s->coreHandle, &info);
@@ -545,6 +554,47 @@ int mp4EncSetChannelOrder(mp4EncHandle s, int32_t count, const int32_t* inputCha
     s->channelOrder[i] = inputChannels[i];
     if (inputChannels[i] != i) s->reordered = 1;
   }
+  return kMp4EncOk;
+}
+
+int mp4EncReconfigure(mp4EncHandle s, const int32_t* record) {
+  if (!s || s->self != s || !record) return kMp4EncBadParameter;
+  const mp4EncConfig cfg = {record[0], record[7], record[8], record[5], record[1], record[22], record[10]};
+  if (!s->initialised) {
+    // Not yet running: configured anew, keeping the transport and order.
+    const int32_t transport = s->core.transportType, crc = s->core.crcOption;
+    const int r = configure(s, &cfg);
+    s->core.transportType = transport;
+    s->core.crcOption = crc;
+    return r;
+  }
+  // Running: only the bitrate of an AAC-LC stream changes, at the next frame,
+  // when its rate row keeps the encoder rate.
+  const mp4EncConfig& old = s->config;
+  if (cfg.objectType != old.objectType || cfg.channelMode != old.channelMode || cfg.sampleRate != old.sampleRate ||
+      cfg.erOption != old.erOption || cfg.sbrSignalling != old.sbrSignalling || cfg.qualityMode < 0 ||
+      cfg.qualityMode > 3)
+    return kMp4EncInit;
+  if (isSbrType(s->objectType)) return kMp4EncInit;
+  const int32_t quality = cfg.qualityMode >= 2 ? 2 : cfg.qualityMode;
+  const int32_t bitRate = cfg.bitRate ? cfg.bitRate : AacCoreMaxBitrate(quality, s->coded, s->variant);
+  int32_t lo, hi, minRate, defRate, maxRate;
+  if (mp4EncBitrateRange(s->channelMode, s->objectType, &lo, &hi) != kMp4EncOk || bitRate < lo || bitRate > hi ||
+      mp4EncRateRow(bitRate / s->coded, s->channelMode, s->objectType, &minRate, &defRate, &maxRate) != kMp4EncOk ||
+      mp4EncSelectRate(cfg.sampleRate, minRate, defRate, maxRate, cfg.qualityMode) != s->encoderRate)
+    return kMp4EncInit;
+  if (AacCoreSetBitrate(s->coreHandle, bitRate) != kAacCoreOk) return kMp4EncInit;
+  s->bitRate = bitRate;
+  s->config.bitRate = cfg.bitRate;
+  s->config.qualityMode = cfg.qualityMode;
+  return kMp4EncOk;
+}
+
+int mp4EncSetUserData(mp4EncHandle s, const uint8_t* bytes, int32_t* count) {
+  if (!s || s->self != s || !bytes || !count || *count < 0) return kMp4EncBadParameter;
+  s->userBytes = bytes;
+  s->userCount = count;
+  if (s->coreHandle && AacCoreSetUserData(s->coreHandle, bytes, count) != kAacCoreOk) return kMp4EncFatal;
   return kMp4EncOk;
 }
 

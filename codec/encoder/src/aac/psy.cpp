@@ -52,13 +52,25 @@ void bandEnergies(const float* spectrum, const PsyConfiguration* c, float* energ
 // spectrum: low-pass, energies, thresholds, spreading, threshold in quiet,
 // pre-echo control and spread energies on arrays of numBands entries.
 void analyseBlock(float* spectrum, const PsyConfiguration* c, int32_t reduced, int32_t sequence, float* prevThr,
-                  float* thr, float* energy, float* formFactor, float* ratio, float* spreadEnergy) {
+                  float* thr, float* energy, float* formFactor, float* ratio, float* spreadEnergy, TnsWindow* tns,
+                  const TnsWindow* partnerTns) {
   const int32_t lines = c->bandOffsets[c->numBands];
   const int32_t lowpass = reduced ? c->altLowpassLine : c->lowpassLine;
   for (int32_t i = std::max(0, lowpass); i < lines; ++i) spectrum[i] = 0.0f;
   bandEnergies(spectrum, c, energy, formFactor);
   const int32_t active = reduced ? c->altActiveBands : c->activeBands;
   for (int32_t b = 0; b < active; ++b) thr[b] = std::min(energy[b] * c->ratio, c->clipEnergy);
+  // Temporal noise shaping: the thresholds stay those of the signal, the
+  // energies become those of the filtered spectrum the quantiser codes.
+  std::memset(tns, 0, sizeof(*tns));
+  if (!reduced && tnsDetect(&c->tns, spectrum, c->thrQuiet, tns, nullptr)) {
+    if (partnerTns) tnsSync(tns, partnerTns);
+    tnsFilter(&c->tns, spectrum, tns);
+    bandEnergies(spectrum, c, energy, formFactor);
+    const float noiseGain = tnsNoiseGain(tns);
+    const int32_t first = std::max(0, c->tns.numBands - tns->length);
+    for (int32_t b = first; b < std::min(active, c->tns.stopBand); ++b) thr[b] /= noiseGain;
+  }
   spread(thr, c->spreadLowThr, c->spreadHighThr, active);
   for (int32_t b = 0; b < active; ++b) thr[b] = std::max(thr[b], c->thrQuiet[b]);
   if (!reduced) {
@@ -92,26 +104,33 @@ int32_t highestCodedBand(const float* spectrum, const PsyConfiguration* c) {
   return 0;
 }
 
-void analyse(PsyState* s, PsyData* d) {
+// partner: the first channel of the pair when d is the second.
+void analyse(PsyState* s, PsyData* d, const PsyData* partner) {
   const float* block = d->history;
+  d->tns.present = 0;
   if (d->windowSequence != kEightShortSequence) {
+    d->tns.numWindows = 1;
     const PsyConfiguration* c = &s->longConfig;
     Transform(s->transform, block, d->spectrum, d->windowSequence, d->windowShape, d->previousWindowShape);
     for (int i = 0; i < 1024; ++i) d->spectrum[i] *= 2.0f;
     analyseBlock(d->spectrum, c, d->reducedAnalysis, d->windowSequence, d->prevThr, d->thr, d->energy, d->energy2,
-                 d->preEchoRatio, d->spreadEnergy);
+                 d->preEchoRatio, d->spreadEnergy, &d->tns.window[0], partner ? &partner->tns.window[0] : nullptr);
+    d->tns.present = d->tns.window[0].numFilters;
     d->maxBand = highestCodedBand(d->spectrum, c);
   } else {
     const PsyConfiguration* c = &s->shortConfig;
     const int32_t n = c->numBands;
     d->maxBand = 0;
+    d->tns.numWindows = 8;
     for (int32_t w = 0; w < 8; ++w) {
       float* x = d->spectrum + w * 128;
       Transform(s->transform, block + 448 + 128 * w, x, kEightShortSequence, d->windowShape,
                 w == 0 ? d->previousWindowShape : d->windowShape);
       for (int i = 0; i < 128; ++i) x[i] *= 2.0f;
       analyseBlock(x, c, 0, kEightShortSequence, d->prevThr, d->thr + w * n, d->energy + w * n, d->energy2 + w * n,
-                   d->preEchoRatio + w * n, d->spreadEnergy + w * n);
+                   d->preEchoRatio + w * n, d->spreadEnergy + w * n, &d->tns.window[w],
+                   partner ? &partner->tns.window[w] : nullptr);
+      if (d->tns.window[w].numFilters) d->tns.present = 1;
       d->maxBand = std::max(d->maxBand, highestCodedBand(x, c));
     }
   }
@@ -122,6 +141,7 @@ void fillOutput(PsyState* s, PsyData* d, PsyOutChannel* o) {
   o->windowShape = d->windowShape;
   o->maxSfb = d->maxBand;
   std::memcpy(o->spectrum, d->spectrum, sizeof(o->spectrum));
+  o->tns = d->tns;
   if (d->windowSequence != kEightShortSequence) {
     const PsyConfiguration* c = &s->longConfig;
     o->numGroups = 1;
@@ -273,7 +293,8 @@ int psyInitConfiguration(PsyConfiguration* c, int32_t sampleRate, int32_t bandwi
   return 0;
 }
 
-int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwidth, int32_t numChannels) {
+int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwidth, int32_t numChannels,
+            int32_t tnsMask) {
   *out = nullptr;
   if (numChannels < 1 || numChannels > 12) return 1;
   PsyState* s = static_cast<PsyState*>(std::calloc(1, sizeof(PsyState)));
@@ -283,6 +304,11 @@ int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwid
   s->bandwidth = bandwidth;
   if (psyInitConfiguration(&s->longConfig, sampleRate, bandwidth, 0) ||
       psyInitConfiguration(&s->shortConfig, sampleRate, bandwidth, 1)) {
+    std::free(s);
+    return 1;
+  }
+  if (tnsInitConfig(&s->longConfig.tns, sampleRate, s->longConfig.activeBands, 0, (tnsMask & (2 | 8)) != 0) ||
+      tnsInitConfig(&s->shortConfig.tns, sampleRate, s->shortConfig.activeBands, 1, (tnsMask & (1 | 4)) != 0)) {
     std::free(s);
     return 1;
   }
@@ -340,7 +366,7 @@ int psyMain(PsyState* s, int32_t numChannels, PsyData* const* data, PsyOutChanne
       d->blockSwitching.noOfGroups = bs->noOfGroups;
       std::memcpy(d->blockSwitching.groupLen, bs->groupLen, sizeof(bs->groupLen));
     }
-    analyse(s, d);
+    analyse(s, d, numChannels == 2 && c == 1 ? data[0] : nullptr);
     fillOutput(s, d, out[c]);
   }
   std::memset(el, 0, sizeof(*el));

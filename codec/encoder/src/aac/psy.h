@@ -12,6 +12,7 @@
 #include "aac_writer.h"
 #include "block_switch.h"
 #include "transform.h"
+#include "tns.h"
 
 enum {
   kPsyBands = 120,      // one long frame's bands or eight short windows' bands
@@ -36,6 +37,7 @@ struct PsyConfiguration {
   int32_t altLowpassLine;
   float clipEnergy;
   float ratio;
+  TnsConfig tns;
 };
 
 struct PsyData {
@@ -53,6 +55,7 @@ struct PsyData {
   float spectrum[1024];
   int32_t reducedAnalysis;
   int32_t maxBand;
+  TnsInfo tns;  // the filters of the frame analysed last
 };
 
 // What the quantiser needs of one channel; bands are laid out group after
@@ -68,7 +71,8 @@ struct PsyOutChannel {
   float energy[kPsyBands];
   float threshold[kPsyBands];
   float spreadEnergy[kPsyBands];
-  float spectrum[1024];
+  float spectrum[1024];  // filtered where tns has a filter
+  TnsInfo tns;
 };
 
 struct PsyOutElement {
@@ -89,8 +93,10 @@ struct PsyState {
 
 // Builds the configurations for the bitrate per channel and the bandwidth,
 // and the per-channel records; 0, or 1 for no channel or an unknown rate,
-// 3 when memory runs out.
-int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwidth, int32_t numChannels);
+// 3 when memory runs out. tnsMask switches temporal noise shaping on: the
+// values 2 and 8 for long windows, 1 and 4 for short ones.
+int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwidth, int32_t numChannels,
+            int32_t tnsMask = 0);
 void psyDelete(PsyState** state);
 
 // Fills one configuration (exposed for tests).

@@ -126,6 +126,7 @@ CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels,
     ics->windowSequence = o->windowSequence;
     ics->windowShape = o->windowShape;
     ics->maxSfb = o->maxSfb;
+    ics->tns = o->tns;
     ics->numWindowGroups = o->numGroups;
     for (int32_t g = 0; g < o->numGroups; ++g) ics->windowGroupLength[g] = o->groupLen[g];
     const bool isShort = o->windowSequence == kEightShortSequence;
