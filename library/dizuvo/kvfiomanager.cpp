@@ -1259,9 +1259,12 @@ HRESULT CKvDizuVOManager::DisconnectSurrogate() {
   if (surrogate_.registered()) {
     // Tell the surrogate that this host lets go; it ends once no host holds it.
     // A calling thread that has left COM (another manager of the thread ended
-    // the apartment both used) tells it from the worker thread.
+    // the apartment both used) tells it from the worker thread: its proxy of
+    // the ended apartment answers as if the surrogate were gone, so whether it
+    // is gone is asked of the process itself.
     HRESULT hr = DetachFromSurrogate();
-    if (FAILED(hr) && !KvFio_IsProcessGone(hr) && worker_) {
+    const bool gone = surrogateProcess_ && WaitForSingleObject(surrogateProcess_, 0) == WAIT_OBJECT_0;
+    if (FAILED(hr) && !gone && worker_) {
       DWORD result = 0;
       worker_->Run(&RunDetach, reinterpret_cast<DWORD_PTR>(this), &result);
     }

@@ -263,8 +263,15 @@ class CKvSurrogateFace final : public IKvSurrogateManager {
     HRESULT hr = S_OK;
     if (!paths.empty()) {
       hr = manager_->AddPluginDLLs(&list, paths.data(), static_cast<long>(paths.size()), 0, &added);
-      if (SUCCEEDED(hr) && list) hr = manager_->CreateEnumerators(list, 0, nullptr, 0);
-      else if (list) KvFio_DestroyPluginList(list);
+      // As a host's set-up does: the enumerators, then the plug-ins' class
+      // objects, which give the records their class ids (a template edit
+      // finds its renderer by that id).
+      if (SUCCEEDED(hr) && list) {
+        hr = manager_->CreateEnumerators(list, 0, nullptr, 0);
+        if (SUCCEEDED(hr)) manager_->PreloadPlugins();
+      } else if (list) {
+        KvFio_DestroyPluginList(list);
+      }
     }
     for (const wchar_t* p : pending_) KvFio_FreeText(p);
     pending_.clear();

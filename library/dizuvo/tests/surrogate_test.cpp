@@ -945,9 +945,9 @@ TEST_F(Surrogate, ARenderCancelledOrCutOffFailsCleanly) {
   EXPECT_TRUE(WaitForNoSurrogate(kSurrogateEndMs));
 }
 
-// Disabled: under Wine the surrogate does not end here once both managers
-// have let go (the host then hangs at its exit); the fault is open.
-TEST_F(Surrogate, DISABLED_TwoManagersShareOneSurrogateAndLeaveNothingBehind) {
+// The first manager of a thread ends the thread's apartment when it shuts
+// down; the second then lets go of the surrogate from its worker thread.
+TEST_F(Surrogate, TwoManagersShareOneSurrogateAndLeaveNothingBehind) {
   // Two managers of one host with one application key (one access mutex).
   const std::wstring key = L"Vog\\SurrogateTest\\Two";
   const LONG users = KvFio_SurrogateUserCount();
@@ -998,9 +998,7 @@ TEST_F(Surrogate, DISABLED_TwoManagersShareOneSurrogateAndLeaveNothingBehind) {
   EXPECT_LE(after, handles + 8) << "handles before " << handles << ", after " << after;
 }
 
-// Disabled: the surrogate's manager answers 0x8004E016 (it does not find our
-// renderer among the plug-ins the host registered with it); the fault is open.
-TEST_F(Surrogate, DISABLED_TemplateEditsOfAnOutOfProcessRendererGoToTheSurrogate) {
+TEST_F(Surrogate, TemplateEditsOfAnOutOfProcessRendererGoToTheSurrogate) {
   struct Edit {
     HRESULT hr = E_PENDING;
     DWORD flags = 0x7;
