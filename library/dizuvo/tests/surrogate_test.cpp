@@ -7,8 +7,9 @@
 // it, a render the host cancels and a surrogate that never registers give the
 // host clean failures and leave no file; a surrogate that registers late is
 // still found; two managers share one surrogate; template edits of an
-// out-of-process renderer run in the surrogate; and nothing (process, handle,
-// mutex) is left behind.
+// out-of-process renderer run in the surrogate; a surrogate ends with a host
+// that dies without shutting down; and nothing (process, handle, mutex) is
+// left behind.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -1092,4 +1093,40 @@ TEST_F(Surrogate, RegistersLate) {
   if (code < 0) KillSurrogates();
   EXPECT_EQ(code, 0) << "the child's checks failed:\n" << output;
   EXPECT_TRUE(WaitForNoSurrogate(kSurrogateEndMs));
+}
+
+// Run in a copy of this program beside the surrogate program (see the next
+// test); skipped otherwise. It connects, says which surrogate serves it, and
+// ends at once with code 3, shutting nothing down, as a host that crashes.
+TEST(SurrogateChild, AHostThatEndsWithoutShuttingDown) {
+  if (!GetEnvironmentVariableW(L"VOG_SURROGATE_CHILD", nullptr, 0)) GTEST_SKIP() << "run by ASurrogateEndsWithAHostThatDies";
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  CKvDizuVOManager* m = new CKvDizuVOManager();
+  ASSERT_EQ(m->Initialize(0, L"Vog\\SurrogateTest\\HostGone"), S_OK);
+  ASSERT_EQ(m->ConnectSurrogate(), S_OK);
+  ASSERT_NE(KVDizuVO_GetSurrogateProcessID(), 0u);
+  printf("surrogate %lu\n", static_cast<unsigned long>(KVDizuVO_GetSurrogateProcessID()));
+  fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), 3);
+}
+
+TEST_F(Surrogate, ASurrogateEndsWithAHostThatDies) {
+  const std::wstring dir = ScratchFolder(L"host-gone");
+  ASSERT_TRUE(CopyBinFile(L"kvsurrogate_tests.exe", dir + L"host.exe"));
+  ASSERT_TRUE(CopyBinFile(kKvSurrogateExeName, dir + kKvSurrogateExeName));
+  ASSERT_TRUE(CopyBinFile(L"vogaac2.dll", dir + L"vogaac2.dll"));
+  std::string output;
+  const int code = RunChild(dir, L"SurrogateChild.AHostThatEndsWithoutShuttingDown", &output);
+  ASSERT_EQ(code, 3) << "the child did not connect:\n" << output;
+  unsigned long surrogate = 0;
+  const size_t at = output.find("surrogate ");
+  ASSERT_NE(at, std::string::npos) << output;
+  surrogate = std::strtoul(output.c_str() + at + 10, nullptr, 10);
+  ASSERT_NE(surrogate, 0ul);
+  // The surrogate sees its host end and ends too: nothing is left running.
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, surrogate);
+  const bool ended = !h || WaitForSingleObject(h, kSurrogateEndMs) == WAIT_OBJECT_0;
+  if (h) CloseHandle(h);
+  if (!ended) KillSurrogates();
+  EXPECT_TRUE(ended) << "the surrogate outlived its host by " << kSurrogateEndMs << " ms";
 }
