@@ -7,11 +7,15 @@
 // blankets that made this one).
 #include "kvblanket.h"
 
+#include <cwctype>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "kvcomobject.h"
 #include "kvdizuvo.h"
 #include "kvgitholder.h"
+#include "kvsurrogate.h"
 
 namespace {
 
@@ -39,6 +43,45 @@ HRESULT AskFor(IUnknown* who, REFIID iid, void** out) {
   *out = nullptr;
   if (!who) return E_NOINTERFACE;
   return who->QueryInterface(iid, out);
+}
+
+// The temporary files of renders into `target`'s folder: "~vog", eight
+// hexadecimal digits and the target's extension.
+std::vector<std::wstring> RenderTemporaries(const wchar_t* target) {
+  std::vector<std::wstring> found;
+  if (!target || !target[0]) return found;
+  const std::wstring path(target);
+  const size_t slash = path.find_last_of(L"\\/:");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+  const std::wstring pattern = folder + L"~vog????????" + extension;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    const std::wstring file(entry.cFileName);
+    bool hex = file.size() == 12 + extension.size() && _wcsicmp(file.c_str() + 12, extension.c_str()) == 0;
+    for (size_t i = 4; hex && i < 12; ++i) hex = iswxdigit(file[i]) != 0;
+    if (hex && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(folder + file);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return found;
+}
+
+// Deletes the render temporaries beside `target` that are not in `before`.
+// The ended process's handles may take a moment to close.
+void RemoveNewTemporaries(const wchar_t* target, const std::vector<std::wstring>& before) {
+  for (const std::wstring& file : RenderTemporaries(target)) {
+    bool old = false;
+    for (const std::wstring& b : before) old = old || _wcsicmp(b.c_str(), file.c_str()) == 0;
+    if (old) continue;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      if (DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) break;
+      Sleep(50);
+    }
+  }
 }
 
 // The common part: reference count, outer, the holder of the wrapped pointer
@@ -290,7 +333,25 @@ class RenderFileBlanket final : public Blanket<RenderFileBlanket, IKvRenderFile>
   HRESULT STDMETHODCALLTYPE GetTemplate(tagKVTEMPLATExV2** tmpl, DWORD reserved) override
       KV_FORWARD(GetTemplate, tmpl, reserved)
   HRESULT STDMETHODCALLTYPE Reserved15(DWORD_PTR a) override KV_FORWARD(Reserved15, a)
-  HRESULT STDMETHODCALLTYPE Render(IUnknown* progress) override KV_FORWARD(Render, progress)
+  // A render goes into a temporary file beside its target, which takes the
+  // target's name once complete; the rendering process deletes it when the
+  // render fails. When that process ends in the middle of the render, the
+  // host deletes what it left.
+  HRESULT STDMETHODCALLTYPE Render(IUnknown* progress) override {
+    Interface* proxy = nullptr;
+    HRESULT hr = Proxy(&proxy);
+    if (FAILED(hr)) return hr;
+    wchar_t target[MAX_PATH] = {};
+    hr = proxy->GetPath(target, MAX_PATH);
+    if (IsUnreachable(hr) && SUCCEEDED(Refresh(proxy, &proxy))) hr = proxy->GetPath(target, MAX_PATH);
+    if (FAILED(hr)) target[0] = 0;
+    target[MAX_PATH - 1] = 0;
+    const std::vector<std::wstring> before = RenderTemporaries(target);
+    hr = proxy->Render(progress);
+    if (IsUnreachable(hr) && SUCCEEDED(Refresh(proxy, &proxy))) hr = proxy->Render(progress);
+    if (KvFio_IsProcessGone(hr) || IsUnreachable(hr)) RemoveNewTemporaries(target, before);
+    return hr;
+  }
   HRESULT STDMETHODCALLTYPE WriteMetadata(DWORD sampleRate, DWORD reserved) override
       KV_FORWARD(WriteMetadata, sampleRate, reserved)
 };

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -19,6 +20,7 @@
 #include "kvprofile.h"
 #include "kvbyteorder.h"
 #include "kvstr.h"
+#include "kvtemplate_io.h"
 #include "kvwave64.h"
 
 namespace {
@@ -348,6 +350,8 @@ HRESULT CKvDizuVOManager::ClassById(bool renderer, const GUID* id, REFIID iid, v
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!id || IsZeroGuid(*id)) return KV_E_UNSUPPORTEDFILE;
+  // Class objects of a surrogate that has ended are made anew.
+  CheckSurrogate();
   CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
   if (!e) return KV_E_UNSUPPORTEDFILE;
   KvFioPluginRecord* found = nullptr;
@@ -386,6 +390,7 @@ HRESULT CKvDizuVOManager::FindByExtension(bool renderer, IUnknown** out, const w
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!ext || !position) return E_INVALIDARG;
+  CheckSurrogate();
   CKvDizuVOTypeEnum* e = renderer ? static_cast<CKvDizuVOTypeEnum*>(rendererEnum_) : readerEnum_;
   if (!e) return KV_E_UNSUPPORTEDFILE;
   wchar_t wanted[260];
@@ -806,13 +811,109 @@ HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CheckFileWithReader(const wchar_t* p
 
 // --- Templates and filter builders --------------------------------------------
 
-// The template editor belongs to the render-template pages, which this
-// library does not carry.
-HRESULT STDMETHODCALLTYPE CKvDizuVOManager::EditTemplate(HWND, IKvRenderFileClass*, DWORD, const DWORD*, DWORD*,
-                                                         IStream*, const tagKVTEMPLATExV2*,
+namespace {
+
+// A template that came back from the surrogate as `cb` bytes, as a record of
+// this process (padded to a basic template's size), or null.
+tagKVTEMPLATExV2* TemplateFromBytes(const BYTE* bytes, DWORD cb) {
+  DWORD size = 0;
+  if (!bytes || cb < sizeof size) return nullptr;
+  std::memcpy(&size, bytes, sizeof size);
+  if (size != cb) return nullptr;
+  void* copy = std::calloc(1, cb < kKvTemplateBasicSize ? kKvTemplateBasicSize : cb);
+  if (copy) std::memcpy(copy, bytes, cb);
+  return static_cast<tagKVTEMPLATExV2*>(copy);
+}
+
+}  // namespace
+
+// A renderer whose plug-in runs in the surrogate edits there; any other
+// through the template editor of this process.
+HRESULT STDMETHODCALLTYPE CKvDizuVOManager::EditTemplate(HWND owner, IKvRenderFileClass* cls, DWORD value,
+                                                         const DWORD* placement, DWORD* flags, IStream* templates,
+                                                         const tagKVTEMPLATExV2* current,
                                                          tagKVTEMPLATExV2** result) {
   if (result) *result = nullptr;
-  return E_NOTIMPL;
+  if (!cls || !result) return E_INVALIDARG;
+  GUID rendererId = {};
+  if (!isSurrogate_ && RendererRunsOutOfProcess(cls, &rendererId))
+    return EditTemplateInSurrogate(owner, rendererId, value, placement, flags, templates, current, result);
+
+  _FIOEDITTEMPLATE edit = {};
+  edit.owner = owner;
+  edit.renderClass = cls;
+  edit.value = value;
+  if (placement) std::memcpy(edit.placement, placement, sizeof edit.placement);
+  edit.flags = flags ? *flags : 0;
+  edit.templateList = templates;
+  edit.current = current;
+  HRESULT hr = KvFioMgr_EditTemplate(AsManager(), &edit);
+  if (flags) *flags = (*flags & ~0x18u) | (edit.flags & 0x18u);
+  const bool unchanged = !edit.result || (current && edit.result->cbSize == current->cbSize &&
+                                          std::memcmp(edit.result, current, current->cbSize) == 0);
+  if (hr == S_OK && unchanged) hr = S_FALSE;
+  if (edit.result) {
+    if (edit.flags & 32) {
+      // The editor hands its result over.
+      *result = edit.result;
+    } else {
+      HRESULT copied = KvFio_SetTemplate(*result, edit.result, kKvSetTemplateCopy);
+      KvFio_ReleaseTemplate(edit.result);
+      if (FAILED(copied) && SUCCEEDED(hr)) hr = copied;
+    }
+  }
+  return hr;
+}
+
+// The record is found by the class object's identity (the manager's own
+// object, or a blanket over one: asking it costs no call into the surrogate),
+// else by the renderer id the class reports.
+bool CKvDizuVOManager::RendererRunsOutOfProcess(IKvRenderFileClass* cls, GUID* rendererId) {
+  if (!plugins_) return false;
+  const DWORD outOfProcess = KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT | KVFIO_PLUGIN_IN_SURROGATE;
+  IUnknown* identity = nullptr;
+  if (FAILED(cls->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) identity = nullptr;
+  const KvFioPluginRecord* found = nullptr;
+  for (int i = 0; i < plugins_->count && identity && !found; ++i) {
+    const KvFioPluginRecord* r = KvFio_RecordAt(plugins_, i);
+    IUnknown* other = nullptr;
+    if (!r->renderer.classObject ||
+        FAILED(r->renderer.classObject->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&other))))
+      continue;
+    if (other == identity) found = r;
+    other->Release();
+  }
+  if (identity) identity->Release();
+  if (!found && SUCCEEDED(cls->GetRendererGuid(rendererId))) {
+    for (int i = 0; i < plugins_->count && !found; ++i) {
+      const KvFioPluginRecord* r = KvFio_RecordAt(plugins_, i);
+      if ((r->access & KVFIO_ACCESS_RENDERER) && KvFio_SameIdPrefix(r->renderer.classId, *rendererId)) found = r;
+    }
+  }
+  if (!found) return false;
+  *rendererId = found->renderer.classId;
+  return (found->state & outOfProcess) != 0;
+}
+
+HRESULT CKvDizuVOManager::EditTemplateInSurrogate(HWND owner, const GUID& rendererId, DWORD value,
+                                                  const DWORD* placement, DWORD* flags, IStream* templates,
+                                                  const tagKVTEMPLATExV2* current, tagKVTEMPLATExV2** result) {
+  IKvSurrogateManager* link = nullptr;
+  HRESULT hr = GetSurrogateManager(&link);
+  if (FAILED(hr)) return hr;
+  DWORD flagsIn = flags ? *flags : 0;
+  DWORD cbResult = 0;
+  BYTE* bytes = nullptr;
+  hr = link->EditTemplate(reinterpret_cast<DWORD_PTR>(owner), &rendererId, value, placement, &flagsIn, templates,
+                          current ? current->cbSize : 0, reinterpret_cast<const BYTE*>(current), &cbResult, &bytes);
+  link->Release();
+  if (flags) *flags = flagsIn;
+  if (bytes) {
+    *result = TemplateFromBytes(bytes, cbResult);
+    CoTaskMemFree(bytes);
+    if (!*result && SUCCEEDED(hr)) hr = E_OUTOFMEMORY;
+  }
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CKvDizuVOManager::CreateFilterBuilder(IUnknown** out, DWORD kind, DWORD value,
@@ -1069,9 +1170,26 @@ HRESULT CKvDizuVOManager::ConnectSurrogateHeld() {
   surrogateProcessId_ = served;
   if (surrogateProcess_) CloseHandle(surrogateProcess_);
   surrogateProcess_ = OpenProcess(SYNCHRONIZE, FALSE, served);
+  // A surrogate started after the plug-ins were registered (the one before
+  // it ended) learns them now.
+  if (plugins_) TellSurrogatePlugins(link, plugins_);
   HRESULT registered = surrogate_.Register(link);
   link->Release();
   return FAILED(registered) ? registered : hr;
+}
+
+bool CKvDizuVOManager::TellSurrogatePlugins(IKvSurrogateManager* link, tKVLIST* list) {
+  bool any = false;
+  for (int i = 0; i < list->count; ++i) {
+    KvFioPluginRecord* r = KvFio_RecordAt(list, i);
+    if ((r->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) && (r->state & KVFIO_PLUGIN_FIRST_OF_DLL) &&
+        !(r->state & KVFIO_PLUGIN_UNUSABLE)) {
+      link->AddPluginDLL(r->dllPath);
+      any = true;
+    }
+  }
+  if (any) link->FinishRegistration();
+  return any;
 }
 
 HRESULT CKvDizuVOManager::GetSurrogateManager(IKvSurrogateManager** out) {
@@ -1088,17 +1206,39 @@ HRESULT CKvDizuVOManager::GetSurrogateManager(IKvSurrogateManager** out) {
   return hr;
 }
 
+namespace {
+DWORD __stdcall RunDetach(DWORD_PTR manager) {
+  return static_cast<DWORD>(reinterpret_cast<CKvDizuVOManager*>(manager)->DetachFromSurrogate());
+}
+}  // namespace
+
+HRESULT CKvDizuVOManager::DetachFromSurrogate() {
+  IUnknown* link = nullptr;
+  HRESULT hr = surrogate_.GetForCurrentThread(&link);
+  if (SUCCEEDED(hr) && !link) hr = E_UNEXPECTED;
+  if (FAILED(hr)) return hr;
+  IKvSurrogateManager* face = nullptr;
+  hr = link->QueryInterface(IID_IKvSurrogateManager, reinterpret_cast<void**>(&face));
+  if (SUCCEEDED(hr) && !face) hr = E_NOINTERFACE;
+  if (FAILED(hr)) return hr;
+  hr = face->Detach();
+  face->Release();
+  return hr;
+}
+
 HRESULT CKvDizuVOManager::DisconnectSurrogate() {
   LockAccess();
   if (surrogate_.registered()) {
     // Tell the surrogate that this host lets go; it ends once no host holds it.
-    IUnknown* link = nullptr;
-    if (SUCCEEDED(surrogate_.GetForCurrentThread(&link)) && link) {
-      IKvSurrogateManager* face = nullptr;
-      if (SUCCEEDED(link->QueryInterface(IID_IKvSurrogateManager, reinterpret_cast<void**>(&face))) && face) {
-        face->Detach();
-        face->Release();
-      }
+    // A calling thread that has left COM (another manager of the thread ended
+    // the apartment both used) tells it from the worker thread: its proxy of
+    // the ended apartment answers as if the surrogate were gone, so whether it
+    // is gone is asked of the process itself.
+    HRESULT hr = DetachFromSurrogate();
+    const bool gone = surrogateProcess_ && WaitForSingleObject(surrogateProcess_, 0) == WAIT_OBJECT_0;
+    if (FAILED(hr) && !gone && worker_) {
+      DWORD result = 0;
+      worker_->Run(&RunDetach, reinterpret_cast<DWORD_PTR>(this), &result);
     }
   }
   if (surrogateUser_) {
@@ -1197,12 +1337,7 @@ HRESULT CKvDizuVOManager::RegisterPlugins(tKVLIST* list, DWORD flags) {
   if (!any) return hr;
   IKvSurrogateManager* link = nullptr;
   if (FAILED(GetSurrogateManager(&link)) || !link) return hr;
-  for (int i = 0; i < list->count; ++i) {
-    KvFioPluginRecord* r = KvFio_RecordAt(list, i);
-    if ((r->state & (KVFIO_PLUGIN_OTHER_WIDTH | KVFIO_PLUGIN_FORCED_OUT)) && (r->state & KVFIO_PLUGIN_FIRST_OF_DLL))
-      link->AddPluginDLL(r->dllPath);
-  }
-  link->FinishRegistration();
+  TellSurrogatePlugins(link, list);
   link->Release();
   return hr;
 }

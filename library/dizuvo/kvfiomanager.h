@@ -144,6 +144,8 @@ class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader, pub
   // ConnectSurrogate holds the access mutex.
   HRESULT ConnectSurrogateHeld();
   HRESULT DisconnectSurrogate();
+  // Tells the surrogate (from the calling thread) that this manager lets go.
+  HRESULT DetachFromSurrogate();
   // The surrogate's manager for the calling thread (connecting first when
   // needed); one new reference.
   HRESULT GetSurrogateManager(IKvSurrogateManager** out);
@@ -152,6 +154,15 @@ class CKvDizuVOManager : public IKvDizuVOMgrForApp, public KvFioClassLoader, pub
   // Creates an object of a plug-in that must not run in the host in the
   // surrogate (KvFioSurrogateLink).
   HRESULT CreateInSurrogate(KvFioPluginRecord* record, const GUID* classId, REFIID iid, void** out) override;
+  // Whether the renderer class belongs to a plug-in that runs in the
+  // surrogate (its template edits go there); *rendererId receives its id.
+  bool RendererRunsOutOfProcess(IKvRenderFileClass* cls, GUID* rendererId);
+  // Adds the DLLs of the list's out-of-process plug-ins to the surrogate's
+  // manager and finishes its registration; false when there are none.
+  static bool TellSurrogatePlugins(IKvSurrogateManager* link, tKVLIST* list);
+  HRESULT EditTemplateInSurrogate(HWND owner, const GUID& rendererId, DWORD value, const DWORD* placement,
+                                  DWORD* flags, IStream* templates, const tagKVTEMPLATExV2* current,
+                                  tagKVTEMPLATExV2** result);
   // Runs the class-object load of a record on the worker thread under the
   // access mutex; a caller that already holds the mutex runs it itself (the
   // worker would wait for the mutex while the caller waits for the worker).

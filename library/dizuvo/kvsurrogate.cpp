@@ -7,6 +7,8 @@
 #include <process.h>
 #include <shlwapi.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -173,6 +175,9 @@ HRESULT CKvWorkerThread::Run(Function function, DWORD_PTR argument, DWORD* resul
 
 namespace {
 
+// The size of a basic render template: shorter records are padded to it.
+constexpr DWORD kBasicTemplateBytes = 540;
+
 // A DLL loaded in the surrogate for its plug-ins; it stays loaded until the
 // surrogate ends.
 struct LoadedDll {
@@ -258,8 +263,15 @@ class CKvSurrogateFace final : public IKvSurrogateManager {
     HRESULT hr = S_OK;
     if (!paths.empty()) {
       hr = manager_->AddPluginDLLs(&list, paths.data(), static_cast<long>(paths.size()), 0, &added);
-      if (SUCCEEDED(hr) && list) hr = manager_->CreateEnumerators(list, 0, nullptr, 0);
-      else if (list) KvFio_DestroyPluginList(list);
+      // As a host's set-up does: the enumerators, then the plug-ins' class
+      // objects, which give the records their class ids (a template edit
+      // finds its renderer by that id).
+      if (SUCCEEDED(hr) && list) {
+        hr = manager_->CreateEnumerators(list, 0, nullptr, 0);
+        if (SUCCEEDED(hr)) manager_->PreloadPlugins();
+      } else if (list) {
+        KvFio_DestroyPluginList(list);
+      }
     }
     for (const wchar_t* p : pending_) KvFio_FreeText(p);
     pending_.clear();
@@ -267,7 +279,51 @@ class CKvSurrogateFace final : public IKvSurrogateManager {
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR) override { return E_NOTIMPL; }
+  // The host's edit for a renderer that runs here: the surrogate's manager
+  // edits with its own class object of that renderer.
+  HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR owner, const GUID* rendererId, DWORD value, const DWORD* placement,
+                                         DWORD* flags, IStream* templates, DWORD cbCurrent, const BYTE* current,
+                                         DWORD* cbResult, BYTE** result) override {
+    if (!cbResult || !result) return E_POINTER;
+    *cbResult = 0;
+    *result = nullptr;
+    if (!rendererId) return E_INVALIDARG;
+    // The current template as a record of this process: its first word is its
+    // size, and it is padded to a basic template's size.
+    BYTE* own = nullptr;
+    if (current) {
+      DWORD size = 0;
+      if (cbCurrent < sizeof size) return E_INVALIDARG;
+      std::memcpy(&size, current, sizeof size);
+      if (size != cbCurrent) return E_INVALIDARG;
+      own = static_cast<BYTE*>(std::calloc(1, cbCurrent < kBasicTemplateBytes ? kBasicTemplateBytes : cbCurrent));
+      if (!own) return E_OUTOFMEMORY;
+      std::memcpy(own, current, cbCurrent);
+    }
+    IKvRenderFileClass* cls = nullptr;
+    HRESULT hr = manager_->GetRendererClass(&cls, rendererId);
+    if (SUCCEEDED(hr) && !cls) hr = E_UNEXPECTED;
+    tagKVTEMPLATExV2* edited = nullptr;
+    if (SUCCEEDED(hr)) {
+      hr = manager_->EditTemplate(reinterpret_cast<HWND>(owner), cls, value, placement, flags, templates,
+                                  reinterpret_cast<const tagKVTEMPLATExV2*>(own), &edited);
+      cls->Release();
+    }
+    std::free(own);
+    if (edited) {
+      DWORD size = 0;
+      std::memcpy(&size, edited, sizeof size);
+      *result = static_cast<BYTE*>(CoTaskMemAlloc(size));
+      if (*result) {
+        std::memcpy(*result, edited, size);
+        *cbResult = size;
+      } else if (SUCCEEDED(hr)) {
+        hr = E_OUTOFMEMORY;
+      }
+      std::free(edited);
+    }
+    return hr;
+  }
 
  private:
   ~CKvSurrogateFace() {

@@ -33,8 +33,17 @@ struct IKvSurrogateManager : public IUnknown {
   // registers the added DLLs and builds the surrogate manager's lists.
   virtual HRESULT STDMETHODCALLTYPE AddPluginDLL(const wchar_t* dllPath) = 0;                      // 7
   virtual HRESULT STDMETHODCALLTYPE FinishRegistration() = 0;                                      // 8
-  // Template editing in the surrogate: not provided (E_NOTIMPL).
-  virtual HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR edit) = 0;                              // 9
+  // Edits a template with the surrogate's renderer `rendererId`: the host's
+  // manager forwards its EditTemplate here for a renderer that runs in the
+  // surrogate, and the surrogate's manager edits as it does in process. The
+  // arguments are the manager's (the window handle as a word, the placement
+  // as 7 words or null); the current template comes as `cbCurrent` bytes, and
+  // the resulting one (or none) goes back as *cbResult bytes at *result,
+  // allocated with CoTaskMemAlloc.
+  virtual HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR owner, const GUID* rendererId, DWORD value,
+                                                 const DWORD* placement, DWORD* flags, IStream* templates,
+                                                 DWORD cbCurrent, const BYTE* current, DWORD* cbResult,
+                                                 BYTE** result) = 0;                               // 9
 };
 __CRT_UUID_DECL(IKvSurrogateManager, 0x7618d4f5, 0xdf31, 0x45e9, 0x9d, 0x39, 0x40, 0xfd, 0x90, 0xd4, 0x4c, 0x9b)
 

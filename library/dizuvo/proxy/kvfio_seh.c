@@ -32,10 +32,18 @@ static LONG CALLBACK KvSehVectored(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+/* The handler stays registered for the life of the process, so the module
+   that holds it stays loaded as long: COM unloads a proxy/stub DLL once it
+   serves no proxy, and every later exception of the process (a debug output
+   message among them) would then call into freed code. */
 static BOOL CALLBACK KvSehInit(INIT_ONCE* once, void* parameter, void** context) {
+  HMODULE self = NULL;
   (void)once;
   (void)parameter;
   (void)context;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                          (LPCWSTR)(void*)KvSehVectored, &self))
+    return FALSE;
   g_frameSlot = TlsAlloc();
   return g_frameSlot != TLS_OUT_OF_INDEXES && AddVectoredExceptionHandler(1, KvSehVectored) != NULL;
 }

@@ -22,6 +22,13 @@ namespace {
 constexpr DWORD kFirstHostWaitMs = 30000;
 constexpr DWORD kIdleMs = 2000;
 
+// A test build of this program (late_surrogate) registers its class only
+// after this many milliseconds, and only under its per-process id, as a slow
+// machine would: the host's tries must still find it.
+#ifndef KV_SURROGATE_REGISTER_DELAY_MS
+#define KV_SURROGATE_REGISTER_DELAY_MS 0
+#endif
+
 // The DLL that carries the manager library, beside this program.
 constexpr wchar_t kLibraryDll[] = L"vogaac2.dll";
 
@@ -83,7 +90,12 @@ class HostFace final : public IKvSurrogateManager {
   }
   HRESULT STDMETHODCALLTYPE AddPluginDLL(const wchar_t* dllPath) override { return inner_->AddPluginDLL(dllPath); }
   HRESULT STDMETHODCALLTYPE FinishRegistration() override { return inner_->FinishRegistration(); }
-  HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR edit) override { return inner_->EditTemplate(edit); }
+  HRESULT STDMETHODCALLTYPE EditTemplate(DWORD_PTR owner, const GUID* rendererId, DWORD value, const DWORD* placement,
+                                         DWORD* flags, IStream* templates, DWORD cbCurrent, const BYTE* current,
+                                         DWORD* cbResult, BYTE** result) override {
+    return inner_->EditTemplate(owner, rendererId, value, placement, flags, templates, cbCurrent, current, cbResult,
+                                result);
+  }
 
  private:
   ~HostFace() = default;
@@ -165,10 +177,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   CLSID own = CLSID_KvSurrogateManagerFallback;
   own.Data1 ^= GetCurrentProcessId();
   DWORD ownCookie = 0, fallbackCookie = 0;
+  if (KV_SURROGATE_REGISTER_DELAY_MS) Sleep(KV_SURROGATE_REGISTER_DELAY_MS);
   g_lastChange = GetTickCount();
   if (FAILED(CoRegisterClassObject(own, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &ownCookie))) return 7;
-  CoRegisterClassObject(CLSID_KvSurrogateManagerFallback, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                        &fallbackCookie);
+  if (!KV_SURROGATE_REGISTER_DELAY_MS)
+    CoRegisterClassObject(CLSID_KvSurrogateManagerFallback, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                          &fallbackCookie);
 
   wchar_t library[MAX_PATH + 16];
   DWORD n = GetModuleFileNameW(nullptr, library, MAX_PATH);
@@ -205,7 +219,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   if (fallbackCookie) CoRevokeClassObject(fallbackCookie);
   CoRevokeClassObject(ownCookie);
   if (host) CloseHandle(host);
-  // Objects that hosts still hold may be in use on COM's threads: the process
-  // ends here without unwinding them.
-  ExitProcess(0);
+  // Objects that hosts still hold may be in use on COM's threads, which may
+  // hold locks that the modules' detach code would wait for: the process ends
+  // here without unwinding anything (nothing is left to write).
+  TerminateProcess(GetCurrentProcess(), 0);
+  return 0;
 }
