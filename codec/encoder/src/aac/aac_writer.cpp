@@ -125,11 +125,6 @@ int32_t bandLines(const AacIcs* ics, const Layout& layout, int32_t group, int32_
 
 int32_t sectionLengthBits(const AacIcs* ics) { return ics->windowSequence == 2 ? 3 : 5; }
 
-int32_t sectionHeaderBits(int32_t length, int32_t lengthBits) {
-  const int32_t escape = (1 << lengthBits) - 1;
-  return 4 + lengthBits * (length / escape + 1);
-}
-
 int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics) {
   int32_t bits = WriteBits(b, 0, 1);
   bits += WriteBits(b, static_cast<uint32_t>(ics->windowSequence), 2);
@@ -305,30 +300,68 @@ CodecError* aacSectionChannel(AacIcs* ics) {
       for (int32_t book = 1; book <= 11; ++book)
         cost[k][book] = book < smallest ? -1 : aacSpectralBits(lines, n, book);
     }
-    // best[k]: fewest bits for bands [0, k); the last section of the best
-    // partition runs [from[k], k) with book bookOf[k].
-    int32_t best[kAacMaxBands + 1];
-    int32_t from[kAacMaxBands + 1];
-    int32_t bookOf[kAacMaxBands + 1];
-    best[0] = 0;
-    for (int32_t end = 1; end <= ics->maxSfb; ++end) {
-      best[end] = -1;
-      for (int32_t book = 0; book <= 11; ++book) {
-        int32_t bandsBits = 0;
-        for (int32_t start = end - 1; start >= 0; --start) {
-          if (cost[start][book] < 0) break;
-          bandsBits += cost[start][book];
-          const int32_t total = best[start] + bandsBits + sectionHeaderBits(end - start, lengthBits);
-          if (best[end] < 0 || total < best[end]) {
-            best[end] = total;
-            from[end] = start;
-            bookOf[end] = book;
+    // Adjacent bands of one book form one section (the writer merges them),
+    // so a partition is a book per band. at[k][book]: fewest bits for bands
+    // [0, k] with band k in the book; its section then runs runOf[k][book]
+    // bands, and a section costs its header plus lengthBits more each time
+    // its length passes an escape. A new section starts after the best end
+    // in another book. One pass over the bands, twelve books each.
+    const int32_t escape = (1 << lengthBits) - 1;
+    int32_t at[kAacMaxBands][12];
+    int32_t runOf[kAacMaxBands][12];
+    int8_t before[kAacMaxBands][12];  // book of the band before a new section, -1 when extended
+    for (int32_t k = 0; k < ics->maxSfb; ++k) {
+      // The two best ends of band k - 1, in different books.
+      int32_t best1 = -1, best2 = -1;
+      if (k > 0) {
+        for (int32_t book = 0; book <= 11; ++book) {
+          if (at[k - 1][book] < 0) continue;
+          if (best1 < 0 || at[k - 1][book] < at[k - 1][best1]) {
+            best2 = best1;
+            best1 = book;
+          } else if (best2 < 0 || at[k - 1][book] < at[k - 1][best2]) {
+            best2 = book;
           }
         }
       }
+      for (int32_t book = 0; book <= 11; ++book) {
+        at[k][book] = -1;
+        if (cost[k][book] < 0) continue;
+        int32_t total = -1, run = 1;
+        int8_t from = -1;
+        if (k == 0) {
+          total = 4 + lengthBits;
+        } else {
+          const int32_t other = best1 == book ? best2 : best1;
+          if (other >= 0) {
+            total = at[k - 1][other] + 4 + lengthBits;
+            from = static_cast<int8_t>(other);
+          }
+          if (at[k - 1][book] >= 0) {
+            const int32_t length = runOf[k - 1][book] + 1;
+            const int32_t extended = at[k - 1][book] + (length % escape == 0 ? lengthBits : 0);
+            if (total < 0 || extended <= total) {
+              total = extended;
+              run = length;
+              from = -1;
+            }
+          }
+          if (total < 0) continue;
+        }
+        at[k][book] = total + cost[k][book];
+        runOf[k][book] = run;
+        before[k][book] = from;
+      }
     }
-    for (int32_t end = ics->maxSfb; end > 0; end = from[end])
-      for (int32_t k = from[end]; k < end; ++k) ics->codebook[g][k] = bookOf[end];
+    if (ics->maxSfb > 0) {
+      int32_t book = -1;
+      for (int32_t b = 0; b <= 11; ++b)
+        if (at[ics->maxSfb - 1][b] >= 0 && (book < 0 || at[ics->maxSfb - 1][b] < at[ics->maxSfb - 1][book])) book = b;
+      for (int32_t k = ics->maxSfb - 1; k >= 0; --k) {
+        ics->codebook[g][k] = book;
+        if (before[k][book] >= 0) book = before[k][book];
+      }
+    }
   }
   // Scalefactors: zero bands inside a coded section repeat the one before.
   int32_t last = -1;
