@@ -9,17 +9,6 @@
 
 namespace {
 
-// cos(2 pi k / 32) and sin(2 pi k / 32), k = 0 .. 8.
-constexpr float kCos32[9] = {1.0f,
-                             0.98078528040323044913f,
-                             0.92387953251128675613f,
-                             0.83146961230254523708f,
-                             0.70710678118654752440f,
-                             0.55557023301960222474f,
-                             0.38268343236508977173f,
-                             0.19509032201612826785f,
-                             0.0f};
-
 // e^(-2 pi i k / N) for N = 32 >> shift, from the quarter-wave table.
 inline void rotation(int k, int shift, float* c, float* s) {
   int m = k << shift;  // index on the 32-point circle, 0 .. 15

@@ -40,17 +40,6 @@ inline Cv mul(Cv a, Cv w) {
   return {_mm_sub_ps(_mm_mul_ps(a.r, w.r), _mm_mul_ps(a.i, w.i)), _mm_add_ps(_mm_mul_ps(a.r, w.i), _mm_mul_ps(a.i, w.r))};
 }
 
-// cos(2 pi m / 32), m = 0 .. 8.
-constexpr float kCos32[9] = {1.0f,
-                             0.98078528040323044913f,
-                             0.92387953251128675613f,
-                             0.83146961230254523708f,
-                             0.70710678118654752440f,
-                             0.55557023301960222474f,
-                             0.38268343236508977173f,
-                             0.19509032201612826785f,
-                             0.0f};
-
 // a W_N^k (sign -1) for N = 4 .. 32, k < N / 2: the rotations by 1, -i and
 // the odd multiples of pi / 4 take fewer operations.
 template <int N>
