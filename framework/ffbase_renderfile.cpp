@@ -11,6 +11,7 @@
 #include "kvlinkproject.h"
 #include "kvlinkstorage.h"
 #include "kvprintf.h"
+#include "kvrendertemp.h"
 #include "kvstr.h"
 #include "kvtemplate.h"
 #include "metadataset.h"
@@ -146,12 +147,8 @@ namespace {
 // A new, empty file in the folder of `target` with the same extension (the
 // writer chooses the tag form by it): "~vog" and eight hexadecimal digits.
 HRESULT CreateTemporaryBeside(const wchar_t* target, std::wstring& temp) {
-  const std::wstring path(target);
-  const size_t slash = path.find_last_of(L"\\/:");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of(L'.');
-  const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+  std::wstring folder, extension;
+  kvrendertemp::SplitTarget(target, folder, extension);
   DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
   for (int attempt = 0; attempt < 64; ++attempt) {
     wchar_t unique[16];

@@ -15,6 +15,7 @@
 #include "kvcomobject.h"
 #include "kvdizuvo.h"
 #include "kvgitholder.h"
+#include "kvrendertemp.h"
 #include "kvsurrogate.h"
 
 namespace {
@@ -50,20 +51,17 @@ HRESULT AskFor(IUnknown* who, REFIID iid, void** out) {
 std::vector<std::wstring> RenderTemporaries(const wchar_t* target) {
   std::vector<std::wstring> found;
   if (!target || !target[0]) return found;
-  const std::wstring path(target);
-  const size_t slash = path.find_last_of(L"\\/:");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of(L'.');
-  const std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
-  const std::wstring pattern = folder + L"~vog????????" + extension;
+  std::wstring folder, extension;
+  kvrendertemp::SplitTarget(target, folder, extension);
+  const std::wstring pattern = folder + kvrendertemp::kPrefix + std::wstring(kvrendertemp::kDigits, L'?') + extension;
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return found;
   do {
     const std::wstring file(entry.cFileName);
-    bool hex = file.size() == 12 + extension.size() && _wcsicmp(file.c_str() + 12, extension.c_str()) == 0;
-    for (size_t i = 4; hex && i < 12; ++i) hex = iswxdigit(file[i]) != 0;
+    const size_t stem = kvrendertemp::kPrefixLength + kvrendertemp::kDigits;
+    bool hex = file.size() == stem + extension.size() && _wcsicmp(file.c_str() + stem, extension.c_str()) == 0;
+    for (size_t i = kvrendertemp::kPrefixLength; hex && i < stem; ++i) hex = iswxdigit(file[i]) != 0;
     if (hex && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(folder + file);
   } while (FindNextFileW(find, &entry));
   FindClose(find);
