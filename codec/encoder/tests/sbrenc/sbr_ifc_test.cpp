@@ -230,6 +230,43 @@ TEST(SbrIfc, RingHandsOutSlotsInTheOrderTheyWereFilled) {
   EXPECT_EQ(ifc.h->pending, 0);
 }
 
+// The payload the core takes for frame n is the one an SBR encoder of the
+// same tuning writes for the input delayed by the core path: the interface's
+// hold and ring add no frame and lose none.
+TEST(SbrIfc, PayloadsAreThoseOfTheDelayedInput) {
+  const int32_t coreDelay = 5362;
+  const int32_t frames = 12;
+  std::vector<float> signal(static_cast<size_t>(frames) * kFrame * 2);
+  uint32_t seed = 1;
+  for (size_t i = 0; i < signal.size() / 2; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const float noise = (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f) * 8000.0f;
+    const float burst = (i / 4096) % 3 == 1 ? noise : 0.1f * noise;
+    signal[2 * i] = burst + 6000.0f * std::sin(0.37f * static_cast<float>(i));
+    signal[2 * i + 1] = 0.5f * burst + 3000.0f * std::sin(0.91f * static_cast<float>(i));
+  }
+  Ifc ifc;
+  open(ifc, {2, 0, 48000, 44100, 0});
+  ASSERT_EQ(sbrIfcSetCoreDelay(ifc.h, coreDelay), 0);
+  const SbrEncoderConfig rc = {44100, 2, 48000, 1, ifc.h->elementConfig[0]->startFreq};
+  SbrEncoder* ref = nullptr;
+  ASSERT_EQ(sbrEncoderOpen(&ref, &rc), kSbrEncOk);
+  std::vector<float> delayed(static_cast<size_t>(coreDelay) * 2, 0.0f);
+  delayed.insert(delayed.end(), signal.begin(), signal.end());
+  uint8_t expected[kSbrEncMaxPayloadBytes];
+  for (int32_t f = 0; f < frames; ++f) {
+    ASSERT_EQ(sbrIfcEncodeFrame(ifc.h, &signal[static_cast<size_t>(f) * kFrame * 2], 2 * kFrame), 0);
+    SbrPayload** slots = sbrIfcNextPayload(ifc.h);
+    ASSERT_NE(slots, nullptr);
+    int32_t bits = 0;
+    ASSERT_EQ(sbrEncoderEncodeFrame(ref, &delayed[static_cast<size_t>(f) * kFrame * 2], 2, expected, &bits),
+              kSbrEncOk);
+    ASSERT_EQ(slots[0]->bits, bits) << "frame " << f;
+    EXPECT_EQ(std::memcmp(slots[0]->data, expected, static_cast<size_t>(bits + 7) / 8), 0) << "frame " << f;
+  }
+  sbrEncoderClose(ref);
+}
+
 // Without parametric stereo the element's input is held back by the hold of
 // the timing values and the core delay, and each call adds a whole frame: a
 // short last frame is completed with zeros.
