@@ -330,17 +330,20 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
       float* fr = b->work;
       float* fq = b->work + M;
       float* buf = b->work + 2 * M;
-      for (int n = 0; n < M; n++) {
-        fr[n] = u[n] - u[M2 - 1 - n];
-        fq[n] = u[n] + u[M2 - 1 - n];
+      for (int n = 0; n < M; n += 4) {
+        const __m128 lo = _mm_loadu_ps(u + n), hi = rev(u + (M2 - 4 - n));  // u[M2 - 1 - n] ..
+        _mm_storeu_ps(fr + n, _mm_sub_ps(lo, hi));
+        _mm_storeu_ps(fq + n, _mm_add_ps(lo, hi));
       }
       dct4(b, fr, fr, buf, false);
       dct4(b, fq, fq, buf, true);
-      const float* __restrict bc = b->bandRot;
-      const float* __restrict bs = b->bandRot + M;
-      for (int k = 0; k < M; k++) {
-        r[k] = fr[k] * bc[k] - fq[k] * bs[k];
-        q[k] = fr[k] * bs[k] + fq[k] * bc[k];
+      const float* bc = b->bandRot;
+      const float* bs = b->bandRot + M;
+      for (int k = 0; k < M; k += 4) {
+        const __m128 c = _mm_loadu_ps(bc + k), sn = _mm_loadu_ps(bs + k);
+        const __m128 x = _mm_loadu_ps(fr + k), y = _mm_loadu_ps(fq + k);
+        _mm_storeu_ps(r + k, _mm_sub_ps(_mm_mul_ps(x, c), _mm_mul_ps(y, sn)));
+        _mm_storeu_ps(q + k, _mm_add_ps(_mm_mul_ps(x, sn), _mm_mul_ps(y, c)));
       }
       continue;
     }
