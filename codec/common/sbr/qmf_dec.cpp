@@ -95,45 +95,70 @@ inline void foldRotate4(const float* x, int M, int j, bool dst, __m128 cr, __m12
   _mm_storeu_ps(outIm + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
 }
 
-// Unnormalised DCT-IV of M points (M = 32 or 64, through an M/2-point complex FFT on split arrays): y[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
-// or with dst set the DST-IV, (-1)^k times the DCT-IV of the reversed input.
-// x and y may be the same array; buf holds 2M floats of scratch.
-// The fold into M/2 complex points reads x[2j] and x[M-1-2j] (swapped for the
-// DST); the result comes out as the even outputs y[2j] and the odd ones
-// y[M-1-2j], which are interleaved back at the end. Four points at a time.
-void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
+// The analysis's pair of transforms in one pass: C = DCT-IV(xc) and
+// S = DST-IV(xs) of M points (M = 32 or 64), unnormalised,
+//   C[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
+// S the DST-IV, (-1)^k times the DCT-IV of the reversed input; both through
+// an M/2-point complex FFT on split arrays. The fold reads x[2j] and
+// x[M-1-2j] (swapped for the DST); the transforms come out as the even
+// outputs y[2j] and the odd ones y[M-1-2j], which are interleaved in
+// registers and rotated to the bank's phase straight away:
+//   r[k] = C[k] bc[k] - S[k] bs[k],  q[k] = C[k] bs[k] + S[k] bc[k].
+// buf holds 2M floats of scratch.
+void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r, float* q, float* buf) {
   const int M = b->M, h = M / 2;
   const float* pc = b->preRot;
   const float* ps = b->preRot + h;
-  for (int j = 0; j < h; j += 4)
-    foldRotate4(x, M, j, dst, _mm_loadu_ps(pc + j), _mm_loadu_ps(ps + j), buf, buf + h);
-  if (h == 32)
-    qmfFft32(buf, buf + h);
-  else
-    qmfFft16(buf, buf + h);
-  float* E = buf + M;
-  float* O = buf + M + h;
+  float* ar = buf;
+  float* ai = buf + h;
+  float* sr = buf + M;
+  float* si = buf + M + h;
+  for (int j = 0; j < h; j += 4) {
+    const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
+    foldRotate4(xc, M, j, false, cr, ci, ar, ai);
+    foldRotate4(xs, M, j, true, cr, ci, sr, si);
+  }
+  if (h == 32) {
+    qmfFft32(ar, ai);
+    qmfFft32(sr, si);
+  } else {
+    qmfFft16(ar, ai);
+    qmfFft16(sr, si);
+  }
+  // Post-rotation: even outputs E (y[2j]) and odd outputs O (y[M-1-2j]),
+  // the DCT's odd ones negated, kept in place of the transforms.
   const float* qc = b->postRot;
   const float* qs = b->postRot + h;
-  const __m128 sign = _mm_set1_ps(dst ? 1.0f : -1.0f);
+  const __m128 minus = _mm_set1_ps(-1.0f), plus = _mm_set1_ps(1.0f);
   for (int j = 0; j < h; j += 4) {
-    __m128 re = _mm_loadu_ps(buf + j), im = _mm_loadu_ps(buf + h + j);
-    __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
-    _mm_storeu_ps(E + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-    _mm_storeu_ps(O + j, _mm_mul_ps(sign, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+    const __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
+    __m128 re = _mm_loadu_ps(ar + j), im = _mm_loadu_ps(ai + j);
+    _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(ai + j, _mm_mul_ps(minus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+    re = _mm_loadu_ps(sr + j);
+    im = _mm_loadu_ps(si + j);
+    _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
   }
-  // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t].
+  // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t], then the band rotation.
+  auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
+  const float* bc = b->bandRot;
+  const float* bs = b->bandRot + M;
+  auto rotate = [&](int k, __m128 c, __m128 s) {
+    const __m128 gc = _mm_loadu_ps(bc + k), gs = _mm_loadu_ps(bs + k);
+    _mm_storeu_ps(r + k, _mm_sub_ps(_mm_mul_ps(c, gc), _mm_mul_ps(s, gs)));
+    _mm_storeu_ps(q + k, _mm_add_ps(_mm_mul_ps(c, gs), _mm_mul_ps(s, gc)));
+  };
   for (int j = 0; j < h; j += 4) {
-    __m128 e = _mm_loadu_ps(E + j);
-    __m128 o = _mm_loadu_ps(O + (h - 4 - j));
-    o = _mm_shuffle_ps(o, o, _MM_SHUFFLE(0, 1, 2, 3));
-    _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(e, o));
-    _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(e, o));
+    const __m128 ec = _mm_loadu_ps(ar + j), oc = rev(_mm_loadu_ps(ai + (h - 4 - j)));
+    const __m128 es = _mm_loadu_ps(sr + j), os = rev(_mm_loadu_ps(si + (h - 4 - j)));
+    rotate(2 * j, _mm_unpacklo_ps(ec, oc), _mm_unpacklo_ps(es, os));
+    rotate(2 * j + 4, _mm_unpackhi_ps(ec, oc), _mm_unpackhi_ps(es, os));
   }
 }
 
 // The synthesis's pair of transforms in one pass: C = DCT-IV(xr) and
-// S = DST-IV(xi) as dct4() computes them, combined straight into
+// S = DST-IV(xi) as dctDstAnalysis() computes them, combined straight into
 // v[m] = S[m] - C[m] and v[M + m] = C[M-1-m] + S[M-1-m] (the same operations
 // in the same order, without the interleaved intermediate outputs). buf holds
 // 4M floats of scratch.
@@ -335,16 +360,7 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
         _mm_storeu_ps(fr + n, _mm_sub_ps(lo, hi));
         _mm_storeu_ps(fq + n, _mm_add_ps(lo, hi));
       }
-      dct4(b, fr, fr, buf, false);
-      dct4(b, fq, fq, buf, true);
-      const float* bc = b->bandRot;
-      const float* bs = b->bandRot + M;
-      for (int k = 0; k < M; k += 4) {
-        const __m128 c = _mm_loadu_ps(bc + k), sn = _mm_loadu_ps(bs + k);
-        const __m128 x = _mm_loadu_ps(fr + k), y = _mm_loadu_ps(fq + k);
-        _mm_storeu_ps(r + k, _mm_sub_ps(_mm_mul_ps(x, c), _mm_mul_ps(y, sn)));
-        _mm_storeu_ps(q + k, _mm_add_ps(_mm_mul_ps(x, sn), _mm_mul_ps(y, c)));
-      }
+      dctDstAnalysis(b, fr, fq, r, q, buf);
       continue;
     }
     for (int k = 0; k < M; k++) {
