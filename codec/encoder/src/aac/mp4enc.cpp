@@ -289,7 +289,9 @@ static int buildAsc(mp4EncInstance* s) {
   ga.frameLength = 1024;
   AscWriteRecord r;
   std::memset(&r, 0, sizeof(r));
-  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr : 2;
+  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr
+                 : (s->objectType == 4 || s->objectType == 17 || s->objectType == 19) ? s->objectType
+                                                                                      : 2;
   r.samplingFrequency = s->coreRate;
   if (s->sbr) {
     // SBR signalled explicitly: extension type 5 first, the output rate,
@@ -397,17 +399,22 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   mp4EncInstance* s = *handle;
   int status = kMp4EncOk;
-  // This encoder codes AAC-LC (from input at any rate, through a converter
-  // when the encoder rate differs), and HE-AAC (AAC-LC with SBR) of one
-  // single channel or channel pair element at the input rate, and HE-AAC v2
-  // (a mono core with SBR and parametric stereo from two channels) at the
-  // input rate: long-term prediction and the error-resilient syntax are
-  // refused.
+  // This encoder codes AAC-LC, AAC-LTP, ER AAC-LC and ER AAC-LTP (from
+  // input at any rate, through a converter when the encoder rate differs),
+  // and HE-AAC (AAC-LC with SBR) of one single channel or channel pair
+  // element at the input rate, and HE-AAC v2 (a mono core with SBR and
+  // parametric stereo from two channels) at the input rate. The
+  // error-resilient types go without a transport header and need a
+  // numbered channel configuration (modes 1-7).
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
   const bool heV2 = s->objectType == 29 && s->channelMode == 64;
-  if (!(s->objectType == 2 || s->objectType == 129 || he || heV2) ||
-      ((he || heV2) && s->encoderRate != s->inputRate))
+  const bool er = s->objectType == 17 || s->objectType == 19;
+  const bool plain = s->objectType == 2 || s->objectType == 129 || s->objectType == 4 || er;
+  if (!(plain || he || heV2) || ((he || heV2) && s->encoderRate != s->inputRate) ||
+      (er && (s->core.transportType != 0 || s->channelMode > 7)))
     status = kMp4EncInit;
+  s->core.ltpFlag = s->objectType == 4 || s->objectType == 19;
+  s->core.erFlag = er;
   if (status == kMp4EncOk && he) status = openSbr(s);
   if (status == kMp4EncOk && heV2) status = openPsSbr(s);
   // AAC-LC from input at another rate: a converter in front of the core.
