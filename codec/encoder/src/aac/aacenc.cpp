@@ -351,7 +351,8 @@ static bool buildPce(AacCore* c) {
       elements[i].channelCount = c->elements[i].numChannels;
       elements[i].ccElementIsIndSw = 0;
     }
-    e = createPce(&c->pce, c->config.ltpFlag ? 4 : 2, 0, c->config.sampleRate, c->numElements, elements, nullptr);
+    e = createPce(&c->pce, c->config.ltpFlag ? 4 : 2, 0, c->config.sampleRate, c->numElements, elements,
+                  pceUniformPositions(elements[0].type, c->numElements));
   }
   if (e) {
     deleteError(e);

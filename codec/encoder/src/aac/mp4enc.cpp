@@ -320,7 +320,9 @@ static int buildAsc(mp4EncInstance* s) {
       elements[n].channelCount = pairs ? 2 : 1;
       elements[n].ccElementIsIndSw = 0;
     }
-    CodecError* e = createPce(&pce, 1, 0, s->coreRate, n, elements, nullptr);
+    // The profile of the stream's type (LC, or LTP for the prediction types).
+    CodecError* e = createPce(&pce, s->objectType == 4 || s->objectType == 19 ? 4 : 2, 0, s->coreRate, n, elements,
+                              pceUniformPositions(elements[0].type, n));
     if (e) {
       deleteError(e);
       deletePce(pce);
