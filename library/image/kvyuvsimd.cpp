@@ -1,0 +1,204 @@
+// The row kernels of the 8-bit YUV converters: plain forms and their SSE2
+// twins, eight pixels at a time with the plain kernel finishing a row.
+#include <cstring>
+
+#include "kvimagecpu.h"
+#include "kvyuvkernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+inline BYTE Clamp(int32_t v, int32_t lo, int32_t hi) { return static_cast<BYTE>(v < lo ? lo : v > hi ? hi : v); }
+
+// Arithmetic shift right (floor), also for negative values.
+inline int32_t Shr12(int32_t v) { return v >= 0 ? v >> 12 : -((-v + 4095) >> 12); }
+
+void UyvyToBgraPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 4) {
+    const int32_t u = s[0] - 128, v = s[2] - 128;
+    for (int i = 0; i < 2; ++i, d += 4) {
+      const int32_t y = s[1 + 2 * i] * 4096 + 2048;
+      d[0] = Clamp(Shr12(k.ub * u + y), 0, 255);
+      d[1] = Clamp(Shr12(k.vg * v + k.ug * u + y), 0, 255);
+      d[2] = Clamp(Shr12(k.vr * v + y), 0, 255);
+      d[3] = 255;
+    }
+  }
+}
+
+void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 8, d += 4) {
+    const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[4], g1 = s[5], r1 = s[6];
+    const int32_t y0 = (k.kb * b0 + k.kg * g0 + k.kr * r0 + 2048) >> 12;
+    const int32_t y1 = (k.kb * b1 + k.kg * g1 + k.kr * r1 + 2048) >> 12;
+    // 526336 = 128 x 4096 + 2048: the chroma bias and a rounding half.
+    const int32_t u = Shr12(k.ub2 * (b0 + b1) + k.ug2 * (g0 + g1) + k.ur * (r0 + r1) + 526336);
+    const int32_t v = Shr12(k.vb2 * (b0 + b1) + k.vg2 * (g0 + g1) + k.vr2 * (r0 + r1) + 526336);
+    // The values 0 and 255 are never written.
+    d[0] = Clamp(u, 1, 254);
+    d[1] = Clamp(y0, 1, 254);
+    d[2] = Clamp(v, 1, 254);
+    d[3] = Clamp(y1, 1, 254);
+  }
+}
+
+void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
+  for (int32_t x = 0; x + 1 < width; x += 2) {
+    const int32_t us = u[x / 2], vs = v[x / 2];
+    int32_t t[3];
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum = int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] + m.offsetQ14[c];
+      t[c] = static_cast<int32_t>(sum >> 14);
+    }
+    for (int i = 0; i < 2; ++i) {
+      const int32_t yv = y[x + i];
+      BYTE* out = d + int64_t(x + i) * 4;
+      out[0] = Clamp(yv + t[0], 0, 255);
+      out[1] = Clamp(yv + t[1], 0, 255);
+      out[2] = Clamp(yv + t[2], 0, 255);
+      out[3] = 255;
+    }
+  }
+}
+
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain};
+
+#if defined(__SSE2__)
+
+// A pair of 16-bit coefficients (lo, hi) in every 32-bit lane, for one
+// multiply-add per (lo, hi) pair of samples.
+inline __m128i Pair(int32_t lo, int32_t hi) {
+  return _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(hi)) << 16) | uint16_t(lo)));
+}
+
+// Eight pixels from 16-bit B, G, R and A (saturated to 0..255) as 32 BGRA bytes.
+inline void StoreBgra(BYTE* d, __m128i b, __m128i g, __m128i r, __m128i a) {
+  const __m128i br = _mm_packus_epi16(b, r);  // B0..B7 R0..R7
+  const __m128i ga = _mm_packus_epi16(g, a);  // G0..G7 A0..A7
+  const __m128i bg = _mm_unpacklo_epi8(br, ga), ra = _mm_unpackhi_epi8(br, ga);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(bg, ra));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi16(bg, ra));
+}
+
+// Even and odd lanes of two vectors: [a0 a2 b0 b2] and [a1 a3 b1 b3].
+inline __m128i Evens(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+inline __m128i Odds(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Even-pixel and odd-pixel 32-bit values of four macropixels in pixel order, as 16 bits.
+inline __m128i Interleave(__m128i even, __m128i odd) {
+  return _mm_packs_epi32(_mm_unpacklo_epi32(even, odd), _mm_unpackhi_epi32(even, odd));
+}
+
+void UyvyToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const __m128i cB = Pair(k.ub, 0), cG = Pair(k.ug, k.vg), cR = Pair(0, k.vr);
+  const __m128i lowByte = _mm_set1_epi16(0xFF), bias = _mm_set1_epi16(128), half = _mm_set1_epi32(2048);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 16, d += 32) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    // U, V of each macropixel as 16-bit pairs less the bias.
+    const __m128i c = _mm_sub_epi16(_mm_and_si128(p, lowByte), bias);
+    const __m128i tB = _mm_madd_epi16(c, cB), tG = _mm_madd_epi16(c, cG), tR = _mm_madd_epi16(c, cR);
+    const __m128i ye =
+        _mm_add_epi32(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(p, 8), _mm_set1_epi32(0xFF)), 12), half);
+    const __m128i yo = _mm_add_epi32(_mm_slli_epi32(_mm_srli_epi32(p, 24), 12), half);
+    const __m128i b = Interleave(_mm_srai_epi32(_mm_add_epi32(tB, ye), 12), _mm_srai_epi32(_mm_add_epi32(tB, yo), 12));
+    const __m128i g = Interleave(_mm_srai_epi32(_mm_add_epi32(tG, ye), 12), _mm_srai_epi32(_mm_add_epi32(tG, yo), 12));
+    const __m128i r = Interleave(_mm_srai_epi32(_mm_add_epi32(tR, ye), 12), _mm_srai_epi32(_mm_add_epi32(tR, yo), 12));
+    StoreBgra(d, b, g, r, alpha);
+  }
+  UyvyToBgraPlain(d, s, width - x, k);
+}
+
+void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wY =
+      _mm_setr_epi16(int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0, int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0);
+  const __m128i wU = _mm_setr_epi16(int16_t(k.ub2), int16_t(k.ug2), int16_t(k.ur), 0, int16_t(k.ub2), int16_t(k.ug2),
+                                    int16_t(k.ur), 0);
+  const __m128i wV = _mm_setr_epi16(int16_t(k.vb2), int16_t(k.vg2), int16_t(k.vr2), 0, int16_t(k.vb2), int16_t(k.vg2),
+                                    int16_t(k.vr2), 0);
+  const __m128i yHalf = _mm_set1_epi32(2048), cBias = _mm_set1_epi32(526336);
+  const __m128i lo = _mm_set1_epi16(1), hi = _mm_set1_epi16(254);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 32, d += 16) {
+    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    // Two pixels of 16-bit B, G, R, A in each vector.
+    const __m128i a0 = _mm_unpacklo_epi8(p0, zero), a1 = _mm_unpackhi_epi8(p0, zero);
+    const __m128i a2 = _mm_unpacklo_epi8(p1, zero), a3 = _mm_unpackhi_epi8(p1, zero);
+    // Luma: per pixel the (B, G) and (R, A) products, added pairwise.
+    const __m128i m0 = _mm_madd_epi16(a0, wY), m1 = _mm_madd_epi16(a1, wY);
+    const __m128i m2 = _mm_madd_epi16(a2, wY), m3 = _mm_madd_epi16(a3, wY);
+    const __m128i y03 = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(m0, m1), Odds(m0, m1)), yHalf), 12);
+    const __m128i y47 = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(m2, m3), Odds(m2, m3)), yHalf), 12);
+    // The sums of each macropixel's two pixels.
+    const __m128i s01 = _mm_add_epi16(_mm_unpacklo_epi64(a0, a1), _mm_unpackhi_epi64(a0, a1));
+    const __m128i s23 = _mm_add_epi16(_mm_unpacklo_epi64(a2, a3), _mm_unpackhi_epi64(a2, a3));
+    const __m128i u0 = _mm_madd_epi16(s01, wU), u1 = _mm_madd_epi16(s23, wU);
+    const __m128i v0 = _mm_madd_epi16(s01, wV), v1 = _mm_madd_epi16(s23, wV);
+    const __m128i u = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(u0, u1), Odds(u0, u1)), cBias), 12);
+    const __m128i v = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(v0, v1), Odds(v0, v1)), cBias), 12);
+    // U0 V0 U1 V1 .. and Y0 .. Y7, clamped, interleaved into U Y V Y.
+    const __m128i uv = _mm_packs_epi32(u, v);  // U0..U3 V0..V3
+    __m128i c16 = _mm_unpacklo_epi16(uv, _mm_unpackhi_epi64(uv, uv));
+    __m128i y16 = _mm_packs_epi32(y03, y47);
+    c16 = _mm_min_epi16(_mm_max_epi16(c16, lo), hi);
+    y16 = _mm_min_epi16(_mm_max_epi16(y16, lo), hi);
+    const __m128i c8 = _mm_packus_epi16(c16, c16), y8 = _mm_packus_epi16(y16, y16);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(c8, y8));
+  }
+  BgraToUyvyPlain(d, s, width - x, k);
+}
+
+void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i cB = Pair(m.chromaQ14[0], m.chromaQ14[1]), cG = Pair(m.chromaQ14[2], m.chromaQ14[3]),
+                cR = Pair(m.chromaQ14[4], m.chromaQ14[5]);
+  const __m128i oB = _mm_set1_epi32(m.offsetQ14[0]), oG = _mm_set1_epi32(m.offsetQ14[1]),
+                oR = _mm_set1_epi32(m.offsetQ14[2]);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    int32_t u4, v4;
+    std::memcpy(&u4, u + x / 2, 4);
+    std::memcpy(&v4, v + x / 2, 4);
+    const __m128i uv = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), _mm_cvtsi32_si128(v4)), zero);
+    const __m128i tB = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cB), oB), 14);
+    const __m128i tG = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cG), oG), 14);
+    const __m128i tR = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cR), oR), 14);
+    const __m128i tBG = _mm_packs_epi32(tB, tG), tRR = _mm_packs_epi32(tR, tR);
+    const __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
+    // Each chroma term serves two neighbouring pixels.
+    const __m128i b = _mm_add_epi16(y16, _mm_unpacklo_epi16(tBG, tBG));
+    const __m128i g = _mm_add_epi16(y16, _mm_unpackhi_epi16(tBG, tBG));
+    const __m128i r = _mm_add_epi16(y16, _mm_unpacklo_epi16(tRR, tRR));
+    StoreBgra(d + int64_t(x) * 4, b, g, r, alpha);
+  }
+  PlanarFullPlain(d + int64_t(x) * 4, y + x, u + x / 2, v + x / 2, width - x, m);
+}
+
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2};
+
+#else
+
+const KvYuvRowKernels& kSse2 = kPlain;
+
+#endif
+
+}  // namespace
+
+const KvYuvRowKernels& KvYuvKernelsPlain() { return kPlain; }
+const KvYuvRowKernels& KvYuvKernelsSse2() { return kSse2; }
+const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures) { return (cpuFeatures & KVCPU_SSE2) ? kSse2 : kPlain; }
+const KvYuvRowKernels& KvYuvKernels() {
+  static const KvYuvRowKernels& chosen = KvYuvKernelsFor(KvImageCpu_GetSupport(KVCPU_SSE2));
+  return chosen;
+}
