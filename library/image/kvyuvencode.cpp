@@ -11,6 +11,7 @@
 #include "kvimagecpu.h"
 #include "kvparallel.h"
 #include "kvyuvframe.h"
+#include "kvyuvkernels.h"
 #include "kvyuvpacked.h"
 
 namespace {
@@ -196,6 +197,28 @@ void I420(const Encoder& e) {
   BYTE* vp = e.yuv + e.layout.vOffset;
   const bool interlaced = e.fieldOrder == 1 || e.fieldOrder == 2;
   const int32_t pairs = e.H / 2;
+  if (!e.isFloat) {
+    // 8-bit pixels: the row kernels (with their SSE2 twins).
+    const KvYuvRowKernels& kernels = KvYuvKernels();
+    const KvI420Weights w = {{e.w->luma[0], e.w->luma[1], e.w->luma[2]},
+                             {e.w->cb[0], e.w->cb[1], e.w->cb[2]},
+                             {e.w->cr[0], e.w->cr[1], e.w->cr[2]},
+                             0.25f * kChromaScale};
+    auto dibRow = [&e](int32_t r) { return e.dibBits + int64_t(e.H - 1 - r) * e.dibStride; };
+    KvParallelRows(0, e.H, [&](int32_t r) {
+      kernels.bgraToLuma(yp + int64_t(r) * e.layout.pitch, dibRow(r), e.W, w, kDither[r & 3]);
+    });
+    KvParallelRows(0, pairs, [&](int32_t cr) {
+      int32_t r0 = 2 * cr, r1 = 2 * cr + 1;
+      if (interlaced && !((pairs & 1) && cr == pairs - 1)) {
+        r0 = (cr / 2) * 4 + (cr & 1);
+        r1 = r0 + 2;
+      }
+      kernels.bgraToChroma(up + int64_t(cr) * e.layout.uPitch, vp + int64_t(cr) * e.layout.vPitch, dibRow(r0),
+                           dibRow(r1), e.W / 2, w, kDither[cr & 3]);
+    });
+    return;
+  }
   // Luma.
   KvParallelRows(0, e.H, [&](int32_t r) {
     for (int32_t x = 0; x < e.W; ++x) {

@@ -14,6 +14,15 @@ struct KvUyvyFixed {
   int32_t vr2, vg2, vb2;   // Cr row x 2048
 };
 
+// The weights of the 8-bit "I420" encoder: luma Kr, Kg, Kb; the Cb and Cr
+// rows on R, G, B; the chroma scale of a 2 x 2 block sum.
+struct KvI420Weights {
+  float luma[3];
+  float cb[3];
+  float cr[3];
+  float chromaScale;
+};
+
 // The coefficients of the packed converters for a selector (1 BT.601, 2
 // BT.709, otherwise by height).
 const KvUyvyFixed& KvUyvyCoefficients(int32_t selector, int32_t height);
@@ -26,6 +35,11 @@ struct KvYuvRowKernels {
   // One row of planar 4:2:0 or 4:2:2 at full size to BGRA: the luma row and
   // the chroma rows it uses, width pixels (even).
   void (*planarFull)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m);
+  // The 8-bit "I420" encoder's rows (ordered dither, values 1..254): luma of
+  // one BGRA row, and the chroma of the 2 x 2 blocks of two BGRA rows.
+  void (*bgraToLuma)(BYTE* dst, const BYTE* bgra, int32_t width, const KvI420Weights& w, const float dither[4]);
+  void (*bgraToChroma)(BYTE* u, BYTE* v, const BYTE* bgra0, const BYTE* bgra1, int32_t chromaWidth,
+                       const KvI420Weights& w, const float dither[4]);
 };
 
 const KvYuvRowKernels& KvYuvKernelsPlain();

@@ -1,6 +1,8 @@
 // The row kernels of the 8-bit YUV converters: plain forms and their SSE2
 // twins, eight pixels at a time with the plain kernel finishing a row.
+#include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "kvimagecpu.h"
 #include "kvyuvkernels.h"
@@ -64,7 +66,39 @@ void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32
   }
 }
 
-const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain};
+// Clamped to lo..hi, then rounded down (v - 0.499999985 rounded to nearest).
+inline int32_t Down(double v, int32_t lo, int32_t hi) {
+  if (!(v > lo)) v = lo;
+  if (v > hi) v = hi;
+  return static_cast<int32_t>(std::nearbyint(v - 0.499999985));
+}
+
+void BgraToLumaPlain(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  for (int32_t x = 0; x < width; ++x, s += 4) {
+    const float c[3] = {float(s[2]), float(s[1]), float(s[0])};
+    const float luma = w.luma[0] * c[0] + w.luma[1] * c[1] + w.luma[2] * c[2];
+    d[x] = BYTE(Down(luma + dither[x & 3], 1, 254));
+  }
+}
+
+void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t cw, const KvI420Weights& w,
+                       const float dither[4]) {
+  for (int32_t cc = 0; cc < cw; ++cc) {
+    float sum[3] = {0, 0, 0};
+    for (const BYTE* row : {s0, s1})
+      for (int k = 0; k < 2; ++k) {
+        const BYTE* p = row + int64_t(2 * cc + k) * 4;
+        const float c[3] = {float(p[2]), float(p[1]), float(p[0])};
+        for (int i = 0; i < 3; ++i) sum[i] += c[i];
+      }
+    const float du = w.cb[0] * sum[0] + w.cb[1] * sum[1] + w.cb[2] * sum[2];
+    const float dv = w.cr[0] * sum[0] + w.cr[1] * sum[1] + w.cr[2] * sum[2];
+    u[cc] = BYTE(Down(du * w.chromaScale + 128.0f + dither[cc & 3], 1, 254));
+    v[cc] = BYTE(Down(dv * w.chromaScale + 128.0f + dither[cc & 3], 1, 254));
+  }
+}
+
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain, BgraToLumaPlain, BgraToChromaPlain};
 
 #if defined(__SSE2__)
 
@@ -185,7 +219,88 @@ void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_
   PlanarFullPlain(d + int64_t(x) * 4, y + x, u + x / 2, v + x / 2, width - x, m);
 }
 
-const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2};
+// B, G and R of four BGRA pixels as floats.
+inline void Channels(__m128i p, __m128& b, __m128& g, __m128& r) {
+  const __m128i low = _mm_set1_epi32(0xFF);
+  b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
+  g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
+  r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+}
+
+// The plain kernels' "clamp to 1..254, then round down": for a float above
+// 1 that is its integer part (its fraction is either 0 or at least 2^-23,
+// far from the 1.5e-8 the rounding leaves), so a clamp and a truncation give
+// the same values. Eight values, as bytes.
+inline __m128i DownBytes(__m128 a, __m128 b) {
+  const __m128 lo = _mm_set1_ps(1.0f), hi = _mm_set1_ps(254.0f);
+  const __m128i ia = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(a, lo), hi));
+  const __m128i ib = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(b, lo), hi));
+  const __m128i w = _mm_packs_epi32(ia, ib);
+  return _mm_packus_epi16(w, w);
+}
+
+// Kr R + Kg G + Kb B, added in the plain kernel's order.
+inline __m128 Weighted(const float k[3], __m128 r, __m128 g, __m128 b) {
+  return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(k[0]), r), _mm_mul_ps(_mm_set1_ps(k[1]), g)),
+                    _mm_mul_ps(_mm_set1_ps(k[2]), b));
+}
+
+void BgraToLumaSse2(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  // Eight pixels a step starting at a multiple of 4: the dither row repeats.
+  const __m128 dv = _mm_loadu_ps(dither);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    __m128 b0, g0, r0, b1, g1, r1;
+    Channels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + int64_t(x) * 4)), b0, g0, r0);
+    Channels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + int64_t(x) * 4 + 16)), b1, g1, r1);
+    const __m128i bytes =
+        DownBytes(_mm_add_ps(Weighted(w.luma, r0, g0, b0), dv), _mm_add_ps(Weighted(w.luma, r1, g1, b1), dv));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + x), bytes);
+  }
+  // x is a multiple of 8, so the dither columns of the rest line up.
+  BgraToLumaPlain(d + x, s + int64_t(x) * 4, width - x, w, dither);
+}
+
+void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t cw, const KvI420Weights& w,
+                      const float dither[4]) {
+  const __m128 dv = _mm_loadu_ps(dither), bias = _mm_set1_ps(128.0f), scale = _mm_set1_ps(w.chromaScale);
+  const __m128i zero = _mm_setzero_si128();
+  int32_t cc = 0;
+  // Eight blocks (16 pixels of each row) a step. The sums of four bytes are
+  // exact in any order, as the plain kernel's float sums are.
+  for (; cc + 8 <= cw; cc += 8) {
+    __m128 sr[2], sg[2], sb[2];
+    for (int half = 0; half < 2; ++half) {
+      const int64_t at = int64_t(cc + 4 * half) * 8;
+      __m128i sum[2];
+      for (int k = 0; k < 2; ++k) {
+        // Pixels 2j and 2j + 1 of both rows, as 16-bit channel sums per block.
+        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + at + 16 * k));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s1 + at + 16 * k));
+        const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(a1, zero));
+        const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(a1, zero));
+        // lo: pixels 0 and 1 of the pair; hi: pixels 2 and 3.
+        sum[k] = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));  // B G R A of 2 blocks
+      }
+      // Four blocks' (B, G) and (R, A) sums as 32-bit lanes, blocks in order.
+      const __m128i bgo = Evens(sum[0], sum[1]), rao = Odds(sum[0], sum[1]);
+      const __m128i mask = _mm_set1_epi32(0xFFFF);
+      sb[half] = _mm_cvtepi32_ps(_mm_and_si128(bgo, mask));
+      sg[half] = _mm_cvtepi32_ps(_mm_srli_epi32(bgo, 16));
+      sr[half] = _mm_cvtepi32_ps(_mm_and_si128(rao, mask));
+    }
+    __m128 cu[2], cv[2];
+    for (int half = 0; half < 2; ++half) {
+      cu[half] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(Weighted(w.cb, sr[half], sg[half], sb[half]), scale), bias), dv);
+      cv[half] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(Weighted(w.cr, sr[half], sg[half], sb[half]), scale), bias), dv);
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + cc), DownBytes(cu[0], cu[1]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + cc), DownBytes(cv[0], cv[1]));
+  }
+  BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
+}
+
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2, BgraToLumaSse2, BgraToChromaSse2};
 
 #else
 

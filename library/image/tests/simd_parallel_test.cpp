@@ -99,12 +99,37 @@ TEST(ImageSimd, PlanarToBgraTwinsAgree) {
                });
 }
 
+// The 8-bit "I420" encoder's weights (BT.601 and BT.709) and a dither row.
+KvI420Weights EncoderWeights(const Standard& st) {
+  if (st.selector == 1)
+    return {
+        {0.299f, 0.587f, 0.114f}, {-0.1687f, -0.3313f, 0.5f}, {0.5f, -0.4187f, -0.0813f}, 0.25f * 1.0228310823440552f};
+  return {
+      {0.2126f, 0.7152f, 0.0722f}, {-0.1146f, -0.3854f, 0.5f}, {0.5f, -0.4542f, -0.0458f}, 0.25f * 1.0228310823440552f};
+}
+const float kDitherRow[4] = {0.1875f, 0.6875f, 0.0625f, 0.5625f};
+
+TEST(ImageSimd, BgraToLumaTwinsAgree) {
+  CompareTwins("BGRA to luma", 4, 1,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgraToLuma(out, in, w, EncoderWeights(st), kDitherRow);
+               });
+}
+
+TEST(ImageSimd, BgraToChromaTwinsAgree) {
+  // w blocks: two BGRA rows of 2w pixels; U then V, w bytes each.
+  CompareTwins("BGRA to chroma", 16, 2,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgraToChroma(out, out + w, in, in + int64_t(w) * 8, w, EncoderWeights(st), kDitherRow);
+               });
+}
+
 // The extremes of every input byte, where the clamps and saturating packs
 // work: all 0, all 255 and alternating.
 TEST(ImageSimd, TwinsAgreeOnExtremes) {
   const KvYuvRowKernels& plain = KvYuvKernelsPlain();
   const KvYuvRowKernels& sse2 = KvYuvKernelsSse2();
-  const int32_t w = 24;
+  const int32_t w = 64;
   for (const Standard& st : kStandards)
     for (uint8_t lo : {0, 16, 235, 255})
       for (uint8_t hi : {0, 128, 240, 255}) {
@@ -121,6 +146,14 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
         plain.planarFull(a.data(), in.data(), in.data() + w, in.data() + 2 * w, w, *st.matrix);
         sse2.planarFull(b.data(), in.data(), in.data() + w, in.data() + 2 * w, w, *st.matrix);
         EXPECT_EQ(a, b) << "planar " << int(lo) << "/" << int(hi);
+        plain.bgraToLuma(a.data(), in.data(), w, EncoderWeights(st), kDitherRow);
+        sse2.bgraToLuma(b.data(), in.data(), w, EncoderWeights(st), kDitherRow);
+        EXPECT_EQ(a, b) << "luma " << int(lo) << "/" << int(hi);
+        plain.bgraToChroma(a.data(), a.data() + w / 4, in.data(), in.data() + w * 2, w / 4, EncoderWeights(st),
+                           kDitherRow);
+        sse2.bgraToChroma(b.data(), b.data() + w / 4, in.data(), in.data() + w * 2, w / 4, EncoderWeights(st),
+                          kDitherRow);
+        EXPECT_EQ(a, b) << "chroma " << int(lo) << "/" << int(hi);
       }
 }
 
