@@ -82,30 +82,20 @@ void FullSizeRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t row) {
                      *p.m);
 }
 
-void HalfWidthRow(const Planes& p, int32_t row) {
+void HalfWidthRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t row) {
   const int32_t cr = ChromaRow(p, row);
-  for (int32_t x = 0; x < p.w / 2; ++x) {
-    int32_t t[3];
-    Terms(*p.m, p.U(cr, x), p.V(cr, x), 1, 13, t);
-    const BYTE* yy = p.Y(row, 2 * x);
-    const int32_t s = yy[0] + yy[1];
-    const int32_t ch[3] = {(s + t[0]) >> 1, (s + t[1]) >> 1, (s + t[2]) >> 1};
-    Put(p.Out(row, x), ch);
-  }
+  const BYTE* y = p.Y(row, 0);
+  const BYTE* u = &p.u[int64_t(cr) * p.uPitch];
+  const BYTE* v = &p.v[int64_t(cr) * p.vPitch];
+  kernels.planarHalf(p.Out(row, 0), y, y, u, u, v, v, p.w / 2, false, *p.m);
 }
 
-void HalfBlendRow(const Planes& p, int32_t j) {
+void HalfBlendRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t j) {
   int32_t c0, c1;
   BlendChromaRows(p, j, &c0, &c1);
-  for (int32_t x = 0; x < p.w / 2; ++x) {
-    const int32_t us = p.U(c0, x) + p.U(c1, x), vs = p.V(c0, x) + p.V(c1, x);
-    int32_t t[3];
-    Terms(*p.m, us, vs, 2, 13, t);
-    const BYTE *top = p.Y(2 * j, 2 * x), *bottom = p.Y(2 * j + 1, 2 * x);
-    const int32_t s = top[0] + top[1] + bottom[0] + bottom[1];
-    const int32_t ch[3] = {(t[0] + s) >> 2, (t[1] + s) >> 2, (t[2] + s) >> 2};
-    Put(p.Out(j, x), ch);
-  }
+  kernels.planarHalf(p.Out(j, 0), p.Y(2 * j, 0), p.Y(2 * j + 1, 0), &p.u[int64_t(c0) * p.uPitch],
+                     &p.u[int64_t(c1) * p.uPitch], &p.v[int64_t(c0) * p.vPitch], &p.v[int64_t(c1) * p.vPitch],
+                     p.w / 2, true, *p.m);
 }
 
 void QuarterWidthHalfHeightRow(const Planes& p, int32_t j) {
@@ -155,8 +145,8 @@ HRESULT Run(Kernel k, bool parallel, int32_t w, int32_t h, BYTE* dst, int32_t ds
   auto row = [&](int32_t r) {
     switch (k) {
       case kFull: FullSizeRow(p, kernels, r); break;
-      case kHalfWidth: HalfWidthRow(p, r); break;
-      case kHalfBlend: HalfBlendRow(p, r); break;
+      case kHalfWidth: HalfWidthRow(p, kernels, r); break;
+      case kHalfBlend: HalfBlendRow(p, kernels, r); break;
       case kQuarterHalf: QuarterWidthHalfHeightRow(p, r); break;
       case kQuarterBlend: QuarterBlendRow(p, r); break;
     }

@@ -35,6 +35,11 @@ struct KvYuvRowKernels {
   // One row of planar 4:2:0 or 4:2:2 at full size to BGRA: the luma row and
   // the chroma rows it uses, width pixels (even).
   void (*planarFull)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m);
+  // One row of planar 4:2:0 reduced to half width: outWidth pixels from
+  // luma pairs of y0 and chroma of u0 / v0 (blend: the sums of two luma rows
+  // y0, y1 and of two chroma rows, as the half blend does).
+  void (*planarHalf)(BYTE* dst, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                     const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m);
   // The 8-bit "I420" encoder's rows (ordered dither, values 1..254): luma of
   // one BGRA row, and the chroma of the 2 x 2 blocks of two BGRA rows.
   void (*bgraToLuma)(BYTE* dst, const BYTE* bgra, int32_t width, const KvI420Weights& w, const float dither[4]);

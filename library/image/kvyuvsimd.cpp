@@ -66,6 +66,21 @@ void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32
   }
 }
 
+void PlanarHalfPlain(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                     const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m) {
+  const int32_t times = blend ? 2 : 1, shift = blend ? 2 : 1;
+  for (int32_t x = 0; x < outWidth; ++x, d += 4) {
+    const int32_t us = u0[x] + (blend ? u1[x] : 0), vs = v0[x] + (blend ? v1[x] : 0);
+    const int32_t s = y0[2 * x] + y0[2 * x + 1] + (blend ? y1[2 * x] + y1[2 * x + 1] : 0);
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum =
+          int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] + int64_t(times) * m.offsetQ14[c];
+      d[c] = Clamp((static_cast<int32_t>(sum >> 13) + s) >> shift, 0, 255);
+    }
+    d[3] = 255;
+  }
+}
+
 // Clamped to lo..hi, then rounded down (v - 0.499999985 rounded to nearest).
 inline int32_t Down(double v, int32_t lo, int32_t hi) {
   if (!(v > lo)) v = lo;
@@ -98,7 +113,8 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
   }
 }
 
-const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain, BgraToLumaPlain, BgraToChromaPlain};
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain,
+                                PlanarHalfPlain, BgraToLumaPlain, BgraToChromaPlain};
 
 #if defined(__SSE2__)
 
@@ -219,6 +235,45 @@ void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_
   PlanarFullPlain(d + int64_t(x) * 4, y + x, u + x / 2, v + x / 2, width - x, m);
 }
 
+void PlanarHalfSse2(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                    const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m) {
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1), alpha = _mm_set1_epi16(255);
+  const int32_t times = blend ? 2 : 1;
+  const __m128i c[3] = {Pair(m.chromaQ14[0], m.chromaQ14[1]), Pair(m.chromaQ14[2], m.chromaQ14[3]),
+                        Pair(m.chromaQ14[4], m.chromaQ14[5])};
+  const __m128i o[3] = {_mm_set1_epi32(times * m.offsetQ14[0]), _mm_set1_epi32(times * m.offsetQ14[1]),
+                        _mm_set1_epi32(times * m.offsetQ14[2])};
+  const __m128i shift = _mm_cvtsi32_si128(blend ? 2 : 1);
+  auto load8 = [&zero](const BYTE* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+  };
+  int32_t x = 0;
+  for (; x + 8 <= outWidth; x += 8) {
+    __m128i us = load8(u0 + x), vs = load8(v0 + x);
+    const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y0 + 2 * x));
+    __m128i ylo = _mm_unpacklo_epi8(l0, zero), yhi = _mm_unpackhi_epi8(l0, zero);
+    if (blend) {
+      us = _mm_add_epi16(us, load8(u1 + x));
+      vs = _mm_add_epi16(vs, load8(v1 + x));
+      const __m128i l1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1 + 2 * x));
+      ylo = _mm_add_epi16(ylo, _mm_unpacklo_epi8(l1, zero));
+      yhi = _mm_add_epi16(yhi, _mm_unpackhi_epi8(l1, zero));
+    }
+    // The luma sums of output pixels 0-3 and 4-7, and their chroma pairs.
+    const __m128i slo = _mm_madd_epi16(ylo, ones), shi = _mm_madd_epi16(yhi, ones);
+    const __m128i uvlo = _mm_unpacklo_epi16(us, vs), uvhi = _mm_unpackhi_epi16(us, vs);
+    __m128i ch[3];
+    for (int k = 0; k < 3; ++k) {
+      const __m128i tlo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uvlo, c[k]), o[k]), 13);
+      const __m128i thi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uvhi, c[k]), o[k]), 13);
+      ch[k] =
+          _mm_packs_epi32(_mm_sra_epi32(_mm_add_epi32(tlo, slo), shift), _mm_sra_epi32(_mm_add_epi32(thi, shi), shift));
+    }
+    StoreBgra(d + int64_t(x) * 4, ch[0], ch[1], ch[2], alpha);
+  }
+  PlanarHalfPlain(d + int64_t(x) * 4, y0 + 2 * x, y1 + 2 * x, u0 + x, u1 + x, v0 + x, v1 + x, outWidth - x, blend, m);
+}
+
 // B, G and R of four BGRA pixels as floats.
 inline void Channels(__m128i p, __m128& b, __m128& g, __m128& r) {
   const __m128i low = _mm_set1_epi32(0xFF);
@@ -300,7 +355,8 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
   BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
 }
 
-const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2, BgraToLumaSse2, BgraToChromaSse2};
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2,
+                               PlanarHalfSse2, BgraToLumaSse2, BgraToChromaSse2};
 
 #else
 

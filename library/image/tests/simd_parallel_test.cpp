@@ -99,6 +99,16 @@ TEST(ImageSimd, PlanarToBgraTwinsAgree) {
                });
 }
 
+TEST(ImageSimd, PlanarHalfTwinsAgree) {
+  // w output pixels: two luma rows of 2w, two chroma rows of w each.
+  for (bool blend : {false, true})
+    CompareTwins(blend ? "planar half blend" : "planar half width", 6, 4,
+                 [blend](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                   k.planarHalf(out, in, in + 2 * w, in + 4 * w, in + 5 * w, in + 5 * w + 3, in + 4 * w + 1, w, blend,
+                                *st.matrix);
+                 });
+}
+
 // The 8-bit "I420" encoder's weights (BT.601 and BT.709) and a dither row.
 KvI420Weights EncoderWeights(const Standard& st) {
   if (st.selector == 1)
@@ -146,6 +156,13 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
         plain.planarFull(a.data(), in.data(), in.data() + w, in.data() + 2 * w, w, *st.matrix);
         sse2.planarFull(b.data(), in.data(), in.data() + w, in.data() + 2 * w, w, *st.matrix);
         EXPECT_EQ(a, b) << "planar " << int(lo) << "/" << int(hi);
+        for (bool blend : {false, true}) {
+          plain.planarHalf(a.data(), in.data(), in.data() + 64, in.data() + 128, in.data() + 160, in.data() + 192,
+                           in.data() + 224, 24, blend, *st.matrix);
+          sse2.planarHalf(b.data(), in.data(), in.data() + 64, in.data() + 128, in.data() + 160, in.data() + 192,
+                          in.data() + 224, 24, blend, *st.matrix);
+          EXPECT_EQ(a, b) << "half " << blend << " " << int(lo) << "/" << int(hi);
+        }
         plain.bgraToLuma(a.data(), in.data(), w, EncoderWeights(st), kDitherRow);
         sse2.bgraToLuma(b.data(), in.data(), w, EncoderWeights(st), kDitherRow);
         EXPECT_EQ(a, b) << "luma " << int(lo) << "/" << int(hi);
