@@ -288,6 +288,14 @@ TEST(NoiselessCoding, GarbageRecordsAreRefusedCleanly) {
         const int32_t bits = 3 + w.coefRes - w.coefCompress;
         for (int8_t& k : w.coef) k = static_cast<int8_t>(static_cast<int32_t>(rng() % (1u << bits)) - (1 << (bits - 1)));
       }
+      // Long-term prediction within its fields on a third of the long
+      // records, and either syntax (the error-resilient one moves the
+      // filters and drops the element id).
+      ics.ltp.present = !isShort && rng() % 3 == 0;
+      ics.ltp.lag = static_cast<int32_t>(rng() % 2048);
+      ics.ltp.coef = static_cast<int32_t>(rng() % 8);
+      for (uint8_t& u : ics.ltp.used) u = static_cast<uint8_t>(rng() % 2);
+      ics.erSyntax = static_cast<int32_t>(rng() % 2);
     }
     CodecError* e = aacSectionChannel(&ics);
     if (e) {

@@ -125,7 +125,17 @@ int32_t bandLines(const AacIcs* ics, const Layout& layout, int32_t group, int32_
 
 int32_t sectionLengthBits(const AacIcs* ics) { return ics->windowSequence == 2 ? 3 : 5; }
 
-int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics) {
+int32_t writeLtpData(bit_buf* b, const AacIcs* ics) {
+  int32_t bits = WriteBits(b, static_cast<uint32_t>(ics->ltp.lag), 11);
+  bits += WriteBits(b, static_cast<uint32_t>(ics->ltp.coef), 3);
+  const int32_t bands = ics->maxSfb < kAacLtpLongBands ? ics->maxSfb : kAacLtpLongBands;
+  for (int32_t k = 0; k < bands; ++k) bits += WriteBits(b, ics->ltp.used[k] ? 1u : 0u, 1);
+  return bits;
+}
+
+// second: the pair's second channel when one ics_info serves both (its
+// long-term prediction follows the first channel's).
+int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics, const AacIcs* second = nullptr) {
   int32_t bits = WriteBits(b, 0, 1);
   bits += WriteBits(b, static_cast<uint32_t>(ics->windowSequence), 2);
   bits += WriteBits(b, static_cast<uint32_t>(ics->windowShape), 1);
@@ -143,7 +153,17 @@ int32_t writeIcsInfo(bit_buf* b, const AacIcs* ics) {
     bits += WriteBits(b, grouping, 7);
   } else {
     bits += WriteBits(b, static_cast<uint32_t>(ics->maxSfb), 6);
-    bits += WriteBits(b, 0, 1);  // no prediction
+    // predictor_data_present: only long-term prediction is ever written.
+    const bool predicted = ics->ltp.present || (second && second->ltp.present);
+    bits += WriteBits(b, predicted ? 1u : 0u, 1);
+    if (predicted) {
+      bits += WriteBits(b, ics->ltp.present ? 1u : 0u, 1);
+      if (ics->ltp.present) bits += writeLtpData(b, ics);
+      if (second) {
+        bits += WriteBits(b, second->ltp.present ? 1u : 0u, 1);
+        if (second->ltp.present) bits += writeLtpData(b, second);
+      }
+    }
   }
   return bits;
 }
@@ -154,6 +174,10 @@ bool tnsWritable(const AacIcs* ics);
 // scalefactor steps within the scalefactor book.
 bool writable(const AacIcs* ics, Layout* layout) {
   if (!ics || !layoutOf(ics, layout) || !tnsWritable(ics)) return false;
+  // Long-term prediction: long windows, an 11-bit lag and a 3-bit gain.
+  if (ics->ltp.present && (ics->windowSequence == 2 || ics->ltp.lag < 0 || ics->ltp.lag > 2047 ||
+                           ics->ltp.coef < 0 || ics->ltp.coef > 7))
+    return false;
   if (ics->globalGain < 0 || ics->globalGain > 255) return false;
   int32_t last = ics->globalGain;
   for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
@@ -244,8 +268,10 @@ int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
   }
   bits += WriteBits(b, 0, 1);  // pulse_data_present
   bits += WriteBits(b, ics->tns.present ? 1u : 0u, 1);
-  if (ics->tns.present) bits += writeTnsData(b, ics);
+  if (ics->tns.present && !ics->erSyntax) bits += writeTnsData(b, ics);
   bits += WriteBits(b, 0, 1);  // gain_control_data_present
+  // The error-resilient syntax sends the filters after the three flags.
+  if (ics->tns.present && ics->erSyntax) bits += writeTnsData(b, ics);
   // spectral_data
   int16_t lines[1024];
   for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
@@ -401,7 +427,8 @@ int32_t writeSingle(bit_buf* b, int32_t id, int32_t markKind, int32_t tag, const
   // Check the whole element before a bit of it is written.
   if (b && writeIcs(nullptr, ics, false) < 0) return -1;
   const int32_t mark = openMark(b, markKind);
-  int32_t bits = WriteBits(b, static_cast<uint32_t>(id), 3);
+  // The error-resilient block names no element: its order says which.
+  int32_t bits = ics->erSyntax ? 0 : WriteBits(b, static_cast<uint32_t>(id), 3);
   bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
   const int32_t icsBits = writeIcs(b, ics, false);
   closeMark(b, mark);
@@ -437,11 +464,11 @@ int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow
   // The first mark runs from the element id to the end of the first
   // channel's stream, the second covers the second channel's stream.
   const int32_t first = openMark(b, kMarkCpe);
-  int32_t bits = WriteBits(b, kAacElementCpe, 3);
+  int32_t bits = left->erSyntax ? 0 : WriteBits(b, kAacElementCpe, 3);
   bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
   bits += WriteBits(b, commonWindow ? 1u : 0u, 1);
   if (commonWindow) {
-    bits += writeIcsInfo(b, left);
+    bits += writeIcsInfo(b, left, right);
     bits += WriteBits(b, static_cast<uint32_t>(msMaskPresent), 2);
     if (msMaskPresent == 1) {
       for (int32_t g = 0; g < left->numWindowGroups; ++g)

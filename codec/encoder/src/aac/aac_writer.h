@@ -27,6 +27,16 @@ enum {
   kAacElementEnd = 7,
 };
 
+enum { kAacLtpLongBands = 40 };
+
+// The long-term prediction of a long-window channel (ltp_data).
+struct AacLtp {
+  int32_t present;
+  int32_t lag;   // 0-2047 samples
+  int32_t coef;  // gain index 0-7
+  uint8_t used[kAacLtpLongBands];  // per band below min(maxSfb, 40)
+};
+
 // One quantised channel (an individual_channel_stream). Spectral lines are in
 // window order: line k of short window w at w * 128 + k.
 struct AacIcs {
@@ -39,6 +49,8 @@ struct AacIcs {
   int32_t scalefactor[kAacMaxGroups][kAacMaxBands];  // per group and band
   int16_t quant[1024];
   TnsInfo tns;  // written when tns.present (numWindows must match the sequence)
+  AacLtp ltp;   // written when ltp.present (long windows of the prediction types)
+  int32_t erSyntax;  // the error-resilient syntax: no element id, TNS after the spectral data
   // Filled by aacSectionChannel:
   int32_t codebook[kAacMaxGroups][kAacMaxBands];
   int32_t globalGain;

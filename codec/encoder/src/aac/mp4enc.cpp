@@ -284,7 +284,9 @@ static int buildAsc(mp4EncInstance* s) {
   ga.frameLength = 1024;
   AscWriteRecord r;
   std::memset(&r, 0, sizeof(r));
-  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr : 2;
+  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr
+                 : (s->objectType == 4 || s->objectType == 17 || s->objectType == 19) ? s->objectType
+                                                                                      : 2;
   r.samplingFrequency = s->coreRate;
   if (s->sbrIfc) {
     // SBR signalled explicitly: extension type 5 first, the output rate,
@@ -313,7 +315,9 @@ static int buildAsc(mp4EncInstance* s) {
       elements[n].channelCount = pairs ? 2 : 1;
       elements[n].ccElementIsIndSw = 0;
     }
-    CodecError* e = createPce(&pce, 1, 0, s->coreRate, n, elements, nullptr);
+    // The profile of the stream's type (LC, or LTP for the prediction types).
+    CodecError* e = createPce(&pce, s->objectType == 4 || s->objectType == 19 ? 4 : 2, 0, s->coreRate, n, elements,
+                              pceUniformPositions(elements[0].type, n));
     if (e) {
       deleteError(e);
       deletePce(pce);
@@ -392,25 +396,31 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   mp4EncInstance* s = *handle;
   int status = kMp4EncOk;
-  // This encoder codes AAC-LC (from input at any rate, through a converter
-  // when the encoder rate differs), and HE-AAC (AAC-LC with SBR) of one
-  // single channel or channel pair element at the input rate, and HE-AAC v2
-  // (a mono core with SBR and parametric stereo from two channels) at the
-  // input rate: long-term prediction and the error-resilient syntax are
-  // refused.
+  // This encoder codes AAC-LC, AAC-LTP, ER AAC-LC and ER AAC-LTP, HE-AAC
+  // (AAC-LC with SBR) of one single channel or channel pair element, and
+  // HE-AAC v2 (a mono core with SBR and parametric stereo from two
+  // channels), from input at any rate: a converter takes it to the encoder
+  // rate when that differs. The error-resilient types go without a
+  // transport header and need a numbered channel configuration (modes 1-7).
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
   const bool heV2 = s->objectType == 29 && s->channelMode == 64;
-  if (!(s->objectType == 2 || s->objectType == 129 || he || heV2) ||
-      ((he || heV2) && s->encoderRate != s->inputRate))
+  const bool er = s->objectType == 17 || s->objectType == 19;
+  const bool plain = s->objectType == 2 || s->objectType == 129 || s->objectType == 4 || er;
+  if (!(plain || he || heV2) || (er && (s->core.transportType != 0 || s->channelMode > 7)))
     status = kMp4EncInit;
+  s->core.ltpFlag = s->objectType == 4 || s->objectType == 19;
+  s->core.erFlag = er;
   if (status == kMp4EncOk && (he || heV2)) status = openSbr(s, heV2);
-  // AAC-LC from input at another rate: a converter in front of the core.
+  // Input at another rate: a converter in front of the core, or in front of
+  // the SBR encoder, whose frames are twice as long.
   int32_t converterDelay = 0;  // at the input rate
-  if (status == kMp4EncOk && !he && !heV2 && s->encoderRate != s->inputRate) {
+  const int32_t encoderFrame = he || heV2 ? kSbrIfcFrameLength : 1024;
+  if (status == kMp4EncOk && s->encoderRate != s->inputRate) {
     int32_t need = 0, outBlock = 0;
     if (CreateResampler(&s->inputConverter, nullptr, static_cast<uint32_t>(s->inputRate),
-                        static_cast<uint32_t>(s->encoderRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
-        outBlock != 1024 * s->count || need <= 0 || need % s->count != 0)
+                        static_cast<uint32_t>(s->encoderRate), s->count, encoderFrame * s->count, &need,
+                        &outBlock) != 0 ||
+        outBlock != encoderFrame * s->count || need <= 0 || need % s->count != 0)
       status = kMp4EncInit;
     s->frameNeed = need;
     converterDelay = static_cast<int32_t>(static_cast<int64_t>(GetResamplerDelay(s->inputConverter)) *
@@ -424,6 +434,9 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
     s->coreDelay = info.delay;
     if (he || heV2) {
       status = setSbrCoreDelay(s);
+      if (status == kMp4EncOk && s->inputConverter)
+        s->totalDelay = converterDelay +
+                        static_cast<int32_t>(static_cast<int64_t>(s->totalDelay) * s->inputRate / s->encoderRate);
     } else {
       s->bandwidth = std::min(std::min(s->inputRate, s->encoderRate) / 2, static_cast<int32_t>(info.bandwidth));
       // At the input rate: the converter's delay and the core's.
@@ -433,13 +446,15 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * (he || heV2 ? kSbrIfcFrameLength : 1024);
+    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * encoderFrame;
     s->frameNeed = s->inputSamplesPerFrame;
-    // A converter asks for about a core frame's worth of input per run, a
-    // little more on the first.
+    // A converter asks for about an encoder frame's worth of input per run,
+    // a little more on the first; the converted frame comes back into the
+    // same buffer for the SBR encoders.
     s->bufferSamples = s->inputConverter
-                           ? std::max(s->frameNeed, static_cast<int32_t>((static_cast<int64_t>(1024) * s->inputRate /
-                                                                          s->encoderRate + 64) * s->count))
+                           ? std::max(std::max(s->frameNeed, encoderFrame * s->count),
+                                      static_cast<int32_t>((static_cast<int64_t>(encoderFrame) * s->inputRate /
+                                                            s->encoderRate + 64) * s->count))
                            : s->inputSamplesPerFrame;
     s->input = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
     s->scaled = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
@@ -628,6 +643,16 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
     }
     s->held = 0;
+    if (s->inputConverter && s->sbrIfc) {
+      // The SBR encoders take their frame at the encoder rate.
+      float* converted = nullptr;
+      int32_t made = 0, next = 0;
+      if (RunResampler(s->inputConverter, frame, s->scaled, &converted, &made, &next) != 0 ||
+          made != kSbrIfcFrameLength * ch || next <= 0 || next > s->bufferSamples || next % ch != 0)
+        return kMp4EncFatal;
+      s->frameNeed = next;
+      std::memmove(s->scaled, converted, sizeof(float) * static_cast<size_t>(made));
+    }
     if (s->ps) {
       if (encodePsFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
     } else if (s->sbrIfc) {
