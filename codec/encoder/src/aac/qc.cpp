@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include <emmintrin.h>
 
@@ -248,13 +249,25 @@ CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels,
       return nullptr;
     }
     if (bits <= goal) {
+      // The result at hi is kept rather than quantised again at the end:
+      // each offset is tried in the spare record, which becomes the kept
+      // one when it fits.
+      QcElement spare;
+      std::memcpy(&spare, out, sizeof(spare));
+      QcElement* kept = out;
+      QcElement* trial = &spare;
       while (hi - lo > 1) {
         const int32_t mid = (lo + hi) / 2;
-        const int32_t midBits = quantiseAll(ch, numChannels, p, mid, out);
-        if (midBits >= 0 && midBits <= goal) hi = mid;
-        else lo = mid;
+        const int32_t midBits = quantiseAll(ch, numChannels, p, mid, trial);
+        if (midBits >= 0 && midBits <= goal) {
+          hi = mid;
+          bits = midBits;
+          std::swap(kept, trial);
+        } else {
+          lo = mid;
+        }
       }
-      bits = quantiseAll(ch, numChannels, p, hi, out);
+      if (kept != out) std::memcpy(out, kept, sizeof(*out));
     }
   }
   out->bits = bits;
