@@ -189,6 +189,7 @@ TEST(NoiselessCoding, SectioningIsNoWorseThanSimplePartitions) {
     Buffer b;
     const int32_t counted = aacWriteSingleChannelElement(nullptr, 0, &ics);
     EXPECT_EQ(aacWriteSingleChannelElement(b.b, 0, &ics), counted);
+    EXPECT_EQ(aacSectionedSingleChannelBits(&ics), counted);
     EXPECT_EQ(GetBitsAvail(b.b), counted);
     // Alternatives: every band its own smallest book; every coded band in book 11.
     for (int alternative = 0; alternative < 2; ++alternative) {
@@ -493,6 +494,8 @@ TEST(NoiselessCoding, HandQuantisedStreamsDecode) {
       std::vector<double> l = dequantise(left), r;
       if (s.channels == 1) {
         bits += aacWriteSingleChannelElement(b.b, 0, &left);
+        // The count from the sectioning's sums is the written count.
+        EXPECT_EQ(aacSectionedSingleChannelBits(&left), bits) << "frame " << f;
       } else {
         fillChannel(&right, s.rateIndex, plan.right, rng);
         ASSERT_EQ(message(aacSectionChannel(&right)), "");
@@ -500,6 +503,8 @@ TEST(NoiselessCoding, HandQuantisedStreamsDecode) {
         for (auto& row : ms)
           for (auto& m : row) m = static_cast<uint8_t>(rng() & 1);
         bits += aacWriteChannelPairElement(b.b, 0, plan.commonWindow, plan.msMaskPresent, ms, &left, &right);
+        EXPECT_EQ(aacSectionedChannelPairBits(plan.commonWindow, plan.msMaskPresent, ms, &left, &right), bits)
+            << "frame " << f;
         r = dequantise(right);
         if (plan.msMaskPresent) {
           // Mid/side bands: left = m + s, right = m - s.

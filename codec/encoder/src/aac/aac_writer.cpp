@@ -440,15 +440,18 @@ int32_t writeTnsData(bit_buf* b, const AacIcs* ics) {
   return bits;
 }
 
-int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
+// With `sectioned` (and no buffer) the section data and spectral data are
+// not walked: their bits are those the sectioning found.
+int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow, bool sectioned = false) {
   Layout layout;
   if (!writable(ics, &layout)) return -1;
   int32_t bits = WriteBits(b, static_cast<uint32_t>(ics->globalGain), 8);
   if (!commonWindow) bits += writeIcsInfo(b, ics);
+  if (sectioned) bits += ics->sectionedBits;
   // section_data
   const int32_t lengthBits = sectionLengthBits(ics);
   const int32_t escape = (1 << lengthBits) - 1;
-  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+  for (int32_t g = 0; g < (sectioned ? 0 : ics->numWindowGroups); ++g) {
     for (int32_t k = 0; k < ics->maxSfb;) {
       const int32_t book = ics->codebook[g][k];
       int32_t end = k + 1;
@@ -469,7 +472,8 @@ int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
     for (int32_t k = 0; k < ics->maxSfb; ++k) {
       if (ics->codebook[g][k] == kAacZeroBook) continue;
       const int32_t index = ics->scalefactor[g][k] - last + 60;
-      bits += WriteBits(b, kAacScalefactorBook.codes[index], kAacScalefactorBook.lengths[index]);
+      bits += b ? WriteBits(b, kAacScalefactorBook.codes[index], kAacScalefactorBook.lengths[index])
+                : kAacScalefactorBook.lengths[index];
       last = ics->scalefactor[g][k];
     }
   }
@@ -479,7 +483,7 @@ int32_t writeIcs(bit_buf* b, const AacIcs* ics, bool commonWindow) {
   bits += WriteBits(b, 0, 1);  // gain_control_data_present
   // spectral_data
   int16_t lines[1024];
-  for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
+  for (int32_t g = 0; g < (sectioned ? 0 : ics->numWindowGroups); ++g) {
     for (int32_t k = 0; k < ics->maxSfb; ++k) {
       if (ics->codebook[g][k] == kAacZeroBook) continue;
       const int16_t* v = lines;
@@ -518,6 +522,7 @@ CodecError* aacSectionChannel(AacIcs* ics) {
   const int32_t header = 4 + lengthBits;
   int16_t lines[1024];
   int32_t peaks[kAacMaxGroups][kAacMaxBands];  // largest magnitude of each band
+  ics->sectionedBits = 0;
   for (int32_t g = 0; g < ics->numWindowGroups; ++g) {
     // cost[k][book]: bits of band k coded with the book (kUnusable when it cannot).
     alignas(16) int32_t cost[kAacMaxBands][12];
@@ -544,59 +549,68 @@ CodecError* aacSectionChannel(AacIcs* ics) {
     // escape. A new section starts after the best end in another book; on a
     // tie the section is extended. One pass over the bands, the twelve books
     // four at a time.
-    alignas(16) int32_t at[kAacMaxBands][12];
-    alignas(16) int32_t runOf[kAacMaxBands][12];
     alignas(16) int32_t before[kAacMaxBands][12];  // book of the band before a new section, -1 when extended
     const __m128i unusable = _mm_set1_epi32(kUnusable);
+    const __m128i largest = _mm_set1_epi32(0x7FFFFFFF);
     const __m128i one = _mm_set1_epi32(1);
     const __m128i none = _mm_set1_epi32(-1);
     const __m128i escapes = _mm_set1_epi32(escape);
     const __m128i lengthStep = _mm_set1_epi32(lengthBits);
-    int32_t best1 = 0, best2 = 0;
+    const __m128i books[3] = {_mm_setr_epi32(0, 1, 2, 3), _mm_setr_epi32(4, 5, 6, 7), _mm_setr_epi32(8, 9, 10, 11)};
+    const auto pick = [](__m128i mask, __m128i ifSet, __m128i ifClear) {
+      return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+    };
+    const auto smaller = [&](__m128i a, __m128i b) { return pick(_mm_cmpgt_epi32(a, b), b, a); };
+    // The smallest of twelve values in every lane, and the first book that has it.
+    const auto first = [&](const __m128i* v, int32_t* book) {
+      __m128i m = smaller(smaller(v[0], v[1]), v[2]);
+      m = smaller(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+      m = smaller(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+      const int32_t mask = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v[0], m))) |
+                           _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v[1], m))) << 4 |
+                           _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v[2], m))) << 8;
+      *book = __builtin_ctz(static_cast<unsigned>(mask));
+      return _mm_cvtsi128_si32(m);
+    };
+    __m128i at[3], runOf[3];  // of band k - 1, then of band k
+    int32_t best1 = 0, best2 = 0, end1 = 0, end2 = 0;
     for (int32_t k = 0; k < ics->maxSfb; ++k) {
-      // Where a new section at band k starts from: the best end of band k - 1
-      // in another book, and its bits with the new section's header.
-      alignas(16) int32_t start[12], from[12];
-      if (k == 0) {
-        for (int32_t book = 0; book <= 11; ++book) start[book] = header, from[book] = -1;
-      } else {
-        for (int32_t book = 0; book <= 11; ++book) start[book] = at[k - 1][best1] + header, from[book] = best1;
-        start[best1] = at[k - 1][best2] + header;
-        from[best1] = best2;
-      }
-      for (int32_t j = 0; j < 12; j += 4) {
-        const auto load = [](const int32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
-        const auto pick = [](__m128i mask, __m128i ifSet, __m128i ifClear) {
-          return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-        };
-        __m128i bits = load(start + j), run = one, source = load(from + j);
-        if (k > 0) {
-          // Extending the section of band k - 1 in the same book.
-          __m128i extendedRun = _mm_add_epi32(load(runOf[k - 1] + j), one);
+      // A new section at band k starts after the best end of band k - 1 in
+      // another book: the second best for the book of the best.
+      const __m128i isBest = _mm_set1_epi32(best1);
+      for (int32_t j = 0; j < 3; ++j) {
+        const __m128i bits = _mm_load_si128(reinterpret_cast<const __m128i*>(cost[k] + 4 * j));
+        __m128i total, run = one, source = none;
+        if (k == 0) {
+          total = _mm_add_epi32(bits, _mm_set1_epi32(header));
+        } else {
+          const __m128i mine = _mm_cmpeq_epi32(books[j], isBest);
+          const __m128i fresh = pick(mine, _mm_set1_epi32(end2 + header), _mm_set1_epi32(end1 + header));
+          const __m128i from = pick(mine, _mm_set1_epi32(best2), isBest);
+          // Extending the section of band k - 1 in the same book; a tie extends.
+          __m128i extendedRun = _mm_add_epi32(runOf[j], one);
           const __m128i wrap = _mm_cmpeq_epi32(extendedRun, escapes);
           extendedRun = _mm_andnot_si128(wrap, extendedRun);
-          const __m128i extended = _mm_add_epi32(load(at[k - 1] + j), _mm_and_si128(wrap, lengthStep));
-          const __m128i newSection = _mm_cmpgt_epi32(extended, bits);
-          bits = pick(newSection, bits, extended);
+          const __m128i extended = _mm_add_epi32(at[j], _mm_and_si128(wrap, lengthStep));
+          const __m128i newSection = _mm_cmpgt_epi32(extended, fresh);
+          total = _mm_add_epi32(pick(newSection, fresh, extended), bits);
           run = pick(newSection, one, extendedRun);
-          source = pick(newSection, source, none);
+          source = pick(newSection, from, none);
         }
-        __m128i total = _mm_add_epi32(bits, load(cost[k] + j));
-        total = pick(_mm_cmpgt_epi32(total, unusable), unusable, total);
-        _mm_store_si128(reinterpret_cast<__m128i*>(at[k] + j), total);
-        _mm_store_si128(reinterpret_cast<__m128i*>(runOf[k] + j), run);
-        _mm_store_si128(reinterpret_cast<__m128i*>(before[k] + j), source);
+        at[j] = pick(_mm_cmpgt_epi32(total, unusable), unusable, total);
+        runOf[j] = run;
+        _mm_store_si128(reinterpret_cast<__m128i*>(before[k] + 4 * j), source);
       }
       // The two best ends of band k, in different books (the first of equals
       // wins).
-      const int32_t* ends = at[k];
-      best1 = 0;
-      for (int32_t book = 1; book <= 11; ++book)
-        if (ends[book] < ends[best1]) best1 = book;
-      best2 = best1 == 0 ? 1 : 0;
-      for (int32_t book = best2 + 1; book <= 11; ++book)
-        if (book != best1 && ends[book] < ends[best2]) best2 = book;
+      end1 = first(at, &best1);
+      const __m128i isBest1 = _mm_set1_epi32(best1);
+      const __m128i others[3] = {pick(_mm_cmpeq_epi32(books[0], isBest1), largest, at[0]),
+                                 pick(_mm_cmpeq_epi32(books[1], isBest1), largest, at[1]),
+                                 pick(_mm_cmpeq_epi32(books[2], isBest1), largest, at[2])};
+      end2 = first(others, &best2);
     }
+    ics->sectionedBits += end1;
     if (ics->maxSfb > 0) {
       int32_t book = best1;
       for (int32_t k = ics->maxSfb - 1; k >= 0; --k) {
@@ -634,7 +648,7 @@ void closeMark(bit_buf* b, int32_t entry) {
   if (entry >= 0) SetElementMarkEnd(b, entry);
 }
 
-int32_t writeSingle(bit_buf* b, int32_t id, int32_t markKind, int32_t tag, const AacIcs* ics) {
+int32_t writeSingle(bit_buf* b, int32_t id, int32_t markKind, int32_t tag, const AacIcs* ics, bool sectioned = false) {
   Layout layout;
   if (!writable(ics, &layout)) return -1;
   // Check the whole element before a bit of it is written.
@@ -642,7 +656,7 @@ int32_t writeSingle(bit_buf* b, int32_t id, int32_t markKind, int32_t tag, const
   const int32_t mark = openMark(b, markKind);
   int32_t bits = WriteBits(b, static_cast<uint32_t>(id), 3);
   bits += WriteBits(b, static_cast<uint32_t>(tag), 4);
-  const int32_t icsBits = writeIcs(b, ics, false);
+  const int32_t icsBits = writeIcs(b, ics, false, sectioned);
   closeMark(b, mark);
   return icsBits < 0 ? -1 : bits + icsBits;
 }
@@ -659,8 +673,10 @@ int32_t aacWriteLfeElement(bit_buf* b, int32_t tag, const AacIcs* ics) {
   return writeSingle(b, kAacElementLfe, kMarkLfe, tag, ics);
 }
 
-int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
-                                   const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right) {
+namespace {
+
+int32_t writePair(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
+                  const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right, bool sectioned) {
   Layout layout;
   if (!writable(left, &layout) || !writable(right, &layout)) return -1;
   if (commonWindow) {
@@ -687,12 +703,28 @@ int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow
         for (int32_t k = 0; k < left->maxSfb; ++k) bits += WriteBits(b, msUsed && msUsed[g][k] ? 1u : 0u, 1);
     }
   }
-  const int32_t leftBits = writeIcs(b, left, commonWindow != 0);
+  const int32_t leftBits = writeIcs(b, left, commonWindow != 0, sectioned);
   closeMark(b, first);
   const int32_t second = openMark(b, kMarkCpeSecond);
-  const int32_t rightBits = writeIcs(b, right, commonWindow != 0);
+  const int32_t rightBits = writeIcs(b, right, commonWindow != 0, sectioned);
   closeMark(b, second);
   return (leftBits < 0 || rightBits < 0) ? -1 : bits + leftBits + rightBits;
+}
+
+}  // namespace
+
+int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
+                                   const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right) {
+  return writePair(b, tag, commonWindow, msMaskPresent, msUsed, left, right, false);
+}
+
+int32_t aacSectionedSingleChannelBits(const AacIcs* ics) {
+  return writeSingle(nullptr, kAacElementSce, kMarkSce, 0, ics, true);
+}
+
+int32_t aacSectionedChannelPairBits(int32_t commonWindow, int32_t msMaskPresent,
+                                    const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right) {
+  return writePair(nullptr, 0, commonWindow, msMaskPresent, msUsed, left, right, true);
 }
 
 int32_t aacWriteFillElement(bit_buf* b, int32_t count) {

@@ -73,7 +73,9 @@ int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const B
       return -1;
     }
   }
-  return qcWriteElement(nullptr, 0, out);
+  // The bits qcWriteElement would count, from the sectioning's own sums.
+  if (numChannels == 1) return aacSectionedSingleChannelBits(&out->ics[0]);
+  return aacSectionedChannelPairBits(out->commonWindow, out->msMaskPresent, out->msUsed, &out->ics[0], &out->ics[1]);
 }
 
 }  // namespace
