@@ -133,6 +133,69 @@ float polyphaseConvolveSse(const float* c, const float* x, int32_t n) {
   return sum;
 }
 
+namespace {
+
+// Sums the lanes of two SSE accumulators and the scalar tail the way
+// polyphaseConvolveSse does, so that every shared-coefficient routine below
+// gives each output exactly the value the one-output routine gives.
+inline float finishSse(__m128 acc0, __m128 acc1, const float* c, const float* x, int32_t j, int32_t n) {
+  acc0 = _mm_add_ps(acc0, acc1);
+  float lanes[4];
+  _mm_storeu_ps(lanes, acc0);
+  float sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+  for (; j < n; ++j) sum += c[j] * x[j];
+  return sum;
+}
+
+// Two dot products over the same coefficients: each coefficient block is
+// loaded once for both sample rows.
+void convolveSse2(const float* c, const float* xa, const float* xb, int32_t n, float* outA, float* outB) {
+  __m128 a0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
+  __m128 b0 = _mm_setzero_ps(), b1 = _mm_setzero_ps();
+  int32_t j = 0;
+  for (; j + 8 <= n; j += 8) {
+    const __m128 c0 = _mm_loadu_ps(c + j);
+    const __m128 c1 = _mm_loadu_ps(c + j + 4);
+    a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(xa + j)));
+    a1 = _mm_add_ps(a1, _mm_mul_ps(c1, _mm_loadu_ps(xa + j + 4)));
+    b0 = _mm_add_ps(b0, _mm_mul_ps(c0, _mm_loadu_ps(xb + j)));
+    b1 = _mm_add_ps(b1, _mm_mul_ps(c1, _mm_loadu_ps(xb + j + 4)));
+  }
+  *outA = finishSse(a0, a1, c, xa, j, n);
+  *outB = finishSse(b0, b1, c, xb, j, n);
+}
+
+// Four dot products over the same coefficients.
+void convolveSse4(const float* c, const float* const x[4], int32_t n, float* const out[4]) {
+  const float* x0 = x[0];
+  const float* x1 = x[1];
+  const float* x2 = x[2];
+  const float* x3 = x[3];
+  __m128 a0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
+  __m128 b0 = _mm_setzero_ps(), b1 = _mm_setzero_ps();
+  __m128 d0 = _mm_setzero_ps(), d1 = _mm_setzero_ps();
+  __m128 e0 = _mm_setzero_ps(), e1 = _mm_setzero_ps();
+  int32_t j = 0;
+  for (; j + 8 <= n; j += 8) {
+    const __m128 c0 = _mm_loadu_ps(c + j);
+    const __m128 c1 = _mm_loadu_ps(c + j + 4);
+    a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(x0 + j)));
+    a1 = _mm_add_ps(a1, _mm_mul_ps(c1, _mm_loadu_ps(x0 + j + 4)));
+    b0 = _mm_add_ps(b0, _mm_mul_ps(c0, _mm_loadu_ps(x1 + j)));
+    b1 = _mm_add_ps(b1, _mm_mul_ps(c1, _mm_loadu_ps(x1 + j + 4)));
+    d0 = _mm_add_ps(d0, _mm_mul_ps(c0, _mm_loadu_ps(x2 + j)));
+    d1 = _mm_add_ps(d1, _mm_mul_ps(c1, _mm_loadu_ps(x2 + j + 4)));
+    e0 = _mm_add_ps(e0, _mm_mul_ps(c0, _mm_loadu_ps(x3 + j)));
+    e1 = _mm_add_ps(e1, _mm_mul_ps(c1, _mm_loadu_ps(x3 + j + 4)));
+  }
+  *out[0] = finishSse(a0, a1, c, x0, j, n);
+  *out[1] = finishSse(b0, b1, c, x1, j, n);
+  *out[2] = finishSse(d0, d1, c, x2, j, n);
+  *out[3] = finishSse(e0, e1, c, x3, j, n);
+}
+
+}  // namespace
+
 PolyphaseConvolveFn polyphaseConvolve = polyphaseConvolvePlain;
 
 void polyphaseInitConvolve() {
@@ -309,6 +372,82 @@ int32_t polyphaseNextInput(const PolyphaseConverter* c) {
   return static_cast<int32_t>(lastInput + 1 - c->consumed) * c->channels;
 }
 
+namespace {
+
+// Output n of this run: its coefficient row and where its samples start in
+// each channel's work row.
+inline void locate(const PolyphaseConverter* c, int32_t n, const float** coeff, size_t* at) {
+  uint64_t t = (c->produced + n) * static_cast<uint64_t>(c->down);
+  uint64_t i = t / c->up;
+  int32_t phase = static_cast<int32_t>(t % c->up);
+  // Work index 0 holds input frame consumed - K, so x[i-K+1 .. i] starts
+  // at i - consumed + 1.
+  *at = static_cast<size_t>(i + 1 - c->consumed);
+  *coeff = c->coeffs + static_cast<size_t>(phase) * c->taps;
+}
+
+void runEach(PolyphaseConverter* c, int32_t made) {
+  const int32_t ch = c->channels;
+  for (int32_t n = 0; n < made; ++n) {
+    const float* coeff = nullptr;
+    size_t at = 0;
+    locate(c, n, &coeff, &at);
+    for (int32_t k = 0; k < ch; ++k)
+      c->output[static_cast<size_t>(n) * ch + k] =
+          polyphaseConvolve(coeff, c->work + static_cast<size_t>(k) * c->workStride + at, c->taps);
+  }
+}
+
+// The same outputs with the coefficients shared: all channels of one output
+// use one coefficient row, and with pure decimation (one phase) two
+// neighbouring outputs use it too. Each output is summed exactly as
+// polyphaseConvolveSse sums it.
+void runShared(PolyphaseConverter* c, int32_t made) {
+  const int32_t ch = c->channels;
+  const int32_t taps = c->taps;
+  float* const o = c->output;
+  int32_t n = 0;
+  if (c->up == 1) {
+    const size_t step = static_cast<size_t>(c->down);
+    for (; n + 2 <= made; n += 2) {
+      const float* coeff = nullptr;
+      size_t at = 0;
+      locate(c, n, &coeff, &at);
+      int32_t k = 0;
+      for (; k + 2 <= ch; k += 2) {
+        const float* xa = c->work + static_cast<size_t>(k) * c->workStride + at;
+        const float* xb = xa + c->workStride;
+        const float* const x[4] = {xa, xa + step, xb, xb + step};
+        float* const out[4] = {o + static_cast<size_t>(n) * ch + k, o + static_cast<size_t>(n + 1) * ch + k,
+                               o + static_cast<size_t>(n) * ch + k + 1,
+                               o + static_cast<size_t>(n + 1) * ch + k + 1};
+        convolveSse4(coeff, x, taps, out);
+      }
+      if (k < ch) {
+        const float* xa = c->work + static_cast<size_t>(k) * c->workStride + at;
+        convolveSse2(coeff, xa, xa + step, taps, o + static_cast<size_t>(n) * ch + k,
+                     o + static_cast<size_t>(n + 1) * ch + k);
+      }
+    }
+  }
+  for (; n < made; ++n) {
+    const float* coeff = nullptr;
+    size_t at = 0;
+    locate(c, n, &coeff, &at);
+    int32_t k = 0;
+    for (; k + 2 <= ch; k += 2) {
+      const float* xa = c->work + static_cast<size_t>(k) * c->workStride + at;
+      convolveSse2(coeff, xa, xa + c->workStride, taps, o + static_cast<size_t>(n) * ch + k,
+                   o + static_cast<size_t>(n) * ch + k + 1);
+    }
+    if (k < ch)
+      o[static_cast<size_t>(n) * ch + k] =
+          polyphaseConvolveSse(coeff, c->work + static_cast<size_t>(k) * c->workStride + at, taps);
+  }
+}
+
+}  // namespace
+
 CodecError* polyphaseRun(PolyphaseConverter* c, const float* in, int32_t inSamples, float** out,
                          int32_t* outSamples, int32_t* nextInSamples) {
   if (c == nullptr) return createError(__FILE__, __LINE__, __func__, "Unknown mode !");
@@ -333,17 +472,10 @@ CodecError* polyphaseRun(PolyphaseConverter* c, const float* in, int32_t inSampl
   uint64_t ready = target - c->produced;
   if (fixedOutput(c->structure) && ready > static_cast<uint64_t>(c->outBlockFrames)) ready = c->outBlockFrames;
   int32_t made = static_cast<int32_t>(ready);
-  for (int32_t n = 0; n < made; ++n) {
-    uint64_t t = (c->produced + n) * static_cast<uint64_t>(c->down);
-    uint64_t i = t / c->up;
-    int32_t phase = static_cast<int32_t>(t % c->up);
-    // Work index 0 holds input frame consumed - K, so x[i-K+1 .. i] starts
-    // at i - consumed + 1.
-    size_t at = static_cast<size_t>(i + 1 - c->consumed);
-    const float* coeff = c->coeffs + static_cast<size_t>(phase) * c->taps;
-    for (int32_t k = 0; k < ch; ++k)
-      c->output[static_cast<size_t>(n) * ch + k] =
-          polyphaseConvolve(coeff, c->work + static_cast<size_t>(k) * c->workStride + at, c->taps);
+  if (polyphaseConvolve == polyphaseConvolveSse) {
+    runShared(c, made);
+  } else {
+    runEach(c, made);
   }
   // Keep the newest K frames as history for the next block.
   for (int32_t k = 0; k < ch; ++k) {
