@@ -1,6 +1,8 @@
 // Transient detector and frame splitter of the SBR encoder.
 #include "tran_det.h"
 
+#include <xmmintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -70,7 +72,48 @@ void tranDetCandidates(int32_t nBands, float** rows, int32_t winLength, float* o
   const int32_t L = winLength;
   const float invL = 1.0f / static_cast<float>(L);
   const float invL1 = 1.0f / static_cast<float>(L - 1);
-  for (int32_t b = 0; b < nBands; ++b) {
+  // Four bands at a time, one per SSE lane, with the operations of the
+  // one-band loop below in the same order; the candidates are added into
+  // out[t] band by band as that loop adds them, so the sums are the same.
+  int32_t b = 0;
+  const __m128 vInvL = _mm_set1_ps(invL);
+  const __m128 vInvL1 = _mm_set1_ps(invL1);
+  const __m128 vL = _mm_set1_ps(static_cast<float>(L));
+  const __m128 vFloor = _mm_set1_ps(floorThr);
+  const __m128 vOne = _mm_set1_ps(1.0f);
+  const __m128 vZero = _mm_setzero_ps();
+  for (; b + 4 <= nBands; b += 4) {
+    __m128 sum = vZero;
+    __m128 sumSq = vZero;
+    for (int32_t t = -L; t < 0; ++t) {
+      const __m128 e = _mm_loadu_ps(rows[t] + b);
+      sum = _mm_add_ps(sum, e);
+      sumSq = _mm_add_ps(sumSq, _mm_mul_ps(e, e));
+    }
+    __m128 mean = _mm_mul_ps(sum, vInvL);
+    __m128 sq = _mm_mul_ps(sumSq, vInvL1);
+    for (int32_t t = 0; t < nSlotsOut; ++t) {
+      const __m128 enew = _mm_loadu_ps(rows[t] + b);
+      const __m128 eold = _mm_loadu_ps(rows[t - L] + b);
+      mean = _mm_add_ps(mean, _mm_mul_ps(_mm_sub_ps(enew, eold), vInvL));
+      sq = _mm_add_ps(sq, _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(enew, enew), _mm_mul_ps(eold, eold)), vInvL1));
+      const __m128 var = _mm_sub_ps(sq, _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(mean, mean), vL), vInvL1));
+      // max(var, 0) turns a NaN into 0 as the one-band test does; max(floor,
+      // thr) keeps a NaN threshold as it is.
+      __m128 thr = _mm_add_ps(_mm_sqrt_ps(_mm_max_ps(var, vZero)), mean);
+      thr = _mm_max_ps(vFloor, thr);
+      const __m128 delta = _mm_sub_ps(_mm_loadu_ps(rows[t + 1] + b), _mm_loadu_ps(rows[t - 1] + b));
+      const __m128 hit = _mm_cmpgt_ps(delta, thr);
+      const int32_t mask = _mm_movemask_ps(hit);
+      if (mask != 0) {
+        float v[4];
+        _mm_storeu_ps(v, _mm_sub_ps(_mm_div_ps(delta, thr), vOne));
+        for (int32_t k = 0; k < 4; ++k)
+          if (mask & (1 << k)) out[t] += v[k];
+      }
+    }
+  }
+  for (; b < nBands; ++b) {
     float sum = 0.0f;
     float sumSq = 0.0f;
     for (int32_t t = -L; t < 0; ++t) {
