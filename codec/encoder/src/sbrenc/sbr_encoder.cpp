@@ -1,6 +1,8 @@
 // The SBR encoder of one channel element.
 #include "sbr_encoder.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -160,6 +162,11 @@ struct Channel {
   int addHarmonic[kMaxSfb];
   int harmonicPeak[kMaxSfb];  // QMF band of each band's sinusoid
   int owner[kBands];          // the band whose envelope a QMF band counts in
+  // Per QMF band over the whole frame, filled at the start of measure():
+  // the mean energy, and the tonality once a measure has asked for it.
+  double frameMean[kBands];
+  double tonal[kBands];
+  bool tonalKnown[kBands];
   int anyHarmonic;
   // What the decoder keeps of the last frame, the base of time deltas: the
   // envelope values at high frequency resolution (a low-resolution value
@@ -336,6 +343,25 @@ double meanEnergy(const Channel& c, int s0, int s1, int k0, int k1) {
   return n > 0 ? sum / n : 0.0;
 }
 
+// meanEnergy(c, 0, kSbrEncSlots, k, k + 1) of every QMF band into
+// c.frameMean, two bands per SSE2 lane pair with each band's sum in the same
+// order, so the values are those meanEnergy gives.
+void fillFrameMeans(Channel& c) {
+  static_assert(kBands % 4 == 0, "bands in fours");
+  for (int k = 0; k < kBands; k += 4) {
+    __m128d lo = _mm_setzero_pd(), hi = _mm_setzero_pd();
+    for (int s = 0; s < kSbrEncSlots; ++s) {
+      const __m128 v = _mm_loadu_ps(c.energy[s] + k);
+      lo = _mm_add_pd(lo, _mm_cvtps_pd(v));
+      hi = _mm_add_pd(hi, _mm_cvtps_pd(_mm_movehl_ps(v, v)));
+    }
+    const __m128d n = _mm_set1_pd(static_cast<double>(kSbrEncSlots));
+    _mm_storeu_pd(c.frameMean + k, _mm_div_pd(lo, n));
+    _mm_storeu_pd(c.frameMean + k + 2, _mm_div_pd(hi, n));
+  }
+  for (int k = 0; k < kBands; ++k) c.tonalKnown[k] = false;
+}
+
 // How tonal QMF band k is over the frame: the squared normalised correlation
 // of neighbouring slots (1 for a steady sinusoid, near 0 for noise).
 double tonality(const Channel& c, int k) {
@@ -351,11 +377,20 @@ double tonality(const Channel& c, int k) {
   return std::min(1.0, kDecoderDomain * kDecoderDomain * (rr * rr + ri * ri) / d);
 }
 
-double bandTonality(const Channel& c, int k0, int k1) {
+// tonality(c, k), worked out once a frame.
+double frameTonality(Channel& c, int k) {
+  if (!c.tonalKnown[k]) {
+    c.tonal[k] = tonality(c, k);
+    c.tonalKnown[k] = true;
+  }
+  return c.tonal[k];
+}
+
+double bandTonality(Channel& c, int k0, int k1) {
   double sum = 0, weight = 0;
   for (int k = k0; k < k1; ++k) {
-    const double w = meanEnergy(c, 0, kSbrEncSlots, k, k + 1) + 1e-3;
-    sum += w * tonality(c, k);
+    const double w = c.frameMean[k] + 1e-3;
+    sum += w * frameTonality(c, k);
     weight += w;
   }
   return weight > 0 ? sum / weight : 0.0;
@@ -398,14 +433,14 @@ void findHarmonics(const SbrEncoder* e, Channel& c, bool transient, int at) {
     double total = 0, peak = 0;
     int kp = k0;
     for (int k = k0; k < k1; ++k) {
-      const double m = meanEnergy(c, 0, kSbrEncSlots, k, k + 1);
+      const double m = c.frameMean[k];
       total += m;
       if (m > peak) peak = m, kp = k;
     }
     // The tone's leakage into the QMF band next to it belongs to it.
     double neighbours = 0;
-    if (kp > 0) neighbours += meanEnergy(c, 0, kSbrEncSlots, kp - 1, kp);
-    if (kp + 1 < kBands) neighbours += meanEnergy(c, 0, kSbrEncSlots, kp + 1, kp + 2);
+    if (kp > 0) neighbours += c.frameMean[kp - 1];
+    if (kp + 1 < kBands) neighbours += c.frameMean[kp + 1];
     const bool was = c.addHarmonic[b] != 0;
     const double share = total > 0 ? (peak + neighbours) / (total + neighbours) : 0.0;
     const double needQuota = was ? kToneQuotaKeep : kToneQuotaNew;
@@ -445,8 +480,8 @@ void assignTones(const SbrEncoder* e, Channel& c) {
       if (nb < 0 || nb >= e->s.nHigh || leak < e->high[nb] || leak >= e->high[nb + 1]) continue;
       if (c.addHarmonic[nb] && std::abs(c.harmonicPeak[nb] - kp) <= 1) {
         // The same tone seen from both sides: the stronger side keeps it.
-        const double mine = meanEnergy(c, 0, kSbrEncSlots, kp, kp + 1);
-        const double theirs = meanEnergy(c, 0, kSbrEncSlots, c.harmonicPeak[nb], c.harmonicPeak[nb] + 1);
+        const double mine = c.frameMean[kp];
+        const double theirs = c.frameMean[c.harmonicPeak[nb]];
         if (theirs > mine) continue;
         c.addHarmonic[nb] = 0;
       }
@@ -473,6 +508,7 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
   // The predictor's tonality quotas of this frame and the inverse-filtering
   // levels the detector derives from them.
   tonCorrCalcQuotas(c.tonality, c.re, c.im, 1);
+  fillFrameMeans(c);
   SbrFrameInfo info;
   info.nEnvelopes = g.numEnv;
   for (int i = 0; i <= g.numEnv; ++i) info.borders[i] = g.borders[i];
@@ -505,8 +541,8 @@ void measure(SbrEncoder* e, Channel& c, const Grid& g, bool transient, int at) {
     double tPatch = 0, wsum = 0;
     for (int k = k0; k < k1; ++k) {
       const int src = sourceBand(e, k);
-      const double w = meanEnergy(c, 0, kSbrEncSlots, src, src + 1) + 1e-3;
-      tPatch += w * tonality(c, src);
+      const double w = c.frameMean[src] + 1e-3;
+      tPatch += w * frameTonality(c, src);
       wsum += w;
     }
     tPatch = wsum > 0 ? tPatch / wsum : 0;
