@@ -20,6 +20,9 @@ constexpr double kMaxLength = 4194304.0;
 // The designed transition band spans this many times the tuning's width
 // parameter: the length estimate divides by 14.36 * 1.66 * width.
 constexpr double kTransitionSpan = 1.66;
+// Values the coefficient and work buffers hold past their end, so that a
+// dot product's last partial SSE block may be read whole.
+constexpr uint32_t kReadPad = 8;
 
 uint32_t gcd(uint32_t a, uint32_t b) {
   while (b != 0) {
@@ -138,13 +141,28 @@ namespace {
 // Sums the lanes of two SSE accumulators and the scalar tail the way
 // polyphaseConvolveSse does, so that every shared-coefficient routine below
 // gives each output exactly the value the one-output routine gives.
+// The last n - j (below 8) products are formed in two SSE multiplies and
+// added one by one in order, as the scalar tail adds them; the multiplies
+// read up to 8 values from j on, which the converter's padded buffers hold.
 inline float finishSse(__m128 acc0, __m128 acc1, const float* c, const float* x, int32_t j, int32_t n) {
   acc0 = _mm_add_ps(acc0, acc1);
   float lanes[4];
   _mm_storeu_ps(lanes, acc0);
   float sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-  for (; j < n; ++j) sum += c[j] * x[j];
-  return sum;
+  const int32_t rest = n - j;
+  if (rest == 0) return sum;
+  float p[8];
+  _mm_storeu_ps(p, _mm_mul_ps(_mm_loadu_ps(c + j), _mm_loadu_ps(x + j)));
+  _mm_storeu_ps(p + 4, _mm_mul_ps(_mm_loadu_ps(c + j + 4), _mm_loadu_ps(x + j + 4)));
+  switch (rest) {
+    case 1: return sum + p[0];
+    case 2: return (sum + p[0]) + p[1];
+    case 3: return ((sum + p[0]) + p[1]) + p[2];
+    case 4: return (((sum + p[0]) + p[1]) + p[2]) + p[3];
+    case 5: return ((((sum + p[0]) + p[1]) + p[2]) + p[3]) + p[4];
+    case 6: return (((((sum + p[0]) + p[1]) + p[2]) + p[3]) + p[4]) + p[5];
+    default: return ((((((sum + p[0]) + p[1]) + p[2]) + p[3]) + p[4]) + p[5]) + p[6];
+  }
 }
 
 // Two dot products over the same coefficients: each coefficient block is
@@ -256,7 +274,10 @@ CodecError* design(PolyphaseConverter* c, const PolyphaseTuning& t) {
   if (c->taps < 1) return createError(__FILE__, __LINE__, __func__, "invalid number of filter coefficients");
 
   double* w = static_cast<double*>(utilMalloc(static_cast<uint32_t>(c->length) * sizeof(double), __FILE__, __LINE__));
-  c->coeffs = static_cast<float*>(utilCalloc(static_cast<uint32_t>(c->up) * c->taps, sizeof(float), __FILE__, __LINE__));
+  // kReadPad zeros after the last row: the shared-coefficient routines read
+  // whole SSE blocks past a row's end.
+  c->coeffs = static_cast<float*>(
+      utilCalloc(static_cast<uint32_t>(c->up) * c->taps + kReadPad, sizeof(float), __FILE__, __LINE__));
   if (w == nullptr || c->coeffs == nullptr) {
     utilFree(w, __FILE__, __LINE__);
     return createError(__FILE__, __LINE__, __func__, "out of memory !");
@@ -343,7 +364,8 @@ CodecError* polyphaseCreate(PolyphaseConverter** out, uint32_t inRate, uint32_t 
       err = createError(__FILE__, __LINE__, __func__, "Filter length exceeds transformation size !");
     } else {
       c->workStride = static_cast<int32_t>(stride);
-      c->work = static_cast<float*>(utilCalloc(static_cast<uint32_t>(stride * channels), sizeof(float), __FILE__, __LINE__));
+      c->work = static_cast<float*>(
+          utilCalloc(static_cast<uint32_t>(stride * channels) + kReadPad, sizeof(float), __FILE__, __LINE__));
       c->output = static_cast<float*>(utilCalloc(static_cast<uint32_t>(c->outCapacityFrames) * channels, sizeof(float), __FILE__, __LINE__));
       if (c->work == nullptr || c->output == nullptr) err = createError(__FILE__, __LINE__, __func__, "out of memory !");
     }
