@@ -362,26 +362,52 @@ void fillFrameMeans(Channel& c) {
   for (int k = 0; k < kBands; ++k) c.tonalKnown[k] = false;
 }
 
-// How tonal QMF band k is over the frame: the squared normalised correlation
-// of neighbouring slots (1 for a steady sinusoid, near 0 for noise).
-double tonality(const Channel& c, int k) {
-  double rr = 0, ri = 0, e0 = 0, e1 = 0;
-  for (int s = 1; s < kSbrEncSlots; ++s) {
-    rr += c.re[s][k] * c.re[s - 1][k] + c.im[s][k] * c.im[s - 1][k];
-    ri += c.im[s][k] * c.re[s - 1][k] - c.re[s][k] * c.im[s - 1][k];
-    e0 += c.energy[s][k];
-    e1 += c.energy[s - 1][k];
-  }
+// How tonal a QMF band is over the frame: the squared normalised correlation
+// of neighbouring slots (1 for a steady sinusoid, near 0 for noise), from the
+// sums over slots 1..31 of the correlation rr + j ri with the previous slot,
+// of the energy e0 and of the previous slot's energy e1.
+double tonalityOf(double rr, double ri, double e0, double e1) {
   const double d = e0 * e1;
   if (d <= 1e-3) return 0.0;
   return std::min(1.0, kDecoderDomain * kDecoderDomain * (rr * rr + ri * ri) / d);
 }
 
-// tonality(c, k), worked out once a frame.
+// The tonality of the four QMF bands from k (a multiple of 4) into t[0..3]:
+// products in SSE floats, sums in SSE2 doubles, each band's operations in the
+// one-band order, so the values are the same.
+void tonality4(const Channel& c, int k, double* t) {
+  __m128d rr[2] = {_mm_setzero_pd(), _mm_setzero_pd()}, ri[2] = {_mm_setzero_pd(), _mm_setzero_pd()};
+  __m128d e0[2] = {_mm_setzero_pd(), _mm_setzero_pd()}, e1[2] = {_mm_setzero_pd(), _mm_setzero_pd()};
+  auto add = [](__m128d* acc, __m128 v) {
+    acc[0] = _mm_add_pd(acc[0], _mm_cvtps_pd(v));
+    acc[1] = _mm_add_pd(acc[1], _mm_cvtps_pd(_mm_movehl_ps(v, v)));
+  };
+  __m128 pr = _mm_loadu_ps(c.re[0] + k), pi = _mm_loadu_ps(c.im[0] + k), pe = _mm_loadu_ps(c.energy[0] + k);
+  for (int s = 1; s < kSbrEncSlots; ++s) {
+    const __m128 xr = _mm_loadu_ps(c.re[s] + k), xi = _mm_loadu_ps(c.im[s] + k);
+    const __m128 xe = _mm_loadu_ps(c.energy[s] + k);
+    add(rr, _mm_add_ps(_mm_mul_ps(xr, pr), _mm_mul_ps(xi, pi)));
+    add(ri, _mm_sub_ps(_mm_mul_ps(xi, pr), _mm_mul_ps(xr, pi)));
+    add(e0, xe);
+    add(e1, pe);
+    pr = xr;
+    pi = xi;
+    pe = xe;
+  }
+  double v[4][4];
+  _mm_storeu_pd(v[0], rr[0]), _mm_storeu_pd(v[0] + 2, rr[1]);
+  _mm_storeu_pd(v[1], ri[0]), _mm_storeu_pd(v[1] + 2, ri[1]);
+  _mm_storeu_pd(v[2], e0[0]), _mm_storeu_pd(v[2] + 2, e0[1]);
+  _mm_storeu_pd(v[3], e1[0]), _mm_storeu_pd(v[3] + 2, e1[1]);
+  for (int j = 0; j < 4; ++j) t[j] = tonalityOf(v[0][j], v[1][j], v[2][j], v[3][j]);
+}
+
+// The tonality of QMF band k, worked out once a frame for its group of four.
 double frameTonality(Channel& c, int k) {
   if (!c.tonalKnown[k]) {
-    c.tonal[k] = tonality(c, k);
-    c.tonalKnown[k] = true;
+    const int k4 = k & ~3;
+    tonality4(c, k4, c.tonal + k4);
+    for (int j = 0; j < 4; ++j) c.tonalKnown[k4 + j] = true;
   }
   return c.tonal[k];
 }
