@@ -113,6 +113,47 @@ TEST(TonCorr, PureToneIsPredictedExactly) {
   tonCorrDelete(h, 0);
 }
 
+// The per-frame routine works bands in pairs; each band's energy and quota
+// must be those its own covariance gives, to the bit. Noise in every band
+// makes any mix-up of bands, slots or terms show.
+TEST(TonCorr, FrameQuotasAreThoseOfEachBandsOwnCovariance) {
+  Slots s;
+  std::mt19937 gen(7);
+  std::normal_distribution<float> d(0.0f, 1000.0f);
+  for (int t = 0; t < kSlots + 2; ++t)
+    for (int k = 0; k < kChannels; ++k) s.re[t][k] = d(gen), s.im[t][k] = d(gen);
+  // A tone in one band so that quotas well above zero are checked too.
+  for (int t = -2; t < kSlots; ++t) {
+    s.re[t + 2][33] = static_cast<float>(5000.0 * std::cos(0.9 * t));
+    s.im[t + 2][33] = static_cast<float>(5000.0 * std::sin(0.9 * t));
+  }
+  HANDLE_TON_CORR h = make();
+  tonCorrCalcQuotas(h, s.r(), s.i(), 1);
+  std::vector<float> freq(kChannels, 0.0f);
+  for (int e = 0; e < h->estimatesPerFrame; ++e) {
+    const int start = h->estimateOffset + e * h->estimateStep;
+    float nrg = 0.0f;
+    for (int b = 0; b < h->stopBand; ++b) {
+      AutoCorrCoeffs ac;
+      tonCorrAutoCorr(&ac, s.r(), s.i(), b, start, h->estimateLength);
+      double a1[2], a0[2];
+      tonCorrPredictionCoeffs(&ac, a1, a0);
+      double f = -(a0[0] * ac.c01re + a0[1] * ac.c01im + a1[0] * ac.c02re + a1[1] * ac.c02im) / (ac.e0 + 1.0);
+      if (f > 1.0) f = 1.0;
+      const double q = f / (1.0 - f + static_cast<double>(1e-6f));
+      const float quota = q > 0.0 ? static_cast<float>(q) : 0.0f;
+      EXPECT_EQ(quota, h->quotaMatrix[h->startIndexMatrix + e][b]) << "estimate " << e << " band " << b;
+      nrg += static_cast<float>(ac.e0);
+      freq[b] += static_cast<float>(ac.e0);
+    }
+    EXPECT_EQ(nrg, h->nrgVector[h->startIndexMatrix + e]) << "estimate " << e;
+  }
+  for (int b = 0; b < h->stopBand; ++b)
+    EXPECT_EQ(freq[b] / static_cast<float>(h->estimatesPerFrame), h->nrgVectorFreq[b]) << "band " << b;
+  EXPECT_GT(h->quotaMatrix[h->startIndexMatrix][33], 100.0f);
+  tonCorrDelete(h, 0);
+}
+
 TEST(TonCorr, QuotaFollowsToneToNoiseRatio) {
   // A tone of power P in complex white noise of power N: the predictable
   // share f over the unpredictable 1 - f is P/N, up to the estimate's bias
