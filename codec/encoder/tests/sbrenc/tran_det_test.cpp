@@ -85,6 +85,36 @@ TEST(TranDet, CreateSettings) {
   tranDetDelete(nullptr);
 }
 
+// The candidate search takes bands four at a time; the sums must equal, to
+// the bit, those of the bands taken one by one in order (a one-band call
+// works alone). Band counts around the group size, and energies with bursts
+// so that many slots have candidates.
+TEST(TranDet, CandidatesOfBandGroupsEqualThoseBandByBand) {
+  constexpr int kWin = 8, kOut = 40, kWidth = 16;
+  std::mt19937 gen(11);
+  std::exponential_distribution<float> d(1.0f / 200000.0f);
+  std::vector<std::vector<float>> data(kWin + kOut + 1, std::vector<float>(kWidth));
+  for (auto& row : data)
+    for (auto& v : row) v = d(gen) * ((gen() % 7 == 0) ? 40.0f : 1.0f);
+  for (int nBands : {1, 3, 4, 5, 8, 11, 16}) {
+    std::vector<float*> rows(data.size());
+    for (size_t t = 0; t < data.size(); ++t) rows[t] = data[t].data();
+    std::vector<float> grouped(kOut, 0.0f), single(kOut, 0.0f);
+    tranDetCandidates(nBands, rows.data() + kWin, kWin, grouped.data(), kOut, 1);
+    for (int b = 0; b < nBands; ++b) {
+      std::vector<float*> shifted(data.size());
+      for (size_t t = 0; t < data.size(); ++t) shifted[t] = data[t].data() + b;
+      tranDetCandidates(1, shifted.data() + kWin, kWin, single.data(), kOut, 1);
+    }
+    int hits = 0;
+    for (int t = 0; t < kOut; ++t) {
+      EXPECT_EQ(single[t], grouped[t]) << nBands << " bands, slot " << t;
+      hits += grouped[t] > 0.0f;
+    }
+    EXPECT_GT(hits, 0) << nBands << " bands";
+  }
+}
+
 TEST(TranDet, ConstantEnergiesFindNothing) {
   for (int scale : {1, 0}) {
     HANDLE_SBR_TRANSIENT_DETECTOR h = make();
