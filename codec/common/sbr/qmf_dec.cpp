@@ -95,17 +95,11 @@ inline void foldRotate4(const float* x, int M, int j, bool dst, __m128 cr, __m12
   _mm_storeu_ps(outIm + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
 }
 
-// The analysis's pair of transforms in one pass: C = DCT-IV(xc) and
-// S = DST-IV(xs) of M points (M = 32 or 64), unnormalised,
-//   C[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
-// S the DST-IV, (-1)^k times the DCT-IV of the reversed input; both through
-// an M/2-point complex FFT on split arrays. The fold reads x[2j] and
-// x[M-1-2j] (swapped for the DST); the transforms come out as the even
-// outputs y[2j] and the odd ones y[M-1-2j], which are interleaved in
-// registers and rotated to the bank's phase straight away:
-//   r[k] = C[k] bc[k] - S[k] bs[k],  q[k] = C[k] bs[k] + S[k] bc[k].
-// buf holds 2M floats of scratch.
-void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r, float* q, float* buf) {
+// The two transforms both stages share: the fold and pre-rotation, the
+// M/2-point FFTs and the post-rotation. On return buf holds the DCT-IV of x
+// as even outputs E (buf[0..h)) and odd outputs O (buf[h..M)), and the
+// DST-IV of y likewise at buf[M..2M); buf holds 2M floats.
+void dctDstTransforms(const QmfBank* b, const float* x, const float* y, float* buf) {
   const int M = b->M, h = M / 2;
   const float* pc = b->preRot;
   const float* ps = b->preRot + h;
@@ -115,8 +109,8 @@ void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r
   float* si = buf + M + h;
   for (int j = 0; j < h; j += 4) {
     const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
-    foldRotate4(xc, M, j, false, cr, ci, ar, ai);
-    foldRotate4(xs, M, j, true, cr, ci, sr, si);
+    foldRotate4(x, M, j, false, cr, ci, ar, ai);
+    foldRotate4(y, M, j, true, cr, ci, sr, si);
   }
   if (h == 32) {
     qmfFft32(ar, ai);
@@ -140,6 +134,25 @@ void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r
     _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
     _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
   }
+}
+
+// The analysis's pair of transforms in one pass: C = DCT-IV(xc) and
+// S = DST-IV(xs) of M points (M = 32 or 64), unnormalised,
+//   C[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
+// S the DST-IV, (-1)^k times the DCT-IV of the reversed input; both through
+// an M/2-point complex FFT on split arrays. The fold reads x[2j] and
+// x[M-1-2j] (swapped for the DST); the transforms come out as the even
+// outputs y[2j] and the odd ones y[M-1-2j], which are interleaved in
+// registers and rotated to the bank's phase straight away:
+//   r[k] = C[k] bc[k] - S[k] bs[k],  q[k] = C[k] bs[k] + S[k] bc[k].
+// buf holds 2M floats of scratch.
+void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r, float* q, float* buf) {
+  const int M = b->M, h = M / 2;
+  dctDstTransforms(b, xc, xs, buf);
+  const float* ar = buf;
+  const float* ai = buf + h;
+  const float* sr = buf + M;
+  const float* si = buf + M + h;
   // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t], then the band rotation.
   auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
   const float* bc = b->bandRot;
@@ -164,39 +177,11 @@ void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r
 // 4M floats of scratch.
 void dctDstPair(const QmfBank* b, const float* xr, const float* xi, float* v, float* buf) {
   const int M = b->M, h = M / 2;
-  const float* pc = b->preRot;
-  const float* ps = b->preRot + h;
-  float* ar = buf;
-  float* ai = buf + h;
-  float* sr = buf + M;
-  float* si = buf + M + h;
-  for (int j = 0; j < h; j += 4) {
-    const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
-    foldRotate4(xr, M, j, false, cr, ci, ar, ai);
-    foldRotate4(xi, M, j, true, cr, ci, sr, si);
-  }
-  if (h == 32) {
-    qmfFft32(ar, ai);
-    qmfFft32(sr, si);
-  } else {
-    qmfFft16(ar, ai);
-    qmfFft16(sr, si);
-  }
-  // Post-rotation: even outputs E (y[2j]) and odd outputs O (y[M-1-2j]),
-  // kept in place of the transforms.
-  const float* qc = b->postRot;
-  const float* qs = b->postRot + h;
-  const __m128 minus = _mm_set1_ps(-1.0f), plus = _mm_set1_ps(1.0f);
-  for (int j = 0; j < h; j += 4) {
-    const __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
-    __m128 re = _mm_loadu_ps(ar + j), im = _mm_loadu_ps(ai + j);
-    _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-    _mm_storeu_ps(ai + j, _mm_mul_ps(minus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
-    re = _mm_loadu_ps(sr + j);
-    im = _mm_loadu_ps(si + j);
-    _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-    _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
-  }
+  dctDstTransforms(b, xr, xi, buf);
+  const float* ar = buf;
+  const float* ai = buf + h;
+  const float* sr = buf + M;
+  const float* si = buf + M + h;
   // v[2j] = Es[j] - Ea[j], v[M-1-2j] = Os[j] - Oa[j], v[M+2j] = Oa[j] + Os[j],
   // v[2M-1-2j] = Ea[j] + Es[j].
   auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
