@@ -54,3 +54,7 @@ const KvYuvRowKernels& KvYuvKernelsSse2();
 const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures);
 // The table chosen on first use from KvImageCpu_GetSupport(KVCPU_SSE2).
 const KvYuvRowKernels& KvYuvKernels();
+
+// The 24-bit (BGR) forms of the packed row kernels, plain only.
+void KvUyvyToBgrRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
+void KvBgrToUyvyRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);

@@ -41,11 +41,6 @@ const Fixed& Coefficients(int32_t selector, int32_t height) {
   return height >= 720 ? bt709 : bt601;
 }
 
-inline BYTE Clamp(int32_t v, int32_t lo, int32_t hi) { return static_cast<BYTE>(v < lo ? lo : v > hi ? hi : v); }
-
-// Arithmetic shift right (floor), also for negative values.
-inline int32_t Shr12(int32_t v) { return v >= 0 ? v >> 12 : -((-v + 4095) >> 12); }
-
 HRESULT Check(const BYTE* dst, const BYTE* src, int32_t pitch, int32_t width, int32_t height, int bytes) {
   if (!dst || !src) return E_POINTER;
   if (width < 1 || height < 1 || (width & 1)) return E_INVALIDARG;
@@ -76,16 +71,8 @@ HRESULT ToRgb(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32
     BYTE* d = dst + int64_t(row) * dstPitch;
     if (Bytes == 4) {
       kernels.uyvyToBgra(d, s, width, k);
-      return;
-    }
-    for (int32_t x = 0; x < width; x += 2, s += 4) {
-      const int32_t u = s[0] - 128, v = s[2] - 128;
-      for (int i = 0; i < 2; ++i, d += Bytes) {
-        const int32_t y = s[1 + 2 * i] * 4096 + 2048;
-        d[0] = Clamp(Shr12(k.ub * u + y), 0, 255);
-        d[1] = Clamp(Shr12(k.vg * v + k.ug * u + y), 0, 255);
-        d[2] = Clamp(Shr12(k.vr * v + y), 0, 255);
-      }
+    } else {
+      KvUyvyToBgrRow(d, s, width, k);
     }
   });
   return S_OK;
@@ -103,20 +90,8 @@ HRESULT FromRgb(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int
     BYTE* d = dst + int64_t(row) * width * 2;
     if (Bytes == 4) {
       kernels.bgraToUyvy(d, s, width, k);
-      return;
-    }
-    for (int32_t x = 0; x < width; x += 2, s += 2 * Bytes, d += 4) {
-      const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[Bytes], g1 = s[Bytes + 1], r1 = s[Bytes + 2];
-      const int32_t y0 = (k.kb * b0 + k.kg * g0 + k.kr * r0 + 2048) >> 12;
-      const int32_t y1 = (k.kb * b1 + k.kg * g1 + k.kr * r1 + 2048) >> 12;
-      // 526336 = 128 x 4096 + 2048: the chroma bias and a rounding half.
-      const int32_t u = Shr12(k.ub2 * (b0 + b1) + k.ug2 * (g0 + g1) + k.ur * (r0 + r1) + 526336);
-      const int32_t v = Shr12(k.vb2 * (b0 + b1) + k.vg2 * (g0 + g1) + k.vr2 * (r0 + r1) + 526336);
-      // The values 0 and 255 are never written.
-      d[0] = Clamp(u, 1, 254);
-      d[1] = Clamp(y0, 1, 254);
-      d[2] = Clamp(v, 1, 254);
-      d[3] = Clamp(y1, 1, 254);
+    } else {
+      KvBgrToUyvyRow(d, s, width, k);
     }
   });
   return S_OK;

@@ -18,22 +18,29 @@ inline BYTE Clamp(int32_t v, int32_t lo, int32_t hi) { return static_cast<BYTE>(
 // Arithmetic shift right (floor), also for negative values.
 inline int32_t Shr12(int32_t v) { return v >= 0 ? v >> 12 : -((-v + 4095) >> 12); }
 
-void UyvyToBgraPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+// Bytes is the size of the RGB pixel: 4 (BGRA, alpha 255) or 3 (BGR).
+template <int Bytes>
+void UyvyToRgbPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
   for (int32_t x = 0; x + 1 < width; x += 2, s += 4) {
     const int32_t u = s[0] - 128, v = s[2] - 128;
-    for (int i = 0; i < 2; ++i, d += 4) {
+    for (int i = 0; i < 2; ++i, d += Bytes) {
       const int32_t y = s[1 + 2 * i] * 4096 + 2048;
       d[0] = Clamp(Shr12(k.ub * u + y), 0, 255);
       d[1] = Clamp(Shr12(k.vg * v + k.ug * u + y), 0, 255);
       d[2] = Clamp(Shr12(k.vr * v + y), 0, 255);
-      d[3] = 255;
+      if (Bytes == 4) d[3] = 255;
     }
   }
 }
 
-void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
-  for (int32_t x = 0; x + 1 < width; x += 2, s += 8, d += 4) {
-    const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[4], g1 = s[5], r1 = s[6];
+void UyvyToBgraPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  UyvyToRgbPlain<4>(d, s, width, k);
+}
+
+template <int Bytes>
+void RgbToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 2 * Bytes, d += 4) {
+    const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[Bytes], g1 = s[Bytes + 1], r1 = s[Bytes + 2];
     const int32_t y0 = (k.kb * b0 + k.kg * g0 + k.kr * r0 + 2048) >> 12;
     const int32_t y1 = (k.kb * b1 + k.kg * g1 + k.kr * r1 + 2048) >> 12;
     // 526336 = 128 x 4096 + 2048: the chroma bias and a rounding half.
@@ -45,6 +52,10 @@ void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k
     d[2] = Clamp(v, 1, 254);
     d[3] = Clamp(y1, 1, 254);
   }
+}
+
+void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  RgbToUyvyPlain<4>(d, s, width, k);
 }
 
 void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
@@ -372,4 +383,12 @@ const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures) { return (cpuFeatures 
 const KvYuvRowKernels& KvYuvKernels() {
   static const KvYuvRowKernels& chosen = KvYuvKernelsFor(KvImageCpu_GetSupport(KVCPU_SSE2));
   return chosen;
+}
+
+void KvUyvyToBgrRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k) {
+  UyvyToRgbPlain<3>(dst, src, width, k);
+}
+
+void KvBgrToUyvyRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k) {
+  RgbToUyvyPlain<3>(dst, src, width, k);
 }
