@@ -10,7 +10,7 @@ const float kQcRounding = 0.4054f;
 namespace {
 
 const int32_t kMaxOffset = 100;
-const int32_t kMinOffset = -16;
+const int32_t kMinOffset = -60;
 
 struct BandPlan {
   int32_t coded[2][kAacMaxGroups][kAacMaxBands];
@@ -151,34 +151,62 @@ CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels,
     }
   }
   // Largest bit use within the budget: the smallest offset whose bits fit.
+  // The thresholds were set for the frame's bits, so the answer lies near
+  // offset 0: steps of growing size bracket it, then bisection finds it, in
+  // a handful of quantise-and-count passes.
   const int32_t goal = std::min(targetBits, maxBits);
-  int32_t lo = kMinOffset, hi = kMaxOffset;
-  int32_t bits = quantiseAll(ch, numChannels, p, lo, out);
+  int32_t last = 0;  // the offset whose quantisation `out` holds
+  auto pass = [&](int32_t offset) {
+    last = offset;
+    return quantiseAll(ch, numChannels, p, offset, out);
+  };
+  int32_t bits = pass(0);
   if (bits < 0) return createError(__FILE__, __LINE__, "qcEncodeElement", "invalid channel layout");
-  if (bits > goal) {
-    bits = quantiseAll(ch, numChannels, p, hi, out);
-    if (bits > maxBits || bits < 0) {
-      // Nothing fits: code the element empty.
-      for (int32_t c = 0; c < numChannels; ++c) {
-        std::memset(out->ics[c].quant, 0, sizeof(out->ics[c].quant));
-        out->ics[c].maxSfb = 0;
-        CodecError* e = aacSectionChannel(&out->ics[c]);
-        if (e) return appendErrorTrace(__FILE__, __LINE__, "qcEncodeElement", e);
-      }
-      out->msMaskPresent = 0;
-      out->bits = qcWriteElement(nullptr, 0, out);
-      return nullptr;
+  int32_t lo = 0, hi = 0;  // bits(lo) > goal, or lo is the finest offset; bits(hi) <= goal
+  int32_t hiBits = bits;
+  if (bits <= goal) {
+    for (int32_t step = 2; hi > kMinOffset; step *= 2) {
+      lo = std::max(kMinOffset, hi - step);
+      const int32_t b = pass(lo);
+      if (b < 0 || b > goal) break;
+      hi = lo;
+      hiBits = b;
     }
-    if (bits <= goal) {
-      while (hi - lo > 1) {
-        const int32_t mid = (lo + hi) / 2;
-        const int32_t midBits = quantiseAll(ch, numChannels, p, mid, out);
-        if (midBits >= 0 && midBits <= goal) hi = mid;
-        else lo = mid;
+  } else {
+    for (int32_t step = 2;; step *= 2) {
+      hi = std::min(kMaxOffset, lo + step);
+      hiBits = pass(hi);
+      if (hiBits >= 0 && hiBits <= goal) break;
+      if (hi == kMaxOffset) {
+        if (hiBits >= 0 && hiBits <= maxBits) {
+          out->bits = hiBits;  // over the goal, within the limit
+          return nullptr;
+        }
+        // Nothing fits: code the element empty.
+        for (int32_t c = 0; c < numChannels; ++c) {
+          std::memset(out->ics[c].quant, 0, sizeof(out->ics[c].quant));
+          out->ics[c].maxSfb = 0;
+          CodecError* e = aacSectionChannel(&out->ics[c]);
+          if (e) return appendErrorTrace(__FILE__, __LINE__, "qcEncodeElement", e);
+        }
+        out->msMaskPresent = 0;
+        out->bits = qcWriteElement(nullptr, 0, out);
+        return nullptr;
       }
-      bits = quantiseAll(ch, numChannels, p, hi, out);
+      lo = hi;
     }
   }
+  while (hi - lo > 1) {
+    const int32_t mid = (lo + hi) / 2;
+    const int32_t midBits = pass(mid);
+    if (midBits >= 0 && midBits <= goal) {
+      hi = mid;
+      hiBits = midBits;
+    } else {
+      lo = mid;
+    }
+  }
+  bits = last == hi ? hiBits : pass(hi);
   out->bits = bits;
   return nullptr;
 }
