@@ -18,6 +18,48 @@ struct BandPlan {
   int32_t minSf[2][kAacMaxGroups][kAacMaxBands];
 };
 
+// A band quantised to a few small values keeps its level poorly: rounding
+// turns many values into ones or zeros, and the decoded band comes out louder
+// or quieter than the input by more than a dB. Where the largest value is at
+// most 4, the band is quantised again with the rounding of a few that brings
+// its decoded energy closest to the input's. Returns the largest value.
+int32_t quantiseHoldingLevel(const float* x, int16_t* q, int32_t n, int32_t sf) {
+  const int32_t peak = qcQuantiseLines(x, q, n, sf);
+  if (peak == 0 || peak > 4) return peak;
+  const float inverseGain = static_cast<float>(std::pow(2.0, -0.25 * (sf - 100)));
+  float p[1024];
+  float energy = 0.0f;
+  for (int32_t i = 0; i < n; ++i) {
+    const float a = std::fabs(x[i]) * inverseGain;
+    p[i] = std::pow(a, 0.75f);
+    energy += a * a;
+  }
+  // Decoded energy of value v: v^(8/3). No rounding below makes a value
+  // larger than 5 where the usual one gave at most 4.
+  static const float kPower[6] = {0.0f, 1.0f, 6.3496042f, 18.720754f, 40.317474f, 73.100443f};
+  const auto decoded = [&](float rounding) {
+    float sum = 0.0f;
+    for (int32_t i = 0; i < n; ++i) sum += kPower[std::min(5, static_cast<int32_t>(p[i] + rounding))];
+    return sum;
+  };
+  const auto error = [&](float sum) { return std::fabs(std::log((sum + 1e-9f) / energy)); };
+  static const float kRoundings[] = {0.25f, 0.3f, 0.35f, 0.4054f, 0.46f, 0.5f};
+  float best = kQcRounding, bestError = error(decoded(kQcRounding));
+  if (bestError < 0.23f) return peak;  // within 1 dB
+  for (float r : kRoundings) {
+    const float e = error(decoded(r));
+    if (e < bestError) best = r, bestError = e;
+  }
+  if (best == kQcRounding) return peak;
+  int32_t newPeak = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t v = std::min(static_cast<int32_t>(kAacMaxQuant), static_cast<int32_t>(p[i] + best));
+    newPeak = std::max(newPeak, v);
+    q[i] = static_cast<int16_t>(x[i] < 0.0f ? -v : v);
+  }
+  return newPeak;
+}
+
 // Quantises every channel with the base scalefactors moved by offset and
 // returns the element's bits (-1 when the syntax cannot carry it).
 int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const BandPlan& plan, int32_t offset,
@@ -38,7 +80,7 @@ int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const B
         const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
         for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
           const int32_t base = (isShort ? k * 128 : 0) + lo;
-          peak = std::max(peak, qcQuantiseLines(o->spectrum + base, ics->quant + base, width, sf));
+          peak = std::max(peak, quantiseHoldingLevel(o->spectrum + base, ics->quant + base, width, sf));
         }
         if (peak > 0) largest = std::max(largest, sf);
       }
@@ -58,7 +100,7 @@ int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const B
           const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
           for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
             const int32_t base = (isShort ? k * 128 : 0) + lo;
-            qcQuantiseLines(o->spectrum + base, ics->quant + base, width, largest - 60);
+            quantiseHoldingLevel(o->spectrum + base, ics->quant + base, width, largest - 60);
           }
         }
         w += o->groupLen[g];
