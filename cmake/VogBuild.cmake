@@ -79,3 +79,23 @@ function(vog_dll_part target)
     set_property(GLOBAL APPEND PROPERTY VOG_DLL_EXPORTS ${def})
   endif()
 endfunction()
+
+# vog_use_openmp(target): the target's parallel loops run on OpenMP; whoever
+# links it links the runtime. In the Windows builds mingw's libgomp is linked
+# statically (with its winpthread) by the -static of every Windows link, like
+# the other compiler runtimes, so the DLL still imports only Windows system
+# DLLs (the export test checks the list). No -Wl,-Bdynamic may follow: it
+# would turn the runtimes linked after it dynamic.
+# Natively the compiler's own runtime is used (libgomp, or libomp with clang);
+# without one the loops run serially.
+function(vog_use_openmp target)
+  if(VOG_WIN32)
+    target_compile_options(${target} PUBLIC -fopenmp)
+    target_link_options(${target} INTERFACE -fopenmp)
+  else()
+    find_package(OpenMP COMPONENTS CXX)
+    if(OpenMP_CXX_FOUND)
+      target_link_libraries(${target} PUBLIC OpenMP::OpenMP_CXX)
+    endif()
+  endif()
+endfunction()

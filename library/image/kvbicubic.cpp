@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kvparallel.h"
 #include "kvscalecommon.h"
 
 using namespace kvscale;
@@ -123,9 +124,14 @@ void Plain(const Setup& s) {
       hi = colIdx[size_t(c) * 4 + j] > hi ? colIdx[size_t(c) * 4 + j] : hi;
     }
   }
-  std::vector<double> vf(Float ? size_t(hi - lo + 1) * 4 : 0);
-  std::vector<int64_t> vi(Float ? 0 : size_t(hi - lo + 1) * 4);
-  for (int32_t k = 0; k < s.rows.count(); ++k) {
+  // Destination rows are independent and divided among the threads, each
+  // with its own column buffer, allocated before the loop.
+  const int threads = KvParallelThreads();
+  std::vector<std::vector<double>> vfs(threads, std::vector<double>(Float ? size_t(hi - lo + 1) * 4 : 0));
+  std::vector<std::vector<int64_t>> vis(threads, std::vector<int64_t>(Float ? 0 : size_t(hi - lo + 1) * 4));
+  KvParallelRowsPerThread(0, s.rows.count(), threads, [&](int32_t k, int thread) {
+    std::vector<double>& vf = vfs[thread];
+    std::vector<int64_t>& vi = vis[thread];
     int32_t ri[4], rp;
     s.RowTaps(k, ri, &rp);
     for (int32_t col = lo; col <= hi; ++col) {
@@ -163,7 +169,7 @@ void Plain(const Setup& s) {
         PutBlend8(s.Dst(k, c), out, s.Coverage(k, c), s.noBlend);
       }
     }
-  }
+  });
 }
 
 // Area averaging on one reduced axis, the cubic on the other. vertical: the

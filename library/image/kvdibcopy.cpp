@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kvbicubic.h"
+#include "kvparallel.h"
 #include "kvpixeltype.h"
 #include "kvquantize.h"
 #include "kvscalecommon.h"
@@ -127,12 +128,13 @@ bool RowConvert(const Bitmap& dst, const RECT& D, int32_t dstCode, const Bitmap&
   float toFloat[256];
   for (int i = 0; i < 256; ++i) toFloat[i] = gamma ? curve.Evaluate(float(i / 255.0)) : float(i / 255.0);
   const size_t rowBytes = size_t(W) * dst.bpp / 8;
-  for (int32_t y = 0; y < H; ++y) {
+  // The tables are ready; the rows are divided among the threads.
+  KvParallelRows(0, H, [&](int32_t y) {
     const BYTE* s = src.Row(S.top + y) + size_t(S.left) * src.bpp / 8;
     BYTE* d = dst.Row(D.top + y) + size_t(D.left) * dst.bpp / 8;
     if (srcCode == dstCode && !(srcCode == 32 && gamma)) {
       std::memmove(d, s, rowBytes);
-      continue;
+      return;
     }
     for (int32_t i = 0; i < W; ++i) {
       if (srcCode == 32) {
@@ -155,7 +157,7 @@ bool RowConvert(const Bitmap& dst, const RECT& D, int32_t dstCode, const Bitmap&
         d[size_t(i) * 4 + 3] = 255;
       }
     }
-  }
+  });
   return true;
 }
 

@@ -2,6 +2,7 @@
 // the reducing paths, for 8-bit and float BGRA pixels.
 #include "kvsubpixel.h"
 
+#include "kvparallel.h"
 #include "kvscalecommon.h"
 
 #include <cstring>
@@ -107,8 +108,14 @@ void EnlargeRow(const Geometry& g, int32_t k, int64_t ypos) {
 
 template <class P>
 void Enlarge(const Geometry& g) {
-  // Rows are independent: each writes only its own destination row.
-  for (int32_t k = 0; k < g.rows.count(); ++k) EnlargeRow<P>(g, k, g.rows.Position(k, g.p.srcRead.top, g.p.endStepY));
+  // Rows are independent: each writes only its own destination row. The
+  // first and the last row are done on the calling thread, the rows between
+  // them divided among the threads.
+  const int32_t n = g.rows.count();
+  auto row = [&g](int32_t k) { EnlargeRow<P>(g, k, g.rows.Position(k, g.p.srcRead.top, g.p.endStepY)); };
+  row(0);
+  KvParallelRows(1, n - 1, row);
+  if (n > 1) row(n - 1);
 }
 
 // Box taps of a span [start, start + span) of source pixels: index and

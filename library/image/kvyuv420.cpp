@@ -1,6 +1,9 @@
 // Planar 4:2:0 and 4:2:2 to BGRA in Q14 fixed point.
 #include "kvyuv420.h"
 
+#include "kvparallel.h"
+#include "kvyuvkernels.h"
+
 const KvYUVMatrixQ14 KvYUVMatrixQ14_BT601 = {{28384, 0, -5510, -11437, 0, 22458, 0, 0},
                                              {-3624960, 2177408, -2866432, 4194304}};
 const KvYUVMatrixQ14 KvYUVMatrixQ14_BT709 = {{29725, 0, -2995, -7493, 0, 25229, 0, 0},
@@ -72,101 +75,86 @@ bool BlendChromaRows(const Planes& p, int32_t j, int32_t* r0, int32_t* r1) {
   return true;
 }
 
-void FullSize(const Planes& p) {
-  for (int32_t row = 0; row < p.h; ++row) {
-    const int32_t cr = ChromaRow(p, row);
-    for (int32_t x = 0; x < p.w; x += 2) {
-      int32_t t[3];
-      Terms(*p.m, p.U(cr, x / 2), p.V(cr, x / 2), 1, 14, t);
+// Output row `row` of each kernel.
+void FullSizeRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t row) {
+  const int32_t cr = ChromaRow(p, row);
+  kernels.planarFull(p.Out(row, 0), p.Y(row, 0), &p.u[int64_t(cr) * p.uPitch], &p.v[int64_t(cr) * p.vPitch], p.w,
+                     *p.m);
+}
+
+void HalfWidthRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t row) {
+  const int32_t cr = ChromaRow(p, row);
+  const BYTE* y = p.Y(row, 0);
+  const BYTE* u = &p.u[int64_t(cr) * p.uPitch];
+  const BYTE* v = &p.v[int64_t(cr) * p.vPitch];
+  kernels.planarHalf(p.Out(row, 0), y, y, u, u, v, v, p.w / 2, false, *p.m);
+}
+
+void HalfBlendRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t j) {
+  int32_t c0, c1;
+  BlendChromaRows(p, j, &c0, &c1);
+  kernels.planarHalf(p.Out(j, 0), p.Y(2 * j, 0), p.Y(2 * j + 1, 0), &p.u[int64_t(c0) * p.uPitch],
+                     &p.u[int64_t(c1) * p.uPitch], &p.v[int64_t(c0) * p.vPitch], &p.v[int64_t(c1) * p.vPitch],
+                     p.w / 2, true, *p.m);
+}
+
+void QuarterWidthHalfHeightRow(const Planes& p, int32_t j) {
+  int32_t c0, c1;
+  BlendChromaRows(p, j, &c0, &c1);
+  for (int32_t x = 0; x < p.w / 4; ++x) {
+    const int32_t us = p.U(c0, 2 * x) + p.U(c0, 2 * x + 1) + p.U(c1, 2 * x) + p.U(c1, 2 * x + 1);
+    const int32_t vs = p.V(c0, 2 * x) + p.V(c0, 2 * x + 1) + p.V(c1, 2 * x) + p.V(c1, 2 * x + 1);
+    int32_t t[3];
+    Terms(*p.m, us, vs, 4, 13, t);
+    int32_t s = 0;
+    for (int r = 0; r < 2; ++r)
+      for (int k = 0; k < 4; ++k) s += p.Y(2 * j + r, 4 * x)[k];
+    const int32_t ch[3] = {(s + t[0]) >> 3, (s + t[1]) >> 3, (s + t[2]) >> 3};
+    Put(p.Out(j, x), ch);
+  }
+}
+
+void QuarterBlendRow(const Planes& p, int32_t j) {
+  for (int32_t x = 0; x < p.w / 4; ++x) {
+    int32_t us = 0, vs = 0, s = 0;
+    for (int r = 0; r < 2; ++r)
       for (int k = 0; k < 2; ++k) {
-        const int32_t yv = *p.Y(row, x + k);
-        const int32_t ch[3] = {yv + t[0], yv + t[1], yv + t[2]};
-        Put(p.Out(row, x + k), ch);
+        us += p.U(2 * j + r, 2 * x + k);
+        vs += p.V(2 * j + r, 2 * x + k);
       }
-    }
-  }
-}
-
-void HalfWidth(const Planes& p) {
-  for (int32_t row = 0; row < p.h; ++row) {
-    const int32_t cr = ChromaRow(p, row);
-    for (int32_t x = 0; x < p.w / 2; ++x) {
-      int32_t t[3];
-      Terms(*p.m, p.U(cr, x), p.V(cr, x), 1, 13, t);
-      const BYTE* yy = p.Y(row, 2 * x);
-      const int32_t s = yy[0] + yy[1];
-      const int32_t ch[3] = {(s + t[0]) >> 1, (s + t[1]) >> 1, (s + t[2]) >> 1};
-      Put(p.Out(row, x), ch);
-    }
-  }
-}
-
-void HalfBlend(const Planes& p) {
-  for (int32_t j = 0; j < p.h / 2; ++j) {
-    int32_t c0, c1;
-    BlendChromaRows(p, j, &c0, &c1);
-    for (int32_t x = 0; x < p.w / 2; ++x) {
-      const int32_t us = p.U(c0, x) + p.U(c1, x), vs = p.V(c0, x) + p.V(c1, x);
-      int32_t t[3];
-      Terms(*p.m, us, vs, 2, 13, t);
-      const BYTE *top = p.Y(2 * j, 2 * x), *bottom = p.Y(2 * j + 1, 2 * x);
-      const int32_t s = top[0] + top[1] + bottom[0] + bottom[1];
-      const int32_t ch[3] = {(t[0] + s) >> 2, (t[1] + s) >> 2, (t[2] + s) >> 2};
-      Put(p.Out(j, x), ch);
-    }
-  }
-}
-
-void QuarterWidthHalfHeight(const Planes& p) {
-  for (int32_t j = 0; j < p.h / 2; ++j) {
-    int32_t c0, c1;
-    BlendChromaRows(p, j, &c0, &c1);
-    for (int32_t x = 0; x < p.w / 4; ++x) {
-      const int32_t us = p.U(c0, 2 * x) + p.U(c0, 2 * x + 1) + p.U(c1, 2 * x) + p.U(c1, 2 * x + 1);
-      const int32_t vs = p.V(c0, 2 * x) + p.V(c0, 2 * x + 1) + p.V(c1, 2 * x) + p.V(c1, 2 * x + 1);
-      int32_t t[3];
-      Terms(*p.m, us, vs, 4, 13, t);
-      int32_t s = 0;
-      for (int r = 0; r < 2; ++r)
-        for (int k = 0; k < 4; ++k) s += p.Y(2 * j + r, 4 * x)[k];
-      const int32_t ch[3] = {(s + t[0]) >> 3, (s + t[1]) >> 3, (s + t[2]) >> 3};
-      Put(p.Out(j, x), ch);
-    }
-  }
-}
-
-void QuarterBlend(const Planes& p) {
-  for (int32_t j = 0; j < p.h / 4; ++j) {
-    for (int32_t x = 0; x < p.w / 4; ++x) {
-      int32_t us = 0, vs = 0, s = 0;
-      for (int r = 0; r < 2; ++r)
-        for (int k = 0; k < 2; ++k) {
-          us += p.U(2 * j + r, 2 * x + k);
-          vs += p.V(2 * j + r, 2 * x + k);
-        }
-      for (int r = 0; r < 4; ++r)
-        for (int k = 0; k < 4; ++k) s += p.Y(4 * j + r, 4 * x)[k];
-      int32_t t[3];
-      Terms(*p.m, us, vs, 4, 12, t);
-      const int32_t ch[3] = {(t[0] + s) >> 4, (t[1] + s) >> 4, (t[2] + s) >> 4};
-      Put(p.Out(j, x), ch);
-    }
+    for (int r = 0; r < 4; ++r)
+      for (int k = 0; k < 4; ++k) s += p.Y(4 * j + r, 4 * x)[k];
+    int32_t t[3];
+    Terms(*p.m, us, vs, 4, 12, t);
+    const int32_t ch[3] = {(t[0] + s) >> 4, (t[1] + s) >> 4, (t[2] + s) >> 4};
+    Put(p.Out(j, x), ch);
   }
 }
 
 enum Kernel { kFull, kHalfWidth, kHalfBlend, kQuarterHalf, kQuarterBlend };
 
-HRESULT Run(Kernel k, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
+// The exports convert on the calling thread; the frame converters divide
+// the output rows among the threads (whole rows each, the same bytes).
+HRESULT Run(Kernel k, bool parallel, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
             const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t fieldOrder, int32_t colorimetry,
             int32_t frameHeight) {
-  Planes p{w, h, dst, dstPitch, y, u, v, yPitch, uPitch, vPitch, fieldOrder == 1 || fieldOrder == 2,
-           &KvYUVChooseMatrix(colorimetry, frameHeight)};
-  switch (k) {
-    case kFull: FullSize(p); break;
-    case kHalfWidth: HalfWidth(p); break;
-    case kHalfBlend: HalfBlend(p); break;
-    case kQuarterHalf: QuarterWidthHalfHeight(p); break;
-    case kQuarterBlend: QuarterBlend(p); break;
+  const Planes p{w, h, dst, dstPitch, y, u, v, yPitch, uPitch, vPitch, fieldOrder == 1 || fieldOrder == 2,
+                 &KvYUVChooseMatrix(colorimetry, frameHeight)};
+  const KvYuvRowKernels& kernels = KvYuvKernels();
+  const int32_t rows = k == kFull || k == kHalfWidth ? h : k == kQuarterBlend ? h / 4 : h / 2;
+  auto row = [&](int32_t r) {
+    switch (k) {
+      case kFull: FullSizeRow(p, kernels, r); break;
+      case kHalfWidth: HalfWidthRow(p, kernels, r); break;
+      case kHalfBlend: HalfBlendRow(p, kernels, r); break;
+      case kQuarterHalf: QuarterWidthHalfHeightRow(p, r); break;
+      case kQuarterBlend: QuarterBlendRow(p, r); break;
+    }
+  };
+  if (parallel) {
+    KvParallelRows(0, rows, row);
+  } else {
+    for (int32_t r = 0; r < rows; ++r) row(r);
   }
   return S_OK;
 }
@@ -180,9 +168,9 @@ HRESULT Check(int32_t w, int32_t h, const BYTE* dst, const BYTE* y, const BYTE* 
 
 // One field: the field of the frame's first line, with doubled pitches and
 // half the rows, converted as progressive.
-HRESULT OneField(Kernel k, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
-                 const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t colorimetry) {
-  return Run(k, w, h / 2, dst, dstPitch, y, yPitch * 2, u, uPitch * 2, v, vPitch * 2, 0, colorimetry, h);
+HRESULT OneField(Kernel k, bool parallel, int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y,
+                 int32_t yPitch, const BYTE* u, int32_t uPitch, const BYTE* v, int32_t vPitch, int32_t colorimetry) {
+  return Run(k, parallel, w, h / 2, dst, dstPitch, y, yPitch * 2, u, uPitch * 2, v, vPitch * 2, 0, colorimetry, h);
 }
 
 bool Interlaced(int32_t fieldOrder) { return fieldOrder == 1 || fieldOrder == 2; }
@@ -193,51 +181,76 @@ bool Interlaced(int32_t fieldOrder) { return fieldOrder == 1 || fieldOrder == 2;
   int32_t w, int32_t h, BYTE *dst, int32_t dstPitch, const BYTE *y, int32_t yPitch, const BYTE *u,           \
       int32_t uPitch, const BYTE *v, int32_t vPitch, int32_t fieldOrder, int32_t colorimetry
 #define KV_PASS w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, fieldOrder, colorimetry, h
+#define KV_FORWARD w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, fieldOrder, colorimetry
 
-HRESULT KVAPI KvYUV420ToRGBA(KV_ARGS) {
+namespace {
+
+HRESULT Full(bool par, KV_ARGS) {
   const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
-  return FAILED(hr) ? hr : Run(kFull, KV_PASS);
+  return FAILED(hr) ? hr : Run(kFull, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_HalfHorz(KV_ARGS) {
+HRESULT HalfHorz(bool par, KV_ARGS) {
   const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
-  return FAILED(hr) ? hr : Run(kHalfWidth, KV_PASS);
+  return FAILED(hr) ? hr : Run(kHalfWidth, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_Half_BlendFields(KV_ARGS) {
+HRESULT HalfBlendFields(bool par, KV_ARGS) {
   const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
-  return FAILED(hr) ? hr : Run(kHalfBlend, KV_PASS);
+  return FAILED(hr) ? hr : Run(kHalfBlend, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_Half(KV_ARGS) {
+HRESULT Half(bool par, KV_ARGS) {
   if (Interlaced(fieldOrder)) {
     const HRESULT hr = Check(w, h / 2, dst, y, u, v, 2, 2);
     if (h < 0) return E_INVALIDARG;
-    return FAILED(hr) ? hr : OneField(kHalfWidth, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
+    return FAILED(hr) ? hr
+                      : OneField(kHalfWidth, par, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
   }
   const HRESULT hr = Check(w, h, dst, y, u, v, 2, 2);
-  return FAILED(hr) ? hr : Run(kHalfBlend, KV_PASS);
+  return FAILED(hr) ? hr : Run(kHalfBlend, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields(KV_ARGS) {
+HRESULT QuarterHorzHalfVert(bool par, KV_ARGS) {
   const HRESULT hr = Check(w, h, dst, y, u, v, 4, 2);
-  return FAILED(hr) ? hr : Run(kQuarterHalf, KV_PASS);
+  return FAILED(hr) ? hr : Run(kQuarterHalf, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_Quarter_BlendFields(KV_ARGS) {
+HRESULT QuarterBlendFields(bool par, KV_ARGS) {
   const HRESULT hr = Check(w, h, dst, y, u, v, 4, 4);
-  return FAILED(hr) ? hr : Run(kQuarterBlend, KV_PASS);
+  return FAILED(hr) ? hr : Run(kQuarterBlend, par, KV_PASS);
 }
 
-HRESULT KVAPI KvYUV420ToRGBA_Quarter(KV_ARGS) {
+HRESULT Quarter(bool par, KV_ARGS) {
   if (Interlaced(fieldOrder)) {
     const HRESULT hr = Check(w, h / 2, dst, y, u, v, 4, 2);
     if (h < 0) return E_INVALIDARG;
-    return FAILED(hr) ? hr
-                      : OneField(kQuarterHalf, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
+    return FAILED(hr)
+               ? hr
+               : OneField(kQuarterHalf, par, w, h, dst, dstPitch, y, yPitch, u, uPitch, v, vPitch, colorimetry);
   }
   const HRESULT hr = Check(w, h, dst, y, u, v, 4, 4);
-  return FAILED(hr) ? hr : Run(kQuarterBlend, KV_PASS);
+  return FAILED(hr) ? hr : Run(kQuarterBlend, par, KV_PASS);
+}
+
+}  // namespace
+
+HRESULT KVAPI KvYUV420ToRGBA(KV_ARGS) { return Full(false, KV_FORWARD); }
+HRESULT KVAPI KvYUV420ToRGBA_HalfHorz(KV_ARGS) { return HalfHorz(false, KV_FORWARD); }
+HRESULT KVAPI KvYUV420ToRGBA_Half_BlendFields(KV_ARGS) { return HalfBlendFields(false, KV_FORWARD); }
+HRESULT KVAPI KvYUV420ToRGBA_Half(KV_ARGS) { return Half(false, KV_FORWARD); }
+HRESULT KVAPI KvYUV420ToRGBA_QuarterHorz_HalfVert_BlendFields(KV_ARGS) {
+  return QuarterHorzHalfVert(false, KV_FORWARD);
+}
+HRESULT KVAPI KvYUV420ToRGBA_Quarter_BlendFields(KV_ARGS) { return QuarterBlendFields(false, KV_FORWARD); }
+HRESULT KVAPI KvYUV420ToRGBA_Quarter(KV_ARGS) { return Quarter(false, KV_FORWARD); }
+
+HRESULT KvYUV420ToRGBAFrame(int32_t reduction, KV_ARGS) {
+  switch (reduction) {
+    case 0: return Full(true, KV_FORWARD);
+    case 1: return Half(true, KV_FORWARD);
+    default: return Quarter(true, KV_FORWARD);
+  }
 }
 
 HRESULT KVAPI KvYUV422PlanarToRGBA(int32_t w, int32_t h, BYTE* dst, int32_t dstPitch, const BYTE* y, int32_t yPitch,
@@ -246,19 +259,10 @@ HRESULT KVAPI KvYUV422PlanarToRGBA(int32_t w, int32_t h, BYTE* dst, int32_t dstP
   if (h < 1 || w == 0) return S_OK;
   if (!dst || !y || !u || !v) return E_POINTER;
   const KvYUVMatrixQ14& m = KvYUVChooseMatrix(colorimetry, h);
-  for (int32_t row = 0; row < h; ++row) {
-    const BYTE* yy = y + int64_t(row) * yPitch;
-    const BYTE* uu = u + int64_t(row) * uPitch;
-    const BYTE* vv = v + int64_t(row) * vPitch;
-    BYTE* out = dst + int64_t(row) * dstPitch;
-    for (int32_t x = 0; x < w; x += 2) {
-      int32_t t[3];
-      Terms(m, uu[x / 2], vv[x / 2], 1, 14, t);
-      for (int k = 0; k < 2; ++k) {
-        const int32_t ch[3] = {yy[x + k] + t[0], yy[x + k] + t[1], yy[x + k] + t[2]};
-        Put(out + int64_t(x + k) * 4, ch);
-      }
-    }
-  }
+  const KvYuvRowKernels& kernels = KvYuvKernels();
+  for (int32_t row = 0; row < h; ++row)
+    kernels.planarFull(dst + int64_t(row) * dstPitch, y + int64_t(row) * yPitch, u + int64_t(row) * uPitch,
+                       v + int64_t(row) * vPitch, w, m);
   return S_OK;
 }
+

@@ -40,3 +40,11 @@ HRESULT KVAPI KvYUV422PlanarToRGBA(int32_t width, int32_t height, BYTE* dst, int
                                    int32_t colorimetry);
 
 }  // extern "C"
+
+
+// KvYUV420ToRGBA (reduction 0), KvYUV420ToRGBA_Half (1) or
+// KvYUV420ToRGBA_Quarter (2) for the frame converters: the same bytes, the
+// output rows (or row pairs) divided among the threads.
+HRESULT KvYUV420ToRGBAFrame(int32_t reduction, int32_t width, int32_t height, BYTE* dst, int32_t dstPitch,
+                            const BYTE* y, int32_t yPitch, const BYTE* u, int32_t uPitch, const BYTE* v,
+                            int32_t vPitch, int32_t fieldOrder, int32_t colorimetry);

@@ -8,7 +8,10 @@
 #include <new>
 
 #include "kvgammacurve.h"
+#include "kvimagecpu.h"
+#include "kvparallel.h"
 #include "kvyuvframe.h"
+#include "kvyuvkernels.h"
 #include "kvyuvpacked.h"
 
 namespace {
@@ -70,7 +73,7 @@ struct Encoder {
 
 // 4:2:2 packed from float pixels ("UYVY" or "YUYV"), rows by the layout pitch.
 void PackedFloat(const Encoder& e, bool uyvy) {
-  for (int32_t r = 0; r < e.H; ++r) {
+  KvParallelRows(0, e.H, [&](int32_t r) {
     BYTE* out = e.yuv + int64_t(r) * e.layout.pitch;
     for (int32_t x = 0; x + 1 < e.W; x += 2) {
       float p0[3], p1[3], sum[3];
@@ -87,10 +90,11 @@ void PackedFloat(const Encoder& e, bool uyvy) {
       const BYTE yuyvBytes[4] = {BYTE(y0), BYTE(u), BYTE(y1), BYTE(v)};
       std::memcpy(m, uyvy ? uyvyBytes : yuyvBytes, 4);
     }
-  }
+  });
 }
 
-// The fixed-coefficient 8-bit "YUYV" encoder (2.14 weights, no dither).
+// The fixed-coefficient 8-bit "YUYV" encoder (2.14 weights, no dither), on
+// processors with MMX.
 void YuyvFixed(const Encoder& e, bool bt709) {
   static const int32_t y601[3] = {1868, 9617, 4899}, u601[3] = {8602, -5699, -2903}, v601[3] = {-1399, -7203, 8602};
   static const int32_t y709[3] = {1181, 11721, 3482}, u709[3] = {8192, -6316, -1876}, v709[3] = {-750, -7442, 8192};
@@ -98,7 +102,7 @@ void YuyvFixed(const Encoder& e, bool bt709) {
   const int32_t* wu = bt709 ? u709 : u601;
   const int32_t* wv = bt709 ? v709 : v601;
   auto clamp = [](int32_t v) { return BYTE(v < 0 ? 0 : v > 255 ? 255 : v); };
-  for (int32_t r = 0; r < e.H; ++r) {
+  KvParallelRows(0, e.H, [&](int32_t r) {
     const BYTE* row = e.dibBits + int64_t(e.H - 1 - r) * e.dibStride;
     BYTE* out = e.yuv + int64_t(r) * e.W * 2;
     for (int32_t x = 0; x + 1 < e.W; x += 2) {
@@ -114,7 +118,31 @@ void YuyvFixed(const Encoder& e, bool bt709) {
       m[2] = clamp(((s1 >> 8) + 32) >> 6);
       m[3] = clamp(((xv >> 9) + 8224) >> 6);
     }
-  }
+  });
+}
+
+// The same encoder in floating point, for processors without MMX: chroma
+// from the pair's blue and red sums less its two unrounded lumas.
+void YuyvFloat(const Encoder& e, bool bt709) {
+  const double kr = bt709 ? 0.2125 : 0.299, kg = bt709 ? 0.7154 : 0.587, kb = bt709 ? 0.0721 : 0.114;
+  const double fu = bt709 ? 0.2697791445345261 : 0.2962753950338601;
+  const double fv = bt709 ? 0.3173050041934582 : 0.37446504992867335;
+  auto round = [](double v) { return BYTE(v <= 0.0 ? 0 : v >= 255.0 ? 255 : int32_t(std::floor(v + 0.5))); };
+  KvParallelRows(0, e.H, [&](int32_t r) {
+    const BYTE* row = e.dibBits + int64_t(e.H - 1 - r) * e.dibStride;
+    BYTE* out = e.yuv + int64_t(r) * e.W * 2;
+    for (int32_t x = 0; x + 1 < e.W; x += 2) {
+      const BYTE* p0 = row + int64_t(x) * 4;
+      const BYTE* p1 = p0 + 4;
+      const double y0 = kr * p0[2] + kg * p0[1] + kb * p0[0];
+      const double y1 = kr * p1[2] + kg * p1[1] + kb * p1[0];
+      BYTE* m = out + int64_t(x) * 2;
+      m[0] = round(y0);
+      m[1] = round(128.0 + (p0[0] + p1[0] - y0 - y1) * fu);
+      m[2] = round(y1);
+      m[3] = round(128.0 + (p0[2] + p1[2] - y0 - y1) * fv);
+    }
+  });
 }
 
 inline void Insert(BYTE* word, int field, uint32_t value) {
@@ -128,7 +156,7 @@ void V210(const Encoder& e) {
   // Word and field of each luma and chroma sample of a group.
   static const int yWord[6] = {0, 1, 1, 2, 3, 3}, yField[6] = {1, 0, 2, 1, 0, 2};
   static const int uWord[3] = {0, 1, 2}, uField[3] = {0, 1, 2}, vWord[3] = {0, 2, 3}, vField[3] = {2, 0, 1};
-  for (int32_t r = 0; r < e.H; ++r) {
+  KvParallelRows(0, e.H, [&](int32_t r) {
     BYTE* out = e.yuv + int64_t(r) * e.layout.pitch;
     for (int32_t g = 0; g * 6 < e.W; ++g) {
       BYTE* group = out + int64_t(g) * 16;
@@ -160,7 +188,7 @@ void V210(const Encoder& e) {
         Insert(group + 4 * vWord[c / 2], vField[c / 2], uint32_t(v));
       }
     }
-  }
+  });
 }
 
 void I420(const Encoder& e) {
@@ -169,18 +197,41 @@ void I420(const Encoder& e) {
   BYTE* vp = e.yuv + e.layout.vOffset;
   const bool interlaced = e.fieldOrder == 1 || e.fieldOrder == 2;
   const int32_t pairs = e.H / 2;
+  if (!e.isFloat) {
+    // 8-bit pixels: the row kernels (with their SSE2 twins).
+    const KvYuvRowKernels& kernels = KvYuvKernels();
+    const KvI420Weights w = {{e.w->luma[0], e.w->luma[1], e.w->luma[2]},
+                             {e.w->cb[0], e.w->cb[1], e.w->cb[2]},
+                             {e.w->cr[0], e.w->cr[1], e.w->cr[2]},
+                             0.25f * kChromaScale};
+    auto dibRow = [&e](int32_t r) { return e.dibBits + int64_t(e.H - 1 - r) * e.dibStride; };
+    KvParallelRows(0, e.H, [&](int32_t r) {
+      kernels.bgraToLuma(yp + int64_t(r) * e.layout.pitch, dibRow(r), e.W, w, kDither[r & 3]);
+    });
+    KvParallelRows(0, pairs, [&](int32_t cr) {
+      int32_t r0 = 2 * cr, r1 = 2 * cr + 1;
+      if (interlaced && !((pairs & 1) && cr == pairs - 1)) {
+        r0 = (cr / 2) * 4 + (cr & 1);
+        r1 = r0 + 2;
+      }
+      kernels.bgraToChroma(up + int64_t(cr) * e.layout.uPitch, vp + int64_t(cr) * e.layout.vPitch, dibRow(r0),
+                           dibRow(r1), e.W / 2, w, kDither[cr & 3]);
+    });
+    return;
+  }
   // Luma.
-  for (int32_t r = 0; r < e.H; ++r)
+  KvParallelRows(0, e.H, [&](int32_t r) {
     for (int32_t x = 0; x < e.W; ++x) {
       float c[3];
       e.Rgb(r, x, c);
       const float luma = e.isFloat ? e.Luma(c) * 219.0f + 16.0f : e.Luma(c);
       yp[int64_t(r) * e.layout.pitch + x] = BYTE(Down(luma + kDither[r & 3][x & 3], 1, 254));
     }
+  });
   // Chroma: 2 x 2 blocks; interlaced rows pair within a field (rows 0 and 2
   // give chroma row 0, rows 1 and 3 chroma row 1 ...), a last lone pair
   // progressively.
-  for (int32_t cr = 0; cr < pairs; ++cr) {
+  KvParallelRows(0, pairs, [&](int32_t cr) {
     int32_t r0 = 2 * cr, r1 = 2 * cr + 1;
     if (interlaced && !((pairs & 1) && cr == pairs - 1)) {
       r0 = (cr / 2) * 4 + (cr & 1);
@@ -199,7 +250,7 @@ void I420(const Encoder& e) {
       up[int64_t(cr) * e.layout.uPitch + cc] = BYTE(Down(Encoder::Dot(e.w->cb, sum) * scale + 128.0f + d, 1, 254));
       vp[int64_t(cr) * e.layout.vPitch + cc] = BYTE(Down(Encoder::Dot(e.w->cr, sum) * scale + 128.0f + d, 1, 254));
     }
-  }
+  });
 }
 
 }  // namespace
@@ -238,10 +289,13 @@ HRESULT KVAPI KvYUV_RGBToYUV(const BITMAPINFOHEADER* yuvHeader, const void* vide
   if (!e.isFloat) {
     if (fourcc == KVBI_UYVY) {
       const int32_t sel = colorimetry == 515 ? 1 : colorimetry == 516 ? 2 : 0;
-      return KvRGBA2UYVY(yuvData, e.dibBits + int64_t(e.H - 1) * e.dibStride, -e.dibStride, e.W, e.H, sel);
+      return KvBgraToUyvyFrame(yuvData, e.dibBits + int64_t(e.H - 1) * e.dibStride, -e.dibStride, e.W, e.H, sel);
     }
     if (fourcc == KVBI_YUYV) {
-      YuyvFixed(e, bt709);
+      if (KvImageCpu_GetSupport(0xFFF) & KVCPU_MMX)
+        YuyvFixed(e, bt709);
+      else
+        YuyvFloat(e, bt709);
       return S_OK;
     }
   } else {

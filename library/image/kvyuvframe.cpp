@@ -8,6 +8,7 @@
 #include <new>
 
 #include "kvgammacurve.h"
+#include "kvparallel.h"
 #include "kvyuv420.h"
 #include "kvyuvpacked.h"
 
@@ -90,7 +91,7 @@ struct Job {
 // Packed 4:2:2: byte offsets of Y0, U, Y1, V in a macropixel.
 void Packed(const Job& j, bool uyvy) {
   const int oY0 = uyvy ? 1 : 0, oU = uyvy ? 0 : 1, oY1 = uyvy ? 3 : 2, oV = uyvy ? 2 : 3;
-  for (int32_t r = 0; r < j.outH; ++r) {
+  KvParallelRows(0, j.outH, [&](int32_t r) {
     const BYTE* src = j.SrcRow(r << j.s);
     BYTE* out = j.OutRow(r);
     if (j.s == 0) {
@@ -106,7 +107,7 @@ void Packed(const Job& j, bool uyvy) {
         j.Pixel(out, x, mp[oY0], mp[oU], mp[oV], false);
       }
     }
-  }
+  });
 }
 
 inline uint32_t Word(const BYTE* p) {
@@ -128,7 +129,7 @@ void V210Sample(const BYTE* group, int c, uint32_t* y, uint32_t* u, uint32_t* v)
 }
 
 void V210(const Job& j) {
-  for (int32_t r = 0; r < j.outH; ++r) {
+  KvParallelRows(0, j.outH, [&](int32_t r) {
     const BYTE* src = j.SrcRow(r << j.s);
     BYTE* out = j.OutRow(r);
     for (int32_t x = 0; x < j.outW; ++x) {
@@ -139,7 +140,7 @@ void V210(const Job& j) {
       V210Sample(src + int64_t(col / 6) * 16, col % 6, &y, &u, &v);
       j.Pixel(out, x, float(y), float(u), float(v), true);
     }
-  }
+  });
 }
 
 struct Planar {
@@ -156,7 +157,7 @@ Planar PlanesOf(const Job& j) {
 void I420Sampled(const Job& j) {
   const Planar p = PlanesOf(j);
   const int32_t mask = j.ext.Interlaced() ? ~1 : ~0;
-  for (int32_t r = 0; r < j.outH; ++r) {
+  KvParallelRows(0, j.outH, [&](int32_t r) {
     const int32_t cr = (r << (j.s - 1)) & mask;
     const BYTE* yr = p.y + int64_t(r << j.s) * p.yPitch;
     const BYTE* ur = p.u + int64_t(cr) * p.uPitch;
@@ -164,7 +165,7 @@ void I420Sampled(const Job& j) {
     BYTE* out = j.OutRow(r);
     for (int32_t x = 0; x < j.outW; ++x)
       j.Pixel(out, x, yr[x << j.s], ur[x << (j.s - 1)], vr[x << (j.s - 1)], false);
-  }
+  });
 }
 
 // Float I420 at full size: 2 x 2 blocks sharing chroma, interlaced rows
@@ -172,7 +173,7 @@ void I420Sampled(const Job& j) {
 void I420FloatFull(const Job& j) {
   const Planar p = PlanesOf(j);
   const int32_t pairs = j.H / 2;
-  for (int32_t row = 0; row < j.outH; ++row) {
+  KvParallelRows(0, j.outH, [&](int32_t row) {
     int32_t cr = row / 2;
     if (j.ext.Interlaced() && !((pairs & 1) && row >= j.H - 2)) cr = (row / 4) * 2 + (row & 1);
     const BYTE* yr = p.y + int64_t(row) * p.yPitch;
@@ -180,25 +181,17 @@ void I420FloatFull(const Job& j) {
     const BYTE* vr = p.v + int64_t(cr) * p.vPitch;
     BYTE* out = j.OutRow(row);
     for (int32_t x = 0; x < j.outW; ++x) j.Pixel(out, x, yr[x], ur[x / 2], vr[x / 2], false);
-  }
+  });
 }
 
 HRESULT I420Eight(const Job& j, int32_t colorimetry) {
-  const Planar p = PlanesOf(j);
-  BYTE* last = j.OutRow(0);
-  const int32_t fo = j.ext.fieldOrder;
-  switch (j.s) {
-    case 0:
-      return KvYUV420ToRGBA(j.W, j.H, last, -j.stride, p.y, p.yPitch, p.u, p.uPitch, p.v, p.vPitch, fo, colorimetry);
-    case 1:
-      return KvYUV420ToRGBA_Half(j.W, j.H, last, -j.stride, p.y, p.yPitch, p.u, p.uPitch, p.v, p.vPitch, fo,
-                                 colorimetry);
-    case 2:
-      return KvYUV420ToRGBA_Quarter(j.W, j.H, last, -j.stride, p.y, p.yPitch, p.u, p.uPitch, p.v, p.vPitch, fo,
-                                    colorimetry);
+  if (j.s == 3) {
+    I420Sampled(j);
+    return S_OK;
   }
-  I420Sampled(j);
-  return S_OK;
+  const Planar p = PlanesOf(j);
+  return KvYUV420ToRGBAFrame(j.s, j.W, j.H, j.OutRow(0), -j.stride, p.y, p.yPitch, p.u, p.uPitch, p.v, p.vPitch,
+                             j.ext.fieldOrder, colorimetry);
 }
 
 }  // namespace
@@ -258,7 +251,7 @@ HRESULT KVAPI KvYUV_YUVToRGB(const BITMAPINFOHEADER* dibHeader, double gamma, BY
     }
   } else if (fourcc == KVBI_UYVY && j.s == 0) {
     const int32_t sel = j.ext.colorimetry == 515 ? 1 : j.ext.colorimetry == 516 ? 2 : 0;
-    return KvUYVY2RGBA(j.OutRow(0), yuvData, -j.stride, j.W, j.H, sel);
+    return KvUyvyToBgraFrame(j.OutRow(0), yuvData, -j.stride, j.W, j.H, sel);
   } else if (fourcc == KVBI_I420) {
     return I420Eight(j, j.ext.colorimetry);
   }

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "kvparallel.h"
+#include "kvyuvkernels.h"
+
 const double KvYUVCoeffs_BT601[13] = {
     0.299, 0.587, 0.114,
     -0.17255159817351595, -0.3388639269406392, 0.5114155251141552,
@@ -19,13 +22,7 @@ const double KvYUVCoeffs_BT709[13] = {
 
 namespace {
 
-// Fixed-point forms of one standard's coefficients.
-struct Fixed {
-  int32_t vr, vg, ug, ub;  // x 4096
-  int32_t kr, kg, kb;      // x 4096
-  int32_t ur, ug2, ub2;    // Cb row x 2048 (two pixels are summed)
-  int32_t vr2, vg2, vb2;   // Cr row x 2048
-};
+using Fixed = KvUyvyFixed;
 
 int32_t Round(double v) { return static_cast<int32_t>(std::lround(v)); }
 
@@ -57,14 +54,30 @@ HRESULT Check(const BYTE* dst, const BYTE* src, int32_t pitch, int32_t width, in
   return S_OK;
 }
 
+// Rows one by one on the calling thread, or divided among the threads.
+template <class Body>
+void Rows(int32_t height, bool parallel, const Body& body) {
+  if (parallel) {
+    KvParallelRows(0, height, body);
+  } else {
+    for (int32_t row = 0; row < height; ++row) body(row);
+  }
+}
+
 template <int Bytes>
-HRESULT ToRgb(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height, int32_t selector) {
+HRESULT ToRgb(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height, int32_t selector,
+              bool parallel) {
   HRESULT hr = Check(dst, src, dstPitch, width, height, Bytes);
   if (FAILED(hr)) return hr;
   const Fixed& k = Coefficients(selector, height);
-  for (int32_t row = 0; row < height; ++row) {
+  const KvYuvRowKernels& kernels = KvYuvKernels();
+  Rows(height, parallel, [&](int32_t row) {
     const BYTE* s = src + int64_t(row) * width * 2;
     BYTE* d = dst + int64_t(row) * dstPitch;
+    if (Bytes == 4) {
+      kernels.uyvyToBgra(d, s, width, k);
+      return;
+    }
     for (int32_t x = 0; x < width; x += 2, s += 4) {
       const int32_t u = s[0] - 128, v = s[2] - 128;
       for (int i = 0; i < 2; ++i, d += Bytes) {
@@ -72,21 +85,26 @@ HRESULT ToRgb(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32
         d[0] = Clamp(Shr12(k.ub * u + y), 0, 255);
         d[1] = Clamp(Shr12(k.vg * v + k.ug * u + y), 0, 255);
         d[2] = Clamp(Shr12(k.vr * v + y), 0, 255);
-        if (Bytes == 4) d[3] = 255;
       }
     }
-  }
+  });
   return S_OK;
 }
 
 template <int Bytes>
-HRESULT FromRgb(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height, int32_t selector) {
+HRESULT FromRgb(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height, int32_t selector,
+                bool parallel) {
   HRESULT hr = Check(dst, src, srcPitch, width, height, Bytes);
   if (FAILED(hr)) return hr;
   const Fixed& k = Coefficients(selector, height);
-  for (int32_t row = 0; row < height; ++row) {
+  const KvYuvRowKernels& kernels = KvYuvKernels();
+  Rows(height, parallel, [&](int32_t row) {
     const BYTE* s = src + int64_t(row) * srcPitch;
     BYTE* d = dst + int64_t(row) * width * 2;
+    if (Bytes == 4) {
+      kernels.bgraToUyvy(d, s, width, k);
+      return;
+    }
     for (int32_t x = 0; x < width; x += 2, s += 2 * Bytes, d += 4) {
       const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[Bytes], g1 = s[Bytes + 1], r1 = s[Bytes + 2];
       const int32_t y0 = (k.kb * b0 + k.kg * g0 + k.kr * r0 + 2048) >> 12;
@@ -100,7 +118,7 @@ HRESULT FromRgb(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int
       d[2] = Clamp(v, 1, 254);
       d[3] = Clamp(y1, 1, 254);
     }
-  }
+  });
   return S_OK;
 }
 
@@ -116,19 +134,19 @@ inline BYTE Sample(uint32_t w, int i) { return static_cast<BYTE>((w >> (10 * i +
 
 HRESULT KVAPI KvUYVY2RGBA(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height,
                           int32_t selector) {
-  return ToRgb<4>(dst, src, dstPitch, width, height, selector);
+  return ToRgb<4>(dst, src, dstPitch, width, height, selector, false);
 }
 HRESULT KVAPI KvUYVY2RGB(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height,
                          int32_t selector) {
-  return ToRgb<3>(dst, src, dstPitch, width, height, selector);
+  return ToRgb<3>(dst, src, dstPitch, width, height, selector, false);
 }
 HRESULT KVAPI KvRGBA2UYVY(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height,
                           int32_t selector) {
-  return FromRgb<4>(dst, src, srcPitch, width, height, selector);
+  return FromRgb<4>(dst, src, srcPitch, width, height, selector, false);
 }
 HRESULT KVAPI KvRGB2UYVY(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height,
                          int32_t selector) {
-  return FromRgb<3>(dst, src, srcPitch, width, height, selector);
+  return FromRgb<3>(dst, src, srcPitch, width, height, selector, false);
 }
 
 HRESULT KVAPI KvYUV_v210_TO_UYVY(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t srcPitch, int32_t width,
@@ -161,3 +179,14 @@ HRESULT KVAPI KvYUV_v210_TO_UYVY(BYTE* dst, const BYTE* src, int32_t dstPitch, i
   }
   return S_OK;
 }
+
+HRESULT KvUyvyToBgraFrame(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height,
+                          int32_t selector) {
+  return ToRgb<4>(dst, src, dstPitch, width, height, selector, true);
+}
+HRESULT KvBgraToUyvyFrame(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height,
+                          int32_t selector) {
+  return FromRgb<4>(dst, src, srcPitch, width, height, selector, true);
+}
+
+const KvUyvyFixed& KvUyvyCoefficients(int32_t selector, int32_t height) { return Coefficients(selector, height); }

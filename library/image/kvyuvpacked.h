@@ -29,3 +29,10 @@ HRESULT KVAPI KvYUV_v210_TO_UYVY(BYTE* dst, const BYTE* src, int32_t dstPitch, i
                                  int32_t height);
 
 }  // extern "C"
+
+// The frame converters' forms of KvUYVY2RGBA and KvRGBA2UYVY: the same
+// bytes, the rows divided among the threads.
+HRESULT KvUyvyToBgraFrame(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32_t height,
+                          int32_t selector);
+HRESULT KvBgraToUyvyFrame(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int32_t height,
+                          int32_t selector);

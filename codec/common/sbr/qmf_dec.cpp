@@ -80,55 +80,85 @@ bool fillFastTables(QmfBank* b) {
   return true;
 }
 
-// Unnormalised DCT-IV of M points (M = 32 or 64, through an M/2-point complex FFT on split arrays): y[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
-// or with dst set the DST-IV, (-1)^k times the DCT-IV of the reversed input.
-// x and y may be the same array; buf holds 2M floats of scratch.
-// The fold into M/2 complex points reads x[2j] and x[M-1-2j] (swapped for the
-// DST); the result comes out as the even outputs y[2j] and the odd ones
-// y[M-1-2j], which are interleaved back at the end. Four points at a time.
-void dct4(const QmfBank* b, const float* x, float* y, float* buf, bool dst) {
+// Four points of the fold and pre-rotation of the fast DCT-IV/DST-IV: the
+// even inputs x[2j], x[2j+2], .. and the odd ones from the top, x[M-1-2j],
+// x[M-3-2j], .., become the real and imaginary parts of four complex points
+// (the other way round for the DST), which are multiplied by the rotation
+// (cr, ci) and stored at outRe[j..j+3], outIm[j..j+3].
+inline void foldRotate4(const float* x, int M, int j, bool dst, __m128 cr, __m128 ci, float* outRe, float* outIm) {
+  const __m128 a0 = _mm_loadu_ps(x + 2 * j), a1 = _mm_loadu_ps(x + 2 * j + 4);
+  const __m128 c0 = _mm_loadu_ps(x + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(x + (M - 4 - 2 * j));
+  const __m128 ev = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m128 od = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));
+  const __m128 re = dst ? od : ev, im = dst ? ev : od;
+  _mm_storeu_ps(outRe + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+  _mm_storeu_ps(outIm + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
+}
+
+// The analysis's pair of transforms in one pass: C = DCT-IV(xc) and
+// S = DST-IV(xs) of M points (M = 32 or 64), unnormalised,
+//   C[k] = sum x[n] cos(pi/M (n + 1/2)(k + 1/2)),
+// S the DST-IV, (-1)^k times the DCT-IV of the reversed input; both through
+// an M/2-point complex FFT on split arrays. The fold reads x[2j] and
+// x[M-1-2j] (swapped for the DST); the transforms come out as the even
+// outputs y[2j] and the odd ones y[M-1-2j], which are interleaved in
+// registers and rotated to the bank's phase straight away:
+//   r[k] = C[k] bc[k] - S[k] bs[k],  q[k] = C[k] bs[k] + S[k] bc[k].
+// buf holds 2M floats of scratch.
+void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r, float* q, float* buf) {
   const int M = b->M, h = M / 2;
   const float* pc = b->preRot;
   const float* ps = b->preRot + h;
+  float* ar = buf;
+  float* ai = buf + h;
+  float* sr = buf + M;
+  float* si = buf + M + h;
   for (int j = 0; j < h; j += 4) {
-    __m128 a0 = _mm_loadu_ps(x + 2 * j), a1 = _mm_loadu_ps(x + 2 * j + 4);
-    __m128 c0 = _mm_loadu_ps(x + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(x + (M - 4 - 2 * j));
-    __m128 ev = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));  // x[2j .. 2j+6]
-    __m128 od = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));  // x[M-1-2j], x[M-3-2j], ...
-    __m128 re = dst ? od : ev, im = dst ? ev : od;
-    __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
-    __m128 orr = _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci));
-    __m128 oi = _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr));
-    _mm_storeu_ps(buf + j, orr);
-    _mm_storeu_ps(buf + h + j, oi);
+    const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
+    foldRotate4(xc, M, j, false, cr, ci, ar, ai);
+    foldRotate4(xs, M, j, true, cr, ci, sr, si);
   }
-  if (h == 32)
-    qmfFft32(buf, buf + h);
-  else
-    qmfFft16(buf, buf + h);
-  float* E = buf + M;
-  float* O = buf + M + h;
+  if (h == 32) {
+    qmfFft32(ar, ai);
+    qmfFft32(sr, si);
+  } else {
+    qmfFft16(ar, ai);
+    qmfFft16(sr, si);
+  }
+  // Post-rotation: even outputs E (y[2j]) and odd outputs O (y[M-1-2j]),
+  // the DCT's odd ones negated, kept in place of the transforms.
   const float* qc = b->postRot;
   const float* qs = b->postRot + h;
-  const __m128 sign = _mm_set1_ps(dst ? 1.0f : -1.0f);
+  const __m128 minus = _mm_set1_ps(-1.0f), plus = _mm_set1_ps(1.0f);
   for (int j = 0; j < h; j += 4) {
-    __m128 re = _mm_loadu_ps(buf + j), im = _mm_loadu_ps(buf + h + j);
-    __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
-    _mm_storeu_ps(E + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-    _mm_storeu_ps(O + j, _mm_mul_ps(sign, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+    const __m128 cr = _mm_loadu_ps(qc + j), ci = _mm_loadu_ps(qs + j);
+    __m128 re = _mm_loadu_ps(ar + j), im = _mm_loadu_ps(ai + j);
+    _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(ai + j, _mm_mul_ps(minus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
+    re = _mm_loadu_ps(sr + j);
+    im = _mm_loadu_ps(si + j);
+    _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
+    _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
   }
-  // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t].
+  // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t], then the band rotation.
+  auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
+  const float* bc = b->bandRot;
+  const float* bs = b->bandRot + M;
+  auto rotate = [&](int k, __m128 c, __m128 s) {
+    const __m128 gc = _mm_loadu_ps(bc + k), gs = _mm_loadu_ps(bs + k);
+    _mm_storeu_ps(r + k, _mm_sub_ps(_mm_mul_ps(c, gc), _mm_mul_ps(s, gs)));
+    _mm_storeu_ps(q + k, _mm_add_ps(_mm_mul_ps(c, gs), _mm_mul_ps(s, gc)));
+  };
   for (int j = 0; j < h; j += 4) {
-    __m128 e = _mm_loadu_ps(E + j);
-    __m128 o = _mm_loadu_ps(O + (h - 4 - j));
-    o = _mm_shuffle_ps(o, o, _MM_SHUFFLE(0, 1, 2, 3));
-    _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(e, o));
-    _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(e, o));
+    const __m128 ec = _mm_loadu_ps(ar + j), oc = rev(_mm_loadu_ps(ai + (h - 4 - j)));
+    const __m128 es = _mm_loadu_ps(sr + j), os = rev(_mm_loadu_ps(si + (h - 4 - j)));
+    rotate(2 * j, _mm_unpacklo_ps(ec, oc), _mm_unpacklo_ps(es, os));
+    rotate(2 * j + 4, _mm_unpackhi_ps(ec, oc), _mm_unpackhi_ps(es, os));
   }
 }
 
 // The synthesis's pair of transforms in one pass: C = DCT-IV(xr) and
-// S = DST-IV(xi) as dct4() computes them, combined straight into
+// S = DST-IV(xi) as dctDstAnalysis() computes them, combined straight into
 // v[m] = S[m] - C[m] and v[M + m] = C[M-1-m] + S[M-1-m] (the same operations
 // in the same order, without the interleaved intermediate outputs). buf holds
 // 4M floats of scratch.
@@ -142,22 +172,8 @@ void dctDstPair(const QmfBank* b, const float* xr, const float* xi, float* v, fl
   float* si = buf + M + h;
   for (int j = 0; j < h; j += 4) {
     const __m128 cr = _mm_loadu_ps(pc + j), ci = _mm_loadu_ps(ps + j);
-    {
-      __m128 a0 = _mm_loadu_ps(xr + 2 * j), a1 = _mm_loadu_ps(xr + 2 * j + 4);
-      __m128 c0 = _mm_loadu_ps(xr + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(xr + (M - 4 - 2 * j));
-      __m128 re = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));
-      __m128 im = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));
-      _mm_storeu_ps(ar + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-      _mm_storeu_ps(ai + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
-    }
-    {
-      __m128 a0 = _mm_loadu_ps(xi + 2 * j), a1 = _mm_loadu_ps(xi + 2 * j + 4);
-      __m128 c0 = _mm_loadu_ps(xi + (M - 8 - 2 * j)), d0 = _mm_loadu_ps(xi + (M - 4 - 2 * j));
-      __m128 im = _mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0));
-      __m128 re = _mm_shuffle_ps(d0, c0, _MM_SHUFFLE(1, 3, 1, 3));
-      _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
-      _mm_storeu_ps(si + j, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr)));
-    }
+    foldRotate4(xr, M, j, false, cr, ci, ar, ai);
+    foldRotate4(xi, M, j, true, cr, ci, sr, si);
   }
   if (h == 32) {
     qmfFft32(ar, ai);
@@ -308,13 +324,29 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
   float u[128];
   for (int s = 0; s < b->slots; s++) {
     const float* x = input + s * M;  // oldest first; newest is x[L - 1]
-    for (int n = 0; n < M2; n++) {
-      float acc = 0.0f;
+    // u[n] = sum_j x[L - 1 - idx] c[idx], idx = n + 2Mj (the buffer read
+    // newest first): sixteen n at a time in four registers, the input read
+    // forwards and reversed in the register; each u[n] adds its five terms in
+    // order, as a plain loop would.
+    const float* w = b->window;
+    auto rev = [](const float* p) {
+      const __m128 t = _mm_loadu_ps(p);
+      return _mm_shuffle_ps(t, t, _MM_SHUFFLE(0, 1, 2, 3));
+    };
+    for (int n = 0; n < M2; n += 16) {
+      __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
       for (int j = 0; j < 5; j++) {
-        int idx = n + M2 * j;                 // index in the newest-first buffer
-        acc += x[L - 1 - idx] * b->window[idx];
+        const int idx = n + M2 * j;
+        const float* xr = x + (L - 4 - idx);  // x[L - 1 - idx] is its last value
+        a0 = _mm_add_ps(a0, _mm_mul_ps(rev(xr), _mm_loadu_ps(w + idx)));
+        a1 = _mm_add_ps(a1, _mm_mul_ps(rev(xr - 4), _mm_loadu_ps(w + idx + 4)));
+        a2 = _mm_add_ps(a2, _mm_mul_ps(rev(xr - 8), _mm_loadu_ps(w + idx + 8)));
+        a3 = _mm_add_ps(a3, _mm_mul_ps(rev(xr - 12), _mm_loadu_ps(w + idx + 12)));
       }
-      u[n] = acc;
+      _mm_storeu_ps(u + n, a0);
+      _mm_storeu_ps(u + n + 4, a1);
+      _mm_storeu_ps(u + n + 8, a2);
+      _mm_storeu_ps(u + n + 12, a3);
     }
     float* r = re[s];
     float* q = im ? im[s] : nullptr;
@@ -323,18 +355,12 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
       float* fr = b->work;
       float* fq = b->work + M;
       float* buf = b->work + 2 * M;
-      for (int n = 0; n < M; n++) {
-        fr[n] = u[n] - u[M2 - 1 - n];
-        fq[n] = u[n] + u[M2 - 1 - n];
+      for (int n = 0; n < M; n += 4) {
+        const __m128 lo = _mm_loadu_ps(u + n), hi = rev(u + (M2 - 4 - n));  // u[M2 - 1 - n] ..
+        _mm_storeu_ps(fr + n, _mm_sub_ps(lo, hi));
+        _mm_storeu_ps(fq + n, _mm_add_ps(lo, hi));
       }
-      dct4(b, fr, fr, buf, false);
-      dct4(b, fq, fq, buf, true);
-      const float* __restrict bc = b->bandRot;
-      const float* __restrict bs = b->bandRot + M;
-      for (int k = 0; k < M; k++) {
-        r[k] = fr[k] * bc[k] - fq[k] * bs[k];
-        q[k] = fr[k] * bs[k] + fq[k] * bc[k];
-      }
+      dctDstAnalysis(b, fr, fq, r, q, buf);
       continue;
     }
     for (int k = 0; k < M; k++) {
@@ -392,18 +418,30 @@ void qmfSynthesisFiltering(float** re, float** im, float* output, QmfBank* b) {
       dctDstPair(b, xr, xi, v, b->work);
     }
     // Windowing: out[j] = sum_i v[4Mi + j] c[2Mi + j] + v[4Mi + 3M + j] c[2Mi + M + j],
-    // four outputs at a time kept in a register.
+    // sixteen outputs at a time in four registers, whose sums do not wait on
+    // each other (each output still adds its ten terms in the same order).
     float* out = output + s * M;
     const float* w = b->window;
-    for (int j = 0; j < M; j += 4) {
-      __m128 acc = _mm_setzero_ps();
+    for (int j = 0; j < M; j += 16) {
+      __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
       for (int i = 0; i < 5; i++) {
         const float* v0 = v + 4 * M * i + j;
         const float* w0 = w + 2 * M * i + j;
-        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_loadu_ps(v0), _mm_loadu_ps(w0)));
-        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_loadu_ps(v0 + 3 * M), _mm_loadu_ps(w0 + M)));
+        a0 = _mm_add_ps(a0, _mm_mul_ps(_mm_loadu_ps(v0), _mm_loadu_ps(w0)));
+        a1 = _mm_add_ps(a1, _mm_mul_ps(_mm_loadu_ps(v0 + 4), _mm_loadu_ps(w0 + 4)));
+        a2 = _mm_add_ps(a2, _mm_mul_ps(_mm_loadu_ps(v0 + 8), _mm_loadu_ps(w0 + 8)));
+        a3 = _mm_add_ps(a3, _mm_mul_ps(_mm_loadu_ps(v0 + 12), _mm_loadu_ps(w0 + 12)));
+        const float* v1 = v0 + 3 * M;
+        const float* w1 = w0 + M;
+        a0 = _mm_add_ps(a0, _mm_mul_ps(_mm_loadu_ps(v1), _mm_loadu_ps(w1)));
+        a1 = _mm_add_ps(a1, _mm_mul_ps(_mm_loadu_ps(v1 + 4), _mm_loadu_ps(w1 + 4)));
+        a2 = _mm_add_ps(a2, _mm_mul_ps(_mm_loadu_ps(v1 + 8), _mm_loadu_ps(w1 + 8)));
+        a3 = _mm_add_ps(a3, _mm_mul_ps(_mm_loadu_ps(v1 + 12), _mm_loadu_ps(w1 + 12)));
       }
-      _mm_storeu_ps(out + j, acc);
+      _mm_storeu_ps(out + j, a0);
+      _mm_storeu_ps(out + j + 4, a1);
+      _mm_storeu_ps(out + j + 8, a2);
+      _mm_storeu_ps(out + j + 12, a3);
     }
   }
 }

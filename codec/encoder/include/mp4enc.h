@@ -87,7 +87,8 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame);
 // The stream's transport, between open and init: 0 bare access units (the
 // MP4 road, the default), 1 an ADIF header in front of the first unit, 2 an
 // ADTS header in front of every unit, with its CRC word when withCrc is set.
-// 2 for bad values, 4 once the encoder is initialised.
+// 2 for bad values, 4 once the encoder is initialised. The error-resilient
+// types (17, 19) have no transport header: with one, mp4EncInit gives 4.
 int mp4EncSetTransport(mp4EncHandle handle, int32_t transport, int32_t withCrc);
 // The input channel that carries each channel of the stream, in the stream's
 // element order: centre, the pairs front to back (left before right), the

@@ -254,7 +254,7 @@ TEST(EncoderInterface, TablesAndRefusals) {
       {{5, 48000, 1, 2, 44100, 0, 1}, 0, 0},    // HE-AAC of one channel pair
       {{5, 24000, 1, 1, 44100, 0, 1}, 0, 0},    // HE-AAC of one single channel
       {{5, 96000, 1, 2, 44100, 0, 1}, 0, 0},    // HE-AAC at the top of the pair's range: still 44.1 kHz
-      {{5, 48000, 1, 2, 22050, 0, 1}, 0, 4},    // HE-AAC wants 44.1 kHz here: would need a rate converter
+      {{5, 48000, 1, 2, 22050, 0, 1}, 0, 0},    // HE-AAC wants 44.1 kHz here: up through the converter
       {{5, 160000, 1, 5, 44100, 0, 1}, 0, 4},   // SBR over several elements is not coded
       {{2, 128000, 1, 2, 22050, 0, 1}, 0, 0},   // up to the row's 44.1 kHz through the converter
       {{0, 0, 0, 1, 32000, 0, 1}, 0, 0},        // defaults: 32000 bit/s, LC

@@ -7,6 +7,7 @@
 // with a numpy synthesis of the intended spectra.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -188,6 +189,7 @@ TEST(NoiselessCoding, SectioningIsNoWorseThanSimplePartitions) {
     Buffer b;
     const int32_t counted = aacWriteSingleChannelElement(nullptr, 0, &ics);
     EXPECT_EQ(aacWriteSingleChannelElement(b.b, 0, &ics), counted);
+    EXPECT_EQ(aacSectionedSingleChannelBits(&ics), counted);
     EXPECT_EQ(GetBitsAvail(b.b), counted);
     // Alternatives: every band its own smallest book; every coded band in book 11.
     for (int alternative = 0; alternative < 2; ++alternative) {
@@ -221,6 +223,160 @@ TEST(NoiselessCoding, SectioningIsNoWorseThanSimplePartitions) {
       const int32_t otherBits = aacWriteSingleChannelElement(nullptr, 0, &other);
       ASSERT_GT(otherBits, 0);
       EXPECT_LE(counted, otherBits) << "trial " << trial;
+    }
+  }
+}
+
+// Bits of one band in one book by walking its tuples with the book's own
+// parameters: the reference for the counters and the sectioning.
+int32_t referenceBits(const int16_t* v, int32_t n, int32_t bookNumber) {
+  const AacHuffmanBook& book = kAacSpectralBooks[bookNumber];
+  int32_t bits = 0;
+  for (int32_t i = 0; i < n; i += book.dimension) {
+    int32_t index = 0;
+    for (int32_t d = 0; d < book.dimension; ++d) {
+      const int32_t value = v[i + d], magnitude = std::abs(value);
+      if (magnitude > (book.escape ? 8191 : book.lav)) return -1;
+      if (book.isUnsigned) {
+        bits += magnitude != 0;
+        if (book.escape && magnitude >= 16) {
+          int32_t top = 4;  // escape: 2^top <= magnitude < 2^(top + 1)
+          while (magnitude >> (top + 1)) ++top;
+          bits += 2 * (top - 4) + 5;
+        }
+        index = index * book.modulo + std::min(magnitude, book.escape ? 16 : book.lav);
+      } else {
+        index = index * book.modulo + value + book.valueOffset;
+      }
+    }
+    bits += book.lengths[index];
+  }
+  return bits;
+}
+
+TEST(NoiselessCoding, SpectralBitsMatchTheTupleWalkInEveryBook) {
+  std::mt19937 rng(31);
+  // Per book: magnitudes up to its range, and one beyond it.
+  for (int32_t book = 1; book <= 11; ++book) {
+    const int32_t lav = book == 11 ? 8191 : kAacSpectralBooks[book].lav;
+    for (int32_t limit : {0, 1, lav / 2, lav, lav + 1}) {
+      for (int32_t n : {4, 8, 16, 96, 1024, 2048}) {
+        std::vector<int16_t> v(n);
+        for (auto& x : v) {
+          x = static_cast<int16_t>(static_cast<int32_t>(rng() % (2 * limit + 1)) - limit);
+          if (book == 11 && rng() % 3 == 0) x = static_cast<int16_t>(static_cast<int32_t>(rng() % 33) - 16);
+        }
+        if (limit > lav) v[rng() % n] = static_cast<int16_t>(rng() & 1 ? limit : -limit);
+        EXPECT_EQ(aacSpectralBits(v.data(), n, book), referenceBits(v.data(), n, book))
+            << "book " << book << " limit " << limit << " n " << n;
+      }
+    }
+  }
+}
+
+// The fewest bits of section data plus spectral data of one window group,
+// found by trying every section start and book (slow, independent of the
+// sectioning's own search).
+int32_t fewestSectionedBits(const AacIcs& ics, int32_t group) {
+  const AacRateTables& t = kAacRateTables[ics.samplingRateIndex];
+  const bool isShort = ics.windowSequence == 2;
+  const uint16_t* off = isShort ? t.short128 : t.long1024;
+  const int32_t lengthBits = isShort ? 3 : 5, escape = (1 << lengthBits) - 1;
+  int32_t first = 0;
+  for (int32_t g = 0; g < group; ++g) first += ics.windowGroupLength[g];
+  std::vector<std::vector<int32_t>> cost(ics.maxSfb, std::vector<int32_t>(12));
+  for (int32_t k = 0; k < ics.maxSfb; ++k) {
+    std::vector<int16_t> lines;
+    for (int32_t w = first; w < first + ics.windowGroupLength[group]; ++w)
+      for (int32_t i = off[k]; i < off[k + 1]; ++i) lines.push_back(ics.quant[(isShort ? w * 128 : 0) + i]);
+    bool zero = true;
+    for (int16_t x : lines) zero = zero && x == 0;
+    cost[k][0] = zero ? 0 : -1;
+    for (int32_t book = 1; book <= 11; ++book)
+      cost[k][book] = referenceBits(lines.data(), static_cast<int32_t>(lines.size()), book);
+  }
+  std::vector<int32_t> best(ics.maxSfb + 1, 1 << 30);
+  best[0] = 0;
+  for (int32_t end = 1; end <= ics.maxSfb; ++end) {
+    for (int32_t book = 0; book <= 11; ++book) {
+      int32_t spectral = 0;
+      for (int32_t start = end - 1; start >= 0; --start) {
+        if (cost[start][book] < 0) break;
+        spectral += cost[start][book];
+        const int32_t length = end - start;
+        const int32_t bits = best[start] + 4 + lengthBits * (length / escape + 1) + spectral;
+        best[end] = std::min(best[end], bits);
+      }
+    }
+  }
+  return best[ics.maxSfb];
+}
+
+// The same bits for the books the sectioning chose.
+int32_t chosenSectionedBits(const AacIcs& ics, int32_t group) {
+  const AacRateTables& t = kAacRateTables[ics.samplingRateIndex];
+  const bool isShort = ics.windowSequence == 2;
+  const uint16_t* off = isShort ? t.short128 : t.long1024;
+  const int32_t lengthBits = isShort ? 3 : 5, escape = (1 << lengthBits) - 1;
+  int32_t first = 0;
+  for (int32_t g = 0; g < group; ++g) first += ics.windowGroupLength[g];
+  int32_t bits = 0;
+  for (int32_t k = 0; k < ics.maxSfb;) {
+    const int32_t book = ics.codebook[group][k];
+    int32_t end = k;
+    for (; end < ics.maxSfb && ics.codebook[group][end] == book; ++end) {
+      std::vector<int16_t> lines;
+      for (int32_t w = first; w < first + ics.windowGroupLength[group]; ++w)
+        for (int32_t i = off[end]; i < off[end + 1]; ++i) lines.push_back(ics.quant[(isShort ? w * 128 : 0) + i]);
+      bool zero = true;
+      for (int16_t x : lines) zero = zero && x == 0;
+      const int32_t b = book == 0 ? (zero ? 0 : -1) : referenceBits(lines.data(), static_cast<int32_t>(lines.size()), book);
+      if (b < 0) return -1;
+      bits += b;
+    }
+    bits += 4 + lengthBits * ((end - k) / escape + 1);
+    k = end;
+  }
+  return bits;
+}
+
+// The one-pass search keeps one run length per book and band, so it finds
+// the fewest bits as long as no section can reach the escape length (31
+// long bands, 7 short ones): the layouts here stay below it, or have every
+// line alike (one section in one book is then the cheapest).
+TEST(NoiselessCoding, SectioningFindsTheFewestBits) {
+  std::mt19937 rng(7);
+  const struct {
+    int32_t rateIndex;
+    ChannelPlan plan;
+    int32_t quietFrom;  // bands from here on are zero (or +-1 now and then)
+    int32_t alike;      // 0: random bands; 1: every line 1; 2: every line 0
+  } cases[] = {
+      {4, {0, 1, 30, {1}}, 30, 0},  {4, {0, 0, 30, {1}}, 8, 0},      {3, {0, 1, 30, {1}}, 12, 0},
+      {11, {0, 1, 30, {1}}, 20, 0}, {4, {2, 0, 6, {2, 3, 3}}, 6, 0}, {4, {2, 0, 6, {8}}, 3, 0},
+      {3, {2, 1, 6, {1, 1, 2, 4}}, 5, 0}, {4, {0, 1, 49, {1}}, 0, 1}, {4, {0, 1, 49, {1}}, 0, 2},
+      {4, {2, 0, 14, {1, 7}}, 0, 1},  {4, {2, 0, 14, {4, 4}}, 0, 2},
+  };
+  for (const auto& c : cases) {
+    for (int32_t trial = 0; trial < 12; ++trial) {
+      AacIcs ics;
+      fillChannel(&ics, c.rateIndex, c.plan, rng);
+      const bool isShort = c.plan.sequence == 2;
+      const uint16_t* off = isShort ? kAacRateTables[c.rateIndex].short128 : kAacRateTables[c.rateIndex].long1024;
+      for (int32_t w = 0; w < (isShort ? 8 : 1); ++w) {
+        for (int32_t i = off[std::min(c.quietFrom, c.plan.maxSfb)]; i < off[c.plan.maxSfb]; ++i) {
+          int16_t& q = ics.quant[(isShort ? w * 128 : 0) + i];
+          q = static_cast<int16_t>(rng() % 23 == 0 ? (rng() & 1 ? 1 : -1) : 0);
+          if (c.alike) q = c.alike == 1 ? 1 : 0;
+        }
+      }
+      for (auto& group : ics.scalefactor)
+        for (int32_t& sf : group) sf = 100;  // the books do not depend on them
+      CodecError* e = aacSectionChannel(&ics);
+      ASSERT_EQ(e, nullptr) << e->message;
+      for (int32_t g = 0; g < ics.numWindowGroups; ++g)
+        EXPECT_EQ(chosenSectionedBits(ics, g), fewestSectionedBits(ics, g))
+            << "rate " << c.rateIndex << " bands " << c.plan.maxSfb << " trial " << trial << " group " << g;
     }
   }
 }
@@ -288,6 +444,14 @@ TEST(NoiselessCoding, GarbageRecordsAreRefusedCleanly) {
         const int32_t bits = 3 + w.coefRes - w.coefCompress;
         for (int8_t& k : w.coef) k = static_cast<int8_t>(static_cast<int32_t>(rng() % (1u << bits)) - (1 << (bits - 1)));
       }
+      // Long-term prediction within its fields on a third of the long
+      // records, and either syntax (the error-resilient one moves the
+      // filters and drops the element id).
+      ics.ltp.present = !isShort && rng() % 3 == 0;
+      ics.ltp.lag = static_cast<int32_t>(rng() % 2048);
+      ics.ltp.coef = static_cast<int32_t>(rng() % 8);
+      for (uint8_t& u : ics.ltp.used) u = static_cast<uint8_t>(rng() % 2);
+      ics.erSyntax = static_cast<int32_t>(rng() % 2);
     }
     CodecError* e = aacSectionChannel(&ics);
     if (e) {
@@ -338,6 +502,8 @@ TEST(NoiselessCoding, HandQuantisedStreamsDecode) {
       std::vector<double> l = dequantise(left), r;
       if (s.channels == 1) {
         bits += aacWriteSingleChannelElement(b.b, 0, &left);
+        // The count from the sectioning's sums is the written count.
+        EXPECT_EQ(aacSectionedSingleChannelBits(&left), bits) << "frame " << f;
       } else {
         fillChannel(&right, s.rateIndex, plan.right, rng);
         ASSERT_EQ(message(aacSectionChannel(&right)), "");
@@ -345,6 +511,8 @@ TEST(NoiselessCoding, HandQuantisedStreamsDecode) {
         for (auto& row : ms)
           for (auto& m : row) m = static_cast<uint8_t>(rng() & 1);
         bits += aacWriteChannelPairElement(b.b, 0, plan.commonWindow, plan.msMaskPresent, ms, &left, &right);
+        EXPECT_EQ(aacSectionedChannelPairBits(plan.commonWindow, plan.msMaskPresent, ms, &left, &right), bits)
+            << "frame " << f;
         r = dequantise(right);
         if (plan.msMaskPresent) {
           // Mid/side bands: left = m + s, right = m - s.

@@ -168,6 +168,56 @@ TEST(ThresholdAdjustment, AdjustedThresholdsKeepTheirBoundsAndMeetTheGoal) {
   adjThrDelete(s);
 }
 
+// The four-at-a-time quantiser gives the generic routine's values exactly,
+// also for lines whose value plus rounding falls a hair either side of an
+// integer, at the clamp to 8191, and for counts that leave a tail.
+TEST(Quantiser, FastRoutineGivesTheGenericValues) {
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  // Magnitudes (before the gain of scalefactor 100) around the boundaries of
+  // q = 1, 2, 7, 100, 8191 and 8192, a few float steps either side.
+  std::vector<float> edges;
+  for (double q : {1.0, 2.0, 7.0, 100.0, 8191.0, 8192.0}) {
+    const float centre = static_cast<float>(std::pow(q - static_cast<double>(kQcRounding), 4.0 / 3.0));
+    float below = centre, above = centre;
+    for (int32_t step = 0; step < 40; ++step) {
+      edges.push_back(below);
+      edges.push_back(above);
+      below = std::nextafter(below, 0.0f);
+      above = std::nextafter(above, 1e30f);
+    }
+  }
+  const struct {
+    const char* name;
+    int32_t scalefactor;
+    int32_t n;
+  } cases[] = {{"unit gain", 100, 1024}, {"quiet", 0, 96}, {"loud", 255, 64}, {"odd count", 137, 13},
+               {"three lines", 60, 3},  {"edges", 100, 0}, {"edges, odd count", 100, -1}};
+  for (const auto& c : cases) {
+    std::vector<float> x;
+    if (c.n > 0) {
+      const double gain = std::pow(2.0, 0.25 * (c.scalefactor - 100));
+      for (int32_t i = 0; i < c.n; ++i) {
+        // Levels from far below one step to past the clamp, either sign.
+        const double level = std::pow(10.0, 6.0 * unit(rng) - 1.0) * gain;
+        x.push_back(static_cast<float>((rng() & 1 ? -1.0 : 1.0) * level));
+      }
+      x[0] = -0.0f;
+      x[c.n - 1] = 0.0f;
+    } else {
+      x = edges;
+      for (size_t i = 0; i < x.size(); i += 3) x[i] = -x[i];
+      if (c.n < 0) x.pop_back();
+    }
+    const int32_t n = static_cast<int32_t>(x.size());
+    std::vector<int16_t> fast(n, 0x5555), generic(n, 0x2222);
+    const int32_t fastPeak = qcQuantiseLinesSse2(x.data(), fast.data(), n, c.scalefactor);
+    const int32_t genericPeak = qcQuantiseLinesGeneric(x.data(), generic.data(), n, c.scalefactor);
+    EXPECT_EQ(fastPeak, genericPeak) << c.name;
+    for (int32_t i = 0; i < n; ++i) ASSERT_EQ(fast[i], generic[i]) << c.name << " line " << i << " x " << x[i];
+  }
+}
+
 TEST(Quantiser, LinesFollowTheFormulaAndScalefactorsMeetTheirThreshold) {
   std::mt19937 rng(5);
   std::normal_distribution<double> n(0.0, 1.0);

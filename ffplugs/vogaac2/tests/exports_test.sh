@@ -2,7 +2,7 @@
 # The DLL's export and import tables as the host's loader sees them (the
 # build's objdump -p): the COM entry points undecorated, the GUID compare under
 # its MSVC-style name (plain in the 64-bit build, which has no decoration), and
-# only Windows system DLLs imported.
+# only Windows system DLLs imported, the same list as always.
 set -uo pipefail
 dll="$VOG_BIN_DIR/vogaac2.dll"
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
@@ -28,6 +28,13 @@ while read -r dllname; do
   base=$(tr '[:lower:]' '[:upper:]' <<<"${dllname%.*}")
   grep -qw "$base" <<<"$allowed" || fail "imports $dllname, which is not a Windows system DLL"
 done <<<"$imports"
+
+# Exactly the DLLs the plug-in has always imported: the statically linked
+# runtimes (libstdc++, libgcc, winpthread, and libgomp for the image library's
+# parallel loops) add none.
+expected="ADVAPI32 COMCTL32 GDI32 KERNEL32 MSACM32 MSVCRT OLE32 OLEAUT32 SHELL32 SHLWAPI USER32 VERSION WINMM"
+got=$(sed 's/\.[dD][lL][lL]$//' <<<"$imports" | tr '[:lower:]' '[:upper:]' | sort -u | tr '\n' ' ' | sed 's/ $//')
+[ "$got" = "$expected" ] || fail "imports changed: $got (expected $expected)"
 
 [ "$status" -eq 0 ] && echo "exports: ok ($(wc -l <<<"$exports") exported names; imports: $(tr '\n' ' ' <<<"$imports"))"
 exit $status

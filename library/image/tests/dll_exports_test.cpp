@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <vector>
+
 #include "kvhsl.h"
 #include "kvpixeltype.h"
 #include "kvxchg.h"
@@ -80,4 +82,47 @@ TEST(ImageExports, ResolveAndWork) {
   EXPECT_EQ(out[3], 255);
   EXPECT_EQ(select(28, 33, 0, &c, nullptr, 0.0, 0.0), E_INVALIDARG);
   FreeLibrary(dll);
+}
+
+// The frame converter's row loops run on worker threads that outlive the
+// call. The DLL keeps itself loaded once they exist, so unloading and
+// reloading it and converting again neither crashes nor changes the result.
+// (The first test unloads the DLL before any parallel loop has run.)
+TEST(ImageExports, ParallelConversionSurvivesUnloadAndReload) {
+  const int32_t w = 1920, h = 1080;
+  BITMAPINFOHEADER yuv = {};
+  yuv.biSize = sizeof(yuv);
+  yuv.biWidth = w;
+  yuv.biHeight = h;
+  yuv.biCompression = KVBI_I420;
+  yuv.biBitCount = 12;
+  std::vector<BYTE> frame(size_t(w) * h * 3 / 2);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = BYTE((i * 2654435761u) >> 24);
+  std::vector<BYTE> first;
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    HMODULE dll = LoadLibraryW(L"vogaac2.dll");
+    ASSERT_NE(dll, nullptr) << GetLastError();
+    typedef HRESULT(__stdcall * InitFn)(BITMAPINFOHEADER*, int32_t, int32_t, int32_t, const RGBQUAD*, int32_t,
+                                        DWORD*);
+    typedef HRESULT(__stdcall * ToRgbFn)(const BITMAPINFOHEADER*, double, BYTE*, int32_t, const BITMAPINFOHEADER*,
+                                         const void*, const BYTE*, const void*, int32_t, uint32_t);
+    auto init = reinterpret_cast<InitFn>(
+        reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvVideo_InitBitmapInfo@28").c_str())));
+    auto toRgb = reinterpret_cast<ToRgbFn>(
+        reinterpret_cast<void*>(GetProcAddress(dll, VogExportName("_KvYUV_YUVToRGB@44").c_str())));
+    ASSERT_NE(init, nullptr);
+    ASSERT_NE(toRgb, nullptr);
+    BITMAPINFOHEADER dib;
+    ASSERT_EQ(init(&dib, 28, w, h, nullptr, 0, nullptr), S_OK);
+    std::vector<BYTE> out(size_t(w) * h * 4, 0);
+    ASSERT_EQ(toRgb(&dib, 0.0, out.data(), 0, &yuv, nullptr, frame.data(), nullptr, 0, 0), S_OK) << "cycle " << cycle;
+    if (cycle == 0)
+      first = out;
+    else
+      EXPECT_TRUE(out == first) << "cycle " << cycle;
+    EXPECT_TRUE(FreeLibrary(dll)) << "cycle " << cycle;
+    // Pinned by its first parallel loop: still mapped after the last
+    // FreeLibrary, so the sleeping worker threads never run unmapped code.
+    EXPECT_NE(GetModuleHandleW(L"vogaac2.dll"), nullptr) << "cycle " << cycle;
+  }
 }

@@ -120,7 +120,14 @@ constexpr float kSineNeighbour = 0.00815f;
 
 // acc[m] += a[m]^2 + b[m]^2 over n bands.
 void addEnergy(int n, const float* __restrict a, const float* __restrict b, float* __restrict acc) {
-  for (int m = 0; m < n; m++) acc[m] += a[m] * a[m] + b[m] * b[m];
+  int m = 0;
+#if defined(__SSE2__)
+  for (; m + 4 <= n; m += 4) {
+    const __m128 x = _mm_loadu_ps(a + m), y = _mm_loadu_ps(b + m);
+    _mm_storeu_ps(acc + m, _mm_add_ps(_mm_loadu_ps(acc + m), _mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y))));
+  }
+#endif
+  for (; m < n; m++) acc[m] += a[m] * a[m] + b[m] * b[m];
 }
 
 // Low-power alias reduction. The real-valued banks cancel the alias between

@@ -51,6 +51,15 @@ struct Tables {
   alignas(16) float phiPair[4 * kAllpassBands];
   alignas(16) float qPair[3][4 * kAllpassBands];
   alignas(16) float gPair[3][2 * kAllpassBands];
+  // The runs of consecutive bands of one parameter band, from band 3 (the
+  // energy sums) and from band kHybridBands (the mixing of the QMF bands).
+  struct Run {
+    int start, end, par;
+  };
+  Run energyRuns[kBands];
+  int numEnergyRuns;
+  Run mixRuns[kBands];
+  int numMixRuns;
 };
 
 Tables gTables;
@@ -61,8 +70,24 @@ double fCenter(int k) {
   return k - 6.5;
 }
 
+int parBandOf(int k) { return sbrtab::psKToI20[k]; }
+
+int findRuns(int from, Tables::Run* runs) {
+  int n = 0;
+  for (int k = from; k < kBands;) {
+    const int i = parBandOf(k);
+    int end = k;
+    while (end < kBands && parBandOf(end) == i) end++;
+    runs[n++] = {k, end, i};
+    k = end;
+  }
+  return n;
+}
+
 void initTables() {
   Tables& t = gTables;
+  t.numEnergyRuns = findRuns(3, t.energyRuns);
+  t.numMixRuns = findRuns(kHybridBands, t.mixRuns);
   for (int k = 0; k < kAllpassBands; k++) {
     double f = fCenter(k);
     double ph = -M_PI * sbrtab::psFracDelayQPhi * f;
@@ -96,8 +121,6 @@ const Tables& tables() {
   std::call_once(gTablesOnce, initTables);
   return gTables;
 }
-
-int parBandOf(int k) { return sbrtab::psKToI20[k]; }
 
 }  // namespace
 
@@ -508,10 +531,28 @@ namespace {
 
 // Interleaved complex values into separate real and imaginary rows.
 void splitComplex(const float* __restrict c, float* __restrict re, float* __restrict im, int n) {
-  for (int i = 0; i < n; i++) {
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128 a = _mm_loadu_ps(c + 2 * i), b = _mm_loadu_ps(c + 2 * i + 4);
+    _mm_storeu_ps(re + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    _mm_storeu_ps(im + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+  for (; i < n; i++) {
     re[i] = c[2 * i];
     im[i] = c[2 * i + 1];
   }
+}
+
+// Separate real and imaginary rows into interleaved complex values.
+void interleaveComplex(const float* __restrict re, const float* __restrict im, cf* out, int n) {
+  float* c = reinterpret_cast<float*>(out);
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128 r = _mm_loadu_ps(re + i), q = _mm_loadu_ps(im + i);
+    _mm_storeu_ps(c + 2 * i, _mm_unpacklo_ps(r, q));
+    _mm_storeu_ps(c + 2 * i + 4, _mm_unpackhi_ps(r, q));
+  }
+  for (; i < n; i++) out[i] = cf(re[i], im[i]);
 }
 
 }  // namespace
@@ -530,9 +571,7 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
     for (int b = 0; b < 3; b++)
       ps->inBuf[kHist + n][b] = cf(lRe[firstSlot + kLookahead + n][b], lIm[firstSlot + kLookahead + n][b]);
   psHybridAnalysis(ps->inBuf, S, &hyb[0][0], kBands);
-  for (int n = 0; n < S; n++) {
-    for (int b = 3; b < 64; b++) hyb[n][b + 7] = cf(lRe[firstSlot + n][b], lIm[firstSlot + n][b]);
-  }
+  for (int n = 0; n < S; n++) interleaveComplex(lRe[firstSlot + n] + 3, lIm[firstSlot + n] + 3, &hyb[n][10], 61);
   for (int i = 0; i < kHist; i++)
     for (int b = 0; b < 3; b++) ps->inBuf[i][b] = ps->inBuf[S + i][b];
 
@@ -554,10 +593,9 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
       en[kBands - 1] = std::norm(hyb[n][kBands - 1]);
       float P[kParBands] = {};
       for (int k = 0; k < 3; k++) P[parBandOf(k)] += en[k];
-      for (int k = 3; k < kBands;) {
-        const int i = parBandOf(k);
-        int end = k;
-        while (end < kBands && parBandOf(end) == i) end++;
+      for (int run = 0; run < t.numEnergyRuns; run++) {
+        const int i = t.energyRuns[run].par, end = t.energyRuns[run].end;
+        int k = t.energyRuns[run].start;
         float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
         for (; k + 4 <= end; k += 4) {
           a0 += en[k];
@@ -568,13 +606,28 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
         for (; k < end; k++) a0 += en[k];
         P[i] += (a0 + a1) + (a2 + a3);
       }
-      float gTr[kParBands];
-      for (int i = 0; i < kParBands; i++) {
-        ps->peakDecay[i] = std::max(sbrtab::psPeakDecay * ps->peakDecay[i], P[i]);
-        ps->peakDiff[i] += sbrtab::psSmoothing * (ps->peakDecay[i] - P[i] - ps->peakDiff[i]);
-        ps->smoothEnergy[i] += sbrtab::psSmoothing * (P[i] - ps->smoothEnergy[i]);
-        float den = sbrtab::psTransientImpact * ps->peakDiff[i];
-        gTr[i] = den > ps->smoothEnergy[i] ? ps->smoothEnergy[i] / den : 1.0f;
+      // Peak decay, smoothed energies and the ducking gain of each
+      // parameter band, four bands per vector (max(b, a) picks as
+      // std::max(a, b) does, NaN included).
+      alignas(16) float gTr[kParBands];
+      static_assert(kParBands % 4 == 0, "parameter bands in fours");
+      {
+        const __m128 decay = _mm_set1_ps(sbrtab::psPeakDecay), smoothing = _mm_set1_ps(sbrtab::psSmoothing);
+        const __m128 impact = _mm_set1_ps(sbrtab::psTransientImpact), one = _mm_set1_ps(1.0f);
+        for (int i = 0; i < kParBands; i += 4) {
+          const __m128 p = _mm_loadu_ps(P + i);
+          const __m128 pd = _mm_max_ps(p, _mm_mul_ps(decay, _mm_loadu_ps(ps->peakDecay + i)));
+          __m128 diff = _mm_loadu_ps(ps->peakDiff + i);
+          diff = _mm_add_ps(diff, _mm_mul_ps(smoothing, _mm_sub_ps(_mm_sub_ps(pd, p), diff)));
+          __m128 se = _mm_loadu_ps(ps->smoothEnergy + i);
+          se = _mm_add_ps(se, _mm_mul_ps(smoothing, _mm_sub_ps(p, se)));
+          _mm_storeu_ps(ps->peakDecay + i, pd);
+          _mm_storeu_ps(ps->peakDiff + i, diff);
+          _mm_storeu_ps(ps->smoothEnergy + i, se);
+          const __m128 den = _mm_mul_ps(impact, diff);
+          const __m128 duck = _mm_cmpgt_ps(den, se);
+          _mm_store_ps(gTr + i, _mm_or_ps(_mm_and_ps(duck, _mm_div_ps(se, den)), _mm_andnot_ps(duck, one)));
+        }
       }
       // The all-pass chain, two bands per vector (complex values
       // interleaved): c v = (re c, re c) v + (-im c, im c) swap(v).
@@ -643,9 +696,16 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
       ps->hPrevValid = 1;
       for (int n = startSlot; n < endSlot; n++) {
         const float f = static_cast<float>(n - startSlot + 1);
-        cf h[kParBands][4];
-        for (int b = 0; b < kParBands; b++)
-          for (int j = 0; j < 4; j++) h[b][j] = hStart[b][j] + step[b][j] * f;
+        // h = hStart + step f for every factor, as float lanes.
+        alignas(16) float hf[kParBands * 8];
+        {
+          const float* hs = reinterpret_cast<const float*>(hStart);
+          const float* st = reinterpret_cast<const float*>(step);
+          const __m128 vf = _mm_set1_ps(f);
+          for (int j = 0; j < kParBands * 8; j += 4)
+            _mm_store_ps(hf + j, _mm_add_ps(_mm_loadu_ps(hs + j), _mm_mul_ps(_mm_loadu_ps(st + j), vf)));
+        }
+        const cf(*h)[4] = reinterpret_cast<const cf(*)[4]>(hf);
         int k = 0;
         for (; k < kHybridBands; k++) {
           const cf* hb = h[parBandOf(k)];
@@ -665,9 +725,9 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
         const __m128 flip = _mm_castsi128_ps(_mm_set_epi32(0, static_cast<int>(0x80000000u), 0, static_cast<int>(0x80000000u)));
         float* hv = reinterpret_cast<float*>(&hyb[n][0]);
         float* dvp = reinterpret_cast<float*>(&dec[n][0]);
-        while (k < kBands) {
-          const int i = parBandOf(k);
-          const cf* hb = h[i];
+        for (int run = 0; run < t.numMixRuns; run++) {
+          const int end = t.mixRuns[run].end;
+          const cf* hb = h[t.mixRuns[run].par];
           const __m128 a11r = _mm_set1_ps(hb[0].real()), a11i = _mm_set1_ps(hb[0].imag());
           const __m128 a12r = _mm_set1_ps(hb[1].real()), a12i = _mm_set1_ps(hb[1].imag());
           const __m128 a21r = _mm_set1_ps(hb[2].real()), a21i = _mm_set1_ps(hb[2].imag());
@@ -680,13 +740,13 @@ void psApply(PsDec* ps, int noPsData, float** lRe, float** lIm, float** rRe, flo
             *r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a12r, sv), _mm_mul_ps(a12i, si)),
                             _mm_add_ps(_mm_mul_ps(a22r, dv), _mm_mul_ps(a22i, di)));
           };
-          for (; k + 1 < kBands && parBandOf(k) == i && parBandOf(k + 1) == i; k += 2) {
+          for (; k + 1 < end; k += 2) {
             __m128 l, r;
             mix(_mm_loadu_ps(hv + 2 * k), _mm_loadu_ps(dvp + 2 * k), &l, &r);
             _mm_storeu_ps(hv + 2 * k, l);
             _mm_storeu_ps(dvp + 2 * k, r);
           }
-          if (k < kBands && parBandOf(k) == i) {
+          if (k < end) {
             __m128 l, r;
             const __m128 z = _mm_setzero_ps();
             mix(_mm_loadl_pi(z, reinterpret_cast<const __m64*>(hv + 2 * k)),

@@ -25,6 +25,13 @@ struct SbrWrapper {
   int workSize = kWorkSize;
   int coreRate = 0;
   int frameLength = 0;
+  // What every element's decoder is opened with. Only the first decoder is
+  // opened up front (it answers the rate questions); the others are opened
+  // when the stream first has that many elements, so that a stream of one
+  // element never pays for the other 31.
+  int channelConfig = 0;
+  int lowPower = 0;
+  int downsampled = 0;
 };
 
 namespace {
@@ -33,16 +40,15 @@ void closeDecoders(SbrWrapper* w) {
   for (int i = 0; i < kSlots; i++) sbrDecoderClose(&w->dec[i]);
 }
 
-int openDecoders(SbrWrapper* w, const SbrLayerInfo* layer, int lowPower, int downsampled) {
-  for (int i = 0; i < kSlots; i++) {
-    SbrConfig cfg;
-    sbrDecoderSetDefaults(&cfg, 0);
-    cfg.w[13] = lowPower;
-    cfg.w[14] = downsampled;
-    w->dec[i] = sbrDecoderOpen(layer->coreSampleRate, layer->frameLength, &cfg, layer->channelConfig);
-    if (!w->dec[i]) return SBRDEC_ERR_MEMORY;
-  }
-  return 0;
+// Opens decoder i unless it is open already.
+int openDecoder(SbrWrapper* w, int i) {
+  if (w->dec[i]) return 0;
+  SbrConfig cfg;
+  sbrDecoderSetDefaults(&cfg, 0);
+  cfg.w[13] = w->lowPower;
+  cfg.w[14] = w->downsampled;
+  w->dec[i] = sbrDecoderOpen(w->coreRate, w->frameLength, &cfg, w->channelConfig);
+  return w->dec[i] ? 0 : SBRDEC_ERR_MEMORY;
 }
 
 }  // namespace
@@ -51,8 +57,12 @@ int sbrDecOpen(SbrWrapper** out, const SbrLayerInfo* layer) {
   *out = nullptr;
   SbrWrapper* w = new (std::nothrow) SbrWrapper();
   if (!w) return SBRDEC_ERR_MEMORY;
-  int downsampled = (layer->sbrPresent == 1 && layer->extSampleRate == layer->coreSampleRate) ? 1 : 0;
-  if (openDecoders(w, layer, 0, downsampled) != 0) {
+  w->downsampled = (layer->sbrPresent == 1 && layer->extSampleRate == layer->coreSampleRate) ? 1 : 0;
+  w->lowPower = 0;
+  w->coreRate = layer->coreSampleRate;
+  w->frameLength = layer->frameLength;
+  w->channelConfig = layer->channelConfig;
+  if (openDecoder(w, 0) != 0) {
     closeDecoders(w);
     delete w;
     return SBRDEC_ERR_MEMORY;
@@ -60,18 +70,16 @@ int sbrDecOpen(SbrWrapper** out, const SbrLayerInfo* layer) {
   for (int i = 0; i < kSlots; i++) w->modes[i] = kModeUnset;
   w->elementCount = 0;
   w->psEnable = layer->objectType == 556 ? 0 : 1;
-  w->coreRate = layer->coreSampleRate;
-  w->frameLength = layer->frameLength;
   *out = w;
   return 0;
 }
 
 int sbrDecReconfigure(SbrWrapper* w, const SbrLayerInfo* layer, int lowPower) {
-  int lp = 0, ds = 0;
-  sbrDecoderGetRateConfig(w->dec[0], &lp, &ds);
-  if (lp == lowPower) return 0;
+  (void)layer;
+  if (w->lowPower == lowPower) return 0;
   closeDecoders(w);
-  if (openDecoders(w, layer, lowPower, ds) != 0) {
+  w->lowPower = lowPower;
+  if (openDecoder(w, 0) != 0) {
     closeDecoders(w);
     return SBRDEC_ERR_MEMORY;
   }
@@ -169,6 +177,7 @@ int sbrDecApply(SbrWrapper* w, SbrCuFrame* cu, SbrLayerInfo* layer) {
     if (!inPlace)
       for (int i = 0; i < n; i++)
         for (int c = 0; c < ech; c++) w->work[i * ech + c] = cu->samples[i * streamChannels + offset + c];
+    if (openDecoder(w, e) != 0) return SBRDEC_ERR_MEMORY;
     int outCh = ech;
     int psApplied = 0;
     int r = sbrDecoderApply(w->dec[e], &recs[e], data, psAllowed && ech == 1, &outCh, &psApplied);

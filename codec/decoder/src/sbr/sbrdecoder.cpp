@@ -184,10 +184,25 @@ void sbrDecodeChannelFrame(SbrChannelDec* c, const float* core, int stride, SbrH
   std::memmove(c->input, c->input + n, sizeof(float) * kAnalysisDelay);
   // Corrupt input can make the core's output enormous; bounding it keeps every
   // energy of the SBR tools finite (legal audio stays far below the bound).
-  for (int i = 0; i < n; i++) {
+  // Four samples at a time for one or two interleaved channels: a NaN
+  // becomes +0, then min and max give what the scalar comparisons give.
+  float* dst = c->input + kAnalysisDelay;
+  int i = 0;
+  const __m128 top = _mm_set1_ps(kInputBound), bottom = _mm_set1_ps(-kInputBound);
+  auto bound = [&](__m128 x) { return _mm_max_ps(_mm_min_ps(_mm_and_ps(x, _mm_cmpeq_ps(x, x)), top), bottom); };
+  if (stride == 1) {
+    for (; i + 4 <= n; i += 4) _mm_storeu_ps(dst + i, bound(_mm_loadu_ps(core + i)));
+  } else if (stride == 2) {
+    // The second channel's last vector would read one value past the frame.
+    for (; i + 5 <= n; i += 4) {
+      const __m128 a = _mm_loadu_ps(core + 2 * i), b = _mm_loadu_ps(core + 2 * i + 4);
+      _mm_storeu_ps(dst + i, bound(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
+    }
+  }
+  for (; i < n; i++) {
     float x = core[i * stride];
     if (!(x == x)) x = 0.0f;
-    c->input[kAnalysisDelay + i] = x > kInputBound ? kInputBound : (x < -kInputBound ? -kInputBound : x);
+    dst[i] = x > kInputBound ? kInputBound : (x < -kInputBound ? -kInputBound : x);
   }
   if (c->forcedInvf < 4)
     for (int i = 0; i < MAX_NOISE_COEFFS; i++) c->fd.invfMode[i] = c->forcedInvf;

@@ -27,6 +27,16 @@ enum {
   kAacElementEnd = 7,
 };
 
+enum { kAacLtpLongBands = 40 };
+
+// The long-term prediction of a long-window channel (ltp_data).
+struct AacLtp {
+  int32_t present;
+  int32_t lag;   // 0-2047 samples
+  int32_t coef;  // gain index 0-7
+  uint8_t used[kAacLtpLongBands];  // per band below min(maxSfb, 40)
+};
+
 // One quantised channel (an individual_channel_stream). Spectral lines are in
 // window order: line k of short window w at w * 128 + k.
 struct AacIcs {
@@ -39,9 +49,12 @@ struct AacIcs {
   int32_t scalefactor[kAacMaxGroups][kAacMaxBands];  // per group and band
   int16_t quant[1024];
   TnsInfo tns;  // written when tns.present (numWindows must match the sequence)
+  AacLtp ltp;   // written when ltp.present (long windows of the prediction types)
+  int32_t erSyntax;  // the error-resilient syntax: no element id, TNS after the spectral data
   // Filled by aacSectionChannel:
   int32_t codebook[kAacMaxGroups][kAacMaxBands];
   int32_t globalGain;
+  int32_t sectionedBits;  // of the section data and spectral data
 };
 
 // Chooses the codebook of every coded band (the cheapest sectioning), gives
@@ -49,7 +62,8 @@ struct AacIcs {
 // band before them (a difference of 0), and sets the global gain to the
 // first coded scalefactor. Fails when the layout is invalid (sequence, rate,
 // bands or grouping), a value exceeds 8191, or two consecutive coded
-// scalefactors differ by more than 60.
+// scalefactors differ by more than 60. sectionedBits gets the bits of the
+// section data and spectral data.
 CodecError* aacSectionChannel(AacIcs* ics);
 
 // Bits of the values (n a multiple of the book's dimension) coded with a
@@ -70,6 +84,13 @@ int32_t aacWriteLfeElement(bit_buf* b, int32_t tag, const AacIcs* ics);
 // msMaskPresent: 0 none, 1 per band (msUsed[group][band]), 2 all bands.
 int32_t aacWriteChannelPairElement(bit_buf* b, int32_t tag, int32_t commonWindow, int32_t msMaskPresent,
                                    const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right);
+// The bits aacWriteSingleChannelElement or aacWriteChannelPairElement would
+// return for channels straight from aacSectionChannel, with the section and
+// spectral data bits taken from the sectioning (sectionedBits) instead of
+// counted again; -1 as those writers.
+int32_t aacSectionedSingleChannelBits(const AacIcs* ics);
+int32_t aacSectionedChannelPairBits(int32_t commonWindow, int32_t msMaskPresent,
+                                    const uint8_t (*msUsed)[kAacMaxBands], const AacIcs* left, const AacIcs* right);
 // A fill element carrying `count` fill bytes (count up to 269); returns its bits.
 int32_t aacWriteFillElement(bit_buf* b, int32_t count);
 // Bits of a fill element that carries an SBR payload of payloadBits bits

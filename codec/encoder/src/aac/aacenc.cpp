@@ -11,6 +11,7 @@
 #include "bit_buf.h"
 #include "psy.h"
 #include "crc.h"
+#include "ltp.h"
 #include "prconfig.h"
 #include "qc.h"
 #include "transport.h"
@@ -65,6 +66,8 @@ struct AacCore {
   const uint8_t* userBytes;      // the caller's ancillary data
   int32_t* userCount;            // bytes of it not yet sent
   int32_t userSent;              // bytes of it sent
+  LtpChannel* ltp;               // per channel, with long-term prediction
+  int32_t erSyntax;              // the error-resilient block: channel elements only
 };
 
 namespace {
@@ -97,6 +100,15 @@ int32_t ancillaryBytesPerFrame(int32_t option, int32_t sampleRate) {
   if (b < 0 || b >= 22500 || b > sampleRate / 2) return -1;
   return static_cast<int32_t>(static_cast<int64_t>(b) * 1024 / sampleRate / 8);
 }
+
+// M/S in band b of a pair's long window.
+bool msBand(const PsyOutElement* pe, int32_t b) {
+  return pe->msMaskPresent == 2 || (pe->msMaskPresent == 1 && pe->msUsed[0][b]);
+}
+
+// Bits of the prediction data of a channel that uses it (its present flag
+// is counted with the element).
+int32_t ltpSideBits(int32_t maxSfb) { return 11 + 3 + std::min(maxSfb, static_cast<int32_t>(kAacLtpLongBands)); }
 
 }  // namespace
 
@@ -181,12 +193,159 @@ static bool buildElements(AacCore* c) {
   return true;
 }
 
+// Long-term prediction of an element's long-window channels: per channel the
+// lag and gain that best predict its block from the reconstructed past, the
+// predicted spectrum, and the bands (below 40) where subtracting it leaves
+// less than 70% of the band's energy. A channel uses the prediction when
+// those bands keep less than half their energy and hold a tenth of the
+// channel's. The bands it uses carry the difference (M/S bands are split,
+// predicted per channel and mixed again); their energies follow. Returns
+// the side bits the element's prediction data add.
+static int32_t ltpApplyElement(AacCore* c, const Element& el, PsyOutChannel* const* outs, const PsyOutElement* pe,
+                               AacLtp* ltps) {
+  std::memset(ltps, 0, sizeof(AacLtp) * 2);
+  const int32_t n = el.numChannels;
+  if (el.type == kAacElementLfe || outs[0]->windowSequence == kEightShortSequence) return 0;
+  const PsyConfiguration& lc = c->psy->longConfig;
+  const uint16_t* offsets = lc.bandOffsets;
+  const int32_t maxSfb = outs[0]->maxSfb;
+  float sig[2][1024];
+  for (int32_t k = 0; k < n; ++k) std::memcpy(sig[k], outs[k]->spectrum, sizeof(sig[k]));
+  const bool pair = n == 2;
+  if (pair) {
+    for (int32_t b = 0; b < std::min(maxSfb, outs[1]->maxSfb); ++b) {
+      if (!msBand(pe, b)) continue;
+      for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) {
+        const float m = sig[0][i], d = sig[1][i];
+        sig[0][i] = m + d;
+        sig[1][i] = m - d;
+      }
+    }
+  }
+  int32_t bits = 0;
+  bool any = false;
+  for (int32_t k = 0; k < n; ++k) {
+    PsyOutChannel* o = outs[k];
+    LtpChannel& ch = c->ltp[el.firstChannel + k];
+    int32_t lag = 0;
+    float gain = 0.0f;
+    if (!ltpFindLag(ch.block, ch.state, &lag, &gain)) continue;
+    const int32_t coef = ltpCoefficientIndex(gain);
+    ltpPredict(c->psy->transform, ch.state, lag, coef, o->windowSequence, o->windowShape, ch.previousShape, &lc.tns,
+               o->tns.present ? &o->tns.window[0] : nullptr, o->maxSfb, ch.prediction);
+    const int32_t bands = std::min(o->maxSfb, static_cast<int32_t>(kAacLtpLongBands));
+    double total = 0.0, before = 0.0, after = 0.0;
+    AacLtp& l = ltps[k];
+    for (int32_t b = 0; b < o->maxSfb; ++b) {
+      double eo = 0.0, er = 0.0;
+      for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) {
+        const double d = double(sig[k][i]) - ch.prediction[i];
+        eo += double(sig[k][i]) * sig[k][i];
+        er += d * d;
+      }
+      total += eo;
+      if (b < bands && er < 0.7 * eo) {
+        l.used[b] = 1;
+        before += eo;
+        after += er;
+      }
+    }
+    if (before <= 0.0 || after >= 0.5 * before || before < 0.1 * total) {
+      std::memset(&l, 0, sizeof(l));
+      continue;
+    }
+    l.present = 1;
+    l.lag = lag;
+    l.coef = coef;
+    for (int32_t b = 0; b < bands; ++b)
+      if (l.used[b])
+        for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) sig[k][i] -= ch.prediction[i];
+    bits += ltpSideBits(o->maxSfb);
+    any = true;
+  }
+  if (!any) return 0;
+  // ltp_data_present of each channel stream.
+  bits += n;
+  if (pair) {
+    for (int32_t b = 0; b < std::min(maxSfb, outs[1]->maxSfb); ++b) {
+      if (!msBand(pe, b)) continue;
+      for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) {
+        const float l = sig[0][i], r = sig[1][i];
+        sig[0][i] = 0.5f * (l + r);
+        sig[1][i] = 0.5f * (l - r);
+      }
+    }
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    PsyOutChannel* o = outs[k];
+    for (int32_t b = 0; b < o->maxSfb; ++b) {
+      double e = 0.0;
+      for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) e += double(sig[k][i]) * sig[k][i];
+      const float old = o->energy[b];
+      o->energy[b] = static_cast<float>(e);
+      o->spreadEnergy[b] = old > 0.0f ? o->spreadEnergy[b] * static_cast<float>(e / old) : 0.0f;
+    }
+    std::memcpy(o->spectrum, sig[k], sizeof(sig[k]));
+  }
+  return bits;
+}
+
+// The decoder's reconstruction of a coded element, into the prediction
+// states of its channels: dequantisation, M/S, the prediction of the bands
+// that use it, TNS synthesis, inverse transform and overlap-add.
+static void ltpReconstructElement(AacCore* c, const Element& el, const QcElement& q) {
+  if (el.type == kAacElementLfe) return;
+  float spec[2][1024];
+  const int32_t n = el.numChannels;
+  for (int32_t k = 0; k < n; ++k) ltpDequantise(&q.ics[k], spec[k]);
+  const AacIcs& first = q.ics[0];
+  const bool isShort = first.windowSequence == kEightShortSequence;
+  const PsyConfiguration& config = isShort ? c->psy->shortConfig : c->psy->longConfig;
+  if (n == 2 && q.msMaskPresent) {
+    int32_t window = 0;
+    for (int32_t g = 0; g < first.numWindowGroups; ++g) {
+      for (int32_t b = 0; b < std::min(first.maxSfb, q.ics[1].maxSfb); ++b) {
+        if (q.msMaskPresent == 1 && !q.msUsed[g][b]) continue;
+        for (int32_t w = window; w < window + first.windowGroupLength[g]; ++w) {
+          for (int32_t i = config.bandOffsets[b]; i < config.bandOffsets[b + 1]; ++i) {
+            const int32_t line = (isShort ? 128 * w : 0) + i;
+            const float m = spec[0][line], d = spec[1][line];
+            spec[0][line] = m + d;
+            spec[1][line] = m - d;
+          }
+        }
+      }
+      window += isShort ? first.windowGroupLength[g] : 1;
+    }
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    const AacIcs& ics = q.ics[k];
+    LtpChannel& ch = c->ltp[el.firstChannel + k];
+    if (ics.ltp.present && ics.windowSequence != kEightShortSequence) {
+      // The prediction as the decoder makes it: its TNS range follows the
+      // coded bands.
+      ltpPredict(c->psy->transform, ch.state, ics.ltp.lag, ics.ltp.coef, ics.windowSequence, ics.windowShape,
+                 ch.previousShape, &config.tns, ics.tns.present ? &ics.tns.window[0] : nullptr, ics.maxSfb,
+                 ch.prediction);
+      const int32_t bands = std::min(ics.maxSfb, static_cast<int32_t>(kAacLtpLongBands));
+      for (int32_t b = 0; b < bands; ++b)
+        if (ics.ltp.used[b])
+          for (int32_t i = config.bandOffsets[b]; i < config.bandOffsets[b + 1]; ++i) spec[k][i] += ch.prediction[i];
+    }
+    if (ics.tns.present) {
+      for (int32_t w = 0; w < ics.tns.numWindows; ++w)
+        tnsFilterCoded(&config.tns, spec[k] + (isShort ? 128 * w : 0), &ics.tns.window[w], ics.maxSfb, true);
+    }
+    ltpReconstruct(c->psy->transform, &ch, spec[k], ics.windowSequence, ics.windowShape);
+  }
+}
+
 // The program config element of the layout: the numbered configuration's, or
 // one that lists the elements (all single channels or all pairs at the front).
 static bool buildPce(AacCore* c) {
   CodecError* e;
   if (c->channelConfiguration > 0) {
-    e = createPce(&c->pce, 1, c->channelConfiguration, c->config.sampleRate, 0, nullptr, nullptr);
+    e = createPce(&c->pce, c->config.ltpFlag ? 4 : 2, c->channelConfiguration, c->config.sampleRate, 0, nullptr, nullptr);
   } else {
     PceElement elements[15];
     for (int32_t i = 0; i < c->numElements; ++i) {
@@ -195,7 +354,8 @@ static bool buildPce(AacCore* c) {
       elements[i].channelCount = c->elements[i].numChannels;
       elements[i].ccElementIsIndSw = 0;
     }
-    e = createPce(&c->pce, 1, 0, c->config.sampleRate, c->numElements, elements, nullptr);
+    e = createPce(&c->pce, c->config.ltpFlag ? 4 : 2, 0, c->config.sampleRate, c->numElements, elements,
+                  pceUniformPositions(elements[0].type, c->numElements));
   }
   if (e) {
     deleteError(e);
@@ -238,16 +398,33 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   if (!bitrateAllowed(cfg->bitRate, ch, cfg->sampleRate)) return kAacCoreFailed;
   // Transport 0 writes bare raw data blocks (the MP4 file carries the
   // configuration), 1 an ADIF header before the first one, 2 an ADTS header
-  // before each. Long-term prediction and the error-resilient syntax are not
-  // coded.
-  if (cfg->transportType < 0 || cfg->transportType > 2 || cfg->ltpFlag || cfg->erFlag || cfg->channelMapping)
+  // before each. The error-resilient block goes bare only: no header
+  // describes it.
+  if (cfg->transportType < 0 || cfg->transportType > 2 || cfg->channelMapping ||
+      (cfg->erFlag && cfg->transportType != 0))
     return kAacCoreFailed;
   AacCore* c = static_cast<AacCore*>(std::calloc(1, sizeof(AacCore)));
   if (!c) return kAacCoreFailed;
   c->config = *cfg;
-  if (!buildElements(c) || (cfg->transportType != 0 && !buildPce(c))) {
+  // The error-resilient block lists the elements of a numbered channel
+  // configuration in their order; there is none for other layouts.
+  if (!buildElements(c) || (cfg->transportType != 0 && !buildPce(c)) ||
+      (cfg->erFlag && c->channelConfiguration == 0)) {
     AacCoreClose(c);
     return kAacCoreFailed;
+  }
+  c->erSyntax = cfg->erFlag ? 1 : 0;
+  // Long-term prediction is searched for the plain syntax. The
+  // error-resilient one (ER AAC-LTP) writes every frame without prediction,
+  // which its syntax allows: no decoder at hand reads its prediction data
+  // (ffmpeg refuses the type, faad stops at the first predicted frame),
+  // so that layout cannot be checked.
+  if (cfg->ltpFlag && !cfg->erFlag) {
+    c->ltp = static_cast<LtpChannel*>(std::calloc(static_cast<size_t>(ch), sizeof(LtpChannel)));
+    if (!c->ltp) {
+      AacCoreClose(c);
+      return kAacCoreFailed;
+    }
   }
   if (cfg->transportType == 2 && cfg->crcOption) {
     CodecError* e = CreateCrc(&c->crcRegister, 0x8005, 0xFFFF);
@@ -321,6 +498,8 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
     AacCoreClose(c);
     return kAacCoreFailed;
   }
+  // The error-resilient block carries no data stream element.
+  if (c->erSyntax) c->ancillaryBytes = 0;
   c->writer = CreateBitBuffer(c->maxBits + 8 * 1024);
   if (!c->writer) {
     AacCoreClose(c);
@@ -344,6 +523,7 @@ void AacCoreClose(AacCore* c) {
   if (c->writer) DeleteBitBuffer(c->writer);
   deletePce(c->pce);
   DeleteCrc(c->crcRegister);
+  std::free(c->ltp);
   std::free(c);
 }
 
@@ -361,7 +541,7 @@ int AacCoreGetInfo(const AacCore* c, AacCoreInfo* info) {
 
 int AacCoreSetSbrPayload(AacCore* c, const uint8_t* payload, int32_t bits) {
   if (!c || bits < 0 || (bits > 0 && !payload)) return kAacCoreFailed;
-  if (bits > 0 && (aacSbrFillElementBits(bits) < 0 || bits > 8 * static_cast<int32_t>(sizeof c->sbrPayload))) {
+  if (bits > 0 && (c->erSyntax || aacSbrFillElementBits(bits) < 0 || bits > 8 * static_cast<int32_t>(sizeof c->sbrPayload))) {
     c->sbrBits = 0;
     return kAacCoreFailed;
   }
@@ -395,6 +575,10 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
   // Psychoacoustics of the new frame into the current record.
   PsyOutChannel* current = c->psyOut[c->toggle];
   PsyOutElement* currentElement = c->psyOutElement[c->toggle];
+  // The block the previous record was analysed from: the prediction is
+  // searched against it when that record is coded below.
+  if (c->ltp)
+    for (int32_t i = 0; i < ch; ++i) std::memcpy(c->ltp[i].block, c->psy->channels[i]->history, sizeof(c->ltp[i].block));
   for (int32_t i = 0; i < ch; ++i) psyInput(c->psy->channels[i], input + i, ch, 1.0f);
   for (int32_t e = 0; e < c->numElements; ++e) {
     const Element& el = c->elements[e];
@@ -407,11 +591,13 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
   PsyOutChannel* previous = c->psyOut[!c->toggle];
   PsyOutElement* previousElement = c->psyOutElement[!c->toggle];
   bit_buf* b = c->writer;
-  const int32_t endBits = 3 + 7;  // END element and the byte alignment at most
+  // END element and the byte alignment at most (the alignment only in the
+  // error-resilient block).
+  const int32_t endBits = c->erSyntax ? 7 : 3 + 7;
   // The transport header of the frame: ADTS in front of every unit (with
   // the PCE when no channel configuration names the layout), ADIF once.
   const int32_t transport = c->config.transportType;
-  AdtsHeader adts = {1, c->samplingRateIndex, c->channelConfiguration, c->crcRegister != nullptr};
+  AdtsHeader adts = {c->config.ltpFlag ? 3 : 1, c->samplingRateIndex, c->channelConfiguration, c->crcRegister != nullptr};
   int32_t headerStart = 0;
   int32_t headerBits = 0;
   if (transport == 2) {
@@ -449,13 +635,15 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     const int32_t share = coreAverage * el.weight / c->totalWeight;
     const int32_t shareRes = c->bitresLevel * el.weight / c->totalWeight;
     const int32_t shareMaxRes = c->bitresMax * el.weight / c->totalWeight;
+    AacLtp ltps[2];
+    const int32_t ltpBits = c->ltp ? ltpApplyElement(c, el, outs, &previousElement[e], ltps) : 0;
     AdjThrBands bands;
     adjustThresholds(c->adjThr, e, outs, el.numChannels, &previousElement[e], share, shareRes, shareMaxRes, 4.0f,
                      &bands);
     // The remaining elements keep at least their mean share.
     int32_t later = 0;
     for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].weight / c->totalWeight;
-    const int32_t maxBits = std::max(0, frameBudget + headerBits - used - later);
+    const int32_t maxBits = std::max(0, frameBudget + headerBits - used - later - ltpBits);
     // The next frame's PE (its analysis is done) lets a hard frame leave
     // reservoir bits to a hard successor.
     float nextPe = 0.0f;
@@ -473,6 +661,10 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
       status = kAacCoreFailed;
       break;
     }
+    for (int32_t k = 0; k < el.numChannels; ++k) {
+      if (c->ltp) q.ics[k].ltp = ltps[k];
+      q.ics[k].erSyntax = c->erSyntax;
+    }
     const int32_t bits =
         el.type == kAacElementLfe ? aacWriteLfeElement(b, el.tag, &q.ics[0]) : qcWriteElement(b, el.tag, &q);
     if (bits < 0) {
@@ -480,6 +672,7 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
       break;
     }
     used += bits;
+    if (c->ltp) ltpReconstructElement(c, el, q);
     if (e == 0 && sbrFillBits > 0) used += aacWriteSbrFillElement(b, c->sbrPayload, c->sbrBits);
   }
   c->sbrBits = 0;
@@ -496,9 +689,10 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     c->toggle = !c->toggle;
     return status;
   }
-  // Reservoir: bits above its size are written as fill elements.
+  // Reservoir: bits above its size are written as fill elements (the
+  // error-resilient block has none: they are not spent).
   int32_t level = c->bitresLevel + c->averageBits - (used + 3);
-  for (;;) {
+  for (; !c->erSyntax;) {
     const int32_t excess = level - c->bitresMax;
     if (excess < 7) break;
     // A fill element of n bytes takes 7 bits (8 more from 15 bytes on) + 8n.
@@ -509,7 +703,10 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     used += fillBits;
     level -= fillBits;
   }
-  used += aacWriteEndElement(b, used);
+  if (c->erSyntax)
+    used += WriteBits(b, 0, (8 - (used & 7)) & 7);
+  else
+    used += aacWriteEndElement(b, used);
   c->bitresLevel = std::min(c->bitresMax, c->bitresLevel + c->averageBits - used);
   c->toggle = !c->toggle;
   const int32_t bytes = (GetBitsAvail(b) + 7) / 8;

@@ -10,10 +10,9 @@
 #include "aactables.h"
 #include "audiospecificconfig.h"
 #include "bit_buf.h"
+#include "mp4sbr_ifc.h"
 #include "prconfig.h"
-#include "ps_encoder.h"
 #include "resampler.h"
-#include "sbr_encoder.h"
 
 namespace {
 
@@ -114,17 +113,14 @@ struct mp4EncInstance {
   int32_t coreDelay;
   int32_t totalDelay;
   int32_t initialised;
-  // HE-AAC: the SBR encoder over the full-rate input, the 2:1 converter in
-  // front of the core, and the delay line that holds the SBR encoder's input
-  // back until the core frame that carries its payload.
-  SbrEncoder* sbr;
+  // HE-AAC: the SBR interface over the full-rate input (its payload ring
+  // feeds the core's fill element), and the 2:1 converter in front of the
+  // core.
+  SbrIfc* sbrIfc;
   HANDLE_RESAMPLER downsampler;
-  float* sbrDelayLine;     // (sbrDelay + 2048) frames, interleaved
-  int32_t sbrDelay;        // frames
   float* fifo;             // full-rate input not yet taken by the converter
   int32_t fifoCount;       // samples (all channels)
   int32_t converterNeed;   // samples the converter's next run takes
-  uint8_t sbrPayload[kSbrEncMaxPayloadBytes];
   // A converter from the input rate to the encoder rate (no SBR): each of
   // its runs takes frameNeed input samples and gives one core frame.
   HANDLE_RESAMPLER inputConverter;
@@ -132,10 +128,9 @@ struct mp4EncInstance {
   int32_t bufferSamples;      // room of input and scaled
   int32_t channelOrder[12];  // input channel of each stream channel
   int32_t reordered;         // the order is not the identity
-  // HE-AAC v2: the parametric-stereo encoder in place of the converter, and
-  // the frames coded (the stereo header rides with the SBR header).
-  PsEncoder* ps;
-  int32_t psFrames;
+  // HE-AAC v2: the SBR interface's parametric-stereo part stands in for
+  // the converter.
+  int32_t ps;
   const uint8_t* userBytes;  // the caller's ancillary data and its count
   int32_t* userCount;
   mp4EncInstance* self;
@@ -289,9 +284,11 @@ static int buildAsc(mp4EncInstance* s) {
   ga.frameLength = 1024;
   AscWriteRecord r;
   std::memset(&r, 0, sizeof(r));
-  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr : 2;
+  r.objectType = s->objectType == 129 ? kAscCoreLcNoSbr
+                 : (s->objectType == 4 || s->objectType == 17 || s->objectType == 19) ? s->objectType
+                                                                                      : 2;
   r.samplingFrequency = s->coreRate;
-  if (s->sbr) {
+  if (s->sbrIfc) {
     // SBR signalled explicitly: extension type 5 first, the output rate,
     // then the core's type.
     r.extensionObjectType = 5;
@@ -318,7 +315,9 @@ static int buildAsc(mp4EncInstance* s) {
       elements[n].channelCount = pairs ? 2 : 1;
       elements[n].ccElementIsIndSw = 0;
     }
-    CodecError* e = createPce(&pce, 1, 0, s->coreRate, n, elements, nullptr);
+    // The profile of the stream's type (LC, or LTP for the prediction types).
+    CodecError* e = createPce(&pce, s->objectType == 4 || s->objectType == 19 ? 4 : 2, 0, s->coreRate, n, elements,
+                              pceUniformPositions(elements[0].type, n));
     if (e) {
       deleteError(e);
       deletePce(pce);
@@ -346,18 +345,25 @@ static int buildAsc(mp4EncInstance* s) {
   return status;
 }
 
-// The SBR side of an HE-AAC encoder: SBR encoder, converter and delay line.
-// The core frame that leaves the encoder with input frame n decodes to core
-// samples from 1024 n - coreDelay on; the converter puts its own delay in
-// front. The SBR encoder therefore sees the input later by twice the core
-// delay plus the converter's delay, so that each payload describes the
-// stretch of signal its core frame holds.
-static int openSbr(mp4EncInstance* s) {
-  SbrEncoderConfig sc = {s->encoderRate, s->coded, s->bitRate};
-  if (sbrEncoderOpen(&s->sbr, &sc) != kSbrEncOk) return kMp4EncInit;
+// The SBR side of an HE-AAC encoder, before the core opens: the SBR
+// interface (its crossover is the core's bandwidth) and, without parametric
+// stereo, the 2:1 converter in front of the core. Once the core's delay is
+// known, setSbrCoreDelay holds the SBR input back so that each payload
+// describes the stretch of signal its core frame holds.
+static int openSbr(mp4EncInstance* s, bool ps) {
+  const SbrIfcConfig ic = {s->coded, s->variant, s->bitRate, s->encoderRate, ps ? 1 : 0};
+  CodecError* err = sbrIfcCreate(&s->sbrIfc, &ic);
+  if (!err) err = sbrIfcInit(s->sbrIfc, nullptr, nullptr);
+  if (err) {
+    deleteError(err);
+    return kMp4EncInit;
+  }
+  s->ps = ps ? 1 : 0;
+  s->core.bandwidth = static_cast<int32_t>(sbrIfcGetSlotValue(s->sbrIfc));
   SbrEncoderSettings set;
-  sbrEncoderGetSettings(s->sbr, &set);
-  s->core.bandwidth = set.crossoverHz;
+  sbrIfcGetSettings(s->sbrIfc, &set);
+  s->bandwidth = set.stopHz;
+  if (ps) return kMp4EncOk;
   int32_t need = 0, outBlock = 0;
   if (CreateResampler(&s->downsampler, nullptr, static_cast<uint32_t>(s->encoderRate),
                       static_cast<uint32_t>(s->coreRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
@@ -369,24 +375,17 @@ static int openSbr(mp4EncInstance* s) {
   return kMp4EncOk;
 }
 
-// HE-AAC v2, before the core opens: the mono SBR encoder over the downmix,
-// whose crossover is the core's bandwidth.
-static int openPsSbr(mp4EncInstance* s) {
-  SbrEncoderConfig sc = {s->encoderRate, 1, s->bitRate};
-  if (sbrEncoderOpen(&s->sbr, &sc) != kSbrEncOk) return kMp4EncInit;
-  SbrEncoderSettings set;
-  sbrEncoderGetSettings(s->sbr, &set);
-  s->core.bandwidth = set.crossoverHz;
-  s->bandwidth = set.stopHz;
-  return kMp4EncOk;
-}
-
-// HE-AAC v2, once the core's delay is known: the parametric-stereo encoder,
-// which aligns the SBR and stereo parameters with the core frames itself.
-static int openPsStereo(mp4EncInstance* s) {
-  PsEncoderConfig pc = {s->encoderRate, s->bitRate, s->coreDelay};
-  if (psEncoderOpen(&s->ps, &pc) != kPsEncOk) return kMp4EncInit;
-  s->totalDelay = psEncoderDelay(s->ps) + kSbrDecoderDelay;
+// The core frame that leaves the encoder with input frame n decodes to core
+// samples from 1024 n - coreDelay on. Without parametric stereo the
+// converter puts its own delay in front: the SBR input is held back by twice
+// the core delay plus the converter's delay. With it, the core's input comes
+// out of the interface's banks, which the decoder's banks mirror: the hold is
+// twice the core delay.
+static int setSbrCoreDelay(mp4EncInstance* s) {
+  const int32_t corePath = 2 * s->coreDelay + (s->ps ? 0 : 2 * GetResamplerDelay(s->downsampler));
+  if (sbrIfcSetCoreDelay(s->sbrIfc, corePath) != 0) return kMp4EncInit;
+  // Add the decoder's QMF analysis and synthesis banks.
+  s->totalDelay = sbrIfcGetSbrDelay(s->sbrIfc) + corePath + kSbrDecoderDelay;
   return kMp4EncOk;
 }
 
@@ -397,26 +396,31 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   mp4EncInstance* s = *handle;
   int status = kMp4EncOk;
-  // This encoder codes AAC-LC (from input at any rate, through a converter
-  // when the encoder rate differs), and HE-AAC (AAC-LC with SBR) of one
-  // single channel or channel pair element at the input rate, and HE-AAC v2
-  // (a mono core with SBR and parametric stereo from two channels) at the
-  // input rate: long-term prediction and the error-resilient syntax are
-  // refused.
+  // This encoder codes AAC-LC, AAC-LTP, ER AAC-LC and ER AAC-LTP, HE-AAC
+  // (AAC-LC with SBR) of one single channel or channel pair element, and
+  // HE-AAC v2 (a mono core with SBR and parametric stereo from two
+  // channels), from input at any rate: a converter takes it to the encoder
+  // rate when that differs. The error-resilient types go without a
+  // transport header and need a numbered channel configuration (modes 1-7).
   const bool he = s->objectType == 5 && (s->channelMode == 1 || s->channelMode == 2);
   const bool heV2 = s->objectType == 29 && s->channelMode == 64;
-  if (!(s->objectType == 2 || s->objectType == 129 || he || heV2) ||
-      ((he || heV2) && s->encoderRate != s->inputRate))
+  const bool er = s->objectType == 17 || s->objectType == 19;
+  const bool plain = s->objectType == 2 || s->objectType == 129 || s->objectType == 4 || er;
+  if (!(plain || he || heV2) || (er && (s->core.transportType != 0 || s->channelMode > 7)))
     status = kMp4EncInit;
-  if (status == kMp4EncOk && he) status = openSbr(s);
-  if (status == kMp4EncOk && heV2) status = openPsSbr(s);
-  // AAC-LC from input at another rate: a converter in front of the core.
+  s->core.ltpFlag = s->objectType == 4 || s->objectType == 19;
+  s->core.erFlag = er;
+  if (status == kMp4EncOk && (he || heV2)) status = openSbr(s, heV2);
+  // Input at another rate: a converter in front of the core, or in front of
+  // the SBR encoder, whose frames are twice as long.
   int32_t converterDelay = 0;  // at the input rate
-  if (status == kMp4EncOk && !he && !heV2 && s->encoderRate != s->inputRate) {
+  const int32_t encoderFrame = he || heV2 ? kSbrIfcFrameLength : 1024;
+  if (status == kMp4EncOk && s->encoderRate != s->inputRate) {
     int32_t need = 0, outBlock = 0;
     if (CreateResampler(&s->inputConverter, nullptr, static_cast<uint32_t>(s->inputRate),
-                        static_cast<uint32_t>(s->encoderRate), s->count, 1024 * s->count, &need, &outBlock) != 0 ||
-        outBlock != 1024 * s->count || need <= 0 || need % s->count != 0)
+                        static_cast<uint32_t>(s->encoderRate), s->count, encoderFrame * s->count, &need,
+                        &outBlock) != 0 ||
+        outBlock != encoderFrame * s->count || need <= 0 || need % s->count != 0)
       status = kMp4EncInit;
     s->frameNeed = need;
     converterDelay = static_cast<int32_t>(static_cast<int64_t>(GetResamplerDelay(s->inputConverter)) *
@@ -428,20 +432,11 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
     AacCoreInfo info;
     AacCoreGetInfo(s->coreHandle, &info);
     s->coreDelay = info.delay;
-    if (he) {
-      const int32_t converterDelay = 2 * GetResamplerDelay(s->downsampler);
-      s->sbrDelay = 2 * s->coreDelay + converterDelay;
-      SbrEncoderSettings set;
-      sbrEncoderGetSettings(s->sbr, &set);
-      s->bandwidth = set.stopHz;
-      // Core delay and converter at the full rate, and the decoder's QMF
-      // analysis and synthesis banks.
-      s->totalDelay = s->sbrDelay + kSbrDecoderDelay;
-      s->sbrDelayLine = static_cast<float*>(
-          std::calloc(static_cast<size_t>(s->sbrDelay + kSbrEncFrameLength) * s->count, sizeof(float)));
-      if (!s->sbrDelayLine) status = kMp4EncMemory;
-    } else if (heV2) {
-      status = openPsStereo(s);
+    if (he || heV2) {
+      status = setSbrCoreDelay(s);
+      if (status == kMp4EncOk && s->inputConverter)
+        s->totalDelay = converterDelay +
+                        static_cast<int32_t>(static_cast<int64_t>(s->totalDelay) * s->inputRate / s->encoderRate);
     } else {
       s->bandwidth = std::min(std::min(s->inputRate, s->encoderRate) / 2, static_cast<int32_t>(info.bandwidth));
       // At the input rate: the converter's delay and the core's.
@@ -451,13 +446,15 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   }
   if (status == kMp4EncOk) status = buildAsc(s);
   if (status == kMp4EncOk) {
-    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * (he || heV2 ? kSbrEncFrameLength : 1024);
+    s->inputSamplesPerFrame = s->inputConverter ? s->frameNeed : s->count * encoderFrame;
     s->frameNeed = s->inputSamplesPerFrame;
-    // A converter asks for about a core frame's worth of input per run, a
-    // little more on the first.
+    // A converter asks for about an encoder frame's worth of input per run,
+    // a little more on the first; the converted frame comes back into the
+    // same buffer for the SBR encoders.
     s->bufferSamples = s->inputConverter
-                           ? std::max(s->frameNeed, static_cast<int32_t>((static_cast<int64_t>(1024) * s->inputRate /
-                                                                          s->encoderRate + 64) * s->count))
+                           ? std::max(std::max(s->frameNeed, encoderFrame * s->count),
+                                      static_cast<int32_t>((static_cast<int64_t>(encoderFrame) * s->inputRate /
+                                                            s->encoderRate + 64) * s->count))
                            : s->inputSamplesPerFrame;
     s->input = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
     s->scaled = static_cast<float*>(std::calloc(s->bufferSamples, sizeof(float)));
@@ -473,17 +470,23 @@ int mp4EncInit(mp4EncHandle* handle, int32_t* inputSamplesPerFrame) {
   return kMp4EncOk;
 }
 
-// One HE-AAC frame from s->scaled (2048 full-rate frames): the SBR payload of
-// the delayed input, then the converter's 1024 frames through the core.
+// The payload the SBR interface's ring holds for the core frame that is
+// coded next, into the core's fill element.
+static int takeSbrPayload(mp4EncInstance* s) {
+  SbrPayload** slots = sbrIfcNextPayload(s->sbrIfc);
+  if (!slots || !slots[0]) return kMp4EncFatal;
+  return AacCoreSetSbrPayload(s->coreHandle, slots[0]->data, slots[0]->bits) == kAacCoreOk ? kMp4EncOk
+                                                                                          : kMp4EncFatal;
+}
+
+// One HE-AAC frame from s->scaled (2048 full-rate frames): the SBR frame into
+// the ring, the payload the ring gives for this core frame, then the
+// converter's 1024 frames through the core.
 static int encodeSbrFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int32_t* bytes) {
   const int32_t ch = s->count;
-  const size_t frameSamples = static_cast<size_t>(kSbrEncFrameLength) * ch;
-  float* line = s->sbrDelayLine;
-  std::memcpy(line + static_cast<size_t>(s->sbrDelay) * ch, s->scaled, frameSamples * sizeof(float));
-  int32_t bits = 0;
-  if (sbrEncoderEncodeFrame(s->sbr, line, ch, s->sbrPayload, &bits) != kSbrEncOk) return kMp4EncFatal;
-  std::memmove(line, line + frameSamples, static_cast<size_t>(s->sbrDelay) * ch * sizeof(float));
-  if (AacCoreSetSbrPayload(s->coreHandle, s->sbrPayload, bits) != kAacCoreOk) return kMp4EncFatal;
+  const size_t frameSamples = static_cast<size_t>(kSbrIfcFrameLength) * ch;
+  if (sbrIfcEncodeFrame(s->sbrIfc, s->scaled, static_cast<int32_t>(frameSamples)) != 0) return kMp4EncFatal;
+  if (takeSbrPayload(s) != kMp4EncOk) return kMp4EncFatal;
   // The converter takes what it asks for and gives one core frame.
   std::memcpy(s->fifo + s->fifoCount, s->scaled, frameSamples * sizeof(float));
   s->fifoCount += static_cast<int32_t>(frameSamples);
@@ -501,21 +504,16 @@ static int encodeSbrFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int3
   return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
 }
 
-// One HE-AAC v2 frame from s->scaled (2048 stereo frames): the downmix and
-// its parameters from the parametric-stereo encoder, the SBR payload with the
-// stereo data in it, then the half-rate downmix through the core.
+// One HE-AAC v2 frame from s->scaled (2048 stereo frames): the SBR frame with
+// the stereo data into the ring, the half-rate downmix for the core, the
+// payload the ring gives for this core frame, then the core.
 static int encodePsFrame(mp4EncInstance* s, uint8_t* out, int32_t outSize, int32_t* bytes) {
-  SbrEncoderSettings set;
-  sbrEncoderGetSettings(s->sbr, &set);
-  const bool header = s->psFrames % std::max(1, set.headerPeriod) == 0;
-  PsEncoderFrame f;
-  if (psEncoderEncodeFrame(s->ps, s->scaled, header, &f) != kPsEncOk) return kMp4EncFatal;
-  int32_t bits = 0;
-  if (sbrEncoderEncodeQmfFrame(s->sbr, f.re, f.im, f.data, f.bits, s->sbrPayload, &bits) != kSbrEncOk)
-    return kMp4EncFatal;
-  ++s->psFrames;
-  if (AacCoreSetSbrPayload(s->coreHandle, s->sbrPayload, bits) != kAacCoreOk) return kMp4EncFatal;
-  const int r = AacCoreEncodeFrame(s->coreHandle, f.core, kPsEncCoreFrameLength, out, outSize, bytes);
+  if (sbrIfcEncodeFrame(s->sbrIfc, s->scaled, 2 * kSbrIfcFrameLength) != 0) return kMp4EncFatal;
+  const float* core = nullptr;
+  int32_t count = 0;
+  if (sbrIfcGetCoreInput(s->sbrIfc, &core, &count) != 0) return kMp4EncFatal;
+  if (takeSbrPayload(s) != kMp4EncOk) return kMp4EncFatal;
+  const int r = AacCoreEncodeFrame(s->coreHandle, core, count, out, outSize, bytes);
   return r == kAacCoreOk ? kMp4EncOk : kMp4EncFatal;
 }
 
@@ -645,9 +643,19 @@ int mp4EncEncode(mp4EncHandle s, const float* input, int32_t sampleCount, int32_
       s->scaled[i] = std::isfinite(v) ? std::max(-8.0f, std::min(8.0f, v)) * 32768.0f : 0.0f;
     }
     s->held = 0;
+    if (s->inputConverter && s->sbrIfc) {
+      // The SBR encoders take their frame at the encoder rate.
+      float* converted = nullptr;
+      int32_t made = 0, next = 0;
+      if (RunResampler(s->inputConverter, frame, s->scaled, &converted, &made, &next) != 0 ||
+          made != kSbrIfcFrameLength * ch || next <= 0 || next > s->bufferSamples || next % ch != 0)
+        return kMp4EncFatal;
+      s->frameNeed = next;
+      std::memmove(s->scaled, converted, sizeof(float) * static_cast<size_t>(made));
+    }
     if (s->ps) {
       if (encodePsFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
-    } else if (s->sbr) {
+    } else if (s->sbrIfc) {
       if (encodeSbrFrame(s, out ? out + written : nullptr, outSize - written, &bytes) != kMp4EncOk) return kMp4EncFatal;
     } else if (s->inputConverter) {
       float* core = nullptr;
@@ -708,11 +716,9 @@ int mp4EncClose(mp4EncHandle* handle) {
   if (!handle || !*handle) return kMp4EncOk;
   mp4EncInstance* s = *handle;
   AacCoreClose(s->coreHandle);
-  sbrEncoderClose(s->sbr);
-  psEncoderClose(s->ps);
+  sbrIfcDestroy(s->sbrIfc);
   DeleteResampler(&s->downsampler);
   DeleteResampler(&s->inputConverter);
-  std::free(s->sbrDelayLine);
   std::free(s->fifo);
   std::free(s->input);
   std::free(s->scaled);
@@ -737,7 +743,7 @@ const char* mp4EncGetErrorText(int code) {
 int mp4EncGetSbrRange(mp4EncHandle s, int32_t* crossoverHz, int32_t* stopHz) {
   if (!s || s->self != s) return kMp4EncBadParameter;
   SbrEncoderSettings set = {};
-  if (s->sbr) sbrEncoderGetSettings(s->sbr, &set);
+  sbrIfcGetSettings(s->sbrIfc, &set);
   if (crossoverHz) *crossoverHz = set.crossoverHz;
   if (stopHz) *stopHz = set.stopHz;
   return kMp4EncOk;

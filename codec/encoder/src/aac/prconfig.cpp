@@ -152,6 +152,19 @@ CodecError* createPce(PceRecord** out, int32_t objectType, int32_t channelConfig
   return nullptr;
 }
 
+const int32_t* pceUniformPositions(int32_t type, int32_t count) {
+  // 0 front, 1 side, 2 back. Single channels pair up within a list (left
+  // and right), so each list takes an even number of them.
+  static const int32_t kSingles[13][12] = {
+      {}, {}, {0, 0}, {}, {0, 0, 0, 0}, {}, {0, 0, 1, 1, 2, 2}, {}, {0, 0, 0, 0, 1, 1, 2, 2}, {}, {}, {},
+      {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}};
+  static const int32_t kPairs[7][6] = {{}, {0}, {0, 1}, {0, 1, 2}, {0, 0, 1, 2}, {}, {0, 0, 1, 1, 2, 2}};
+  if (type == kPceSce && count >= 2 && count <= 12 && kSingles[count][0] == 0 && kSingles[count][1] == 0)
+    return kSingles[count];
+  if (type == kPceCpe && count >= 1 && count <= 6 && (count == 1 || kPairs[count][1] != 0)) return kPairs[count];
+  return nullptr;
+}
+
 void deletePce(PceRecord* record) {
   if (!record) return;
   utilFree(record->elementStore, __FILE__, __LINE__);

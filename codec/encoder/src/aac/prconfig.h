@@ -54,6 +54,12 @@ struct PceRecord {
 // a configuration fails (the caller deletes it).
 CodecError* createPce(PceRecord** out, int32_t objectType, int32_t channelConfiguration, int32_t samplingRate,
                       int32_t elementCount, const PceElement* elements, const int32_t* speakerPositions);
+
+// Speaker positions (as createPce takes them) for a layout of `count`
+// elements all of one type (kPceSce or kPceCpe): front first, then side and
+// back, so that a decoder gives every channel a speaker of its own (two to
+// twelve single channels, two to six pairs); null for other counts.
+const int32_t* pceUniformPositions(int32_t type, int32_t count);
 // Frees the elements and the record; null is ignored.
 void deletePce(PceRecord* record);
 // Writes the element (with its 3-bit id 5 when asked); the bytes are aligned

@@ -17,10 +17,12 @@ int32_t qcEstimateScalefactor(float threshold, float formFactor);
 // Smallest scalefactor that keeps |q| of the largest magnitude within 8191.
 int32_t qcMinScalefactor(float maxMagnitude);
 // Quantises n lines with one scalefactor; returns the largest |q|. Reached
-// through a replaceable pointer (the default routine is the generic one).
+// through a replaceable pointer (the default routine is the SSE2 one, which
+// gives the generic routine's values).
 typedef int32_t (*QcQuantiseLinesFn)(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
 extern QcQuantiseLinesFn qcQuantiseLines;
 int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
+int32_t qcQuantiseLinesSse2(const float* x, int16_t* q, int32_t n, int32_t scalefactor);
 
 // One element's quantised channels and M/S mask, written by the element
 // writers.

@@ -179,3 +179,28 @@ void tnsFilter(const TnsConfig* c, float* x, const TnsWindow* w) {
     x[n] = e;
   }
 }
+
+void tnsFilterCoded(const TnsConfig* c, float* x, const TnsWindow* w, int32_t maxSfb, bool inverse) {
+  if (!w->numFilters || w->order == 0) return;
+  float a[kTnsMaxOrderLong + 1];
+  directForm(w, a);
+  // The lines the decoder's filter covers: counted down from the top of the
+  // band list, never above the coded bands.
+  const int32_t top = std::min(c->stopBand, maxSfb);
+  const int32_t bottom = std::min(std::max(0, c->numBands - w->length), top);
+  const int32_t lo = c->bandOffsets[bottom], hi = c->bandOffsets[top];
+  if (!inverse) {
+    for (int32_t n = hi - 1; n >= lo; --n) {
+      float e = x[n];
+      for (int32_t i = 1; i <= w->order && n - i >= lo; ++i) e += a[i] * x[n - i];
+      x[n] = e;
+    }
+    return;
+  }
+  // The all-pole filter upward from a cleared state: y[n] = e[n] - sum a[i] y[n - i].
+  for (int32_t n = lo; n < hi; ++n) {
+    float y = x[n];
+    for (int32_t i = 1; i <= w->order && n - i >= lo; ++i) y -= a[i] * x[n - i];
+    x[n] = y;
+  }
+}

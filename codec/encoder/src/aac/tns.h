@@ -71,6 +71,12 @@ void tnsSync(TnsWindow* second, const TnsWindow* first);
 // the lines the decoder's filter covers (none when the window has no filter).
 void tnsFilter(const TnsConfig* config, float* spectrum, const TnsWindow* window);
 
+// The filter over the lines the decoder's filter covers in a channel that
+// codes maxSfb bands: the error filter (inverse false, what the encoder and
+// the decoder's long-term prediction apply), or the decoder's all-pole
+// synthesis filter that undoes it (inverse true).
+void tnsFilterCoded(const TnsConfig* config, float* spectrum, const TnsWindow* window, int32_t maxSfb, bool inverse);
+
 // The reflection coefficient of a quantised index at a coefficient
 // resolution (3 or 4 bits): the mapping the decoder applies.
 float tnsDequantise(int32_t index, int32_t resolutionBits);

@@ -46,6 +46,13 @@ constexpr double kSilentBand = 1e-2;
 constexpr int kSbrLookahead = 6;
 constexpr int kWindowStart = kSlots / 2 - kSbrLookahead;
 constexpr int kLookahead = kWindowStart + kSlots / 2 + 6;  // rows the measurement reads past the frame
+// Slots between the newest analysed and the first of the frame measured: the
+// look-ahead and 27 more, so that with the core's delay of 2624 half-rate
+// samples (82 slots) and the banks' 9 slots the rest of the lag is one whole
+// frame, which the caller's payload ring supplies without holding the core's
+// input back.
+constexpr int kLagSlots = kLookahead + 27;
+constexpr int kRows = kLagSlots + kSlots;  // slots kept
 
 float sanitize(float v) { return std::isfinite(v) ? std::max(-1e6f, std::min(1e6f, v)) : 0.0f; }
 
@@ -142,23 +149,21 @@ void writeParam(BitWriter& w, const Param& p, int n) {
 struct PsEncoder {
   PsEncoderConfig config;
   int parBands = 20;     // 10 or 20
-  int coreHold = 0;      // half-rate samples the core input is held back
-  int lagSlots = 0;      // slots between the newest analysed and the frame measured
-  int rows = 0;          // slots kept: lagSlots + kSlots
+  int rows = kRows;
   QmfBank* analysis = nullptr;
   QmfBank* synthesis = nullptr;
   float history[2][kHistory];
   float work[kHistory + kPsEncFrameLength];
   // Slot rows, oldest first: both channels and the downmix.
   float* store = nullptr;
-  float* lRe[256];
-  float* lIm[256];
-  float* rRe[256];
-  float* rIm[256];
-  float* mRe[256];
-  float* mIm[256];
+  float* lRe[kRows];
+  float* lIm[kRows];
+  float* rRe[kRows];
+  float* rIm[kRows];
+  float* mRe[kRows];
+  float* mIm[kRows];
   float smoothL[kBands], smoothR[kBands], smoothSum[kBands];
-  float* coreLine = nullptr;  // coreHold + 1024 samples
+  float coreLine[kPsEncCoreFrameLength];
   Code iidDf, iidDt, iccDf, iccDt;
   Param iid, icc;
   uint8_t data[kPsEncMaxBytes];
@@ -185,20 +190,15 @@ int psQuantiseIcc(double rho) {
 int psEncoderOpen(PsEncoder** out, const PsEncoderConfig* cfg) {
   if (!out) return kPsEncFailed;
   *out = nullptr;
-  if (!cfg || cfg->sampleRate < 16000 || cfg->sampleRate > 96000 || cfg->coreDelay < 0 || cfg->coreDelay > 4096)
-    return kPsEncFailed;
+  if (!cfg || cfg->sampleRate < 16000 || cfg->sampleRate > 96000) return kPsEncFailed;
   PsEncoder* e = new (std::nothrow) PsEncoder();
   if (!e) return kPsEncFailed;
   e->config = *cfg;
   // Twenty bands where the rate leaves room for them.
   e->parBands = cfg->bitRate >= 40000 ? 20 : 10;
-  e->coreHold = (32 - cfg->coreDelay % 32) % 32;
-  e->lagSlots = (cfg->coreDelay + e->coreHold) / 32 + kBankSlots;
-  e->rows = e->lagSlots + kSlots;
   const size_t rowFloats = static_cast<size_t>(e->rows) * kBands;
   e->store = static_cast<float*>(std::calloc(6 * rowFloats, sizeof(float)));
-  e->coreLine = static_cast<float*>(std::calloc(static_cast<size_t>(e->coreHold + kPsEncCoreFrameLength), sizeof(float)));
-  if (e->rows > 256 || e->lagSlots < kLookahead || !e->store || !e->coreLine ||
+  if (!e->store ||
       createCplxAnalysisQmfBank(&e->analysis, 0, 1, 1, kPsEncFrameLength, 0) ||
       createCplxSynthesisQmfBank(&e->synthesis, 0, 2, kPsEncCoreFrameLength, kSynthesisGain, kSynthesisGain, 0)) {
     psEncoderClose(e);
@@ -230,11 +230,12 @@ void psEncoderClose(PsEncoder* e) {
   deleteQmfBank(&e->analysis);
   deleteQmfBank(&e->synthesis);
   std::free(e->store);
-  std::free(e->coreLine);
   delete e;
 }
 
-int32_t psEncoderDelay(const PsEncoder* e) { return e ? kBankDelay + 2 * (e->config.coreDelay + e->coreHold) : 0; }
+int32_t psEncoderDelay(const PsEncoder* e) { return e ? kBankDelay : 0; }
+
+int32_t psEncoderLag(const PsEncoder* e) { return e ? 64 * (kLagSlots - kBankSlots) : 0; }
 
 int32_t psEncoderParameterBands(const PsEncoder* e) { return e ? e->parBands : 0; }
 
@@ -242,7 +243,7 @@ namespace {
 
 // Moves the kept rows one frame older and analyses the new frame of both
 // channels into the newest rows.
-void analyse(PsEncoder* e, const float* stereo) {
+void analyse(PsEncoder* e, const float* const* input, int32_t stride) {
   const size_t rowFloats = static_cast<size_t>(e->rows) * kBands;
   const size_t keep = static_cast<size_t>(e->rows - kSlots) * kBands;
   for (int part = 0; part < 6; ++part) {
@@ -252,7 +253,7 @@ void analyse(PsEncoder* e, const float* stereo) {
   const int first = e->rows - kSlots;
   for (int c = 0; c < 2; ++c) {
     std::memcpy(e->work, e->history[c], sizeof e->history[c]);
-    for (int i = 0; i < kPsEncFrameLength; ++i) e->work[kHistory + i] = sanitize(stereo[2 * i + c]);
+    for (int i = 0; i < kPsEncFrameLength; ++i) e->work[kHistory + i] = sanitize(input[c][i * stride]);
     std::memcpy(e->history[c], e->work + kPsEncFrameLength, sizeof e->history[c]);
     qmfAnalysisFiltering(e->work, c ? e->rRe + first : e->lRe + first, c ? e->rIm + first : e->lIm + first,
                          e->analysis);
@@ -287,11 +288,10 @@ void downmix(PsEncoder* e) {
 }
 
 // The half-rate core input: the downmix's lower 32 bands through the 32-band
-// synthesis, held back by coreHold samples.
+// synthesis.
 void coreInput(PsEncoder* e) {
   const int first = e->rows - kSlots;
-  std::memmove(e->coreLine, e->coreLine + kPsEncCoreFrameLength, static_cast<size_t>(e->coreHold) * sizeof(float));
-  qmfSynthesisFiltering(e->mRe + first, e->mIm + first, e->coreLine + e->coreHold, e->synthesis);
+  qmfSynthesisFiltering(e->mRe + first, e->mIm + first, e->coreLine, e->synthesis);
 }
 
 // Level difference and coherence per parameter band, measured over a window
@@ -345,9 +345,11 @@ void measure(PsEncoder* e) {
 
 }  // namespace
 
-int psEncoderEncodeFrame(PsEncoder* e, const float* stereo, bool withHeader, PsEncoderFrame* frame) {
-  if (!e || !stereo || !frame) return kPsEncFailed;
-  analyse(e, stereo);
+int psEncoderEncodeFrame(PsEncoder* e, const float* left, const float* right, int32_t stride, bool withHeader,
+                         PsEncoderFrame* frame) {
+  if (!e || !left || !right || stride < 1 || !frame) return kPsEncFailed;
+  const float* input[2] = {left, right};
+  analyse(e, input, stride);
   downmix(e);
   coreInput(e);
   measure(e);

@@ -10,13 +10,12 @@
 // input, and the SBR encoder works on the downmix's QMF slots directly.
 //
 // Timing: the SBR and stereo parameters sent with a core frame must describe
-// the signal that frame decodes to. The core's delay and the synthesis and
-// analysis banks between the encoder's downmix and the decoder's QMF domain
-// put the decoder's slots this many slots behind ours; the encoder keeps that
-// many slots of both channels and of the downmix, and measures each frame on
-// the slots that far back (the newer ones serve as the measurements'
-// look-ahead). The core's input is held back by up to 31 half-rate samples
-// so that the lag is a whole number of slots.
+// the signal that frame decodes to. The encoder measures each frame a fixed
+// number of slots behind the newest it has analysed (the newer ones serve as
+// the measurements' look-ahead); the rest of the lag (whole frames, from the
+// core's delay and the banks between the encoder's downmix and the decoder's
+// QMF domain) is the caller's: the SBR interface keeps the payloads in its
+// ring and holds the core's input back.
 //
 // Frames are 2048 input samples per channel, in the scale of 16-bit sample
 // values.
@@ -37,7 +36,6 @@ enum {
 struct PsEncoderConfig {
   int32_t sampleRate;  // input rate, Hz
   int32_t bitRate;     // bit/s of the whole stream: picks 10 or 20 parameter bands
-  int32_t coreDelay;   // the core encoder's delay, in half-rate samples
 };
 
 struct PsEncoder;
@@ -45,9 +43,14 @@ struct PsEncoder;
 int psEncoderOpen(PsEncoder** out, const PsEncoderConfig* config);
 void psEncoderClose(PsEncoder* enc);
 
-// Input samples (full rate) from the encoder's input to the decoder's output,
-// the core's delay included; the decoder's SBR banks add their own.
+// Input samples (full rate) from the encoder's input to the core's input:
+// the 64-band analysis and the 32-band synthesis.
 int32_t psEncoderDelay(const PsEncoder* enc);
+// Input samples by which the frame the parameters describe trails the newest
+// input analysed, less the lag of a 32-band synthesis and the decoder's
+// 32-band analysis between the core's input and the decoder's QMF domain:
+// the part of the alignment the encoder does itself.
+int32_t psEncoderLag(const PsEncoder* enc);
 // Parameter bands the encoder sends (10 or 20).
 int32_t psEncoderParameterBands(const PsEncoder* enc);
 
@@ -64,12 +67,14 @@ struct PsEncoderFrame {
   int32_t bits;
 };
 
-// One frame: 2048 samples per channel, interleaved left/right. withHeader
+// One frame: 2048 samples of each channel, read every `stride` floats from
+// left and right. withHeader
 // sends the stereo header (band counts and the tools on) and codes every
 // parameter without reference to an earlier frame, so that a decoder can
 // start there. Non-finite input counts as silence. The frame's results stay
 // valid until the next call.
-int psEncoderEncodeFrame(PsEncoder* enc, const float* stereo, bool withHeader, PsEncoderFrame* frame);
+int psEncoderEncodeFrame(PsEncoder* enc, const float* left, const float* right, int32_t stride, bool withHeader,
+                         PsEncoderFrame* frame);
 
 // The quantisation and coding steps, for the tests: the index of the level
 // difference grid (normal resolution, -7..7) nearest to dB, and of the

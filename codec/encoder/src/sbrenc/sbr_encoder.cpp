@@ -215,23 +215,42 @@ const TuningRow kTuning[] = {
     {28000, 7200, 16000, 0},  {40000, 9600, 16500, 0},
 };
 
-void chooseFrequencies(SbrEncoder* e) {
-  const int fs = e->config.sampleRate;
-  const int perChannel = e->config.bitRate / std::max(1, e->config.channels);
+const TuningRow& tuningRow(const SbrEncoderConfig& c) {
+  const int perChannel = c.bitRate / std::max(1, c.channels);
   const TuningRow* row = &kTuning[0];
   for (const TuningRow& r : kTuning)
     if (perChannel >= r.minRatePerChannel) row = &r;
-  // The start index whose frequency lies nearest the aim, then the stop
-  // index nearest its aim among those the band limits allow.
+  return *row;
+}
+
+// The start index whose frequency lies nearest the tuning's aim.
+int tunedStart(const SbrEncoderConfig& c) {
+  const int fs = c.sampleRate;
+  const TuningRow& row = tuningRow(c);
   int bestStart = 0, bestDiff = 1 << 30;
   for (int i = 0; i < 16; ++i) {
     const int k0 = sbrGetStartChannel(kBands, fs, i, 0);
     if (k0 < 1 || k0 > kBands / 2) continue;
-    const int d = std::abs(sbrGetStartFreqHz(i, kBands, fs, 0) - row->startHz);
+    const int d = std::abs(sbrGetStartFreqHz(i, kBands, fs, 0) - row.startHz);
     if (d < bestDiff) bestDiff = d, bestStart = i;
   }
+  return bestStart;
+}
+
+bool validConfig(const SbrEncoderConfig* c) {
+  return c && c->channels >= 1 && c->channels <= 2 && c->sampleRate >= 16000 && c->sampleRate <= 96000 &&
+         (!c->fixedStart || (c->startFreq >= 0 && c->startFreq <= 15));
+}
+
+void chooseFrequencies(SbrEncoder* e) {
+  const int fs = e->config.sampleRate;
+  const TuningRow* row = &tuningRow(e->config);
+  // The start index whose frequency lies nearest the aim (or the one
+  // imposed), then the stop index nearest its aim among those the band
+  // limits allow.
+  const int bestStart = e->config.fixedStart ? e->config.startFreq : tunedStart(e->config);
   int bestStop = -1;
-  bestDiff = 1 << 30;
+  int bestDiff = 1 << 30;
   for (int i = 0; i < 14; ++i) {
     int k0, k2;
     if (sbrFindStartAndStopBand(fs, kBands, bestStart, i, 0, &k0, &k2)) continue;
@@ -948,11 +967,12 @@ Grid makeGrid(int start, bool transient, int at, bool split) {
 
 }  // namespace
 
+int32_t sbrTuningStartFreq(const SbrEncoderConfig* cfg) { return validConfig(cfg) ? tunedStart(*cfg) : -1; }
+
 int sbrEncoderOpen(SbrEncoder** out, const SbrEncoderConfig* cfg) {
   if (!out) return kSbrEncFailed;
   *out = nullptr;
-  if (!cfg || cfg->channels < 1 || cfg->channels > 2 || cfg->sampleRate < 16000 || cfg->sampleRate > 96000)
-    return kSbrEncFailed;
+  if (!validConfig(cfg)) return kSbrEncFailed;
   SbrEncoder* e = new (std::nothrow) SbrEncoder();
   if (!e) return kSbrEncFailed;
   e->config = *cfg;

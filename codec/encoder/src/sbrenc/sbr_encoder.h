@@ -7,8 +7,8 @@
 //
 // Frames are 2048 input samples per channel, in the scale of 16-bit sample
 // values. The payload of a frame describes the same stretch of signal as the
-// core frame it rides in: the caller feeds the SBR encoder its input delayed
-// by the core's delay (see sbrEncoderAlignment in mp4enc).
+// core frame it rides in: the SBR interface (mp4sbr_ifc) feeds the SBR
+// encoder its input delayed by the core's delay.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,16 @@ enum {
 struct SbrEncoderConfig {
   int32_t sampleRate;  // input rate, Hz (the core runs at half of it)
   int32_t channels;    // 1 or 2
-  int32_t bitRate;     // bit/s of the whole stream (core and SBR)
+  int32_t bitRate;     // bit/s of the element (core and SBR)
+  // 1: startFreq is the header's start index, in place of the tuning's (the
+  // stop index is then chosen for it); 0: the tuning chooses both.
+  int32_t fixedStart;
+  int32_t startFreq;
 };
+
+// The start index (0-15) the tuning picks for an element at a rate, or -1
+// when the configuration is out of the encoder's range.
+int32_t sbrTuningStartFreq(const SbrEncoderConfig* config);
 
 // The header values a tuning picks; readable for the tests and the tool.
 struct SbrEncoderSettings {

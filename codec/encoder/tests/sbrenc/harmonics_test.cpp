@@ -28,7 +28,7 @@ struct Source {
 
 // The add_harmonic flags of every frame (by high-resolution band).
 std::vector<std::vector<int>> encodeFlags(const Source& src, SbrEncoderSettings* settings) {
-  SbrEncoderConfig cfg = {kRate, 1, 48000};
+  SbrEncoderConfig cfg = {kRate, 1, 48000, 0, 0};
   SbrEncoder* e = nullptr;
   EXPECT_EQ(sbrEncoderOpen(&e, &cfg), kSbrEncOk);
   sbrEncoderGetSettings(e, settings);

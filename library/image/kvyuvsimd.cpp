@@ -1,0 +1,375 @@
+// The row kernels of the 8-bit YUV converters: plain forms and their SSE2
+// twins, eight pixels at a time with the plain kernel finishing a row.
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+
+#include "kvimagecpu.h"
+#include "kvyuvkernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+inline BYTE Clamp(int32_t v, int32_t lo, int32_t hi) { return static_cast<BYTE>(v < lo ? lo : v > hi ? hi : v); }
+
+// Arithmetic shift right (floor), also for negative values.
+inline int32_t Shr12(int32_t v) { return v >= 0 ? v >> 12 : -((-v + 4095) >> 12); }
+
+void UyvyToBgraPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 4) {
+    const int32_t u = s[0] - 128, v = s[2] - 128;
+    for (int i = 0; i < 2; ++i, d += 4) {
+      const int32_t y = s[1 + 2 * i] * 4096 + 2048;
+      d[0] = Clamp(Shr12(k.ub * u + y), 0, 255);
+      d[1] = Clamp(Shr12(k.vg * v + k.ug * u + y), 0, 255);
+      d[2] = Clamp(Shr12(k.vr * v + y), 0, 255);
+      d[3] = 255;
+    }
+  }
+}
+
+void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 8, d += 4) {
+    const int32_t b0 = s[0], g0 = s[1], r0 = s[2], b1 = s[4], g1 = s[5], r1 = s[6];
+    const int32_t y0 = (k.kb * b0 + k.kg * g0 + k.kr * r0 + 2048) >> 12;
+    const int32_t y1 = (k.kb * b1 + k.kg * g1 + k.kr * r1 + 2048) >> 12;
+    // 526336 = 128 x 4096 + 2048: the chroma bias and a rounding half.
+    const int32_t u = Shr12(k.ub2 * (b0 + b1) + k.ug2 * (g0 + g1) + k.ur * (r0 + r1) + 526336);
+    const int32_t v = Shr12(k.vb2 * (b0 + b1) + k.vg2 * (g0 + g1) + k.vr2 * (r0 + r1) + 526336);
+    // The values 0 and 255 are never written.
+    d[0] = Clamp(u, 1, 254);
+    d[1] = Clamp(y0, 1, 254);
+    d[2] = Clamp(v, 1, 254);
+    d[3] = Clamp(y1, 1, 254);
+  }
+}
+
+void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
+  for (int32_t x = 0; x + 1 < width; x += 2) {
+    const int32_t us = u[x / 2], vs = v[x / 2];
+    int32_t t[3];
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum = int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] + m.offsetQ14[c];
+      t[c] = static_cast<int32_t>(sum >> 14);
+    }
+    for (int i = 0; i < 2; ++i) {
+      const int32_t yv = y[x + i];
+      BYTE* out = d + int64_t(x + i) * 4;
+      out[0] = Clamp(yv + t[0], 0, 255);
+      out[1] = Clamp(yv + t[1], 0, 255);
+      out[2] = Clamp(yv + t[2], 0, 255);
+      out[3] = 255;
+    }
+  }
+}
+
+void PlanarHalfPlain(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                     const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m) {
+  const int32_t times = blend ? 2 : 1, shift = blend ? 2 : 1;
+  for (int32_t x = 0; x < outWidth; ++x, d += 4) {
+    const int32_t us = u0[x] + (blend ? u1[x] : 0), vs = v0[x] + (blend ? v1[x] : 0);
+    const int32_t s = y0[2 * x] + y0[2 * x + 1] + (blend ? y1[2 * x] + y1[2 * x + 1] : 0);
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum =
+          int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] + int64_t(times) * m.offsetQ14[c];
+      d[c] = Clamp((static_cast<int32_t>(sum >> 13) + s) >> shift, 0, 255);
+    }
+    d[3] = 255;
+  }
+}
+
+// Clamped to lo..hi, then rounded down (v - 0.499999985 rounded to nearest).
+inline int32_t Down(double v, int32_t lo, int32_t hi) {
+  if (!(v > lo)) v = lo;
+  if (v > hi) v = hi;
+  return static_cast<int32_t>(std::nearbyint(v - 0.499999985));
+}
+
+void BgraToLumaPlain(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  for (int32_t x = 0; x < width; ++x, s += 4) {
+    const float c[3] = {float(s[2]), float(s[1]), float(s[0])};
+    const float luma = w.luma[0] * c[0] + w.luma[1] * c[1] + w.luma[2] * c[2];
+    d[x] = BYTE(Down(luma + dither[x & 3], 1, 254));
+  }
+}
+
+void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t cw, const KvI420Weights& w,
+                       const float dither[4]) {
+  for (int32_t cc = 0; cc < cw; ++cc) {
+    float sum[3] = {0, 0, 0};
+    for (const BYTE* row : {s0, s1})
+      for (int k = 0; k < 2; ++k) {
+        const BYTE* p = row + int64_t(2 * cc + k) * 4;
+        const float c[3] = {float(p[2]), float(p[1]), float(p[0])};
+        for (int i = 0; i < 3; ++i) sum[i] += c[i];
+      }
+    const float du = w.cb[0] * sum[0] + w.cb[1] * sum[1] + w.cb[2] * sum[2];
+    const float dv = w.cr[0] * sum[0] + w.cr[1] * sum[1] + w.cr[2] * sum[2];
+    u[cc] = BYTE(Down(du * w.chromaScale + 128.0f + dither[cc & 3], 1, 254));
+    v[cc] = BYTE(Down(dv * w.chromaScale + 128.0f + dither[cc & 3], 1, 254));
+  }
+}
+
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain,
+                                PlanarHalfPlain, BgraToLumaPlain, BgraToChromaPlain};
+
+#if defined(__SSE2__)
+
+// A pair of 16-bit coefficients (lo, hi) in every 32-bit lane, for one
+// multiply-add per (lo, hi) pair of samples.
+inline __m128i Pair(int32_t lo, int32_t hi) {
+  return _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(hi)) << 16) | uint16_t(lo)));
+}
+
+// Eight pixels from 16-bit B, G, R and A (saturated to 0..255) as 32 BGRA bytes.
+inline void StoreBgra(BYTE* d, __m128i b, __m128i g, __m128i r, __m128i a) {
+  const __m128i br = _mm_packus_epi16(b, r);  // B0..B7 R0..R7
+  const __m128i ga = _mm_packus_epi16(g, a);  // G0..G7 A0..A7
+  const __m128i bg = _mm_unpacklo_epi8(br, ga), ra = _mm_unpackhi_epi8(br, ga);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(bg, ra));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi16(bg, ra));
+}
+
+// Even and odd lanes of two vectors: [a0 a2 b0 b2] and [a1 a3 b1 b3].
+inline __m128i Evens(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+inline __m128i Odds(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Even-pixel and odd-pixel 32-bit values of four macropixels in pixel order, as 16 bits.
+inline __m128i Interleave(__m128i even, __m128i odd) {
+  return _mm_packs_epi32(_mm_unpacklo_epi32(even, odd), _mm_unpackhi_epi32(even, odd));
+}
+
+void UyvyToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const __m128i cB = Pair(k.ub, 0), cG = Pair(k.ug, k.vg), cR = Pair(0, k.vr);
+  const __m128i lowByte = _mm_set1_epi16(0xFF), bias = _mm_set1_epi16(128), half = _mm_set1_epi32(2048);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 16, d += 32) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    // U, V of each macropixel as 16-bit pairs less the bias.
+    const __m128i c = _mm_sub_epi16(_mm_and_si128(p, lowByte), bias);
+    const __m128i tB = _mm_madd_epi16(c, cB), tG = _mm_madd_epi16(c, cG), tR = _mm_madd_epi16(c, cR);
+    const __m128i ye =
+        _mm_add_epi32(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(p, 8), _mm_set1_epi32(0xFF)), 12), half);
+    const __m128i yo = _mm_add_epi32(_mm_slli_epi32(_mm_srli_epi32(p, 24), 12), half);
+    const __m128i b = Interleave(_mm_srai_epi32(_mm_add_epi32(tB, ye), 12), _mm_srai_epi32(_mm_add_epi32(tB, yo), 12));
+    const __m128i g = Interleave(_mm_srai_epi32(_mm_add_epi32(tG, ye), 12), _mm_srai_epi32(_mm_add_epi32(tG, yo), 12));
+    const __m128i r = Interleave(_mm_srai_epi32(_mm_add_epi32(tR, ye), 12), _mm_srai_epi32(_mm_add_epi32(tR, yo), 12));
+    StoreBgra(d, b, g, r, alpha);
+  }
+  UyvyToBgraPlain(d, s, width - x, k);
+}
+
+void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wY =
+      _mm_setr_epi16(int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0, int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0);
+  const __m128i wU = _mm_setr_epi16(int16_t(k.ub2), int16_t(k.ug2), int16_t(k.ur), 0, int16_t(k.ub2), int16_t(k.ug2),
+                                    int16_t(k.ur), 0);
+  const __m128i wV = _mm_setr_epi16(int16_t(k.vb2), int16_t(k.vg2), int16_t(k.vr2), 0, int16_t(k.vb2), int16_t(k.vg2),
+                                    int16_t(k.vr2), 0);
+  const __m128i yHalf = _mm_set1_epi32(2048), cBias = _mm_set1_epi32(526336);
+  const __m128i lo = _mm_set1_epi16(1), hi = _mm_set1_epi16(254);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 32, d += 16) {
+    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    // Two pixels of 16-bit B, G, R, A in each vector.
+    const __m128i a0 = _mm_unpacklo_epi8(p0, zero), a1 = _mm_unpackhi_epi8(p0, zero);
+    const __m128i a2 = _mm_unpacklo_epi8(p1, zero), a3 = _mm_unpackhi_epi8(p1, zero);
+    // Luma: per pixel the (B, G) and (R, A) products, added pairwise.
+    const __m128i m0 = _mm_madd_epi16(a0, wY), m1 = _mm_madd_epi16(a1, wY);
+    const __m128i m2 = _mm_madd_epi16(a2, wY), m3 = _mm_madd_epi16(a3, wY);
+    const __m128i y03 = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(m0, m1), Odds(m0, m1)), yHalf), 12);
+    const __m128i y47 = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(m2, m3), Odds(m2, m3)), yHalf), 12);
+    // The sums of each macropixel's two pixels.
+    const __m128i s01 = _mm_add_epi16(_mm_unpacklo_epi64(a0, a1), _mm_unpackhi_epi64(a0, a1));
+    const __m128i s23 = _mm_add_epi16(_mm_unpacklo_epi64(a2, a3), _mm_unpackhi_epi64(a2, a3));
+    const __m128i u0 = _mm_madd_epi16(s01, wU), u1 = _mm_madd_epi16(s23, wU);
+    const __m128i v0 = _mm_madd_epi16(s01, wV), v1 = _mm_madd_epi16(s23, wV);
+    const __m128i u = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(u0, u1), Odds(u0, u1)), cBias), 12);
+    const __m128i v = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(Evens(v0, v1), Odds(v0, v1)), cBias), 12);
+    // U0 V0 U1 V1 .. and Y0 .. Y7, clamped, interleaved into U Y V Y.
+    const __m128i uv = _mm_packs_epi32(u, v);  // U0..U3 V0..V3
+    __m128i c16 = _mm_unpacklo_epi16(uv, _mm_unpackhi_epi64(uv, uv));
+    __m128i y16 = _mm_packs_epi32(y03, y47);
+    c16 = _mm_min_epi16(_mm_max_epi16(c16, lo), hi);
+    y16 = _mm_min_epi16(_mm_max_epi16(y16, lo), hi);
+    const __m128i c8 = _mm_packus_epi16(c16, c16), y8 = _mm_packus_epi16(y16, y16);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(c8, y8));
+  }
+  BgraToUyvyPlain(d, s, width - x, k);
+}
+
+void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i cB = Pair(m.chromaQ14[0], m.chromaQ14[1]), cG = Pair(m.chromaQ14[2], m.chromaQ14[3]),
+                cR = Pair(m.chromaQ14[4], m.chromaQ14[5]);
+  const __m128i oB = _mm_set1_epi32(m.offsetQ14[0]), oG = _mm_set1_epi32(m.offsetQ14[1]),
+                oR = _mm_set1_epi32(m.offsetQ14[2]);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    int32_t u4, v4;
+    std::memcpy(&u4, u + x / 2, 4);
+    std::memcpy(&v4, v + x / 2, 4);
+    const __m128i uv = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), _mm_cvtsi32_si128(v4)), zero);
+    const __m128i tB = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cB), oB), 14);
+    const __m128i tG = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cG), oG), 14);
+    const __m128i tR = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv, cR), oR), 14);
+    const __m128i tBG = _mm_packs_epi32(tB, tG), tRR = _mm_packs_epi32(tR, tR);
+    const __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
+    // Each chroma term serves two neighbouring pixels.
+    const __m128i b = _mm_add_epi16(y16, _mm_unpacklo_epi16(tBG, tBG));
+    const __m128i g = _mm_add_epi16(y16, _mm_unpackhi_epi16(tBG, tBG));
+    const __m128i r = _mm_add_epi16(y16, _mm_unpacklo_epi16(tRR, tRR));
+    StoreBgra(d + int64_t(x) * 4, b, g, r, alpha);
+  }
+  PlanarFullPlain(d + int64_t(x) * 4, y + x, u + x / 2, v + x / 2, width - x, m);
+}
+
+void PlanarHalfSse2(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                    const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m) {
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1), alpha = _mm_set1_epi16(255);
+  const int32_t times = blend ? 2 : 1;
+  const __m128i c[3] = {Pair(m.chromaQ14[0], m.chromaQ14[1]), Pair(m.chromaQ14[2], m.chromaQ14[3]),
+                        Pair(m.chromaQ14[4], m.chromaQ14[5])};
+  const __m128i o[3] = {_mm_set1_epi32(times * m.offsetQ14[0]), _mm_set1_epi32(times * m.offsetQ14[1]),
+                        _mm_set1_epi32(times * m.offsetQ14[2])};
+  const __m128i shift = _mm_cvtsi32_si128(blend ? 2 : 1);
+  auto load8 = [&zero](const BYTE* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+  };
+  int32_t x = 0;
+  for (; x + 8 <= outWidth; x += 8) {
+    __m128i us = load8(u0 + x), vs = load8(v0 + x);
+    const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y0 + 2 * x));
+    __m128i ylo = _mm_unpacklo_epi8(l0, zero), yhi = _mm_unpackhi_epi8(l0, zero);
+    if (blend) {
+      us = _mm_add_epi16(us, load8(u1 + x));
+      vs = _mm_add_epi16(vs, load8(v1 + x));
+      const __m128i l1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1 + 2 * x));
+      ylo = _mm_add_epi16(ylo, _mm_unpacklo_epi8(l1, zero));
+      yhi = _mm_add_epi16(yhi, _mm_unpackhi_epi8(l1, zero));
+    }
+    // The luma sums of output pixels 0-3 and 4-7, and their chroma pairs.
+    const __m128i slo = _mm_madd_epi16(ylo, ones), shi = _mm_madd_epi16(yhi, ones);
+    const __m128i uvlo = _mm_unpacklo_epi16(us, vs), uvhi = _mm_unpackhi_epi16(us, vs);
+    __m128i ch[3];
+    for (int k = 0; k < 3; ++k) {
+      const __m128i tlo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uvlo, c[k]), o[k]), 13);
+      const __m128i thi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uvhi, c[k]), o[k]), 13);
+      ch[k] =
+          _mm_packs_epi32(_mm_sra_epi32(_mm_add_epi32(tlo, slo), shift), _mm_sra_epi32(_mm_add_epi32(thi, shi), shift));
+    }
+    StoreBgra(d + int64_t(x) * 4, ch[0], ch[1], ch[2], alpha);
+  }
+  PlanarHalfPlain(d + int64_t(x) * 4, y0 + 2 * x, y1 + 2 * x, u0 + x, u1 + x, v0 + x, v1 + x, outWidth - x, blend, m);
+}
+
+// B, G and R of four BGRA pixels as floats.
+inline void Channels(__m128i p, __m128& b, __m128& g, __m128& r) {
+  const __m128i low = _mm_set1_epi32(0xFF);
+  b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
+  g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
+  r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+}
+
+// The plain kernels' "clamp to 1..254, then round down": for a float above
+// 1 that is its integer part (its fraction is either 0 or at least 2^-23,
+// far from the 1.5e-8 the rounding leaves), so a clamp and a truncation give
+// the same values. Eight values, as bytes.
+inline __m128i DownBytes(__m128 a, __m128 b) {
+  const __m128 lo = _mm_set1_ps(1.0f), hi = _mm_set1_ps(254.0f);
+  const __m128i ia = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(a, lo), hi));
+  const __m128i ib = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(b, lo), hi));
+  const __m128i w = _mm_packs_epi32(ia, ib);
+  return _mm_packus_epi16(w, w);
+}
+
+// Kr R + Kg G + Kb B, added in the plain kernel's order.
+inline __m128 Weighted(const float k[3], __m128 r, __m128 g, __m128 b) {
+  return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(k[0]), r), _mm_mul_ps(_mm_set1_ps(k[1]), g)),
+                    _mm_mul_ps(_mm_set1_ps(k[2]), b));
+}
+
+void BgraToLumaSse2(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  // Eight pixels a step starting at a multiple of 4: the dither row repeats.
+  const __m128 dv = _mm_loadu_ps(dither);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    __m128 b0, g0, r0, b1, g1, r1;
+    Channels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + int64_t(x) * 4)), b0, g0, r0);
+    Channels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + int64_t(x) * 4 + 16)), b1, g1, r1);
+    const __m128i bytes =
+        DownBytes(_mm_add_ps(Weighted(w.luma, r0, g0, b0), dv), _mm_add_ps(Weighted(w.luma, r1, g1, b1), dv));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + x), bytes);
+  }
+  // x is a multiple of 8, so the dither columns of the rest line up.
+  BgraToLumaPlain(d + x, s + int64_t(x) * 4, width - x, w, dither);
+}
+
+void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t cw, const KvI420Weights& w,
+                      const float dither[4]) {
+  const __m128 dv = _mm_loadu_ps(dither), bias = _mm_set1_ps(128.0f), scale = _mm_set1_ps(w.chromaScale);
+  const __m128i zero = _mm_setzero_si128();
+  int32_t cc = 0;
+  // Eight blocks (16 pixels of each row) a step. The sums of four bytes are
+  // exact in any order, as the plain kernel's float sums are.
+  for (; cc + 8 <= cw; cc += 8) {
+    __m128 sr[2], sg[2], sb[2];
+    for (int half = 0; half < 2; ++half) {
+      const int64_t at = int64_t(cc + 4 * half) * 8;
+      __m128i sum[2];
+      for (int k = 0; k < 2; ++k) {
+        // Pixels 2j and 2j + 1 of both rows, as 16-bit channel sums per block.
+        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + at + 16 * k));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s1 + at + 16 * k));
+        const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(a1, zero));
+        const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(a1, zero));
+        // lo: pixels 0 and 1 of the pair; hi: pixels 2 and 3.
+        sum[k] = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));  // B G R A of 2 blocks
+      }
+      // Four blocks' (B, G) and (R, A) sums as 32-bit lanes, blocks in order.
+      const __m128i bgo = Evens(sum[0], sum[1]), rao = Odds(sum[0], sum[1]);
+      const __m128i mask = _mm_set1_epi32(0xFFFF);
+      sb[half] = _mm_cvtepi32_ps(_mm_and_si128(bgo, mask));
+      sg[half] = _mm_cvtepi32_ps(_mm_srli_epi32(bgo, 16));
+      sr[half] = _mm_cvtepi32_ps(_mm_and_si128(rao, mask));
+    }
+    __m128 cu[2], cv[2];
+    for (int half = 0; half < 2; ++half) {
+      cu[half] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(Weighted(w.cb, sr[half], sg[half], sb[half]), scale), bias), dv);
+      cv[half] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(Weighted(w.cr, sr[half], sg[half], sb[half]), scale), bias), dv);
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + cc), DownBytes(cu[0], cu[1]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + cc), DownBytes(cv[0], cv[1]));
+  }
+  BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
+}
+
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2,
+                               PlanarHalfSse2, BgraToLumaSse2, BgraToChromaSse2};
+
+#else
+
+const KvYuvRowKernels& kSse2 = kPlain;
+
+#endif
+
+}  // namespace
+
+const KvYuvRowKernels& KvYuvKernelsPlain() { return kPlain; }
+const KvYuvRowKernels& KvYuvKernelsSse2() { return kSse2; }
+const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures) { return (cpuFeatures & KVCPU_SSE2) ? kSse2 : kPlain; }
+const KvYuvRowKernels& KvYuvKernels() {
+  static const KvYuvRowKernels& chosen = KvYuvKernelsFor(KvImageCpu_GetSupport(KVCPU_SSE2));
+  return chosen;
+}
