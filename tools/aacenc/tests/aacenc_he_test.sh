@@ -41,8 +41,8 @@ write("square.wav", np.stack([sq, np.sign(np.sin(2 * np.pi * 3100 * t))], axis=1
 write("dc.wav", np.full((len(m), 2), 0.9))
 write("quiet.wav", m * 1e-5)
 PY
-pcm_of() {  # our decoder's float WAV of a file
-  run_build_tool aacdec "$1" "$2" >/dev/null 2>&1
+pcm_of() {  # our decoder's float WAV of a file; its messages in $out/dlog
+  run_build_tool aacdec "$1" "$2" >"$out/dlog" 2>&1
 }
 for preset in 9 10 11 14; do
   for src in music speech pink clicks sweep tone silence nan square dc quiet; do
@@ -54,7 +54,7 @@ for preset in 9 10 11 14; do
       *) kind=$src ;;
     esac
     ours=()
-    if pcm_of "$f" "$out/ours.wav"; then ours=("$out/ours.wav"); else fail "$name: our decoder"; fi
+    if pcm_of "$f" "$out/ours.wav"; then ours=("$out/ours.wav"); else fail "$name: our decoder: exit $?: $(head -c 300 "$out/dlog")"; fi
     /usr/bin/python3 "$here/he_checks.py" "$kind" "$out/$src.wav" "$f" "$delay" "$xover" "$stop" "$rate" \
       "${ours[@]}" >"$out/check" 2>&1 || fail "$name: $(grep FAIL "$out/check" | head -5 | tr '\n' ';')"
     sed "s/^/$name: /" "$out/check" | grep -v "^$name: FAIL"
