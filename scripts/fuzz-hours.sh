@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz-hours.sh start [LANES] [TARGET...]
 #                                        run in the background, LANES targets
-#                                        at a time (default 2, at most 2),
+#                                        at a time (default 2, at most the CPU count),
 #                                        over the TARGETs named (default all)
 #   scripts/fuzz-hours.sh stop           interrupt the running targets (their
 #                                        time so far is logged) and the lanes
@@ -122,7 +122,7 @@ lane() {
 case ${1:-status} in
   start)
     lanes=${2:-2}
-    [ "$lanes" -le 2 ] || lanes=2
+    max=$(nproc); [ "$lanes" -le "$max" ] || lanes=$max
     shift $(( $# < 2 ? $# : 2 ))
     if ls "$state"/lane.* >/dev/null 2>&1; then
       echo "fuzz-hours: already running (scripts/fuzz-hours.sh stop first)" >&2; exit 1

@@ -165,51 +165,29 @@ inline float finishSse(__m128 acc0, __m128 acc1, const float* c, const float* x,
   }
 }
 
-// Two dot products over the same coefficients: each coefficient block is
-// loaded once for both sample rows.
-void convolveSse2(const float* c, const float* xa, const float* xb, int32_t n, float* outA, float* outB) {
-  __m128 a0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
-  __m128 b0 = _mm_setzero_ps(), b1 = _mm_setzero_ps();
+// Rows dot products over the same coefficients: each coefficient block is
+// loaded once for every sample row (two or four rows; the loops over the
+// rows are unrolled, so the accumulators stay in registers).
+template <int Rows>
+void convolveRows(const float* c, const float* const x[Rows], int32_t n, float* const out[Rows]) {
+  __m128 acc[Rows][2];
+  for (int r = 0; r < Rows; ++r) acc[r][0] = acc[r][1] = _mm_setzero_ps();
   int32_t j = 0;
   for (; j + 8 <= n; j += 8) {
     const __m128 c0 = _mm_loadu_ps(c + j);
     const __m128 c1 = _mm_loadu_ps(c + j + 4);
-    a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(xa + j)));
-    a1 = _mm_add_ps(a1, _mm_mul_ps(c1, _mm_loadu_ps(xa + j + 4)));
-    b0 = _mm_add_ps(b0, _mm_mul_ps(c0, _mm_loadu_ps(xb + j)));
-    b1 = _mm_add_ps(b1, _mm_mul_ps(c1, _mm_loadu_ps(xb + j + 4)));
+    for (int r = 0; r < Rows; ++r) {
+      acc[r][0] = _mm_add_ps(acc[r][0], _mm_mul_ps(c0, _mm_loadu_ps(x[r] + j)));
+      acc[r][1] = _mm_add_ps(acc[r][1], _mm_mul_ps(c1, _mm_loadu_ps(x[r] + j + 4)));
+    }
   }
-  *outA = finishSse(a0, a1, c, xa, j, n);
-  *outB = finishSse(b0, b1, c, xb, j, n);
+  for (int r = 0; r < Rows; ++r) *out[r] = finishSse(acc[r][0], acc[r][1], c, x[r], j, n);
 }
 
-// Four dot products over the same coefficients.
-void convolveSse4(const float* c, const float* const x[4], int32_t n, float* const out[4]) {
-  const float* x0 = x[0];
-  const float* x1 = x[1];
-  const float* x2 = x[2];
-  const float* x3 = x[3];
-  __m128 a0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
-  __m128 b0 = _mm_setzero_ps(), b1 = _mm_setzero_ps();
-  __m128 d0 = _mm_setzero_ps(), d1 = _mm_setzero_ps();
-  __m128 e0 = _mm_setzero_ps(), e1 = _mm_setzero_ps();
-  int32_t j = 0;
-  for (; j + 8 <= n; j += 8) {
-    const __m128 c0 = _mm_loadu_ps(c + j);
-    const __m128 c1 = _mm_loadu_ps(c + j + 4);
-    a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(x0 + j)));
-    a1 = _mm_add_ps(a1, _mm_mul_ps(c1, _mm_loadu_ps(x0 + j + 4)));
-    b0 = _mm_add_ps(b0, _mm_mul_ps(c0, _mm_loadu_ps(x1 + j)));
-    b1 = _mm_add_ps(b1, _mm_mul_ps(c1, _mm_loadu_ps(x1 + j + 4)));
-    d0 = _mm_add_ps(d0, _mm_mul_ps(c0, _mm_loadu_ps(x2 + j)));
-    d1 = _mm_add_ps(d1, _mm_mul_ps(c1, _mm_loadu_ps(x2 + j + 4)));
-    e0 = _mm_add_ps(e0, _mm_mul_ps(c0, _mm_loadu_ps(x3 + j)));
-    e1 = _mm_add_ps(e1, _mm_mul_ps(c1, _mm_loadu_ps(x3 + j + 4)));
-  }
-  *out[0] = finishSse(a0, a1, c, x0, j, n);
-  *out[1] = finishSse(b0, b1, c, x1, j, n);
-  *out[2] = finishSse(d0, d1, c, x2, j, n);
-  *out[3] = finishSse(e0, e1, c, x3, j, n);
+void convolveSse2(const float* c, const float* xa, const float* xb, int32_t n, float* outA, float* outB) {
+  const float* const x[2] = {xa, xb};
+  float* const out[2] = {outA, outB};
+  convolveRows<2>(c, x, n, out);
 }
 
 }  // namespace
@@ -443,7 +421,7 @@ void runShared(PolyphaseConverter* c, int32_t made) {
         float* const out[4] = {o + static_cast<size_t>(n) * ch + k, o + static_cast<size_t>(n + 1) * ch + k,
                                o + static_cast<size_t>(n) * ch + k + 1,
                                o + static_cast<size_t>(n + 1) * ch + k + 1};
-        convolveSse4(coeff, x, taps, out);
+        convolveRows<4>(coeff, x, taps, out);
       }
       if (k < ch) {
         const float* xa = c->work + static_cast<size_t>(k) * c->workStride + at;
