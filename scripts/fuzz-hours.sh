@@ -17,7 +17,8 @@
 # is the sum of its lines; a run takes only what is left of its hour. The
 # runs grow a working corpus of their own under build/fuzz-runs/TARGET (the
 # committed seed corpus is read, never written); a crash leaves its input
-# there as crash-*/leak-*/timeout-*/oom-*.
+# there as crash-*/leak-*/timeout-*/oom-*. FUZZ_HOURS_TIMEOUT sets the time one
+# input may take (default 25 s; raise it on a loaded machine).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/native-fuzz
@@ -71,7 +72,7 @@ run_one() {  # target seed
   out=$dir/run-$(date -u +%Y%m%dT%H%M%S).log
   ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:allocator_may_return_null=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    nice -n 10 "$dir/$t" -max_total_time="$left" -rss_limit_mb=2048 -timeout=25 \
+    nice -n 10 "$dir/$t" -max_total_time="$left" -rss_limit_mb=2048 -timeout="${FUZZ_HOURS_TIMEOUT:-25}" \
       -print_final_stats=1 -artifact_prefix="$dir/" "$dir/corpus" "$seed" >"$out" 2>&1 &
   pid=$!
   echo "$pid" >"$state/pid.$t"

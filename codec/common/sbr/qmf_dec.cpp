@@ -99,7 +99,19 @@ inline void foldRotate4(const float* x, int M, int j, bool dst, __m128 cr, __m12
 // M/2-point FFTs and the post-rotation. On return buf holds the DCT-IV of x
 // as even outputs E (buf[0..h)) and odd outputs O (buf[h..M)), and the
 // DST-IV of y likewise at buf[M..2M); buf holds 2M floats.
-void dctDstTransforms(const QmfBank* b, const float* x, const float* y, float* buf) {
+// The four halves of dctDstTransforms()'s result: the DCT's even and odd
+// outputs (ar, ai) and the DST's (sr, si).
+struct DctDstHalves {
+  const float* ar;
+  const float* ai;
+  const float* sr;
+  const float* si;
+};
+
+// The four lanes of x in reverse order.
+inline __m128 reverse4(__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); }
+
+DctDstHalves dctDstTransforms(const QmfBank* b, const float* x, const float* y, float* buf) {
   const int M = b->M, h = M / 2;
   const float* pc = b->preRot;
   const float* ps = b->preRot + h;
@@ -134,6 +146,7 @@ void dctDstTransforms(const QmfBank* b, const float* x, const float* y, float* b
     _mm_storeu_ps(sr + j, _mm_sub_ps(_mm_mul_ps(re, cr), _mm_mul_ps(im, ci)));
     _mm_storeu_ps(si + j, _mm_mul_ps(plus, _mm_add_ps(_mm_mul_ps(re, ci), _mm_mul_ps(im, cr))));
   }
+  return {ar, ai, sr, si};
 }
 
 // The analysis's pair of transforms in one pass: C = DCT-IV(xc) and
@@ -148,13 +161,9 @@ void dctDstTransforms(const QmfBank* b, const float* x, const float* y, float* b
 // buf holds 2M floats of scratch.
 void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r, float* q, float* buf) {
   const int M = b->M, h = M / 2;
-  dctDstTransforms(b, xc, xs, buf);
-  const float* ar = buf;
-  const float* ai = buf + h;
-  const float* sr = buf + M;
-  const float* si = buf + M + h;
+  const DctDstHalves t = dctDstTransforms(b, xc, xs, buf);
+  const float *ar = t.ar, *ai = t.ai, *sr = t.sr, *si = t.si;
   // y[2j + 2t] = E[j + t], y[2j + 2t + 1] = O[h - 1 - j - t], then the band rotation.
-  auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
   const float* bc = b->bandRot;
   const float* bs = b->bandRot + M;
   auto rotate = [&](int k, __m128 c, __m128 s) {
@@ -163,8 +172,8 @@ void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r
     _mm_storeu_ps(q + k, _mm_add_ps(_mm_mul_ps(c, gs), _mm_mul_ps(s, gc)));
   };
   for (int j = 0; j < h; j += 4) {
-    const __m128 ec = _mm_loadu_ps(ar + j), oc = rev(_mm_loadu_ps(ai + (h - 4 - j)));
-    const __m128 es = _mm_loadu_ps(sr + j), os = rev(_mm_loadu_ps(si + (h - 4 - j)));
+    const __m128 ec = _mm_loadu_ps(ar + j), oc = reverse4(_mm_loadu_ps(ai + (h - 4 - j)));
+    const __m128 es = _mm_loadu_ps(sr + j), os = reverse4(_mm_loadu_ps(si + (h - 4 - j)));
     rotate(2 * j, _mm_unpacklo_ps(ec, oc), _mm_unpacklo_ps(es, os));
     rotate(2 * j + 4, _mm_unpackhi_ps(ec, oc), _mm_unpackhi_ps(es, os));
   }
@@ -177,22 +186,18 @@ void dctDstAnalysis(const QmfBank* b, const float* xc, const float* xs, float* r
 // 4M floats of scratch.
 void dctDstPair(const QmfBank* b, const float* xr, const float* xi, float* v, float* buf) {
   const int M = b->M, h = M / 2;
-  dctDstTransforms(b, xr, xi, buf);
-  const float* ar = buf;
-  const float* ai = buf + h;
-  const float* sr = buf + M;
-  const float* si = buf + M + h;
+  const DctDstHalves t = dctDstTransforms(b, xr, xi, buf);
+  const float *ar = t.ar, *ai = t.ai, *sr = t.sr, *si = t.si;
   // v[2j] = Es[j] - Ea[j], v[M-1-2j] = Os[j] - Oa[j], v[M+2j] = Oa[j] + Os[j],
   // v[2M-1-2j] = Ea[j] + Es[j].
-  auto rev = [](__m128 x) { return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)); };
   for (int j = 0; j < h; j += 4) {
     const int k = h - 4 - j;
     const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(sr + j), _mm_loadu_ps(ar + j));
-    const __m128 d2 = rev(_mm_sub_ps(_mm_loadu_ps(si + k), _mm_loadu_ps(ai + k)));
+    const __m128 d2 = reverse4(_mm_sub_ps(_mm_loadu_ps(si + k), _mm_loadu_ps(ai + k)));
     _mm_storeu_ps(v + 2 * j, _mm_unpacklo_ps(d1, d2));
     _mm_storeu_ps(v + 2 * j + 4, _mm_unpackhi_ps(d1, d2));
     const __m128 s2 = _mm_add_ps(_mm_loadu_ps(ai + j), _mm_loadu_ps(si + j));
-    const __m128 s1 = rev(_mm_add_ps(_mm_loadu_ps(ar + k), _mm_loadu_ps(sr + k)));
+    const __m128 s1 = reverse4(_mm_add_ps(_mm_loadu_ps(ar + k), _mm_loadu_ps(sr + k)));
     _mm_storeu_ps(v + M + 2 * j, _mm_unpacklo_ps(s2, s1));
     _mm_storeu_ps(v + M + 2 * j + 4, _mm_unpackhi_ps(s2, s1));
   }
@@ -314,10 +319,7 @@ int qmfAnalysisFiltering(const float* input, float** re, float** im, QmfBank* b)
     // forwards and reversed in the register; each u[n] adds its five terms in
     // order, as a plain loop would.
     const float* w = b->window;
-    auto rev = [](const float* p) {
-      const __m128 t = _mm_loadu_ps(p);
-      return _mm_shuffle_ps(t, t, _MM_SHUFFLE(0, 1, 2, 3));
-    };
+    auto rev = [](const float* p) { return reverse4(_mm_loadu_ps(p)); };
     for (int n = 0; n < M2; n += 16) {
       __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
       for (int j = 0; j < 5; j++) {
