@@ -32,6 +32,9 @@ struct KvYuvRowKernels {
   void (*uyvyToBgra)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
   // One BGRA row of width pixels (even) to UYVY, every value within 1..254.
   void (*bgraToUyvy)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
+  // The same two with 24-bit BGR pixels.
+  void (*uyvyToBgr)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
+  void (*bgrToUyvy)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
   // One row of planar 4:2:0 or 4:2:2 at full size to BGRA: the luma row and
   // the chroma rows it uses, width pixels (even).
   void (*planarFull)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m);
@@ -40,6 +43,12 @@ struct KvYuvRowKernels {
   // y0, y1 and of two chroma rows, as the half blend does).
   void (*planarHalf)(BYTE* dst, const BYTE* y0, const BYTE* y1, const BYTE* u0, const BYTE* u1, const BYTE* v0,
                      const BYTE* v1, int32_t outWidth, bool blend, const KvYUVMatrixQ14& m);
+  // One row of planar 4:2:0 reduced to quarter width: outWidth pixels, each
+  // from four columns of lumaRows (2 or 4) luma rows y[0..] and two columns
+  // of the two chroma rows u0 + u1 and v0 + v1 (the quarter-width half-height
+  // blend with 2 luma rows, the quarter blend with 4).
+  void (*planarQuarter)(BYTE* dst, const BYTE* const* y, int lumaRows, const BYTE* u0, const BYTE* u1,
+                        const BYTE* v0, const BYTE* v1, int32_t outWidth, const KvYUVMatrixQ14& m);
   // The 8-bit "I420" encoder's rows (ordered dither, values 1..254): luma of
   // one BGRA row, and the chroma of the 2 x 2 blocks of two BGRA rows.
   void (*bgraToLuma)(BYTE* dst, const BYTE* bgra, int32_t width, const KvI420Weights& w, const float dither[4]);
@@ -54,7 +63,3 @@ const KvYuvRowKernels& KvYuvKernelsSse2();
 const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures);
 // The table chosen on first use from KvImageCpu_GetSupport(KVCPU_SSE2).
 const KvYuvRowKernels& KvYuvKernels();
-
-// The 24-bit (BGR) forms of the packed row kernels, plain only.
-void KvUyvyToBgrRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
-void KvBgrToUyvyRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);

@@ -92,6 +92,30 @@ void PlanarHalfPlain(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, co
   }
 }
 
+void UyvyToBgrPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) { UyvyToRgbPlain<3>(d, s, width, k); }
+void BgrToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) { RgbToUyvyPlain<3>(d, s, width, k); }
+
+// Quarter width: each output pixel sums 4 x lumaRows luma samples and the 2 x 2
+// chroma samples of its columns; the chroma terms take the offsets four times
+// and are shifted by 13 (2 luma rows) or 12 (4), the result by 3 or 4.
+void PlanarQuarterPlain(BYTE* d, const BYTE* const* y, int lumaRows, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                        const BYTE* v1, int32_t outWidth, const KvYUVMatrixQ14& m) {
+  const int chromaShift = lumaRows == 4 ? 12 : 13, shift = lumaRows == 4 ? 4 : 3;
+  for (int32_t x = 0; x < outWidth; ++x, d += 4) {
+    const int32_t us = u0[2 * x] + u0[2 * x + 1] + u1[2 * x] + u1[2 * x + 1];
+    const int32_t vs = v0[2 * x] + v0[2 * x + 1] + v1[2 * x] + v1[2 * x + 1];
+    int32_t s = 0;
+    for (int r = 0; r < lumaRows; ++r)
+      for (int k = 0; k < 4; ++k) s += y[r][4 * x + k];
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum = int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] +
+                          int64_t(4) * m.offsetQ14[c];
+      d[c] = Clamp((static_cast<int32_t>(sum >> chromaShift) + s) >> shift, 0, 255);
+    }
+    d[3] = 255;
+  }
+}
+
 // Clamped to lo..hi, then rounded down (v - 0.499999985 rounded to nearest).
 inline int32_t Down(double v, int32_t lo, int32_t hi) {
   if (!(v > lo)) v = lo;
@@ -124,8 +148,9 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
   }
 }
 
-const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain, PlanarFullPlain,
-                                PlanarHalfPlain, BgraToLumaPlain, BgraToChromaPlain};
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain,   UyvyToBgrPlain,  BgrToUyvyPlain,
+                                PlanarFullPlain, PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,
+                                BgraToChromaPlain};
 
 #if defined(__SSE2__)
 
@@ -157,12 +182,17 @@ inline __m128i Interleave(__m128i even, __m128i odd) {
   return _mm_packs_epi32(_mm_unpacklo_epi32(even, odd), _mm_unpackhi_epi32(even, odd));
 }
 
-void UyvyToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
-  const __m128i cB = Pair(k.ub, 0), cG = Pair(k.ug, k.vg), cR = Pair(0, k.vr);
-  const __m128i lowByte = _mm_set1_epi16(0xFF), bias = _mm_set1_epi16(128), half = _mm_set1_epi32(2048);
-  const __m128i alpha = _mm_set1_epi16(255);
-  int32_t x = 0;
-  for (; x + 8 <= width; x += 8, s += 16, d += 32) {
+// B, G and R (16 bits) of the eight pixels of four UYVY macropixels.
+struct UyvyTerms {
+  __m128i cB, cG, cR, lowByte, bias, half;
+  explicit UyvyTerms(const KvUyvyFixed& k)
+      : cB(Pair(k.ub, 0)),
+        cG(Pair(k.ug, k.vg)),
+        cR(Pair(0, k.vr)),
+        lowByte(_mm_set1_epi16(0xFF)),
+        bias(_mm_set1_epi16(128)),
+        half(_mm_set1_epi32(2048)) {}
+  void Convert(const BYTE* s, __m128i& b, __m128i& g, __m128i& r) const {
     const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     // U, V of each macropixel as 16-bit pairs less the bias.
     const __m128i c = _mm_sub_epi16(_mm_and_si128(p, lowByte), bias);
@@ -170,28 +200,70 @@ void UyvyToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k)
     const __m128i ye =
         _mm_add_epi32(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(p, 8), _mm_set1_epi32(0xFF)), 12), half);
     const __m128i yo = _mm_add_epi32(_mm_slli_epi32(_mm_srli_epi32(p, 24), 12), half);
-    const __m128i b = Interleave(_mm_srai_epi32(_mm_add_epi32(tB, ye), 12), _mm_srai_epi32(_mm_add_epi32(tB, yo), 12));
-    const __m128i g = Interleave(_mm_srai_epi32(_mm_add_epi32(tG, ye), 12), _mm_srai_epi32(_mm_add_epi32(tG, yo), 12));
-    const __m128i r = Interleave(_mm_srai_epi32(_mm_add_epi32(tR, ye), 12), _mm_srai_epi32(_mm_add_epi32(tR, yo), 12));
+    b = Interleave(_mm_srai_epi32(_mm_add_epi32(tB, ye), 12), _mm_srai_epi32(_mm_add_epi32(tB, yo), 12));
+    g = Interleave(_mm_srai_epi32(_mm_add_epi32(tG, ye), 12), _mm_srai_epi32(_mm_add_epi32(tG, yo), 12));
+    r = Interleave(_mm_srai_epi32(_mm_add_epi32(tR, ye), 12), _mm_srai_epi32(_mm_add_epi32(tR, yo), 12));
+  }
+};
+
+void UyvyToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const UyvyTerms t(k);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 16, d += 32) {
+    __m128i b, g, r;
+    t.Convert(s, b, g, r);
     StoreBgra(d, b, g, r, alpha);
   }
   UyvyToBgraPlain(d, s, width - x, k);
 }
 
-void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i wY =
-      _mm_setr_epi16(int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0, int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0);
-  const __m128i wU = _mm_setr_epi16(int16_t(k.ub2), int16_t(k.ug2), int16_t(k.ur), 0, int16_t(k.ub2), int16_t(k.ug2),
-                                    int16_t(k.ur), 0);
-  const __m128i wV = _mm_setr_epi16(int16_t(k.vb2), int16_t(k.vg2), int16_t(k.vr2), 0, int16_t(k.vb2), int16_t(k.vg2),
-                                    int16_t(k.vr2), 0);
-  const __m128i yHalf = _mm_set1_epi32(2048), cBias = _mm_set1_epi32(526336);
-  const __m128i lo = _mm_set1_epi16(1), hi = _mm_set1_epi16(254);
+// Four BGRA pixels (32-bit lanes) as 12 BGR bytes in the low bytes of the result.
+inline __m128i PackBgr(__m128i p) {
+  const __m128i rgb = _mm_and_si128(p, _mm_set1_epi32(0x00FFFFFF));
+  // In each 64-bit half the second pixel moves down next to the first: six bytes.
+  const __m128i lowPixel = _mm_and_si128(rgb, _mm_set_epi32(0, -1, 0, -1));
+  const __m128i halves = _mm_or_si128(lowPixel, _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), rgb), 8));
+  // The upper half's six bytes follow the lower half's.
+  const __m128i low6 = _mm_and_si128(halves, _mm_set_epi32(0, 0, 0xFFFF, -1));
+  return _mm_or_si128(low6, _mm_srli_si128(_mm_and_si128(halves, _mm_set_epi32(0xFFFF, -1, 0, 0)), 2));
+}
+
+void UyvyToBgrSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const UyvyTerms t(k);
+  const __m128i alpha = _mm_setzero_si128();
   int32_t x = 0;
-  for (; x + 8 <= width; x += 8, s += 32, d += 16) {
-    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+  for (; x + 8 <= width; x += 8, s += 16, d += 24) {
+    __m128i b, g, r;
+    t.Convert(s, b, g, r);
+    alignas(16) BYTE bgra[32];
+    StoreBgra(bgra, b, g, r, alpha);
+    const __m128i p0 = PackBgr(_mm_load_si128(reinterpret_cast<const __m128i*>(bgra)));
+    const __m128i p1 = PackBgr(_mm_load_si128(reinterpret_cast<const __m128i*>(bgra + 16)));
+    // Exactly 24 bytes: 12 + the first 4 of the second group, then its last 8.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm_srli_si128(p1, 4));
+  }
+  UyvyToBgrPlain(d, s, width - x, k);
+}
+
+// Eight pixels (two vectors of four 32-bit BGRx pixels; the fourth byte has
+// weight 0) as the 16 bytes of four UYVY macropixels.
+struct UyvyEncoder {
+  __m128i zero, wY, wU, wV, yHalf, cBias, lo, hi;
+  explicit UyvyEncoder(const KvUyvyFixed& k)
+      : zero(_mm_setzero_si128()),
+        wY(_mm_setr_epi16(int16_t(k.kb), int16_t(k.kg), int16_t(k.kr), 0, int16_t(k.kb), int16_t(k.kg),
+                          int16_t(k.kr), 0)),
+        wU(_mm_setr_epi16(int16_t(k.ub2), int16_t(k.ug2), int16_t(k.ur), 0, int16_t(k.ub2), int16_t(k.ug2),
+                          int16_t(k.ur), 0)),
+        wV(_mm_setr_epi16(int16_t(k.vb2), int16_t(k.vg2), int16_t(k.vr2), 0, int16_t(k.vb2), int16_t(k.vg2),
+                          int16_t(k.vr2), 0)),
+        yHalf(_mm_set1_epi32(2048)),
+        cBias(_mm_set1_epi32(526336)),
+        lo(_mm_set1_epi16(1)),
+        hi(_mm_set1_epi16(254)) {}
+  __m128i Convert(__m128i p0, __m128i p1) const {
     // Two pixels of 16-bit B, G, R, A in each vector.
     const __m128i a0 = _mm_unpacklo_epi8(p0, zero), a1 = _mm_unpackhi_epi8(p0, zero);
     const __m128i a2 = _mm_unpacklo_epi8(p1, zero), a3 = _mm_unpackhi_epi8(p1, zero);
@@ -214,9 +286,45 @@ void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k)
     c16 = _mm_min_epi16(_mm_max_epi16(c16, lo), hi);
     y16 = _mm_min_epi16(_mm_max_epi16(y16, lo), hi);
     const __m128i c8 = _mm_packus_epi16(c16, c16), y8 = _mm_packus_epi16(y16, y16);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(c8, y8));
+    return _mm_unpacklo_epi8(c8, y8);
+  }
+};
+
+void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const UyvyEncoder e(k);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 32, d += 16) {
+    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), e.Convert(p0, p1));
   }
   BgraToUyvyPlain(d, s, width - x, k);
+}
+
+// Four BGR pixels (the low 12 bytes) spread into 32-bit lanes, the fourth
+// byte of each 0.
+inline __m128i UnpackBgr(__m128i v) {
+  // Pixels 2 and 3 (bytes 6..11) move to the upper 64-bit half.
+  const __m128i lowHalf = _mm_set_epi32(0, 0, -1, -1);
+  const __m128i halves = _mm_or_si128(_mm_and_si128(v, lowHalf), _mm_andnot_si128(lowHalf, _mm_slli_si128(v, 2)));
+  // In each half the second pixel (bytes 3..5) moves up to bytes 4..6.
+  const __m128i first = _mm_and_si128(halves, _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF));
+  const __m128i second = _mm_and_si128(_mm_slli_epi64(halves, 8), _mm_set_epi32(0x00FFFFFF, 0, 0x00FFFFFF, 0));
+  return _mm_or_si128(first, second);
+}
+
+void BgrToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) {
+  const UyvyEncoder e(k);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 24, d += 16) {
+    // 24 bytes: 16 and 8, nothing read past the eighth pixel.
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i p0 = UnpackBgr(a);
+    const __m128i p1 = UnpackBgr(_mm_or_si128(_mm_srli_si128(a, 12), _mm_slli_si128(b, 4)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), e.Convert(p0, p1));
+  }
+  BgrToUyvyPlain(d, s, width - x, k);
 }
 
 void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
@@ -283,6 +391,66 @@ void PlanarHalfSse2(BYTE* d, const BYTE* y0, const BYTE* y1, const BYTE* u0, con
     StoreBgra(d + int64_t(x) * 4, ch[0], ch[1], ch[2], alpha);
   }
   PlanarHalfPlain(d + int64_t(x) * 4, y0 + 2 * x, y1 + 2 * x, u0 + x, u1 + x, v0 + x, v1 + x, outWidth - x, blend, m);
+}
+
+// Four luma rows' (or two rows') sums of four columns for eight output
+// pixels: 32 bytes of each row.
+inline void LumaGroups(const BYTE* const* y, int rows, int32_t at, __m128i& g03, __m128i& g47) {
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+  __m128i s[4] = {zero, zero, zero, zero};  // 16-bit column sums of bytes 0-7, 8-15, 16-23, 24-31
+  for (int r = 0; r < rows; ++r) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y[r] + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y[r] + at + 16));
+    s[0] = _mm_add_epi16(s[0], _mm_unpacklo_epi8(a, zero));
+    s[1] = _mm_add_epi16(s[1], _mm_unpackhi_epi8(a, zero));
+    s[2] = _mm_add_epi16(s[2], _mm_unpacklo_epi8(b, zero));
+    s[3] = _mm_add_epi16(s[3], _mm_unpackhi_epi8(b, zero));
+  }
+  // Pairs, then pairs of pairs: the sums of columns 4x .. 4x + 3.
+  const __m128i p0 = _mm_madd_epi16(s[0], ones), p1 = _mm_madd_epi16(s[1], ones);
+  const __m128i p2 = _mm_madd_epi16(s[2], ones), p3 = _mm_madd_epi16(s[3], ones);
+  g03 = _mm_add_epi32(Evens(p0, p1), Odds(p0, p1));
+  g47 = _mm_add_epi32(Evens(p2, p3), Odds(p2, p3));
+}
+
+// The 2 x 2 chroma sums of eight output pixels as 16-bit values.
+inline __m128i ChromaBlocks(const BYTE* c0, const BYTE* c1) {
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c0));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c1));
+  const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+  const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+  return _mm_packs_epi32(_mm_madd_epi16(lo, ones), _mm_madd_epi16(hi, ones));
+}
+
+void PlanarQuarterSse2(BYTE* d, const BYTE* const* y, int lumaRows, const BYTE* u0, const BYTE* u1, const BYTE* v0,
+                       const BYTE* v1, int32_t outWidth, const KvYUVMatrixQ14& m) {
+  const __m128i alpha = _mm_set1_epi16(255);
+  const __m128i c[3] = {Pair(m.chromaQ14[0], m.chromaQ14[1]), Pair(m.chromaQ14[2], m.chromaQ14[3]),
+                        Pair(m.chromaQ14[4], m.chromaQ14[5])};
+  const __m128i o[3] = {_mm_set1_epi32(4 * m.offsetQ14[0]), _mm_set1_epi32(4 * m.offsetQ14[1]),
+                        _mm_set1_epi32(4 * m.offsetQ14[2])};
+  const __m128i chromaShift = _mm_cvtsi32_si128(lumaRows == 4 ? 12 : 13);
+  const __m128i shift = _mm_cvtsi32_si128(lumaRows == 4 ? 4 : 3);
+  int32_t x = 0;
+  for (; x + 8 <= outWidth; x += 8) {
+    __m128i slo, shi;
+    LumaGroups(y, lumaRows, 4 * x, slo, shi);
+    const __m128i us = ChromaBlocks(u0 + 2 * x, u1 + 2 * x), vs = ChromaBlocks(v0 + 2 * x, v1 + 2 * x);
+    const __m128i uvlo = _mm_unpacklo_epi16(us, vs), uvhi = _mm_unpackhi_epi16(us, vs);
+    __m128i ch[3];
+    for (int k = 0; k < 3; ++k) {
+      const __m128i tlo = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(uvlo, c[k]), o[k]), chromaShift);
+      const __m128i thi = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(uvhi, c[k]), o[k]), chromaShift);
+      ch[k] =
+          _mm_packs_epi32(_mm_sra_epi32(_mm_add_epi32(tlo, slo), shift), _mm_sra_epi32(_mm_add_epi32(thi, shi), shift));
+    }
+    StoreBgra(d + int64_t(x) * 4, ch[0], ch[1], ch[2], alpha);
+  }
+  const BYTE* rest[4];
+  for (int r = 0; r < lumaRows; ++r) rest[r] = y[r] + 4 * x;
+  PlanarQuarterPlain(d + int64_t(x) * 4, rest, lumaRows, u0 + 2 * x, u1 + 2 * x, v0 + 2 * x, v1 + 2 * x,
+                     outWidth - x, m);
 }
 
 // B, G and R of four BGRA pixels as floats.
@@ -366,8 +534,9 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
   BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
 }
 
-const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2, PlanarFullSse2,
-                               PlanarHalfSse2, BgraToLumaSse2, BgraToChromaSse2};
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2,   UyvyToBgrSse2,  BgrToUyvySse2,
+                               PlanarFullSse2, PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,
+                               BgraToChromaSse2};
 
 #else
 
@@ -383,12 +552,4 @@ const KvYuvRowKernels& KvYuvKernelsFor(DWORD cpuFeatures) { return (cpuFeatures 
 const KvYuvRowKernels& KvYuvKernels() {
   static const KvYuvRowKernels& chosen = KvYuvKernelsFor(KvImageCpu_GetSupport(KVCPU_SSE2));
   return chosen;
-}
-
-void KvUyvyToBgrRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k) {
-  UyvyToRgbPlain<3>(dst, src, width, k);
-}
-
-void KvBgrToUyvyRow(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k) {
-  RgbToUyvyPlain<3>(dst, src, width, k);
 }

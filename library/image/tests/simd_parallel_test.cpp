@@ -91,6 +91,20 @@ TEST(ImageSimd, BgraToUyvyTwinsAgree) {
                });
 }
 
+TEST(ImageSimd, UyvyToBgrTwinsAgree) {
+  CompareTwins("UYVY to BGR", 2, 3,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.uyvyToBgr(out, in, w, KvUyvyCoefficients(st.selector, 0));
+               });
+}
+
+TEST(ImageSimd, BgrToUyvyTwinsAgree) {
+  CompareTwins("BGR to UYVY", 3, 2,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgrToUyvy(out, in, w, KvUyvyCoefficients(st.selector, 0));
+               });
+}
+
 TEST(ImageSimd, PlanarToBgraTwinsAgree) {
   // Luma, then the chroma rows: w + 1 bytes of U and of V after it.
   CompareTwins("planar to BGRA", 2, 4,
@@ -106,6 +120,18 @@ TEST(ImageSimd, PlanarHalfTwinsAgree) {
                  [blend](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
                    k.planarHalf(out, in, in + 2 * w, in + 4 * w, in + 5 * w, in + 5 * w + 3, in + 4 * w + 1, w, blend,
                                 *st.matrix);
+                 });
+}
+
+TEST(ImageSimd, PlanarQuarterTwinsAgree) {
+  // w output pixels: lumaRows luma rows of 4w, two U and two V rows of 2w,
+  // all at different misalignments inside the input.
+  for (int lumaRows : {2, 4})
+    CompareTwins(lumaRows == 2 ? "planar quarter width, half height" : "planar quarter", 24, 4,
+                 [lumaRows](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                   const uint8_t* y[4] = {in, in + 4 * w + 1, in + 8 * w + 2, in + 12 * w + 3};
+                   const uint8_t* c = in + 16 * w + 4;
+                   k.planarQuarter(out, y, lumaRows, c, c + 2 * w + 1, c + 4 * w + 2, c + 6 * w - 1, w, *st.matrix);
                  });
 }
 
@@ -162,6 +188,20 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
           sse2.planarHalf(b.data(), in.data(), in.data() + 64, in.data() + 128, in.data() + 160, in.data() + 192,
                           in.data() + 224, 24, blend, *st.matrix);
           EXPECT_EQ(a, b) << "half " << blend << " " << int(lo) << "/" << int(hi);
+        }
+        plain.uyvyToBgr(a.data(), in.data(), w, f);
+        sse2.uyvyToBgr(b.data(), in.data(), w, f);
+        EXPECT_EQ(a, b) << "UYVY to BGR " << int(lo) << "/" << int(hi);
+        plain.bgrToUyvy(a.data(), in.data(), w, f);
+        sse2.bgrToUyvy(b.data(), in.data(), w, f);
+        EXPECT_EQ(a, b) << "BGR " << int(lo) << "/" << int(hi);
+        for (int lumaRows : {2, 4}) {
+          const uint8_t* y[4] = {in.data(), in.data() + 64, in.data() + 128, in.data() + 192};
+          plain.planarQuarter(a.data(), y, lumaRows, in.data() + 5, in.data() + 37, in.data() + 70, in.data() + 99, 14,
+                              *st.matrix);
+          sse2.planarQuarter(b.data(), y, lumaRows, in.data() + 5, in.data() + 37, in.data() + 70, in.data() + 99, 14,
+                             *st.matrix);
+          EXPECT_EQ(a, b) << "quarter " << lumaRows << " " << int(lo) << "/" << int(hi);
         }
         plain.bgraToLuma(a.data(), in.data(), w, EncoderWeights(st), kDitherRow);
         sse2.bgraToLuma(b.data(), in.data(), w, EncoderWeights(st), kDitherRow);
