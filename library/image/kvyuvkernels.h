@@ -35,6 +35,12 @@ struct KvYuvRowKernels {
   // The same two with 24-bit BGR pixels.
   void (*uyvyToBgr)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
   void (*bgrToUyvy)(BYTE* dst, const BYTE* src, int32_t width, const KvUyvyFixed& k);
+  // One packed 4:2:2 row ("UYVY" when uyvy, else "YUYV") of width pixels
+  // (even) to BGRA in single-precision floats: with k the studio-range
+  // coefficients (V to R, U to G, V to G, U to B), B = Y + k[3](U - 128),
+  // G = Y + k[1](U - 128) + k[2](V - 128), R = Y + k[0](V - 128), each
+  // clamped to 0..255 and rounded half up; alpha 255.
+  void (*packedToBgra)(BYTE* dst, const BYTE* src, int32_t width, bool uyvy, const float k[4]);
   // One row of planar 4:2:0 or 4:2:2 at full size to BGRA: the luma row and
   // the chroma rows it uses, width pixels (even).
   void (*planarFull)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m);

@@ -58,6 +58,27 @@ void BgraToUyvyPlain(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k
   RgbToUyvyPlain<4>(d, s, width, k);
 }
 
+// Clamped to 0..255, then rounded to nearest with halves up.
+inline BYTE Round8(float v) {
+  if (!(v > 0.0f)) return 0;
+  if (v >= 255.0f) return 255;
+  return static_cast<BYTE>(std::floor(v + 0.5f));
+}
+
+void PackedToBgraPlain(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const float k[4]) {
+  const int oY0 = uyvy ? 1 : 0, oU = uyvy ? 0 : 1, oY1 = uyvy ? 3 : 2, oV = uyvy ? 2 : 3;
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 4) {
+    const float uu = float(s[oU]) - 128.0f, vv = float(s[oV]) - 128.0f;
+    for (int i = 0; i < 2; ++i, d += 4) {
+      const float yy = float(s[i ? oY1 : oY0]);
+      d[0] = Round8(yy + k[3] * uu);
+      d[1] = Round8(yy + k[1] * uu + k[2] * vv);
+      d[2] = Round8(yy + k[0] * vv);
+      d[3] = 255;
+    }
+  }
+}
+
 void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
   for (int32_t x = 0; x + 1 < width; x += 2) {
     const int32_t us = u[x / 2], vs = v[x / 2];
@@ -149,7 +170,7 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
 }
 
 const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain,   UyvyToBgrPlain,  BgrToUyvyPlain,
-                                PlanarFullPlain, PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,
+                                PackedToBgraPlain, PlanarFullPlain, PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,
                                 BgraToChromaPlain};
 
 #if defined(__SSE2__)
@@ -325,6 +346,43 @@ void BgrToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), e.Convert(p0, p1));
   }
   BgrToUyvyPlain(d, s, width - x, k);
+}
+
+// The plain kernel's Round8 for values that are never NaN: clamped to
+// 0..255, plus one half, truncated (the sum is never negative, so truncation
+// is the floor).
+inline __m128i Round8Sse2(__m128 v) {
+  const __m128 c = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+  return _mm_cvttps_epi32(_mm_add_ps(c, _mm_set1_ps(0.5f)));
+}
+
+void PackedToBgraSse2(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const float k[4]) {
+  const __m128 kVR = _mm_set1_ps(k[0]), kUG = _mm_set1_ps(k[1]), kVG = _mm_set1_ps(k[2]), kUB = _mm_set1_ps(k[3]);
+  const __m128 bias = _mm_set1_ps(128.0f);
+  const __m128i lowByte = _mm_set1_epi16(0xFF), low16 = _mm_set1_epi32(0xFFFF), zero = _mm_setzero_si128();
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 16, d += 32) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    // Luma and chroma bytes as 16-bit lanes; chroma U0 V0 U1 V1 ...
+    const __m128i y16 = uyvy ? _mm_srli_epi16(p, 8) : _mm_and_si128(p, lowByte);
+    const __m128i c16 = uyvy ? _mm_and_si128(p, lowByte) : _mm_srli_epi16(p, 8);
+    const __m128 u = _mm_sub_ps(_mm_cvtepi32_ps(_mm_and_si128(c16, low16)), bias);
+    const __m128 v = _mm_sub_ps(_mm_cvtepi32_ps(_mm_srli_epi32(c16, 16)), bias);
+    __m128i ch[3][2];
+    for (int half = 0; half < 2; ++half) {
+      // Pixels 4 half .. 4 half + 3; each chroma pair serves two pixels.
+      const __m128 uu = half ? _mm_unpackhi_ps(u, u) : _mm_unpacklo_ps(u, u);
+      const __m128 vv = half ? _mm_unpackhi_ps(v, v) : _mm_unpacklo_ps(v, v);
+      const __m128 yy = _mm_cvtepi32_ps(half ? _mm_unpackhi_epi16(y16, zero) : _mm_unpacklo_epi16(y16, zero));
+      ch[0][half] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kUB, uu)));
+      ch[1][half] = Round8Sse2(_mm_add_ps(_mm_add_ps(yy, _mm_mul_ps(kUG, uu)), _mm_mul_ps(kVG, vv)));
+      ch[2][half] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kVR, vv)));
+    }
+    StoreBgra(d, _mm_packs_epi32(ch[0][0], ch[0][1]), _mm_packs_epi32(ch[1][0], ch[1][1]),
+              _mm_packs_epi32(ch[2][0], ch[2][1]), alpha);
+  }
+  PackedToBgraPlain(d, s, width - x, uyvy, k);
 }
 
 void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
@@ -535,7 +593,7 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
 }
 
 const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2,   UyvyToBgrSse2,  BgrToUyvySse2,
-                               PlanarFullSse2, PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,
+                               PackedToBgraSse2, PlanarFullSse2, PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,
                                BgraToChromaSse2};
 
 #else

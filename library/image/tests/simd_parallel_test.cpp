@@ -105,6 +105,14 @@ TEST(ImageSimd, BgrToUyvyTwinsAgree) {
                });
 }
 
+TEST(ImageSimd, PackedToBgraInFloatsTwinsAgree) {
+  for (bool uyvy : {false, true})
+    CompareTwins(uyvy ? "UYVY to BGRA in floats" : "YUYV to BGRA in floats", 2, 4,
+                 [uyvy](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                   k.packedToBgra(out, in, w, uyvy, KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio8);
+                 });
+}
+
 TEST(ImageSimd, PlanarToBgraTwinsAgree) {
   // Luma, then the chroma rows: w + 1 bytes of U and of V after it.
   CompareTwins("planar to BGRA", 2, 4,
@@ -188,6 +196,12 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
           sse2.planarHalf(b.data(), in.data(), in.data() + 64, in.data() + 128, in.data() + 160, in.data() + 192,
                           in.data() + 224, 24, blend, *st.matrix);
           EXPECT_EQ(a, b) << "half " << blend << " " << int(lo) << "/" << int(hi);
+        }
+        for (bool uyvy : {false, true}) {
+          const float* k = KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio8;
+          plain.packedToBgra(a.data(), in.data(), w, uyvy, k);
+          sse2.packedToBgra(b.data(), in.data(), w, uyvy, k);
+          EXPECT_EQ(a, b) << "packed in floats " << uyvy << " " << int(lo) << "/" << int(hi);
         }
         plain.uyvyToBgr(a.data(), in.data(), w, f);
         sse2.uyvyToBgr(b.data(), in.data(), w, f);
