@@ -240,6 +240,49 @@ TEST(ImageSimd, DisallowingSse2PicksThePlainKernels) {
   EXPECT_EQ(KvImageCpu_GetSupport(KVCPU_SSE2) & KVCPU_SSE2, hasSse2 ? DWORD(KVCPU_SSE2) : 0u);
 }
 
+// The bilinear scaler's interior rows of 8-bit pixels: the driver picks the
+// SSE2 kernel or the plain one from the processor query on every call, so the
+// same call with SSE2 allowed and disallowed must give the same bytes. Odd
+// sizes, rows misaligned by their start and by a stride that is not a
+// multiple of 16, fractional rectangles (blended edges), reductions taken by
+// the enlarging path, and blending on and off.
+TEST(ImageSimd, BilinearInteriorRowsTwinsAgree) {
+  struct Case {
+    int32_t sw, sh, dw, dh;
+    RECT dst;  // 18.14; all zero: the whole bitmap
+    int32_t noBlend;
+  } cases[] = {
+      {97, 61, 301, 203, {3 * 16384 + 5000, 2 * 16384 + 7000, 298 * 16384 - 3000, 202 * 16384 - 9000}, 0},
+      {97, 61, 301, 203, {3 * 16384 + 5000, 2 * 16384 + 7000, 298 * 16384 - 3000, 202 * 16384 - 9000}, 1},
+      {301, 203, 97, 61, {0, 0, 0, 0}, 0},
+      {1920, 9, 961, 7, {0, 0, 0, 0}, 0},
+      {5, 5, 3, 9, {0, 0, 0, 0}, 0},
+      {2, 3, 7, 11, {16384 / 3, 0, 6 * 16384 + 77, 11 * 16384}, 0},
+      {33, 17, 40, 17, {0, 0, 0, 0}, 1},
+  };
+  const bool hasSse2 = (KvImageCpu_GetSupport(KVCPU_SSE2) & KVCPU_SSE2) != 0;
+  if (!hasSse2) GTEST_SKIP() << "no SSE2";
+  uint32_t seed = 40;
+  for (const Case& c : cases)
+    for (size_t mis : {0, 4, 9}) {
+      const int32_t srcStride = c.sw * 4 + 12, dstStride = c.dw * 4 + 20;
+      Row src(size_t(srcStride) * c.sh, mis, ++seed);
+      Row a(size_t(dstStride) * c.dh, (mis * 3) % 16, ++seed), b = a;
+      const int32_t ss[2] = {c.sw, c.sh}, ds[2] = {c.dw, c.dh};
+      const RECT* r = c.dst.right ? &c.dst : nullptr;
+      ASSERT_EQ(KvDibScale_BilinearSubPixel(a.data(), ds, dstStride, r, src.data(), ss, srcStride, nullptr, 4, nullptr,
+                                            c.noBlend),
+                S_OK);
+      KvImageCpu_Disallow(KVCPU_SSE2);
+      const HRESULT hr = KvDibScale_BilinearSubPixel(b.data(), ds, dstStride, r, src.data(), ss, srcStride, nullptr, 4,
+                                                     nullptr, c.noBlend);
+      KvImageCpu_AllowAll();
+      ASSERT_EQ(hr, S_OK);
+      EXPECT_TRUE(a.store == b.store) << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " noBlend "
+                                      << c.noBlend << " misaligned by " << mis;
+    }
+}
+
 // --- The 8-bit "YUYV" encoder: integer form with MMX, float form without ----
 
 struct Frame {
