@@ -41,6 +41,9 @@ struct KvYuvRowKernels {
   // G = Y + k[1](U - 128) + k[2](V - 128), R = Y + k[0](V - 128), each
   // clamped to 0..255 and rounded half up; alpha 255.
   void (*packedToBgra)(BYTE* dst, const BYTE* src, int32_t width, bool uyvy, const float k[4]);
+  // The fixed-coefficient "YUYV" encoder (2.14 weights, no dither): one BGRA
+  // row of width pixels (even) to YUYV, BT.709 weights or BT.601.
+  void (*bgraToYuyvFixed)(BYTE* dst, const BYTE* src, int32_t width, bool bt709);
   // One row of planar 4:2:0 or 4:2:2 at full size to BGRA: the luma row and
   // the chroma rows it uses, width pixels (even).
   void (*planarFull)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m);

@@ -79,6 +79,28 @@ void PackedToBgraPlain(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const f
   }
 }
 
+// The fixed "YUYV" encoder's weights on B, G and R: luma, Cb, Cr.
+struct YuyvWeights {
+  int32_t y[3], u[3], v[3];
+};
+const YuyvWeights kYuyv601 = {{1868, 9617, 4899}, {8602, -5699, -2903}, {-1399, -7203, 8602}};
+const YuyvWeights kYuyv709 = {{1181, 11721, 3482}, {8192, -6316, -1876}, {-750, -7442, 8192}};
+
+void BgraToYuyvFixedPlain(BYTE* d, const BYTE* s, int32_t width, bool bt709) {
+  const YuyvWeights& w = bt709 ? kYuyv709 : kYuyv601;
+  for (int32_t x = 0; x + 1 < width; x += 2, s += 8, d += 4) {
+    const BYTE *p0 = s, *p1 = s + 4;
+    const int32_t s0 = w.y[0] * p0[0] + w.y[1] * p0[1] + w.y[2] * p0[2];
+    const int32_t s1 = w.y[0] * p1[0] + w.y[1] * p1[1] + w.y[2] * p1[2];
+    const int32_t sb = p0[0] + p1[0], sg = p0[1] + p1[1], sr = p0[2] + p1[2];
+    const int32_t xu = w.u[0] * sb + w.u[1] * sg + w.u[2] * sr, xv = w.v[0] * sb + w.v[1] * sg + w.v[2] * sr;
+    d[0] = Clamp(((s0 >> 8) + 32) >> 6, 0, 255);
+    d[1] = Clamp(((xu >> 9) + 8224) >> 6, 0, 255);
+    d[2] = Clamp(((s1 >> 8) + 32) >> 6, 0, 255);
+    d[3] = Clamp(((xv >> 9) + 8224) >> 6, 0, 255);
+  }
+}
+
 void PlanarFullPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
   for (int32_t x = 0; x + 1 < width; x += 2) {
     const int32_t us = u[x / 2], vs = v[x / 2];
@@ -169,9 +191,9 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
   }
 }
 
-const KvYuvRowKernels kPlain = {UyvyToBgraPlain, BgraToUyvyPlain,   UyvyToBgrPlain,  BgrToUyvyPlain,
-                                PackedToBgraPlain, PlanarFullPlain, PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,
-                                BgraToChromaPlain};
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain,   BgraToUyvyPlain,      UyvyToBgrPlain,  BgrToUyvyPlain,
+                                PackedToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain, PlanarHalfPlain,
+                                PlanarQuarterPlain, BgraToLumaPlain,     BgraToChromaPlain};
 
 #if defined(__SSE2__)
 
@@ -320,6 +342,47 @@ void BgraToUyvySse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), e.Convert(p0, p1));
   }
   BgraToUyvyPlain(d, s, width - x, k);
+}
+
+void BgraToYuyvFixedSse2(BYTE* d, const BYTE* s, int32_t width, bool bt709) {
+  const YuyvWeights& w = bt709 ? kYuyv709 : kYuyv601;
+  auto weights = [](const int32_t k[3]) {
+    return _mm_setr_epi16(int16_t(k[0]), int16_t(k[1]), int16_t(k[2]), 0, int16_t(k[0]), int16_t(k[1]),
+                          int16_t(k[2]), 0);
+  };
+  const __m128i zero = _mm_setzero_si128(), wY = weights(w.y), wU = weights(w.u), wV = weights(w.v);
+  const __m128i yBias = _mm_set1_epi32(32), cBias = _mm_set1_epi32(8224);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 32, d += 16) {
+    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    // Two pixels of 16-bit B, G, R, A in each vector (A has weight 0).
+    const __m128i a0 = _mm_unpacklo_epi8(p0, zero), a1 = _mm_unpackhi_epi8(p0, zero);
+    const __m128i a2 = _mm_unpacklo_epi8(p1, zero), a3 = _mm_unpackhi_epi8(p1, zero);
+    const __m128i m0 = _mm_madd_epi16(a0, wY), m1 = _mm_madd_epi16(a1, wY);
+    const __m128i m2 = _mm_madd_epi16(a2, wY), m3 = _mm_madd_epi16(a3, wY);
+    // ((sum >> 8) + 32) >> 6 and ((sum >> 9) + 8224) >> 6, both shifts arithmetic.
+    auto luma = [&yBias](__m128i a, __m128i b) {
+      return _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(Evens(a, b), Odds(a, b)), 8), yBias), 6);
+    };
+    auto chroma = [&cBias](__m128i a, __m128i b) {
+      return _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(Evens(a, b), Odds(a, b)), 9), cBias), 6);
+    };
+    const __m128i y03 = luma(m0, m1), y47 = luma(m2, m3);
+    // The sums of each macropixel's two pixels.
+    const __m128i s01 = _mm_add_epi16(_mm_unpacklo_epi64(a0, a1), _mm_unpackhi_epi64(a0, a1));
+    const __m128i s23 = _mm_add_epi16(_mm_unpacklo_epi64(a2, a3), _mm_unpackhi_epi64(a2, a3));
+    const __m128i u0 = _mm_madd_epi16(s01, wU), u1 = _mm_madd_epi16(s23, wU);
+    const __m128i v0 = _mm_madd_epi16(s01, wV), v1 = _mm_madd_epi16(s23, wV);
+    const __m128i u = chroma(u0, u1), v = chroma(v0, v1);
+    // Saturating packs clamp to 0..255; Y0 U0 Y1 V0 ...
+    const __m128i uv = _mm_packs_epi32(u, v);  // U0..U3 V0..V3
+    const __m128i c16 = _mm_unpacklo_epi16(uv, _mm_unpackhi_epi64(uv, uv));
+    const __m128i y16 = _mm_packs_epi32(y03, y47);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                     _mm_unpacklo_epi8(_mm_packus_epi16(y16, y16), _mm_packus_epi16(c16, c16)));
+  }
+  BgraToYuyvFixedPlain(d, s, width - x, bt709);
 }
 
 // Four BGR pixels (the low 12 bytes) spread into 32-bit lanes, the fourth
@@ -592,9 +655,9 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
   BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
 }
 
-const KvYuvRowKernels kSse2 = {UyvyToBgraSse2, BgraToUyvySse2,   UyvyToBgrSse2,  BgrToUyvySse2,
-                               PackedToBgraSse2, PlanarFullSse2, PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,
-                               BgraToChromaSse2};
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2,   BgraToUyvySse2,      UyvyToBgrSse2,  BgrToUyvySse2,
+                               PackedToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2, PlanarHalfSse2,
+                               PlanarQuarterSse2, BgraToLumaSse2,     BgraToChromaSse2};
 
 #else
 

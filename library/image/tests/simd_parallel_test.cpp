@@ -113,6 +113,13 @@ TEST(ImageSimd, PackedToBgraInFloatsTwinsAgree) {
                  });
 }
 
+TEST(ImageSimd, BgraToYuyvFixedTwinsAgree) {
+  CompareTwins("BGRA to YUYV, fixed", 4, 2,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgraToYuyvFixed(out, in, w, st.selector == 2);
+               });
+}
+
 TEST(ImageSimd, PlanarToBgraTwinsAgree) {
   // Luma, then the chroma rows: w + 1 bytes of U and of V after it.
   CompareTwins("planar to BGRA", 2, 4,
@@ -203,6 +210,9 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
           sse2.packedToBgra(b.data(), in.data(), w, uyvy, k);
           EXPECT_EQ(a, b) << "packed in floats " << uyvy << " " << int(lo) << "/" << int(hi);
         }
+        plain.bgraToYuyvFixed(a.data(), in.data(), w, st.selector == 2);
+        sse2.bgraToYuyvFixed(b.data(), in.data(), w, st.selector == 2);
+        EXPECT_EQ(a, b) << "YUYV fixed " << int(lo) << "/" << int(hi);
         plain.uyvyToBgr(a.data(), in.data(), w, f);
         sse2.uyvyToBgr(b.data(), in.data(), w, f);
         EXPECT_EQ(a, b) << "UYVY to BGR " << int(lo) << "/" << int(hi);
