@@ -133,9 +133,14 @@ void V210Sample(const BYTE* group, int c, uint32_t* y, uint32_t* u, uint32_t* v)
 }
 
 void V210(const Job& j) {
+  const KvYuvRowKernels& kernels = KvYuvKernels();
   KvParallelRows(0, j.outH, [&](int32_t r) {
     const BYTE* src = j.SrcRow(r << j.s);
     BYTE* out = j.OutRow(r);
+    if (j.s == 0 && !j.isFloat) {
+      kernels.v210ToBgra(out, src, j.outW, j.m->studio10);
+      return;
+    }
     for (int32_t x = 0; x < j.outW; ++x) {
       int32_t col = x << j.s;
       // Reduced: the first luma sample of the column's chroma pair.

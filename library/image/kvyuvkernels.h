@@ -41,6 +41,12 @@ struct KvYuvRowKernels {
   // G = Y + k[1](U - 128) + k[2](V - 128), R = Y + k[0](V - 128), each
   // clamped to 0..255 and rounded half up; alpha 255.
   void (*packedToBgra)(BYTE* dst, const BYTE* src, int32_t width, bool uyvy, const float k[4]);
+  // One v210 row of width pixels to BGRA in single-precision floats: with k
+  // the 10-bit studio-range coefficients (as packedToBgra's), B = Y / 4 +
+  // k[3](U - 512), G = Y / 4 + k[1](U - 512) + k[2](V - 512), R = Y / 4 +
+  // k[0](V - 512), each clamped to 0..255 and rounded half up; alpha 255.
+  // Every group of six pixels that the row touches is read whole.
+  void (*v210ToBgra)(BYTE* dst, const BYTE* src, int32_t width, const float k[4]);
   // The fixed-coefficient "YUYV" encoder (2.14 weights, no dither): one BGRA
   // row of width pixels (even) to YUYV, BT.709 weights or BT.601.
   void (*bgraToYuyvFixed)(BYTE* dst, const BYTE* src, int32_t width, bool bt709);

@@ -79,6 +79,35 @@ void PackedToBgraPlain(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const f
   }
 }
 
+// The six luma samples of a v210 group and the chroma of each pixel.
+inline void V210Group(const BYTE* g, int32_t y[6], int32_t u[6], int32_t v[6]) {
+  uint32_t w[4];
+  std::memcpy(w, g, 16);
+  auto f = [&w](int word, int i) { return static_cast<int32_t>((w[word] >> (10 * i)) & 0x3FF); };
+  // Words: U0 Y0 V0 | Y1 U1 Y2 | V1 Y3 U2 | Y4 V2 Y5.
+  const int32_t ys[6] = {f(0, 1), f(1, 0), f(1, 2), f(2, 1), f(3, 0), f(3, 2)};
+  const int32_t us[3] = {f(0, 0), f(1, 1), f(2, 2)}, vs[3] = {f(0, 2), f(2, 0), f(3, 1)};
+  for (int c = 0; c < 6; ++c) {
+    y[c] = ys[c];
+    u[c] = us[c / 2];
+    v[c] = vs[c / 2];
+  }
+}
+
+void V210ToBgraPlain(BYTE* d, const BYTE* s, int32_t width, const float k[4]) {
+  for (int32_t x = 0; x < width; x += 6, s += 16) {
+    int32_t y[6], u[6], v[6];
+    V210Group(s, y, u, v);
+    for (int c = 0; c < 6 && x + c < width; ++c, d += 4) {
+      const float yy = float(y[c]) * 0.25f, uu = float(u[c]) - 512.0f, vv = float(v[c]) - 512.0f;
+      d[0] = Round8(yy + k[3] * uu);
+      d[1] = Round8(yy + k[1] * uu + k[2] * vv);
+      d[2] = Round8(yy + k[0] * vv);
+      d[3] = 255;
+    }
+  }
+}
+
 // The fixed "YUYV" encoder's weights on B, G and R: luma, Cb, Cr.
 struct YuyvWeights {
   int32_t y[3], u[3], v[3];
@@ -191,9 +220,9 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
   }
 }
 
-const KvYuvRowKernels kPlain = {UyvyToBgraPlain,   BgraToUyvyPlain,      UyvyToBgrPlain,  BgrToUyvyPlain,
-                                PackedToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain, PlanarHalfPlain,
-                                PlanarQuarterPlain, BgraToLumaPlain,     BgraToChromaPlain};
+const KvYuvRowKernels kPlain = {UyvyToBgraPlain,   BgraToUyvyPlain, UyvyToBgrPlain,       BgrToUyvyPlain,
+                                PackedToBgraPlain, V210ToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain,
+                                PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,   BgraToChromaPlain};
 
 #if defined(__SSE2__)
 
@@ -448,6 +477,36 @@ void PackedToBgraSse2(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const fl
   PackedToBgraPlain(d, s, width - x, uyvy, k);
 }
 
+void V210ToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const float k[4]) {
+  const __m128 kVR = _mm_set1_ps(k[0]), kUG = _mm_set1_ps(k[1]), kVG = _mm_set1_ps(k[2]), kUB = _mm_set1_ps(k[3]);
+  const __m128 quarter = _mm_set1_ps(0.25f), bias = _mm_set1_ps(512.0f);
+  const __m128i alpha = _mm_set1_epi16(255);
+  int32_t x = 0;
+  // Two groups (twelve pixels) a step: the samples taken out of their words,
+  // then the arithmetic four pixels at a time, eight pixels a store.
+  for (; x + 12 <= width; x += 12, s += 32) {
+    alignas(16) int32_t y[12], u[12], v[12];
+    V210Group(s, y, u, v);
+    V210Group(s + 16, y + 6, u + 6, v + 6);
+    __m128i ch[3][3];
+    auto load = [](const int32_t* p) { return _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(p))); };
+    for (int q = 0; q < 3; ++q) {
+      const __m128 yy = _mm_mul_ps(load(y + 4 * q), quarter);
+      const __m128 uu = _mm_sub_ps(load(u + 4 * q), bias), vv = _mm_sub_ps(load(v + 4 * q), bias);
+      ch[0][q] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kUB, uu)));
+      ch[1][q] = Round8Sse2(_mm_add_ps(_mm_add_ps(yy, _mm_mul_ps(kUG, uu)), _mm_mul_ps(kVG, vv)));
+      ch[2][q] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kVR, vv)));
+    }
+    alignas(16) BYTE out[64];
+    StoreBgra(out, _mm_packs_epi32(ch[0][0], ch[0][1]), _mm_packs_epi32(ch[1][0], ch[1][1]),
+              _mm_packs_epi32(ch[2][0], ch[2][1]), alpha);
+    StoreBgra(out + 32, _mm_packs_epi32(ch[0][2], ch[0][2]), _mm_packs_epi32(ch[1][2], ch[1][2]),
+              _mm_packs_epi32(ch[2][2], ch[2][2]), alpha);
+    std::memcpy(d + int64_t(x) * 4, out, 48);
+  }
+  V210ToBgraPlain(d + int64_t(x) * 4, s, width - x, k);
+}
+
 void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i cB = Pair(m.chromaQ14[0], m.chromaQ14[1]), cG = Pair(m.chromaQ14[2], m.chromaQ14[3]),
@@ -655,9 +714,9 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
   BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
 }
 
-const KvYuvRowKernels kSse2 = {UyvyToBgraSse2,   BgraToUyvySse2,      UyvyToBgrSse2,  BgrToUyvySse2,
-                               PackedToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2, PlanarHalfSse2,
-                               PlanarQuarterSse2, BgraToLumaSse2,     BgraToChromaSse2};
+const KvYuvRowKernels kSse2 = {UyvyToBgraSse2,   BgraToUyvySse2, UyvyToBgrSse2,       BgrToUyvySse2,
+                               PackedToBgraSse2, V210ToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2,
+                               PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,   BgraToChromaSse2};
 
 #else
 

@@ -113,6 +113,14 @@ TEST(ImageSimd, PackedToBgraInFloatsTwinsAgree) {
                  });
 }
 
+TEST(ImageSimd, V210ToBgraInFloatsTwinsAgree) {
+  // Input: whole groups of 16 bytes for every pixel the row touches.
+  CompareTwins("v210 to BGRA in floats", 3, 4,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.v210ToBgra(out, in, w, KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio10);
+               });
+}
+
 TEST(ImageSimd, BgraToYuyvFixedTwinsAgree) {
   CompareTwins("BGRA to YUYV, fixed", 4, 2,
                [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
@@ -209,6 +217,12 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
           plain.packedToBgra(a.data(), in.data(), w, uyvy, k);
           sse2.packedToBgra(b.data(), in.data(), w, uyvy, k);
           EXPECT_EQ(a, b) << "packed in floats " << uyvy << " " << int(lo) << "/" << int(hi);
+        }
+        {
+          const float* k = KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio10;
+          plain.v210ToBgra(a.data(), in.data(), w, k);
+          sse2.v210ToBgra(b.data(), in.data(), w, k);
+          EXPECT_EQ(a, b) << "v210 " << int(lo) << "/" << int(hi);
         }
         plain.bgraToYuyvFixed(a.data(), in.data(), w, st.selector == 2);
         sse2.bgraToYuyvFixed(b.data(), in.data(), w, st.selector == 2);
