@@ -232,13 +232,22 @@ inline __m128i Pair(int32_t lo, int32_t hi) {
   return _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(hi)) << 16) | uint16_t(lo)));
 }
 
-// Eight pixels from 16-bit B, G, R and A (saturated to 0..255) as 32 BGRA bytes.
-inline void StoreBgra(BYTE* d, __m128i b, __m128i g, __m128i r, __m128i a) {
+// Eight pixels from 16-bit B, G, R and A (saturated to 0..255) as BGRA
+// bytes: pixels 0-3 and 4-7.
+inline void Bgra(__m128i b, __m128i g, __m128i r, __m128i a, __m128i& lo, __m128i& hi) {
   const __m128i br = _mm_packus_epi16(b, r);  // B0..B7 R0..R7
   const __m128i ga = _mm_packus_epi16(g, a);  // G0..G7 A0..A7
   const __m128i bg = _mm_unpacklo_epi8(br, ga), ra = _mm_unpackhi_epi8(br, ga);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(bg, ra));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi16(bg, ra));
+  lo = _mm_unpacklo_epi16(bg, ra);
+  hi = _mm_unpackhi_epi16(bg, ra);
+}
+
+// The same stored as 32 bytes.
+inline void StoreBgra(BYTE* d, __m128i b, __m128i g, __m128i r, __m128i a) {
+  __m128i lo, hi;
+  Bgra(b, g, r, a, lo, hi);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), hi);
 }
 
 // Even and odd lanes of two vectors: [a0 a2 b0 b2] and [a1 a3 b1 b3].
@@ -308,10 +317,9 @@ void UyvyToBgrSse2(BYTE* d, const BYTE* s, int32_t width, const KvUyvyFixed& k) 
   for (; x + 8 <= width; x += 8, s += 16, d += 24) {
     __m128i b, g, r;
     t.Convert(s, b, g, r);
-    alignas(16) BYTE bgra[32];
-    StoreBgra(bgra, b, g, r, alpha);
-    const __m128i p0 = PackBgr(_mm_load_si128(reinterpret_cast<const __m128i*>(bgra)));
-    const __m128i p1 = PackBgr(_mm_load_si128(reinterpret_cast<const __m128i*>(bgra + 16)));
+    __m128i lo, hi;
+    Bgra(b, g, r, alpha, lo, hi);
+    const __m128i p0 = PackBgr(lo), p1 = PackBgr(hi);
     // Exactly 24 bytes: 12 + the first 4 of the second group, then its last 8.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm_srli_si128(p1, 4));
@@ -485,11 +493,11 @@ void V210ToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const float k[4]) {
   // Two groups (twelve pixels) a step: the samples taken out of their words,
   // then the arithmetic four pixels at a time, eight pixels a store.
   for (; x + 12 <= width; x += 12, s += 32) {
-    alignas(16) int32_t y[12], u[12], v[12];
+    int32_t y[12], u[12], v[12];
     V210Group(s, y, u, v);
     V210Group(s + 16, y + 6, u + 6, v + 6);
     __m128i ch[3][3];
-    auto load = [](const int32_t* p) { return _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(p))); };
+    auto load = [](const int32_t* p) { return _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); };
     for (int q = 0; q < 3; ++q) {
       const __m128 yy = _mm_mul_ps(load(y + 4 * q), quarter);
       const __m128 uu = _mm_sub_ps(load(u + 4 * q), bias), vv = _mm_sub_ps(load(v + 4 * q), bias);
@@ -497,7 +505,7 @@ void V210ToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const float k[4]) {
       ch[1][q] = Round8Sse2(_mm_add_ps(_mm_add_ps(yy, _mm_mul_ps(kUG, uu)), _mm_mul_ps(kVG, vv)));
       ch[2][q] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kVR, vv)));
     }
-    alignas(16) BYTE out[64];
+    BYTE out[64];
     StoreBgra(out, _mm_packs_epi32(ch[0][0], ch[0][1]), _mm_packs_epi32(ch[1][0], ch[1][1]),
               _mm_packs_epi32(ch[2][0], ch[2][1]), alpha);
     StoreBgra(out + 32, _mm_packs_epi32(ch[0][2], ch[0][2]), _mm_packs_epi32(ch[1][2], ch[1][2]),
