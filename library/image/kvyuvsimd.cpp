@@ -1,5 +1,6 @@
 // The row kernels of the 8-bit YUV converters: plain forms and their SSE2
-// twins, eight pixels at a time with the plain kernel finishing a row.
+// twins, eight pixels at a time (twelve for v210, two groups) with the plain
+// kernel finishing a row.
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
