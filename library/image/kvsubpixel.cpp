@@ -2,11 +2,16 @@
 // the reducing paths, for 8-bit and float BGRA pixels.
 #include "kvsubpixel.h"
 
+#include "kvimagecpu.h"
 #include "kvparallel.h"
 #include "kvscalecommon.h"
 
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -89,6 +94,17 @@ struct Geometry {
   }
 };
 
+// One destination pixel of the enlarging path: column c of destination row
+// dy, source rows ry and ry1 with vertical weight wy, row coverage rowCov.
+template <class P>
+void EnlargePixel(const Geometry& g, int32_t c, int32_t ix, int32_t ix1, int32_t fx, int32_t ry, int32_t ry1,
+                  int32_t wy, int32_t rowCov, int32_t dy) {
+  typename P::Acc v[4];
+  P::Bilinear(g.Src<P>(ry, ix), g.Src<P>(ry, ix1), g.Src<P>(ry1, ix), g.Src<P>(ry1, ix1), fx, wy, v);
+  const int64_t a = (int64_t(g.cols.Coverage(c)) * rowCov) >> 14;
+  P::Put(g.Dst<P>(dy, g.cols.first + c), v, a, g.noBlend);
+}
+
 // One destination row of the enlarging path at source position ypos.
 template <class P>
 void EnlargeRow(const Geometry& g, int32_t k, int64_t ypos) {
@@ -99,11 +115,85 @@ void EnlargeRow(const Geometry& g, int32_t k, int64_t ypos) {
   for (int32_t c = 0; c < g.cols.count(); ++c) {
     int32_t ix, ix1, fx;
     Geometry::Split(g.cols.Position(c, g.p.srcRead.left, g.p.endStepX), g.lastSrcCol, &ix, &ix1, &fx);
-    typename P::Acc v[4];
-    P::Bilinear(g.Src<P>(ry, ix), g.Src<P>(ry, ix1), g.Src<P>(ry1, ix), g.Src<P>(ry1, ix1), fx, wy, v);
-    const int64_t a = (int64_t(g.cols.Coverage(c)) * rowCov) >> 14;
-    P::Put(g.Dst<P>(dy, g.cols.first + c), v, a, g.noBlend);
+    EnlargePixel<P>(g, c, ix, ix1, fx, ry, ry1, wy, rowCov, dy);
   }
+}
+
+// The source columns of a destination column: the pixel, its right
+// neighbour (the pixel itself at the last column) and the fraction between.
+struct ColumnTap {
+  int32_t ix, ix1, fx;
+};
+
+// The interior columns of an interior row of 8-bit pixels (full coverage, so
+// the values are stored): count pixels at dst from source rows row0 (weight
+// 16384 - wy) and row1 (weight wy), with the weights of the edge-row kernel,
+// each truncated, and the sum shifted right by 14.
+using InteriorColumns = void (*)(BYTE* dst, const BYTE* row0, const BYTE* row1, const ColumnTap* taps,
+                                 int32_t count, int32_t wy);
+
+void InteriorColumnsPlain(BYTE* d, const BYTE* row0, const BYTE* row1, const ColumnTap* taps, int32_t count,
+                          int32_t wy) {
+  const int32_t wy0 = kOne - wy;
+  for (int32_t i = 0; i < count; ++i, d += 4) {
+    const ColumnTap& t = taps[i];
+    const int32_t w00 = (wy0 * (kOne - t.fx)) >> 14, w01 = (wy0 * t.fx) >> 14;
+    const int32_t w10 = (wy * (kOne - t.fx)) >> 14, w11 = (wy * t.fx) >> 14;
+    const BYTE *p00 = row0 + int64_t(t.ix) * 4, *p01 = row0 + int64_t(t.ix1) * 4;
+    const BYTE *p10 = row1 + int64_t(t.ix) * 4, *p11 = row1 + int64_t(t.ix1) * 4;
+    // The weights add up to at most 16384: every value fits a byte.
+    for (int ch = 0; ch < 4; ++ch)
+      d[ch] = static_cast<BYTE>((p00[ch] * w00 + p01[ch] * w01 + p10[ch] * w10 + p11[ch] * w11) >> 14);
+  }
+}
+
+#if defined(__SSE2__)
+
+inline __m128i Load4(const BYTE* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+// One pixel's four channels (32-bit lanes): the left and right source pixels
+// of both rows as 16-bit (left, right) pairs, one multiply-add a row.
+inline __m128i InteriorPixel(const BYTE* row0, const BYTE* row1, const ColumnTap& t, int32_t wy0, int32_t wy) {
+  const __m128i zero = _mm_setzero_si128();
+  const int32_t w00 = (wy0 * (kOne - t.fx)) >> 14, w01 = (wy0 * t.fx) >> 14;
+  const int32_t w10 = (wy * (kOne - t.fx)) >> 14, w11 = (wy * t.fx) >> 14;
+  const __m128i top =
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load4(row0 + int64_t(t.ix) * 4), Load4(row0 + int64_t(t.ix1) * 4)), zero);
+  const __m128i bottom =
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load4(row1 + int64_t(t.ix) * 4), Load4(row1 + int64_t(t.ix1) * 4)), zero);
+  const __m128i sum = _mm_add_epi32(_mm_madd_epi16(top, _mm_set1_epi32(w00 | (w01 << 16))),
+                                    _mm_madd_epi16(bottom, _mm_set1_epi32(w10 | (w11 << 16))));
+  return _mm_srli_epi32(sum, 14);
+}
+
+void InteriorColumnsSse2(BYTE* d, const BYTE* row0, const BYTE* row1, const ColumnTap* taps, int32_t count,
+                         int32_t wy) {
+  const int32_t wy0 = kOne - wy;
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4, d += 16) {
+    const __m128i ab = _mm_packs_epi32(InteriorPixel(row0, row1, taps[i], wy0, wy),
+                                       InteriorPixel(row0, row1, taps[i + 1], wy0, wy));
+    const __m128i cd = _mm_packs_epi32(InteriorPixel(row0, row1, taps[i + 2], wy0, wy),
+                                       InteriorPixel(row0, row1, taps[i + 3], wy0, wy));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(ab, cd));
+  }
+  InteriorColumnsPlain(d, row0, row1, taps + i, count - i, wy);
+}
+
+#endif
+
+// The interior-row kernel for a processor feature word.
+InteriorColumns InteriorColumnsFor(DWORD features) {
+#if defined(__SSE2__)
+  if (features & KVCPU_SSE2) return InteriorColumnsSse2;
+#else
+  (void)features;
+#endif
+  return InteriorColumnsPlain;
 }
 
 template <class P>
@@ -112,10 +202,37 @@ void Enlarge(const Geometry& g) {
   // first and the last row are done on the calling thread, the rows between
   // them divided among the threads.
   const int32_t n = g.rows.count();
-  auto row = [&g](int32_t k) { EnlargeRow<P>(g, k, g.rows.Position(k, g.p.srcRead.top, g.p.endStepY)); };
-  row(0);
-  KvParallelRows(1, n - 1, row);
-  if (n > 1) row(n - 1);
+  auto position = [&g](int32_t k) { return g.rows.Position(k, g.p.srcRead.top, g.p.endStepY); };
+  EnlargeRow<P>(g, 0, position(0));
+  if (P::kBytes == 4 && n > 2) {  // (the float layout has no interior kernel)
+    // Interior rows of 8-bit pixels: the first and last column as the edge
+    // rows do them, the columns between by the interior kernel, chosen once
+    // from the processor's features, with the source columns worked out
+    // once for all rows.
+    const InteriorColumns kernel = InteriorColumnsFor(KvImageCpu_GetSupport(0));
+    const int32_t cols = g.cols.count();
+    std::vector<ColumnTap> taps(static_cast<size_t>(cols));
+    for (int32_t c = 0; c < cols; ++c) {
+      ColumnTap& t = taps[static_cast<size_t>(c)];
+      Geometry::Split(g.cols.Position(c, g.p.srcRead.left, g.p.endStepX), g.lastSrcCol, &t.ix, &t.ix1, &t.fx);
+    }
+    KvParallelRows(1, n - 1, [&](int32_t k) {
+      int32_t ry, ry1, wy;
+      Geometry::Split(position(k), g.lastSrcRow, &ry, &ry1, &wy);
+      const int32_t dy = g.rows.first + k;
+      const ColumnTap& first = taps.front();
+      EnlargePixel<P>(g, 0, first.ix, first.ix1, first.fx, ry, ry1, wy, kOne, dy);
+      if (cols > 2)
+        kernel(g.Dst<P>(dy, g.cols.first + 1), g.Src<P>(ry, 0), g.Src<P>(ry1, 0), &taps[1], cols - 2, wy);
+      if (cols > 1) {
+        const ColumnTap& last = taps.back();
+        EnlargePixel<P>(g, cols - 1, last.ix, last.ix1, last.fx, ry, ry1, wy, kOne, dy);
+      }
+    });
+  } else {
+    KvParallelRows(1, n - 1, [&g, &position](int32_t k) { EnlargeRow<P>(g, k, position(k)); });
+  }
+  if (n > 1) EnlargeRow<P>(g, n - 1, position(n - 1));
 }
 
 // Box taps of a span [start, start + span) of source pixels: index and

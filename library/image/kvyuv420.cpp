@@ -26,29 +26,8 @@ struct Planes {
   bool interlaced;
   const KvYUVMatrixQ14* m;
   const BYTE* Y(int32_t row, int32_t col) const { return y + int64_t(row) * yPitch + col; }
-  int32_t U(int32_t row, int32_t col) const { return u[int64_t(row) * uPitch + col]; }
-  int32_t V(int32_t row, int32_t col) const { return v[int64_t(row) * vPitch + col]; }
   BYTE* Out(int32_t row, int32_t col) const { return dst + int64_t(row) * dstPitch + int64_t(col) * 4; }
 };
-
-inline BYTE Clamp(int32_t v) { return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-// Chroma terms of B, G, R for (summed) chroma Us, Vs with the offsets taken
-// `times` times, shifted right by shift (arithmetic: floor).
-inline void Terms(const KvYUVMatrixQ14& m, int32_t us, int32_t vs, int32_t times, int shift, int32_t t[3]) {
-  for (int c = 0; c < 3; ++c) {
-    const int64_t sum = int64_t(us) * m.chromaQ14[2 * c] + int64_t(vs) * m.chromaQ14[2 * c + 1] +
-                        int64_t(times) * m.offsetQ14[c];
-    t[c] = static_cast<int32_t>(sum >> shift);
-  }
-}
-
-inline void Put(BYTE* out, const int32_t ch[3]) {
-  out[0] = Clamp(ch[0]);
-  out[1] = Clamp(ch[1]);
-  out[2] = Clamp(ch[2]);
-  out[3] = 255;
-}
 
 // The chroma row of luma row `row` in a frame of h rows: progressive k/2;
 // interlaced, rows pair within a field ((0, 2) -> 0, (1, 3) -> 1, (4, 6) ->
@@ -98,37 +77,18 @@ void HalfBlendRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t j) {
                      p.w / 2, true, *p.m);
 }
 
-void QuarterWidthHalfHeightRow(const Planes& p, int32_t j) {
+void QuarterWidthHalfHeightRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t j) {
   int32_t c0, c1;
   BlendChromaRows(p, j, &c0, &c1);
-  for (int32_t x = 0; x < p.w / 4; ++x) {
-    const int32_t us = p.U(c0, 2 * x) + p.U(c0, 2 * x + 1) + p.U(c1, 2 * x) + p.U(c1, 2 * x + 1);
-    const int32_t vs = p.V(c0, 2 * x) + p.V(c0, 2 * x + 1) + p.V(c1, 2 * x) + p.V(c1, 2 * x + 1);
-    int32_t t[3];
-    Terms(*p.m, us, vs, 4, 13, t);
-    int32_t s = 0;
-    for (int r = 0; r < 2; ++r)
-      for (int k = 0; k < 4; ++k) s += p.Y(2 * j + r, 4 * x)[k];
-    const int32_t ch[3] = {(s + t[0]) >> 3, (s + t[1]) >> 3, (s + t[2]) >> 3};
-    Put(p.Out(j, x), ch);
-  }
+  const BYTE* const y[2] = {p.Y(2 * j, 0), p.Y(2 * j + 1, 0)};
+  kernels.planarQuarter(p.Out(j, 0), y, 2, &p.u[int64_t(c0) * p.uPitch], &p.u[int64_t(c1) * p.uPitch],
+                        &p.v[int64_t(c0) * p.vPitch], &p.v[int64_t(c1) * p.vPitch], p.w / 4, *p.m);
 }
 
-void QuarterBlendRow(const Planes& p, int32_t j) {
-  for (int32_t x = 0; x < p.w / 4; ++x) {
-    int32_t us = 0, vs = 0, s = 0;
-    for (int r = 0; r < 2; ++r)
-      for (int k = 0; k < 2; ++k) {
-        us += p.U(2 * j + r, 2 * x + k);
-        vs += p.V(2 * j + r, 2 * x + k);
-      }
-    for (int r = 0; r < 4; ++r)
-      for (int k = 0; k < 4; ++k) s += p.Y(4 * j + r, 4 * x)[k];
-    int32_t t[3];
-    Terms(*p.m, us, vs, 4, 12, t);
-    const int32_t ch[3] = {(t[0] + s) >> 4, (t[1] + s) >> 4, (t[2] + s) >> 4};
-    Put(p.Out(j, x), ch);
-  }
+void QuarterBlendRow(const Planes& p, const KvYuvRowKernels& kernels, int32_t j) {
+  const BYTE* const y[4] = {p.Y(4 * j, 0), p.Y(4 * j + 1, 0), p.Y(4 * j + 2, 0), p.Y(4 * j + 3, 0)};
+  kernels.planarQuarter(p.Out(j, 0), y, 4, &p.u[int64_t(2 * j) * p.uPitch], &p.u[int64_t(2 * j + 1) * p.uPitch],
+                        &p.v[int64_t(2 * j) * p.vPitch], &p.v[int64_t(2 * j + 1) * p.vPitch], p.w / 4, *p.m);
 }
 
 enum Kernel { kFull, kHalfWidth, kHalfBlend, kQuarterHalf, kQuarterBlend };
@@ -147,8 +107,8 @@ HRESULT Run(Kernel k, bool parallel, int32_t w, int32_t h, BYTE* dst, int32_t ds
       case kFull: FullSizeRow(p, kernels, r); break;
       case kHalfWidth: HalfWidthRow(p, kernels, r); break;
       case kHalfBlend: HalfBlendRow(p, kernels, r); break;
-      case kQuarterHalf: QuarterWidthHalfHeightRow(p, r); break;
-      case kQuarterBlend: QuarterBlendRow(p, r); break;
+      case kQuarterHalf: QuarterWidthHalfHeightRow(p, kernels, r); break;
+      case kQuarterBlend: QuarterBlendRow(p, kernels, r); break;
     }
   };
   if (parallel) {

@@ -94,30 +94,12 @@ void PackedFloat(const Encoder& e, bool uyvy) {
 }
 
 // The fixed-coefficient 8-bit "YUYV" encoder (2.14 weights, no dither), on
-// processors with MMX.
+// processors with MMX: the row kernel (with its SSE2 twin).
 void YuyvFixed(const Encoder& e, bool bt709) {
-  static const int32_t y601[3] = {1868, 9617, 4899}, u601[3] = {8602, -5699, -2903}, v601[3] = {-1399, -7203, 8602};
-  static const int32_t y709[3] = {1181, 11721, 3482}, u709[3] = {8192, -6316, -1876}, v709[3] = {-750, -7442, 8192};
-  const int32_t* wy = bt709 ? y709 : y601;
-  const int32_t* wu = bt709 ? u709 : u601;
-  const int32_t* wv = bt709 ? v709 : v601;
-  auto clamp = [](int32_t v) { return BYTE(v < 0 ? 0 : v > 255 ? 255 : v); };
+  const KvYuvRowKernels& kernels = KvYuvKernels();
   KvParallelRows(0, e.H, [&](int32_t r) {
-    const BYTE* row = e.dibBits + int64_t(e.H - 1 - r) * e.dibStride;
-    BYTE* out = e.yuv + int64_t(r) * e.W * 2;
-    for (int32_t x = 0; x + 1 < e.W; x += 2) {
-      const BYTE* p0 = row + int64_t(x) * 4;
-      const BYTE* p1 = p0 + 4;
-      const int32_t s0 = wy[0] * p0[0] + wy[1] * p0[1] + wy[2] * p0[2];
-      const int32_t s1 = wy[0] * p1[0] + wy[1] * p1[1] + wy[2] * p1[2];
-      const int32_t sb = p0[0] + p1[0], sg = p0[1] + p1[1], sr = p0[2] + p1[2];
-      const int32_t xu = wu[0] * sb + wu[1] * sg + wu[2] * sr, xv = wv[0] * sb + wv[1] * sg + wv[2] * sr;
-      BYTE* m = out + int64_t(x) * 2;
-      m[0] = clamp(((s0 >> 8) + 32) >> 6);
-      m[1] = clamp(((xu >> 9) + 8224) >> 6);
-      m[2] = clamp(((s1 >> 8) + 32) >> 6);
-      m[3] = clamp(((xv >> 9) + 8224) >> 6);
-    }
+    kernels.bgraToYuyvFixed(e.yuv + int64_t(r) * e.W * 2, e.dibBits + int64_t(e.H - 1 - r) * e.dibStride, e.W,
+                            bt709);
   });
 }
 

@@ -10,6 +10,7 @@
 #include "kvgammacurve.h"
 #include "kvparallel.h"
 #include "kvyuv420.h"
+#include "kvyuvkernels.h"
 #include "kvyuvpacked.h"
 
 namespace {
@@ -91,10 +92,13 @@ struct Job {
 // Packed 4:2:2: byte offsets of Y0, U, Y1, V in a macropixel.
 void Packed(const Job& j, bool uyvy) {
   const int oY0 = uyvy ? 1 : 0, oU = uyvy ? 0 : 1, oY1 = uyvy ? 3 : 2, oV = uyvy ? 2 : 3;
+  const KvYuvRowKernels& kernels = KvYuvKernels();
   KvParallelRows(0, j.outH, [&](int32_t r) {
     const BYTE* src = j.SrcRow(r << j.s);
     BYTE* out = j.OutRow(r);
-    if (j.s == 0) {
+    if (j.s == 0 && !j.isFloat) {
+      kernels.packedToBgra(out, src, j.outW, uyvy, j.m->studio8);
+    } else if (j.s == 0) {
       for (int32_t x = 0; x + 1 < j.outW; x += 2) {
         const BYTE* mp = src + int64_t(x) * 2;
         j.Pixel(out, x, mp[oY0], mp[oU], mp[oV], false);
@@ -129,9 +133,14 @@ void V210Sample(const BYTE* group, int c, uint32_t* y, uint32_t* u, uint32_t* v)
 }
 
 void V210(const Job& j) {
+  const KvYuvRowKernels& kernels = KvYuvKernels();
   KvParallelRows(0, j.outH, [&](int32_t r) {
     const BYTE* src = j.SrcRow(r << j.s);
     BYTE* out = j.OutRow(r);
+    if (j.s == 0 && !j.isFloat) {
+      kernels.v210ToBgra(out, src, j.outW, j.m->studio10);
+      return;
+    }
     for (int32_t x = 0; x < j.outW; ++x) {
       int32_t col = x << j.s;
       // Reduced: the first luma sample of the column's chroma pair.

@@ -69,11 +69,7 @@ HRESULT ToRgb(BYTE* dst, const BYTE* src, int32_t dstPitch, int32_t width, int32
   Rows(height, parallel, [&](int32_t row) {
     const BYTE* s = src + int64_t(row) * width * 2;
     BYTE* d = dst + int64_t(row) * dstPitch;
-    if (Bytes == 4) {
-      kernels.uyvyToBgra(d, s, width, k);
-    } else {
-      KvUyvyToBgrRow(d, s, width, k);
-    }
+    (Bytes == 4 ? kernels.uyvyToBgra : kernels.uyvyToBgr)(d, s, width, k);
   });
   return S_OK;
 }
@@ -88,11 +84,7 @@ HRESULT FromRgb(BYTE* dst, const BYTE* src, int32_t srcPitch, int32_t width, int
   Rows(height, parallel, [&](int32_t row) {
     const BYTE* s = src + int64_t(row) * srcPitch;
     BYTE* d = dst + int64_t(row) * width * 2;
-    if (Bytes == 4) {
-      kernels.bgraToUyvy(d, s, width, k);
-    } else {
-      KvBgrToUyvyRow(d, s, width, k);
-    }
+    (Bytes == 4 ? kernels.bgraToUyvy : kernels.bgrToUyvy)(d, s, width, k);
   });
   return S_OK;
 }

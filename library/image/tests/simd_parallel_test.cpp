@@ -91,6 +91,43 @@ TEST(ImageSimd, BgraToUyvyTwinsAgree) {
                });
 }
 
+TEST(ImageSimd, UyvyToBgrTwinsAgree) {
+  CompareTwins("UYVY to BGR", 2, 3,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.uyvyToBgr(out, in, w, KvUyvyCoefficients(st.selector, 0));
+               });
+}
+
+TEST(ImageSimd, BgrToUyvyTwinsAgree) {
+  CompareTwins("BGR to UYVY", 3, 2,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgrToUyvy(out, in, w, KvUyvyCoefficients(st.selector, 0));
+               });
+}
+
+TEST(ImageSimd, PackedToBgraInFloatsTwinsAgree) {
+  for (bool uyvy : {false, true})
+    CompareTwins(uyvy ? "UYVY to BGRA in floats" : "YUYV to BGRA in floats", 2, 4,
+                 [uyvy](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                   k.packedToBgra(out, in, w, uyvy, KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio8);
+                 });
+}
+
+TEST(ImageSimd, V210ToBgraInFloatsTwinsAgree) {
+  // Input: whole groups of 16 bytes for every pixel the row touches.
+  CompareTwins("v210 to BGRA in floats", 3, 4,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.v210ToBgra(out, in, w, KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio10);
+               });
+}
+
+TEST(ImageSimd, BgraToYuyvFixedTwinsAgree) {
+  CompareTwins("BGRA to YUYV, fixed", 4, 2,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgraToYuyvFixed(out, in, w, st.selector == 2);
+               });
+}
+
 TEST(ImageSimd, PlanarToBgraTwinsAgree) {
   // Luma, then the chroma rows: w + 1 bytes of U and of V after it.
   CompareTwins("planar to BGRA", 2, 4,
@@ -106,6 +143,18 @@ TEST(ImageSimd, PlanarHalfTwinsAgree) {
                  [blend](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
                    k.planarHalf(out, in, in + 2 * w, in + 4 * w, in + 5 * w, in + 5 * w + 3, in + 4 * w + 1, w, blend,
                                 *st.matrix);
+                 });
+}
+
+TEST(ImageSimd, PlanarQuarterTwinsAgree) {
+  // w output pixels: lumaRows luma rows of 4w, two U and two V rows of 2w,
+  // all at different misalignments inside the input.
+  for (int lumaRows : {2, 4})
+    CompareTwins(lumaRows == 2 ? "planar quarter width, half height" : "planar quarter", 24, 4,
+                 [lumaRows](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                   const uint8_t* y[4] = {in, in + 4 * w + 1, in + 8 * w + 2, in + 12 * w + 3};
+                   const uint8_t* c = in + 16 * w + 4;
+                   k.planarQuarter(out, y, lumaRows, c, c + 2 * w + 1, c + 4 * w + 2, c + 6 * w - 1, w, *st.matrix);
                  });
 }
 
@@ -163,6 +212,35 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
                           in.data() + 224, 24, blend, *st.matrix);
           EXPECT_EQ(a, b) << "half " << blend << " " << int(lo) << "/" << int(hi);
         }
+        for (bool uyvy : {false, true}) {
+          const float* k = KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio8;
+          plain.packedToBgra(a.data(), in.data(), w, uyvy, k);
+          sse2.packedToBgra(b.data(), in.data(), w, uyvy, k);
+          EXPECT_EQ(a, b) << "packed in floats " << uyvy << " " << int(lo) << "/" << int(hi);
+        }
+        {
+          const float* k = KvYUVChooseMatrixFloat(st.selector == 1 ? 515 : 516, 0).studio10;
+          plain.v210ToBgra(a.data(), in.data(), w, k);
+          sse2.v210ToBgra(b.data(), in.data(), w, k);
+          EXPECT_EQ(a, b) << "v210 " << int(lo) << "/" << int(hi);
+        }
+        plain.bgraToYuyvFixed(a.data(), in.data(), w, st.selector == 2);
+        sse2.bgraToYuyvFixed(b.data(), in.data(), w, st.selector == 2);
+        EXPECT_EQ(a, b) << "YUYV fixed " << int(lo) << "/" << int(hi);
+        plain.uyvyToBgr(a.data(), in.data(), w, f);
+        sse2.uyvyToBgr(b.data(), in.data(), w, f);
+        EXPECT_EQ(a, b) << "UYVY to BGR " << int(lo) << "/" << int(hi);
+        plain.bgrToUyvy(a.data(), in.data(), w, f);
+        sse2.bgrToUyvy(b.data(), in.data(), w, f);
+        EXPECT_EQ(a, b) << "BGR " << int(lo) << "/" << int(hi);
+        for (int lumaRows : {2, 4}) {
+          const uint8_t* y[4] = {in.data(), in.data() + 64, in.data() + 128, in.data() + 192};
+          plain.planarQuarter(a.data(), y, lumaRows, in.data() + 5, in.data() + 37, in.data() + 70, in.data() + 99, 14,
+                              *st.matrix);
+          sse2.planarQuarter(b.data(), y, lumaRows, in.data() + 5, in.data() + 37, in.data() + 70, in.data() + 99, 14,
+                             *st.matrix);
+          EXPECT_EQ(a, b) << "quarter " << lumaRows << " " << int(lo) << "/" << int(hi);
+        }
         plain.bgraToLuma(a.data(), in.data(), w, EncoderWeights(st), kDitherRow);
         sse2.bgraToLuma(b.data(), in.data(), w, EncoderWeights(st), kDitherRow);
         EXPECT_EQ(a, b) << "luma " << int(lo) << "/" << int(hi);
@@ -184,6 +262,49 @@ TEST(ImageSimd, DisallowingSse2PicksThePlainKernels) {
   EXPECT_EQ(&KvYuvKernelsFor(KvImageCpu_GetSupport(KVCPU_SSE2)), &KvYuvKernelsPlain());
   KvImageCpu_AllowAll();
   EXPECT_EQ(KvImageCpu_GetSupport(KVCPU_SSE2) & KVCPU_SSE2, hasSse2 ? DWORD(KVCPU_SSE2) : 0u);
+}
+
+// The bilinear scaler's interior rows of 8-bit pixels: the driver picks the
+// SSE2 kernel or the plain one from the processor query on every call, so the
+// same call with SSE2 allowed and disallowed must give the same bytes. Odd
+// sizes, rows misaligned by their start and by a stride that is not a
+// multiple of 16, fractional rectangles (blended edges), reductions taken by
+// the enlarging path, and blending on and off.
+TEST(ImageSimd, BilinearInteriorRowsTwinsAgree) {
+  struct Case {
+    int32_t sw, sh, dw, dh;
+    RECT dst;  // 18.14; all zero: the whole bitmap
+    int32_t noBlend;
+  } cases[] = {
+      {97, 61, 301, 203, {3 * 16384 + 5000, 2 * 16384 + 7000, 298 * 16384 - 3000, 202 * 16384 - 9000}, 0},
+      {97, 61, 301, 203, {3 * 16384 + 5000, 2 * 16384 + 7000, 298 * 16384 - 3000, 202 * 16384 - 9000}, 1},
+      {301, 203, 97, 61, {0, 0, 0, 0}, 0},
+      {1920, 9, 961, 7, {0, 0, 0, 0}, 0},
+      {5, 5, 3, 9, {0, 0, 0, 0}, 0},
+      {2, 3, 7, 11, {16384 / 3, 0, 6 * 16384 + 77, 11 * 16384}, 0},
+      {33, 17, 40, 17, {0, 0, 0, 0}, 1},
+  };
+  const bool hasSse2 = (KvImageCpu_GetSupport(KVCPU_SSE2) & KVCPU_SSE2) != 0;
+  if (!hasSse2) GTEST_SKIP() << "no SSE2";
+  uint32_t seed = 40;
+  for (const Case& c : cases)
+    for (size_t mis : {0, 4, 9}) {
+      const int32_t srcStride = c.sw * 4 + 12, dstStride = c.dw * 4 + 20;
+      Row src(size_t(srcStride) * c.sh, mis, ++seed);
+      Row a(size_t(dstStride) * c.dh, (mis * 3) % 16, ++seed), b = a;
+      const int32_t ss[2] = {c.sw, c.sh}, ds[2] = {c.dw, c.dh};
+      const RECT* r = c.dst.right ? &c.dst : nullptr;
+      ASSERT_EQ(KvDibScale_BilinearSubPixel(a.data(), ds, dstStride, r, src.data(), ss, srcStride, nullptr, 4, nullptr,
+                                            c.noBlend),
+                S_OK);
+      KvImageCpu_Disallow(KVCPU_SSE2);
+      const HRESULT hr = KvDibScale_BilinearSubPixel(b.data(), ds, dstStride, r, src.data(), ss, srcStride, nullptr, 4,
+                                                     nullptr, c.noBlend);
+      KvImageCpu_AllowAll();
+      ASSERT_EQ(hr, S_OK);
+      EXPECT_TRUE(a.store == b.store) << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " noBlend "
+                                      << c.noBlend << " misaligned by " << mis;
+    }
 }
 
 // --- The 8-bit "YUYV" encoder: integer form with MMX, float form without ----
