@@ -15,14 +15,15 @@
 //                  low-frequency channel); a WAV of 6 or 8 channels is read in
 //                  the WAV order (L R C LFE, then the surrounds)
 //   --mode M       an encoder channel mode instead (e.g. 16-24: all single
-//                  channel or all pair elements)
+//                  channel or all pair elements, up to 12 channels)
 //   --rate R       the rate asked for; the source must be at R (status 2
 //                  otherwise). The encoder codes at the source's rate when
 //                  the bitrate's rate range holds it, else it converts the
 //                  source to the range's nearest standard rate
 //   --adif         a .aac stream with one ADIF header instead of ADTS
 //   --crc          ADTS headers with their CRC word
-// The input is 16-bit PCM or 32-bit float WAV. A mono source feeds every
+// The input is 16-bit PCM or 32-bit float WAV of 1 to 12 channels, with a
+// plain or an extensible format chunk. A mono source feeds every
 // channel of a multichannel setting and a multichannel source is mixed down
 // for a mono one.
 // Exit status: 0 written, 1 usage, 2 input refused, 3 encoder or write failure.
@@ -97,7 +98,13 @@ bool readFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
   return true;
 }
 
-// 16-bit PCM or 32-bit float, plain or extensible format chunk.
+// The most channels an encoder channel mode takes (modes 20 and 24: twelve
+// single-channel or six pair elements).
+const int kMaxWavChannels = 12;
+
+// 16-bit PCM or 32-bit float, plain or extensible format chunk (the
+// extensible one names the sample format in its subformat GUID, whose first
+// two bytes are the plain format tag).
 const char* parseWav(const std::vector<uint8_t>& d, Wav& w) {
   if (d.size() < 12 || std::memcmp(d.data(), "RIFF", 4) || std::memcmp(d.data() + 8, "WAVE", 4)) return "not a WAV file";
   int format = 0, bits = 0;
@@ -114,7 +121,7 @@ const char* parseWav(const std::vector<uint8_t>& d, Wav& w) {
       bits = int(le16(&d[body + 14]));
       if (format == 0xFFFE && size >= 40 && avail >= 40) format = int(le16(&d[body + 24]));
     } else if (!std::memcmp(&d[pos], "data", 4)) {
-      if (w.channels < 1 || w.channels > 8 || w.rate <= 0) return "no usable format chunk before the data";
+      if (w.channels < 1 || w.channels > kMaxWavChannels || w.rate <= 0) return "no usable format chunk before the data";
       const size_t bytes = std::min<size_t>(size, avail);
       if (format == 1 && bits == 16) {
         const size_t n = bytes / 2 / w.channels * w.channels;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The all-single-channel and all-pair channel modes (16-19, 21-23) through
-# aacenc, as MP4 files and ADTS streams, from WAVs with a tone of its own in
-# every channel: the program config element spreads the elements over the
-# front, side and back so that a decoder gives each channel a speaker of its
-# own. ffmpeg decodes them without a word to that many channels with a
-# layout of that count, and faad plays the ADTS streams to that many
-# channels; in each decode every source tone leads exactly one output
-# channel. ffmpeg 5.1 keeps only four channels of four front, side and back
-# pairs however they are placed (faad keeps all eight), so mode 23 is judged
-# by faad alone.
+# The all-single-channel and all-pair channel modes (16-24) through aacenc,
+# as MP4 files and ADTS streams, from WAVs with a tone of its own in every
+# channel: the program config element spreads the elements over the front,
+# side and back so that a decoder gives each channel a speaker of its own.
+# ffmpeg decodes them without a word to that many channels with a layout of
+# that count, and faad plays the ADTS streams to that many channels; in each
+# decode every source tone leads exactly one output channel. ffmpeg 5.1
+# keeps only four channels of four front, side and back pairs however they
+# are placed, and of the twelve-channel modes 20 (twelve single channels)
+# and 24 (six pairs) it keeps eight and four (faad keeps all), so modes 23,
+# 20 and 24 are judged by faad alone. The twelve-channel sources come as
+# ffmpeg writes them (16-bit, extensible format chunk) for mode 20 and as a
+# plain 32-bit float WAV for mode 24.
 set -uo pipefail
 . "$VOG_SOURCE_DIR/tests/support/testlib.sh"
 require_tool ffmpeg ffprobe faad py:numpy
@@ -35,22 +38,37 @@ sys.exit(0 if sorted(found) == list(range(y.shape[1])) else 1)
 PY
 }
 
-# mode  channels  ffmpeg judges (1) or faad alone (0)
+# mode  channels  ffmpeg judges (1) or faad alone (0)  source: ffmpeg's 16-bit
+# WAV (s16) or a plain float one (f32)
 cases="
-16 2 1
-17 4 1
-18 6 1
-19 8 1
-21 4 1
-22 6 1
-23 8 0
+16 2 1 s16
+17 4 1 s16
+18 6 1 s16
+19 8 1 s16
+20 12 0 s16
+21 4 1 s16
+22 6 1 s16
+23 8 0 s16
+24 12 0 f32
 "
-while read -r mode n withffmpeg; do
+while read -r mode n withffmpeg source; do
   [ -z "$mode" ] && continue
-  ffmpeg -nostdin -v error -y $(for k in $(seq 0 $((n - 1))); do
-      printf -- '-f lavfi -i sine=frequency=%d:duration=2:sample_rate=48000 ' $((400 + 300 * k)); done) \
-    -filter_complex "amerge=inputs=$n" -c:a pcm_s16le "$out/src.wav" 2>"$out/err" ||
-    { fail "mode $mode: source: $(head -c 200 "$out/err")"; continue; }
+  if [ "$source" = f32 ]; then
+    PYTHONPATH="$VOG_SOURCE_DIR/tools/aacenc/tests" /usr/bin/python3 - "$out/src.wav" "$n" <<'PY' ||
+import sys
+import numpy as np
+from make_sources import write_wav
+n = int(sys.argv[2])
+t = np.arange(2 * 48000) / 48000.0
+write_wav(sys.argv[1], np.stack([0.1 * np.sin(2 * np.pi * (400 + 300 * k) * t) for k in range(n)], axis=1), 48000)
+PY
+      { fail "mode $mode: source"; continue; }
+  else
+    ffmpeg -nostdin -v error -y $(for k in $(seq 0 $((n - 1))); do
+        printf -- '-f lavfi -i sine=frequency=%d:duration=2:sample_rate=48000 ' $((400 + 300 * k)); done) \
+      -filter_complex "amerge=inputs=$n" -c:a pcm_s16le "$out/src.wav" 2>"$out/err" ||
+      { fail "mode $mode: source: $(head -c 200 "$out/err")"; continue; }
+  fi
   for ext in m4a aac; do
     f="$out/mode$mode.$ext"
     if ! run_build_tool aacenc "$out/src.wav" "$f" --mode "$mode" --bitrate $((n * 64000)) >"$out/log" 2>&1; then
