@@ -13,13 +13,62 @@ const float kQcRounding = 0.4054f;
 namespace {
 
 const int32_t kMaxOffset = 100;
-const int32_t kMinOffset = -16;
+const int32_t kMinOffset = -60;
 
 struct BandPlan {
   int32_t coded[2][kAacMaxGroups][kAacMaxBands];
   int32_t baseSf[2][kAacMaxGroups][kAacMaxBands];
   int32_t minSf[2][kAacMaxGroups][kAacMaxBands];
+  bool holdLevel;  // coarse bands are quantised to keep their level (see below)
 };
+
+// A band quantised to a few small values keeps its level poorly: rounding
+// turns many values into ones or zeros, and the decoded band comes out louder
+// or quieter than the input by more than a dB. Where the largest value is at
+// most 4, the band is quantised again with the rounding of a few that brings
+// its decoded energy closest to the input's. Returns the largest value.
+// This trades a larger error for the level, so it is done only where hold is
+// set: at sampling rates of 24 kHz and under (the cores of HE-AAC), whose low
+// bands otherwise decode up to 2 dB loud or quiet. At the full rates the
+// smaller error is worth more: pink noise in stereo at 64 kbit/s and 44.1 kHz
+// keeps 8.7 dB of signal-to-noise ratio below 5 kHz without the holding and
+// 8.2 dB with it.
+int32_t quantiseHoldingLevel(const float* x, int16_t* q, int32_t n, int32_t sf, bool hold) {
+  const int32_t peak = qcQuantiseLines(x, q, n, sf);
+  if (!hold || peak == 0 || peak > 4) return peak;
+  const float inverseGain = static_cast<float>(std::pow(2.0, -0.25 * (sf - 100)));
+  float p[1024];
+  float energy = 0.0f;
+  for (int32_t i = 0; i < n; ++i) {
+    const float a = std::fabs(x[i]) * inverseGain;
+    p[i] = std::pow(a, 0.75f);
+    energy += a * a;
+  }
+  // Decoded energy of value v: v^(8/3). No rounding below makes a value
+  // larger than 5 where the usual one gave at most 4.
+  static const float kPower[6] = {0.0f, 1.0f, 6.3496042f, 18.720754f, 40.317474f, 73.100443f};
+  const auto decoded = [&](float rounding) {
+    float sum = 0.0f;
+    for (int32_t i = 0; i < n; ++i) sum += kPower[std::min(5, static_cast<int32_t>(p[i] + rounding))];
+    return sum;
+  };
+  const auto error = [&](float sum) { return std::fabs(std::log((sum + 1e-9f) / energy)); };
+  static const float kRoundings[] = {0.25f, 0.3f, 0.35f, 0.4054f, 0.46f, 0.5f};
+  float best = kQcRounding, bestError = error(decoded(kQcRounding));
+  if (bestError < 0.23f) return peak;  // within 1 dB
+  for (float r : kRoundings) {
+    const float e = error(decoded(r));
+    if (e < bestError) best = r, bestError = e;
+  }
+  if (best == kQcRounding) return peak;
+  int32_t newPeak = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t v = std::min(static_cast<int32_t>(kAacMaxQuant), static_cast<int32_t>(p[i] + best));
+    newPeak = std::max(newPeak, v);
+    q[i] = static_cast<int16_t>(x[i] < 0.0f ? -v : v);
+  }
+  return newPeak;
+}
 
 // Quantises every channel with the base scalefactors moved by offset and
 // returns the element's bits (-1 when the syntax cannot carry it).
@@ -41,7 +90,7 @@ int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const B
         const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
         for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
           const int32_t base = (isShort ? k * 128 : 0) + lo;
-          peak = std::max(peak, qcQuantiseLines(o->spectrum + base, ics->quant + base, width, sf));
+          peak = std::max(peak, quantiseHoldingLevel(o->spectrum + base, ics->quant + base, width, sf, plan.holdLevel));
         }
         if (peak > 0) largest = std::max(largest, sf);
       }
@@ -61,7 +110,7 @@ int32_t quantiseAll(const PsyOutChannel* const* ch, int32_t numChannels, const B
           const int32_t lo = o->bandOffsets[b], width = o->bandOffsets[b + 1] - lo;
           for (int32_t k = w; k < w + o->groupLen[g]; ++k) {
             const int32_t base = (isShort ? k * 128 : 0) + lo;
-            qcQuantiseLines(o->spectrum + base, ics->quant + base, width, largest - 60);
+            quantiseHoldingLevel(o->spectrum + base, ics->quant + base, width, largest - 60, plan.holdLevel);
           }
         }
         w += o->groupLen[g];
@@ -200,6 +249,7 @@ CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels,
   out->msMaskPresent = numChannels == 2 ? element->msMaskPresent : 0;
   if (numChannels == 2) std::memcpy(out->msUsed, element->msUsed, sizeof(out->msUsed));
   BandPlan p;
+  p.holdLevel = rateIndex >= 6;  // 24 kHz and under
   for (int32_t c = 0; c < numChannels; ++c) {
     const PsyOutChannel* o = ch[c];
     AacIcs* ics = &out->ics[c];
@@ -232,46 +282,62 @@ CodecError* qcEncodeElement(const PsyOutChannel* const* ch, int32_t numChannels,
     }
   }
   // Largest bit use within the budget: the smallest offset whose bits fit.
+  // The thresholds were set for the frame's bits, so the answer lies near
+  // offset 0: steps of growing size bracket it, then bisection finds it, in
+  // a handful of quantise-and-count passes.
   const int32_t goal = std::min(targetBits, maxBits);
-  int32_t lo = kMinOffset, hi = kMaxOffset;
-  int32_t bits = quantiseAll(ch, numChannels, p, lo, out);
+  int32_t last = 0;  // the offset whose quantisation `out` holds
+  auto pass = [&](int32_t offset) {
+    last = offset;
+    return quantiseAll(ch, numChannels, p, offset, out);
+  };
+  int32_t bits = pass(0);
   if (bits < 0) return createError(__FILE__, __LINE__, "qcEncodeElement", "invalid channel layout");
-  if (bits > goal) {
-    bits = quantiseAll(ch, numChannels, p, hi, out);
-    if (bits > maxBits || bits < 0) {
-      // Nothing fits: code the element empty.
-      for (int32_t c = 0; c < numChannels; ++c) {
-        std::memset(out->ics[c].quant, 0, sizeof(out->ics[c].quant));
-        out->ics[c].maxSfb = 0;
-        CodecError* e = aacSectionChannel(&out->ics[c]);
-        if (e) return appendErrorTrace(__FILE__, __LINE__, "qcEncodeElement", e);
-      }
-      out->msMaskPresent = 0;
-      out->bits = qcWriteElement(nullptr, 0, out);
-      return nullptr;
+  int32_t lo = 0, hi = 0;  // bits(lo) > goal, or lo is the finest offset; bits(hi) <= goal
+  int32_t hiBits = bits;
+  if (bits <= goal) {
+    for (int32_t step = 2; hi > kMinOffset; step *= 2) {
+      lo = std::max(kMinOffset, hi - step);
+      const int32_t b = pass(lo);
+      if (b < 0 || b > goal) break;
+      hi = lo;
+      hiBits = b;
     }
-    if (bits <= goal) {
-      // The result at hi is kept rather than quantised again at the end:
-      // each offset is tried in the spare record, which becomes the kept
-      // one when it fits.
-      QcElement spare;
-      std::memcpy(&spare, out, sizeof(spare));
-      QcElement* kept = out;
-      QcElement* trial = &spare;
-      while (hi - lo > 1) {
-        const int32_t mid = (lo + hi) / 2;
-        const int32_t midBits = quantiseAll(ch, numChannels, p, mid, trial);
-        if (midBits >= 0 && midBits <= goal) {
-          hi = mid;
-          bits = midBits;
-          std::swap(kept, trial);
-        } else {
-          lo = mid;
+  } else {
+    for (int32_t step = 2;; step *= 2) {
+      hi = std::min(kMaxOffset, lo + step);
+      hiBits = pass(hi);
+      if (hiBits >= 0 && hiBits <= goal) break;
+      if (hi == kMaxOffset) {
+        if (hiBits >= 0 && hiBits <= maxBits) {
+          out->bits = hiBits;  // over the goal, within the limit
+          return nullptr;
         }
+        // Nothing fits: code the element empty.
+        for (int32_t c = 0; c < numChannels; ++c) {
+          std::memset(out->ics[c].quant, 0, sizeof(out->ics[c].quant));
+          out->ics[c].maxSfb = 0;
+          CodecError* e = aacSectionChannel(&out->ics[c]);
+          if (e) return appendErrorTrace(__FILE__, __LINE__, "qcEncodeElement", e);
+        }
+        out->msMaskPresent = 0;
+        out->bits = qcWriteElement(nullptr, 0, out);
+        return nullptr;
       }
-      if (kept != out) std::memcpy(out, kept, sizeof(*out));
+      lo = hi;
     }
   }
+  while (hi - lo > 1) {
+    const int32_t mid = (lo + hi) / 2;
+    const int32_t midBits = pass(mid);
+    if (midBits >= 0 && midBits <= goal) {
+      hi = mid;
+      hiBits = midBits;
+    } else {
+      lo = mid;
+    }
+  }
+  bits = last == hi ? hiBits : pass(hi);
   out->bits = bits;
   return nullptr;
 }
