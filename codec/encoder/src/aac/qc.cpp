@@ -22,6 +22,21 @@ struct BandPlan {
   bool holdLevel;  // coarse bands are quantised to keep their level (see below)
 };
 
+float inverseGainOf(int32_t scalefactor) { return static_cast<float>(std::pow(2.0, -0.25 * (scalefactor - 100))); }
+
+// The quantiser's input gain 2^(-(sf - 100) / 4), from a table over the
+// scalefactor's range.
+float inverseGainTable(int32_t scalefactor) {
+  struct Gains {
+    float of[256];
+    Gains() {
+      for (int32_t sf = 0; sf < 256; ++sf) of[sf] = inverseGainOf(sf);
+    }
+  };
+  static const Gains kGains;
+  return scalefactor >= 0 && scalefactor < 256 ? kGains.of[scalefactor] : inverseGainOf(scalefactor);
+}
+
 // A band quantised to a few small values keeps its level poorly: rounding
 // turns many values into ones or zeros, and the decoded band comes out louder
 // or quieter than the input by more than a dB. Where the largest value is at
@@ -36,29 +51,44 @@ struct BandPlan {
 int32_t quantiseHoldingLevel(const float* x, int16_t* q, int32_t n, int32_t sf, bool hold) {
   const int32_t peak = qcQuantiseLines(x, q, n, sf);
   if (!hold || peak == 0 || peak > 4) return peak;
-  const float inverseGain = static_cast<float>(std::pow(2.0, -0.25 * (sf - 100)));
-  float p[1024];
-  float energy = 0.0f;
+  const float inverseGain = inverseGainTable(sf);
+  // Decoded energy of value v: v^(8/3). At the usual rounding the values are
+  // those just quantised, so most bands (within a dB) are settled from them
+  // with no power taken.
+  static const float kPower[6] = {0.0f, 1.0f, 6.3496042f, 18.720754f, 40.317474f, 73.100443f};
+  float energy = 0.0f, usual = 0.0f;
   for (int32_t i = 0; i < n; ++i) {
     const float a = std::fabs(x[i]) * inverseGain;
-    p[i] = std::pow(a, 0.75f);
     energy += a * a;
+    usual += kPower[q[i] < 0 ? -q[i] : q[i]];
   }
-  // Decoded energy of value v: v^(8/3). No rounding below makes a value
-  // larger than 5 where the usual one gave at most 4.
-  static const float kPower[6] = {0.0f, 1.0f, 6.3496042f, 18.720754f, 40.317474f, 73.100443f};
+  // How far a decoded energy lies from the input's: their ratio taken the
+  // way that makes it at least 1 (the size of the logarithm, without it).
+  const auto distance = [&](float sum) {
+    const float ratio = (sum + 1e-9f) / energy;
+    return std::max(ratio, 1.0f / ratio);
+  };
+  const float kWithinDb = 1.2586000f;  // e^0.23: 1 dB
+  float best = kQcRounding, bestDistance = distance(usual);
+  if (bestDistance < kWithinDb) return peak;
+  // The lines' a^(3/4), as the quantiser takes them: in double precision,
+  // rounded once to single.
+  float p[1024];
+  for (int32_t i = 0; i < n; ++i) {
+    const double a = static_cast<double>(std::fabs(x[i]) * inverseGain);
+    p[i] = static_cast<float>(std::sqrt(a * std::sqrt(a)));
+  }
+  // No rounding below makes a value larger than 5 where the usual one gave
+  // at most 4.
   const auto decoded = [&](float rounding) {
     float sum = 0.0f;
     for (int32_t i = 0; i < n; ++i) sum += kPower[std::min(5, static_cast<int32_t>(p[i] + rounding))];
     return sum;
   };
-  const auto error = [&](float sum) { return std::fabs(std::log((sum + 1e-9f) / energy)); };
-  static const float kRoundings[] = {0.25f, 0.3f, 0.35f, 0.4054f, 0.46f, 0.5f};
-  float best = kQcRounding, bestError = error(decoded(kQcRounding));
-  if (bestError < 0.23f) return peak;  // within 1 dB
+  static const float kRoundings[] = {0.25f, 0.3f, 0.35f, 0.46f, 0.5f};  // besides the usual one
   for (float r : kRoundings) {
-    const float e = error(decoded(r));
-    if (e < bestError) best = r, bestError = e;
+    const float d = distance(decoded(r));
+    if (d < bestDistance) best = r, bestDistance = d;
   }
   if (best == kQcRounding) return peak;
   int32_t newPeak = 0;
@@ -149,8 +179,6 @@ QcQuantiseLinesFn qcQuantiseLines = qcQuantiseLinesSse2;
 
 namespace {
 
-float inverseGainOf(int32_t scalefactor) { return static_cast<float>(std::pow(2.0, -0.25 * (scalefactor - 100))); }
-
 // The single-precision quantiser of one line with its gain already applied.
 inline int32_t quantiseOne(float a) {
   const int32_t v = static_cast<int32_t>(std::pow(a, 0.75f) + kQcRounding);
@@ -160,7 +188,7 @@ inline int32_t quantiseOne(float a) {
 }  // namespace
 
 int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t scalefactor) {
-  const float inverseGain = inverseGainOf(scalefactor);
+  const float inverseGain = inverseGainTable(scalefactor);
   int32_t peak = 0;
   for (int32_t i = 0; i < n; ++i) {
     const int32_t v = quantiseOne(std::fabs(x[i]) * inverseGain);
@@ -178,15 +206,7 @@ int32_t qcQuantiseLinesGeneric(const float* x, int16_t* q, int32_t n, int32_t sc
 // 10^5), and sums from 16384 up or not finite, are quantised by the
 // single-precision formula itself.
 int32_t qcQuantiseLinesSse2(const float* x, int16_t* q, int32_t n, int32_t scalefactor) {
-  struct Gains {
-    float of[256];
-    Gains() {
-      for (int32_t sf = 0; sf < 256; ++sf) of[sf] = inverseGainOf(sf);
-    }
-  };
-  static const Gains kGains;
-  const float inverseGain =
-      scalefactor >= 0 && scalefactor < 256 ? kGains.of[scalefactor] : inverseGainOf(scalefactor);
+  const float inverseGain = inverseGainTable(scalefactor);
   const __m128 gain = _mm_set1_ps(inverseGain);
   const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
   const __m128d rounding = _mm_set1_pd(static_cast<double>(kQcRounding));
