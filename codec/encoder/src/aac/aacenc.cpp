@@ -55,7 +55,6 @@ struct AacCore {
   int32_t delay;
   int32_t toggle;
   int32_t totalWeight;
-  float meanPe[15];  // running mean of each element's PE
   int32_t channelConfiguration;  // 1-7, or 0 when a PCE describes the elements
   PceRecord* pce;     // for the ADIF header and the PCE of unnumbered layouts
   crc* crcRegister;   // ADTS CRC, when protected
@@ -121,12 +120,16 @@ int32_t AacCoreMaxBitrate(int32_t qualityMode, int32_t channels, int32_t variant
 }
 
 int32_t AacCoreBandwidth(int32_t bitRatePerChannel, int32_t sampleRate) {
+  // Bits per line decide how wide a band the coder can keep clean. A frame
+  // at a lower sample rate lasts longer and its lines lie closer together,
+  // so a bandwidth in Hz costs about the same bitrate at any rate.
   static const struct {
     int32_t below;
     int32_t hz;
-  } kRows[] = {{12000, 5000}, {16000, 6500}, {20000, 8000}, {28000, 10000}, {36000, 11500},
-               {48000, 15000}, {80000, 16000}, {112000, 17000}, {0x7fffffff, 19000}};
-  int32_t hz = 19000;
+  } kRows[] = {{12000, 5000},  {16000, 6500},  {20000, 8000},  {24000, 9500},  {28000, 10500},
+               {32000, 11000}, {40000, 11500}, {48000, 15000}, {56000, 16000}, {64000, 16500},
+               {80000, 17000}, {96000, 18000}, {112000, 19000}, {128000, 19500}, {0x7fffffff, 20000}};
+  int32_t hz = 20000;
   for (const auto& r : kRows) {
     if (bitRatePerChannel < r.below) {
       hz = r.hz;
@@ -438,8 +441,12 @@ int AacCoreOpen(AacCore** out, const AacCoreConfig* cfg) {
   }
   bitRate = std::max(0, bitRate - cfg->reservedRate);
   c->bitRate = bitRate;
-  c->bandwidth = cfg->bandwidth > 0 ? std::min(cfg->bandwidth, cfg->sampleRate / 2)
-                                    : AacCoreBandwidth(bitRate / ch, cfg->sampleRate);
+  // A lone channel lacks the mid/side saving of a pair: it is given the
+  // bandwidth of a somewhat lower rate. An explicit bandwidth overrides the rule.
+  const int32_t perChannel = bitRate / ch;
+  c->bandwidth = cfg->bandwidth > 0
+                     ? std::min(cfg->bandwidth, cfg->sampleRate / 2)
+                     : AacCoreBandwidth(ch == 1 ? perChannel * 3 / 4 : perChannel, cfg->sampleRate);
   c->samplingRateIndex = findSamplingRateIndex(cfg->sampleRate);
   // The tool option switches temporal noise shaping on, for long windows
   // only: short-window filters (the psychoacoustic model's values 1 and 4)
@@ -637,16 +644,14 @@ int AacCoreEncodeFrame(AacCore* c, const float* input, int32_t sampleCount, uint
     int32_t later = 0;
     for (int32_t k = e + 1; k < c->numElements; ++k) later += coreAverage * c->elements[k].weight / c->totalWeight;
     const int32_t maxBits = std::max(0, frameBudget + headerBits - used - later - ltpBits);
-    // A frame that asks for much more than its share may also spend the
-    // reservoir above its lowest fifth, which would otherwise soon be
-    // written out as fill bits.
-    int32_t target = bands.desiredBits;
-    float& meanPe = c->meanPe[e];
-    if (bands.peBefore > 2.0f * meanPe && bands.peBefore > bands.desiredPe) {
-      const float want = std::min(1.0f, bands.peBefore / (2.0f * meanPe) - 1.0f);
-      target += static_cast<int32_t>(want * std::max(0, shareRes - shareMaxRes / 5));
+    // The next frame's PE (its analysis is done) lets a hard frame leave
+    // reservoir bits to a hard successor.
+    float nextPe = 0.0f;
+    for (int32_t k = 0; k < el.numChannels; ++k) {
+      float bandPe[kPsyBands], lines[kPsyBands], constPart[kPsyBands];
+      nextPe += calcChannelPe(&current[el.firstChannel + k], current[el.firstChannel + k].threshold, bandPe, lines, constPart);
     }
-    meanPe = meanPe == 0.0f ? bands.peBefore : 0.9f * meanPe + 0.1f * bands.peBefore;
+    int32_t target = bitresFrameBits(c->adjThr, e, bands.peBefore, nextPe, bands, shareRes, shareMaxRes);
     target = std::min(target, maxBits);
     QcElement q;
     CodecError* err = qcEncodeElement(outs, el.numChannels, &previousElement[e], c->samplingRateIndex, target,

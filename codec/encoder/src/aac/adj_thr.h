@@ -18,11 +18,13 @@ struct AdjThrElementState {
   uint8_t ahEnabled;
   int32_t startSfbLong;
   int32_t startSfbShort;
+  float minSnr;  // hole avoidance: largest noise-to-energy ratio of a coded band
   float maxRed;
   float startRatio;
   float maxRatio;
   float redRatioFac;
   float redOffs;
+  float meanPe;  // running mean of the element's PE, for the reservoir's spending
 };
 
 struct AdjThrState {
@@ -54,6 +56,14 @@ float bitresCalcBitFac(const AdjThrState* state, const AdjThrElementState* eleme
                        int32_t maxBitresBits, float pe, int32_t windowSequence, int32_t avgBits, float maxBitFac);
 // Moves the running PE bounds toward the frame's PE.
 void adjustPeMinMax(float pe, float* peMin, float* peMax);
+
+// Bits for one element's frame: the threshold adjustment's desired bits,
+// raised for a frame much harder than the running mean by part of the
+// reservoir. When the next frame (already analysed) is hard too, the two
+// share what the reservoir holds, so the frame after a transient is not left
+// with the mean share alone. Updates the running mean PE.
+int32_t bitresFrameBits(AdjThrState* state, int32_t elementIndex, float pe, float nextPe, const AdjThrBands& bands,
+                        int32_t bitresBits, int32_t maxBitresBits);
 
 // Band PE sums of one channel; the active lines per band come from the
 // spectrum's form factor. Returns the channel's PE.

@@ -16,7 +16,7 @@ namespace {
 const float kHugeThreshold = 3.4028233e36f;  // history that sets no limit
 const float kLargestFloat = 3.4028235e38f;
 
-// Absolute threshold of hearing in dB (f in Hz), relative to its minimum.
+// Absolute threshold of hearing in dB SPL (f in Hz).
 double athDb(double f) {
   const double k = std::max(f, 20.0) / 1000.0;
   return 3.64 * std::pow(k, -0.8) - 6.5 * std::exp(-0.6 * (k - 3.3) * (k - 3.3)) + 1e-3 * k * k * k * k;
@@ -24,10 +24,19 @@ double athDb(double f) {
 
 double bark(double f) { return 13.0 * std::atan(0.00076 * f) + 3.5 * std::atan((f / 7500.0) * (f / 7500.0)); }
 
-// Energy per line of the quietest audible tone in a long transform of
-// samples in the 16-bit scale: a sine of about half the least significant
-// step lands near this per line at the ear's most sensitive frequency.
-const double kQuietLineEnergy = 1.0e5;
+// Threshold in quiet: the input is in the scale of 16-bit sample values, and
+// a full-scale sine (amplitude 32768) is taken as 92 dB SPL. Such a sine puts
+// 2^50 of energy into a long spectrum (the transform's gain is N/2 per line
+// pair, doubled by the caller), and a 64th of that into one short window. The
+// threshold is applied a few dB under the curve, which is the threshold of
+// young ears and so errs on the side of coding, and the curve's steep rise above
+// 15 kHz is capped: the low-pass sets the coded bandwidth, not the ear model.
+// The threshold counts per line (a band of noise at the curve's level per line
+// is as loud as a tone at it). Higher bitrates lower it further (see psyInit).
+const double kFullScaleSineEnergy = 1125899906842624.0;  // 2^50
+const double kFullScaleSpl = 92.0;
+const double kQuietMarginDb = 6.0;
+const double kQuietCapDb = 45.0;
 
 void spread(float* values, const float* low, const float* high, int32_t bands) {
   for (int32_t b = 1; b < bands; ++b) values[b] = std::max(values[b], values[b - 1] * high[b]);
@@ -152,6 +161,7 @@ void fillOutput(PsyState* s, PsyData* d, PsyOutChannel* o) {
       o->energy[b] = d->energy[b];
       o->threshold[b] = d->thr[b];
       o->spreadEnergy[b] = d->spreadEnergy[b];
+      o->quietThreshold[b] = c->thrQuiet[b];
     }
     return;
   }
@@ -174,6 +184,7 @@ void fillOutput(PsyState* s, PsyData* d, PsyOutChannel* o) {
       o->energy[g * n + b] = e;
       o->threshold[g * n + b] = t;
       o->spreadEnergy[g * n + b] = se;
+      o->quietThreshold[g * n + b] = c->thrQuiet[b] * static_cast<float>(bs->groupLen[g]);
     }
     w += bs->groupLen[g];
   }
@@ -226,6 +237,7 @@ void msDecision(PsyOutChannel* l, PsyOutChannel* r, PsyOutElement* el) {
         l->energy[idx] = static_cast<float>(eM);
         r->energy[idx] = static_cast<float>(eS);
         l->threshold[idx] = r->threshold[idx] = static_cast<float>(tMs);
+        l->quietThreshold[idx] = r->quietThreshold[idx] = 0.5f * std::min(l->quietThreshold[idx], r->quietThreshold[idx]);
         const float se = std::min(l->spreadEnergy[idx], r->spreadEnergy[idx]);
         l->spreadEnergy[idx] = r->spreadEnergy[idx] = se;
       } else {
@@ -267,7 +279,8 @@ int psyInitConfiguration(PsyConfiguration* c, int32_t sampleRate, int32_t bandwi
     const int32_t lo = c->bandOffsets[b], hi = c->bandOffsets[b + 1];
     double quiet = 1e30;
     for (int32_t i = lo; i < hi; ++i) quiet = std::min(quiet, athDb((i + 0.5) * lineHz));
-    c->thrQuiet[b] = static_cast<float>(kQuietLineEnergy * scale * (hi - lo) * std::pow(10.0, (quiet + 5.0) / 10.0));
+    quiet = std::min(quiet, kQuietCapDb) - kQuietMarginDb;
+    c->thrQuiet[b] = static_cast<float>(kFullScaleSineEnergy * scale * (hi - lo) * std::pow(10.0, (quiet - kFullScaleSpl) / 10.0));
     const double centre = bark(0.5 * (lo + hi) * lineHz);
     const double distance = b == 0 ? 0.0 : centre - previousBark;
     previousBark = centre;
@@ -311,6 +324,15 @@ int psyInit(PsyState** out, int32_t bitRate, int32_t sampleRate, int32_t bandwid
       tnsInitConfig(&s->shortConfig.tns, sampleRate, s->shortConfig.activeBands, 1, (tnsMask & (1 | 4)) != 0)) {
     std::free(s);
     return 1;
+  }
+  // With more bits per channel, quiet detail near the threshold in quiet is
+  // affordable: up to 12 dB lower from 48 to 96 kbit/s per channel.
+  const double bitsPerChannel = static_cast<double>(bitRate) / numChannels;
+  const double lowerDb = std::min(12.0, std::max(0.0, (bitsPerChannel - 48000.0) / 4000.0));
+  const float quietScale = static_cast<float>(std::pow(10.0, -lowerDb / 10.0));
+  for (int32_t b = 0; b < kAacMaxBands; ++b) {
+    s->longConfig.thrQuiet[b] *= quietScale;
+    s->shortConfig.thrQuiet[b] *= quietScale;
   }
   if (transformCreate(&s->transform)) {
     std::free(s);

@@ -71,6 +71,7 @@ struct PsyOutChannel {
   float energy[kPsyBands];
   float threshold[kPsyBands];
   float spreadEnergy[kPsyBands];
+  float quietThreshold[kPsyBands];  // the threshold in quiet: no band is coded finer
   float spectrum[1024];  // filtered where tns has a filter
   TnsInfo tns;
 };
