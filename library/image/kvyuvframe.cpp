@@ -104,8 +104,12 @@ void Packed(const Job& j, bool uyvy) {
         j.Pixel(out, x, mp[oY0], mp[oU], mp[oV], false);
         j.Pixel(out, x + 1, mp[oY1], mp[oU], mp[oV], false);
       }
+    } else if (!j.isFloat) {
+      // Point sampling: the first luma of the macropixel at column x << s,
+      // one macropixel of 4 bytes every 2^(s - 1).
+      const int32_t step = 2 << j.s;
+      kernels.sampledToBgra(out, src + oY0, src + oU, src + oV, j.outW, step, step, j.m->studio8);
     } else {
-      // Point sampling: the first luma of the macropixel at column x << s.
       for (int32_t x = 0; x < j.outW; ++x) {
         const BYTE* mp = src + int64_t((x << j.s) / 2) * 4;
         j.Pixel(out, x, mp[oY0], mp[oU], mp[oV], false);
@@ -166,12 +170,17 @@ Planar PlanesOf(const Job& j) {
 void I420Sampled(const Job& j) {
   const Planar p = PlanesOf(j);
   const int32_t mask = j.ext.Interlaced() ? ~1 : ~0;
+  const KvYuvRowKernels& kernels = KvYuvKernels();
   KvParallelRows(0, j.outH, [&](int32_t r) {
     const int32_t cr = (r << (j.s - 1)) & mask;
     const BYTE* yr = p.y + int64_t(r << j.s) * p.yPitch;
     const BYTE* ur = p.u + int64_t(cr) * p.uPitch;
     const BYTE* vr = p.v + int64_t(cr) * p.vPitch;
     BYTE* out = j.OutRow(r);
+    if (!j.isFloat) {
+      kernels.sampledToBgra(out, yr, ur, vr, j.outW, 1 << j.s, 1 << (j.s - 1), j.m->studio8);
+      return;
+    }
     for (int32_t x = 0; x < j.outW; ++x)
       j.Pixel(out, x, yr[x << j.s], ur[x << (j.s - 1)], vr[x << (j.s - 1)], false);
   });

@@ -47,6 +47,11 @@ struct KvYuvRowKernels {
   // k[0](V - 512), each clamped to 0..255 and rounded half up; alpha 255.
   // Every group of six pixels that the row touches is read whole.
   void (*v210ToBgra)(BYTE* dst, const BYTE* src, int32_t width, const float k[4]);
+  // The point-sampled reductions of 8-bit sources: output pixel x takes
+  // luma y[x * yStep] and chroma u[x * cStep], v[x * cStep], with the
+  // arithmetic of packedToBgra; width pixels of BGRA, alpha 255.
+  void (*sampledToBgra)(BYTE* dst, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, int32_t yStep,
+                        int32_t cStep, const float k[4]);
   // The fixed-coefficient "YUYV" encoder (2.14 weights, no dither): one BGRA
   // row of width pixels (even) to YUYV, BT.709 weights or BT.601.
   void (*bgraToYuyvFixed)(BYTE* dst, const BYTE* src, int32_t width, bool bt709);

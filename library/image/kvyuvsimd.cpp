@@ -80,6 +80,18 @@ void PackedToBgraPlain(BYTE* d, const BYTE* s, int32_t width, bool uyvy, const f
   }
 }
 
+void SampledToBgraPlain(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, int32_t yStep,
+                        int32_t cStep, const float k[4]) {
+  for (int32_t x = 0; x < width; ++x, d += 4) {
+    const float yy = float(y[int64_t(x) * yStep]);
+    const float uu = float(u[int64_t(x) * cStep]) - 128.0f, vv = float(v[int64_t(x) * cStep]) - 128.0f;
+    d[0] = Round8(yy + k[3] * uu);
+    d[1] = Round8(yy + k[1] * uu + k[2] * vv);
+    d[2] = Round8(yy + k[0] * vv);
+    d[3] = 255;
+  }
+}
+
 // The six luma samples of a v210 group and the chroma of each pixel.
 inline void V210Group(const BYTE* g, int32_t y[6], int32_t u[6], int32_t v[6]) {
   uint32_t w[4];
@@ -222,7 +234,7 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
 }
 
 const KvYuvRowKernels kPlain = {UyvyToBgraPlain,   BgraToUyvyPlain, UyvyToBgrPlain,       BgrToUyvyPlain,
-                                PackedToBgraPlain, V210ToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain,
+                                PackedToBgraPlain, V210ToBgraPlain, SampledToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain,
                                 PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,   BgraToChromaPlain};
 
 #if defined(__SSE2__)
@@ -516,6 +528,40 @@ void V210ToBgraSse2(BYTE* d, const BYTE* s, int32_t width, const float k[4]) {
   V210ToBgraPlain(d + int64_t(x) * 4, s, width - x, k);
 }
 
+// Eight samples a step, gathered from their strided bytes into 16-bit lanes;
+// then the packed kernel's operations in the same order, four pixels at a
+// time.
+void SampledToBgraSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, int32_t yStep,
+                       int32_t cStep, const float k[4]) {
+  const __m128 kVR = _mm_set1_ps(k[0]), kUG = _mm_set1_ps(k[1]), kVG = _mm_set1_ps(k[2]), kUB = _mm_set1_ps(k[3]);
+  const __m128 bias = _mm_set1_ps(128.0f);
+  const __m128i zero = _mm_setzero_si128(), alpha = _mm_set1_epi16(255);
+  auto gather = [](const BYTE* p, int32_t step) {
+    return _mm_setr_epi16(p[0], p[step], p[2 * step], p[3 * step], p[4 * step], p[5 * step], p[6 * step],
+                          p[7 * step]);
+  };
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, d += 32) {
+    const __m128i y16 = gather(y + int64_t(x) * yStep, yStep);
+    const __m128i u16 = gather(u + int64_t(x) * cStep, cStep), v16 = gather(v + int64_t(x) * cStep, cStep);
+    __m128i ch[3][2];
+    for (int half = 0; half < 2; ++half) {
+      const __m128 yy = _mm_cvtepi32_ps(half ? _mm_unpackhi_epi16(y16, zero) : _mm_unpacklo_epi16(y16, zero));
+      const __m128 uu =
+          _mm_sub_ps(_mm_cvtepi32_ps(half ? _mm_unpackhi_epi16(u16, zero) : _mm_unpacklo_epi16(u16, zero)), bias);
+      const __m128 vv =
+          _mm_sub_ps(_mm_cvtepi32_ps(half ? _mm_unpackhi_epi16(v16, zero) : _mm_unpacklo_epi16(v16, zero)), bias);
+      ch[0][half] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kUB, uu)));
+      ch[1][half] = Round8Sse2(_mm_add_ps(_mm_add_ps(yy, _mm_mul_ps(kUG, uu)), _mm_mul_ps(kVG, vv)));
+      ch[2][half] = Round8Sse2(_mm_add_ps(yy, _mm_mul_ps(kVR, vv)));
+    }
+    StoreBgra(d, _mm_packs_epi32(ch[0][0], ch[0][1]), _mm_packs_epi32(ch[1][0], ch[1][1]),
+              _mm_packs_epi32(ch[2][0], ch[2][1]), alpha);
+  }
+  SampledToBgraPlain(d, y + int64_t(x) * yStep, u + int64_t(x) * cStep, v + int64_t(x) * cStep, width - x, yStep,
+                     cStep, k);
+}
+
 void PlanarFullSse2(BYTE* d, const BYTE* y, const BYTE* u, const BYTE* v, int32_t width, const KvYUVMatrixQ14& m) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i cB = Pair(m.chromaQ14[0], m.chromaQ14[1]), cG = Pair(m.chromaQ14[2], m.chromaQ14[3]),
@@ -724,7 +770,7 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
 }
 
 const KvYuvRowKernels kSse2 = {UyvyToBgraSse2,   BgraToUyvySse2, UyvyToBgrSse2,       BgrToUyvySse2,
-                               PackedToBgraSse2, V210ToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2,
+                               PackedToBgraSse2, V210ToBgraSse2, SampledToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2,
                                PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,   BgraToChromaSse2};
 
 #else

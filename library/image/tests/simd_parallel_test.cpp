@@ -121,6 +121,23 @@ TEST(ImageSimd, V210ToBgraInFloatsTwinsAgree) {
                });
 }
 
+TEST(ImageSimd, PointSampledToBgraTwinsAgree) {
+  // Luma and chroma steps of the reductions: packed 4:2:2 at half, quarter
+  // and eighth size (one step for all three), the planar eighth size, and
+  // a luma step that is no multiple of the chroma one.
+  struct Steps {
+    int32_t y, c;
+  };
+  for (Steps st : {Steps{4, 4}, Steps{8, 8}, Steps{16, 16}, Steps{8, 4}, Steps{3, 5}})
+    CompareTwins(("point-sampled to BGRA, steps " + std::to_string(st.y) + "/" + std::to_string(st.c)).c_str(), 16,
+                 4, [st](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& s) {
+                   // Three sample rows side by side: luma, then U and V one
+                   // and two bytes further on.
+                   k.sampledToBgra(out, in, in + 1, in + 2, w, st.y, st.c,
+                                   KvYUVChooseMatrixFloat(s.selector == 1 ? 515 : 516, 0).studio8);
+                 });
+}
+
 TEST(ImageSimd, BgraToYuyvFixedTwinsAgree) {
   CompareTwins("BGRA to YUYV, fixed", 4, 2,
                [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
