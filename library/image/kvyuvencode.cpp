@@ -135,6 +135,19 @@ inline void Insert(BYTE* word, int field, uint32_t value) {
 }
 
 void V210(const Encoder& e) {
+  if (!e.isFloat) {
+    // 8-bit pixels: the row kernel (with its SSE2 twin).
+    const KvYuvRowKernels& kernels = KvYuvKernels();
+    const KvI420Weights w = {{e.w->luma[0], e.w->luma[1], e.w->luma[2]},
+                             {e.w->cb[0], e.w->cb[1], e.w->cb[2]},
+                             {e.w->cr[0], e.w->cr[1], e.w->cr[2]},
+                             kChromaScale};
+    KvParallelRows(0, e.H, [&](int32_t r) {
+      kernels.bgraToV210(e.yuv + int64_t(r) * e.layout.pitch, e.dibBits + int64_t(e.H - 1 - r) * e.dibStride, e.W, w,
+                         kDither[r & 3]);
+    });
+    return;
+  }
   // Word and field of each luma and chroma sample of a group.
   static const int yWord[6] = {0, 1, 1, 2, 3, 3}, yField[6] = {1, 0, 2, 1, 0, 2};
   static const int uWord[3] = {0, 1, 2}, uField[3] = {0, 1, 2}, vWord[3] = {0, 2, 3}, vField[3] = {2, 0, 1};
@@ -152,18 +165,10 @@ void V210(const Encoder& e) {
         e.Rgb(r, x + 1 < e.W ? x + 1 : x, p1);
         for (int i = 0; i < 3; ++i) sum[i] = p0[i] + p1[i];
         const float dc = kDither[r & 3][(x / 2) & 3];
-        int32_t y0, y1, u, v;
-        if (e.isFloat) {
-          y0 = Down(e.Luma(p0) * 876.0f + 64.0f + kDither[r & 3][x & 3], 1, 1019);
-          y1 = Down(e.Luma(p1) * 876.0f + 64.0f + kDither[r & 3][(x + 1) & 3], 1, 1019);
-          u = Down(Encoder::Dot(e.w->cb, sum) * 0.5f * 896.0f + 512.0f + dc, 1, 1019);
-          v = Down(Encoder::Dot(e.w->cr, sum) * 0.5f * 896.0f + 512.0f + dc, 1, 1019);
-        } else {
-          y0 = Down(e.Luma(p0) * 4.0f + kDither[r & 3][x & 3], 1, 1019);
-          y1 = Down(e.Luma(p1) * 4.0f + kDither[r & 3][(x + 1) & 3], 1, 1019);
-          u = Down(Encoder::Dot(e.w->cb, sum) * 2.0f * kChromaScale + 512.0f + dc, 1, 1019);
-          v = Down(Encoder::Dot(e.w->cr, sum) * 2.0f * kChromaScale + 512.0f + dc, 1, 1019);
-        }
+        const int32_t y0 = Down(e.Luma(p0) * 876.0f + 64.0f + kDither[r & 3][x & 3], 1, 1019);
+        const int32_t y1 = Down(e.Luma(p1) * 876.0f + 64.0f + kDither[r & 3][(x + 1) & 3], 1, 1019);
+        const int32_t u = Down(Encoder::Dot(e.w->cb, sum) * 0.5f * 896.0f + 512.0f + dc, 1, 1019);
+        const int32_t v = Down(Encoder::Dot(e.w->cr, sum) * 0.5f * 896.0f + 512.0f + dc, 1, 1019);
         Insert(group + 4 * yWord[c], yField[c], uint32_t(y0));
         Insert(group + 4 * yWord[c + 1], yField[c + 1], uint32_t(y1));
         Insert(group + 4 * uWord[c / 2], uField[c / 2], uint32_t(u));

@@ -74,6 +74,14 @@ struct KvYuvRowKernels {
   void (*bgraToLuma)(BYTE* dst, const BYTE* bgra, int32_t width, const KvI420Weights& w, const float dither[4]);
   void (*bgraToChroma)(BYTE* u, BYTE* v, const BYTE* bgra0, const BYTE* bgra1, int32_t chromaWidth,
                        const KvI420Weights& w, const float dither[4]);
+  // The 8-bit "v210" encoder's row: width BGRA pixels to groups of six
+  // (16 bytes each). Pixel x gives luma Down(luma * 4 + dither[x & 3]); a
+  // pixel pair (x even; a last lone pixel pairs with itself) sums its R, G, B
+  // and gives chroma Down(cb . sum * 2 * chromaScale + 512 + dither[(x / 2)
+  // & 3]) and the same with cr, Down clamping to 1..1019 and rounding down.
+  // Whole groups keep bits 30-31 of their words; a partial last group is
+  // zeroed first, its unused fields left 0.
+  void (*bgraToV210)(BYTE* dst, const BYTE* bgra, int32_t width, const KvI420Weights& w, const float dither[4]);
 };
 
 const KvYuvRowKernels& KvYuvKernelsPlain();

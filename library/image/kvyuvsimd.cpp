@@ -1,6 +1,7 @@
 // The row kernels of the 8-bit YUV converters: plain forms and their SSE2
-// twins, eight pixels at a time (twelve for v210, two groups) with the plain
-// kernel finishing a row.
+// twins, eight pixels at a time (twelve for the v210 decoder, two groups;
+// twenty-four for the v210 encoder, four) with the plain kernel finishing a
+// row.
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -233,9 +234,52 @@ void BgraToChromaPlain(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t
   }
 }
 
+// Sets 10-bit field (0..2) of a little-endian v210 word, other bits kept.
+inline void InsertField(BYTE* word, int field, uint32_t value) {
+  uint32_t w;
+  std::memcpy(&w, word, 4);
+  w = (w & ~(0x3FFu << (10 * field))) | ((value & 0x3FF) << (10 * field));
+  std::memcpy(word, &w, 4);
+}
+
+void BgraToV210Plain(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  // Word and field of each luma and chroma sample of a group.
+  static const int yWord[6] = {0, 1, 1, 2, 3, 3}, yField[6] = {1, 0, 2, 1, 0, 2};
+  static const int uWord[3] = {0, 1, 2}, uField[3] = {0, 1, 2}, vWord[3] = {0, 2, 3}, vField[3] = {2, 0, 1};
+  for (int32_t g = 0; g * 6 < width; ++g) {
+    BYTE* group = d + int64_t(g) * 16;
+    // A partial last group starts from zero words.
+    if (g * 6 + 6 > width) std::memset(group, 0, 16);
+    for (int32_t c = 0; c < 6; c += 2) {
+      const int32_t x = g * 6 + c;
+      if (x >= width) break;
+      const BYTE* q0 = s + int64_t(x) * 4;
+      const BYTE* q1 = x + 1 < width ? q0 + 4 : q0;
+      const float p0[3] = {float(q0[2]), float(q0[1]), float(q0[0])};
+      const float p1[3] = {float(q1[2]), float(q1[1]), float(q1[0])};
+      float sum[3];
+      for (int i = 0; i < 3; ++i) sum[i] = p0[i] + p1[i];
+      const float l0 = w.luma[0] * p0[0] + w.luma[1] * p0[1] + w.luma[2] * p0[2];
+      const float l1 = w.luma[0] * p1[0] + w.luma[1] * p1[1] + w.luma[2] * p1[2];
+      const float du = w.cb[0] * sum[0] + w.cb[1] * sum[1] + w.cb[2] * sum[2];
+      const float dv = w.cr[0] * sum[0] + w.cr[1] * sum[1] + w.cr[2] * sum[2];
+      const float dc = dither[(x / 2) & 3];
+      const int32_t y0 = Down(l0 * 4.0f + dither[x & 3], 1, 1019);
+      const int32_t y1 = Down(l1 * 4.0f + dither[(x + 1) & 3], 1, 1019);
+      const int32_t u = Down(du * 2.0f * w.chromaScale + 512.0f + dc, 1, 1019);
+      const int32_t v = Down(dv * 2.0f * w.chromaScale + 512.0f + dc, 1, 1019);
+      InsertField(group + 4 * yWord[c], yField[c], uint32_t(y0));
+      InsertField(group + 4 * yWord[c + 1], yField[c + 1], uint32_t(y1));
+      InsertField(group + 4 * uWord[c / 2], uField[c / 2], uint32_t(u));
+      InsertField(group + 4 * vWord[c / 2], vField[c / 2], uint32_t(v));
+    }
+  }
+}
+
 const KvYuvRowKernels kPlain = {UyvyToBgraPlain,   BgraToUyvyPlain, UyvyToBgrPlain,       BgrToUyvyPlain,
                                 PackedToBgraPlain, V210ToBgraPlain, SampledToBgraPlain, BgraToYuyvFixedPlain, PlanarFullPlain,
-                                PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,   BgraToChromaPlain};
+                                PlanarHalfPlain,   PlanarQuarterPlain, BgraToLumaPlain,   BgraToChromaPlain,
+                                BgraToV210Plain};
 
 #if defined(__SSE2__)
 
@@ -769,9 +813,66 @@ void BgraToChromaSse2(BYTE* u, BYTE* v, const BYTE* s0, const BYTE* s1, int32_t 
   BgraToChromaPlain(u + cc, v + cc, s0 + int64_t(cc) * 8, s1 + int64_t(cc) * 8, cw - cc, w, dither);
 }
 
+// The v210 encoder's "clamp to 1..1019, then round down", four values: as
+// with DownBytes, a float of 1 or more has a fraction of 0 or at least 2^-23
+// (and at most 1 - 2^-23), so rounding it less 0.499999985 to nearest gives
+// its integer part, which a truncation gives too.
+inline __m128i Down10(__m128 a) {
+  return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(a, _mm_set1_ps(1.0f)), _mm_set1_ps(1019.0f)));
+}
+
+// Four groups (24 pixels, 64 bytes) a step: the luma of four pixels and the
+// chroma of four pairs per vector, with the plain kernel's float operations
+// in its order; the fields are then packed into the words, whose bits 30-31
+// are kept. A step starts at a multiple of 24, so the dither vector serves
+// luma (column x & 3) and chroma (column (x / 2) & 3) alike, and the plain
+// kernel finishes the row with its columns lined up.
+void BgraToV210Sse2(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& w, const float dither[4]) {
+  const __m128 dv = _mm_loadu_ps(dither), four = _mm_set1_ps(4.0f), two = _mm_set1_ps(2.0f);
+  const __m128 scale = _mm_set1_ps(w.chromaScale), bias = _mm_set1_ps(512.0f);
+  int32_t x = 0;
+  for (; x + 24 <= width; x += 24, s += 96, d += 64) {
+    alignas(16) int32_t y[24], u[12], v[12];
+    for (int k = 0; k < 6; ++k) {
+      __m128 b, g, r;
+      Channels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16 * k)), b, g, r);
+      _mm_store_si128(reinterpret_cast<__m128i*>(y + 4 * k),
+                      Down10(_mm_add_ps(_mm_mul_ps(Weighted(w.luma, r, g, b), four), dv)));
+    }
+    for (int k = 0; k < 3; ++k) {
+      // Pixels 8k .. 8k + 7: the first and second of each pair.
+      const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32 * k));
+      const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32 * k + 16));
+      __m128 b0, g0, r0, b1, g1, r1;
+      Channels(Evens(a0, a1), b0, g0, r0);
+      Channels(Odds(a0, a1), b1, g1, r1);
+      const __m128 sr = _mm_add_ps(r0, r1), sg = _mm_add_ps(g0, g1), sb = _mm_add_ps(b0, b1);
+      const __m128 cu = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(Weighted(w.cb, sr, sg, sb), two), scale), bias), dv);
+      const __m128 cv = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(Weighted(w.cr, sr, sg, sb), two), scale), bias), dv);
+      _mm_store_si128(reinterpret_cast<__m128i*>(u + 4 * k), Down10(cu));
+      _mm_store_si128(reinterpret_cast<__m128i*>(v + 4 * k), Down10(cv));
+    }
+    // Words: U0 Y0 V0 | Y1 U1 Y2 | V1 Y3 U2 | Y4 V2 Y5, fields from bit 0.
+    for (int g = 0; g < 4; ++g) {
+      const int32_t* yy = y + 6 * g;
+      const int32_t* uu = u + 3 * g;
+      const int32_t* vv = v + 3 * g;
+      uint32_t words[4];
+      std::memcpy(words, d + 16 * g, 16);
+      words[0] = (words[0] & 0xC0000000u) | uint32_t(uu[0] | yy[0] << 10 | vv[0] << 20);
+      words[1] = (words[1] & 0xC0000000u) | uint32_t(yy[1] | uu[1] << 10 | yy[2] << 20);
+      words[2] = (words[2] & 0xC0000000u) | uint32_t(vv[1] | yy[3] << 10 | uu[2] << 20);
+      words[3] = (words[3] & 0xC0000000u) | uint32_t(yy[4] | vv[2] << 10 | yy[5] << 20);
+      std::memcpy(d + 16 * g, words, 16);
+    }
+  }
+  BgraToV210Plain(d, s, width - x, w, dither);
+}
+
 const KvYuvRowKernels kSse2 = {UyvyToBgraSse2,   BgraToUyvySse2, UyvyToBgrSse2,       BgrToUyvySse2,
                                PackedToBgraSse2, V210ToBgraSse2, SampledToBgraSse2, BgraToYuyvFixedSse2, PlanarFullSse2,
-                               PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,   BgraToChromaSse2};
+                               PlanarHalfSse2,   PlanarQuarterSse2, BgraToLumaSse2,   BgraToChromaSse2,
+                               BgraToV210Sse2};
 
 #else
 

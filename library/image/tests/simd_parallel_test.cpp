@@ -200,6 +200,24 @@ TEST(ImageSimd, BgraToChromaTwinsAgree) {
                });
 }
 
+// The 8-bit "v210" encoder's weights: chroma scaled by 224 / 219 only.
+KvI420Weights V210Weights(const Standard& st) {
+  KvI420Weights w = EncoderWeights(st);
+  w.chromaScale = 1.0228310823440552f;
+  return w;
+}
+
+TEST(ImageSimd, BgraToV210TwinsAgree) {
+  // 16 bytes per group of six pixels: three per pixel, the band after the
+  // row holding a partial last group's rest. The output starts as random
+  // bytes, so the kept bits 30-31 of whole groups and the zeroed partial
+  // group are compared too.
+  CompareTwins("BGRA to v210", 4, 3,
+               [](const KvYuvRowKernels& k, uint8_t* out, uint8_t* in, int32_t w, const Standard& st) {
+                 k.bgraToV210(out, in, w, V210Weights(st), kDitherRow);
+               });
+}
+
 // The extremes of every input byte, where the clamps and saturating packs
 // work: all 0, all 255 and alternating.
 TEST(ImageSimd, TwinsAgreeOnExtremes) {
@@ -266,6 +284,9 @@ TEST(ImageSimd, TwinsAgreeOnExtremes) {
         sse2.bgraToChroma(b.data(), b.data() + w / 4, in.data(), in.data() + w * 2, w / 4, EncoderWeights(st),
                           kDitherRow);
         EXPECT_EQ(a, b) << "chroma " << int(lo) << "/" << int(hi);
+        plain.bgraToV210(a.data(), in.data(), w, V210Weights(st), kDitherRow);
+        sse2.bgraToV210(b.data(), in.data(), w, V210Weights(st), kDitherRow);
+        EXPECT_EQ(a, b) << "v210 encoder " << int(lo) << "/" << int(hi);
       }
 }
 
