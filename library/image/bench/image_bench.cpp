@@ -12,6 +12,7 @@
 #include "kvsubpixel.h"
 #include "kvyuv420.h"
 #include "kvyuvframe.h"
+#include "kvyuvkernels.h"
 #include "kvyuvpacked.h"
 
 namespace {
@@ -77,6 +78,42 @@ void BM_BGRAToI420(benchmark::State& state) {
   Frames(state);
 }
 
+void BM_BGRAToV210(benchmark::State& state) {
+  BITMAPINFOHEADER dib, yuv = {};
+  KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
+  yuv.biSize = 40;
+  yuv.biWidth = kW;
+  yuv.biHeight = kH;
+  yuv.biBitCount = 20;
+  yuv.biCompression = KVBI_V210;
+  const auto src = Noise(kW * kH * 4);
+  std::vector<uint8_t> dst(KvYUVImageBytesAndOffsets(&yuv, nullptr));
+  for (auto _ : state) {
+    KvYUV_RGBToYUV(&yuv, nullptr, dst.data(), nullptr, &dib, 0.0, src.data(), 0, 0, 0);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+
+// The v210 encoder's row kernel on one thread over a frame: plain and SSE2.
+void V210Rows(benchmark::State& state, const KvYuvRowKernels& k) {
+  const KvI420Weights w = {{0.2126f, 0.7152f, 0.0722f},
+                           {-0.1146f, -0.3854f, 0.5f},
+                           {0.5f, -0.4542f, -0.0458f},
+                           1.0228310823440552f};
+  const float dither[4] = {0.0f, 0.5f, 0.125f, 0.625f};
+  const auto src = Noise(kW * kH * 4);
+  const size_t pitch = (kW + 5) / 6 * 16;
+  std::vector<uint8_t> dst(pitch * kH);
+  for (auto _ : state) {
+    for (int r = 0; r < kH; ++r) k.bgraToV210(dst.data() + pitch * r, src.data() + size_t(kW) * 4 * r, kW, w, dither);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  Frames(state);
+}
+void BM_BGRAToV210RowsPlain(benchmark::State& state) { V210Rows(state, KvYuvKernelsPlain()); }
+void BM_BGRAToV210RowsSse2(benchmark::State& state) { V210Rows(state, KvYuvKernelsSse2()); }
+
 void Scale(benchmark::State& state, bool bicubic, int dw, int dh, bool average) {
   const auto src = Noise(kW * kH * 4);
   std::vector<uint8_t> dst(size_t(dw) * dh * 4);
@@ -124,6 +161,9 @@ BENCHMARK(BM_UYVYToBGRA)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_I420ToBGRA)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_I420ToBGRAExport)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BGRAToI420)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BGRAToV210)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BGRAToV210RowsPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BGRAToV210RowsSse2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BilinearTo1280x720)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BilinearTo960x540)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BoxTo480x270)->Unit(benchmark::kMillisecond)->UseRealTime();
