@@ -847,8 +847,10 @@ void BgraToV210Sse2(BYTE* d, const BYTE* s, int32_t width, const KvI420Weights& 
       Channels(Evens(a0, a1), b0, g0, r0);
       Channels(Odds(a0, a1), b1, g1, r1);
       const __m128 sr = _mm_add_ps(r0, r1), sg = _mm_add_ps(g0, g1), sb = _mm_add_ps(b0, b1);
-      const __m128 cu = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(Weighted(w.cb, sr, sg, sb), two), scale), bias), dv);
-      const __m128 cv = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(Weighted(w.cr, sr, sg, sb), two), scale), bias), dv);
+      auto chroma = [&](const float k[3]) {
+        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(Weighted(k, sr, sg, sb), two), scale), bias), dv);
+      };
+      const __m128 cu = chroma(w.cb), cv = chroma(w.cr);
       _mm_store_si128(reinterpret_cast<__m128i*>(u + 4 * k), Down10(cu));
       _mm_store_si128(reinterpret_cast<__m128i*>(v + 4 * k), Down10(cv));
     }
