@@ -117,7 +117,8 @@ void psyInput(PsyData* data, const float* input, int32_t stride, float gain);
 // Where temporal noise shaping filtered a band, the quantiser codes the
 // filtered spectrum and the decoder's filter raises the noise left there by
 // the band's tnsGain, so the output thresholds are the signal's divided by
-// that gain. The threshold adjustment and the bit reservoir see the bands
+// that gain (a short window's by its square: its noise gathers ahead of
+// the attack too). The threshold adjustment and the bit reservoir see the bands
 // as they would without the filter: psyTnsSignalLevel(ch, true) scales the
 // filtered bands' spectrum and energies up to the signal's energies and
 // their thresholds up to the signal's; psyTnsSignalLevel(ch, false) scales
