@@ -2,8 +2,8 @@
 # Temporal noise shaping through aacenc (--aot 2 codes with it, --aot 129
 # without), judged on ffmpeg's decodes (tns_check.py): on castanet-like
 # clicks over quiet tones the pre-echo in the 5 ms before the clicks is at
-# least 6 dB lower with TNS at 128 kbit/s (6.4 dB measured) and 1 dB lower at
-# 64 kbit/s, coded at 32 kHz (0.3 dB measured, FAILING: there a short window spans
+# least 6 dB lower with TNS at 128 kbit/s (9.5 dB measured) and 1 dB lower at
+# 64 kbit/s, coded at 32 kHz (0.3 dB measured, under the floor: there a short window spans
 # 8 ms and most of the pre-echo lies in the mirror images of the
 # transform's aliasing, which the filters cannot move), on a steady tone no
 # frame is worse, and our decoder and ffmpeg decode a TNS stream alike.
