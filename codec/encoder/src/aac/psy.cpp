@@ -60,19 +60,26 @@ void bandEnergies(const float* spectrum, const PsyConfiguration* c, float* energ
 // Thresholds of one block (long frame or one short window) from its
 // spectrum: low-pass, energies, thresholds, spreading, threshold in quiet,
 // pre-echo control and spread energies on arrays of numBands entries.
-// Temporal noise shaping, where allowTns lets it, comes last: the spectrum
-// and its energies become the filtered ones the quantiser codes (the
-// thresholds stay the signal's), and noiseGain and signalEnergy receive the
-// filter's noise gain per band and the band energies before the filter.
 void analyseBlock(float* spectrum, const PsyConfiguration* c, int32_t reduced, int32_t sequence, float* prevThr,
-                  float* thr, float* energy, float* formFactor, float* ratio, float* spreadEnergy, bool allowTns,
-                  TnsWindow* tns, const TnsWindow* partnerTns, float* noiseGain, float* signalEnergy) {
+                  float* thr, float* energy, float* formFactor, float* ratio, float* spreadEnergy, TnsWindow* tns,
+                  const TnsWindow* partnerTns) {
   const int32_t lines = c->bandOffsets[c->numBands];
   const int32_t lowpass = reduced ? c->altLowpassLine : c->lowpassLine;
   for (int32_t i = std::max(0, lowpass); i < lines; ++i) spectrum[i] = 0.0f;
   bandEnergies(spectrum, c, energy, formFactor);
   const int32_t active = reduced ? c->altActiveBands : c->activeBands;
   for (int32_t b = 0; b < active; ++b) thr[b] = std::min(energy[b] * c->ratio, c->clipEnergy);
+  // Temporal noise shaping: the thresholds stay those of the signal, the
+  // energies become those of the filtered spectrum the quantiser codes.
+  std::memset(tns, 0, sizeof(*tns));
+  if (!reduced && tnsDetect(&c->tns, spectrum, c->thrQuiet, tns, nullptr)) {
+    if (partnerTns) tnsSync(tns, partnerTns);
+    tnsFilter(&c->tns, spectrum, tns);
+    bandEnergies(spectrum, c, energy, formFactor);
+    const float noiseGain = tnsNoiseGain(tns);
+    const int32_t first = std::max(0, c->tns.numBands - tns->length);
+    for (int32_t b = first; b < std::min(active, c->tns.stopBand); ++b) thr[b] /= noiseGain;
+  }
   spread(thr, c->spreadLowThr, c->spreadHighThr, active);
   for (int32_t b = 0; b < active; ++b) thr[b] = std::max(thr[b], c->thrQuiet[b]);
   if (!reduced) {
@@ -91,16 +98,6 @@ void analyseBlock(float* spectrum, const PsyConfiguration* c, int32_t reduced, i
       for (int32_t b = 0; b < active; ++b) prevThr[b] = kHugeThreshold;
     }
   }
-  std::memset(tns, 0, sizeof(*tns));
-  std::memcpy(signalEnergy, energy, sizeof(float) * c->numBands);
-  for (int32_t b = 0; b < c->numBands; ++b) noiseGain[b] = 1.0f;
-  if (!reduced && allowTns && tnsDetect(&c->tns, spectrum, c->thrQuiet, tns, nullptr)) {
-    if (partnerTns) tnsSync(tns, partnerTns);
-    tnsFilter(&c->tns, spectrum, tns);
-    bandEnergies(spectrum, c, energy, formFactor);
-    tnsBandNoiseGains(&c->tns, tns, noiseGain);
-    for (int32_t b = active; b < c->numBands; ++b) noiseGain[b] = 1.0f;
-  }
   for (int32_t b = active; b < c->numBands; ++b) thr[b] = kLargestFloat;
   for (int32_t b = 0; b < c->numBands; ++b) ratio[b] = 1.0f;
   std::memcpy(spreadEnergy, energy, sizeof(float) * c->numBands);
@@ -116,13 +113,6 @@ int32_t highestCodedBand(const float* spectrum, const PsyConfiguration* c) {
   return 0;
 }
 
-// Energy of a short window's spectrum over the TNS range.
-double tnsRangeEnergy(const PsyConfiguration* c, const float* x) {
-  double e = 0.0;
-  for (int32_t i = c->bandOffsets[c->tns.startBand]; i < c->bandOffsets[c->tns.stopBand]; ++i) e += double(x[i]) * x[i];
-  return e;
-}
-
 // partner: the first channel of the pair when d is the second.
 void analyse(PsyState* s, PsyData* d, const PsyData* partner) {
   const float* block = d->history;
@@ -132,12 +122,8 @@ void analyse(PsyState* s, PsyData* d, const PsyData* partner) {
     const PsyConfiguration* c = &s->longConfig;
     Transform(s->transform, block, d->spectrum, d->windowSequence, d->windowShape, d->previousWindowShape);
     for (int i = 0; i < 1024; ++i) d->spectrum[i] *= 2.0f;
-    // A stop frame follows the short windows of an attack: its filter would
-    // shape the noise of the decay, not that ahead of an attack.
-    const bool allow = d->windowSequence != kLongStopSequence;
     analyseBlock(d->spectrum, c, d->reducedAnalysis, d->windowSequence, d->prevThr, d->thr, d->energy, d->energy2,
-                 d->preEchoRatio, d->spreadEnergy, allow, &d->tns.window[0],
-                 partner ? &partner->tns.window[0] : nullptr, d->tnsNoise, d->tnsSignal);
+                 d->preEchoRatio, d->spreadEnergy, &d->tns.window[0], partner ? &partner->tns.window[0] : nullptr);
     d->tns.present = d->tns.window[0].numFilters;
     d->maxBand = highestCodedBand(d->spectrum, c);
   } else {
@@ -145,32 +131,14 @@ void analyse(PsyState* s, PsyData* d, const PsyData* partner) {
     const int32_t n = c->numBands;
     d->maxBand = 0;
     d->tns.numWindows = 8;
-    // Filters go to the windows that carry an onset: those whose energy in
-    // the TNS range rises well above the window before (the pre-echo ahead
-    // of an attack comes from them; in the windows of the decay a filter
-    // would cost its bits for nothing). The window before the first is
-    // transformed for that (its energy scaled as the windows' are).
-    float before[128];
-    Transform(s->transform, block + 448 - 128, before, kEightShortSequence, d->previousWindowShape,
-              d->previousWindowShape);
-    double rangeEnergy[9];
-    rangeEnergy[0] = 4.0 * tnsRangeEnergy(c, before);
-    double loudest = 0.0;
     for (int32_t w = 0; w < 8; ++w) {
       float* x = d->spectrum + w * 128;
       Transform(s->transform, block + 448 + 128 * w, x, kEightShortSequence, d->windowShape,
                 w == 0 ? d->previousWindowShape : d->windowShape);
       for (int i = 0; i < 128; ++i) x[i] *= 2.0f;
-      rangeEnergy[w + 1] = tnsRangeEnergy(c, x);
-      loudest = std::max(loudest, rangeEnergy[w + 1]);
-    }
-    for (int32_t w = 0; w < 8; ++w) {
-      float* x = d->spectrum + w * 128;
-      const bool onset =
-          rangeEnergy[w + 1] > kTnsOnsetRise * rangeEnergy[w] && rangeEnergy[w + 1] >= kTnsOnsetShare * loudest;
       analyseBlock(x, c, 0, kEightShortSequence, d->prevThr, d->thr + w * n, d->energy + w * n, d->energy2 + w * n,
-                   d->preEchoRatio + w * n, d->spreadEnergy + w * n, onset, &d->tns.window[w],
-                   partner ? &partner->tns.window[w] : nullptr, d->tnsNoise + w * n, d->tnsSignal + w * n);
+                   d->preEchoRatio + w * n, d->spreadEnergy + w * n, &d->tns.window[w],
+                   partner ? &partner->tns.window[w] : nullptr);
       if (d->tns.window[w].numFilters) d->tns.present = 1;
       d->maxBand = std::max(d->maxBand, highestCodedBand(x, c));
     }
@@ -191,11 +159,9 @@ void fillOutput(PsyState* s, PsyData* d, PsyOutChannel* o) {
     o->bandOffsets = c->bandOffsets;
     for (int32_t b = 0; b < c->numBands; ++b) {
       o->energy[b] = d->energy[b];
-      o->threshold[b] = d->thr[b] / d->tnsNoise[b];
+      o->threshold[b] = d->thr[b];
       o->spreadEnergy[b] = d->spreadEnergy[b];
       o->quietThreshold[b] = c->thrQuiet[b];
-      o->tnsGain[b] = d->tnsNoise[b];
-      o->tnsSignalRatio[b] = d->energy[b] > 0.0f && d->tnsSignal[b] > 0.0f ? d->tnsSignal[b] / d->energy[b] : 1.0f;
     }
     return;
   }
@@ -209,30 +175,16 @@ void fillOutput(PsyState* s, PsyData* d, PsyOutChannel* o) {
   for (int32_t g = 0; g < bs->noOfGroups; ++g) {
     o->groupLen[g] = bs->groupLen[g];
     for (int32_t b = 0; b < n; ++b) {
-      // The windows of a group share a quantiser step, so each leaves about
-      // the same noise in its filtered spectrum: the group's threshold is
-      // lowered by the largest noise gain among them, and no window's noise
-      // comes out above what it would be without the filters. It is lowered
-      // by that gain once more, so the signal's threshold of a filtered
-      // group falls by the gain too: the filter gathers the window's noise
-      // at the attack and at its aliasing image in the window's other
-      // quarter, ahead of the attack, so the noise there must be lower than
-      // a spread noise could be (with the gain taken once, castanet
-      // pre-echo fell by 4.9 dB at 128 kbit/s; taken twice, by 9.5 dB).
-      float e = 0.0f, t = 0.0f, se = 0.0f, gain = 1.0f, signalE = 0.0f;
+      float e = 0.0f, t = 0.0f, se = 0.0f;
       for (int32_t k = w; k < w + bs->groupLen[g]; ++k) {
         e += d->energy[k * n + b];
         t += d->thr[k * n + b];
         se += d->spreadEnergy[k * n + b];
-        gain = std::max(gain, d->tnsNoise[k * n + b]);
-        signalE += d->tnsSignal[k * n + b];
       }
       o->energy[g * n + b] = e;
-      o->threshold[g * n + b] = t / (gain * gain);
+      o->threshold[g * n + b] = t;
       o->spreadEnergy[g * n + b] = se;
       o->quietThreshold[g * n + b] = c->thrQuiet[b] * static_cast<float>(bs->groupLen[g]);
-      o->tnsGain[g * n + b] = gain;
-      o->tnsSignalRatio[g * n + b] = e > 0.0f && signalE > 0.0f ? signalE / e : 1.0f;
     }
     w += bs->groupLen[g];
   }
@@ -282,14 +234,6 @@ void msDecision(PsyOutChannel* l, PsyOutChannel* r, PsyOutElement* el) {
             r->spectrum[line] = s;
           }
         }
-        // Temporal noise shaping: the noise of mid and side passes through
-        // both channels' filters, so the band takes the larger noise gain;
-        // the signal's energy over the filtered one is that of both channels.
-        const double signalE = double(l->energy[idx]) * l->tnsSignalRatio[idx] + double(r->energy[idx]) * r->tnsSignalRatio[idx];
-        const double filteredE = double(l->energy[idx]) + r->energy[idx];
-        l->tnsSignalRatio[idx] = r->tnsSignalRatio[idx] =
-            filteredE > 0.0 && signalE > 0.0 ? static_cast<float>(signalE / filteredE) : 1.0f;
-        l->tnsGain[idx] = r->tnsGain[idx] = std::max(l->tnsGain[idx], r->tnsGain[idx]);
         l->energy[idx] = static_cast<float>(eM);
         r->energy[idx] = static_cast<float>(eS);
         l->threshold[idx] = r->threshold[idx] = static_cast<float>(tMs);
@@ -453,28 +397,6 @@ int psyMain(PsyState* s, int32_t numChannels, PsyData* const* data, PsyOutChanne
     msDecision(out[0], out[1], el);
   }
   return 0;
-}
-
-void psyTnsSignalLevel(PsyOutChannel* o, bool up) {
-  if (!o->tns.present) return;
-  const bool isShort = o->windowSequence == kEightShortSequence;
-  const int32_t n = o->bandsPerGroup;
-  int32_t w = 0;
-  for (int32_t g = 0; g < o->numGroups; ++g) {
-    for (int32_t b = 0; b < n; ++b) {
-      const int32_t i = g * n + b;
-      const float gain = o->tnsGain[i], energyRatio = o->tnsSignalRatio[i];
-      if (gain == 1.0f && energyRatio == 1.0f) continue;
-      const float power = up ? energyRatio : 1.0f / energyRatio;
-      const float amplitude = std::sqrt(power);
-      o->energy[i] *= power;
-      o->spreadEnergy[i] *= power;
-      o->threshold[i] = up ? o->threshold[i] * gain : o->threshold[i] / gain;
-      for (int32_t k = w; k < w + o->groupLen[g]; ++k)
-        for (int32_t j = o->bandOffsets[b]; j < o->bandOffsets[b + 1]; ++j) o->spectrum[(isShort ? k * 128 : 0) + j] *= amplitude;
-    }
-    w += o->groupLen[g];
-  }
 }
 
 void psyBandPe(float energy, float threshold, float activeLines, float* pe, float* constPart) {

@@ -56,8 +56,6 @@ struct PsyData {
   int32_t reducedAnalysis;
   int32_t maxBand;
   TnsInfo tns;  // the filters of the frame analysed last
-  float tnsNoise[kPsyBands];   // noise gain of each window's bands (1 without a filter)
-  float tnsSignal[kPsyBands];  // each window's band energies before the filter
 };
 
 // What the quantiser needs of one channel; bands are laid out group after
@@ -76,11 +74,6 @@ struct PsyOutChannel {
   float quietThreshold[kPsyBands];  // the threshold in quiet: no band is coded finer
   float spectrum[1024];  // filtered where tns has a filter
   TnsInfo tns;
-  // Per band of each group, how much the decoder's TNS filters raise the
-  // quantisation noise there (1 in bands without a filter).
-  float tnsGain[kPsyBands];
-  // Per band of each group, the signal's energy over the filtered one.
-  float tnsSignalRatio[kPsyBands];
 };
 
 struct PsyOutElement {
@@ -113,18 +106,6 @@ int psyInitConfiguration(PsyConfiguration* config, int32_t sampleRate, int32_t b
 // Takes one frame of interleaved input (stride = the channel count of the
 // whole input) into a channel's history.
 void psyInput(PsyData* data, const float* input, int32_t stride, float gain);
-
-// Where temporal noise shaping filtered a band, the quantiser codes the
-// filtered spectrum and the decoder's filter raises the noise left there by
-// the band's tnsGain, so the output thresholds are the signal's divided by
-// that gain (a short window's by its square: its noise gathers ahead of
-// the attack too). The threshold adjustment and the bit reservoir see the bands
-// as they would without the filter: psyTnsSignalLevel(ch, true) scales the
-// filtered bands' spectrum and energies up to the signal's energies and
-// their thresholds up to the signal's; psyTnsSignalLevel(ch, false) scales
-// them back for the quantiser, thresholds included, so the noise an
-// adjusted threshold allows is lowered by the filter's gain.
-void psyTnsSignalLevel(PsyOutChannel* channel, bool up);
 
 // One frame of one element (1 or 2 channels). Returns 0.
 int psyMain(PsyState* state, int32_t numChannels, PsyData* const* data, PsyOutChannel* const* out,

@@ -140,8 +140,6 @@ int tnsDetect(const TnsConfig* c, const float* x, const float* quiet, TnsWindow*
   return 1;
 }
 
-int32_t tnsFirstBand(const TnsConfig* c, const TnsWindow* w) { return std::max(0, c->numBands - w->length); }
-
 void tnsSync(TnsWindow* second, const TnsWindow* first) {
   if (!first->numFilters || !second->numFilters || first->order != second->order) return;
   for (int32_t i = 0; i < first->order; ++i)
@@ -149,30 +147,21 @@ void tnsSync(TnsWindow* second, const TnsWindow* first) {
   *second = *first;
 }
 
-void tnsBandNoiseGains(const TnsConfig* c, const TnsWindow* w, float* gains) {
-  for (int32_t b = 0; b < c->numBands; ++b) gains[b] = 1.0f;
-  if (!w->numFilters || w->order == 0) return;
+float tnsNoiseGain(const TnsWindow* w) {
+  if (!w->numFilters || w->order == 0) return 1.0f;
   float a[kTnsMaxOrderLong + 1];
   directForm(w, a);
-  const int32_t bottom = std::min(tnsFirstBand(c, w), c->stopBand);
-  const int32_t lo = c->bandOffsets[bottom], hi = c->bandOffsets[c->stopBand];
-  // Energy of the all-pole filter's impulse response up to each lag.
+  // Energy of the all-pole filter's impulse response.
   float state[kTnsMaxOrderLong] = {0};
-  double sum = 0.0, bandSum = 0.0;
-  int32_t b = bottom;
-  for (int32_t n = 0; n < hi - lo; ++n) {
+  double sum = 0.0;
+  for (int32_t n = 0; n < 256; ++n) {
     float y = n == 0 ? 1.0f : 0.0f;
     for (int32_t i = 0; i < w->order; ++i) y -= a[i + 1] * state[i];
     for (int32_t i = w->order - 1; i > 0; --i) state[i] = state[i - 1];
     state[0] = y;
     sum += double(y) * y;
-    bandSum += sum;
-    if (lo + n + 1 == c->bandOffsets[b + 1]) {
-      gains[b] = static_cast<float>(bandSum / (c->bandOffsets[b + 1] - c->bandOffsets[b]));
-      bandSum = 0.0;
-      ++b;
-    }
   }
+  return static_cast<float>(sum);
 }
 
 void tnsFilter(const TnsConfig* c, float* x, const TnsWindow* w) {

@@ -11,15 +11,6 @@
 
 #include <cstdint>
 
-// A short window gets a filter only when its energy over the TNS range is
-// more than this many times the window's before it (an onset).
-const double kTnsOnsetRise = 2.0;
-// ... and its energy there is at least this share of the frame's loudest
-// window: quiet windows ahead of the attack, whose energy rises by chance,
-// get none (their filters shaped tone noise and cost the frame bits; at
-// 64 kbit/s they raised the pre-echo by 2 dB).
-const double kTnsOnsetShare = 0.1;
-
 enum {
   kTnsMaxOrderLong = 12,
   kTnsMaxOrderShort = 7,
@@ -66,18 +57,10 @@ int tnsInitConfig(TnsConfig* config, int32_t sampleRate, int32_t activeBands, in
 // prediction gain when gain is not null.
 int tnsDetect(const TnsConfig* config, const float* spectrum, const float* quiet, TnsWindow* window, float* gain);
 
-// The first band a window's filter covers (it reaches up to the top of the
-// TNS range).
-int32_t tnsFirstBand(const TnsConfig* config, const TnsWindow* window);
-
-// How much the decoder's filter raises white quantisation noise in each
-// band of the window (gains[b] for b < config->numBands; 1 outside the
-// filtered range): a line's noise passes through as much of the all-pole
-// filter's impulse response as fits between the bottom of the filtered range
-// and the line, so the first lines of the range are raised less than the
-// rest. The thresholds of the filtered bands are lowered by it, so the
-// shaped noise keeps their level.
-void tnsBandNoiseGains(const TnsConfig* config, const TnsWindow* window, float* gains);
+// How much the decoder's filter raises white quantisation noise (the energy
+// of its impulse response; 1 without a filter): the thresholds of the
+// filtered bands are lowered by it, so the shaped noise keeps their level.
+float tnsNoiseGain(const TnsWindow* window);
 
 // The second channel of a pair takes the first channel's filter when both
 // filter a window and their quantised coefficients differ by at most one step
