@@ -31,14 +31,22 @@ std::vector<uint8_t> Noise(size_t n) {
 
 void Frames(benchmark::State& state) { state.SetItemsProcessed(state.iterations()); }
 
-// A frame through KvYUV_YUVToRGB, the parallel frame converter.
-void YuvToBgra(benchmark::State& state, DWORD fourcc, size_t bytes) {
-  BITMAPINFOHEADER dib, yuv = {};
-  KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
+// The header of a 1080p YUV frame of the given fourcc (and bit count, where
+// the format names one).
+BITMAPINFOHEADER YuvHeader(DWORD fourcc, WORD bitCount = 0) {
+  BITMAPINFOHEADER yuv = {};
   yuv.biSize = 40;
   yuv.biWidth = kW;
   yuv.biHeight = kH;
+  yuv.biBitCount = bitCount;
   yuv.biCompression = fourcc;
+  return yuv;
+}
+
+// A frame through KvYUV_YUVToRGB, the parallel frame converter.
+void YuvToBgra(benchmark::State& state, DWORD fourcc, size_t bytes) {
+  BITMAPINFOHEADER dib, yuv = YuvHeader(fourcc);
+  KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
   const auto src = Noise(bytes);
   std::vector<uint8_t> dst(kW * kH * 4);
   for (auto _ : state) {
@@ -63,12 +71,8 @@ void BM_I420ToBGRAExport(benchmark::State& state) {
 }
 
 void BM_BGRAToI420(benchmark::State& state) {
-  BITMAPINFOHEADER dib, yuv = {};
+  BITMAPINFOHEADER dib, yuv = YuvHeader(KVBI_I420);
   KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
-  yuv.biSize = 40;
-  yuv.biWidth = kW;
-  yuv.biHeight = kH;
-  yuv.biCompression = KVBI_I420;
   const auto src = Noise(kW * kH * 4);
   std::vector<uint8_t> dst(kW * kH * 3 / 2);
   for (auto _ : state) {
@@ -79,13 +83,8 @@ void BM_BGRAToI420(benchmark::State& state) {
 }
 
 void BM_BGRAToV210(benchmark::State& state) {
-  BITMAPINFOHEADER dib, yuv = {};
+  BITMAPINFOHEADER dib, yuv = YuvHeader(KVBI_V210, 20);
   KvVideo_InitBitmapInfo(&dib, 28, kW, kH, nullptr, 0, nullptr);
-  yuv.biSize = 40;
-  yuv.biWidth = kW;
-  yuv.biHeight = kH;
-  yuv.biBitCount = 20;
-  yuv.biCompression = KVBI_V210;
   const auto src = Noise(kW * kH * 4);
   std::vector<uint8_t> dst(KvYUVImageBytesAndOffsets(&yuv, nullptr));
   for (auto _ : state) {
